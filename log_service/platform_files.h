@@ -1,0 +1,180 @@
+// The log service's one seam to the operating system.
+//
+// Everything the log service needs from the platform (files and their
+// status, folder listing, folder creation, the host's executable path, the
+// clock and local time, narrow-text decoding) is declared here and nowhere
+// else. platform_files_posix.cpp and platform_files_win32.cpp implement it;
+// no other file of the log service includes a system header.
+//
+// Paths are strings of UTF-16 code units. Failures that callers are expected
+// to handle are results; failures of an operation on a file that is already
+// open, and of the static status and remove calls, raise CFileException.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <exception>
+#include <string>
+
+// Separator put between the log folder and every name appended to it.
+extern const char16_t kPathSeparator[];
+// Folder used when the host's path cannot be had or its log folder cannot be
+// created: "C:\" on Windows, "/" on POSIX.
+extern const char16_t kFallbackFolder[];
+
+// How long an open waits for a conflicting opener of the same file before it
+// gives up. Concurrent calls of the library are serialised by these waits.
+constexpr int kShareWaitMilliseconds = 2000;
+
+enum FileAttribute : uint8_t {
+  attributeNormal = 0x00,
+  attributeReadOnly = 0x01,
+  attributeHidden = 0x02,
+  attributeDirectory = 0x10,
+};
+
+// Status of a file. Times are whole seconds since 1 January 1970 UTC.
+struct CFileStatus {
+  int64_t m_ctime = 0;      // creation (birth time; last write where none is recorded)
+  int64_t m_mtime = 0;      // last write
+  int64_t m_atime = 0;      // last access
+  uint64_t m_size = 0;      // length in bytes
+  uint8_t m_attribute = 0;  // FileAttribute bits
+};
+
+enum FileErrorCause : int32_t {
+  causeNone = 0,
+  causeNotFound,          // the file or a folder on its path does not exist
+  causeAlreadyExists,     // create-new found the file there
+  causeAccessDenied,      // permissions, a read-only file, a directory, a link
+  causeSharingViolation,  // another opener held the file past the share wait
+  causeDiskFull,
+  causeIoError,
+  causeOther,
+};
+
+// Raised by the operations documented to raise. Carries the cause and path.
+class CFileException : public std::exception {
+ public:
+  CFileException(FileErrorCause nCause, std::u16string strPath);
+  const char* what() const noexcept override { return m_strWhat.c_str(); }
+
+  FileErrorCause m_nCause;   // translated system error
+  std::u16string m_strPath;  // file the failing operation was about
+
+ private:
+  std::string m_strWhat;
+};
+
+// An open file. Move-only; the destructor closes it on every path.
+class CFile {
+ public:
+  enum OpenMode : int32_t {
+    // Existing file, read only. No other opener of the library meanwhile.
+    modeReadExclusive,
+    // Creates the file or empties an existing one; write only, exclusive.
+    // The file is emptied only once the lock is held.
+    modeCreateExclusive,
+    // Creates the file only when it does not exist (fails with
+    // causeAlreadyExists otherwise); write only, exclusive.
+    modeCreateNewExclusive,
+    // Existing file, read and write, never created or truncated. No other
+    // writer meanwhile; on Windows other readers may share it.
+    modeReadWriteDenyWrite,
+  };
+
+  CFile() = default;
+  ~CFile();
+  CFile(CFile&& other) noexcept;
+  CFile& operator=(CFile&& other) noexcept;
+  CFile(const CFile&) = delete;
+  CFile& operator=(const CFile&) = delete;
+
+  // Opens strPath in nMode. Waits up to kShareWaitMilliseconds for another
+  // opener that holds the file in a conflicting mode. Returns false on any
+  // failure (GetOpenError tells which) and never raises.
+  bool Open(const std::u16string& strPath, OpenMode nMode);
+  FileErrorCause GetOpenError() const noexcept { return m_nOpenError; }
+  bool IsOpen() const noexcept;
+
+  // The following raise CFileException on failure. Read transfers up to
+  // nCount bytes and returns fewer only at the end of the file; Write
+  // transfers all nCount bytes or raises.
+  uint64_t GetLength() const;
+  void SeekToBegin();
+  void Seek(uint64_t nOffset);
+  size_t Read(void* pBuffer, size_t nCount);
+  void Write(const void* pBuffer, size_t nCount);
+  void SetLength(uint64_t nLength);
+
+  // Closes the file; closing a closed file does nothing. Never raises.
+  void Close() noexcept;
+
+  // True when strPath exists; fills status (a directory has
+  // attributeDirectory set). Never raises.
+  static bool GetStatus(const std::u16string& strPath, CFileStatus& status);
+  // Applies the attribute byte (hidden or normal) and the access and write
+  // times; a time of 0 is left unchanged, and the creation time is applied
+  // only where the platform allows it. Raises on failure.
+  static void SetStatus(const std::u16string& strPath, const CFileStatus& status);
+  // Deletes a file. Raises on failure.
+  static void Remove(const std::u16string& strPath);
+
+ private:
+  intptr_t m_hFile = -1;                // descriptor or handle; -1 when closed
+  std::u16string m_strPath;             // for exceptions
+  FileErrorCause m_nOpenError = causeNone;
+};
+
+// Listing of one folder's entries (the folder itself, not its subfolders).
+class CFileFind {
+ public:
+  CFileFind() = default;
+  ~CFileFind();
+  CFileFind(const CFileFind&) = delete;
+  CFileFind& operator=(const CFileFind&) = delete;
+
+  // Starts listing strFolder. False when nothing can be listed (a missing
+  // folder, or not a folder).
+  bool FindFile(const std::u16string& strFolder);
+  // Moves to the next entry; returns whether another entry follows it, like
+  // the framework's listing, so the caller loops "while (more)" after a first
+  // call. Must not be called once it has returned false.
+  bool FindNextEntry();
+  bool IsDots() const;
+  bool IsDirectory() const;
+  std::u16string GetFilePath() const;  // folder + separator + name
+  std::u16string GetFileName() const;
+  void Close() noexcept;
+
+ private:
+  struct Listing;
+  Listing* m_pListing = nullptr;
+};
+
+enum CreateFolderResult : int32_t {
+  folderCreated,
+  folderAlreadyExists,  // a folder or a plain file of that name is there
+  folderFailed,
+};
+
+// Full path of the host process's executable; false when it can't be had.
+bool GetHostExecutablePath(std::u16string& strPath);
+// Creates one folder; missing parents are not created.
+CreateFolderResult CreateFolder(const std::u16string& strPath);
+
+// Seconds since 1970 UTC, and the broken-down local time of such a value
+// (false when it cannot be converted).
+int64_t ReadClock();
+bool ConvertToLocalTime(int64_t nTime, std::tm& local);
+
+// Text of a file without byte-order mark. POSIX: UTF-8 when the bytes are
+// valid UTF-8, otherwise Latin-1 byte by byte. Windows: the ANSI code page.
+std::u16string DecodeNarrowText(const char* pBytes, size_t nCount);
+
+// Test hooks. The shipped library never calls these; a test sets a fixed
+// clock or a made-up executable path and resets it afterwards.
+void SetClockForTesting(int64_t nTime);
+void ResetClockForTesting();
+void SetHostPathForTesting(const std::u16string& strPath, bool bAvailable = true);
+void ResetHostPathForTesting();

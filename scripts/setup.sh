@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs what the build, the tests and the demo need, when it is missing.
+# Safe to run again: it only calls apt-get for packages that are not there.
+#   scripts/setup.sh            Linux build, tests, benchmarks, tool
+#   scripts/setup.sh --windows  also the 32-bit MinGW cross compiler and Wine
+set -euo pipefail
+
+packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev
+          libpugixml-dev libcli11-dev nlohmann-json3-dev clang attr file)
+windows=0
+[[ "${1:-}" == "--windows" ]] && windows=1
+if (( windows )); then
+  packages+=(g++-mingw-w64-i686 wine wine32:i386)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+(( ${#missing[@]} == 0 )) && exit 0
+
+if [[ $(id -u) -ne 0 ]]; then
+  echo "setup: missing packages: ${missing[*]} (run as root to install them)" >&2
+  exit 1
+fi
+if (( windows )) && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q >/dev/null
+apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
