@@ -1,0 +1,564 @@
+// The Win32 half of the platform seam (platform_files.h).
+//
+// Files are opened with real share modes: the three open modes of CFile map
+// to share 0 (exclusive) or FILE_SHARE_READ (others may read, not write), and
+// the system enforces them between threads and processes alike. Every system
+// error is translated in TranslateError and nowhere else.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+#include "platform_files.h"
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t),
+              "Windows wide characters are UTF-16 code units");
+
+const char16_t kPathSeparator[] = u"\\";
+const char16_t kFallbackFolder[] = u"C:\\";
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Conversions
+// ---------------------------------------------------------------------------
+
+const wchar_t* Wide(const std::u16string& str) {
+  return reinterpret_cast<const wchar_t*>(str.c_str());
+}
+
+// FILETIME counts 100-nanosecond ticks since 1 January 1601 UTC.
+constexpr int64_t kTicksPerSecond = 10000000;
+constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
+
+int64_t SecondsSince1970(const FILETIME& time) {
+  const int64_t nTicks = static_cast<int64_t>(
+      (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+  return nTicks / kTicksPerSecond - kSecondsFrom1601To1970;
+}
+
+FILETIME FileTimeFromSeconds(int64_t nSeconds) {
+  const uint64_t nTicks =
+      static_cast<uint64_t>(nSeconds + kSecondsFrom1601To1970) * kTicksPerSecond;
+  FILETIME time;
+  time.dwLowDateTime = static_cast<DWORD>(nTicks & 0xFFFFFFFFu);
+  time.dwHighDateTime = static_cast<DWORD>(nTicks >> 32);
+  return time;
+}
+
+std::string Utf8FromUtf16(const std::u16string& str) {
+  if (str.empty()) return std::string();
+  const int nLength = static_cast<int>(str.size());
+  const int nBytes = WideCharToMultiByte(CP_UTF8, 0, Wide(str), nLength,
+                                         nullptr /* lpMultiByteStr: size only */,
+                                         0, nullptr /* lpDefaultChar */,
+                                         nullptr /* lpUsedDefaultChar */);
+  std::string strUtf8(static_cast<size_t>(nBytes > 0 ? nBytes : 0), '\0');
+  if (nBytes > 0) {
+    WideCharToMultiByte(CP_UTF8, 0, Wide(str), nLength, &strUtf8[0], nBytes,
+                        nullptr /* lpDefaultChar */,
+                        nullptr /* lpUsedDefaultChar */);
+  }
+  return strUtf8;
+}
+
+// ---------------------------------------------------------------------------
+// Errors
+// ---------------------------------------------------------------------------
+
+FileErrorCause TranslateError(DWORD nError) {
+  switch (nError) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+    case ERROR_INVALID_NAME:
+      return causeNotFound;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return causeAlreadyExists;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+    case ERROR_CANNOT_MAKE:
+      return causeAccessDenied;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return causeSharingViolation;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return causeDiskFull;
+    case ERROR_CRC:
+    case ERROR_READ_FAULT:
+    case ERROR_WRITE_FAULT:
+    case ERROR_GEN_FAILURE:
+    case ERROR_IO_DEVICE:
+      return causeIoError;
+    default:
+      return causeOther;
+  }
+}
+
+[[noreturn]] void RaiseLastError(const std::u16string& strPath) {
+  throw CFileException(TranslateError(GetLastError()), strPath);
+}
+
+bool IsSharingConflict(DWORD nError) {
+  return nError == ERROR_SHARING_VIOLATION || nError == ERROR_LOCK_VIOLATION;
+}
+
+// ---------------------------------------------------------------------------
+// Handle owners
+// ---------------------------------------------------------------------------
+
+// Owns a handle from CreateFileW; closes it on every path.
+class CHandle {
+ public:
+  explicit CHandle(HANDLE hHandle) noexcept : m_hHandle(hHandle) {}
+  ~CHandle() {
+    if (IsValid()) CloseHandle(m_hHandle);
+  }
+  CHandle(CHandle&& other) noexcept
+      : m_hHandle(std::exchange(other.m_hHandle, INVALID_HANDLE_VALUE)) {}
+  CHandle& operator=(CHandle&& other) noexcept {
+    std::swap(m_hHandle, other.m_hHandle);
+    return *this;
+  }
+  CHandle(const CHandle&) = delete;
+  CHandle& operator=(const CHandle&) = delete;
+
+  bool IsValid() const noexcept { return m_hHandle != INVALID_HANDLE_VALUE; }
+  HANDLE Get() const noexcept { return m_hHandle; }
+  HANDLE Release() noexcept {
+    return std::exchange(m_hHandle, INVALID_HANDLE_VALUE);
+  }
+
+ private:
+  HANDLE m_hHandle;  // INVALID_HANDLE_VALUE when empty
+};
+
+// Owns a listing handle from FindFirstFileW, which FindClose ends instead of
+// CloseHandle.
+class CFindHandle {
+ public:
+  explicit CFindHandle(HANDLE hFind) noexcept : m_hFind(hFind) {}
+  ~CFindHandle() {
+    if (IsValid()) FindClose(m_hFind);
+  }
+  CFindHandle(const CFindHandle&) = delete;
+  CFindHandle& operator=(const CFindHandle&) = delete;
+
+  bool IsValid() const noexcept { return m_hFind != INVALID_HANDLE_VALUE; }
+  HANDLE Get() const noexcept { return m_hFind; }
+
+ private:
+  HANDLE m_hFind;  // INVALID_HANDLE_VALUE when empty
+};
+
+HANDLE HandleOf(intptr_t hFile) { return reinterpret_cast<HANDLE>(hFile); }
+
+// ---------------------------------------------------------------------------
+// Opening with share modes
+// ---------------------------------------------------------------------------
+
+struct OpenRequest {
+  DWORD nAccess;       // GENERIC_READ / GENERIC_WRITE
+  DWORD nShareMode;    // what other openers may do meanwhile
+  DWORD nDisposition;  // OPEN_EXISTING, CREATE_ALWAYS or CREATE_NEW
+};
+
+OpenRequest RequestFor(CFile::OpenMode nMode) {
+  // No other opener at all, for reading or writing.
+  const DWORD nShareExclusive = 0;
+  // Others may read the file meanwhile but not write it.
+  const DWORD nShareDenyWrite = FILE_SHARE_READ;
+  switch (nMode) {
+    case CFile::modeReadExclusive:
+      return {GENERIC_READ, nShareExclusive, OPEN_EXISTING};
+    case CFile::modeCreateExclusive:
+      // CREATE_ALWAYS empties an existing file only after the share check
+      // has passed, so a file held by another opener is never emptied.
+      return {GENERIC_WRITE, nShareExclusive, CREATE_ALWAYS};
+    case CFile::modeCreateNewExclusive:
+      return {GENERIC_WRITE, nShareExclusive, CREATE_NEW};
+    case CFile::modeReadWriteDenyWrite:
+    default:
+      return {GENERIC_READ | GENERIC_WRITE, nShareDenyWrite, OPEN_EXISTING};
+  }
+}
+
+// Another writer of the library, but also a virus scanner or a search
+// indexer that has just opened the file, holds it for a moment. Rather than
+// drop a record or read the default retention, the open is tried again with
+// a growing pause until kShareWaitMilliseconds have passed.
+HANDLE OpenWaitingForSharers(const std::u16string& strPath,
+                             const OpenRequest& request, DWORD& nError) {
+  const ULONGLONG nDeadline = GetTickCount64() + kShareWaitMilliseconds;
+  DWORD nPause = 1;
+  for (;;) {
+    HANDLE hFile = CreateFileW(Wide(strPath), request.nAccess,
+                               request.nShareMode,
+                               nullptr /* lpSecurityAttributes: default */,
+                               request.nDisposition, FILE_ATTRIBUTE_NORMAL,
+                               nullptr /* hTemplateFile */);
+    if (hFile != INVALID_HANDLE_VALUE) return hFile;
+    nError = GetLastError();
+    const ULONGLONG nNow = GetTickCount64();
+    if (!IsSharingConflict(nError) || nNow >= nDeadline) return hFile;
+    Sleep(static_cast<DWORD>(std::min<ULONGLONG>(nPause, nDeadline - nNow)));
+    nPause = std::min<DWORD>(nPause * 2, 50);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Test hooks
+// ---------------------------------------------------------------------------
+
+std::mutex g_testMutex;
+bool g_bTestClock = false;
+int64_t g_nTestClock = 0;
+bool g_bTestHostPath = false;
+bool g_bTestHostPathAvailable = true;
+std::u16string g_strTestHostPath;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// CFileException
+// ---------------------------------------------------------------------------
+
+CFileException::CFileException(FileErrorCause nCause, std::u16string strPath)
+    : m_nCause(nCause), m_strPath(std::move(strPath)) {
+  m_strWhat = "file error " + std::to_string(static_cast<int>(m_nCause)) +
+              ": " + Utf8FromUtf16(m_strPath);
+}
+
+// ---------------------------------------------------------------------------
+// CFile
+// ---------------------------------------------------------------------------
+
+CFile::~CFile() { Close(); }
+
+CFile::CFile(CFile&& other) noexcept
+    : m_hFile(std::exchange(other.m_hFile, -1)),
+      m_strPath(std::move(other.m_strPath)),
+      m_nOpenError(other.m_nOpenError) {}
+
+CFile& CFile::operator=(CFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    m_hFile = std::exchange(other.m_hFile, -1);
+    m_strPath = std::move(other.m_strPath);
+    m_nOpenError = other.m_nOpenError;
+  }
+  return *this;
+}
+
+bool CFile::Open(const std::u16string& strPath, OpenMode nMode) {
+  Close();
+  m_strPath = strPath;
+  DWORD nError = ERROR_SUCCESS;
+  CHandle file(OpenWaitingForSharers(strPath, RequestFor(nMode), nError));
+  if (!file.IsValid()) {
+    m_nOpenError = TranslateError(nError);
+    return false;
+  }
+  m_hFile = reinterpret_cast<intptr_t>(file.Release());
+  m_nOpenError = causeNone;
+  return true;
+}
+
+bool CFile::IsOpen() const noexcept { return m_hFile != -1; }
+
+uint64_t CFile::GetLength() const {
+  LARGE_INTEGER nSize;
+  if (!GetFileSizeEx(HandleOf(m_hFile), &nSize)) RaiseLastError(m_strPath);
+  return static_cast<uint64_t>(nSize.QuadPart);
+}
+
+void CFile::SeekToBegin() { Seek(0); }
+
+void CFile::Seek(uint64_t nOffset) {
+  LARGE_INTEGER nTo;
+  nTo.QuadPart = static_cast<LONGLONG>(nOffset);
+  if (!SetFilePointerEx(HandleOf(m_hFile), nTo,
+                        nullptr /* lpNewFilePointer */, FILE_BEGIN)) {
+    RaiseLastError(m_strPath);
+  }
+}
+
+size_t CFile::Read(void* pBuffer, size_t nCount) {
+  auto* pTo = static_cast<char*>(pBuffer);
+  size_t nDone = 0;
+  while (nDone < nCount) {
+    const DWORD nAsk =
+        static_cast<DWORD>(std::min<size_t>(nCount - nDone, 1u << 30));
+    DWORD nGot = 0;
+    if (!ReadFile(HandleOf(m_hFile), pTo + nDone, nAsk, &nGot,
+                  nullptr /* lpOverlapped */)) {
+      RaiseLastError(m_strPath);
+    }
+    if (nGot == 0) break;  // end of file
+    nDone += nGot;
+  }
+  return nDone;
+}
+
+void CFile::Write(const void* pBuffer, size_t nCount) {
+  const auto* pFrom = static_cast<const char*>(pBuffer);
+  size_t nDone = 0;
+  while (nDone < nCount) {
+    const DWORD nGive =
+        static_cast<DWORD>(std::min<size_t>(nCount - nDone, 1u << 30));
+    DWORD nPut = 0;
+    if (!WriteFile(HandleOf(m_hFile), pFrom + nDone, nGive, &nPut,
+                   nullptr /* lpOverlapped */)) {
+      RaiseLastError(m_strPath);
+    }
+    if (nPut == 0) throw CFileException(causeIoError, m_strPath);
+    nDone += nPut;
+  }
+}
+
+void CFile::SetLength(uint64_t nLength) {
+  // SetEndOfFile cuts at the file pointer; the caller's position is kept.
+  LARGE_INTEGER nZero;
+  nZero.QuadPart = 0;
+  LARGE_INTEGER nPosition;
+  if (!SetFilePointerEx(HandleOf(m_hFile), nZero, &nPosition, FILE_CURRENT)) {
+    RaiseLastError(m_strPath);
+  }
+  Seek(nLength);
+  if (!SetEndOfFile(HandleOf(m_hFile))) RaiseLastError(m_strPath);
+  Seek(static_cast<uint64_t>(nPosition.QuadPart));
+}
+
+void CFile::Close() noexcept {
+  if (m_hFile == -1) return;
+  CloseHandle(HandleOf(m_hFile));
+  m_hFile = -1;
+}
+
+bool CFile::GetStatus(const std::u16string& strPath, CFileStatus& status) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(Wide(strPath), GetFileExInfoStandard, &data)) {
+    return false;
+  }
+  status.m_ctime = SecondsSince1970(data.ftCreationTime);
+  status.m_mtime = SecondsSince1970(data.ftLastWriteTime);
+  status.m_atime = SecondsSince1970(data.ftLastAccessTime);
+  status.m_size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) |
+                  data.nFileSizeLow;
+  // Only the bits the library knows: a fresh Windows file also carries the
+  // archive bit, which would make a normal file look otherwise.
+  status.m_attribute = static_cast<uint8_t>(
+      data.dwFileAttributes &
+      (attributeReadOnly | attributeHidden | attributeDirectory));
+  return true;
+}
+
+void CFile::SetStatus(const std::u16string& strPath, const CFileStatus& status) {
+  const DWORD nCurrent = GetFileAttributesW(Wide(strPath));
+  if (nCurrent == INVALID_FILE_ATTRIBUTES) RaiseLastError(strPath);
+
+  if (status.m_ctime != 0 || status.m_mtime != 0 || status.m_atime != 0) {
+    // Attribute access only: it passes every share mode, so a file that
+    // another caller holds open still gets its times.
+    const DWORD nShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    CHandle file(CreateFileW(Wide(strPath), FILE_WRITE_ATTRIBUTES, nShareAll,
+                             nullptr /* lpSecurityAttributes: default */,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                             nullptr /* hTemplateFile */));
+    if (!file.IsValid()) RaiseLastError(strPath);
+    const FILETIME created = FileTimeFromSeconds(status.m_ctime);
+    const FILETIME accessed = FileTimeFromSeconds(status.m_atime);
+    const FILETIME written = FileTimeFromSeconds(status.m_mtime);
+    // A null time is left as it is.
+    if (!SetFileTime(file.Get(), status.m_ctime != 0 ? &created : nullptr,
+                     status.m_atime != 0 ? &accessed : nullptr,
+                     status.m_mtime != 0 ? &written : nullptr)) {
+      RaiseLastError(strPath);
+    }
+  }
+
+  // The hidden and read-only bits come from the record; the file keeps every
+  // other attribute it has (archive, system, ...).
+  const DWORD nOurs = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+  DWORD nWanted = (nCurrent & ~(nOurs | FILE_ATTRIBUTE_DIRECTORY)) |
+                  (status.m_attribute & nOurs);
+  if (nWanted == 0) nWanted = FILE_ATTRIBUTE_NORMAL;
+  if (!SetFileAttributesW(Wide(strPath), nWanted)) RaiseLastError(strPath);
+}
+
+void CFile::Remove(const std::u16string& strPath) {
+  if (!DeleteFileW(Wide(strPath))) RaiseLastError(strPath);
+}
+
+// ---------------------------------------------------------------------------
+// CFileFind
+// ---------------------------------------------------------------------------
+
+struct CFileFind::Listing {
+  explicit Listing(HANDLE hFind) : m_find(hFind) {}
+
+  CFindHandle m_find;           // the system's listing
+  std::u16string m_strFolder;   // folder as given, for GetFilePath
+  WIN32_FIND_DATAW m_current{};  // entry the caller moved to
+  WIN32_FIND_DATAW m_ahead{};    // entry read one ahead
+  bool m_bAhead = false;         // m_ahead holds an entry
+};
+
+CFileFind::~CFileFind() { Close(); }
+
+bool CFileFind::FindFile(const std::u16string& strFolder) {
+  Close();
+  std::u16string strPattern = strFolder;
+  if (!strPattern.empty() && strPattern.back() != u'\\' &&
+      strPattern.back() != u'/') {
+    strPattern += kPathSeparator;
+  }
+  strPattern += u"*.*";
+  WIN32_FIND_DATAW first;
+  HANDLE hFind = FindFirstFileW(Wide(strPattern), &first);
+  if (hFind == INVALID_HANDLE_VALUE) return false;
+  m_pListing = new Listing(hFind);
+  m_pListing->m_strFolder = strFolder;
+  m_pListing->m_ahead = first;
+  m_pListing->m_bAhead = true;
+  return true;
+}
+
+bool CFileFind::FindNextEntry() {
+  Listing& listing = *m_pListing;
+  listing.m_current = listing.m_ahead;
+  // Any failure other than the end of the list also ends it: the entries
+  // already seen stay valid, and nothing further can be read.
+  listing.m_bAhead = FindNextFileW(listing.m_find.Get(), &listing.m_ahead) != 0;
+  return listing.m_bAhead;
+}
+
+bool CFileFind::IsDots() const {
+  const wchar_t* pName = m_pListing->m_current.cFileName;
+  return std::wcscmp(pName, L".") == 0 || std::wcscmp(pName, L"..") == 0;
+}
+
+bool CFileFind::IsDirectory() const {
+  return (m_pListing->m_current.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::u16string CFileFind::GetFilePath() const {
+  std::u16string strPath = m_pListing->m_strFolder;
+  if (!strPath.empty() && strPath.back() != u'\\' && strPath.back() != u'/') {
+    strPath += kPathSeparator;
+  }
+  return strPath + GetFileName();
+}
+
+std::u16string CFileFind::GetFileName() const {
+  return std::u16string(
+      reinterpret_cast<const char16_t*>(m_pListing->m_current.cFileName));
+}
+
+void CFileFind::Close() noexcept {
+  delete m_pListing;
+  m_pListing = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Host path, folders, clock, narrow text
+// ---------------------------------------------------------------------------
+
+bool GetHostExecutablePath(std::u16string& strPath) {
+  {
+    std::lock_guard<std::mutex> lock(g_testMutex);
+    if (g_bTestHostPath) {
+      strPath = g_strTestHostPath;
+      return g_bTestHostPathAvailable;
+    }
+  }
+  constexpr DWORD kBufferLength = 520;
+  wchar_t aBuffer[kBufferLength];
+  const DWORD nLength = GetModuleFileNameW(
+      nullptr /* hModule: the host's executable, not this library */, aBuffer,
+      kBufferLength);
+  // A cut path fills the whole buffer, and Wine leaves it without its
+  // terminating zero: treat it as no path at all.
+  if (nLength == 0 || nLength >= kBufferLength) return false;
+  strPath.assign(reinterpret_cast<const char16_t*>(aBuffer), nLength);
+  return true;
+}
+
+CreateFolderResult CreateFolder(const std::u16string& strPath) {
+  if (CreateDirectoryW(Wide(strPath), nullptr /* lpSecurityAttributes: default */)) {
+    return folderCreated;
+  }
+  // A plain file of that name answers ERROR_ALREADY_EXISTS too.
+  return GetLastError() == ERROR_ALREADY_EXISTS ? folderAlreadyExists
+                                                : folderFailed;
+}
+
+int64_t ReadClock() {
+  {
+    std::lock_guard<std::mutex> lock(g_testMutex);
+    if (g_bTestClock) return g_nTestClock;
+  }
+  return static_cast<int64_t>(_time64(nullptr /* result only returned */));
+}
+
+bool ConvertToLocalTime(int64_t nTime, std::tm& local) {
+  const __time64_t nValue = nTime;
+  return _localtime64_s(&local, &nValue) == 0;
+}
+
+std::u16string DecodeNarrowText(const char* pBytes, size_t nCount) {
+  if (nCount == 0) return std::u16string();
+  // A 32-bit process cannot hold a file this large in memory anyway.
+  if (nCount > static_cast<size_t>(INT_MAX)) {
+    throw std::length_error("narrow text too long");
+  }
+  const int nBytes = static_cast<int>(nCount);
+  const int nUnits = MultiByteToWideChar(CP_ACP, 0, pBytes, nBytes,
+                                         nullptr /* lpWideCharStr: size only */, 0);
+  std::u16string strText(static_cast<size_t>(nUnits > 0 ? nUnits : 0), u'\0');
+  if (nUnits > 0) {
+    MultiByteToWideChar(CP_ACP, 0, pBytes, nBytes,
+                        reinterpret_cast<wchar_t*>(&strText[0]), nUnits);
+  }
+  return strText;
+}
+
+// ---------------------------------------------------------------------------
+// Test hooks
+// ---------------------------------------------------------------------------
+
+void SetClockForTesting(int64_t nTime) {
+  std::lock_guard<std::mutex> lock(g_testMutex);
+  g_bTestClock = true;
+  g_nTestClock = nTime;
+}
+
+void ResetClockForTesting() {
+  std::lock_guard<std::mutex> lock(g_testMutex);
+  g_bTestClock = false;
+}
+
+void SetHostPathForTesting(const std::u16string& strPath, bool bAvailable) {
+  std::lock_guard<std::mutex> lock(g_testMutex);
+  g_bTestHostPath = true;
+  g_bTestHostPathAvailable = bAvailable;
+  g_strTestHostPath = strPath;
+}
+
+void ResetHostPathForTesting() {
+  std::lock_guard<std::mutex> lock(g_testMutex);
+  g_bTestHostPath = false;
+  g_strTestHostPath.clear();
+}

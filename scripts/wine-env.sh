@@ -1,0 +1,25 @@
+# Sourced by the Wine scripts: the environment of a headless, quiet Wine in
+# the prefix given as $1. The prefix is 32-bit because the DLL is.
+wine_prefix=$(realpath -m "$1")
+export WINEPREFIX="$wine_prefix"
+export WINEARCH=win32
+export WINEDEBUG=-all
+# No .NET or HTML engine: the prefix is created without asking for them.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+# The ANSI code page (1252) follows the locale; keep it fixed.
+export LANG=C.UTF-8
+unset LC_ALL DISPLAY WAYLAND_DISPLAY
+
+# Creates the prefix once. The lock keeps two programs that start at the
+# same moment from creating it together.
+wine_prefix_ensure() {
+  [[ -f "$WINEPREFIX/system.reg" ]] && return 0
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  (
+    flock 9
+    if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
+      wineboot -i >/dev/null 2>&1
+      wineserver -w
+    fi
+  ) 9>"$WINEPREFIX.lock"
+}
