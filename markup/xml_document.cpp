@@ -1,0 +1,82 @@
+// The document object and its element index.
+#include <algorithm>
+#include <limits>
+#include <new>
+#include <stdexcept>
+
+#include "markup.h"
+
+namespace {
+
+// Records reserved per code unit of an installed text. A daily log holds an
+// element for every 25 to 40 code units, so one record per 16 covers real
+// documents without a reallocation during the parse; pages that are reserved
+// but never touched cost nothing.
+constexpr size_t kCodeUnitsPerReservedRecord = 16;
+
+}  // namespace
+
+CXmlDocument::CXmlDocument() { SetDocument(); }
+
+CXmlDocument::~CXmlDocument() = default;
+
+std::u16string CXmlDocument::GetDocument() const { return m_strDocument; }
+
+ElemPos& CXmlDocument::ElemPosAt(int32_t i) {
+  if (i < 0 || i >= GetElemPosSize()) throw std::invalid_argument("element record index out of range");
+  return m_aElemPos[static_cast<size_t>(i)];
+}
+
+const ElemPos& CXmlDocument::ElemPosAt(int32_t i) const {
+  if (i < 0 || i >= GetElemPosSize()) throw std::invalid_argument("element record index out of range");
+  return m_aElemPos[static_cast<size_t>(i)];
+}
+
+void CXmlDocument::ResizeElemPos(int32_t nSize) {
+  if (nSize <= GetElemPosSize()) return;
+  const size_t nWanted = static_cast<size_t>(nSize);
+  // Grow the storage geometrically so that a run of AllocElemPos calls past
+  // the reservation costs amortised constant time; new storage is obtained
+  // before the old is released, so a failure leaves the index as it was.
+  if (nWanted > m_aElemPos.capacity()) m_aElemPos.reserve(std::max(nWanted, m_aElemPos.capacity() * 2));
+  m_aElemPos.resize(nWanted, ElemPos{});
+}
+
+int32_t CXmlDocument::AllocElemPos() {
+  if (m_iNextFree == GetElemPosSize()) {
+    if (m_iNextFree > std::numeric_limits<int32_t>::max() / 3 * 2) throw std::bad_alloc();
+    ResizeElemPos(std::max(m_iNextFree + m_iNextFree / 2, m_iNextFree + 1));
+  }
+  return m_iNextFree++;
+}
+
+bool CXmlDocument::SetDocument(const char16_t* szText) {
+  return SetDocument(szText != nullptr ? std::u16string(szText) : std::u16string());
+}
+
+bool CXmlDocument::SetDocument(std::u16string strText) {
+  m_iNextFree = 1;
+  ResetNavigation();
+  m_strDocument = std::move(strText);
+  // Offsets are 32-bit: a longer text could not be indexed.
+  if (m_strDocument.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max() / 2)) throw std::bad_alloc();
+
+  const int32_t nLength = static_cast<int32_t>(m_strDocument.size());
+  const size_t nReserve = m_strDocument.size() / kCodeUnitsPerReservedRecord + 8;
+  if (m_aElemPos.capacity() < nReserve) m_aElemPos.reserve(nReserve);
+  ResizeElemPos(nLength / 64 + 8);
+
+  if (nLength > 0) {
+    ElemPosAt(0) = ElemPos{};
+    const int32_t iTop = ParseElement(0);
+    if (iTop > 0) {
+      ElemPosAt(0).iFirstChild = iTop;
+      ResetNavigation();
+      return true;
+    }
+  }
+  ElemPosAt(0) = ElemPos{};
+  ResetNavigation();
+  m_iNextFree = 1;
+  return false;
+}

@@ -1,0 +1,210 @@
+// Element insertion: one splice of the text, then a shift of the offsets that
+// the splice pushed along. The document is never parsed again.
+#include <algorithm>
+#include <cstring>
+
+#include "markup.h"
+
+namespace {
+
+constexpr char16_t kLineEnd[] = u"\r\n";
+
+// The three characters the writer escapes; quotes are written as they are.
+const char16_t* EscapeFor(char16_t c) {
+  switch (c) {
+    case u'<': return u"&lt;";
+    case u'&': return u"&amp;";
+    case u'>': return u"&gt;";
+    default: return nullptr;
+  }
+}
+
+size_t LengthOf(const char16_t* sz) { return std::char_traits<char16_t>::length(sz); }
+
+}  // namespace
+
+std::u16string CXmlDocument::EncodeText(const char16_t* szText) {
+  const size_t nLength = LengthOf(szText);
+  std::u16string strResult;
+  strResult.reserve(nLength + nLength / 10 + 7);
+  const char16_t* pRun = szText;
+  for (const char16_t* p = szText;; ++p) {
+    const char16_t* szEscape = *p != 0 ? EscapeFor(*p) : nullptr;
+    if (*p != 0 && szEscape == nullptr) continue;
+    strResult.append(pRun, p);
+    if (*p == 0) break;
+    strResult.append(szEscape);
+    pRun = p + 1;
+  }
+  return strResult;
+}
+
+void CXmlDocument::ReplaceDocumentRange(int32_t nOffset, int32_t nLength, std::u16string_view strText) {
+  const int32_t nSize = static_cast<int32_t>(m_strDocument.size());
+  nOffset = std::clamp(nOffset, 0, nSize);
+  nLength = std::clamp(nLength, 0, nSize - nOffset);
+  if (strText.size() > static_cast<size_t>(INT32_MAX / 2 - (nSize - nLength))) throw std::bad_alloc();
+  // replace() moves the tail in place when the capacity allows, and otherwise
+  // builds the new string in one pass.
+  m_strDocument.replace(static_cast<size_t>(nOffset), static_cast<size_t>(nLength), strText.data(), strText.size());
+}
+
+void CXmlDocument::ShiftPositions(int32_t iPos, int32_t nDelta) {
+  if (iPos == 0) return;
+  // Walks the records after iPos in document order by their links alone.
+  // iAncestor is the next ancestor to be met on the way up: only its end tag
+  // lies after the change.
+  int32_t iAncestor = ElemPosAt(iPos).iParent;
+  int32_t i = iPos;
+  for (;;) {
+    bool bWhole = true;  // start tag after the change too
+    if (i != iAncestor && ElemPosAt(i).iFirstChild != 0) {
+      i = ElemPosAt(i).iFirstChild;
+    } else {
+      if (i == iAncestor) iAncestor = ElemPosAt(i).iParent;
+      if (ElemPosAt(i).iNextSibling != 0) {
+        i = ElemPosAt(i).iNextSibling;
+      } else {
+        // Climb until a level with a next sibling, or to the next ancestor.
+        for (;;) {
+          i = ElemPosAt(i).iParent;
+          if (i == 0 || i == iAncestor) {
+            bWhole = i != iAncestor;
+            break;
+          }
+          if (ElemPosAt(i).iNextSibling != 0) {
+            i = ElemPosAt(i).iNextSibling;
+            break;
+          }
+        }
+      }
+    }
+    ElemPos& elem = ElemPosAt(i);
+    if (bWhole) {
+      elem.nStartOpen += nDelta;
+      elem.nStartClose += nDelta;
+    }
+    elem.nEndOpen += nDelta;
+    elem.nEndClose += nDelta;
+    if (i == 0) return;
+  }
+}
+
+void CXmlDocument::LocateInsertPoint(int32_t nFlags, int32_t iParent, int32_t& iSibling, int32_t& nOffset) const {
+  const ElemPos& parent = ElemPosAt(iParent);
+  const bool bBefore = (nFlags & InsertBefore) != 0;
+  const bool bEmptyParent = IsEmptyElement(parent);
+  const int32_t iReference = iSibling;
+
+  if (iReference != 0) {
+    const ElemPos& reference = ElemPosAt(iReference);
+    nOffset = bBefore ? reference.nStartOpen : reference.nEndClose + 1;
+  } else if (iParent == 0) {
+    nOffset = bBefore ? 0 : static_cast<int32_t>(m_strDocument.size());
+  } else if (bEmptyParent) {
+    nOffset = parent.nStartClose;
+  } else {
+    nOffset = bBefore ? parent.nStartClose + 1 : parent.nEndOpen;
+  }
+
+  // Whitespace that runs up to a tag (or the end) goes in front of the new
+  // element; whitespace followed by other text stays with that text.
+  if ((nFlags & InsertNoWhitespaceSkip) == 0 && !bEmptyParent) {
+    int32_t nPos = nOffset;
+    const char16_t* pText = m_strDocument.c_str();
+    if (!SkipWhitespace(nPos, pText) || pText[nPos] == u'<') nOffset = nPos;
+  }
+
+  if (iReference != 0) {
+    if (!bBefore) return;  // linked after the reference itself
+    // Previous sibling of the reference. A reference that is not among the
+    // parent's children ends the walk at the last child and reports 0.
+    int32_t iPrevious = 0;
+    int32_t i = parent.iFirstChild;
+    while (i != 0 && i != iReference) {
+      iPrevious = i;
+      i = ElemPosAt(i).iNextSibling;
+    }
+    iSibling = i == iReference ? iPrevious : 0;
+    return;
+  }
+  iSibling = 0;
+  if (bBefore || parent.iFirstChild == 0) return;
+  int32_t iLast = parent.iFirstChild;
+  while (ElemPosAt(iLast).iNextSibling != 0) iLast = ElemPosAt(iLast).iNextSibling;
+  iSibling = iLast;
+}
+
+bool CXmlDocument::AddElement(const char16_t* szName, const char16_t* szData) {
+  if (m_iParent == 0) {
+    if (ElemPosAt(0).iFirstChild != 0) return false;  // one top element only
+    ElemPosAt(0).nEndOpen = static_cast<int32_t>(m_strDocument.size());
+  }
+
+  int32_t iSibling = m_iCurrent;
+  int32_t nOffset = 0;
+  LocateInsertPoint(0, m_iParent, iSibling, nOffset);
+  const bool bEmptyParent = IsEmptyElement(ElemPosAt(m_iParent));
+  const bool bNoContent = !bEmptyParent && HasNoContent(ElemPosAt(m_iParent));
+  if (bEmptyParent || bNoContent) nOffset += 2;  // a CR LF will stand in front
+
+  const int32_t iNew = AllocElemPos();
+  {
+    ElemPos& elem = ElemPosAt(iNew);
+    elem.nStartOpen = nOffset;
+    elem.iParent = m_iParent;
+    elem.iFirstChild = 0;
+    int32_t& iLinkFrom = iSibling != 0 ? ElemPosAt(iSibling).iNextSibling : ElemPosAt(m_iParent).iFirstChild;
+    elem.iNextSibling = iLinkFrom;
+    iLinkFrom = iNew;
+  }
+
+  // The element's own text and its offsets, as they will be after the splice.
+  const std::u16string_view strName(szName, LengthOf(szName));
+  const int32_t nNameLength = static_cast<int32_t>(strName.size());
+  std::u16string strText;
+  {
+    ElemPos& elem = ElemPosAt(iNew);
+    if (szData == nullptr || szData[0] == 0) {
+      strText.reserve(strName.size() + 6);
+      strText.append(u"<").append(strName).append(u"/>").append(kLineEnd);
+      elem.nStartClose = nOffset + nNameLength + 2;
+      elem.nEndOpen = elem.nStartClose - 1;
+      elem.nEndClose = elem.nEndOpen + 1;
+    } else {
+      const std::u16string strEncoded = EncodeText(szData);
+      strText.reserve(2 * strName.size() + strEncoded.size() + 7);
+      strText.append(u"<").append(strName).append(u">").append(strEncoded);
+      strText.append(u"</").append(strName).append(u">").append(kLineEnd);
+      elem.nStartClose = nOffset + nNameLength + 1;
+      elem.nEndOpen = elem.nStartClose + static_cast<int32_t>(strEncoded.size()) + 1;
+      elem.nEndClose = elem.nEndOpen + nNameLength + 2;
+    }
+  }
+
+  int32_t nSplice = nOffset;
+  int32_t nReplaced = 0;
+  if (bEmptyParent) {
+    // "<p/>" opens into "<p>", CR LF, the new element, "</p>": the '/' is
+    // replaced by the rest of the start tag and everything up to the new
+    // end tag, whose '>' is the old final '>'.
+    const std::u16string strParentName = GetTagName(m_iParent);
+    ElemPos& parent = ElemPosAt(m_iParent);
+    strText.insert(0, u">\r\n").append(u"</").append(strParentName);
+    nSplice = parent.nStartClose - 1;
+    nReplaced = 1;
+    parent.nStartClose -= 1;
+    parent.nEndOpen -= 1 + static_cast<int32_t>(strParentName.size());
+  } else if (bNoContent) {
+    strText.insert(0, kLineEnd);
+    nSplice = ElemPosAt(m_iParent).nStartClose + 1;
+  }
+
+  ReplaceDocumentRange(nSplice, nReplaced, strText);
+  ShiftPositions(iNew, static_cast<int32_t>(strText.size()) - nReplaced);
+
+  m_iCurrent = iNew;
+  m_iChild = 0;
+  m_nNodeKind = nodeElement;
+  return true;
+}

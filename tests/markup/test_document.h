@@ -1,0 +1,62 @@
+// A document whose internals tests may look at and drive directly.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <tuple>
+
+#include "markup.h"
+
+class CTestDocument : public CXmlDocument {
+ public:
+  using CXmlDocument::AllocElemPos;
+  using CXmlDocument::EncodeText;
+  using CXmlDocument::GetElemPosSize;
+  using CXmlDocument::LocateInsertPoint;
+  using CXmlDocument::ReplaceDocumentRange;
+  using CXmlDocument::ShiftPositions;
+
+  int32_t NextFree() const { return m_iNextFree; }
+  void SetNextFree(int32_t n) { m_iNextFree = n; }
+  int32_t Child() const { return m_iChild; }
+  int32_t NodeKind() const { return m_nNodeKind; }
+  void SetNavigation(int32_t iParent, int32_t iCurrent) {
+    m_iParent = iParent;
+    m_iCurrent = iCurrent;
+    m_iChild = 0;
+    m_nNodeKind = iCurrent != 0 ? nodeElement : nodeNone;
+  }
+};
+
+// The four offsets and three links of a record, for whole-record comparisons.
+struct RecordView {
+  int32_t nStartOpen, nStartClose, nEndOpen, nEndClose, iParent, iFirstChild, iNextSibling;
+  bool operator==(const RecordView& o) const {
+    return std::tie(nStartOpen, nStartClose, nEndOpen, nEndClose, iParent, iFirstChild, iNextSibling) ==
+           std::tie(o.nStartOpen, o.nStartClose, o.nEndOpen, o.nEndClose, o.iParent, o.iFirstChild, o.iNextSibling);
+  }
+};
+
+inline RecordView ViewOf(const ElemPos& p) {
+  return {p.nStartOpen, p.nStartClose, p.nEndOpen, p.nEndClose, p.iParent, p.iFirstChild, p.iNextSibling};
+}
+
+inline std::ostream& operator<<(std::ostream& os, const RecordView& r) {
+  return os << "{" << r.nStartOpen << "," << r.nStartClose << "," << r.nEndOpen << "," << r.nEndClose << " parent "
+            << r.iParent << " first " << r.iFirstChild << " next " << r.iNextSibling << "}";
+}
+
+// Readable output of UTF-16 text in assertion messages (non-ASCII as \uXXXX).
+inline std::string Narrow(const std::u16string& s) {
+  std::string out;
+  for (char16_t c : s) {
+    if (c >= 0x20 && c < 0x7f) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      static const char kHex[] = "0123456789abcdef";
+      out += "\\u";
+      for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kHex[(c >> shift) & 0xf]);
+    }
+  }
+  return out;
+}
