@@ -1,0 +1,757 @@
+// POSIX half of the platform seam (see platform_files.h for the contracts).
+//
+// Windows share modes have no POSIX counterpart, so every open of the library
+// takes an exclusive flock() on its own open file description: that excludes
+// other openers in this process (other threads) and in other processes alike,
+// which record locks (fcntl) would not. The hidden attribute is kept where
+// Wine keeps it, in the extended attribute "user.DOSATTRIB" as hex text, so a
+// folder shared with the Windows build reads the same on both sides.
+//
+// Paths travel as UTF-16 and reach the system as UTF-8. A byte of a file name
+// that is not valid UTF-8 comes back as the lone surrogate U+DC80..U+DCFF and
+// goes out again as that byte, so every name that a listing returns can be
+// handed back to Remove and names the same file.
+
+#ifndef _FILE_OFFSET_BITS
+#define _FILE_OFFSET_BITS 64
+#endif
+
+#include "platform_files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#if defined(__linux__)
+#include <sys/xattr.h>
+#endif
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+const char16_t kPathSeparator[] = u"/";
+const char16_t kFallbackFolder[] = u"/";
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Text: UTF-16 <-> UTF-8
+// ---------------------------------------------------------------------------
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// Escapes for bytes that are not part of valid UTF-8; see the file comment.
+constexpr char16_t kEscapeFirst = 0xDC80;
+constexpr char16_t kEscapeLast = 0xDCFF;
+
+void AppendUtf8(std::string& strOut, uint32_t nCode) {
+  if (nCode < 0x80) {
+    strOut += static_cast<char>(nCode);
+  } else if (nCode < 0x800) {
+    strOut += static_cast<char>(0xC0 | (nCode >> 6));
+    strOut += static_cast<char>(0x80 | (nCode & 0x3F));
+  } else if (nCode < 0x10000) {
+    strOut += static_cast<char>(0xE0 | (nCode >> 12));
+    strOut += static_cast<char>(0x80 | ((nCode >> 6) & 0x3F));
+    strOut += static_cast<char>(0x80 | (nCode & 0x3F));
+  } else {
+    strOut += static_cast<char>(0xF0 | (nCode >> 18));
+    strOut += static_cast<char>(0x80 | ((nCode >> 12) & 0x3F));
+    strOut += static_cast<char>(0x80 | ((nCode >> 6) & 0x3F));
+    strOut += static_cast<char>(0x80 | (nCode & 0x3F));
+  }
+}
+
+// Lone surrogates other than the byte escapes cannot name a file that a
+// listing returned; they are written in the three-byte form so that two
+// different paths never collapse into one.
+std::string ToSystemPath(const std::u16string& strPath) {
+  std::string strOut;
+  strOut.reserve(strPath.size());
+  for (size_t i = 0; i < strPath.size(); ++i) {
+    const char16_t c = strPath[i];
+    if (IsHighSurrogate(c) && i + 1 < strPath.size() && IsLowSurrogate(strPath[i + 1])) {
+      AppendUtf8(strOut, 0x10000 + ((uint32_t(c) - 0xD800) << 10) + (strPath[i + 1] - 0xDC00));
+      ++i;
+    } else if (c >= kEscapeFirst && c <= kEscapeLast) {
+      strOut += static_cast<char>(c - 0xDC00);
+    } else {
+      AppendUtf8(strOut, c);
+    }
+  }
+  return strOut;
+}
+
+// Length of the valid UTF-8 sequence at pBytes[i], or 0 when the bytes there
+// are not one: overlong forms, encoded surrogates and code points above
+// U+10FFFF are all rejected. nCode receives the decoded code point.
+size_t ReadUtf8Sequence(const unsigned char* pBytes, size_t nCount, size_t i, uint32_t& nCode) {
+  const unsigned char nLead = pBytes[i];
+  if (nLead < 0x80) {
+    nCode = nLead;
+    return 1;
+  }
+  size_t nLength;
+  uint32_t nMinimum;
+  if (nLead >= 0xC2 && nLead <= 0xDF) {
+    nLength = 2, nCode = nLead & 0x1F, nMinimum = 0x80;
+  } else if (nLead >= 0xE0 && nLead <= 0xEF) {
+    nLength = 3, nCode = nLead & 0x0F, nMinimum = 0x800;
+  } else if (nLead >= 0xF0 && nLead <= 0xF4) {
+    nLength = 4, nCode = nLead & 0x07, nMinimum = 0x10000;
+  } else {
+    return 0;
+  }
+  if (nCount - i < nLength) return 0;
+  for (size_t k = 1; k < nLength; ++k) {
+    const unsigned char nNext = pBytes[i + k];
+    if ((nNext & 0xC0) != 0x80) return 0;
+    nCode = (nCode << 6) | (nNext & 0x3F);
+  }
+  if (nCode < nMinimum || nCode > 0x10FFFF) return 0;
+  if (nCode >= 0xD800 && nCode <= 0xDFFF) return 0;
+  return nLength;
+}
+
+void AppendUtf16(std::u16string& strOut, uint32_t nCode) {
+  if (nCode < 0x10000) {
+    strOut += static_cast<char16_t>(nCode);
+  } else {
+    nCode -= 0x10000;
+    strOut += static_cast<char16_t>(0xD800 + (nCode >> 10));
+    strOut += static_cast<char16_t>(0xDC00 + (nCode & 0x3FF));
+  }
+}
+
+std::u16string FromSystemPath(const char* pBytes, size_t nCount) {
+  const auto* pUnsigned = reinterpret_cast<const unsigned char*>(pBytes);
+  std::u16string strOut;
+  strOut.reserve(nCount);
+  for (size_t i = 0; i < nCount;) {
+    uint32_t nCode = 0;
+    const size_t nLength = ReadUtf8Sequence(pUnsigned, nCount, i, nCode);
+    if (nLength == 0) {
+      strOut += static_cast<char16_t>(0xDC00 + pUnsigned[i]);
+      ++i;
+    } else {
+      AppendUtf16(strOut, nCode);
+      i += nLength;
+    }
+  }
+  return strOut;
+}
+
+std::u16string FromSystemPath(const std::string& strBytes) {
+  return FromSystemPath(strBytes.data(), strBytes.size());
+}
+
+bool IsValidUtf8(const unsigned char* pBytes, size_t nCount) {
+  for (size_t i = 0; i < nCount;) {
+    uint32_t nCode = 0;
+    const size_t nLength = ReadUtf8Sequence(pBytes, nCount, i, nCode);
+    if (nLength == 0) return false;
+    i += nLength;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Errors: the one place where errno becomes a cause
+// ---------------------------------------------------------------------------
+
+FileErrorCause TranslateError(int nError) {
+  switch (nError) {
+    case 0:
+      return causeNone;
+    case ENOENT:
+    case ENOTDIR:
+      return causeNotFound;
+    case EEXIST:
+      return causeAlreadyExists;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case ELOOP:  // O_NOFOLLOW met a symbolic link
+    case EROFS:
+    case ETXTBSY:
+      return causeAccessDenied;
+    case EWOULDBLOCK:
+      return causeSharingViolation;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:  // the file size limit stops a write as a full disk would
+      return causeDiskFull;
+    case EIO:
+      return causeIoError;
+    default:
+      return causeOther;
+  }
+}
+
+const char* DescribeCause(FileErrorCause nCause) {
+  switch (nCause) {
+    case causeNone: return "no error";
+    case causeNotFound: return "not found";
+    case causeAlreadyExists: return "already exists";
+    case causeAccessDenied: return "access denied";
+    case causeSharingViolation: return "in use by another opener";
+    case causeDiskFull: return "disk full";
+    case causeIoError: return "I/O error";
+    case causeOther: break;
+  }
+  return "file error";
+}
+
+[[noreturn]] void RaiseError(int nError, const std::u16string& strPath) {
+  throw CFileException(TranslateError(nError), strPath);
+}
+
+// ---------------------------------------------------------------------------
+// Locks standing in for share modes
+// ---------------------------------------------------------------------------
+
+// Takes an exclusive lock on nFile, polling until kShareWaitMilliseconds have
+// passed. The delay grows so that a short holder is met quickly and a long
+// one costs few wake-ups. Returns 0 or the errno that stopped it.
+int LockWithWait(int nFile) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(kShareWaitMilliseconds);
+  auto delay = std::chrono::milliseconds(1);
+  for (;;) {
+    if (flock(nFile, LOCK_EX | LOCK_NB) == 0) return 0;
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) return errno;
+    const auto now = Clock::now();
+    if (now >= deadline) return EWOULDBLOCK;
+    std::this_thread::sleep_for(std::min<Clock::duration>(delay, deadline - now));
+    delay = std::min(delay * 2, std::chrono::milliseconds(50));
+  }
+}
+
+// True when strPath still names the file open as nFile. A waiter can win the
+// lock on a file that its holder removed or replaced meanwhile; writing to
+// that orphan would lose the data, so such an open starts over.
+bool StillNamesFile(int nFile, const std::string& strPath) {
+  struct stat opened {}, named {};
+  if (fstat(nFile, &opened) != 0 || lstat(strPath.c_str(), &named) != 0) return false;
+  return opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+int OpenFlags(CFile::OpenMode nMode) {
+  // O_NONBLOCK keeps a FIFO of the same name from stalling the open; the
+  // file-type check below then refuses it. It has no effect on regular files.
+  const int nCommon = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+  switch (nMode) {
+    case CFile::modeReadExclusive: return nCommon | O_RDONLY;
+    case CFile::modeCreateExclusive: return nCommon | O_WRONLY | O_CREAT;
+    case CFile::modeCreateNewExclusive: return nCommon | O_WRONLY | O_CREAT | O_EXCL;
+    case CFile::modeReadWriteDenyWrite: return nCommon | O_RDWR;
+  }
+  return nCommon | O_RDONLY;
+}
+
+int OpenRetryingInterrupts(const std::string& strPath, int nFlags) {
+  int nFile;
+  do {
+    nFile = open(strPath.c_str(), nFlags, 0666);
+  } while (nFile < 0 && errno == EINTR);
+  return nFile;
+}
+
+void CloseDescriptor(int nFile) {
+  // No retry on EINTR: on Linux the descriptor is released either way.
+  if (nFile >= 0) close(nFile);
+}
+
+// One attempt of CFile::Open: the opened, locked, regular file, or -1 with
+// nError set. bReplaced tells the caller to start over.
+int OpenLocked(const std::string& strPath, CFile::OpenMode nMode, int& nError, bool& bReplaced) {
+  bReplaced = false;
+  const int nFile = OpenRetryingInterrupts(strPath, OpenFlags(nMode));
+  if (nFile < 0) {
+    nError = errno;
+    return -1;
+  }
+  struct stat status {};
+  if (fstat(nFile, &status) != 0 || !S_ISREG(status.st_mode)) {
+    nError = S_ISDIR(status.st_mode) ? EISDIR : EACCES;
+    CloseDescriptor(nFile);
+    return -1;
+  }
+  nError = LockWithWait(nFile);
+  if (nError == 0 && !StillNamesFile(nFile, strPath)) bReplaced = true;
+  if (nError != 0 || bReplaced) {
+    CloseDescriptor(nFile);
+    return -1;
+  }
+  // Emptying waits for the lock so that a holder's content is never cut.
+  if (nMode == CFile::modeCreateExclusive && ftruncate(nFile, 0) != 0) {
+    nError = errno;
+    CloseDescriptor(nFile);
+    return -1;
+  }
+  // Back to blocking transfers for the file's lifetime.
+  fcntl(nFile, F_SETFL, fcntl(nFile, F_GETFL) & ~O_NONBLOCK);
+  return nFile;
+}
+
+// ---------------------------------------------------------------------------
+// Status: hidden attribute and creation time
+// ---------------------------------------------------------------------------
+
+constexpr char kDosAttributeName[] = "user.DOSATTRIB";
+constexpr unsigned kDosHidden = 0x2;
+
+// The DOS attribute bits stored for the file, 0 when none are. The value is
+// hex text ("0x2"); Samba appends binary data after a zero byte, which is
+// skipped.
+unsigned ReadDosAttributes(const std::string& strPath) {
+#if defined(__linux__)
+  char buffer[64] = {};
+  const ssize_t nLength = lgetxattr(strPath.c_str(), kDosAttributeName, buffer, sizeof buffer - 1);
+  if (nLength <= 0) return 0;
+  return static_cast<unsigned>(std::strtoul(buffer, nullptr, 16));
+#else
+  (void)strPath;
+  return 0;
+#endif
+}
+
+// Sets or clears the hidden bit, keeping any other stored bits. A file system
+// without user extended attributes has no hidden attribute to set: that is
+// not a failure, as leaving the file visible is the only thing it allows.
+int WriteHidden(const std::string& strPath, bool bHidden) {
+#if defined(__linux__)
+  const unsigned nOld = ReadDosAttributes(strPath);
+  const unsigned nNew = bHidden ? (nOld | kDosHidden) : (nOld & ~kDosHidden);
+  if (nNew == nOld) return 0;
+  int nResult;
+  if (nNew == 0) {
+    nResult = lremovexattr(strPath.c_str(), kDosAttributeName);
+    if (nResult != 0 && errno == ENODATA) return 0;
+  } else {
+    char text[16];
+    const int nLength = std::snprintf(text, sizeof text, "0x%x", nNew);
+    nResult = lsetxattr(strPath.c_str(), kDosAttributeName, text, nLength, 0);
+  }
+  if (nResult == 0) return 0;
+  return errno == ENOTSUP ? 0 : errno;
+#else
+  (void)strPath, (void)bHidden;
+  return 0;
+#endif
+}
+
+bool HasDotName(const std::string& strPath) {
+  const size_t nSlash = strPath.find_last_of('/');
+  const std::string strName = nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
+  return strName.size() > 1 && strName[0] == '.' && strName != "..";
+}
+
+// Birth time where the file system records one, else the last write.
+int64_t ReadCreationTime(const std::string& strPath, const struct stat& status) {
+#if defined(__linux__) && defined(STATX_BTIME)
+  struct statx extended {};
+  if (statx(AT_FDCWD, strPath.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &extended) == 0 &&
+      (extended.stx_mask & STATX_BTIME) != 0) {
+    return extended.stx_btime.tv_sec;
+  }
+#elif defined(__APPLE__) || defined(__FreeBSD__) || defined(__NetBSD__)
+  (void)strPath;
+  return status.st_birthtime;
+#else
+  (void)strPath;
+#endif
+  return status.st_mtime;
+}
+
+uint8_t ComposeAttribute(const std::string& strPath, const struct stat& status) {
+  uint8_t nAttribute = attributeNormal;
+  if (S_ISDIR(status.st_mode)) nAttribute |= attributeDirectory;
+  if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) nAttribute |= attributeReadOnly;
+  if (HasDotName(strPath) || (ReadDosAttributes(strPath) & kDosHidden) != 0) {
+    nAttribute |= attributeHidden;
+  }
+  return nAttribute;
+}
+
+timespec ToTimespec(int64_t nTime) {
+  timespec time{};
+  if (nTime == 0) {
+    time.tv_nsec = UTIME_OMIT;
+  } else {
+    time.tv_sec = static_cast<time_t>(nTime);
+  }
+  return time;
+}
+
+// ---------------------------------------------------------------------------
+// Test hooks
+// ---------------------------------------------------------------------------
+
+std::atomic<bool> g_bClockFixed{false};
+std::atomic<int64_t> g_nFixedClock{0};
+
+struct HostPathOverride {
+  std::mutex m_mutex;
+  bool m_bActive = false;     // a test has set a path
+  bool m_bAvailable = false;  // what GetHostExecutablePath reports then
+  std::u16string m_strPath;   // the made-up path
+};
+
+HostPathOverride& GetHostPathOverride() {
+  static HostPathOverride s_override;
+  return s_override;
+}
+
+bool ReadRealExecutablePath(std::u16string& strPath) {
+#if defined(__linux__)
+  std::vector<char> buffer(256);
+  for (;;) {
+    const ssize_t nLength = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (nLength < 0) return false;
+    if (static_cast<size_t>(nLength) < buffer.size()) {
+      strPath = FromSystemPath(buffer.data(), static_cast<size_t>(nLength));
+      return true;
+    }
+    // readlink cuts silently: a full buffer may be a cut path.
+    if (buffer.size() >= 65536) return false;
+    buffer.resize(buffer.size() * 2);
+  }
+#else
+  (void)strPath;
+  return false;
+#endif
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// CFileException
+// ---------------------------------------------------------------------------
+
+CFileException::CFileException(FileErrorCause nCause, std::u16string strPath)
+    : m_nCause(nCause), m_strPath(std::move(strPath)) {
+  m_strWhat = std::string(DescribeCause(m_nCause)) + ": " + ToSystemPath(m_strPath);
+}
+
+// ---------------------------------------------------------------------------
+// CFile
+// ---------------------------------------------------------------------------
+
+CFile::~CFile() { Close(); }
+
+CFile::CFile(CFile&& other) noexcept
+    : m_hFile(other.m_hFile),
+      m_strPath(std::move(other.m_strPath)),
+      m_nOpenError(other.m_nOpenError) {
+  other.m_hFile = -1;
+}
+
+CFile& CFile::operator=(CFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    m_hFile = other.m_hFile;
+    m_strPath = std::move(other.m_strPath);
+    m_nOpenError = other.m_nOpenError;
+    other.m_hFile = -1;
+  }
+  return *this;
+}
+
+bool CFile::Open(const std::u16string& strPath, OpenMode nMode) {
+  Close();
+  m_strPath = strPath;
+  m_nOpenError = causeNone;
+  const std::string strSystemPath = ToSystemPath(strPath);
+  // A replaced file is met at most once per holder; the bound only guards
+  // against a peer that keeps replacing the file.
+  for (int nAttempt = 0; nAttempt < 16; ++nAttempt) {
+    int nError = 0;
+    bool bReplaced = false;
+    const int nFile = OpenLocked(strSystemPath, nMode, nError, bReplaced);
+    if (nFile >= 0) {
+      m_hFile = nFile;
+      return true;
+    }
+    if (!bReplaced) {
+      m_nOpenError = TranslateError(nError);
+      return false;
+    }
+  }
+  m_nOpenError = causeSharingViolation;
+  return false;
+}
+
+bool CFile::IsOpen() const noexcept { return m_hFile != -1; }
+
+uint64_t CFile::GetLength() const {
+  struct stat status {};
+  if (fstat(static_cast<int>(m_hFile), &status) != 0) RaiseError(errno, m_strPath);
+  return static_cast<uint64_t>(status.st_size);
+}
+
+void CFile::SeekToBegin() { Seek(0); }
+
+void CFile::Seek(uint64_t nOffset) {
+  if (nOffset > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) {
+    RaiseError(EINVAL, m_strPath);
+  }
+  if (lseek(static_cast<int>(m_hFile), static_cast<off_t>(nOffset), SEEK_SET) < 0) {
+    RaiseError(errno, m_strPath);
+  }
+}
+
+size_t CFile::Read(void* pBuffer, size_t nCount) {
+  auto* pBytes = static_cast<char*>(pBuffer);
+  size_t nDone = 0;
+  while (nDone < nCount) {
+    const ssize_t nRead = read(static_cast<int>(m_hFile), pBytes + nDone, nCount - nDone);
+    if (nRead < 0) {
+      if (errno == EINTR) continue;
+      RaiseError(errno, m_strPath);
+    }
+    if (nRead == 0) break;
+    nDone += static_cast<size_t>(nRead);
+  }
+  return nDone;
+}
+
+void CFile::Write(const void* pBuffer, size_t nCount) {
+  const auto* pBytes = static_cast<const char*>(pBuffer);
+  size_t nDone = 0;
+  while (nDone < nCount) {
+    const ssize_t nWritten = write(static_cast<int>(m_hFile), pBytes + nDone, nCount - nDone);
+    if (nWritten < 0) {
+      if (errno == EINTR) continue;
+      RaiseError(errno, m_strPath);
+    }
+    if (nWritten == 0) RaiseError(EIO, m_strPath);
+    nDone += static_cast<size_t>(nWritten);
+  }
+}
+
+void CFile::SetLength(uint64_t nLength) {
+  if (nLength > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) {
+    RaiseError(EINVAL, m_strPath);
+  }
+  if (ftruncate(static_cast<int>(m_hFile), static_cast<off_t>(nLength)) != 0) {
+    RaiseError(errno, m_strPath);
+  }
+}
+
+void CFile::Close() noexcept {
+  if (m_hFile == -1) return;
+  CloseDescriptor(static_cast<int>(m_hFile));  // releases the lock too
+  m_hFile = -1;
+}
+
+bool CFile::GetStatus(const std::u16string& strPath, CFileStatus& status) {
+  const std::string strSystemPath = ToSystemPath(strPath);
+  struct stat info {};
+  if (lstat(strSystemPath.c_str(), &info) != 0) return false;
+  status.m_ctime = ReadCreationTime(strSystemPath, info);
+  status.m_mtime = info.st_mtime;
+  status.m_atime = info.st_atime;
+  status.m_size = S_ISDIR(info.st_mode) ? 0 : static_cast<uint64_t>(info.st_size);
+  status.m_attribute = ComposeAttribute(strSystemPath, info);
+  return true;
+}
+
+// The creation time cannot be set on POSIX file systems and is left as it is.
+// The read-only bit is not applied either: permissions are the owner's to
+// set, and an unwritable file makes the next open fail, which callers handle.
+void CFile::SetStatus(const std::u16string& strPath, const CFileStatus& status) {
+  const std::string strSystemPath = ToSystemPath(strPath);
+  struct stat info {};
+  if (lstat(strSystemPath.c_str(), &info) != 0) RaiseError(errno, strPath);
+  const int nError = WriteHidden(strSystemPath, (status.m_attribute & attributeHidden) != 0);
+  if (nError != 0) RaiseError(nError, strPath);
+  if (status.m_atime == 0 && status.m_mtime == 0) return;
+  const timespec times[2] = {ToTimespec(status.m_atime), ToTimespec(status.m_mtime)};
+  if (utimensat(AT_FDCWD, strSystemPath.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+    RaiseError(errno, strPath);
+  }
+}
+
+// unlink() would succeed under an open file, unlike the Windows deletion the
+// callers are written for. Taking the file's lock first lets an update in
+// progress finish, and a holder that keeps the file past the share wait makes
+// the removal fail as it would on Windows.
+void CFile::Remove(const std::u16string& strPath) {
+  const std::string strSystemPath = ToSystemPath(strPath);
+  const int nFile = OpenRetryingInterrupts(strSystemPath, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (nFile >= 0) {
+    const int nError = LockWithWait(nFile);
+    if (nError != 0) {
+      CloseDescriptor(nFile);
+      RaiseError(nError, strPath);
+    }
+  }
+  // Without a descriptor (a link, an unreadable file) there is no lock of the
+  // library to respect, and unlink() decides alone.
+  const int nResult = unlink(strSystemPath.c_str());
+  const int nError = errno;
+  CloseDescriptor(nFile);
+  if (nResult != 0) RaiseError(nError, strPath);
+}
+
+// ---------------------------------------------------------------------------
+// CFileFind
+// ---------------------------------------------------------------------------
+
+struct CFileFind::Listing {
+  struct Entry {
+    std::string m_strName;  // name as the system gave it
+    bool m_bDirectory;      // a folder itself, not a link to one
+  };
+  std::u16string m_strFolder;     // as passed to FindFile
+  std::vector<Entry> m_aEntries;  // sorted by name
+  size_t m_nNext = 0;             // index of the entry FindNextEntry moves to
+};
+
+CFileFind::~CFileFind() { Close(); }
+
+// The entries are read whole before the caller sees any: the purge removes
+// entries while it walks them, and a snapshot is unaffected by that.
+bool CFileFind::FindFile(const std::u16string& strFolder) {
+  Close();
+  DIR* pDirectory = opendir(ToSystemPath(strFolder).c_str());
+  if (pDirectory == nullptr) return false;
+  auto pListing = new Listing;
+  pListing->m_strFolder = strFolder;
+  while (const dirent* pEntry = readdir(pDirectory)) {
+    bool bDirectory = pEntry->d_type == DT_DIR;
+    if (pEntry->d_type == DT_UNKNOWN) {
+      struct stat info {};
+      bDirectory = fstatat(dirfd(pDirectory), pEntry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+                   S_ISDIR(info.st_mode);
+    }
+    pListing->m_aEntries.push_back({pEntry->d_name, bDirectory});
+  }
+  closedir(pDirectory);
+  if (pListing->m_aEntries.empty()) {
+    delete pListing;
+    return false;
+  }
+  std::sort(pListing->m_aEntries.begin(), pListing->m_aEntries.end(),
+            [](const Listing::Entry& a, const Listing::Entry& b) { return a.m_strName < b.m_strName; });
+  m_pListing = pListing;
+  return true;
+}
+
+bool CFileFind::FindNextEntry() {
+  if (m_pListing == nullptr || m_pListing->m_nNext >= m_pListing->m_aEntries.size()) return false;
+  ++m_pListing->m_nNext;
+  return m_pListing->m_nNext < m_pListing->m_aEntries.size();
+}
+
+bool CFileFind::IsDots() const {
+  if (m_pListing == nullptr || m_pListing->m_nNext == 0) return false;
+  const std::string& strName = m_pListing->m_aEntries[m_pListing->m_nNext - 1].m_strName;
+  return strName == "." || strName == "..";
+}
+
+bool CFileFind::IsDirectory() const {
+  if (m_pListing == nullptr || m_pListing->m_nNext == 0) return false;
+  return m_pListing->m_aEntries[m_pListing->m_nNext - 1].m_bDirectory;
+}
+
+std::u16string CFileFind::GetFileName() const {
+  if (m_pListing == nullptr || m_pListing->m_nNext == 0) return {};
+  return FromSystemPath(m_pListing->m_aEntries[m_pListing->m_nNext - 1].m_strName);
+}
+
+std::u16string CFileFind::GetFilePath() const {
+  if (m_pListing == nullptr || m_pListing->m_nNext == 0) return {};
+  return m_pListing->m_strFolder + kPathSeparator + GetFileName();
+}
+
+void CFileFind::Close() noexcept {
+  delete m_pListing;
+  m_pListing = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Folders, host path, clock, text
+// ---------------------------------------------------------------------------
+
+bool GetHostExecutablePath(std::u16string& strPath) {
+  HostPathOverride& hostOverride = GetHostPathOverride();
+  {
+    std::lock_guard<std::mutex> lock(hostOverride.m_mutex);
+    if (hostOverride.m_bActive) {
+      if (hostOverride.m_bAvailable) strPath = hostOverride.m_strPath;
+      return hostOverride.m_bAvailable;
+    }
+  }
+  return ReadRealExecutablePath(strPath);
+}
+
+CreateFolderResult CreateFolder(const std::u16string& strPath) {
+  if (mkdir(ToSystemPath(strPath).c_str(), 0777) == 0) return folderCreated;
+  return errno == EEXIST ? folderAlreadyExists : folderFailed;
+}
+
+int64_t ReadClock() {
+  if (g_bClockFixed.load()) return g_nFixedClock.load();
+  return static_cast<int64_t>(std::time(nullptr));
+}
+
+bool ConvertToLocalTime(int64_t nTime, std::tm& local) {
+  const auto nSystemTime = static_cast<time_t>(nTime);
+  if (static_cast<int64_t>(nSystemTime) != nTime) return false;
+  // localtime_r need not look at TZ again; tzset makes a changed zone count.
+  tzset();
+  return localtime_r(&nSystemTime, &local) != nullptr;
+}
+
+std::u16string DecodeNarrowText(const char* pBytes, size_t nCount) {
+  const auto* pUnsigned = reinterpret_cast<const unsigned char*>(pBytes);
+  std::u16string strText;
+  if (IsValidUtf8(pUnsigned, nCount)) {
+    strText.reserve(nCount);
+    for (size_t i = 0; i < nCount;) {
+      uint32_t nCode = 0;
+      i += ReadUtf8Sequence(pUnsigned, nCount, i, nCode);
+      AppendUtf16(strText, nCode);
+    }
+  } else {
+    strText.assign(pUnsigned, pUnsigned + nCount);
+  }
+  return strText;
+}
+
+void SetClockForTesting(int64_t nTime) {
+  g_nFixedClock.store(nTime);
+  g_bClockFixed.store(true);
+}
+
+void ResetClockForTesting() { g_bClockFixed.store(false); }
+
+void SetHostPathForTesting(const std::u16string& strPath, bool bAvailable) {
+  HostPathOverride& hostOverride = GetHostPathOverride();
+  std::lock_guard<std::mutex> lock(hostOverride.m_mutex);
+  hostOverride.m_bActive = true;
+  hostOverride.m_bAvailable = bAvailable;
+  hostOverride.m_strPath = strPath;
+}
+
+void ResetHostPathForTesting() {
+  HostPathOverride& hostOverride = GetHostPathOverride();
+  std::lock_guard<std::mutex> lock(hostOverride.m_mutex);
+  hostOverride.m_bActive = false;
+  hostOverride.m_strPath.clear();
+}
