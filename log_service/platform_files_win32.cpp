@@ -163,7 +163,12 @@ class CFindHandle {
   HANDLE m_hFind;  // INVALID_HANDLE_VALUE when empty
 };
 
-HANDLE HandleOf(intptr_t hFile) { return reinterpret_cast<HANDLE>(hFile); }
+// The handle of an open CFile. A closed one holds -1, which Windows would take
+// for the current process's pseudo-handle, so it is refused here.
+HANDLE HandleOf(intptr_t hFile, const std::u16string& strPath) {
+  if (hFile == -1) throw CFileException(causeOther, strPath);
+  return reinterpret_cast<HANDLE>(hFile);
+}
 
 // ---------------------------------------------------------------------------
 // Opening with share modes
@@ -280,7 +285,7 @@ bool CFile::IsOpen() const noexcept { return m_hFile != -1; }
 
 uint64_t CFile::GetLength() const {
   LARGE_INTEGER nSize;
-  if (!GetFileSizeEx(HandleOf(m_hFile), &nSize)) RaiseLastError(m_strPath);
+  if (!GetFileSizeEx(HandleOf(m_hFile, m_strPath), &nSize)) RaiseLastError(m_strPath);
   return static_cast<uint64_t>(nSize.QuadPart);
 }
 
@@ -289,7 +294,7 @@ void CFile::SeekToBegin() { Seek(0); }
 void CFile::Seek(uint64_t nOffset) {
   LARGE_INTEGER nTo;
   nTo.QuadPart = static_cast<LONGLONG>(nOffset);
-  if (!SetFilePointerEx(HandleOf(m_hFile), nTo,
+  if (!SetFilePointerEx(HandleOf(m_hFile, m_strPath), nTo,
                         nullptr /* lpNewFilePointer */, FILE_BEGIN)) {
     RaiseLastError(m_strPath);
   }
@@ -302,7 +307,7 @@ size_t CFile::Read(void* pBuffer, size_t nCount) {
     const DWORD nAsk =
         static_cast<DWORD>(std::min<size_t>(nCount - nDone, 1u << 30));
     DWORD nGot = 0;
-    if (!ReadFile(HandleOf(m_hFile), pTo + nDone, nAsk, &nGot,
+    if (!ReadFile(HandleOf(m_hFile, m_strPath), pTo + nDone, nAsk, &nGot,
                   nullptr /* lpOverlapped */)) {
       RaiseLastError(m_strPath);
     }
@@ -319,7 +324,7 @@ void CFile::Write(const void* pBuffer, size_t nCount) {
     const DWORD nGive =
         static_cast<DWORD>(std::min<size_t>(nCount - nDone, 1u << 30));
     DWORD nPut = 0;
-    if (!WriteFile(HandleOf(m_hFile), pFrom + nDone, nGive, &nPut,
+    if (!WriteFile(HandleOf(m_hFile, m_strPath), pFrom + nDone, nGive, &nPut,
                    nullptr /* lpOverlapped */)) {
       RaiseLastError(m_strPath);
     }
@@ -333,17 +338,17 @@ void CFile::SetLength(uint64_t nLength) {
   LARGE_INTEGER nZero;
   nZero.QuadPart = 0;
   LARGE_INTEGER nPosition;
-  if (!SetFilePointerEx(HandleOf(m_hFile), nZero, &nPosition, FILE_CURRENT)) {
+  if (!SetFilePointerEx(HandleOf(m_hFile, m_strPath), nZero, &nPosition, FILE_CURRENT)) {
     RaiseLastError(m_strPath);
   }
   Seek(nLength);
-  if (!SetEndOfFile(HandleOf(m_hFile))) RaiseLastError(m_strPath);
+  if (!SetEndOfFile(HandleOf(m_hFile, m_strPath))) RaiseLastError(m_strPath);
   Seek(static_cast<uint64_t>(nPosition.QuadPart));
 }
 
 void CFile::Close() noexcept {
   if (m_hFile == -1) return;
-  CloseHandle(HandleOf(m_hFile));
+  CloseHandle(reinterpret_cast<HANDLE>(m_hFile));
   m_hFile = -1;
 }
 
