@@ -1,0 +1,42 @@
+// The library's two exported functions. A host written in another language
+// cannot catch a C++ exception, so none leaves them: what one means at this
+// boundary is stated at each function.
+#define VARDLIX_BUILDING_LIBRARY
+#include "vardlix.h"
+
+#include "daily_log.h"
+#include "settings.h"
+
+static_assert(sizeof(VardlixChar) == sizeof(char16_t), "the host's wide characters are UTF-16 code units");
+
+namespace {
+
+// The one place where the host's character type becomes ours: wchar_t on
+// Windows and char16_t elsewhere, both 16-bit UTF-16 code units.
+const char16_t* TextOf(const CVardlixString& str) {
+  return str.m_pszData == nullptr ? u"" : reinterpret_cast<const char16_t*>(str.m_pszData);
+}
+
+}  // namespace
+
+// Returns 0 when an exception ended the call before the new retention was
+// written and applied; once it is applied the result is 1 whatever follows.
+extern "C" VARDLIX_API int VARDLIX_CALL SetLogLife(uint32_t nDays) {
+  try {
+    return ChangeLogLife(nDays);
+  } catch (...) {
+    return 0;
+  }
+}
+
+// An exception drops the record; every file has been closed on the way out.
+extern "C" VARDLIX_API void VARDLIX_CALL WriteVardlix(const CVardlixString& strType, const CVardlixString& strLocation,
+                                                      const CVardlixString& strOperation,
+                                                      const CVardlixString& strParameters,
+                                                      const CVardlixString& strDescription) {
+  try {
+    AppendLogRecord(TextOf(strType), TextOf(strLocation), TextOf(strOperation), TextOf(strParameters),
+                    TextOf(strDescription));
+  } catch (...) {
+  }
+}

@@ -1,0 +1,206 @@
+#include "library_frame.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <limits>
+#include <new>
+
+#include "platform_files.h"
+#include "purge.h"
+#include "settings.h"
+
+// The load sequence runs from the platform's load notification. On Windows
+// that comes after the runtime has constructed every static object of the
+// library; an ELF constructor function, however, may run before the dynamic
+// initialisers of other translation units. So everything the load touches is
+// ready from the start: the declaration and the retention are constant
+// initialised, the mutex has a constexpr constructor, and the one string that
+// needs a constructor is placed ahead of every ordinary initialiser.
+#if defined(__GNUC__)
+#define VARDLIX_CONSTRUCT_FIRST __attribute__((init_priority(101)))
+#else
+#define VARDLIX_CONSTRUCT_FIRST
+#endif
+
+std::u16string g_strLogFolder VARDLIX_CONSTRUCT_FIRST = kFallbackFolder;
+std::atomic<int32_t> g_nLogLife{kDefaultLogLife};
+
+namespace {
+
+std::mutex g_fileOperationsMutex;
+
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+constexpr bool kLittleEndian = false;
+#else
+constexpr bool kLittleEndian = true;
+#endif
+
+// Room reserved behind a document read from a file, so that the record added
+// to it fits without moving the whole text to a larger block.
+constexpr size_t kGrowthRoomUnits = 4096;
+constexpr unsigned char kByteOrderMark[2] = {0xFF, 0xFE};
+
+std::u16string WidenAscii(const char* psz) {
+  std::u16string str;
+  for (; *psz != '\0'; ++psz) str.push_back(static_cast<char16_t>(static_cast<unsigned char>(*psz)));
+  return str;
+}
+
+// The broken-down local time of the clock's current value, or false.
+bool ReadLocalTime(std::tm& local) {
+  return ConvertToLocalTime(ReadClock(), local);
+}
+
+void SwapByteOrder(char16_t* p, size_t nCount) {
+  for (size_t i = 0; i < nCount; ++i) p[i] = static_cast<char16_t>((p[i] >> 8) | (p[i] << 8));
+}
+
+// Position of the first zero unit, or nCount. Blocks are checked with a
+// branch-free reduction that the compiler turns into vector compares: a day's
+// file of tens of megabytes is scanned at memory speed.
+size_t FindFirstZeroUnit(const char16_t* p, size_t nCount) {
+  constexpr size_t kBlock = 1024;
+  size_t nStart = 0;
+  for (; nStart + kBlock <= nCount; nStart += kBlock) {
+    unsigned nZeros = 0;
+    for (size_t i = 0; i < kBlock; ++i) nZeros |= (p[nStart + i] == 0);
+    if (nZeros != 0) break;
+  }
+  for (; nStart < nCount; ++nStart) {
+    if (p[nStart] == 0) return nStart;
+  }
+  return nCount;
+}
+
+size_t CheckedSize(uint64_t nLength) {
+  if (nLength > std::numeric_limits<size_t>::max() / 2) throw std::bad_alloc();
+  return static_cast<size_t>(nLength);
+}
+
+// The rest of a file after FF FE, straight into the string's own storage.
+std::u16string ReadWideText(CFile& file, size_t nBytesAfterMark) {
+  const size_t nUnits = nBytesAfterMark / 2;  // an odd last byte is ignored
+  std::u16string strText;
+  strText.reserve(nUnits + kGrowthRoomUnits);
+  strText.resize(nUnits);
+  const size_t nRead = file.Read(strText.data(), nUnits * 2);
+  strText.resize(nRead / 2);
+  if constexpr (!kLittleEndian) SwapByteOrder(strText.data(), strText.size());
+  strText.resize(FindFirstZeroUnit(strText.data(), strText.size()));
+  return strText;
+}
+
+std::u16string ReadNarrowText(CFile& file, const unsigned char* pHead, size_t nHead, size_t nLength) {
+  std::string strBytes(nLength, '\0');
+  std::memcpy(strBytes.data(), pHead, nHead);
+  const size_t nRead = nHead + (nLength > nHead ? file.Read(strBytes.data() + nHead, nLength - nHead) : 0);
+  const size_t nEnd = std::strlen(strBytes.c_str());
+  return DecodeNarrowText(strBytes.data(), nEnd < nRead ? nEnd : nRead);
+}
+
+}  // namespace
+
+std::unique_lock<std::mutex> LockFileOperations() {
+  return std::unique_lock<std::mutex>(g_fileOperationsMutex);
+}
+
+std::u16string DeriveLogFolderWindows(std::u16string_view strExePath) {
+  const size_t nDot = strExePath.rfind(u'.');
+  std::u16string strFolder(nDot == std::u16string_view::npos ? std::u16string_view() : strExePath.substr(0, nDot));
+  return strFolder + u"Log";
+}
+
+std::u16string DeriveLogFolderPosix(std::u16string_view strExePath) {
+  const size_t nSlash = strExePath.rfind(u'/');
+  const size_t nNameStart = nSlash == std::u16string_view::npos ? 0 : nSlash + 1;
+  const size_t nDot = strExePath.rfind(u'.');
+  const bool bHasExtension = nDot != std::u16string_view::npos && nDot > nNameStart;
+  std::u16string strFolder(bHasExtension ? strExePath.substr(0, nDot) : strExePath);
+  return strFolder + u"Log";
+}
+
+std::u16string DeriveLogFolder(std::u16string_view strExePath) {
+  return kPathSeparator[0] == u'\\' ? DeriveLogFolderWindows(strExePath) : DeriveLogFolderPosix(strExePath);
+}
+
+std::u16string LocateLogFolder() {
+  std::u16string strExePath;
+  if (!GetHostExecutablePath(strExePath)) return kFallbackFolder;
+  std::u16string strFolder = DeriveLogFolder(strExePath);
+  if (CreateFolder(strFolder) == folderFailed) return kFallbackFolder;
+  return strFolder;
+}
+
+std::u16string MakeLogPath(std::u16string_view strName) {
+  std::u16string strPath = g_strLogFolder;
+  // The fallback folder is a root that already ends in a separator.
+  if (strPath.empty() || strPath.back() != kPathSeparator[0]) strPath += kPathSeparator;
+  strPath += strName;
+  return strPath;
+}
+
+std::u16string FormatDateStamp() {
+  std::tm local{};
+  const bool bLocal = ReadLocalTime(local);
+  char sz[64];
+  std::snprintf(sz, sizeof sz, "%4d%02d%02d", bLocal ? local.tm_year + 1900 : 0, bLocal ? local.tm_mon + 1 : 0,
+                bLocal ? local.tm_mday : 0);
+  return WidenAscii(sz);
+}
+
+std::u16string FormatTimeStamp() {
+  std::tm local{};
+  const bool bLocal = ReadLocalTime(local);
+  char sz[96];
+  std::snprintf(sz, sizeof sz, "%4d.%02d.%02d %02d:%02d:%02d", bLocal ? local.tm_year + 1900 : 0,
+                bLocal ? local.tm_mon + 1 : 0, bLocal ? local.tm_mday : 0, bLocal ? local.tm_hour : -1,
+                bLocal ? local.tm_min : -1, bLocal ? local.tm_sec : -1);
+  return WidenAscii(sz);
+}
+
+std::u16string ReadDocumentFile(CFile& file) {
+  file.SeekToBegin();
+  const size_t nLength = CheckedSize(file.GetLength());
+  unsigned char abHead[2] = {0, 0};
+  const size_t nHead = file.Read(abHead, nLength < 2 ? nLength : 2);
+  if (nHead == 2 && abHead[0] == kByteOrderMark[0] && abHead[1] == kByteOrderMark[1]) {
+    return ReadWideText(file, nLength - 2);
+  }
+  return ReadNarrowText(file, abHead, nHead, nLength);
+}
+
+void WriteDocumentFile(CFile& file, std::u16string_view strText) {
+  file.SeekToBegin();
+  file.Write(kByteOrderMark, sizeof kByteOrderMark);
+  if constexpr (kLittleEndian) {
+    file.Write(strText.data(), strText.size() * 2);
+  } else {
+    std::u16string strSwapped(strText);
+    SwapByteOrder(strSwapped.data(), strSwapped.size());
+    file.Write(strSwapped.data(), strSwapped.size() * 2);
+  }
+  // Anything behind the new content is left over from a longer old one (a
+  // text read only up to a zero, or narrow text that shrank when widened):
+  // it would follow the document as garbage.
+  const uint64_t nWritten = sizeof kByteOrderMark + uint64_t{strText.size()} * 2;
+  if (file.GetLength() > nWritten) file.SetLength(nWritten);
+  file.Close();
+}
+
+void RunLoadSequence() noexcept {
+  try {
+    auto lock = LockFileOperations();
+    // Purging on a default retention because the settings could not be read
+    // would delete logs the host asked to keep; they can wait for the next load.
+    if (LoadSettings()) PurgeExpiredLogs();
+  } catch (...) {
+    // No file and no shortage of memory may fail the host's load: the
+    // library then runs with whatever retention it had reached.
+  }
+}
+
+void RunUnloadSequence() noexcept {
+  // Nothing to release or flush: every operation closes its files before it
+  // returns, and the globals are destroyed by the runtime.
+}

@@ -1,0 +1,13 @@
+// Load and unload notifications of the shared library on POSIX systems: the
+// dynamic loader runs these when the library is loaded into the host and
+// when it is unloaded (dlclose or process exit). Everything they touch is
+// constructed before them (see library_frame.cpp).
+#include "library_frame.h"
+
+__attribute__((constructor)) static void OnLibraryLoad() {
+  RunLoadSequence();
+}
+
+__attribute__((destructor)) static void OnLibraryUnload() {
+  RunUnloadSequence();
+}

@@ -1,0 +1,54 @@
+#include "purge.h"
+
+#include <string>
+#include <string_view>
+
+#include "library_frame.h"
+#include "platform_files.h"
+
+namespace {
+
+constexpr std::u16string_view kLogFilePrefix = u"Vardlix";
+
+bool IsLogFileName(std::u16string_view strName) {
+  return strName.substr(0, kLogFilePrefix.size()) == kLogFilePrefix;
+}
+
+// Deletes the entry the listing stands on when it is an expired log file.
+void PurgeEntry(const CFileFind& find, int64_t nNow) {
+  if (find.IsDots() || find.IsDirectory()) return;
+  if (!IsLogFileName(find.GetFileName())) return;
+  const std::u16string strPath = find.GetFilePath();
+  // A fresh record per entry: an entry that vanished or is out of reach must
+  // not be aged by the times of the entry before it.
+  CFileStatus status;
+  if (!CFile::GetStatus(strPath, status)) return;
+  if (!IsLogExpired(nNow, status.m_ctime, g_nLogLife.load())) return;
+  try {
+    CFile::Remove(strPath);
+  } catch (const CFileException&) {
+    // Held open by another process, or not ours to delete: the next purge
+    // tries again, and the files after it are still looked at.
+  }
+}
+
+}  // namespace
+
+bool IsLogExpired(int64_t nNow, int64_t nCreated, int32_t nLogLife) {
+  // Times far enough apart to overflow the difference are decided by sign.
+  if (nCreated < 0 && nNow > INT64_MAX + nCreated) return true;
+  if (nCreated > 0 && nNow < INT64_MIN + nCreated) return false;
+  const int64_t nAgeDays = (nNow - nCreated) / kSecondsPerDay;  // truncated toward zero
+  return nAgeDays > int64_t{nLogLife} - 1;
+}
+
+void PurgeExpiredLogs() {
+  const int64_t nNow = ReadClock();
+  CFileFind find;
+  if (!find.FindFile(g_strLogFolder)) return;
+  bool bMore = true;
+  while (bMore) {
+    bMore = find.FindNextEntry();
+    PurgeEntry(find, nNow);
+  }
+}

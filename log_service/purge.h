@@ -1,0 +1,20 @@
+// Deletion of expired daily log files.
+#pragma once
+
+#include <cstdint>
+
+// Seconds in one day of a log file's age.
+constexpr int64_t kSecondsPerDay = 86400;
+
+// Deletes every file of the log folder whose name begins with "Vardlix"
+// (case-sensitive) and whose age, in whole days since its creation, is at
+// least g_nLogLife: with a retention of N days a file goes once N * 86400
+// seconds have passed; with 0, every log file created in the past or less
+// than a day ahead of the clock goes. Directories and subfolders are never
+// touched. An entry whose status cannot be read, or that cannot be deleted,
+// is left for the next purge and the others are still looked at.
+void PurgeExpiredLogs();
+
+// The decision for one file: true when a file created at nCreated is
+// expired at nNow under a retention of nLogLife days.
+bool IsLogExpired(int64_t nNow, int64_t nCreated, int32_t nLogLife);

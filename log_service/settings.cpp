@@ -1,0 +1,153 @@
+#include "settings.h"
+
+#include <string>
+
+#include "library_frame.h"
+#include "markup.h"
+#include "platform_files.h"
+#include "purge.h"
+
+namespace {
+
+constexpr char16_t kSettingsFileName[] = u"SettingInfo.xml";
+constexpr char16_t kSettingsRoot[] = u"配置信息";
+constexpr char16_t kLogLifeElement[] = u"日志保留天数";
+
+bool IsAtoiSpace(char16_t c) {
+  return c == u' ' || (c >= u'\t' && c <= u'\r');
+}
+
+std::u16string FormatDecimal(int32_t n) {
+  const std::string str = std::to_string(n);
+  return std::u16string(str.begin(), str.end());
+}
+
+// Marks a settings file that the library has just written as hidden. A file
+// system that refuses is no reason to give up a setting already written.
+void HideSettingsFile(const std::u16string& strPath, CFileStatus status) {
+  status.m_attribute = attributeHidden;
+  try {
+    CFile::SetStatus(strPath, status);
+  } catch (const CFileException&) {
+  }
+}
+
+// Reads the retention from an existing settings file. False when the file
+// cannot be opened, even after waiting for another opener.
+bool ReadSettingsFile(const std::u16string& strPath) {
+  CFile file;
+  if (!file.Open(strPath, CFile::modeReadExclusive)) return false;
+  std::u16string strText = ReadDocumentFile(file);
+  file.Close();
+  CXmlDocument doc;
+  doc.SetDocument(std::move(strText));
+  doc.FindNextElement(kSettingsRoot);
+  doc.EnterElement();
+  doc.FindNextElement(kLogLifeElement);
+  g_nLogLife.store(ParseLogLife(doc.GetCurrentData()));
+  return true;
+}
+
+enum CreateOutcome { createWritten, createFoundExisting, createFailed };
+
+// Creates the settings file with the default retention, but only where there
+// is none: a file that another process made in the meantime is read instead.
+// The new file is written only while it is still empty under the lock, since
+// a SetLogLife elsewhere may have filled it between its creation and our lock.
+CreateOutcome CreateDefaultSettingsFile(const std::u16string& strPath) {
+  CFile file;
+  if (!file.Open(strPath, CFile::modeCreateNewExclusive)) {
+    return file.GetOpenError() == causeAlreadyExists ? createFoundExisting : createFailed;
+  }
+  if (file.GetLength() != 0) return createFoundExisting;
+  WriteDocumentFile(file, BuildSettingsText(kDefaultLogLife));
+  CFileStatus status;
+  if (CFile::GetStatus(strPath, status)) HideSettingsFile(strPath, status);
+  return createWritten;
+}
+
+// Re-creates the settings file with nDays. The hidden attribute is cleared
+// before the file is re-created (Windows refuses to overwrite a hidden file)
+// and put back afterwards with the times the file had before.
+bool RewriteSettingsFile(int32_t nDays) {
+  const std::u16string strPath = MakeLogPath(kSettingsFileName);
+  CFileStatus status;
+  // A settings file deleted since the load is simply created afresh: there is
+  // no attribute to clear and there are no times to restore.
+  if (CFile::GetStatus(strPath, status)) {
+    CFileStatus visible = status;
+    visible.m_attribute = attributeNormal;
+    CFile::SetStatus(strPath, visible);
+  }
+  CFile file;
+  if (!file.Open(strPath, CFile::modeCreateExclusive)) return false;
+  WriteDocumentFile(file, BuildSettingsText(nDays));
+  HideSettingsFile(strPath, status);
+  return true;
+}
+
+}  // namespace
+
+int32_t ParseLogLife(std::u16string_view strData) {
+  size_t i = 0;
+  while (i < strData.size() && IsAtoiSpace(strData[i])) ++i;
+  bool bNegative = false;
+  if (i < strData.size() && (strData[i] == u'+' || strData[i] == u'-')) bNegative = strData[i++] == u'-';
+  constexpr int64_t kLimit = int64_t{INT32_MAX} + 1;
+  int64_t nValue = 0;
+  for (; i < strData.size() && strData[i] >= u'0' && strData[i] <= u'9'; ++i) {
+    nValue = nValue * 10 + (strData[i] - u'0');
+    if (nValue > kLimit) nValue = kLimit;
+  }
+  if (bNegative) return 0;  // any negative retention means none
+  if (nValue > INT32_MAX) return INT32_MAX;
+  if (nValue > 0) return static_cast<int32_t>(nValue);
+  return strData == u"0" ? 0 : kDefaultLogLife;
+}
+
+std::u16string BuildSettingsText(int32_t nDays) {
+  CXmlDocument doc;
+  doc.SetDocument(std::u16string(g_strXmlDeclaration));
+  doc.AddElement(kSettingsRoot);
+  doc.EnterElement();
+  doc.AddElement(kLogLifeElement, FormatDecimal(nDays).c_str());
+  doc.LeaveElement();
+  return doc.GetDocument();
+}
+
+bool LoadSettings() {
+  g_strLogFolder = LocateLogFolder();
+  const std::u16string strPath = MakeLogPath(kSettingsFileName);
+  // A second round reads a file that another process created between our
+  // look and our own attempt to create it.
+  for (int nRound = 0; nRound < 2; ++nRound) {
+    CFileStatus status;
+    if (CFile::GetStatus(strPath, status)) return ReadSettingsFile(strPath);
+    switch (CreateDefaultSettingsFile(strPath)) {
+      case createWritten:
+        g_nLogLife.store(kDefaultLogLife);
+        return true;
+      case createFailed:
+        // No settings file and none can be made (a read-only folder, say):
+        // the default stands, and the next load tries again.
+        return true;
+      case createFoundExisting:
+        break;
+    }
+  }
+  return false;
+}
+
+int ChangeLogLife(uint32_t nDays) {
+  if (nDays > kMaxLogLife) return 0;
+  auto lock = LockFileOperations();
+  if (!RewriteSettingsFile(static_cast<int32_t>(nDays))) return 0;
+  g_nLogLife.store(static_cast<int32_t>(nDays));
+  try {
+    PurgeExpiredLogs();
+  } catch (...) {
+    // The new retention is written and in force; whatever the purge could
+    // not delete now, the next purge deletes.
+  }
+  return 1;
+}

@@ -1,0 +1,37 @@
+// The settings file "SettingInfo.xml" in the log folder and the retention it
+// holds: read or created at load, rewritten by SetLogLife.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Largest retention SetLogLife accepts, in days.
+constexpr uint32_t kMaxLogLife = 36500;
+
+// Derives and creates the log folder (g_strLogFolder), then reads the
+// retention from the settings file into g_nLogLife, or creates the file with
+// the default of 7 days when there is none. Returns false when a settings
+// file is there but could not be read: g_nLogLife then keeps its value and
+// stands for no decision of the host's.
+bool LoadSettings();
+
+// Retention that the data of the settings file's "日志保留天数" gives:
+// decimal text read like the runtime's wide atoi (leading white space, a
+// sign, digits up to the first other character; saturated at the int32
+// limits). A positive number is taken, a negative one gives 0, and a zero
+// gives 0 only when the data is exactly "0"; other data that reads as zero
+// (empty, "00", " 0", words) gives the default 7.
+int32_t ParseLogLife(std::u16string_view strData);
+
+// The settings file's text for a retention: declaration, "配置信息" holding
+// "日志保留天数" with the number in decimal.
+std::u16string BuildSettingsText(int32_t nDays);
+
+// What the export SetLogLife does. Refuses more than kMaxLogLife days with 0.
+// Otherwise re-creates the settings file with the new value, keeping it
+// hidden and its times as they were, sets g_nLogLife and purges; returns 1.
+// Returns 0 when the file cannot be created; a settings file that has
+// disappeared is created afresh. Serialised with every other operation on
+// the library's files. Raises only before anything was applied.
+int ChangeLogLife(uint32_t nDays);
