@@ -99,9 +99,11 @@ int32_t ParseLogLife(std::u16string_view strData) {
     nValue = nValue * 10 + (strData[i] - u'0');
     if (nValue > kLimit) nValue = kLimit;
   }
-  if (bNegative) return 0;  // any negative retention means none
+  if (nValue > 0 && bNegative) return 0;  // a negative retention means none
   if (nValue > INT32_MAX) return INT32_MAX;
   if (nValue > 0) return static_cast<int32_t>(nValue);
+  // Zero only when written as such: whatever else reads as zero ("", "00",
+  // "-0", a word) is no deliberate choice and gets the default.
   return strData == u"0" ? 0 : kDefaultLogLife;
 }
 

@@ -1,0 +1,196 @@
+// The daily log writer: the file's exact text, the decided changes for
+// empty and longer files, and many writers at once.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "daily_log.h"
+#include "markup.h"
+#include "platform_files.h"
+#include "service_fixture.h"
+#include "vardlix.h"
+
+namespace {
+
+const std::string kTodaysLog = "Vardlix20110408.xml";
+const std::u16string kDeclaration = u"<?xml version=\"1.0\" encoding=\"unicode\"?>\r\n";
+
+// The eight lines of one record as the writer lays them out.
+std::u16string RecordLines(const std::u16string& strTime, const std::u16string& strType,
+                           const std::u16string& strDescription) {
+  return u"<记录>\r\n<时间>" + strTime + u"</时间>\r\n<类型>" + strType +
+         u"</类型>\r\n<位置>Main</位置>\r\n<操作>Open</操作>\r\n<参数>a&amp;b</参数>\r\n" +
+         (strDescription.empty() ? u"<描述/>" : u"<描述>" + strDescription + u"</描述>") + u"\r\n</记录>\r\n";
+}
+
+const std::u16string kWorkedExample = kDeclaration + u"<日志>\r\n" +
+                                      RecordLines(u"2011.04.08 09:05:03", u"Info", u"") + u"</日志>\r\n";
+
+void WriteExampleRecord(const char16_t* szType = u"Info", const char16_t* szDescription = u"") {
+  AppendLogRecord(szType, u"Main", u"Open", u"a&b", szDescription);
+}
+
+// Every description of the records in a day's file, checking that the file
+// is one well-formed document whose root holds only complete records.
+std::vector<std::u16string> ReadDescriptions(const std::u16string& strText) {
+  CXmlDocument doc;
+  EXPECT_TRUE(doc.SetDocument(strText)) << std::string(doc.GetParseError().begin(), doc.GetParseError().end());
+  EXPECT_TRUE(doc.FindNextElement(u"日志"));
+  doc.EnterElement();
+  std::vector<std::u16string> aDescriptions;
+  while (doc.FindNextElement(u"记录")) {
+    doc.EnterElement();
+    EXPECT_TRUE(doc.FindNextElement(u"描述"));
+    aDescriptions.push_back(doc.GetCurrentData());
+    doc.LeaveElement();
+  }
+  return aDescriptions;
+}
+
+class DailyLogTest : public CServiceTest {};
+
+TEST_F(DailyLogTest, FirstCallOfDayWritesTheElevenLinesOfTheExample) {
+  WriteExampleRecord();
+  EXPECT_EQ(m_folder.ReadBytes(kTodaysLog), EncodeDocument(kWorkedExample));
+}
+
+TEST_F(DailyLogTest, LaterRecordsGoBehindTheLastOne) {
+  WriteExampleRecord();
+  SetClockForTesting(kApril8th2011At090503 + 60);
+  WriteExampleRecord(u"Warn", u"x<y\r\nz>");
+  EXPECT_EQ(ReadText(kTodaysLog), kDeclaration + u"<日志>\r\n" + RecordLines(u"2011.04.08 09:05:03", u"Info", u"") +
+                                      RecordLines(u"2011.04.08 09:06:03", u"Warn", u"x&lt;y\r\nz&gt;") +
+                                      u"</日志>\r\n");
+}
+
+TEST_F(DailyLogTest, RetentionZeroTouchesNoFile) {
+  g_nLogLife.store(0);
+  WriteExampleRecord();
+  EXPECT_TRUE(std::filesystem::is_empty(m_folder.Path()));
+}
+
+TEST_F(DailyLogTest, UnconvertibleDateStillNamesAFile) {
+  SetClockForTesting(INT64_MAX);
+  WriteExampleRecord();
+  EXPECT_TRUE(Exists("Vardlix   00000.xml"));
+}
+
+TEST_F(DailyLogTest, ExistingContentDecidesWhatTheRecordJoins) {
+  struct Case {
+    const char* m_pszName;
+    std::string m_strBefore;
+    std::string m_strAfter;
+  };
+  const std::u16string kForeign = kDeclaration + u"<other>\r\n</other>\r\n";
+  const Case kCases[] = {
+      // A creator that stopped before its first write left these behind.
+      {"ZeroBytesStartLikeNewFile", "", EncodeDocument(kWorkedExample)},
+      {"LoneMarkStartsLikeNewFile", "\xFF\xFE", EncodeDocument(kWorkedExample)},
+      {"ZeroFilledFileStartsLikeNewFile", std::string(4096, '\0'), EncodeDocument(kWorkedExample)},
+      {"NarrowFileIsRewrittenAsUtf16", "<?xml version=\"1.0\"?>\r\n<\xE6\x97\xA5\xE5\xBF\x97/>\r\n",
+       EncodeDocument(u"<?xml version=\"1.0\"?>\r\n<日志>\r\n" + RecordLines(u"2011.04.08 09:05:03", u"Info", u"") +
+                      u"</日志>\r\n")},
+      {"ForeignRootIsLeftAsItWas", EncodeDocument(kForeign), EncodeDocument(kForeign)},
+      {"LongerOldContentIsCut", EncodeDocument(kDeclaration + u"<日志/>\r\n" + std::u16string(1, u'\0') + u"tail"),
+       EncodeDocument(kWorkedExample)},
+  };
+  for (const Case& test : kCases) {
+    SCOPED_TRACE(test.m_pszName);
+    m_folder.WriteBytes(kTodaysLog, test.m_strBefore);
+    WriteExampleRecord();
+    EXPECT_EQ(m_folder.ReadBytes(kTodaysLog), test.m_strAfter);
+  }
+}
+
+TEST_F(DailyLogTest, EnsureCreatesOnlyMissingFiles) {
+  struct Case {
+    const char* m_pszName;
+    const char* m_pszBefore;  // nullptr: no file
+    bool m_bResult;
+    std::string m_strAfter;
+  };
+  const Case kCases[] = {
+      {"MissingFileGetsRoot", nullptr, true, EncodeDocument(kDeclaration + u"<日志/>\r\n")},
+      {"ExistingFileIsNotEmptied", "abc", true, "abc"},
+      {"EmptyFileIsLeftToTheWriter", "", true, ""},
+  };
+  for (const Case& test : kCases) {
+    SCOPED_TRACE(test.m_pszName);
+    std::filesystem::remove(m_folder.Path(kTodaysLog));
+    if (test.m_pszBefore != nullptr) m_folder.WriteBytes(kTodaysLog, test.m_pszBefore);
+    EXPECT_EQ(EnsureDailyLogFile(m_folder.File(kTodaysLog)), test.m_bResult);
+    EXPECT_EQ(m_folder.ReadBytes(kTodaysLog), test.m_strAfter);
+  }
+  EXPECT_FALSE(EnsureDailyLogFile(m_folder.File("missing/" + kTodaysLog)));
+}
+
+TEST_F(DailyLogTest, ExportTakesNullTextAsEmpty) {
+  const CVardlixString strText = {u"Info"};
+  const CVardlixString strNull = {nullptr};
+  const CVardlixString strMain = {u"Main"};
+  const CVardlixString strOpen = {u"Open"};
+  const CVardlixString strAmp = {u"a&b"};
+  WriteVardlix(strText, strMain, strOpen, strAmp, strNull);
+  EXPECT_EQ(ReadText(kTodaysLog), kWorkedExample);
+}
+
+TEST_F(DailyLogTest, ExportDropsRecordWhenFileCannotBeRead) {
+  std::filesystem::create_directory(m_folder.Path(kTodaysLog));  // a folder in the file's place
+  const CVardlixString strText = {u"x"};
+  EXPECT_NO_THROW(WriteVardlix(strText, strText, strText, strText, strText));
+  EXPECT_TRUE(std::filesystem::is_directory(m_folder.Path(kTodaysLog)));
+}
+
+constexpr int kWriters = 6;
+constexpr int kRecordsPerWriter = 40;
+
+std::u16string Tag(int nWriter, int nRecord) {
+  const std::string str = std::to_string(nWriter) + "-" + std::to_string(nRecord);
+  return std::u16string(str.begin(), str.end());
+}
+
+void ExpectEveryRecordOnce(const std::u16string& strText) {
+  const std::vector<std::u16string> aDescriptions = ReadDescriptions(strText);
+  const std::set<std::u16string> setDescriptions(aDescriptions.begin(), aDescriptions.end());
+  EXPECT_EQ(aDescriptions.size(), size_t{kWriters * kRecordsPerWriter});
+  EXPECT_EQ(setDescriptions.size(), aDescriptions.size());
+  for (int w = 0; w < kWriters; ++w) {
+    for (int r = 0; r < kRecordsPerWriter; ++r) EXPECT_EQ(setDescriptions.count(Tag(w, r)), 1u) << w << "-" << r;
+  }
+}
+
+TEST_F(DailyLogTest, ThreadsWritingAtOnceLoseNoRecord) {
+  std::vector<std::thread> aThreads;
+  for (int w = 0; w < kWriters; ++w) {
+    aThreads.emplace_back([w] {
+      for (int r = 0; r < kRecordsPerWriter; ++r) WriteExampleRecord(u"Thread", Tag(w, r).c_str());
+    });
+  }
+  for (std::thread& thread : aThreads) thread.join();
+  ExpectEveryRecordOnce(ReadText(kTodaysLog));
+}
+
+TEST_F(DailyLogTest, ProcessesWritingAtOnceLoseNoRecord) {
+  std::vector<pid_t> aChildren;
+  for (int w = 0; w < kWriters; ++w) {
+    const pid_t nChild = fork();
+    ASSERT_NE(nChild, -1);
+    if (nChild == 0) {
+      for (int r = 0; r < kRecordsPerWriter; ++r) WriteExampleRecord(u"Process", Tag(w, r).c_str());
+      _exit(0);
+    }
+    aChildren.push_back(nChild);
+  }
+  for (pid_t nChild : aChildren) {
+    int nStatus = 0;
+    ASSERT_EQ(waitpid(nChild, &nStatus, 0), nChild);
+    EXPECT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0);
+  }
+  ExpectEveryRecordOnce(ReadText(kTodaysLog));
+}
+
+}  // namespace

@@ -1,0 +1,174 @@
+// The frame: log folder derivation, time stamps, reading and writing
+// document files.
+#include <climits>
+
+#include "library_frame.h"
+#include "platform_files.h"
+#include "service_fixture.h"
+
+namespace {
+
+struct FolderCase {
+  const char* m_pszName;
+  const char16_t* m_pszExePath;
+  const char16_t* m_pszFolder;
+};
+
+const FolderCase kWindowsFolderCases[] = {
+    {"ExtensionIsReplacedByLog", u"D:\\Apps\\Viewer.exe", u"D:\\Apps\\ViewerLog"},
+    {"FolderBesideScanner", u"C:\\Tools\\Scanner.exe", u"C:\\Tools\\ScannerLog"},
+    {"DotInFolderCutsThere", u"D:\\Tools.old\\run", u"D:\\ToolsLog"},
+    {"NoDotGivesRelativeLog", u"C:\\Tools\\run", u"Log"},
+    {"OnlyLastDotCounts", u"C:\\a.b\\c.d.exe", u"C:\\a.b\\c.dLog"},
+};
+
+const FolderCase kPosixFolderCases[] = {
+    {"NameWithoutExtensionIsKept", u"/opt/app/bin/server", u"/opt/app/bin/serverLog"},
+    {"ExtensionOfNameIsCut", u"/opt/app/host.bin", u"/opt/app/hostLog"},
+    {"DotInFolderIsNoExtension", u"/opt/tools.old/run", u"/opt/tools.old/runLog"},
+    {"OnlyLastExtensionIsCut", u"/srv/archive.tar.gz", u"/srv/archive.tarLog"},
+    {"LeadingDotStartsHiddenName", u"/opt/app/.runner", u"/opt/app/.runnerLog"},
+    {"RelativeName", u"tool.sh", u"toolLog"},
+};
+
+TEST(LogFolderTest, WindowsRuleCutsAtLastDotOfWholePath) {
+  for (const FolderCase& test : kWindowsFolderCases) {
+    SCOPED_TRACE(test.m_pszName);
+    EXPECT_EQ(DeriveLogFolderWindows(test.m_pszExePath), test.m_pszFolder);
+  }
+}
+
+TEST(LogFolderTest, PosixRuleCutsOnlyTheNamesExtension) {
+  for (const FolderCase& test : kPosixFolderCases) {
+    SCOPED_TRACE(test.m_pszName);
+    EXPECT_EQ(DeriveLogFolderPosix(test.m_pszExePath), test.m_pszFolder);
+  }
+}
+
+class LocateLogFolderTest : public CServiceTest {};
+
+TEST_F(LocateLogFolderTest, FolderIsCreatedKeptOrReplacedByFallback) {
+  struct Case {
+    const char* m_pszName;
+    std::string m_strExe;       // relative to the test folder
+    bool m_bAvailable;          // the host path can be had
+    std::string m_strPrepare;   // "dir" or "file" made at the derived name first
+    std::string m_strExpected;  // relative folder, or "" for the fallback
+  };
+  const Case kCases[] = {
+      {"MissingFolderIsCreated", "host.bin", true, "", "hostLog"},
+      {"ExistingFolderIsKept", "host.bin", true, "dir", "hostLog"},
+      {"PlainFileCountsAsExisting", "host.bin", true, "file", "hostLog"},
+      {"MissingParentGivesFallback", "gone/host.bin", true, "", ""},
+      {"UnavailablePathGivesFallback", "host.bin", false, "", ""},
+  };
+  for (const Case& test : kCases) {
+    SCOPED_TRACE(test.m_pszName);
+    CTempFolder folder;
+    SetHostPathForTesting(folder.File(test.m_strExe), test.m_bAvailable);
+    if (test.m_strPrepare == "dir") std::filesystem::create_directory(folder.Path("hostLog"));
+    if (test.m_strPrepare == "file") folder.WriteBytes("hostLog", "x");
+    const std::u16string strFolder = LocateLogFolder();
+    if (test.m_strExpected.empty()) {
+      EXPECT_EQ(strFolder, kFallbackFolder);
+    } else {
+      EXPECT_EQ(strFolder, folder.File(test.m_strExpected));
+      EXPECT_TRUE(std::filesystem::exists(folder.Path(test.m_strExpected)));
+    }
+  }
+}
+
+TEST_F(LocateLogFolderTest, NamesAreJoinedWithOneSeparator) {
+  g_strLogFolder = u"/srv/hostLog";
+  EXPECT_EQ(MakeLogPath(u"SettingInfo.xml"), u"/srv/hostLog/SettingInfo.xml");
+  g_strLogFolder = kFallbackFolder;
+  EXPECT_EQ(MakeLogPath(u"SettingInfo.xml"), std::u16string(kFallbackFolder) + u"SettingInfo.xml");
+}
+
+class StampTest : public CServiceTest {};
+
+TEST_F(StampTest, StampsFollowTheClockOrFallBack) {
+  struct Case {
+    const char* m_pszName;
+    int64_t m_nClock;
+    const char16_t* m_pszDate;
+    const char16_t* m_pszTime;
+  };
+  const Case kCases[] = {
+      {"MorningOfApril8th", kApril8th2011At090503, u"20110408", u"2011.04.08 09:05:03"},
+      {"LastSecondOfYear", 1325375999, u"20111231", u"2011.12.31 23:59:59"},
+      {"StartOfEpoch", 0, u"19700101", u"1970.01.01 00:00:00"},
+      {"UnconvertibleTimeGivesFallbacks", INT64_MAX, u"   00000", u"   0.00.00 -1:-1:-1"},
+  };
+  for (const Case& test : kCases) {
+    SCOPED_TRACE(test.m_pszName);
+    SetClockForTesting(test.m_nClock);
+    EXPECT_EQ(FormatDateStamp(), test.m_pszDate);
+    EXPECT_EQ(FormatTimeStamp(), test.m_pszTime);
+  }
+}
+
+class DocumentFileTest : public CServiceTest {
+ protected:
+  std::u16string ReadBack(const std::string& strBytes) {
+    m_folder.WriteBytes("doc", strBytes);
+    CFile file;
+    EXPECT_TRUE(file.Open(m_folder.File("doc"), CFile::modeReadExclusive));
+    std::u16string strText = ReadDocumentFile(file);
+    EXPECT_TRUE(file.IsOpen());
+    return strText;
+  }
+};
+
+TEST_F(DocumentFileTest, BytesReadAsTheirEncodingSays) {
+  struct Case {
+    const char* m_pszName;
+    std::string m_strBytes;
+    std::u16string m_strText;
+  };
+  const Case kCases[] = {
+      {"Utf16AfterMark", EncodeDocument(u"<a>日志</a>"), u"<a>日志</a>"},
+      {"EmptyFileIsEmptyText", "", u""},
+      {"LoneMarkIsEmptyText", "\xFF\xFE", u""},
+      {"OddLastByteAfterMarkIsIgnored", EncodeDocument(u"ab") + "c", u"ab"},
+      {"ZeroUnitEndsWideText", EncodeDocument(std::u16string(u"ab\0cd", 5)), u"ab"},
+      {"NarrowUtf8IsDecoded", "<a>\xE6\x97\xA5</a>", u"<a>日</a>"},
+      {"NarrowNonUtf8IsLatin1", "<a>caf\xE9</a>", u"<a>café</a>"},
+      {"OneByteFFIsNoMark", "\xFF", u"\u00FF"},
+      {"ZeroByteEndsNarrowText", std::string("ab\0cd", 5), u"ab"},
+      {"BigEndianMarkIsNarrowText", "\xFE\xFF", u"\u00FE\u00FF"},
+  };
+  for (const Case& test : kCases) {
+    SCOPED_TRACE(test.m_pszName);
+    EXPECT_EQ(ReadBack(test.m_strBytes), test.m_strText);
+  }
+}
+
+TEST_F(DocumentFileTest, ZeroUnitFarIntoLongTextEndsIt) {
+  std::u16string strLong(5000, u'x');
+  strLong[3333] = u'\0';
+  EXPECT_EQ(ReadBack(EncodeDocument(strLong)), std::u16string(3333, u'x'));
+}
+
+TEST_F(DocumentFileTest, WriteCutsLongerOldContentAndCloses) {
+  struct Case {
+    const char* m_pszName;
+    std::string m_strBefore;
+  };
+  const Case kCases[] = {
+      {"EmptyFile", ""},
+      {"ShorterContent", EncodeDocument(u"a")},
+      {"LongerContentIsCut", EncodeDocument(u"a much longer old content")},
+  };
+  for (const Case& test : kCases) {
+    SCOPED_TRACE(test.m_pszName);
+    m_folder.WriteBytes("doc", test.m_strBefore);
+    CFile file;
+    ASSERT_TRUE(file.Open(m_folder.File("doc"), CFile::modeReadWriteDenyWrite));
+    WriteDocumentFile(file, u"<日志/>\r\n");
+    EXPECT_FALSE(file.IsOpen());
+    EXPECT_EQ(m_folder.ReadBytes("doc"), EncodeDocument(u"<日志/>\r\n"));
+  }
+}
+
+}  // namespace
