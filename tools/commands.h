@@ -1,0 +1,46 @@
+// The commands of the vardlix tool. Each takes its options, writes its output
+// to out and its one-line errors to err, and returns the exit status.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "record_filter.h"
+#include "record_output.h"
+
+enum ExitStatus : int {
+  exitOk = 0,
+  exitFailure = 1,  // a missing folder or file, a file that is not a day's log, a refused call
+  exitUsage = 2,    // the command line itself is wrong
+};
+
+struct CViewOptions {
+  std::string m_strFolder = ".";
+  CRecordFilter m_filter;
+  OutputFormat m_nFormat = formatTable;
+  bool m_bWide = false;
+  std::string m_strColor = "auto";
+};
+
+struct CShowOptions : CViewOptions {
+  std::vector<std::string> m_aDays;  // days or files; empty: today
+  bool m_bAll = false;               // every day log of the folder
+  long m_nLimit = -1;
+  bool m_bReverse = false;
+};
+
+struct CFollowOptions : CViewOptions {
+  long m_nBacklog = 10;         // records of today shown before following
+  int m_nPollMilliseconds = 250;
+};
+
+int RunShow(const CShowOptions& options, std::ostream& out, std::ostream& err);
+int RunFollow(const CFollowOptions& options, std::ostream& out, std::ostream& err);
+int RunStats(const std::string& strFolder, std::ostream& out, std::ostream& err);
+int RunCheck(const std::string& strPath, std::ostream& out, std::ostream& err);
+int RunWrite(const std::vector<std::string>& aFields, const std::string& strLibrary, std::ostream& err);
+int RunLife(const std::string& strDays, const std::string& strLibrary, std::ostream& out, std::ostream& err);
+
+// "vardlix: " + message, on a line of its own.
+void ReportError(std::ostream& err, const std::string& strMessage);

@@ -1,0 +1,55 @@
+#include "commands.h"
+#include "day_files.h"
+#include "log_follow.h"
+#include "terminal.h"
+
+namespace {
+
+// Widths of the table when records arrive one by one and can't be measured
+// ahead: room for typical values, the description taking what is left.
+CTableLayout StreamingLayout(int nWidth) {
+  CTableLayout layout = {19, 8, 16, 16, 20, 40};
+  if (nWidth <= 0) return layout;
+  return FitColumns({19, 8, 16, 16, 20, 1000}, nWidth);
+}
+
+void WriteRecords(const std::vector<CLogRecord>& aRecords, const CFollowOptions& options, const CTableLayout& layout,
+                  const CTableOptions& table, std::ostream& out) {
+  for (const auto& record : aRecords) {
+    if (!options.m_filter.Matches(record)) continue;
+    if (options.m_nFormat == formatJson) WriteJsonLine(record, out);
+    else if (options.m_nFormat == formatCsv) WriteCsvRow(record, out);
+    else WriteTableRow(record, layout, table, out);
+  }
+  out.flush();
+}
+
+}  // namespace
+
+int RunFollow(const CFollowOptions& options, std::ostream& out, std::ostream& err) {
+  if (!IsFolder(options.m_strFolder)) {
+    ReportError(err, "no such folder: " + options.m_strFolder);
+    return exitFailure;
+  }
+  if (options.m_nFormat == formatXml) {
+    ReportError(err, "follow writes table, json or csv");
+    return exitUsage;
+  }
+  CatchInterrupts();
+  CTableOptions table;
+  table.m_nWidth = options.m_bWide ? 0 : OutputWidth();
+  table.m_bColor = WantsColor(options.m_strColor);
+  CTableLayout layout = StreamingLayout(table.m_nWidth);
+  if (options.m_nFormat == formatTable) WriteTableHeader(layout, table, out);
+  if (options.m_nFormat == formatCsv) WriteCsvHeader(out);
+
+  CLogFollower follower(options.m_strFolder);
+  WriteRecords(follower.Start(Today(), options.m_nBacklog), options, layout, table, out);
+  while (!WasInterrupted() && out.good()) {
+    SleepUnlessInterrupted(options.m_nPollMilliseconds);
+    WriteRecords(follower.Poll(Today()), options, layout, table, out);
+    std::string strWarning = follower.TakeWarning();
+    if (!strWarning.empty()) ReportError(err, strWarning);
+  }
+  return exitOk;
+}

@@ -1,0 +1,83 @@
+#include "log_file.h"
+
+#include <chrono>
+#include <thread>
+
+#include "library_frame.h"
+#include "platform_files.h"
+#include "text_encoding.h"
+
+namespace {
+
+constexpr auto kRetryDelay = std::chrono::milliseconds(100);
+
+std::string DescribeOpenError(FileErrorCause nCause) {
+  switch (nCause) {
+    case causeNotFound: return "no such file";
+    case causeAccessDenied: return "permission denied";
+    case causeSharingViolation: return "another program holds it locked";
+    default: return "it cannot be opened";
+  }
+}
+
+// One attempt: false when the file changed while it was read.
+bool ReadOnce(const std::u16string& strPath, const std::string& strName, CLogFile& result) {
+  CFile file;
+  if (!file.Open(strPath, CFile::modeReadExclusive)) {
+    result.m_nOutcome = file.GetOpenError() == causeNotFound ? logFileMissing : logFileUnreadable;
+    result.m_strError = DescribeOpenError(file.GetOpenError());
+    return file.GetOpenError() != causeSharingViolation;
+  }
+  try {
+    uint64_t nSizeBefore = file.GetLength();
+    result.m_strText = ReadDocumentFile(file);
+    result.m_nSize = file.GetLength();
+    file.Close();
+    result.m_nOutcome = logFileRead;
+    result.m_text = ReadLogText(result.m_strText, strName);
+    return nSizeBefore == result.m_nSize && result.m_text.m_nOutcome != logTextMalformed;
+  } catch (const CFileException&) {
+    result.m_nOutcome = logFileUnreadable;
+    result.m_strError = "reading it failed";
+    return false;
+  }
+}
+
+}  // namespace
+
+std::string FileNameOf(const std::string& strPath) {
+  size_t nSlash = strPath.find_last_of('/');
+  return nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
+}
+
+std::string JoinPath(const std::string& strFolder, const std::string& strName) {
+  if (strFolder.empty()) return strName;
+  if (strFolder.back() == '/') return strFolder + strName;
+  return strFolder + "/" + strName;
+}
+
+CLogFile ReadLogFile(const std::string& strPath, int nAttempts) {
+  CLogFile result;
+  std::u16string strWidePath;
+  if (!FromUtf8(strPath, strWidePath)) {
+    result.m_nOutcome = logFileUnreadable;
+    result.m_strError = "the path is not valid UTF-8";
+    return result;
+  }
+  CFileStatus status;
+  if (!CFile::GetStatus(strWidePath, status)) {
+    result.m_strError = "no such file";
+    return result;
+  }
+  if (status.m_attribute & attributeDirectory) {
+    result.m_nOutcome = logFileNotFile;
+    result.m_strError = "it is a folder";
+    return result;
+  }
+  std::string strName = FileNameOf(strPath);
+  for (int i = 1; i <= nAttempts; ++i) {
+    if (ReadOnce(strWidePath, strName, result)) break;
+    if (i < nAttempts) std::this_thread::sleep_for(kRetryDelay);
+  }
+  return result;
+}

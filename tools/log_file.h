@@ -1,0 +1,35 @@
+// Reading a daily log file from disk through the library's own file reading
+// (byte-order mark or narrow text), with the retries that a file being
+// written at the same moment needs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "log_document.h"
+
+enum LogFileOutcome : int {
+  logFileRead,       // the text was read; see m_text for what it holds
+  logFileMissing,    // no such file
+  logFileNotFile,    // a folder, or something else that is not a plain file
+  logFileUnreadable, // it could not be opened or read
+};
+
+struct CLogFile {
+  LogFileOutcome m_nOutcome = logFileMissing;
+  CLogText m_text;             // for logFileRead
+  std::u16string m_strText;    // the decoded text, for line and column reports
+  uint64_t m_nSize = 0;        // bytes, as read
+  std::string m_strError;      // for the other outcomes: why, in a few words
+};
+
+// Reads and parses one file. The library rewrites a day's log in place, so a
+// read that overlaps a write can see a mix of old and new bytes; a parse
+// failure, or a size that changed during the read, is therefore taken as a
+// write in progress and the file is read again, up to nAttempts times.
+CLogFile ReadLogFile(const std::string& strPath, int nAttempts = 5);
+
+// The file name part of a path ("Vardlix20110408.xml").
+std::string FileNameOf(const std::string& strPath);
+// strFolder + "/" + strName, without doubling a separator.
+std::string JoinPath(const std::string& strFolder, const std::string& strName);

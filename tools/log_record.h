@@ -1,0 +1,27 @@
+// One record of a daily log, as the tool reads, filters and prints it.
+#pragma once
+
+#include <array>
+#include <string>
+
+// The six child elements of a "记录", in the order the library writes them.
+enum RecordField : int {
+  fieldTime,
+  fieldType,
+  fieldLocation,
+  fieldOperation,
+  fieldParameters,
+  fieldDescription,
+  kFieldCount,
+};
+
+// Element names in the file (UTF-16) and the English names used for the
+// columns and the keys of the machine-readable formats.
+extern const char16_t* const kFieldElementNames[kFieldCount];
+extern const char* const kFieldEnglishNames[kFieldCount];
+
+struct CLogRecord {
+  std::array<std::string, kFieldCount> m_aField;  // decoded data, UTF-8
+  std::string m_strMarkup;                         // the record's XML as it stands in the file, UTF-8
+  std::string m_strFile;                           // name of the day file it came from
+};

@@ -1,0 +1,164 @@
+#include "log_stats.h"
+
+#include <algorithm>
+#include <iomanip>
+
+#include "day_files.h"
+#include "display_width.h"
+#include "library_frame.h"
+#include "log_file.h"
+#include "markup.h"
+#include "platform_files.h"
+#include "purge.h"
+#include "settings.h"
+#include "text_encoding.h"
+
+namespace {
+
+constexpr char kSettingsName[] = "SettingInfo.xml";
+
+// The data of "日志保留天数" found as the library finds it at load.
+std::u16string FindLogLifeData(std::u16string strText) {
+  CXmlDocument doc;
+  doc.SetDocument(std::move(strText));
+  doc.FindNextElement(u"配置信息");
+  doc.EnterElement();
+  doc.FindNextElement(u"日志保留天数");
+  return doc.GetCurrentData();
+}
+
+CDayStats MeasureDay(const CFolderEntry& entry, const CDay& day) {
+  CDayStats dayStats;
+  dayStats.m_strName = entry.m_strName;
+  dayStats.m_day = day;
+  dayStats.m_nSize = entry.m_status.m_size;
+  CLogFile file = ReadLogFile(entry.m_strPath);
+  if (file.m_nOutcome != logFileRead) {
+    dayStats.m_strProblem = file.m_strError;
+  } else if (file.m_text.m_nOutcome == logTextMalformed) {
+    dayStats.m_strProblem = "damaged at line " + std::to_string(file.m_text.m_stop.m_nLine) + ", column " +
+                            std::to_string(file.m_text.m_stop.m_nColumn) + ": " + file.m_text.m_stop.m_strMessage;
+  } else if (file.m_text.m_nOutcome == logTextNotLog) {
+    dayStats.m_strProblem = "not a day's log (top element " + file.m_text.m_strTopElement + ")";
+  }
+  dayStats.m_nRecords = file.m_text.m_aRecords.size();
+  for (const auto& record : file.m_text.m_aRecords) {
+    const std::string& strType = record.m_aField[fieldType];
+    auto it = std::find_if(dayStats.m_aTypeCounts.begin(), dayStats.m_aTypeCounts.end(),
+                           [&](const auto& count) { return count.first == strType; });
+    if (it == dayStats.m_aTypeCounts.end()) dayStats.m_aTypeCounts.emplace_back(strType, 1);
+    else ++it->second;
+  }
+  return dayStats;
+}
+
+std::string DescribeTypes(const CDayStats& day) {
+  std::string strOut;
+  for (const auto& [strType, nCount] : day.m_aTypeCounts) {
+    if (!strOut.empty()) strOut += ", ";
+    strOut += (strType.empty() ? "(none)" : strType) + " " + std::to_string(nCount);
+  }
+  return strOut;
+}
+
+void WritePurge(const CFolderStats& stats, int64_t nNow, std::ostream& out) {
+  out << "\nNext purge (runs when a host loads the library or sets the retention):\n";
+  if (stats.m_aPurge.empty()) {
+    out << "  no log files\n";
+    return;
+  }
+  int nNameWidth = 0;
+  for (const auto& candidate : stats.m_aPurge) nNameWidth = std::max(nNameWidth, DisplayWidth(candidate.m_strName));
+  for (const auto& candidate : stats.m_aPurge) {
+    out << "  " << PadToWidth(candidate.m_strName, nNameWidth) << "  ";
+    if (candidate.m_bExpired) {
+      out << "deleted at the next purge (expired";
+      if (stats.m_retention.m_nDays > 0) out << " since " << FormatLocalTime(candidate.m_nDue);
+      out << ")\n";
+    } else {
+      out << "deleted from " << FormatLocalTime(candidate.m_nDue) << " (" << FormatDistance(nNow, candidate.m_nDue)
+          << ")\n";
+    }
+  }
+}
+
+}  // namespace
+
+CRetention ReadRetention(const std::string& strFolder) {
+  CRetention retention;
+  std::u16string strPath;
+  FromUtf8(JoinPath(strFolder, kSettingsName), strPath);
+  CFileStatus status;
+  if (!CFile::GetStatus(strPath, status)) {
+    retention.m_strSource = "default: there is no SettingInfo.xml yet";
+    return retention;
+  }
+  CFile file;
+  if (!file.Open(strPath, CFile::modeReadExclusive)) {
+    retention.m_strSource = "default: SettingInfo.xml cannot be opened";
+    return retention;
+  }
+  std::u16string strText;
+  try {
+    strText = ReadDocumentFile(file);
+  } catch (const CFileException&) {
+    retention.m_strSource = "default: SettingInfo.xml cannot be read";
+    return retention;
+  }
+  std::u16string strData = FindLogLifeData(std::move(strText));
+  retention.m_nDays = ParseLogLife(strData);
+  retention.m_strSource = "SettingInfo.xml holds \"" + ToUtf8(strData) + "\"";
+  return retention;
+}
+
+int64_t PurgeDueTime(int64_t nCreated, int32_t nLogLife) {
+  return nCreated + static_cast<int64_t>(std::max(nLogLife, 0)) * kSecondsPerDay;
+}
+
+std::string FormatDistance(int64_t nNow, int64_t nThen) {
+  int64_t nSeconds = std::max<int64_t>(nThen - nNow, 0);
+  int64_t nDays = nSeconds / 86400, nHours = nSeconds % 86400 / 3600, nMinutes = nSeconds % 3600 / 60;
+  if (nDays > 0) return "in " + std::to_string(nDays) + " d " + std::to_string(nHours) + " h";
+  if (nHours > 0) return "in " + std::to_string(nHours) + " h " + std::to_string(nMinutes) + " min";
+  return "in " + std::to_string(std::max<int64_t>(nMinutes, 1)) + " min";
+}
+
+bool GatherFolderStats(const std::string& strFolder, int64_t nNow, CFolderStats& stats) {
+  std::vector<CFolderEntry> aEntries;
+  if (!ListFolder(strFolder, aEntries)) return false;
+  stats = CFolderStats();
+  stats.m_retention = ReadRetention(strFolder);
+  for (const auto& entry : aEntries) {
+    CDay day;
+    if (ParseDayFileName(entry.m_strName, day)) stats.m_aDays.push_back(MeasureDay(entry, day));
+    if (entry.m_strName.compare(0, 7, "Vardlix") != 0 || !entry.m_bHasStatus) continue;
+    CPurgeCandidate candidate;
+    candidate.m_strName = entry.m_strName;
+    candidate.m_nCreated = entry.m_status.m_ctime;
+    candidate.m_nDue = PurgeDueTime(candidate.m_nCreated, stats.m_retention.m_nDays);
+    candidate.m_bExpired = IsLogExpired(nNow, candidate.m_nCreated, stats.m_retention.m_nDays);
+    stats.m_aPurge.push_back(candidate);
+  }
+  std::sort(stats.m_aDays.begin(), stats.m_aDays.end(),
+            [](const CDayStats& a, const CDayStats& b) { return FormatDayStamp(a.m_day) < FormatDayStamp(b.m_day); });
+  std::stable_sort(stats.m_aPurge.begin(), stats.m_aPurge.end(),
+                   [](const CPurgeCandidate& a, const CPurgeCandidate& b) { return a.m_nDue < b.m_nDue; });
+  return true;
+}
+
+void WriteFolderStats(const std::string& strFolder, const CFolderStats& stats, int64_t nNow, std::ostream& out) {
+  out << "Folder     " << strFolder << "\n";
+  out << "Retention  " << stats.m_retention.m_nDays << (stats.m_retention.m_nDays == 1 ? " day" : " days");
+  if (stats.m_retention.m_nDays == 0) out << " (logging off)";
+  out << " (" << stats.m_retention.m_strSource << ")\n\n";
+  if (stats.m_aDays.empty()) {
+    out << "No day logs.\n";
+  } else {
+    out << "DAY         RECORDS       BYTES  TYPES\n";
+    for (const auto& day : stats.m_aDays) {
+      out << FormatIsoDay(day.m_day) << std::setw(9) << day.m_nRecords << std::setw(12) << day.m_nSize << "  "
+          << (day.m_strProblem.empty() ? DescribeTypes(day) : day.m_strProblem) << "\n";
+    }
+  }
+  WritePurge(stats, nNow, out);
+}

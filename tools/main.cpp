@@ -1,0 +1,3 @@
+#include "vardlix_app.h"
+
+int main(int argc, char** argv) { return RunVardlix(argc, argv); }

@@ -1,0 +1,56 @@
+// The output formats of show and follow: an aligned table for people, JSON
+// Lines and CSV for machines, and the records' own XML.
+#pragma once
+
+#include <array>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "log_record.h"
+
+enum OutputFormat : int {
+  formatTable,
+  formatJson,
+  formatCsv,
+  formatXml,
+};
+
+struct CTableOptions {
+  int m_nWidth = 0;      // cells per line; 0 or less: no limit
+  bool m_bColor = false; // ANSI colours by record type
+};
+
+// Column widths in cells, time first.
+using CTableLayout = std::array<int, kFieldCount>;
+
+// Widths that fit every field of the records and the headings.
+CTableLayout MeasureColumns(const std::vector<CLogRecord>& aRecords);
+// Narrows the widest columns until the line fits nWidth cells (0: no limit).
+// The time column is never narrowed.
+CTableLayout FitColumns(const CTableLayout& natural, int nWidth);
+
+void WriteTableHeader(const CTableLayout& layout, const CTableOptions& options, std::ostream& out);
+// One record, as one line or, for a description of several lines, as one
+// line per description line. Other fields show a line break as "↵".
+void WriteTableRow(const CLogRecord& record, const CTableLayout& layout, const CTableOptions& options,
+                   std::ostream& out);
+// Header and rows, laid out to fit the records and the width.
+void WriteTable(const std::vector<CLogRecord>& aRecords, const CTableOptions& options, std::ostream& out);
+
+// One JSON object on one line: the six fields by their English names (the
+// time in ISO 8601 local time) and "file", the day file it came from.
+void WriteJsonLine(const CLogRecord& record, std::ostream& out);
+
+// A header line and one line per record, quoted where a field holds a comma,
+// a quote or a line break (quotes doubled), each line ending in CR LF.
+void WriteCsvHeader(std::ostream& out);
+void WriteCsvRow(const CLogRecord& record, std::ostream& out);
+
+// The records' XML as it stands in their files, under one "日志" root.
+void WriteXml(const std::vector<CLogRecord>& aRecords, std::ostream& out);
+
+// A field's text made safe for a terminal: control characters are shown in
+// caret notation ("^[" for escape) instead of reaching the terminal, a tab
+// becomes a blank and, when bKeepLines is false, a line break becomes "↵".
+std::string MakeDisplayText(const std::string& strField, bool bKeepLines);

@@ -1,0 +1,115 @@
+#include <algorithm>
+
+#include "commands.h"
+#include "day_files.h"
+#include "log_file.h"
+#include "terminal.h"
+
+namespace {
+
+// The files to read, in the order given; false after reporting why not.
+bool ResolveFiles(const CShowOptions& options, std::vector<std::string>& aPaths, std::ostream& err) {
+  bool bNeedsFolder = options.m_bAll || options.m_aDays.empty() ||
+                      std::any_of(options.m_aDays.begin(), options.m_aDays.end(), [](const std::string& strDay) {
+                        CDay day;
+                        return ParseDay(strDay, day) || strDay == "today" || strDay == "yesterday";
+                      });
+  if (bNeedsFolder && !IsFolder(options.m_strFolder)) {
+    ReportError(err, "no such folder: " + options.m_strFolder);
+    return false;
+  }
+  if (options.m_bAll) {
+    std::vector<CFolderEntry> aEntries;
+    ListFolder(options.m_strFolder, aEntries);
+    CDay day;
+    for (const auto& entry : aEntries) {
+      if (ParseDayFileName(entry.m_strName, day)) aPaths.push_back(entry.m_strPath);
+    }
+    if (aPaths.empty()) ReportError(err, "no day logs in " + options.m_strFolder);
+    return !aPaths.empty();
+  }
+  std::vector<std::string> aDays = options.m_aDays;
+  if (aDays.empty()) aDays.push_back("today");
+  CDay today = Today();
+  for (const auto& strDay : aDays) {
+    std::string strPath, strError;
+    if (!ResolveDayArgument(strDay, options.m_strFolder, today, strPath, strError)) {
+      ReportError(err, strError);
+      return false;
+    }
+    aPaths.push_back(strPath);
+  }
+  return true;
+}
+
+// Adds the records of one file. False when the file can't be used at all;
+// bDamaged tells that only the records before a damaged part were added.
+bool CollectRecords(const std::string& strPath, std::vector<CLogRecord>& aRecords, bool& bDamaged,
+                    std::ostream& err) {
+  CLogFile file = ReadLogFile(strPath);
+  if (file.m_nOutcome != logFileRead) {
+    ReportError(err, strPath + ": " + file.m_strError);
+    return false;
+  }
+  CLogText& text = file.m_text;
+  switch (text.m_nOutcome) {
+    case logTextRead:
+      std::move(text.m_aRecords.begin(), text.m_aRecords.end(), std::back_inserter(aRecords));
+      return true;
+    case logTextEmpty:
+      ReportError(err, strPath + ": the file is empty, not a day's log");
+      return false;
+    case logTextNotLog:
+      ReportError(err, strPath + ": not a day's log (its top element is <" + text.m_strTopElement + ">, not <日志>)");
+      return false;
+    case logTextMalformed:
+      break;
+  }
+  std::string strWhere = strPath + ":" + std::to_string(text.m_stop.m_nLine) + ":" +
+                         std::to_string(text.m_stop.m_nColumn) + ": " + text.m_stop.m_strMessage;
+  if (text.m_aSalvaged.empty()) {
+    ReportError(err, strWhere + " (not a readable day's log)");
+    return false;
+  }
+  ReportError(err, strWhere + "; showing the " + std::to_string(text.m_aSalvaged.size()) +
+                       " records before the damage");
+  std::move(text.m_aSalvaged.begin(), text.m_aSalvaged.end(), std::back_inserter(aRecords));
+  bDamaged = true;
+  return true;
+}
+
+}  // namespace
+
+void ReportError(std::ostream& err, const std::string& strMessage) { err << "vardlix: " << strMessage << std::endl; }
+
+int RunShow(const CShowOptions& options, std::ostream& out, std::ostream& err) {
+  std::vector<std::string> aPaths;
+  if (!ResolveFiles(options, aPaths, err)) return exitFailure;
+  std::vector<CLogRecord> aRecords;
+  bool bDamaged = false;
+  for (const auto& strPath : aPaths) {
+    if (!CollectRecords(strPath, aRecords, bDamaged, err)) return exitFailure;
+  }
+  SelectRecords(aRecords, options.m_filter, options.m_bReverse, options.m_nLimit);
+  switch (options.m_nFormat) {
+    case formatTable: {
+      CTableOptions table;
+      table.m_nWidth = options.m_bWide ? 0 : OutputWidth();
+      table.m_bColor = WantsColor(options.m_strColor);
+      if (!aRecords.empty()) WriteTable(aRecords, table, out);
+      break;
+    }
+    case formatJson:
+      for (const auto& record : aRecords) WriteJsonLine(record, out);
+      break;
+    case formatCsv:
+      WriteCsvHeader(out);
+      for (const auto& record : aRecords) WriteCsvRow(record, out);
+      break;
+    case formatXml:
+      WriteXml(aRecords, out);
+      break;
+  }
+  out.flush();
+  return bDamaged ? exitFailure : exitOk;
+}

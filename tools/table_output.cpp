@@ -1,0 +1,162 @@
+#include "record_output.h"
+
+#include <algorithm>
+#include <numeric>
+
+#include "display_width.h"
+#include "record_filter.h"
+#include "text_encoding.h"
+
+namespace {
+
+constexpr int kGap = 2;  // blanks between columns
+const char* const kHeadings[kFieldCount] = {"TIME", "TYPE", "LOCATION", "OPERATION", "PARAMETERS", "DESCRIPTION"};
+
+const char kReset[] = "\x1b[0m";
+const char kBold[] = "\x1b[1m";
+const char kDim[] = "\x1b[2m";
+
+// Colour of a type, from words that hosts commonly use for their types; a
+// type none of them matches stays uncoloured.
+const char* ColorOfType(const std::string& strType) {
+  static const struct {
+    const char* szWord;
+    const char* szColor;
+  } kTypeColors[] = {
+      {"error", "\x1b[31m"}, {"fatal", "\x1b[31m"}, {"crit", "\x1b[31m"},  {"fail", "\x1b[31m"},
+      {"错误", "\x1b[31m"},  {"异常", "\x1b[31m"},  {"失败", "\x1b[31m"},  {"严重", "\x1b[31m"},
+      {"warn", "\x1b[33m"},  {"警告", "\x1b[33m"},  {"info", "\x1b[32m"},  {"notice", "\x1b[32m"},
+      {"信息", "\x1b[32m"},  {"提示", "\x1b[32m"},  {"debug", "\x1b[36m"}, {"trace", "\x1b[36m"},
+      {"调试", "\x1b[36m"},
+  };
+  std::string strFolded = FoldCase(strType);
+  for (const auto& entry : kTypeColors) {
+    if (strFolded.find(entry.szWord) != std::string::npos) return entry.szColor;
+  }
+  return nullptr;
+}
+
+// The lines of a text, split at CR LF, LF or CR.
+std::vector<std::string> SplitLines(const std::string& strText) {
+  std::vector<std::string> aLines(1);
+  for (size_t i = 0; i < strText.size(); ++i) {
+    char c = strText[i];
+    if (c == '\r' || c == '\n') {
+      if (c == '\r' && i + 1 < strText.size() && strText[i + 1] == '\n') ++i;
+      aLines.emplace_back();
+    } else {
+      aLines.back() += c;
+    }
+  }
+  return aLines;
+}
+
+int FieldWidth(const CLogRecord& record, int iField) {
+  if (iField != fieldDescription) return DisplayWidth(MakeDisplayText(record.m_aField[iField], false));
+  int nWidth = 0;
+  for (const auto& strLine : SplitLines(record.m_aField[iField])) {
+    nWidth = std::max(nWidth, DisplayWidth(MakeDisplayText(strLine, false)));
+  }
+  return nWidth;
+}
+
+void WriteCell(const std::string& strText, int iField, const CTableLayout& layout, const char* szColor,
+               std::ostream& out) {
+  std::string strCell = FitToWidth(strText, layout[iField]);
+  bool bLast = iField == kFieldCount - 1;
+  if (szColor) out << szColor << strCell << kReset;
+  else out << strCell;
+  // No trailing blanks after the last column.
+  if (!bLast) out << std::string(static_cast<size_t>(layout[iField] - DisplayWidth(strCell) + kGap), ' ');
+}
+
+// The largest width cap under which the capped columns fit nAvailable cells.
+int FindCap(const CTableLayout& natural, int nAvailable) {
+  int nCap = 1;
+  for (int nTry = 1; nTry <= *std::max_element(natural.begin(), natural.end()); ++nTry) {
+    int nSum = 0;
+    for (int i = fieldType; i < kFieldCount; ++i) nSum += std::min(natural[i], nTry);
+    if (nSum > nAvailable) break;
+    nCap = nTry;
+  }
+  return nCap;
+}
+
+}  // namespace
+
+std::string MakeDisplayText(const std::string& strField, bool bKeepLines) {
+  std::string strOut;
+  strOut.reserve(strField.size());
+  for (size_t nPos = 0; nPos < strField.size();) {
+    char32_t c = NextCodePoint(strField, nPos);
+    if ((c == '\n' || c == '\r') && bKeepLines) {
+      strOut += static_cast<char>(c);
+    } else if (c == '\r' || c == '\n') {
+      if (c == '\r' && nPos < strField.size() && strField[nPos] == '\n') ++nPos;
+      strOut += "\xE2\x86\xB5";  // "↵"
+    } else if (c == '\t') {
+      strOut += ' ';
+    } else if (c < 0x20 || c == 0x7F) {
+      strOut += '^';
+      strOut += static_cast<char>(c == 0x7F ? '?' : c + 0x40);
+    } else if (c >= 0x80 && c < 0xA0) {
+      AppendUtf8(strOut, 0xFFFD);
+    } else {
+      AppendUtf8(strOut, c);
+    }
+  }
+  return strOut;
+}
+
+CTableLayout MeasureColumns(const std::vector<CLogRecord>& aRecords) {
+  CTableLayout layout;
+  for (int i = 0; i < kFieldCount; ++i) layout[i] = DisplayWidth(kHeadings[i]);
+  for (const auto& record : aRecords) {
+    for (int i = 0; i < kFieldCount; ++i) layout[i] = std::max(layout[i], FieldWidth(record, i));
+  }
+  return layout;
+}
+
+CTableLayout FitColumns(const CTableLayout& natural, int nWidth) {
+  int nTotal = std::accumulate(natural.begin(), natural.end(), 0) + kGap * (kFieldCount - 1);
+  if (nWidth <= 0 || nTotal <= nWidth) return natural;
+  int nAvailable = nWidth - kGap * (kFieldCount - 1) - natural[fieldTime];
+  CTableLayout fitted = natural;
+  int nCap = FindCap(natural, nAvailable);
+  int nUsed = 0;
+  for (int i = fieldType; i < kFieldCount; ++i) nUsed += fitted[i] = std::min(natural[i], nCap);
+  // Cells left over go one each to the columns that were cut, left to right.
+  for (int i = fieldType; i < kFieldCount && nUsed < nAvailable; ++i) {
+    if (natural[i] > fitted[i]) {
+      ++fitted[i];
+      ++nUsed;
+    }
+  }
+  return fitted;
+}
+
+void WriteTableHeader(const CTableLayout& layout, const CTableOptions& options, std::ostream& out) {
+  for (int i = 0; i < kFieldCount; ++i) WriteCell(kHeadings[i], i, layout, options.m_bColor ? kBold : nullptr, out);
+  out << '\n';
+}
+
+void WriteTableRow(const CLogRecord& record, const CTableLayout& layout, const CTableOptions& options,
+                   std::ostream& out) {
+  const char* szTypeColor = options.m_bColor ? ColorOfType(record.m_aField[fieldType]) : nullptr;
+  std::vector<std::string> aLines = SplitLines(record.m_aField[fieldDescription]);
+  for (size_t nLine = 0; nLine < aLines.size(); ++nLine) {
+    for (int i = 0; i < fieldDescription; ++i) {
+      std::string strText = nLine == 0 ? MakeDisplayText(record.m_aField[i], false) : std::string();
+      const char* szColor = i == fieldType ? szTypeColor : (i == fieldTime && options.m_bColor ? kDim : nullptr);
+      WriteCell(strText, i, layout, szColor, out);
+    }
+    WriteCell(MakeDisplayText(aLines[nLine], false), fieldDescription, layout, nullptr, out);
+    out << '\n';
+  }
+}
+
+void WriteTable(const std::vector<CLogRecord>& aRecords, const CTableOptions& options, std::ostream& out) {
+  CTableLayout layout = FitColumns(MeasureColumns(aRecords), options.m_nWidth);
+  WriteTableHeader(layout, options, out);
+  for (const auto& record : aRecords) WriteTableRow(record, layout, options, out);
+}

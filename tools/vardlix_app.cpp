@@ -1,0 +1,164 @@
+#include "vardlix_app.h"
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+#include <map>
+
+#include "commands.h"
+#include "host_library.h"
+
+namespace {
+
+const char kDayHelp[] = "DAY is yyyymmdd, yyyy-mm-dd, yyyy.mm.dd, today or yesterday.";
+const char kTimeHelp[] =
+    "TIME is hh:mm[:ss], which applies to every day shown, or a full \"yyyy.mm.dd hh:mm:ss\" stamp.";
+
+// Accepts what ParseTimeBound accepts; CLI11 shows the message otherwise.
+CLI::Validator TimeValidator() {
+  return CLI::Validator(
+      [](std::string& strText) {
+        CTimeBound bound;
+        std::string strError;
+        return ParseTimeBound(strText, bound, strError) ? std::string() : strError;
+      },
+      "TIME");
+}
+
+// A count: a whole number of 0 or more.
+CLI::Validator CountValidator() {
+  return CLI::Validator(
+      [](std::string& strText) {
+        bool bDigits = !strText.empty() && strText.size() < 10 &&
+                       strText.find_first_not_of("0123456789") == std::string::npos;
+        return bDigits ? std::string() : "\"" + strText + "\" is not a whole number of 0 or more";
+      },
+      "N");
+}
+
+// Options that show and follow share: folder, filters, format and layout.
+void AddViewOptions(CLI::App& command, CViewOptions& options, std::string& strSince, std::string& strUntil,
+                    std::string& strFormat, bool bFollow) {
+  command.add_option("--folder,-d", options.m_strFolder, "Log folder (default: the current directory)");
+  command.add_option("--type,-t", options.m_filter.m_aTypes, "Only records of this type (repeatable)")
+      ->allow_extra_args(false);
+  command.add_option("--since", strSince, "Only records at or after TIME")->check(TimeValidator());
+  command.add_option("--until", strUntil, "Only records at or before TIME")->check(TimeValidator());
+  command.add_option("--grep,-g", options.m_filter.m_strGrep, "Only records with TEXT in any field");
+  command.add_flag("-i,--ignore-case", options.m_filter.m_bIgnoreCase, "--grep ignores case");
+  std::vector<std::string> aFormats = {"table", "json", "csv"};
+  if (!bFollow) aFormats.push_back("xml");
+  command.add_option("--format,-f", strFormat,
+                     bFollow ? "table, json (JSON Lines) or csv" : "table, json (JSON Lines), csv or xml")
+      ->check(CLI::IsMember(aFormats));
+  command.add_flag("--wide,-w", options.m_bWide, "Don't cut long fields to the terminal's width");
+  command.add_option("--color", options.m_strColor, "auto (terminal and no NO_COLOR), always or never")
+      ->check(CLI::IsMember({"auto", "always", "never"}));
+}
+
+// Turns the text options that CLI11 has checked into the filter's values.
+void FinishViewOptions(CViewOptions& options, const std::string& strSince, const std::string& strUntil,
+                       const std::string& strFormat) {
+  std::string strError;
+  if (!strSince.empty()) ParseTimeBound(strSince, options.m_filter.m_since, strError);
+  if (!strUntil.empty()) ParseTimeBound(strUntil, options.m_filter.m_until, strError);
+  static const std::map<std::string, OutputFormat> kFormats = {
+      {"table", formatTable}, {"json", formatJson}, {"csv", formatCsv}, {"xml", formatXml}};
+  options.m_nFormat = kFormats.at(strFormat);
+}
+
+// CLI11 words its messages for several lines; the tool reports on one.
+std::string OneLine(std::string strMessage) {
+  for (char& c : strMessage) {
+    if (c == '\n') c = ' ';
+  }
+  while (!strMessage.empty() && strMessage.back() == ' ') strMessage.pop_back();
+  return strMessage;
+}
+
+}  // namespace
+
+int RunVardlix(int argc, const char* const* argv) {
+  CLI::App app("Reads, filters and ships the daily logs of the Vardlix library, and calls the library the way a "
+               "host does.",
+               "vardlix");
+  app.footer(std::string("Exit status: 0 done; 1 a missing folder or file, a file that is not a day's log or is "
+                         "damaged, a call the library refused; 2 a wrong command line.\n") +
+             kDayHelp + "\n" + kTimeHelp);
+  app.require_subcommand(0, 1);
+
+  CShowOptions show;
+  std::string strShowSince, strShowUntil, strShowFormat = "table";
+  CLI::App* pShow = app.add_subcommand("show", "Print the records of one or more days (default: today)");
+  pShow->add_option("days", show.m_aDays, "DAY or FILE (a day's log file, by path or by name in the folder)");
+  AddViewOptions(*pShow, show, strShowSince, strShowUntil, strShowFormat, false);
+  pShow->add_flag("--all,-a", show.m_bAll, "Every day log of the folder, oldest first");
+  pShow->add_option("--limit,-n", show.m_nLimit, "At most N records")->check(CountValidator());
+  pShow->add_flag("--reverse,-r", show.m_bReverse, "Newest first");
+  pShow->footer(std::string(kDayHelp) + "\n" + kTimeHelp +
+                "\nJSON Lines: one object per record with time (ISO 8601 local time), type, location, operation, "
+                "parameters, description and file.");
+
+  CFollowOptions follow;
+  std::string strFollowSince, strFollowUntil, strFollowFormat = "table";
+  CLI::App* pFollow = app.add_subcommand(
+      "follow", "Print each new record as it is appended to today's log, moving on to the next day's file after "
+                "midnight; Ctrl-C ends it");
+  AddViewOptions(*pFollow, follow, strFollowSince, strFollowUntil, strFollowFormat, true);
+  pFollow->add_option("--lines,-n", follow.m_nBacklog, "Show the last N records of today first (default 10)")
+      ->check(CountValidator());
+  pFollow->add_option("--interval", follow.m_nPollMilliseconds, "Milliseconds between looks at the file")
+      ->check(CLI::Range(10, 60000));
+
+  std::string strStatsFolder = ".";
+  CLI::App* pStats = app.add_subcommand(
+      "stats", "Per day: records, counts per type and file size; the retention; which files the next purge deletes "
+               "and when");
+  pStats->add_option("--folder,-d", strStatsFolder, "Log folder (default: the current directory)");
+
+  std::string strCheckFile;
+  CLI::App* pCheck = app.add_subcommand(
+      "check", "Parse a day's log and report whether it is well-formed, or the parse message and the line and "
+               "column where the parse stopped");
+  pCheck->add_option("file", strCheckFile, "The file")->required();
+
+  std::string strFolderNote = "The library derives its log folder from the program that loads it, here this "
+                              "tool: " + ToolLogFolder() + ".";
+  std::vector<std::string> aWriteFields(5);
+  std::string strWriteLibrary, strLifeLibrary, strLifeDays;
+  CLI::App* pWrite = app.add_subcommand("write", "Append one record through the library's WriteVardlix");
+  const char* const aFieldNames[] = {"type", "location", "operation", "parameters", "description"};
+  for (int i = 0; i < 5; ++i) pWrite->add_option(aFieldNames[i], aWriteFields[i], "Record field")->required();
+  pWrite->add_option("--library", strWriteLibrary, "Path of libvardlix.so to load");
+  pWrite->footer(strFolderNote + "\nPut -- before the fields when one begins with '-'.");
+  CLI::App* pLife = app.add_subcommand("life", "Show the retention, or set it through the library's SetLogLife");
+  pLife->add_option("days", strLifeDays, "Days to keep log files, 0 to 36500 (0 switches logging off and deletes "
+                                         "every log file)");
+  pLife->add_option("--library", strLifeLibrary, "Path of libvardlix.so to load");
+  pLife->footer(strFolderNote);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    ReportError(std::cerr, OneLine(e.what()) + " (see vardlix --help)");
+    return exitUsage;
+  }
+
+  if (pShow->parsed()) {
+    FinishViewOptions(show, strShowSince, strShowUntil, strShowFormat);
+    return RunShow(show, std::cout, std::cerr);
+  }
+  if (pFollow->parsed()) {
+    FinishViewOptions(follow, strFollowSince, strFollowUntil, strFollowFormat);
+    return RunFollow(follow, std::cout, std::cerr);
+  }
+  if (pStats->parsed()) return RunStats(strStatsFolder, std::cout, std::cerr);
+  if (pCheck->parsed()) return RunCheck(strCheckFile, std::cout, std::cerr);
+  if (pWrite->parsed()) return RunWrite(aWriteFields, strWriteLibrary, std::cerr);
+  if (pLife->parsed()) return RunLife(strLifeDays, strLifeLibrary, std::cout, std::cerr);
+  ReportError(std::cerr, "a command is needed: show, follow, stats, check, write or life (see vardlix --help)");
+  return exitUsage;
+}
