@@ -1,0 +1,121 @@
+// The built libvardlix.so as a host sees it: loaded at run time by a small
+// host program copied, with the library, into a fresh folder, so that the
+// log folder is that folder's "hostLog".
+#include <sys/xattr.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <set>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "markup.h"
+#include "document_bytes.h"
+#include "temp_folder.h"
+
+namespace {
+
+// Output of a shell command, and whether it exited with 0.
+bool RunCommand(const std::string& strCommand, std::string& strOutput) {
+  FILE* pPipe = popen(strCommand.c_str(), "r");
+  if (pPipe == nullptr) return false;
+  char buffer[4096];
+  strOutput.clear();
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pPipe)) > 0;) strOutput.append(buffer, n);
+  return pclose(pPipe) == 0;
+}
+
+std::string Quote(const std::string& str) {
+  std::string strQuoted = "'";
+  for (char c : str) strQuoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return strQuoted + "'";
+}
+
+class LibraryEndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::copy_file(VARDLIX_TEST_HOST, m_folder.Path("host"));
+    std::filesystem::copy_file(VARDLIX_LIBRARY, m_folder.Path("libvardlix.so.1"));
+  }
+
+  // Runs the host with the given arguments; its standard output.
+  std::string RunHost(const std::string& strArguments) {
+    std::string strOutput;
+    EXPECT_TRUE(RunCommand(Quote(m_folder.Path("host").string()) + " " +
+                               Quote(m_folder.Path("libvardlix.so.1").string()) + " " + strArguments,
+                           strOutput))
+        << strOutput;
+    return strOutput;
+  }
+
+  // Names of the day files in the log folder.
+  std::set<std::string> DayFiles() const {
+    std::set<std::string> setNames;
+    for (const auto& entry : std::filesystem::directory_iterator(m_folder.Path("hostLog"))) {
+      const std::string strName = entry.path().filename().string();
+      if (strName.rfind("Vardlix", 0) == 0) setNames.insert(strName);
+    }
+    return setNames;
+  }
+
+  std::u16string SettingsData() const {
+    CXmlDocument doc;
+    doc.SetDocument(DecodeDocument(m_folder.ReadBytes("hostLog/SettingInfo.xml")));
+    doc.FindNextElement(u"配置信息");
+    doc.EnterElement();
+    doc.FindNextElement(u"日志保留天数");
+    return doc.GetCurrentData();
+  }
+
+  CTempFolder m_folder;
+};
+
+TEST_F(LibraryEndToEndTest, LibraryExportsExactlyTheTwoFunctions) {
+  std::string strSymbols;
+  ASSERT_TRUE(RunCommand("nm -D --defined-only " + Quote(VARDLIX_LIBRARY), strSymbols));
+  std::set<std::string> setNames;
+  std::istringstream lines(strSymbols);
+  for (std::string strAddress, strKind, strName; lines >> strAddress >> strKind >> strName;) setNames.insert(strName);
+  EXPECT_EQ(setNames, (std::set<std::string>{"SetLogLife", "WriteVardlix"}));
+  std::string strDynamic;
+  ASSERT_TRUE(RunCommand("readelf -d " + Quote(VARDLIX_LIBRARY), strDynamic));
+  EXPECT_NE(strDynamic.find("Library soname: [libvardlix.so.1]"), std::string::npos);
+}
+
+TEST_F(LibraryEndToEndTest, LoadCreatesHiddenSettingsBesideTheHost) {
+  EXPECT_EQ(RunHost(""), "");
+  EXPECT_EQ(SettingsData(), u"7");
+  EXPECT_TRUE(DayFiles().empty());
+  char szValue[16] = {};
+  const ssize_t nLength =
+      getxattr(m_folder.Path("hostLog/SettingInfo.xml").c_str(), "user.DOSATTRIB", szValue, sizeof szValue - 1);
+  if (nLength < 0 && errno == ENOTSUP) GTEST_SKIP() << "the file system keeps no user attributes";
+  EXPECT_STREQ(szValue, "0x2");
+}
+
+TEST_F(LibraryEndToEndTest, HostLogsRecordsAndSetsRetention) {
+  EXPECT_EQ(RunHost("write Info Main Open 'a&b' '' life 36501 life 30 write Warn Disk Save x 'y<z'"),
+            "life 0\nlife 1\n");
+  EXPECT_EQ(SettingsData(), u"30");
+  const std::set<std::string> setDays = DayFiles();
+  ASSERT_EQ(setDays.size(), 1u);
+  const std::u16string strText = DecodeDocument(m_folder.ReadBytes("hostLog/" + *setDays.begin()));
+  EXPECT_NE(strText.find(u"<类型>Info</类型>\r\n<位置>Main</位置>\r\n<操作>Open</操作>\r\n<参数>a&amp;b</参数>\r\n<描述/>"),
+            std::u16string::npos);
+  EXPECT_NE(strText.find(u"<类型>Warn</类型>\r\n<位置>Disk</位置>\r\n<操作>Save</操作>\r\n<参数>x</参数>\r\n"
+                         u"<描述>y&lt;z</描述>\r\n</记录>\r\n</日志>\r\n"),
+            std::u16string::npos);
+}
+
+TEST_F(LibraryEndToEndTest, RetentionZeroDeletesLogsAndStopsLogging) {
+  EXPECT_EQ(RunHost("write Info Main Open x y"), "");
+  ASSERT_EQ(DayFiles().size(), 1u);
+  EXPECT_EQ(RunHost("life 0 write Info Main Open x y"), "life 1\n");
+  EXPECT_TRUE(DayFiles().empty());
+  EXPECT_EQ(RunHost("write Info Main Open x y"), "");  // the next load reads 0
+  EXPECT_TRUE(DayFiles().empty());
+  EXPECT_EQ(SettingsData(), u"0");
+}
+
+}  // namespace
