@@ -81,7 +81,9 @@ TEST_F(PurgeTest, OnlyFilesNamedVardlixAreLogFiles) {
   };
   const Case kCases[] = {
       {"Vardlix20110401.xml", true}, {"VardlixBackup.zip", true}, {"Vardlix", true},
-      {"vardlix20110401.xml", false}, {"VARDLIX20110401.xml", false}, {"SettingInfo.xml", false},
+      // Other cases name other files: on Windows names differing only in case
+      // are one file.
+      {"vardlix20110402.xml", false}, {"VARDLIX20110403.xml", false}, {"SettingInfo.xml", false},
       {"Vardli", false},             {"xVardlix.xml", false},
   };
   int64_t nLatest = 0;

@@ -1,0 +1,304 @@
+// End to end through the real Vardlix.dll: each test copies Host.exe and the
+// DLL into a fresh folder of their own, runs the host there (so the log
+// folder is HostLog beside it) and checks the files the DLL left.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "temp_folder.h"
+
+namespace {
+
+const char16_t kDeclaration[] = u"<?xml version=\"1.0\" encoding=\"unicode\"?>";
+
+std::filesystem::path OwnFolder() {
+  wchar_t aPath[MAX_PATH];
+  const DWORD nLength = GetModuleFileNameW(nullptr /* this program */, aPath, MAX_PATH);
+  return std::filesystem::path(std::wstring(aPath, nLength)).parent_path();
+}
+
+// Local date as the DLL names its daily files, "%4d%02d%02d".
+std::u16string DateStamp(int64_t nTime) {
+  std::tm local{};
+  const __time64_t nValue = nTime;
+  _localtime64_s(&local, &nValue);
+  char aText[16];
+  std::snprintf(aText, sizeof aText, "%4d%02d%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+  return std::u16string(aText, aText + std::strlen(aText));
+}
+
+std::u16string Utf16(const std::string& strAscii) { return std::u16string(strAscii.begin(), strAscii.end()); }
+std::string Ascii(const std::u16string& strText) {
+  std::string strAscii;
+  for (char16_t c : strText) strAscii += static_cast<char>(c);
+  return strAscii;
+}
+
+std::vector<std::u16string> SplitLines(const std::u16string& strText) {
+  std::vector<std::u16string> lines;
+  size_t nStart = 0;
+  for (size_t nEnd; (nEnd = strText.find(u"\r\n", nStart)) != std::u16string::npos; nStart = nEnd + 2) {
+    lines.push_back(strText.substr(nStart, nEnd - nStart));
+  }
+  EXPECT_EQ(nStart, strText.size()) << "text after the last line end";
+  return lines;
+}
+
+// A folder holding Host.exe and Vardlix.dll; the DLL logs to HostLog in it.
+class HostTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* pszFile : {"Host.exe", "Vardlix.dll"}) {
+      std::filesystem::copy_file(OwnFolder() / pszFile, m_folder.Path(pszFile));
+    }
+  }
+
+  std::filesystem::path LogPath(const std::string& strName = "") const {
+    return strName.empty() ? m_folder.Path("HostLog") : m_folder.Path("HostLog") / strName;
+  }
+
+  HANDLE StartHost(const std::wstring& strArgs) const {
+    std::wstring strCommand = L"\"" + m_folder.Path("Host.exe").wstring() + L"\" " + strArgs;
+    const std::wstring strFolder = m_folder.Path().wstring();
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr /* program: from the command line */, &strCommand[0],
+                        nullptr /* process security */, nullptr /* thread security */, FALSE /* no handles */,
+                        0, nullptr /* this environment */, strFolder.c_str(), &startup, &process)) {
+      ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
+      return nullptr;
+    }
+    CloseHandle(process.hThread);
+    return process.hProcess;
+  }
+
+  static DWORD WaitForHost(HANDLE hProcess) {
+    if (hProcess == nullptr) return ~0u;
+    EXPECT_EQ(WaitForSingleObject(hProcess, 120000), WAIT_OBJECT_0);
+    DWORD nExit = ~0u;
+    GetExitCodeProcess(hProcess, &nExit);
+    CloseHandle(hProcess);
+    return nExit;
+  }
+
+  DWORD RunHost(const std::wstring& strArgs) const { return WaitForHost(StartHost(strArgs)); }
+
+  // Text of a file the DLL wrote: byte-order mark FF FE, then UTF-16LE.
+  std::u16string ReadDocument(const std::string& strName) const {
+    const std::string strBytes = m_folder.ReadBytes((std::filesystem::path("HostLog") / strName).string());
+    if (strBytes.size() < 2 || strBytes.compare(0, 2, "\xFF\xFE") != 0 || strBytes.size() % 2 != 0) {
+      ADD_FAILURE() << strName << " is not UTF-16LE with a byte-order mark";
+      return u"";
+    }
+    std::u16string strText((strBytes.size() - 2) / 2, u'\0');
+    std::memcpy(&strText[0], strBytes.data() + 2, strBytes.size() - 2);
+    return strText;
+  }
+
+  // Name of the one daily file in the log folder, checked against the date
+  // of the moments before and after it was written.
+  std::string DailyFileName(int64_t nBefore) const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(LogPath())) {
+      const std::string strName = entry.path().filename().string();
+      if (strName.compare(0, 7, "Vardlix") == 0) names.push_back(strName);
+    }
+    if (names.size() != 1) {
+      ADD_FAILURE() << names.size() << " daily files";
+      return "";
+    }
+    const std::u16string strName = Utf16(names[0]);
+    const bool bDated = strName == u"Vardlix" + DateStamp(nBefore) + u".xml" ||
+                        strName == u"Vardlix" + DateStamp(std::time(nullptr)) + u".xml";
+    EXPECT_TRUE(bDated) << names[0];
+    return names[0];
+  }
+
+  int SettingsValue() const {
+    const std::vector<std::u16string> lines = SplitLines(ReadDocument("SettingInfo.xml"));
+    const std::u16string strOpen = u"<日志保留天数>", strClose = u"</日志保留天数>";
+    if (lines.size() != 4 || lines[2].find(strOpen) != 0) {
+      ADD_FAILURE() << "settings file of " << lines.size() << " lines";
+      return -1;
+    }
+    const std::u16string strValue = lines[2].substr(strOpen.size(), lines[2].size() - strOpen.size() - strClose.size());
+    return std::stoi(Ascii(strValue));
+  }
+
+  bool SettingsHidden() const {
+    const DWORD nAttributes = GetFileAttributesW(LogPath("SettingInfo.xml").wstring().c_str());
+    return nAttributes != INVALID_FILE_ATTRIBUTES && (nAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
+  }
+
+  // Sets all three times of a file nDays back. Wine keeps no creation time
+  // of its own and reports the last write instead, so on Wine the last write
+  // has to go back too for the file to look that old; Windows would need the
+  // creation time alone.
+  void AgeFile(const std::string& strName, int nDays) const {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER nTicks;
+    nTicks.LowPart = now.dwLowDateTime;
+    nTicks.HighPart = now.dwHighDateTime;
+    nTicks.QuadPart -= static_cast<ULONGLONG>(nDays) * 86400 * 10000000;
+    const FILETIME then{nTicks.LowPart, nTicks.HighPart};
+    HANDLE hFile = CreateFileW(LogPath(strName).wstring().c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr /* security */,
+                               OPEN_EXISTING, 0, nullptr /* template */);
+    ASSERT_NE(hFile, INVALID_HANDLE_VALUE) << strName;
+    EXPECT_TRUE(SetFileTime(hFile, &then, &then, &then));
+    CloseHandle(hFile);
+  }
+
+  CTempFolder m_folder;
+};
+
+// The record lines that the host's arguments give, time line left out.
+std::vector<std::u16string> RecordLines(const std::u16string& strTag, int nRecord) {
+  return {u"<记录>",
+          u"<类型>Info</类型>",
+          u"<位置>" + strTag + u"</位置>",
+          u"<操作>Op" + Utf16(std::to_string(nRecord)) + u"</操作>",
+          u"<参数>a&amp;b&lt;c&gt;</参数>",
+          u"<描述/>",
+          u"</记录>"};
+}
+
+// Checks the whole daily file: declaration, root, then the records in the
+// exact line layout, each with a time stamp of the file's own date.
+// Returns the tags of the records in file order.
+std::vector<std::u16string> CheckDailyFile(const std::u16string& strText, const std::u16string& strDate) {
+  const std::vector<std::u16string> lines = SplitLines(strText);
+  std::vector<std::u16string> tags;
+  if (lines.size() < 3 || (lines.size() - 3) % 8 != 0) {
+    ADD_FAILURE() << "daily file of " << lines.size() << " lines";
+    return tags;
+  }
+  EXPECT_EQ(lines[0], kDeclaration);
+  EXPECT_EQ(lines[1], u"<日志>");
+  EXPECT_EQ(lines.back(), u"</日志>");
+  const std::u16string strDay = strDate.substr(0, 4) + u"." + strDate.substr(4, 2) + u"." + strDate.substr(6, 2);
+  for (size_t nLine = 2; nLine + 1 < lines.size(); nLine += 8) {
+    const std::u16string& strTime = lines[nLine + 1];
+    // "<时间>YYYY.MM.DD hh:mm:ss</时间>": the date of the file, then a time.
+    EXPECT_EQ(strTime.size(), 4u + 19u + 5u);
+    EXPECT_EQ(strTime.substr(0, 4 + 10), u"<时间>" + strDay);
+    EXPECT_EQ(strTime.substr(4 + 19), u"</时间>");
+    const std::u16string strTag = lines[nLine + 3].substr(4, lines[nLine + 3].size() - 9);
+    const std::u16string strOperation = lines[nLine + 4];
+    int nRecord = 0;
+    for (const std::u16string& strTaken : tags) nRecord += strTaken == strTag;
+    std::vector<std::u16string> expected = RecordLines(strTag, nRecord);
+    std::vector<std::u16string> actual = {lines[nLine], lines[nLine + 2], lines[nLine + 3], strOperation,
+                                          lines[nLine + 5], lines[nLine + 6], lines[nLine + 7]};
+    EXPECT_EQ(actual, expected) << "record at line " << nLine + 1;
+    tags.push_back(strTag);
+  }
+  return tags;
+}
+
+TEST_F(HostTest, FirstLoadCreatesHiddenSettingsWithFourLines) {
+  ASSERT_EQ(RunHost(L"by-name load"), 0u);
+  EXPECT_EQ(ReadDocument("SettingInfo.xml"),
+            std::u16string(kDeclaration) + u"\r\n<配置信息>\r\n<日志保留天数>7</日志保留天数>\r\n</配置信息>\r\n");
+  EXPECT_TRUE(SettingsHidden());
+  // Nothing was written, so there is no daily file yet.
+  EXPECT_FALSE(std::filesystem::exists(LogPath("Vardlix" + Ascii(DateStamp(std::time(nullptr))) + ".xml")));
+}
+
+TEST_F(HostTest, RecordsKeepTheExactLayoutThroughEitherImport) {
+  const int64_t nBefore = std::time(nullptr);
+  ASSERT_EQ(RunHost(L"by-name write 2 Main"), 0u);
+  ASSERT_EQ(RunHost(L"by-ordinal write 1 Side"), 0u);
+  const std::string strName = DailyFileName(nBefore);
+  ASSERT_FALSE(strName.empty());
+  const std::vector<std::u16string> tags = CheckDailyFile(ReadDocument(strName), Utf16(strName.substr(7, 8)));
+  EXPECT_EQ(tags, (std::vector<std::u16string>{u"Main", u"Main", u"Side"}));
+}
+
+TEST_F(HostTest, SetLogLifeAcceptsZeroTo36500AndKeepsSettingsHidden) {
+  ASSERT_EQ(RunHost(L"by-name load"), 0u);
+  const struct {
+    const wchar_t* m_pszArgs;
+    DWORD m_nResult;
+    int m_nStored;  // value in the settings file afterwards
+  } kCases[] = {
+      {L"by-name life 36500", 1, 36500},       {L"by-ordinal life 36501", 0, 36500},
+      {L"by-name life 4294967295", 0, 36500},  {L"by-ordinal life 1", 1, 1},
+      {L"by-name life 0", 1, 0},
+  };
+  for (const auto& test : kCases) {
+    SCOPED_TRACE(Ascii(std::u16string(test.m_pszArgs, test.m_pszArgs + std::wcslen(test.m_pszArgs))));
+    EXPECT_EQ(RunHost(test.m_pszArgs), test.m_nResult);
+    EXPECT_EQ(SettingsValue(), test.m_nStored);
+    EXPECT_TRUE(SettingsHidden());
+  }
+  // Retention 0 switches logging off: not even the day's file is made.
+  ASSERT_EQ(RunHost(L"by-name write 1 Main"), 0u);
+  for (const auto& entry : std::filesystem::directory_iterator(LogPath())) {
+    EXPECT_NE(entry.path().filename().string().compare(0, 7, "Vardlix"), 0) << entry.path().filename();
+  }
+}
+
+TEST_F(HostTest, PurgeDeletesLogFilesOnceTheirAgeReachesTheRetention) {
+  ASSERT_EQ(RunHost(L"by-name load"), 0u);
+  const struct {
+    const char* m_pszName;
+    int m_nAgeDays;
+    bool m_bAfterLoad;     // still there after a load with retention 7
+    bool m_bAfterLife5;    // still there after SetLogLife(5)
+  } kFiles[] = {
+      {"Vardlix20000101.xml", 8, false, false},
+      {"VardlixBackup.zip", 8, false, false},
+      {"Vardlix20000107.xml", 6, true, false},
+      {"Vardlix20000110.xml", 3, true, true},
+      // Other case: not a log file. (Names differing only in case are one
+      // file on Windows, so it must not be another log file's name.)
+      {"vardlixOld.xml", 8, true, true},
+      {"Other.xml", 30, true, true},
+  };
+  for (const auto& file : kFiles) {
+    m_folder.WriteBytes((std::filesystem::path("HostLog") / file.m_pszName).string(), "x");
+    AgeFile(file.m_pszName, file.m_nAgeDays);
+  }
+  ASSERT_EQ(RunHost(L"by-name load"), 0u);
+  for (const auto& file : kFiles) {
+    EXPECT_EQ(std::filesystem::exists(LogPath(file.m_pszName)), file.m_bAfterLoad) << file.m_pszName;
+  }
+  ASSERT_EQ(RunHost(L"by-ordinal life 5"), 1u);
+  for (const auto& file : kFiles) {
+    EXPECT_EQ(std::filesystem::exists(LogPath(file.m_pszName)), file.m_bAfterLife5) << file.m_pszName;
+  }
+  EXPECT_TRUE(std::filesystem::exists(LogPath("SettingInfo.xml")));
+}
+
+// Two processes that load the DLL into a fresh folder at the same moment and
+// write at once: the share modes and the bounded wait serialise them, and
+// every record of both ends up in the file, each host's in its own order.
+TEST_F(HostTest, TwoHostsWritingAtOnceLoseNoRecord) {
+  constexpr int kRecords = 100;
+  const int64_t nBefore = std::time(nullptr);
+  HANDLE hFirst = StartHost(L"by-name write " + std::to_wstring(kRecords) + L" A");
+  HANDLE hSecond = StartHost(L"by-ordinal write " + std::to_wstring(kRecords) + L" B");
+  EXPECT_EQ(WaitForHost(hFirst), 0u);
+  EXPECT_EQ(WaitForHost(hSecond), 0u);
+  const std::string strName = DailyFileName(nBefore);
+  ASSERT_FALSE(strName.empty());
+  const std::vector<std::u16string> tags = CheckDailyFile(ReadDocument(strName), Utf16(strName.substr(7, 8)));
+  int nFirst = 0, nSecond = 0;
+  for (const std::u16string& strTag : tags) (strTag == u"A" ? nFirst : nSecond)++;
+  EXPECT_EQ(nFirst, kRecords);
+  EXPECT_EQ(nSecond, kRecords);
+  EXPECT_EQ(SettingsValue(), 7);
+  EXPECT_TRUE(SettingsHidden());
+}
+
+}  // namespace
