@@ -9,7 +9,9 @@
 
 #include "library_frame.h"
 
-BOOL WINAPI DllMain(HINSTANCE /* hInstance */, DWORD nReason, LPVOID /* pReserved */) {
+// C linkage: the runtime's start-up code looks the function up by its plain
+// name, and a C++ name would leave it calling its own empty default.
+extern "C" BOOL WINAPI DllMain(HINSTANCE /* hInstance */, DWORD nReason, LPVOID /* pReserved */) {
   switch (nReason) {
     case DLL_PROCESS_ATTACH:
       RunLoadSequence();

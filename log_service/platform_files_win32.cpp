@@ -191,6 +191,8 @@ OpenRequest RequestFor(CFile::OpenMode nMode) {
     case CFile::modeCreateExclusive:
       // CREATE_ALWAYS empties an existing file only after the share check
       // has passed, so a file held by another opener is never emptied.
+      // Windows refuses it over a hidden file (Wine does not), which is why
+      // the settings rewrite clears the attribute before it re-creates.
       return {GENERIC_WRITE, nShareExclusive, CREATE_ALWAYS};
     case CFile::modeCreateNewExclusive:
       return {GENERIC_WRITE, nShareExclusive, CREATE_NEW};
