@@ -1,0 +1,153 @@
+// Reading records out of day log texts, and following a folder across days.
+#include <gtest/gtest.h>
+
+#include "log_document.h"
+#include "log_follow.h"
+#include "text_encoding.h"
+#include "tool_process.h"
+
+namespace {
+
+std::u16string Utf16(const std::string& strText) {
+  std::u16string strOut;
+  EXPECT_TRUE(FromUtf8(strText, strOut));
+  return strOut;
+}
+
+const char kHead[] = "<?xml version=\"1.0\" encoding=\"unicode\"?>\r\n";
+
+TEST(ReadLogText, DecodesEachFieldAsTheLibraryMeantIt) {
+  struct {
+    const char* szName;
+    std::string strRecord;  // one "记录" element
+    int iField;
+    std::string strExpected;
+  } const kCases[] = {
+      {"escaped data", "<记录><时间>t</时间><参数>a&lt;b&amp;c&gt;d</参数></记录>", fieldParameters, "a<b&c>d"},
+      {"quote entities", "<记录><描述>&quot;x&apos;</描述></记录>", fieldDescription, "\"x'"},
+      {"cdata kept raw", "<记录><描述><![CDATA[<b>&amp;]]></描述></记录>", fieldDescription, "<b>&amp;"},
+      {"empty element", "<记录><类型/><描述>d</描述></记录>", fieldType, ""},
+      {"empty pair", "<记录><类型></类型></记录>", fieldType, ""},
+      {"line breaks kept", "<记录><描述>one\r\ntwo</描述></记录>", fieldDescription, "one\r\ntwo"},
+      {"children out of order", "<记录><描述>d</描述><类型>T</类型></记录>", fieldType, "T"},
+      {"unknown child passed over", "<记录><额外>x</额外><位置>L</位置></记录>", fieldLocation, "L"},
+  };
+  for (const auto& c : kCases) {
+    CLogText text = ReadLogText(Utf16(std::string(kHead) + "<日志>" + c.strRecord + "</日志>"), "f.xml");
+    ASSERT_EQ(text.m_nOutcome, logTextRead) << c.szName;
+    ASSERT_EQ(text.m_aRecords.size(), 1u) << c.szName;
+    EXPECT_EQ(text.m_aRecords[0].m_aField[c.iField], c.strExpected) << c.szName;
+    EXPECT_EQ(text.m_aRecords[0].m_strMarkup, c.strRecord) << c.szName;
+  }
+}
+
+TEST(ReadLogText, TellsLogsFromOtherDocuments) {
+  struct {
+    const char* szName;
+    std::string strText;
+    LogTextOutcome nOutcome;
+    size_t nRecords;
+  } const kCases[] = {
+      {"fresh file", std::string(kHead) + "<日志/>\r\n", logTextRead, 0},
+      {"other elements skipped", "<日志><注释/><记录/><记录/></日志>", logTextRead, 2},
+      // What the library makes of a day file that was empty: one record at the top.
+      {"record at the top", "<记录><类型>T</类型></记录>", logTextRead, 1},
+      {"foreign root", std::string(kHead) + "<配置信息><日志保留天数>7</日志保留天数></配置信息>", logTextNotLog, 0},
+      {"blank", " \r\n", logTextEmpty, 0},
+      {"declaration only", kHead, logTextMalformed, 0},
+      {"end tag first", "</日志>", logTextMalformed, 0},
+  };
+  for (const auto& c : kCases) {
+    CLogText text = ReadLogText(Utf16(c.strText), "f.xml");
+    EXPECT_EQ(text.m_nOutcome, c.nOutcome) << c.szName;
+    EXPECT_EQ(text.m_aRecords.size(), c.nRecords) << c.szName;
+    if (c.nOutcome == logTextMalformed) {
+      EXPECT_FALSE(text.m_stop.m_strMessage.empty()) << c.szName;
+    }
+  }
+}
+
+TEST(ReadLogText, TruncatedFileKeepsTheRecordsBeforeTheCut) {
+  std::string strFull = MakeLogText({{"2011.04.08 09:00:00", "A", "", "", "", ""},
+                                     {"2011.04.08 09:00:01", "B", "", "", "", ""},
+                                     {"2011.04.08 09:00:02", "C", "", "", "", ""}});
+  // Cut inside the third record's type element.
+  std::string strCut = strFull.substr(0, strFull.rfind("<类型>C") + 9);
+  CLogText text = ReadLogText(Utf16(strCut), "f.xml");
+  ASSERT_EQ(text.m_nOutcome, logTextMalformed);
+  EXPECT_TRUE(text.m_aRecords.empty());
+  ASSERT_EQ(text.m_aSalvaged.size(), 2u);
+  EXPECT_EQ(text.m_aSalvaged[1].m_aField[fieldType], "B");
+  EXPECT_GT(text.m_stop.m_nLine, 1);
+}
+
+TEST(LocateOffset, CountsLinesAndCharactersFromOne) {
+  const std::u16string strText = u"ab\r\n中\U0001F600x\nz";
+  struct {
+    int32_t nOffset;
+    int nLine;
+    int nColumn;
+  } const kCases[] = {
+      {0, 1, 1}, {2, 1, 3}, {4, 2, 1}, {5, 2, 2},
+      {7, 2, 3},   // after the surrogate pair: one column for the emoji
+      {9, 3, 1}, {100, 3, 2},
+  };
+  for (const auto& c : kCases) {
+    int nLine = 0, nColumn = 0;
+    LocateOffset(strText, c.nOffset, nLine, nColumn);
+    EXPECT_EQ(nLine, c.nLine) << c.nOffset;
+    EXPECT_EQ(nColumn, c.nColumn) << c.nOffset;
+  }
+}
+
+std::vector<std::string> TypesOf(const std::vector<CLogRecord>& aRecords) {
+  std::vector<std::string> aTypes;
+  for (const auto& record : aRecords) aTypes.push_back(record.m_aField[fieldType]);
+  return aTypes;
+}
+
+std::vector<std::string> Record(const std::string& strType) { return {"2011.04.08 23:59:59", strType, "", "", "", ""}; }
+
+TEST(LogFollower, PassesOnEachRecordOnceAndMovesToTheNextDay) {
+  CScratchFolder folder;
+  const CDay day1{2011, 4, 8}, day2{2011, 4, 9};
+  const std::string strDay1 = folder.Path("Vardlix20110408.xml"), strDay2 = folder.Path("Vardlix20110409.xml");
+  WriteUtf16File(strDay1, MakeLogText({Record("a"), Record("b"), Record("c")}));
+
+  CLogFollower follower(folder.Path());
+  EXPECT_EQ(TypesOf(follower.Start(day1, 2)), (std::vector<std::string>{"b", "c"}));
+  EXPECT_TRUE(follower.Poll(day1).empty());
+
+  WriteUtf16File(strDay1, MakeLogText({Record("a"), Record("b"), Record("c"), Record("d")}));
+  EXPECT_EQ(TypesOf(follower.Poll(day1)), (std::vector<std::string>{"d"}));
+
+  // A record that reached the old file just before midnight still comes out,
+  // and the new day's file is followed from its first record.
+  WriteUtf16File(strDay1, MakeLogText({Record("a"), Record("b"), Record("c"), Record("d"), Record("e")}));
+  WriteUtf16File(strDay2, MakeLogText({Record("f")}));
+  EXPECT_EQ(TypesOf(follower.Poll(day2)), (std::vector<std::string>{"e", "f"}));
+  EXPECT_EQ(FormatDayStamp(follower.WatchedDay()), "20110409");
+  EXPECT_TRUE(follower.Poll(day2).empty());
+}
+
+TEST(LogFollower, WaitsForAMissingFileAndWarnsOnceAboutABrokenOne) {
+  CScratchFolder folder;
+  const CDay day{2011, 4, 8};
+  CLogFollower follower(folder.Path());
+  EXPECT_TRUE(follower.Start(day, -1).empty());
+  EXPECT_TRUE(follower.Poll(day).empty());
+  EXPECT_TRUE(follower.TakeWarning().empty());
+
+  WriteUtf16File(folder.Path("Vardlix20110408.xml"), "<日志><记录>");
+  int nWarnings = 0;
+  for (int i = 0; i < 8; ++i) {
+    EXPECT_TRUE(follower.Poll(day).empty());
+    nWarnings += follower.TakeWarning().empty() ? 0 : 1;
+  }
+  EXPECT_EQ(nWarnings, 1);
+
+  WriteUtf16File(folder.Path("Vardlix20110408.xml"), MakeLogText({Record("a")}));
+  EXPECT_EQ(TypesOf(follower.Poll(day)), (std::vector<std::string>{"a"}));
+}
+
+}  // namespace

@@ -1,0 +1,205 @@
+// vardlix show through its command line, on hand-made day logs.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "display_width.h"
+#include "tool_process.h"
+
+namespace {
+
+// A folder with one day's log of four records at known times.
+class ShowCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteUtf16File(m_folder.Path("Vardlix20110408.xml"),
+                   MakeLogText({{"2011.04.08 08:00:00", "Info", "Main", "Open", "a&amp;b", "first"},
+                                {"2011.04.08 09:30:00", "Error", "网络", "连接", "", "line one\r\nline two"},
+                                {"2011.04.08 12:00:00", "Warning", "Parser", "Read", "x&lt;y", "Quote \"q\", comma"},
+                                {"2011.04.08 18:45:10", "info", "Main", "Close", "", "<![CDATA[<raw>&amp;]]>"}}));
+  }
+
+  CToolResult Show(std::vector<std::string> aArgs, const CEnvironment& environment = {}) {
+    aArgs.insert(aArgs.begin(), {"show", "--folder", m_folder.Path(), "20110408"});
+    return RunTool(aArgs, environment);
+  }
+
+  // The type of each JSON line printed for these arguments.
+  std::vector<std::string> TypesShown(std::vector<std::string> aArgs) {
+    aArgs.insert(aArgs.end(), {"--format", "json"});
+    CToolResult result = Show(aArgs);
+    EXPECT_EQ(result.m_nStatus, 0) << result.m_strErr;
+    std::vector<std::string> aTypes;
+    for (const auto& strLine : SplitLines(result.m_strOut)) aTypes.push_back(nlohmann::json::parse(strLine)["type"]);
+    return aTypes;
+  }
+
+  CScratchFolder m_folder;
+};
+
+using Types = std::vector<std::string>;
+
+TEST_F(ShowCommand, FiltersCombine) {
+  struct {
+    std::vector<std::string> aArgs;
+    Types aExpected;
+  } const kCases[] = {
+      {{}, {"Info", "Error", "Warning", "info"}},
+      {{"--type", "Info"}, {"Info"}},
+      {{"-t", "Info", "-t", "Error"}, {"Info", "Error"}},
+      {{"--grep", "main"}, {}},
+      {{"--grep", "main", "-i"}, {"Info", "info"}},
+      {{"--grep", "网络"}, {"Error"}},
+      {{"--grep", "<raw>"}, {"info"}},     // data, not markup, is searched
+      {{"--grep", "&amp;"}, {"info"}},     // CDATA is taken as it stands
+      {{"--since", "09:30"}, {"Error", "Warning", "info"}},
+      {{"--until", "2011.04.08 12:00:00"}, {"Info", "Error", "Warning"}},
+      {{"--since", "09:00", "--until", "12:00"}, {"Error", "Warning"}},
+      {{"--since", "2011.04.09 00:00:00"}, {}},
+      {{"--limit", "2"}, {"Info", "Error"}},
+      {{"--reverse", "--limit", "2"}, {"info", "Warning"}},
+      {{"--type", "info", "--type", "Info", "--reverse"}, {"info", "Info"}},
+      {{"--grep", "Main", "--since", "12:00"}, {"info"}},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(TypesShown(c.aArgs), c.aExpected) << ::testing::PrintToString(c.aArgs);
+  }
+}
+
+TEST_F(ShowCommand, JsonLinesCarryEveryFieldDecoded) {
+  CToolResult result = Show({"--format", "json"});
+  ASSERT_EQ(result.m_nStatus, 0) << result.m_strErr;
+  std::vector<std::string> aLines = SplitLines(result.m_strOut);
+  ASSERT_EQ(aLines.size(), 4u);
+  nlohmann::json second = nlohmann::json::parse(aLines[1]);
+  EXPECT_EQ(second["time"], "2011-04-08T09:30:00");
+  EXPECT_EQ(second["location"], "网络");
+  EXPECT_EQ(second["description"], "line one\r\nline two");
+  EXPECT_EQ(second["parameters"], "");
+  EXPECT_EQ(second["file"], "Vardlix20110408.xml");
+  EXPECT_EQ(nlohmann::json::parse(aLines[0])["parameters"], "a&b");
+  EXPECT_EQ(nlohmann::json::parse(aLines[3])["description"], "<raw>&amp;");
+}
+
+TEST_F(ShowCommand, CsvQuotesWhatNeedsQuoting) {
+  CToolResult result = Show({"--format", "csv", "--type", "Warning", "--type", "Error"});
+  ASSERT_EQ(result.m_nStatus, 0) << result.m_strErr;
+  EXPECT_EQ(result.m_strOut,
+            "time,type,location,operation,parameters,description,file\r\n"
+            "2011-04-08T09:30:00,Error,网络,连接,,\"line one\r\nline two\",Vardlix20110408.xml\r\n"
+            "2011-04-08T12:00:00,Warning,Parser,Read,x<y,\"Quote \"\"q\"\", comma\",Vardlix20110408.xml\r\n");
+}
+
+TEST_F(ShowCommand, XmlPassesTheSelectedRecordsThroughUnchanged) {
+  CToolResult result = Show({"--format", "xml", "--type", "info"});
+  ASSERT_EQ(result.m_nStatus, 0) << result.m_strErr;
+  EXPECT_EQ(result.m_strOut,
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<日志>\r\n<记录>\r\n"
+            "<时间>2011.04.08 18:45:10</时间>\r\n<类型>info</类型>\r\n<位置>Main</位置>\r\n"
+            "<操作>Close</操作>\r\n<参数></参数>\r\n<描述><![CDATA[<raw>&amp;]]></描述>\r\n</记录>\r\n</日志>\r\n");
+}
+
+// The display column where each cell of a table line starts, found from the
+// header's column starts.
+TEST_F(ShowCommand, TableColumnsLineUpInCellsWithWideCharacters) {
+  CToolResult result = Show({"--color", "never"}, {{"COLUMNS", ""}});
+  ASSERT_EQ(result.m_nStatus, 0) << result.m_strErr;
+  std::vector<std::string> aLines = SplitLines(result.m_strOut);
+  ASSERT_EQ(aLines.size(), 6u);  // header, four records, one continuation line
+  const std::string& strHeader = aLines[0];
+  int nDescription = DisplayWidth(strHeader.substr(0, strHeader.find("DESCRIPTION")));
+  int nLocation = DisplayWidth(strHeader.substr(0, strHeader.find("LOCATION")));
+  EXPECT_EQ(DisplayWidth(aLines[2].substr(0, aLines[2].find("网络"))), nLocation);
+  EXPECT_EQ(DisplayWidth(aLines[2].substr(0, aLines[2].find("line one"))), nDescription);
+  EXPECT_EQ(DisplayWidth(aLines[3].substr(0, aLines[3].find("line two"))), nDescription);
+  EXPECT_EQ(aLines[3].find_first_not_of(' '), aLines[3].find("line two"));
+}
+
+TEST_F(ShowCommand, LongFieldsAreCutToTheWidthUnlessWide) {
+  struct {
+    std::vector<std::string> aArgs;
+    bool bCut;
+  } const kCases[] = {{{}, true}, {{"--wide"}, false}};
+  for (const auto& c : kCases) {
+    CToolResult result = Show(c.aArgs, {{"COLUMNS", "60"}});
+    ASSERT_EQ(result.m_nStatus, 0) << result.m_strErr;
+    bool bAnyCut = false;
+    for (const auto& strLine : SplitLines(result.m_strOut)) {
+      if (c.bCut) {
+        EXPECT_LE(DisplayWidth(strLine), 60) << strLine;
+      }
+      bAnyCut |= strLine.find("…") != std::string::npos;
+    }
+    EXPECT_EQ(bAnyCut, c.bCut);
+  }
+}
+
+TEST_F(ShowCommand, ColourOnlyWhenAskedForOrOnATerminal) {
+  struct {
+    std::vector<std::string> aArgs;
+    CEnvironment environment;
+    bool bColour;
+  } const kCases[] = {
+      {{"--color", "always"}, {}, true},
+      {{"--color", "never"}, {}, false},
+      {{}, {}, false},                       // the output is a file, not a terminal
+      {{}, {{"NO_COLOR", "1"}}, false},
+  };
+  for (const auto& c : kCases) {
+    CToolResult result = Show(c.aArgs, c.environment);
+    ASSERT_EQ(result.m_nStatus, 0) << result.m_strErr;
+    EXPECT_EQ(result.m_strOut.find("\x1b[") != std::string::npos, c.bColour) << ::testing::PrintToString(c.aArgs);
+  }
+  // Errors are red, warnings yellow.
+  CToolResult result = Show({"--color", "always"});
+  EXPECT_NE(result.m_strOut.find("\x1b[31mError"), std::string::npos);
+  EXPECT_NE(result.m_strOut.find("\x1b[33mWarning"), std::string::npos);
+}
+
+TEST(ShowControlCharacters, NeverReachTheTerminalRaw) {
+  CScratchFolder folder;
+  // An escape sequence in a field would otherwise reach the terminal.
+  WriteUtf16File(folder.Path("Vardlix20110408.xml"),
+                 MakeLogText({{"2011.04.08 08:00:00", "Info", "\x1b[2J", "tab\there", "", "bell\x07"}}));
+  CToolResult result = RunTool({"show", "-d", folder.Path(), "20110408", "--color", "never"});
+  ASSERT_EQ(result.m_nStatus, 0) << result.m_strErr;
+  EXPECT_EQ(result.m_strOut.find('\x1b'), std::string::npos);
+  EXPECT_EQ(result.m_strOut.find('\x07'), std::string::npos);
+  EXPECT_NE(result.m_strOut.find("^[[2J"), std::string::npos);
+  EXPECT_NE(result.m_strOut.find("tab here"), std::string::npos);
+  // The machine formats keep the data as it is.
+  CToolResult json = RunTool({"show", "-d", folder.Path(), "20110408", "-f", "json"});
+  EXPECT_EQ(nlohmann::json::parse(json.m_strOut)["location"], "\x1b[2J");
+}
+
+TEST(ShowFiles, ReadsDaysAndFilesInTheOrderGiven) {
+  CScratchFolder folder;
+  WriteUtf16File(folder.Path("Vardlix20110408.xml"), MakeLogText({{"2011.04.08 08:00:00", "A", "", "", "", ""}}));
+  WriteUtf16File(folder.Path("Vardlix20110409.xml"), MakeLogText({{"2011.04.09 08:00:00", "B", "", "", "", ""}}));
+  // Without byte-order mark: narrow text, UTF-8 here.
+  WriteBytes(folder.Path("copy.xml"), MakeLogText({{"2011.04.10 08:00:00", "无标记", "", "", "", ""}}));
+  struct {
+    std::vector<std::string> aArgs;
+    std::string strExpected;  // types, then files, in order
+  } const kCases[] = {
+      {{"2011-04-09", "20110408"}, "B A Vardlix20110409.xml Vardlix20110408.xml"},
+      {{"--all"}, "A B Vardlix20110408.xml Vardlix20110409.xml"},
+      {{"Vardlix20110409.xml"}, "B Vardlix20110409.xml"},      // a name in the folder
+      {{folder.Path("copy.xml")}, "无标记 copy.xml"},
+  };
+  for (const auto& c : kCases) {
+    std::vector<std::string> aArgs = {"show", "-d", folder.Path(), "-f", "json"};
+    aArgs.insert(aArgs.end(), c.aArgs.begin(), c.aArgs.end());
+    CToolResult result = RunTool(aArgs);
+    ASSERT_EQ(result.m_nStatus, 0) << result.m_strErr;
+    std::string strTypes, strFiles;
+    for (const auto& strLine : SplitLines(result.m_strOut)) {
+      auto object = nlohmann::json::parse(strLine);
+      strTypes += object["type"].get<std::string>() + " ";
+      strFiles += " " + object["file"].get<std::string>();
+    }
+    EXPECT_EQ(strTypes + strFiles.substr(1), c.strExpected);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,132 @@
+// Bad input through the command line: one line on stderr, a non-zero status,
+// nothing half-printed; and what check reports about damaged files.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "tool_process.h"
+
+namespace {
+
+class ToolErrors : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteUtf16File(m_folder.Path("Vardlix20110408.xml"),
+                   MakeLogText({{"2011.04.08 08:00:00", "Info", "Main", "Open", "", ""},
+                                {"2011.04.08 08:00:01", "Info", "Main", "Read", "", ""}}));
+    WriteUtf16File(m_folder.Path("settings.xml"), "<配置信息><日志保留天数>7</日志保留天数></配置信息>");
+    WriteUtf16File(m_folder.Path("empty.xml"), "");
+    std::string strLog = MakeLogText({{"2011.04.08 08:00:00", "Info", "Main", "Open", "", ""},
+                                      {"2011.04.08 08:00:01", "Info", "Main", "Read", "", ""}});
+    WriteUtf16File(m_folder.Path("truncated.xml"), strLog.substr(0, strLog.find("<操作>Read")));
+    WriteUtf16File(m_folder.Path("headless.xml"), "<记录><类型>x</类型></记录>");
+  }
+  std::string Path(const std::string& strName) const { return m_folder.Path(strName); }
+  CScratchFolder m_folder;
+};
+
+TEST_F(ToolErrors, BadInputGetsOneLineAndAStatus) {
+  struct {
+    std::vector<std::string> aArgs;
+    int nStatus;
+    std::string strMessage;  // part of the one line on stderr
+  } const kCases[] = {
+      {{}, 2, "a command is needed"},
+      {{"show", "--bogus"}, 2, "--bogus"},
+      {{"frobnicate"}, 2, "frobnicate"},
+      {{"show", "--since", "9:00"}, 2, "malformed time \"9:00\""},
+      {{"show", "--until", "2011.02.30 10:00:00"}, 2, "malformed time"},
+      {{"show", "--format", "yaml"}, 2, "yaml"},
+      {{"show", "--limit", "-3"}, 2, "not a whole number"},
+      {{"follow", "--format", "xml"}, 2, "xml"},
+      {{"write", "Info", "Main"}, 2, "required"},
+      {{"life", "seven"}, 2, "whole number"},
+      {{"life", "-1"}, 2, ""},
+      {{"show", "--folder", "/no/such/folder"}, 1, "no such folder: /no/such/folder"},
+      {{"follow", "--folder", "/no/such/folder"}, 1, "no such folder"},
+      {{"stats", "--folder", "/no/such/folder"}, 1, "no such folder"},
+      {{"show", "20110409"}, 1, "no log for 2011-04-09"},
+      {{"show", "2011-13-01"}, 1, "no such file, and not a day"},
+      {{"show", "missing.xml"}, 1, "missing.xml: no such file"},
+      {{"show", "settings.xml"}, 1, "not a day's log (its top element is <配置信息>"},
+      {{"show", "empty.xml"}, 1, "empty"},
+      {{"show", "."}, 1, "is a folder"},
+      {{"check", "missing.xml"}, 1, "no such file"},
+  };
+  for (const auto& c : kCases) {
+    std::vector<std::string> aArgs = c.aArgs;
+    // Commands that take a folder look in the scratch folder unless told.
+    bool bHasFolder = std::find(aArgs.begin(), aArgs.end(), "--folder") != aArgs.end();
+    if (!aArgs.empty() && !bHasFolder && (aArgs[0] == "show")) aArgs.insert(aArgs.begin() + 1, {"-d", Path("")});
+    CToolResult result = RunTool(aArgs);
+    std::string strCase = ::testing::PrintToString(c.aArgs);
+    EXPECT_EQ(result.m_nStatus, c.nStatus) << strCase << result.m_strErr;
+    EXPECT_EQ(SplitLines(result.m_strErr).size(), 1u) << strCase << result.m_strErr;
+    EXPECT_EQ(result.m_strErr.rfind("vardlix: ", 0), 0u) << strCase << result.m_strErr;
+    EXPECT_NE(result.m_strErr.find(c.strMessage), std::string::npos) << strCase << result.m_strErr;
+    EXPECT_EQ(result.m_strOut, "") << strCase;
+  }
+}
+
+TEST_F(ToolErrors, CheckReportsWhereTheParseStopped) {
+  struct {
+    std::string strFile;
+    int nStatus;
+    std::string strReport;
+  } const kCases[] = {
+      {"Vardlix20110408.xml", 0, "Vardlix20110408.xml: well-formed day's log, 2 records"},
+      {"headless.xml", 0, "headless.xml: well-formed day's log, 1 record"},
+      {"settings.xml", 1, "well-formed, but not a day's log: its top element is <配置信息>"},
+      {"empty.xml", 1, "not well-formed: the file holds no element"},
+      // Cut after line 14, where 操作 should begin: the engine looks for the
+      // record's next tag and meets the end of the text.
+      {"truncated.xml", 1, "truncated.xml:15:1: not well-formed: Element tag not found"},
+  };
+  for (const auto& c : kCases) {
+    CToolResult result = RunTool({"check", Path(c.strFile)});
+    EXPECT_EQ(result.m_nStatus, c.nStatus) << c.strFile;
+    EXPECT_NE(result.m_strOut.find(c.strReport), std::string::npos) << result.m_strOut;
+  }
+}
+
+TEST_F(ToolErrors, CheckNamesTheEngineMessageAndPosition) {
+  struct {
+    std::string strText;
+    std::string strReport;
+  } const kCases[] = {
+      {"<日志>\r\n<记录>\r\n</日志>", ":3:3: not well-formed: End tag does not correspond to 记录"},
+      {"<日志>\r\n  <记录", "not well-formed: End of tag not found"},
+      {"<日志>\r\n<'x'>", "not well-formed: Tag starts with quote"},
+      {"<日志>\r\n<!-- open", "not well-formed: Invalid node"},
+  };
+  for (const auto& c : kCases) {
+    WriteUtf16File(Path("bad.xml"), c.strText);
+    CToolResult result = RunTool({"check", Path("bad.xml")});
+    EXPECT_EQ(result.m_nStatus, 1) << c.strText;
+    EXPECT_NE(result.m_strOut.find(c.strReport), std::string::npos) << result.m_strOut;
+  }
+}
+
+TEST_F(ToolErrors, TruncatedFileShowsTheRecordsBeforeTheDamage) {
+  CToolResult result = RunTool({"show", "-d", Path(""), "truncated.xml", "-f", "json"});
+  EXPECT_EQ(result.m_nStatus, 1);
+  EXPECT_EQ(SplitLines(result.m_strOut).size(), 1u);
+  EXPECT_NE(result.m_strOut.find("\"operation\":\"Open\""), std::string::npos);
+  EXPECT_NE(result.m_strErr.find("showing the 1 records before the damage"), std::string::npos) << result.m_strErr;
+}
+
+// The library rewrites a day's log in place; a reader that meets a
+// half-written file reads it again instead of calling it broken.
+TEST_F(ToolErrors, FileCaughtMidWriteIsReadAgain) {
+  std::string strLog = MakeLogText({{"2011.04.08 08:00:00", "Info", "Main", "Open", "", ""}});
+  WriteUtf16File(Path("busy.xml"), strLog.substr(0, strLog.size() / 2));
+  CToolProcess show({"show", "-d", Path(""), "busy.xml", "-f", "json"}, Path("busy.out"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  WriteUtf16File(Path("busy.xml"), strLog);
+  EXPECT_EQ(show.Wait(), 0) << ReadBytes(Path("busy.out.err"));
+  EXPECT_NE(show.Output().find("\"operation\":\"Open\""), std::string::npos);
+}
+
+}  // namespace
