@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "commands.h"
 #include "day_files.h"
 #include "log_follow.h"
@@ -11,6 +13,13 @@ CTableLayout StreamingLayout(int nWidth) {
   CTableLayout layout = {19, 8, 16, 16, 20, 40};
   if (nWidth <= 0) return layout;
   return FitColumns({19, 8, 16, 16, 20, 1000}, nWidth);
+}
+
+// The last nCount records of today that pass the filter.
+std::vector<CLogRecord> TakeBacklog(std::vector<CLogRecord> aRecords, const CRecordFilter& filter, long nCount) {
+  SelectRecords(aRecords, filter, true, nCount);
+  std::reverse(aRecords.begin(), aRecords.end());
+  return aRecords;
 }
 
 void WriteRecords(const std::vector<CLogRecord>& aRecords, const CFollowOptions& options, const CTableLayout& layout,
@@ -44,7 +53,8 @@ int RunFollow(const CFollowOptions& options, std::ostream& out, std::ostream& er
   if (options.m_nFormat == formatCsv) WriteCsvHeader(out);
 
   CLogFollower follower(options.m_strFolder);
-  WriteRecords(follower.Start(Today(), options.m_nBacklog), options, layout, table, out);
+  WriteRecords(TakeBacklog(follower.Start(Today()), options.m_filter, options.m_nBacklog), options, layout, table,
+               out);
   while (!WasInterrupted() && out.good()) {
     SleepUnlessInterrupted(options.m_nPollMilliseconds);
     WriteRecords(follower.Poll(Today()), options, layout, table, out);

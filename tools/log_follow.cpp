@@ -17,13 +17,10 @@ bool IsLaterDay(const CDay& a, const CDay& b) { return FormatDayStamp(a) > Forma
 
 std::string CLogFollower::WatchedPath() const { return JoinPath(m_strFolder, DayFileName(m_day)); }
 
-std::vector<CLogRecord> CLogFollower::Start(const CDay& today, long nBacklog) {
+std::vector<CLogRecord> CLogFollower::Start(const CDay& today) {
   m_day = today;
   std::vector<CLogRecord> aRecords;
   ReadChanges(aRecords);
-  if (nBacklog >= 0 && aRecords.size() > static_cast<size_t>(nBacklog)) {
-    aRecords.erase(aRecords.begin(), aRecords.end() - nBacklog);
-  }
   return aRecords;
 }
 

@@ -13,9 +13,9 @@ class CLogFollower {
  public:
   explicit CLogFollower(std::string strFolder) : m_strFolder(std::move(strFolder)) {}
 
-  // Starts on the file of `today`; returns its last nBacklog records (all of
-  // them for a negative count), which count as passed on.
-  std::vector<CLogRecord> Start(const CDay& today, long nBacklog);
+  // Starts on the file of `today`; returns the records it holds already,
+  // which count as passed on.
+  std::vector<CLogRecord> Start(const CDay& today);
 
   // Records appended since the last call. When `today` is a later day than the
   // one being watched, the old file is read a last time (a record written

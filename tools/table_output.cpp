@@ -9,7 +9,8 @@
 
 namespace {
 
-constexpr int kGap = 2;  // blanks between columns
+constexpr int kGap = 2;              // blanks between columns
+constexpr int kMinDescription = 20;  // cells the description keeps when the line is short
 const char* const kHeadings[kFieldCount] = {"TIME", "TYPE", "LOCATION", "OPERATION", "PARAMETERS", "DESCRIPTION"};
 
 const char kReset[] = "\x1b[0m";
@@ -64,22 +65,39 @@ void WriteCell(const std::string& strText, int iField, const CTableLayout& layou
                std::ostream& out) {
   std::string strCell = FitToWidth(strText, layout[iField]);
   bool bLast = iField == kFieldCount - 1;
-  if (szColor) out << szColor << strCell << kReset;
+  if (szColor && !strCell.empty()) out << szColor << strCell << kReset;
   else out << strCell;
   // No trailing blanks after the last column.
   if (!bLast) out << std::string(static_cast<size_t>(layout[iField] - DisplayWidth(strCell) + kGap), ' ');
 }
 
-// The largest width cap under which the capped columns fit nAvailable cells.
-int FindCap(const CTableLayout& natural, int nAvailable) {
+// The largest width cap under which the columns from iFirst to iLast fit
+// nAvailable cells (at least 1).
+int FindCap(const CTableLayout& natural, int iFirst, int iLast, int nAvailable) {
   int nCap = 1;
-  for (int nTry = 1; nTry <= *std::max_element(natural.begin(), natural.end()); ++nTry) {
+  for (int nTry = 2; nTry <= *std::max_element(natural.begin(), natural.end()); ++nTry) {
     int nSum = 0;
-    for (int i = fieldType; i < kFieldCount; ++i) nSum += std::min(natural[i], nTry);
+    for (int i = iFirst; i <= iLast; ++i) nSum += std::min(natural[i], nTry);
     if (nSum > nAvailable) break;
     nCap = nTry;
   }
   return nCap;
+}
+
+// Caps the columns iFirst to iLast to share nAvailable cells, the cells left
+// under the cap going one each to the columns that were cut, left to right.
+// Returns the cells used.
+int ShareCells(const CTableLayout& natural, int iFirst, int iLast, int nAvailable, CTableLayout& fitted) {
+  int nCap = FindCap(natural, iFirst, iLast, nAvailable);
+  int nUsed = 0;
+  for (int i = iFirst; i <= iLast; ++i) nUsed += fitted[i] = std::min(natural[i], nCap);
+  for (int i = iFirst; i <= iLast && nUsed < nAvailable; ++i) {
+    if (natural[i] > fitted[i]) {
+      ++fitted[i];
+      ++nUsed;
+    }
+  }
+  return nUsed;
 }
 
 }  // namespace
@@ -120,18 +138,14 @@ CTableLayout MeasureColumns(const std::vector<CLogRecord>& aRecords) {
 CTableLayout FitColumns(const CTableLayout& natural, int nWidth) {
   int nTotal = std::accumulate(natural.begin(), natural.end(), 0) + kGap * (kFieldCount - 1);
   if (nWidth <= 0 || nTotal <= nWidth) return natural;
-  int nAvailable = nWidth - kGap * (kFieldCount - 1) - natural[fieldTime];
+  int nAvailable = std::max(nWidth - kGap * (kFieldCount - 1) - natural[fieldTime], kFieldCount - 1);
+  // The description is what people read: it keeps a good share of the line
+  // while the other columns share the rest, and takes back what they leave.
+  int nReserved = std::min(natural[fieldDescription], std::max(kMinDescription, nAvailable * 2 / 5));
+  nReserved = std::min(nReserved, nAvailable - (fieldDescription - fieldType));
   CTableLayout fitted = natural;
-  int nCap = FindCap(natural, nAvailable);
-  int nUsed = 0;
-  for (int i = fieldType; i < kFieldCount; ++i) nUsed += fitted[i] = std::min(natural[i], nCap);
-  // Cells left over go one each to the columns that were cut, left to right.
-  for (int i = fieldType; i < kFieldCount && nUsed < nAvailable; ++i) {
-    if (natural[i] > fitted[i]) {
-      ++fitted[i];
-      ++nUsed;
-    }
-  }
+  int nUsed = ShareCells(natural, fieldType, fieldParameters, nAvailable - nReserved, fitted);
+  fitted[fieldDescription] = std::min(natural[fieldDescription], nAvailable - nUsed);
   return fitted;
 }
 

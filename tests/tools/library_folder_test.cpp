@@ -126,11 +126,13 @@ TEST_F(LibraryFolder, FollowPrintsRecordsAnotherProcessWrites) {
   EXPECT_EQ(nlohmann::json::parse(aLines[1])["description"], "two\nlines");
 }
 
-TEST_F(LibraryFolder, FollowStartsWithTheLastRecordsOfTheDay) {
-  for (const char* szOperation : {"a", "b", "c"}) {
-    ASSERT_EQ(Host({"write", "Info", "Main", szOperation, "", ""}).m_nStatus, 0);
+TEST_F(LibraryFolder, FollowStartsWithTheLastMatchingRecordsOfTheDay) {
+  for (const char* szOperation : {"a", "b", "skipped", "c"}) {
+    ASSERT_EQ(Host({"write", szOperation == std::string("skipped") ? "Debug" : "Info", "Main", szOperation, "", ""})
+                  .m_nStatus,
+              0);
   }
-  CToolProcess follow({"follow", "-d", LogFolder(), "-f", "csv", "-n", "2", "--interval", "20"},
+  CToolProcess follow({"follow", "-d", LogFolder(), "-f", "csv", "-n", "2", "-t", "Info", "--interval", "20"},
                       m_folder.Path("follow.out"));
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (SplitLines(follow.Output()).size() < 3 && std::chrono::steady_clock::now() < deadline) {

@@ -115,7 +115,7 @@ TEST(LogFollower, PassesOnEachRecordOnceAndMovesToTheNextDay) {
   WriteUtf16File(strDay1, MakeLogText({Record("a"), Record("b"), Record("c")}));
 
   CLogFollower follower(folder.Path());
-  EXPECT_EQ(TypesOf(follower.Start(day1, 2)), (std::vector<std::string>{"b", "c"}));
+  EXPECT_EQ(TypesOf(follower.Start(day1)), (std::vector<std::string>{"a", "b", "c"}));
   EXPECT_TRUE(follower.Poll(day1).empty());
 
   WriteUtf16File(strDay1, MakeLogText({Record("a"), Record("b"), Record("c"), Record("d")}));
@@ -134,7 +134,7 @@ TEST(LogFollower, WaitsForAMissingFileAndWarnsOnceAboutABrokenOne) {
   CScratchFolder folder;
   const CDay day{2011, 4, 8};
   CLogFollower follower(folder.Path());
-  EXPECT_TRUE(follower.Start(day, -1).empty());
+  EXPECT_TRUE(follower.Start(day).empty());
   EXPECT_TRUE(follower.Poll(day).empty());
   EXPECT_TRUE(follower.TakeWarning().empty());
 
