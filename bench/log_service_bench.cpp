@@ -1,0 +1,95 @@
+// WriteVardlix end to end against day files of 1,000, 10,000 and 100,000
+// records, beside the floor: the same file opened, read whole into a freshly
+// allocated buffer, written back from its first byte and closed, with no
+// parsing. Each call of WriteVardlix does that much file work and more, so
+// the ratio of the two is the price of the XML work and of every copy.
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "library_frame.h"
+#include "platform_files.h"
+#include "sample_logs.h"
+#include "vardlix.h"
+
+namespace {
+
+// 7 December 2026 at noon UTC: the day file is Vardlix20261207.xml.
+constexpr int64_t kBenchClock = 1796644800;
+
+// A log folder of its own holding one day file of a given number of
+// records, as the library writes it.
+class CDayFile {
+ public:
+  explicit CDayFile(int nRecords) {
+    std::random_device random;
+    m_folder = std::filesystem::temp_directory_path() / ("vardlix-bench-" + std::to_string(random()));
+    std::filesystem::create_directories(m_folder);
+    m_path = m_folder / "Vardlix20261207.xml";
+    const std::u16string strText = MakeDailyLogText(nRecords);
+    m_strBytes = "\xFF\xFE";
+    m_strBytes.append(reinterpret_cast<const char*>(strText.data()), strText.size() * 2);
+    Restore();
+    g_strLogFolder = m_folder.u16string();
+    g_nLogLife.store(kDefaultLogLife);
+    SetClockForTesting(kBenchClock);
+  }
+  ~CDayFile() {
+    ResetClockForTesting();
+    std::error_code error;
+    std::filesystem::remove_all(m_folder, error);
+  }
+
+  void Restore() const { std::ofstream(m_path, std::ios::binary | std::ios::trunc) << m_strBytes; }
+  std::u16string Path() const { return m_path.u16string(); }
+  int64_t Size() const { return static_cast<int64_t>(m_strBytes.size()); }
+
+ private:
+  std::filesystem::path m_folder;
+  std::filesystem::path m_path;
+  std::string m_strBytes;  // the file's content before the first record is added
+};
+
+void BM_WriteVardlix(benchmark::State& state) {
+  CDayFile day(static_cast<int>(state.range(0)));
+  const CVardlixString aArguments[5] = {{u"Info"}, {u"Main"}, {u"Open"}, {u"file=report.xml"}, {u"Opened"}};
+  for (auto _ : state) {
+    WriteVardlix(aArguments[0], aArguments[1], aArguments[2], aArguments[3], aArguments[4]);
+    // Every call starts from the same file, not from one that grew.
+    state.PauseTiming();
+    day.Restore();
+    state.ResumeTiming();
+  }
+  state.SetBytesProcessed(state.iterations() * day.Size());
+}
+
+void BM_FileFloor(benchmark::State& state) {
+  CDayFile day(static_cast<int>(state.range(0)));
+  const std::u16string strPath = day.Path();
+  for (auto _ : state) {
+    CFile file;
+    if (!file.Open(strPath, CFile::modeReadWriteDenyWrite)) {
+      state.SkipWithError("the day file cannot be opened");
+      break;
+    }
+    const auto nLength = static_cast<size_t>(file.GetLength());
+    std::unique_ptr<char[]> pBuffer(new char[nLength]);
+    file.Read(pBuffer.get(), nLength);
+    file.SeekToBegin();
+    file.Write(pBuffer.get(), nLength);
+    file.Close();
+    benchmark::DoNotOptimize(pBuffer.get());
+  }
+  state.SetBytesProcessed(state.iterations() * day.Size());
+}
+
+}  // namespace
+
+BENCHMARK(BM_FileFloor)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_WriteVardlix)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+BENCHMARK_MAIN();
