@@ -106,6 +106,8 @@ int RunVardlix(int argc, const char* const* argv) {
   AddViewOptions(*pFollow, follow, strFollowSince, strFollowUntil, strFollowFormat, true);
   pFollow->add_option("--lines,-n", follow.m_nBacklog, "Show the last N records of today first (default 10)")
       ->check(CountValidator());
+  pFollow->footer(std::string(kTimeHelp) + "\nWith --format json, each record is one line: a feed for a log "
+                                          "pipeline.");
   pFollow->add_option("--interval", follow.m_nPollMilliseconds, "Milliseconds between looks at the file")
       ->check(CLI::Range(10, 60000));
 
@@ -114,27 +116,35 @@ int RunVardlix(int argc, const char* const* argv) {
       "stats", "Per day: records, counts per type and file size; the retention; which files the next purge deletes "
                "and when");
   pStats->add_option("--folder,-d", strStatsFolder, "Log folder (default: the current directory)");
+  pStats->footer("The purge runs when a host loads the library and when the retention is set; a file goes once "
+                 "whole days since its creation reach the retention.");
 
   std::string strCheckFile;
   CLI::App* pCheck = app.add_subcommand(
       "check", "Parse a day's log and report whether it is well-formed, or the parse message and the line and "
                "column where the parse stopped");
-  pCheck->add_option("file", strCheckFile, "The file")->required();
+  pCheck->footer("Exit status 0 when the file is a well-formed day's log, 1 otherwise.");
+  pCheck->add_option("file", strCheckFile, "A day's log file")->required();
 
   std::string strFolderNote = "The library derives its log folder from the program that loads it, here this "
                               "tool: " + ToolLogFolder() + ".";
   std::vector<std::string> aWriteFields(5);
   std::string strWriteLibrary, strLifeLibrary, strLifeDays;
   CLI::App* pWrite = app.add_subcommand("write", "Append one record through the library's WriteVardlix");
-  const char* const aFieldNames[] = {"type", "location", "operation", "parameters", "description"};
-  for (int i = 0; i < 5; ++i) pWrite->add_option(aFieldNames[i], aWriteFields[i], "Record field")->required();
+  const char* const aFieldNames[][2] = {{"type", "Kind of event, such as Info or Error"},
+                                        {"location", "Where in the host it happened"},
+                                        {"operation", "What the host was doing"},
+                                        {"parameters", "The values it worked on"},
+                                        {"description", "What happened, in words; may span lines"}};
+  for (int i = 0; i < 5; ++i) pWrite->add_option(aFieldNames[i][0], aWriteFields[i], aFieldNames[i][1])->required();
   pWrite->add_option("--library", strWriteLibrary, "Path of libvardlix.so to load");
   pWrite->footer(strFolderNote + "\nPut -- before the fields when one begins with '-'.");
   CLI::App* pLife = app.add_subcommand("life", "Show the retention, or set it through the library's SetLogLife");
   pLife->add_option("days", strLifeDays, "Days to keep log files, 0 to 36500 (0 switches logging off and deletes "
                                          "every log file)");
   pLife->add_option("--library", strLifeLibrary, "Path of libvardlix.so to load");
-  pLife->footer(strFolderNote);
+  pLife->footer(strFolderNote + "\nLoading the library, like setting the retention, deletes the expired logs of "
+                                "that folder.");
 
   try {
     app.parse(argc, argv);
