@@ -178,3 +178,42 @@ TEST_F(DocumentFileTest, WriteCutsLongerOldContentAndCloses) {
 }
 
 }  // namespace
+
+namespace {
+
+class LoadSequenceTest : public CServiceTest {};
+
+TEST_F(LoadSequenceTest, LoadPurgesOnlyOnARetentionItCouldRead) {
+  struct Case {
+    const char* m_pszName;
+    bool m_bSettingsHeld;  // another opener keeps the settings file past the wait
+    bool m_bOldLogDeleted;
+  };
+  const Case kCases[] = {
+      {"ReadRetentionPurges", false, true},
+      {"UnreadableSettingsPurgeNothing", true, false},
+  };
+  for (const Case& test : kCases) {
+    SCOPED_TRACE(test.m_pszName);
+    CTempFolder folder;
+    std::filesystem::create_directory(folder.Path("hostLog"));
+    folder.WriteBytes("hostLog/SettingInfo.xml",
+                      EncodeDocument(u"<配置信息><日志保留天数>30</日志保留天数></配置信息>"));
+    folder.WriteBytes("hostLog/Vardlix20110301.xml", "x");
+    CFileStatus status;
+    ASSERT_TRUE(CFile::GetStatus(folder.File("hostLog/Vardlix20110301.xml"), status));
+    SetClockForTesting(status.m_ctime + 30 * 86400);
+    SetHostPathForTesting(folder.File("host.bin"));
+    CFile holder;
+    if (test.m_bSettingsHeld) {
+      ASSERT_TRUE(holder.Open(folder.File("hostLog/SettingInfo.xml"), CFile::modeReadWriteDenyWrite));
+    }
+    g_nLogLife.store(kDefaultLogLife);
+    RunLoadSequence();
+    EXPECT_EQ(g_strLogFolder, folder.File("hostLog"));
+    EXPECT_EQ(g_nLogLife.load(), test.m_bSettingsHeld ? kDefaultLogLife : 30);
+    EXPECT_EQ(std::filesystem::exists(folder.Path("hostLog/Vardlix20110301.xml")), !test.m_bOldLogDeleted);
+  }
+}
+
+}  // namespace

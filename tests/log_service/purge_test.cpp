@@ -1,6 +1,11 @@
 // The retention purge. A file's creation time cannot be set on POSIX file
 // systems, so the tests create files now and move the clock instead.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <climits>
+#include <vector>
 
 #include "platform_files.h"
 #include "purge.h"
@@ -119,6 +124,62 @@ TEST_F(PurgeTest, MissingFolderPurgesNothing) {
   g_strLogFolder = m_folder.File("missing");
   g_nLogLife.store(0);
   EXPECT_NO_THROW(PurgeExpiredLogs());
+}
+
+}  // namespace
+
+namespace {
+
+// A log folder so deep that the full path of a long name in it exceeds the
+// system's path limit: the folder can be listed, but that entry's status
+// can't be read by its path. Made and removed relative to folder handles.
+class CDeepFolder {
+ public:
+  explicit CDeepFolder(const std::filesystem::path& base) {
+    m_aHandles.push_back(open(base.c_str(), O_RDONLY | O_DIRECTORY));
+    m_path = base;
+    const std::string strPart(200, 'd');
+    while (m_path.string().size() + strPart.size() + 1 < 3900) {
+      mkdirat(m_aHandles.back(), strPart.c_str(), 0700);
+      m_aHandles.push_back(openat(m_aHandles.back(), strPart.c_str(), O_RDONLY | O_DIRECTORY));
+      m_path /= strPart;
+    }
+  }
+  ~CDeepFolder() {
+    for (const std::string& strName : m_aNames) unlinkat(m_aHandles.back(), strName.c_str(), 0);
+    for (int n : m_aHandles) close(n);
+  }
+  void Create(const std::string& strName) {
+    close(openat(m_aHandles.back(), strName.c_str(), O_CREAT | O_WRONLY, 0600));
+    m_aNames.push_back(strName);
+  }
+  bool Exists(const std::string& strName) const {
+    struct stat info;
+    return fstatat(m_aHandles.back(), strName.c_str(), &info, 0) == 0;
+  }
+  const std::filesystem::path& Path() const { return m_path; }
+
+ private:
+  std::filesystem::path m_path;
+  std::vector<int> m_aHandles;  // each folder of the chain, the deepest last
+  std::vector<std::string> m_aNames;
+};
+
+TEST_F(PurgeTest, EntryWithoutReadableStatusIsSkippedAndTheRestStillGo) {
+  CDeepFolder deep(m_folder.Path());
+  const std::string strUnreachable = "VardlixA" + std::string(240, 'x');
+  deep.Create(strUnreachable);
+  deep.Create("VardlixB.xml");
+  const std::u16string strFolder = deep.Path().u16string() + u"/";
+  CFileStatus status;
+  ASSERT_FALSE(CFile::GetStatus(strFolder + std::u16string(strUnreachable.begin(), strUnreachable.end()), status));
+  ASSERT_TRUE(CFile::GetStatus(strFolder + u"VardlixB.xml", status));
+  g_strLogFolder = deep.Path().u16string();
+  g_nLogLife.store(1);
+  SetClockForTesting(status.m_ctime + kSecondsPerDay);
+  EXPECT_NO_THROW(PurgeExpiredLogs());
+  EXPECT_TRUE(deep.Exists(strUnreachable));
+  EXPECT_FALSE(deep.Exists("VardlixB.xml"));
 }
 
 }  // namespace
