@@ -20,7 +20,8 @@ std::string DescribeOpenError(FileErrorCause nCause) {
   }
 }
 
-// One attempt: false when the file changed while it was read.
+// One attempt. False when another may do better: the file was held by a
+// writer past the wait, changed size while it was read, or did not parse.
 bool ReadOnce(const std::u16string& strPath, const std::string& strName, CLogFile& result) {
   CFile file;
   if (!file.Open(strPath, CFile::modeReadExclusive)) {

@@ -38,6 +38,8 @@ CDayStats MeasureDay(const CFolderEntry& entry, const CDay& day) {
   } else if (file.m_text.m_nOutcome == logTextMalformed) {
     dayStats.m_strProblem = "damaged at line " + std::to_string(file.m_text.m_stop.m_nLine) + ", column " +
                             std::to_string(file.m_text.m_stop.m_nColumn) + ": " + file.m_text.m_stop.m_strMessage;
+  } else if (file.m_text.m_nOutcome == logTextEmpty) {
+    dayStats.m_strProblem = "empty";
   } else if (file.m_text.m_nOutcome == logTextNotLog) {
     dayStats.m_strProblem = "not a day's log (top element " + file.m_text.m_strTopElement + ")";
   }

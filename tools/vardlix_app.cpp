@@ -89,9 +89,10 @@ int RunVardlix(int argc, const char* const* argv) {
   CShowOptions show;
   std::string strShowSince, strShowUntil, strShowFormat = "table";
   CLI::App* pShow = app.add_subcommand("show", "Print the records of one or more days (default: today)");
-  pShow->add_option("days", show.m_aDays, "DAY or FILE (a day's log file, by path or by name in the folder)");
+  CLI::Option* pDays =
+      pShow->add_option("days", show.m_aDays, "DAY or FILE (a day's log file, by path or by name in the folder)");
   AddViewOptions(*pShow, show, strShowSince, strShowUntil, strShowFormat, false);
-  pShow->add_flag("--all,-a", show.m_bAll, "Every day log of the folder, oldest first");
+  pShow->add_flag("--all,-a", show.m_bAll, "Every day log of the folder, oldest first")->excludes(pDays);
   pShow->add_option("--limit,-n", show.m_nLimit, "At most N records")->check(CountValidator());
   pShow->add_flag("--reverse,-r", show.m_bReverse, "Newest first");
   pShow->footer(std::string(kDayHelp) + "\n" + kTimeHelp +

@@ -40,6 +40,7 @@ TEST_F(ToolErrors, BadInputGetsOneLineAndAStatus) {
       {{"show", "--until", "2011.02.30 10:00:00"}, 2, "malformed time"},
       {{"show", "--format", "yaml"}, 2, "yaml"},
       {{"show", "--limit", "-3"}, 2, "not a whole number"},
+      {{"show", "--all", "20110408"}, 2, "excludes"},
       {{"follow", "--format", "xml"}, 2, "xml"},
       {{"write", "Info", "Main"}, 2, "required"},
       {{"life", "seven"}, 2, "whole number"},
