@@ -95,17 +95,28 @@ class CXmlDocument {
 
   // Bounds-checked access to a record; throws std::invalid_argument for an
   // index outside 0 .. size - 1 (the index size, not the records in use).
-  ElemPos& ElemPosAt(int32_t i);
-  const ElemPos& ElemPosAt(int32_t i) const;
+  ElemPos& ElemPosAt(int32_t i) {
+    if (i < 0 || i >= GetElemPosSize()) ThrowIndexOutOfRange();
+    return m_aElemPos[static_cast<size_t>(i)];
+  }
+  const ElemPos& ElemPosAt(int32_t i) const {
+    if (i < 0 || i >= GetElemPosSize()) ThrowIndexOutOfRange();
+    return m_aElemPos[static_cast<size_t>(i)];
+  }
 
  protected:
   // Index management.
-  int32_t AllocElemPos();
+  int32_t AllocElemPos() {
+    if (m_iNextFree == GetElemPosSize()) GrowElemPos();
+    return m_iNextFree++;
+  }
+  void GrowElemPos();
   void ResizeElemPos(int32_t nSize);
   int32_t GetElemPosSize() const noexcept { return static_cast<int32_t>(m_aElemPos.size()); }
 
   // Parser.
   int32_t ParseElement(int32_t iParent, int32_t nDepth = 0);
+  bool ReachedEndTag(int32_t iParent);
   int32_t ReportParseError(const char16_t* szFormat, const char16_t* szName = nullptr,
                            int32_t nOffset = -1);
 
@@ -115,6 +126,7 @@ class CXmlDocument {
   void ReplaceDocumentRange(int32_t nOffset, int32_t nLength, std::u16string_view strText);
   void ShiftPositions(int32_t iPos, int32_t nDelta);
 
+  [[noreturn]] static void ThrowIndexOutOfRange();
   void ResetNavigation() noexcept { m_iParent = m_iCurrent = m_iChild = m_nNodeKind = 0; }
   bool IsEmptyElement(const ElemPos& pos) const noexcept { return pos.nStartClose == pos.nEndOpen + 1; }
   bool HasNoContent(const ElemPos& pos) const noexcept { return pos.nStartClose + 1 == pos.nEndOpen; }

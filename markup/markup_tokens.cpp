@@ -2,31 +2,9 @@
 // text, with no copying and no allocation except GetTokenText.
 #include "markup_tokens.h"
 
-#include <array>
-
 #include "markup.h"
 
 namespace {
-
-// Bits of the character class table. Every code unit of 128 and above has no
-// bit set: none of the three sets holds anything outside ASCII.
-enum CharClassBits : uint8_t {
-  classWhitespace = 1,    // " \t\n\r"
-  classDelimiter = 2,     // whitespace and "<>=\/?!"
-  classNameFollower = 4,  // " =/["
-};
-
-constexpr std::array<uint8_t, 128> MakeCharClassTable() {
-  std::array<uint8_t, 128> table{};
-  for (char c : {' ', '\t', '\n', '\r'}) table[static_cast<unsigned char>(c)] |= classWhitespace | classDelimiter;
-  for (char c : {'<', '>', '=', '\\', '/', '?', '!'}) table[static_cast<unsigned char>(c)] |= classDelimiter;
-  for (char c : {' ', '=', '/', '['}) table[static_cast<unsigned char>(c)] |= classNameFollower;
-  return table;
-}
-
-constexpr std::array<uint8_t, 128> kCharClass = MakeCharClassTable();
-
-inline bool HasClass(char16_t c, uint8_t nBits) { return c < 128 && (kCharClass[c] & nBits) != 0; }
 
 // Offset of the first occurrence of szTerminator at or after nPos, or -1.
 // Like a C string search, the scan ends at the first zero code unit.
@@ -67,47 +45,9 @@ MarkupNodeKind ScanDeclaration(TokenCursor& cursor) {
 
 }  // namespace
 
-bool IsWhitespaceUnit(char16_t c) { return HasClass(c, classWhitespace); }
-bool IsDelimiterUnit(char16_t c) { return HasClass(c, classDelimiter); }
-bool IsNameFollowerUnit(char16_t c) { return HasClass(c, classNameFollower); }
-
-bool SkipWhitespace(int32_t& nPos, const char16_t* pText) {
-  while (HasClass(pText[nPos], classWhitespace)) ++nPos;
-  return pText[nPos] != 0;
-}
-
-bool ScanToChar(int32_t& nPos, const char16_t* pText, char16_t cTarget) {
-  const char16_t* p = pText + nPos;
-  while (*p != cTarget && *p != 0) ++p;
-  nPos = static_cast<int32_t>(p - pText);
-  return *p == cTarget;
-}
-
-bool NextToken(TokenCursor& cursor) {
-  const char16_t* pText = cursor.pText;
-  cursor.bQuoted = false;
-  int32_t nPos = cursor.nScanPos;
-  if (!SkipWhitespace(nPos, pText)) {
-    cursor.nTokenFirst = cursor.nTokenLast = cursor.nScanPos = nPos;
-    return false;
-  }
-  const char16_t cQuote = pText[nPos];
-  if (cQuote == u'"' || cQuote == u'\'') {
-    cursor.bQuoted = true;
-    cursor.nTokenFirst = ++nPos;
-    while (pText[nPos] != cQuote && pText[nPos] != 0) ++nPos;
-    cursor.nTokenLast = nPos - 1;
-    if (pText[nPos] == cQuote) ++nPos;
-    cursor.nScanPos = nPos;
-    return true;
-  }
-  cursor.nTokenFirst = nPos;
-  while (pText[nPos] != 0 && !HasClass(pText[nPos], classDelimiter)) ++nPos;
-  if (nPos == cursor.nTokenFirst) ++nPos;  // a delimiter is a token of its own
-  cursor.nScanPos = nPos;
-  cursor.nTokenLast = nPos - 1;
-  return true;
-}
+bool IsWhitespaceUnit(char16_t c) { return markup_scan::HasClass(c, markup_scan::classWhitespace); }
+bool IsDelimiterUnit(char16_t c) { return markup_scan::HasClass(c, markup_scan::classDelimiter); }
+bool IsNameFollowerUnit(char16_t c) { return markup_scan::HasClass(c, markup_scan::classNameFollower); }
 
 std::u16string GetTokenText(const TokenCursor& cursor, const CXmlDocument& doc) {
   const std::u16string& strText = doc.ViewDocument();
@@ -124,7 +64,7 @@ bool MatchName(const TokenCursor& cursor, const char16_t* szName) {
     if (szName[n] != pToken[n] || szName[n] == 0) return false;
   }
   const char16_t cAfter = szName[nLength > 0 ? nLength : 0];
-  return cAfter == 0 || HasClass(cAfter, classNameFollower);
+  return cAfter == 0 || IsNameFollowerUnit(cAfter);
 }
 
 MarkupNodeKind ScanNode(TokenCursor& cursor) {

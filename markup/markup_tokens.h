@@ -43,16 +43,16 @@ bool IsNameFollowerUnit(char16_t c); // " =/["
 
 // Moves nPos over whitespace. True when a code unit other than the end of the
 // text follows.
-bool SkipWhitespace(int32_t& nPos, const char16_t* pText);
+inline bool SkipWhitespace(int32_t& nPos, const char16_t* pText);
 
 // Moves nPos to the next code unit equal to cTarget (starting with nPos
 // itself), or to the end of the text. True when it stands on cTarget.
-bool ScanToChar(int32_t& nPos, const char16_t* pText, char16_t cTarget);
+inline bool ScanToChar(int32_t& nPos, const char16_t* pText, char16_t cTarget);
 
 // Reads the next token from nScanPos: a quoted value, a run of code units up
 // to the next delimiter, or a single delimiter. False at the end of the text,
 // with all three offsets set to the end.
-bool NextToken(TokenCursor& cursor);
+inline bool NextToken(TokenCursor& cursor);
 
 // The current token's text, cut off at the end of the document's text.
 std::u16string GetTokenText(const TokenCursor& cursor, const CXmlDocument& doc);
@@ -66,3 +66,7 @@ bool MatchName(const TokenCursor& cursor, const char16_t* szName);
 // tags, end tags and unterminated nodes leave nScanPos where it was (an
 // unterminated declaration leaves it at the end of the text).
 MarkupNodeKind ScanNode(TokenCursor& cursor);
+
+// The scanning primitives are defined inline: the parser calls them several
+// times per element, and a call costs more than the scan itself.
+#include "markup_scan_inline.h"

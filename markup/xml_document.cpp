@@ -22,15 +22,7 @@ CXmlDocument::~CXmlDocument() = default;
 
 std::u16string CXmlDocument::GetDocument() const { return m_strDocument; }
 
-ElemPos& CXmlDocument::ElemPosAt(int32_t i) {
-  if (i < 0 || i >= GetElemPosSize()) throw std::invalid_argument("element record index out of range");
-  return m_aElemPos[static_cast<size_t>(i)];
-}
-
-const ElemPos& CXmlDocument::ElemPosAt(int32_t i) const {
-  if (i < 0 || i >= GetElemPosSize()) throw std::invalid_argument("element record index out of range");
-  return m_aElemPos[static_cast<size_t>(i)];
-}
+void CXmlDocument::ThrowIndexOutOfRange() { throw std::invalid_argument("element record index out of range"); }
 
 void CXmlDocument::ResizeElemPos(int32_t nSize) {
   if (nSize <= GetElemPosSize()) return;
@@ -42,12 +34,10 @@ void CXmlDocument::ResizeElemPos(int32_t nSize) {
   m_aElemPos.resize(nWanted, ElemPos{});
 }
 
-int32_t CXmlDocument::AllocElemPos() {
-  if (m_iNextFree == GetElemPosSize()) {
-    if (m_iNextFree > std::numeric_limits<int32_t>::max() / 3 * 2) throw std::bad_alloc();
-    ResizeElemPos(std::max(m_iNextFree + m_iNextFree / 2, m_iNextFree + 1));
-  }
-  return m_iNextFree++;
+// The index is full: it grows by half.
+void CXmlDocument::GrowElemPos() {
+  if (m_iNextFree > std::numeric_limits<int32_t>::max() / 3 * 2) throw std::bad_alloc();
+  ResizeElemPos(std::max(m_iNextFree + m_iNextFree / 2, m_iNextFree + 1));
 }
 
 bool CXmlDocument::SetDocument(const char16_t* szText) {

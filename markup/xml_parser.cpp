@@ -36,6 +36,14 @@ bool MatchNameRange(const TokenCursor& cursor, const char16_t* pText, NameRange 
   return nLength == name.nLength || IsNameFollowerUnit(pName[nLength]);
 }
 
+// Names are a few code units long: a plain loop beats a call to memcmp.
+inline bool SameUnits(const char16_t* p, const char16_t* q, int32_t nCount) {
+  for (int32_t n = 0; n < nCount; ++n) {
+    if (p[n] != q[n]) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int32_t CXmlDocument::ReportParseError(const char16_t* szFormat, const char16_t* szName, int32_t nOffset) {
@@ -50,26 +58,42 @@ int32_t CXmlDocument::ReportParseError(const char16_t* szFormat, const char16_t*
   return -1;
 }
 
+inline bool CXmlDocument::ReachedEndTag(int32_t iParent) {
+  // A child parse that meets an end tag takes a record, stores the tag's
+  // offset as the parent's scan position, gives the record back and returns
+  // 0. This does the same without the call: only the growth of the index,
+  // which the record taken would have caused, remains to be seen. Any other
+  // '<' is stored as the scan position too, as the child parse would store
+  // it, so that the child parse finds it at once.
+  const char16_t* pText = m_strDocument.c_str();
+  ElemPos& parent = ElemPosAt(iParent);
+  int32_t nOpen = parent.nEndOpen;
+  if (!ScanToChar(nOpen, pText, u'<')) return false;
+  parent.nEndOpen = nOpen;
+  int32_t nToken = nOpen + 1;
+  SkipWhitespace(nToken, pText);
+  if (pText[nToken] != u'/') return false;
+  if (m_iNextFree == GetElemPosSize()) {
+    AllocElemPos();
+    --m_iNextFree;
+  }
+  return true;
+}
+
 int32_t CXmlDocument::ParseElement(int32_t iParent, int32_t nDepth) {
   const char16_t* pText = m_strDocument.c_str();
+  // The record is taken first, so that the index grows exactly as it does
+  // when the record is given back again below; its fields are written once
+  // the start tag is known.
   const int32_t i = AllocElemPos();
-  {
-    ElemPos& elem = ElemPosAt(i);
-    elem.nStartOpen = ElemPosAt(iParent).nEndOpen;
-    elem.iParent = iParent;
-    elem.iFirstChild = 0;
-    elem.iNextSibling = 0;
-  }
 
   // Find the start tag, stepping over text, comments, processing
   // instructions, CDATA sections and declarations.
+  int32_t nOpen = ElemPosAt(iParent).nEndOpen;
   NameRange name{0, 0};
   int32_t nStartClose = 0;
   for (;;) {
-    int32_t nOpen = ElemPosAt(i).nStartOpen;
-    const bool bFound = ScanToChar(nOpen, pText, u'<');
-    ElemPosAt(i).nStartOpen = nOpen;
-    if (!bFound) return ReportParseError(kElementTagNotFound, nullptr, nOpen);
+    if (!ScanToChar(nOpen, pText, u'<')) return ReportParseError(kElementTagNotFound, nullptr, nOpen);
     ElemPosAt(iParent).nEndOpen = nOpen;
 
     TokenCursor cursor(pText, nOpen + 1);
@@ -83,7 +107,7 @@ int32_t CXmlDocument::ParseElement(int32_t iParent, int32_t nDepth) {
       // "< ?" or "< !" classifies as a start tag without moving: taking it
       // for a node to skip would loop here for ever.
       if (nKind == nodeNone || nKind == nodeElement) return ReportParseError(kInvalidNode, nullptr, nOpen);
-      ElemPosAt(i).nStartOpen = cursor.nScanPos;
+      nOpen = cursor.nScanPos;
       continue;
     }
     if (cFirst == u'/') {
@@ -99,8 +123,15 @@ int32_t CXmlDocument::ParseElement(int32_t iParent, int32_t nDepth) {
     if (!ScanToChar(nStartClose, pText, u'>')) {
       return ReportParseError(kEndOfTagNotFound, nullptr, nStartClose);
     }
-    ElemPosAt(i).nStartClose = nStartClose;
     break;
+  }
+  {
+    ElemPos& elem = ElemPosAt(i);
+    elem.nStartOpen = nOpen;
+    elem.nStartClose = nStartClose;
+    elem.iParent = iParent;
+    elem.iFirstChild = 0;
+    elem.iNextSibling = 0;
   }
 
   if (pText[nStartClose - 1] == u'/') {
@@ -115,6 +146,7 @@ int32_t CXmlDocument::ParseElement(int32_t iParent, int32_t nDepth) {
   ElemPosAt(i).nEndOpen = nStartClose + 1;
   int32_t iPrevious = 0;
   for (;;) {
+    if (ReachedEndTag(i)) break;
     const int32_t iChild = ParseElement(i, nDepth + 1);
     if (iChild < 0) return -1;
     if (iChild == 0) break;
@@ -133,6 +165,16 @@ int32_t CXmlDocument::ParseElement(int32_t iParent, int32_t nDepth) {
   const bool bEndTag = ScanToChar(nEndOpen, pText, u'<');
   ElemPosAt(i).nEndOpen = nEndOpen;
   if (!bEndTag) return ReportParseError(kEndTagNotFound, NameText().c_str(), nEndOpen);
+
+  // The usual "</name>" needs no tokenizing: '/', the name and '>' are then
+  // exactly the three tokens the general reading below would take.
+  const int32_t nNameEnd = nEndOpen + 2 + name.nLength;
+  if (pText[nEndOpen + 1] == u'/' && nNameEnd <= static_cast<int32_t>(m_strDocument.size()) &&
+      pText[nNameEnd] == u'>' &&
+      SameUnits(pText + name.nFirst, pText + nEndOpen + 2, name.nLength)) {
+    ElemPosAt(i).nEndClose = nNameEnd;
+    return i;
+  }
 
   TokenCursor cursor(pText, nEndOpen + 1);
   for (int32_t nToken = 1; NextToken(cursor); ++nToken) {

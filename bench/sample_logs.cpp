@@ -1,0 +1,56 @@
+#include "sample_logs.h"
+
+#include <cstdio>
+
+namespace {
+
+// Each row is one record's five arguments; records cycle through the rows.
+const char16_t* const kFields[][5] = {
+    {u"Info", u"Main", u"Open", u"file=report.xml", u"Opened the report"},
+    {u"\u9519\u8bef", u"\u6570\u636e\u5e93", u"\u8fde\u63a5", u"\u670d\u52a1\u5668=db01",
+     u"\u8fde\u63a5\u6570\u636e\u5e93\u5931\u8d25\uff0c\u5c06\u5728\u4e94\u79d2\u540e\u91cd\u8bd5"},
+    {u"Warning", u"Parser", u"Check", u"a<b && c>d", u"Value \"x\" <out of range> & clipped"},
+    {u"Debug", u"", u"Tick", u"", u""},
+    {u"Info", u"Network", u"Send", u"bytes=1048576; peer=10.0.0.7:8080",
+     u"Sent the block in 12 ms\r\nsecond line of the description"},
+};
+
+std::u16string Element(const char16_t* szName, const std::u16string& strData) {
+  if (strData.empty()) return u"<" + std::u16string(szName) + u"/>\r\n";
+  std::u16string strEscaped;
+  for (char16_t c : strData) {
+    if (c == u'<') strEscaped += u"&lt;";
+    else if (c == u'&') strEscaped += u"&amp;";
+    else if (c == u'>') strEscaped += u"&gt;";
+    else strEscaped += c;
+  }
+  return u"<" + std::u16string(szName) + u">" + strEscaped + u"</" + szName + u">\r\n";
+}
+
+std::u16string TimeStamp(int nRecord) {
+  char szStamp[32];
+  std::snprintf(szStamp, sizeof szStamp, "2026.12.07 %02d:%02d:%02d", nRecord / 3600 % 24, nRecord / 60 % 60,
+                nRecord % 60);
+  return std::u16string(szStamp, szStamp + 19);
+}
+
+}  // namespace
+
+const char16_t* SampleField(int nRecord, int nField) {
+  return kFields[nRecord % (sizeof kFields / sizeof kFields[0])][nField];
+}
+
+std::u16string MakeDailyLogText(int nRecords) {
+  static const char16_t* const kNames[] = {u"\u7c7b\u578b", u"\u4f4d\u7f6e", u"\u64cd\u4f5c", u"\u53c2\u6570",
+                                           u"\u63cf\u8ff0"};
+  std::u16string strText = u"<?xml version=\"1.0\" encoding=\"unicode\"?>\r\n";
+  if (nRecords == 0) return strText + u"<\u65e5\u5fd7/>\r\n";
+  strText += u"<\u65e5\u5fd7>\r\n";
+  for (int n = 0; n < nRecords; ++n) {
+    strText += u"<\u8bb0\u5f55>\r\n";
+    strText += Element(u"\u65f6\u95f4", TimeStamp(n));
+    for (int nField = 0; nField < 5; ++nField) strText += Element(kNames[nField], SampleField(n, nField));
+    strText += u"</\u8bb0\u5f55>\r\n";
+  }
+  return strText + u"</\u65e5\u5fd7>\r\n";
+}

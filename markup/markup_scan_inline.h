@@ -1,0 +1,110 @@
+// Inline definitions of the tokenizer's scanning primitives; included at the
+// end of markup_tokens.h only.
+#pragma once
+
+#include <array>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace markup_scan {
+
+// Bits of the character class table. Every code unit of 128 and above has no
+// bit set: none of the three sets holds anything outside ASCII.
+enum CharClassBits : uint8_t {
+  classWhitespace = 1,    // " \t\n\r"
+  classDelimiter = 2,     // whitespace and "<>=\/?!"
+  classNameFollower = 4,  // " =/["
+};
+
+constexpr std::array<uint8_t, 128> MakeCharClassTable() {
+  std::array<uint8_t, 128> table{};
+  for (char c : {' ', '\t', '\n', '\r'}) table[static_cast<unsigned char>(c)] |= classWhitespace | classDelimiter;
+  for (char c : {'<', '>', '=', '\\', '/', '?', '!'}) table[static_cast<unsigned char>(c)] |= classDelimiter;
+  for (char c : {' ', '=', '/', '['}) table[static_cast<unsigned char>(c)] |= classNameFollower;
+  return table;
+}
+
+inline constexpr std::array<uint8_t, 128> kCharClass = MakeCharClassTable();
+
+inline bool HasClass(char16_t c, uint8_t nBits) { return c < 128 && (kCharClass[c] & nBits) != 0; }
+
+#if defined(__SSE2__)
+// Eight code units at a time. Loads are 16-byte aligned, so a load never
+// crosses into a page the text does not reach; the bytes it reads beyond the
+// terminating zero are never looked at. The sanitizer would still flag those
+// bytes, hence the attribute.
+#if defined(__clang__) || defined(__GNUC__)
+__attribute__((no_sanitize_address))
+#endif
+inline const char16_t* FindUnitOrZero(const char16_t* p, char16_t cTarget) {
+  // Markup puts the next '<' a few units away more often than not.
+  for (int n = 0; n < 4; ++n, ++p) {
+    if (*p == cTarget || *p == 0) return p;
+  }
+  const __m128i target = _mm_set1_epi16(static_cast<short>(cTarget));
+  const __m128i zero = _mm_setzero_si128();
+  const uintptr_t nMisalign = reinterpret_cast<uintptr_t>(p) & 15u;
+  const char16_t* pBlock = reinterpret_cast<const char16_t*>(reinterpret_cast<uintptr_t>(p) - nMisalign);
+  if (nMisalign & 1u) {  // not even 2-byte aligned: no block view of it
+    while (*p != cTarget && *p != 0) ++p;
+    return p;
+  }
+  __m128i block = _mm_load_si128(reinterpret_cast<const __m128i*>(pBlock));
+  unsigned nMask = static_cast<unsigned>(
+      _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(block, target), _mm_cmpeq_epi16(block, zero))));
+  nMask &= ~0u << nMisalign;  // ignore the units before p
+  while (nMask == 0) {
+    pBlock += 8;
+    block = _mm_load_si128(reinterpret_cast<const __m128i*>(pBlock));
+    nMask = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(block, target), _mm_cmpeq_epi16(block, zero))));
+  }
+  return pBlock + (__builtin_ctz(nMask) >> 1);
+}
+#else
+inline const char16_t* FindUnitOrZero(const char16_t* p, char16_t cTarget) {
+  while (*p != cTarget && *p != 0) ++p;
+  return p;
+}
+#endif
+
+}  // namespace markup_scan
+
+inline bool SkipWhitespace(int32_t& nPos, const char16_t* pText) {
+  while (markup_scan::HasClass(pText[nPos], markup_scan::classWhitespace)) ++nPos;
+  return pText[nPos] != 0;
+}
+
+inline bool ScanToChar(int32_t& nPos, const char16_t* pText, char16_t cTarget) {
+  const char16_t* p = markup_scan::FindUnitOrZero(pText + nPos, cTarget);
+  nPos = static_cast<int32_t>(p - pText);
+  return *p == cTarget;
+}
+
+inline bool NextToken(TokenCursor& cursor) {
+  const char16_t* pText = cursor.pText;
+  cursor.bQuoted = false;
+  int32_t nPos = cursor.nScanPos;
+  if (!SkipWhitespace(nPos, pText)) {
+    cursor.nTokenFirst = cursor.nTokenLast = cursor.nScanPos = nPos;
+    return false;
+  }
+  const char16_t cQuote = pText[nPos];
+  if (cQuote == u'"' || cQuote == u'\'') {
+    cursor.bQuoted = true;
+    cursor.nTokenFirst = ++nPos;
+    while (pText[nPos] != cQuote && pText[nPos] != 0) ++nPos;
+    cursor.nTokenLast = nPos - 1;
+    if (pText[nPos] == cQuote) ++nPos;
+    cursor.nScanPos = nPos;
+    return true;
+  }
+  cursor.nTokenFirst = nPos;
+  while (pText[nPos] != 0 && !markup_scan::HasClass(pText[nPos], markup_scan::classDelimiter)) ++nPos;
+  if (nPos == cursor.nTokenFirst) ++nPos;  // a delimiter is a token of its own
+  cursor.nScanPos = nPos;
+  cursor.nTokenLast = nPos - 1;
+  return true;
+}
