@@ -79,15 +79,25 @@ size_t CheckedSize(uint64_t nLength) {
 }
 
 // The rest of a file after FF FE, straight into the string's own storage.
+// The string can only grow by zero-filling, so it grows one cache-sized
+// piece at a time, and each piece is read and searched for a zero unit while
+// it is still in the cache: one pass over memory instead of three.
 std::u16string ReadWideText(CFile& file, size_t nBytesAfterMark) {
+  constexpr size_t kPieceUnits = 128 * 1024;
   const size_t nUnits = nBytesAfterMark / 2;  // an odd last byte is ignored
   std::u16string strText;
   strText.reserve(nUnits + kGrowthRoomUnits);
-  strText.resize(nUnits);
-  const size_t nRead = file.Read(strText.data(), nUnits * 2);
-  strText.resize(nRead / 2);
-  if constexpr (!kLittleEndian) SwapByteOrder(strText.data(), strText.size());
-  strText.resize(FindFirstZeroUnit(strText.data(), strText.size()));
+  size_t nDone = 0;
+  while (nDone < nUnits) {
+    const size_t nWanted = nUnits - nDone < kPieceUnits ? nUnits - nDone : kPieceUnits;
+    strText.resize(nDone + nWanted);
+    const size_t nRead = file.Read(strText.data() + nDone, nWanted * 2) / 2;
+    if constexpr (!kLittleEndian) SwapByteOrder(strText.data() + nDone, nRead);
+    const size_t nZero = FindFirstZeroUnit(strText.data() + nDone, nRead);
+    nDone += nZero;
+    if (nZero < nWanted) break;  // a zero unit, or the file ended early
+  }
+  strText.resize(nDone);
   return strText;
 }
 

@@ -150,10 +150,24 @@ TEST_F(DocumentFileTest, BytesReadAsTheirEncodingSays) {
   }
 }
 
-TEST_F(DocumentFileTest, ZeroUnitFarIntoLongTextEndsIt) {
-  std::u16string strLong(5000, u'x');
-  strLong[3333] = u'\0';
-  EXPECT_EQ(ReadBack(EncodeDocument(strLong)), std::u16string(3333, u'x'));
+TEST_F(DocumentFileTest, LongTextIsReadWholeUpToItsFirstZeroUnit) {
+  struct Case {
+    const char* m_pszName;
+    size_t m_nLength;
+    size_t m_nZeroAt;  // m_nLength for no zero unit
+  };
+  const Case kCases[] = {
+      {"ZeroInFirstBlock", 5000, 3333},
+      {"ZeroFarBehindFirstPiece", 300000, 200001},
+      {"NoZeroReadsEveryUnit", 300001, 300001},
+  };
+  for (const Case& test : kCases) {
+    SCOPED_TRACE(test.m_pszName);
+    std::u16string strLong(test.m_nLength, u'x');
+    for (size_t i = 0; i < strLong.size(); i += 7) strLong[i] = u'日';
+    if (test.m_nZeroAt < test.m_nLength) strLong[test.m_nZeroAt] = u'\0';
+    EXPECT_EQ(ReadBack(EncodeDocument(strLong)), strLong.substr(0, test.m_nZeroAt));
+  }
 }
 
 TEST_F(DocumentFileTest, WriteCutsLongerOldContentAndCloses) {
