@@ -18,8 +18,8 @@ expect_logged() {
 }
 
 cmake -S "$sources" -B "$work/cmake" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" \
-  -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
-cmake --build "$work/cmake" >/dev/null
+  -DCMAKE_PREFIX_PATH="$work/prefix"
+cmake --build "$work/cmake"
 "$work/cmake/consumer"
 expect_logged "$work/cmake/consumerLog"
 
