@@ -147,6 +147,12 @@ bool CXmlDocument::AddElement(const char16_t* szName, const char16_t* szData) {
   const bool bEmptyParent = IsEmptyElement(ElemPosAt(m_iParent));
   const bool bNoContent = !bEmptyParent && HasNoContent(ElemPosAt(m_iParent));
   if (bEmptyParent || bNoContent) nOffset += 2;  // a CR LF will stand in front
+  // A parent written "<p//>" would still read as an empty element once its
+  // last '/' is replaced, and the new child would fall outside it: a blank
+  // goes in front of its '>' ("<p/ >"), so that it opens as a start tag.
+  const bool bSlashBeforeSlash =
+      bEmptyParent && m_iParent != 0 && m_strDocument[ElemPosAt(m_iParent).nStartClose - 2] == u'/';
+  if (bSlashBeforeSlash) nOffset += 1;
 
   const int32_t iNew = AllocElemPos();
   {
@@ -190,10 +196,10 @@ bool CXmlDocument::AddElement(const char16_t* szName, const char16_t* szData) {
     // end tag, whose '>' is the old final '>'.
     const std::u16string strParentName = GetTagName(m_iParent);
     ElemPos& parent = ElemPosAt(m_iParent);
-    strText.insert(0, u">\r\n").append(u"</").append(strParentName);
+    strText.insert(0, bSlashBeforeSlash ? u" >\r\n" : u">\r\n").append(u"</").append(strParentName);
     nSplice = parent.nStartClose - 1;
     nReplaced = 1;
-    parent.nStartClose -= 1;
+    if (!bSlashBeforeSlash) parent.nStartClose -= 1;
     parent.nEndOpen -= 1 + static_cast<int32_t>(strParentName.size());
   } else if (bNoContent) {
     strText.insert(0, kLineEnd);

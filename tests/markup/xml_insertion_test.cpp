@@ -100,6 +100,7 @@ TEST(AddElement, EachParentShapeReceivesItsFirstChild) {
       {u"<p><a/></p>", u"<p><a/><new/>\r\n</p>"},
       {u"<p><a/>\r\n</p>", u"<p><a/>\r\n<new/>\r\n</p>"},
       {u"<\u65e5\u5fd7/>", u"<\u65e5\u5fd7>\r\n<new/>\r\n</\u65e5\u5fd7>"},
+      {u"<p//>", u"<p/ >\r\n<new/>\r\n</p>"},  // "<p/>" again would leave the child outside
   };
   for (const Case& c : kCases) {
     CTestDocument doc;
