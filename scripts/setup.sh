@@ -6,7 +6,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev
-          libpugixml-dev libcli11-dev nlohmann-json3-dev clang attr file)
+          libpugixml-dev libcli11-dev nlohmann-json3-dev clang libclang-rt-dev attr file)
 windows=0
 [[ "${1:-}" == "--windows" ]] && windows=1
 if (( windows )); then
