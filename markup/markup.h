@@ -125,6 +125,7 @@ class CXmlDocument {
   static std::u16string EncodeText(const char16_t* szText);
   void ReplaceDocumentRange(int32_t nOffset, int32_t nLength, std::u16string_view strText);
   void ShiftPositions(int32_t iPos, int32_t nDelta);
+  int32_t LastChildOf(int32_t iParent) const;
 
   [[noreturn]] static void ThrowIndexOutOfRange();
   void ResetNavigation() noexcept { m_iParent = m_iCurrent = m_iChild = m_nNodeKind = 0; }
@@ -140,4 +141,5 @@ class CXmlDocument {
   int32_t m_iNextFree = 1;          // next free record = records in use
   int32_t m_nNodeKind = nodeNone;   // nodeElement while there is a current element
   int32_t m_nErrorOffset = -1;      // where the most recent parse failure was found
+  int32_t m_iLastChildHint = 0;     // a child that ended its parent's list when recorded
 };

@@ -159,6 +159,8 @@ int32_t CXmlDocument::ParseElement(int32_t iParent, int32_t nDepth) {
     ElemPosAt(i).nEndOpen = ElemPosAt(iChild).nEndClose + 1;
   }
 
+  if (iParent == 0) m_iLastChildHint = iPrevious;  // the top element's last child
+
   // The name is copied only for a message.
   auto NameText = [&] { return m_strDocument.substr(name.nFirst, name.nLength); };
   int32_t nEndOpen = ElemPosAt(i).nEndOpen;
