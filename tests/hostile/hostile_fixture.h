@@ -1,0 +1,85 @@
+// What the hostile-input tests share: a fresh log folder with a fixed clock
+// (from the log service's own fixture), the day's file read back through the
+// library's own reading step, its records read back through the engine, and
+// the bound that every measured peak of heap use must keep.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "daily_log.h"
+#include "library_frame.h"
+#include "markup.h"
+#include "platform_files.h"
+#include "service_fixture.h"
+#include "vardlix.h"
+
+// The day of the fixed clock, 8 April 2011.
+inline const std::string kTodaysLog = "Vardlix20110408.xml";
+inline const std::u16string kDeclaration = u"<?xml version=\"1.0\" encoding=\"unicode\"?>\r\n";
+inline const std::u16string kTimeStamp = u"2011.04.08 09:05:03";
+
+// The five texts of one call of WriteVardlix, in argument order.
+using RecordArguments = std::array<std::u16string, 5>;
+// The six fields of a record as read back: time stamp, then the five texts.
+using RecordFields = std::array<std::u16string, 6>;
+
+// Heap that an operation may take beyond its input: a few copies of it (the
+// text, its element index, a spliced copy) and a fixed allowance for small
+// strings. An operation whose use grew with anything but its input, or by
+// more than a small multiple of it, fails the bound.
+inline size_t HeapBound(size_t nInputBytes) { return 6 * nInputBytes + (1u << 20); }
+
+// Calls the export with the five texts.
+inline void WriteThroughExport(const RecordArguments& aArguments) {
+  const CVardlixString aStrings[5] = {{aArguments[0].c_str()}, {aArguments[1].c_str()}, {aArguments[2].c_str()},
+                                      {aArguments[3].c_str()}, {aArguments[4].c_str()}};
+  WriteVardlix(aStrings[0], aStrings[1], aStrings[2], aStrings[3], aStrings[4]);
+}
+
+// The lines that one record adds, as the writer lays them out.
+inline std::u16string RecordLines(const RecordFields& aFields) {
+  static const char16_t* const kNames[6] = {u"时间", u"类型", u"位置", u"操作", u"参数", u"描述"};
+  std::u16string strLines = u"<记录>\r\n";
+  for (size_t i = 0; i < 6; ++i) {
+    const std::u16string strName = kNames[i];
+    if (aFields[i].empty()) {
+      strLines += u"<" + strName + u"/>\r\n";
+    } else {
+      strLines += u"<" + strName + u">" + aFields[i] + u"</" + strName + u">\r\n";
+    }
+  }
+  return strLines + u"</记录>\r\n";
+}
+
+// Every record of a day's text, read through the engine. False when the text
+// does not parse or its top element is not the root "日志".
+inline bool ReadRecords(const std::u16string& strText, std::vector<RecordFields>& aRecords) {
+  static const char16_t* const kNames[6] = {u"时间", u"类型", u"位置", u"操作", u"参数", u"描述"};
+  CXmlDocument doc;
+  if (!doc.SetDocument(strText) || !doc.FindNextElement(u"日志")) return false;
+  doc.EnterElement();
+  aRecords.clear();
+  while (doc.FindNextElement(u"记录")) {
+    doc.EnterElement();
+    RecordFields aFields;
+    for (size_t i = 0; i < 6; ++i) {
+      if (doc.FindNextElement(kNames[i])) aFields[i] = doc.GetCurrentData();
+    }
+    aRecords.push_back(aFields);
+    doc.LeaveElement();
+  }
+  return true;
+}
+
+class CHostileTest : public CServiceTest {
+ protected:
+  // The day's text as the library itself reads it; "<unreadable>" when the
+  // file cannot be opened.
+  std::u16string ReadDayText(const std::string& strName = kTodaysLog) const {
+    CFile file;
+    if (!file.Open(m_folder.File(strName), CFile::modeReadExclusive)) return u"<unreadable>";
+    return ReadDocumentFile(file);
+  }
+};
