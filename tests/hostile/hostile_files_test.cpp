@@ -1,0 +1,237 @@
+// Hostile files and folders: the day's file or the settings file replaced by
+// something the library must not write through, or held by another process,
+// and the log folder being a plain file. The call always returns, nothing in
+// the place is changed, and a retention out of 32-bit range is not wrapped.
+#include <sys/stat.h>
+
+#include <chrono>
+#include <climits>
+#include <memory>
+
+#include "file_traps.h"
+#include "hostile_fixture.h"
+#include "settings.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+enum Trap {
+  trapDirectory,        // a folder of the file's name
+  trapLinkToFile,       // a symbolic link to a file elsewhere
+  trapDanglingLink,     // a symbolic link to a file that does not exist
+  trapFifo,             // a named pipe that nobody reads
+  trapReadOnly,         // the file, unwritable
+  trapLockedElsewhere,  // the file, held by another process with the library's lock
+};
+
+const std::string kPrecious = "precious";
+
+class HostileFiles : public CHostileTest {
+ protected:
+  // Puts the trap in the place of strName; strContent is what the file (or
+  // the link's target) holds where there is one.
+  void Lay(Trap nTrap, const std::string& strName, const std::string& strContent) {
+    const fs::path place = m_folder.Path(strName);
+    switch (nTrap) {
+      case trapDirectory:
+        fs::create_directory(place);
+        break;
+      case trapLinkToFile:
+        fs::create_directory(m_folder.Path("elsewhere"));
+        m_folder.WriteBytes("elsewhere/target", strContent);
+        fs::create_symlink(m_folder.Path("elsewhere/target"), place);
+        break;
+      case trapDanglingLink:
+        fs::create_symlink(m_folder.Path("nowhere/target"), place);
+        break;
+      case trapFifo:
+        ASSERT_EQ(mkfifo(place.c_str(), 0666), 0);
+        break;
+      case trapReadOnly:
+        m_folder.WriteBytes(strName, strContent);
+        m_pUnwritable = std::make_unique<CUnwritable>(place.string());
+        break;
+      case trapLockedElsewhere:
+        m_folder.WriteBytes(strName, strContent);
+        m_pHolder = std::make_unique<CLockHolder>(place.u16string());
+        ASSERT_TRUE(m_pHolder->IsHolding());
+        break;
+    }
+  }
+
+  // Whether the trap and whatever it guards are exactly as they were laid.
+  void ExpectUntouched(Trap nTrap, const std::string& strName, const std::string& strContent) const {
+    const fs::path place = m_folder.Path(strName);
+    switch (nTrap) {
+      case trapDirectory:
+        EXPECT_TRUE(fs::is_directory(place) && fs::is_empty(place));
+        break;
+      case trapLinkToFile:
+        EXPECT_TRUE(fs::is_symlink(place));
+        EXPECT_EQ(m_folder.ReadBytes("elsewhere/target"), strContent);
+        break;
+      case trapDanglingLink:
+        EXPECT_TRUE(fs::is_symlink(place));
+        EXPECT_FALSE(fs::exists(m_folder.Path("nowhere")));  // nothing created through it
+        break;
+      case trapFifo:
+        EXPECT_TRUE(fs::is_fifo(place));
+        break;
+      case trapReadOnly:
+      case trapLockedElsewhere:
+        EXPECT_EQ(m_folder.ReadBytes(strName), strContent);
+        break;
+    }
+  }
+
+  // Where the trap cannot be laid on this file system, the row is left out.
+  bool CanLay(Trap nTrap) const { return nTrap != trapReadOnly || m_pUnwritable->IsEffective(); }
+
+  void Clear() {
+    m_pHolder.reset();
+    m_pUnwritable.reset();
+  }
+  void TearDown() override {
+    Clear();
+    CHostileTest::TearDown();
+  }
+
+  std::unique_ptr<CLockHolder> m_pHolder;
+  std::unique_ptr<CUnwritable> m_pUnwritable;
+};
+
+TEST_F(HostileFiles, DayFileInTheWayDropsTheRecordAndStaysAsItWas) {
+  struct Case {
+    const char* m_pszName;
+    Trap m_nTrap;
+  };
+  const Case kCases[] = {
+      {"DirectoryIsNotEntered", trapDirectory},
+      {"LinkIsNotFollowed", trapLinkToFile},
+      {"DanglingLinkCreatesNothing", trapDanglingLink},
+      {"FifoDoesNotBlock", trapFifo},
+      {"ReadOnlyFileIsNotWritten", trapReadOnly},
+      {"FileLockedElsewhereIsNotWritten", trapLockedElsewhere},
+  };
+  const std::string strLog = EncodeDocument(kDeclaration + u"<日志/>\r\n");
+  for (const Case& test : kCases) {
+    SCOPED_TRACE(test.m_pszName);
+    fs::remove_all(m_folder.Path(kTodaysLog));
+    Lay(test.m_nTrap, kTodaysLog, strLog);
+    if (!CanLay(test.m_nTrap)) {
+      std::cout << "row left out, the file system cannot deny writing: " << test.m_pszName << "\n";
+      Clear();
+      continue;
+    }
+    WriteThroughExport({u"Info", u"Main", u"Open", u"", u"dropped"});
+    ExpectUntouched(test.m_nTrap, kTodaysLog, strLog);
+    Clear();
+  }
+}
+
+TEST_F(HostileFiles, DayFileHeldElsewhereTakesTheNextRecordOnceReleased) {
+  m_folder.WriteBytes(kTodaysLog, EncodeDocument(kDeclaration + u"<日志/>\r\n"));
+  Lay(trapLockedElsewhere, kTodaysLog, EncodeDocument(kDeclaration + u"<日志/>\r\n"));
+  const auto start = std::chrono::steady_clock::now();
+  WriteThroughExport({u"Info", u"Main", u"Open", u"", u"dropped"});
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kShareWaitMilliseconds / 2));
+  m_pHolder->Release();
+  WriteThroughExport({u"Info", u"Main", u"Open", u"", u"kept"});
+  std::vector<RecordFields> aRecords;
+  ASSERT_TRUE(ReadRecords(ReadDayText(), aRecords));
+  ASSERT_EQ(aRecords.size(), 1u);
+  EXPECT_EQ(aRecords[0][5], u"kept");
+}
+
+TEST_F(HostileFiles, LogFolderThatIsAPlainFileGetsNothingWritten) {
+  m_folder.WriteBytes("hostLog", kPrecious);
+  SetHostPathForTesting(m_folder.File("host.bin"));
+  g_nLogLife.store(3);
+  EXPECT_TRUE(LoadSettings());  // nothing to read and nothing can be made: the retention stays
+  EXPECT_EQ(g_strLogFolder, m_folder.File("hostLog"));
+  EXPECT_EQ(g_nLogLife.load(), 3);
+  WriteThroughExport({u"Info", u"Main", u"Open", u"", u"dropped"});
+  EXPECT_EQ(SetLogLife(30), 0);
+  EXPECT_EQ(g_nLogLife.load(), 3);
+  EXPECT_EQ(m_folder.ReadBytes("hostLog"), kPrecious);
+  EXPECT_EQ(std::distance(fs::directory_iterator(m_folder.Path()), fs::directory_iterator()), 1);
+}
+
+TEST_F(HostileFiles, SettingsFileInTheWayKeepsTheRetentionAndStaysAsItWas) {
+  struct Case {
+    const char* m_pszName;
+    Trap m_nTrap;
+    bool m_bLoaded;             // LoadSettings reports a retention it could read
+    int32_t m_nAfterLoad;       // retention after the load; 3 stands for "kept"
+    int32_t m_nAfterSetLogLife; // SetLogLife(40) is refused every time
+  };
+  const Case kCases[] = {
+      {"DirectoryIsNotRead", trapDirectory, false, 3, 3},
+      {"LinkIsNotFollowed", trapLinkToFile, false, 3, 3},
+      {"DanglingLinkCreatesNothing", trapDanglingLink, false, 3, 3},
+      {"FifoDoesNotBlock", trapFifo, false, 3, 3},
+      {"ReadOnlyFileIsReadButNotRewritten", trapReadOnly, true, 30, 30},
+      {"FileLockedElsewhereIsNeitherReadNorRewritten", trapLockedElsewhere, false, 3, 3},
+  };
+  const std::string strSettings = EncodeDocument(u"<配置信息><日志保留天数>30</日志保留天数></配置信息>");
+  const std::string strName = "hostLog/SettingInfo.xml";
+  SetHostPathForTesting(m_folder.File("host.bin"));
+  for (const Case& test : kCases) {
+    SCOPED_TRACE(test.m_pszName);
+    fs::remove_all(m_folder.Path("hostLog"));
+    fs::remove_all(m_folder.Path("elsewhere"));
+    fs::create_directory(m_folder.Path("hostLog"));
+    Lay(test.m_nTrap, strName, strSettings);
+    if (!CanLay(test.m_nTrap)) {
+      std::cout << "row left out, the file system cannot deny writing: " << test.m_pszName << "\n";
+      Clear();
+      continue;
+    }
+    g_nLogLife.store(3);
+    EXPECT_EQ(LoadSettings(), test.m_bLoaded);
+    EXPECT_EQ(g_nLogLife.load(), test.m_nAfterLoad);
+    EXPECT_EQ(SetLogLife(40), 0);
+    EXPECT_EQ(g_nLogLife.load(), test.m_nAfterSetLogLife);
+    ExpectUntouched(test.m_nTrap, strName, strSettings);
+    Clear();
+  }
+}
+
+// The settings file may hold any number; a retention that cannot be held in
+// 32 bits stands for "keep for ever" and is saturated, never wrapped or
+// replaced by the default, either of which would delete logs the host
+// asked to keep.
+TEST_F(HostileFiles, RetentionBeyondThirtyTwoBitsKeepsEveryLog) {
+  struct Case {
+    const char16_t* m_pszData;
+    int32_t m_nRetention;
+    bool m_bOldLogKept;  // a log 73,000 days old
+  };
+  const Case kCases[] = {
+      {u"99999999999", INT32_MAX, true},
+      {u"4294967303", INT32_MAX, true},  // 2^32 + 7: wrapped, it would read as 7
+      {u"2147483648", INT32_MAX, true},
+      {u"18446744073709551623", INT32_MAX, true},  // 2^64 + 7
+      {u"36500", 36500, false},
+      {u"-99999999999", 0, false},
+  };
+  constexpr int64_t kTwoHundredYears = int64_t{73000} * 86400;
+  for (const Case& test : kCases) {
+    SCOPED_TRACE(std::string(test.m_pszData, test.m_pszData + std::char_traits<char16_t>::length(test.m_pszData)));
+    fs::remove_all(m_folder.Path("hostLog"));
+    fs::create_directory(m_folder.Path("hostLog"));
+    WriteText("hostLog/SettingInfo.xml",
+              u"<配置信息><日志保留天数>" + std::u16string(test.m_pszData) + u"</日志保留天数></配置信息>");
+    m_folder.WriteBytes("hostLog/Vardlix20110301.xml", "old");
+    CFileStatus status;
+    ASSERT_TRUE(CFile::GetStatus(m_folder.File("hostLog/Vardlix20110301.xml"), status));
+    SetClockForTesting(status.m_ctime + kTwoHundredYears);
+    SetHostPathForTesting(m_folder.File("host.bin"));
+    RunLoadSequence();
+    EXPECT_EQ(g_nLogLife.load(), test.m_nRetention);
+    EXPECT_EQ(fs::exists(m_folder.Path("hostLog/Vardlix20110301.xml")), test.m_bOldLogKept);
+  }
+}
+
+}  // namespace
