@@ -6,7 +6,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh
 ctest --test-dir build/linux --output-on-failure -j "$(nproc)" --timeout 600
-for stage in scripts/test-windows.sh scripts/test-sanitizers.sh scripts/test-fuzz.sh; do
-  [[ -x "$stage" ]] && "$stage"
+stages=1
+for stage in scripts/test-windows.sh scripts/test-tsan.sh scripts/test-sanitizers.sh scripts/test-fuzz.sh; do
+  if [[ -x "$stage" ]]; then
+    "$stage"
+    stages=$((stages + 1))
+  fi
 done
-echo "all test stages passed"
+# A stage that fails ends the script above (set -e), so reaching this line
+# means every stage passed.
+echo "stages: $stages passed, 0 failed"
