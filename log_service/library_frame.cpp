@@ -52,7 +52,7 @@ bool ReadLocalTime(std::tm& local) {
   return ConvertToLocalTime(ReadClock(), local);
 }
 
-void SwapByteOrder(char16_t* p, size_t nCount) {
+[[maybe_unused]] void SwapByteOrder(char16_t* p, size_t nCount) {
   for (size_t i = 0; i < nCount; ++i) p[i] = static_cast<char16_t>((p[i] >> 8) | (p[i] << 8));
 }
 
