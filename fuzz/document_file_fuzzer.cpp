@@ -1,0 +1,106 @@
+// Reads arbitrary bytes as a document file, the way every file of the
+// library is read (byte-order mark, UTF-16LE, narrow text), and checks the
+// text against a decoder written here from the file format alone. The text
+// is then written back and must read again unchanged.
+#include <cstdint>
+#include <string>
+
+#include "library_frame.h"
+#include "platform_files.h"
+#include "service_fuzz_support.h"
+
+namespace {
+
+// Length of the well-formed UTF-8 sequence at p (RFC 3629: no overlong
+// forms, no surrogates, nothing above U+10FFFF), or 0. The ranges of the
+// second byte are those of the Unicode table of well-formed sequences.
+size_t WellFormedLength(const uint8_t* p, size_t nLeft, uint32_t& nCode) {
+  const uint8_t b0 = p[0];
+  if (b0 < 0x80) {
+    nCode = b0;
+    return 1;
+  }
+  struct Form {
+    uint8_t m_nLeadFirst, m_nLeadLast, m_nSecondFirst, m_nSecondLast;
+    size_t m_nLength;
+  };
+  static const Form kForms[] = {
+      {0xC2, 0xDF, 0x80, 0xBF, 2}, {0xE0, 0xE0, 0xA0, 0xBF, 3}, {0xE1, 0xEC, 0x80, 0xBF, 3},
+      {0xED, 0xED, 0x80, 0x9F, 3}, {0xEE, 0xEF, 0x80, 0xBF, 3}, {0xF0, 0xF0, 0x90, 0xBF, 4},
+      {0xF1, 0xF3, 0x80, 0xBF, 4}, {0xF4, 0xF4, 0x80, 0x8F, 4},
+  };
+  for (const Form& form : kForms) {
+    if (b0 < form.m_nLeadFirst || b0 > form.m_nLeadLast) continue;
+    if (nLeft < form.m_nLength || p[1] < form.m_nSecondFirst || p[1] > form.m_nSecondLast) return 0;
+    for (size_t k = 2; k < form.m_nLength; ++k) {
+      if (p[k] < 0x80 || p[k] > 0xBF) return 0;
+    }
+    nCode = b0 & (0x7F >> form.m_nLength);
+    for (size_t k = 1; k < form.m_nLength; ++k) nCode = (nCode << 6) | (p[k] & 0x3F);
+    return form.m_nLength;
+  }
+  return 0;
+}
+
+// Narrow text: UTF-8 when all of it is well formed, else one unit per byte.
+std::u16string ExpectedNarrowText(const uint8_t* p, size_t nCount) {
+  std::u16string strText;
+  for (size_t i = 0; i < nCount;) {
+    uint32_t nCode = 0;
+    const size_t nLength = WellFormedLength(p + i, nCount - i, nCode);
+    if (nLength == 0) return std::u16string(p, p + nCount);
+    if (nCode >= 0x10000) {
+      strText += static_cast<char16_t>(0xD800 + ((nCode - 0x10000) >> 10));
+      strText += static_cast<char16_t>(0xDC00 + ((nCode - 0x10000) & 0x3FF));
+    } else {
+      strText += static_cast<char16_t>(nCode);
+    }
+    i += nLength;
+  }
+  return strText;
+}
+
+// The text of a document file's bytes: UTF-16LE after FF FE up to the first
+// zero unit (an odd last byte is ignored), else narrow text up to the first
+// zero byte.
+std::u16string ExpectedText(const uint8_t* p, size_t nSize) {
+  if (nSize >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
+    std::u16string strText;
+    for (size_t i = 2; i + 1 < nSize; i += 2) {
+      const char16_t c = static_cast<char16_t>(p[i] | (p[i + 1] << 8));
+      if (c == 0) break;
+      strText += c;
+    }
+    return strText;
+  }
+  size_t nEnd = 0;
+  while (nEnd < nSize && p[nEnd] != 0) ++nEnd;
+  return ExpectedNarrowText(p, nEnd);
+}
+
+std::u16string ReadAsTheLibraryDoes(const std::u16string& strPath) {
+  CFile file;
+  Require(file.Open(strPath, CFile::modeReadExclusive));
+  return ReadDocumentFile(file);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
+  const CScratchFolder& scratch = Scratch();
+  scratch.WriteBytes("document", pData, nSize);
+  const std::u16string strPath = scratch.File("document");
+
+  CFile file;
+  Require(file.Open(strPath, CFile::modeReadWriteDenyWrite));
+  const std::u16string strText = ReadDocumentFile(file);
+  Require(strText == ExpectedText(pData, nSize));
+
+  // Written back over the same file, which may have been longer: exactly the
+  // mark and the text remain, and they read as the same text.
+  WriteDocumentFile(file, strText);
+  Require(!file.IsOpen());
+  Require(scratch.ReadBytes("document") == DocumentBytes(strText));
+  Require(ReadAsTheLibraryDoes(strPath) == strText);
+  return 0;
+}
