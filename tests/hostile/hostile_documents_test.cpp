@@ -125,13 +125,12 @@ TEST(HostileDocuments, EngineGivesEachTextItsOutcomeWithinBoundedHeap) {
     ASSERT_EQ(bParsed, test.m_bParses);
     if (bParsed) {
       EXPECT_GE(nElements, 1u);
-      doc.FindNextElement();
-      EXPECT_EQ(doc.GetCurrentData(), test.m_strOutcome);
+      EXPECT_EQ(doc.GetElementData(doc.LocateElement(0, 0, nullptr)), test.m_strOutcome);
     } else {
       EXPECT_EQ(nElements, 0u);
       EXPECT_EQ(doc.GetParseError(), test.m_strOutcome);
     }
-    EXPECT_EQ(doc.ViewDocument(), test.m_strText);  // a parse never changes the text
+    EXPECT_TRUE(SameContent(doc.ViewDocument(), test.m_strText));  // a parse never changes the text
   }
 }
 
@@ -145,7 +144,7 @@ TEST(HostileDocuments, EngineAddsATopElementBehindTextThatHoldsNone) {
     // A text of one unit gives the document level the shape of a start tag
     // directly followed by its end tag, which takes a line break in front.
     const std::u16string strBreak = test.m_strText.size() == 1 ? u"\r\n" : u"";
-    EXPECT_EQ(doc.ViewDocument(), test.m_strText + strBreak + u"<记录>x&lt;y</记录>\r\n");
+    EXPECT_TRUE(SameContent(doc.ViewDocument(), test.m_strText + strBreak + u"<记录>x&lt;y</记录>\r\n"));
     EXPECT_EQ(doc.GetCurrentData(), u"x<y");
   }
 }
@@ -221,7 +220,7 @@ TEST_F(CHostileTest, DayFileKeepsWhatCouldBeReadAndTakesTheRecord) {
     RecordProperty(std::string(test.m_pszName) + "_HeapBytesPerInputByte",
                    std::to_string(double(peak.PeakBytes()) / double(test.m_strBytes.size())));
     EXPECT_LE(peak.PeakBytes(), HeapBound(test.m_strBytes.size()));
-    EXPECT_EQ(m_folder.ReadBytes(kTodaysLog), EncodeDocument(ExpectedDayText(test)));
+    EXPECT_TRUE(SameContent(m_folder.ReadBytes(kTodaysLog), EncodeDocument(ExpectedDayText(test))));
   }
 }
 
@@ -258,7 +257,7 @@ TEST_F(CHostileTest, SettingsFileOfAHostileTextGivesTheDefaultAndStaysAsItWas) {
     EXPECT_TRUE(LoadSettings());
     EXPECT_LE(peak.PeakBytes(), HeapBound(strBytes.size()));
     EXPECT_EQ(g_nLogLife.load(), kDefaultLogLife);
-    EXPECT_EQ(m_folder.ReadBytes("hostLog/SettingInfo.xml"), strBytes);
+    EXPECT_TRUE(SameContent(m_folder.ReadBytes("hostLog/SettingInfo.xml"), strBytes));
   }
 }
 

@@ -31,6 +31,17 @@ using RecordFields = std::array<std::u16string, 6>;
 // more than a small multiple of it, fails the bound.
 inline size_t HeapBound(size_t nInputBytes) { return 6 * nInputBytes + (1u << 20); }
 
+// Equality of two long strings, reported by their lengths and the first
+// position where they differ rather than by printing megabytes.
+template <class TString>
+::testing::AssertionResult SameContent(const TString& strActual, const TString& strExpected) {
+  if (strActual == strExpected) return ::testing::AssertionSuccess();
+  size_t n = 0;
+  while (n < strActual.size() && n < strExpected.size() && strActual[n] == strExpected[n]) ++n;
+  return ::testing::AssertionFailure() << "lengths " << strActual.size() << " and " << strExpected.size()
+                                       << ", first difference at " << n;
+}
+
 // Calls the export with the five texts.
 inline void WriteThroughExport(const RecordArguments& aArguments) {
   const CVardlixString aStrings[5] = {{aArguments[0].c_str()}, {aArguments[1].c_str()}, {aArguments[2].c_str()},
