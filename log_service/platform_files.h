@@ -22,8 +22,12 @@ extern const char16_t kPathSeparator[];
 // created: "C:\" on Windows, "/" on POSIX.
 extern const char16_t kFallbackFolder[];
 
-// How long an open waits for a conflicting opener of the same file before it
-// gives up. Concurrent calls of the library are serialised by these waits.
+// How long an open waits for a conflicting opener of the same file while
+// nothing happens to the file (its size, its times and the file under its
+// name all stay the same) before it gives up. Concurrent calls of the library
+// are serialised by these waits: behind a busy queue a waiter keeps waiting
+// as long as the holders keep changing the file, and only a holder that hangs
+// with the file open makes it give up.
 constexpr int kShareWaitMilliseconds = 2000;
 
 enum FileAttribute : uint8_t {
@@ -119,6 +123,13 @@ class CFile {
   static void SetStatus(const std::u16string& strPath, const CFileStatus& status);
   // Deletes a file. Raises on failure.
   static void Remove(const std::u16string& strPath);
+  // Gives the file strFrom the name strTo, in one step. With bReplace a file
+  // already called strTo is replaced, and there is no moment at which strTo
+  // names neither file (POSIX allows strTo to be open meanwhile; Windows
+  // does not). Without bReplace an existing strTo fails the call with
+  // causeAlreadyExists and changes nothing. strFrom must not be open.
+  // Raises on failure.
+  static void Rename(const std::u16string& strFrom, const std::u16string& strTo, bool bReplace);
 
  private:
   intptr_t m_hFile = -1;                // descriptor or handle; -1 when closed
@@ -163,6 +174,19 @@ bool GetHostExecutablePath(std::u16string& strPath);
 // Creates one folder; missing parents are not created.
 CreateFolderResult CreateFolder(const std::u16string& strPath);
 
+// True when a process killed during one Write of nCount bytes at offset
+// nOffset leaves either all of those bytes in the file or none of them.
+// POSIX: only when they lie within one 4 KiB page, since Linux copies a write
+// into the file a page at a time and checks for a fatal signal before each
+// page. Windows: always, since the system ends a thread only after its call
+// into the file system has returned. (Wine writes through write(2), so there
+// the POSIX rule holds; the crash tests run on Linux.)
+bool IsWriteAllOrNothing(uint64_t nOffset, size_t nCount);
+
+// The system's number for this process. Temporary files carry it in their
+// names, so that two processes never write the same one.
+uint32_t GetProcessNumber();
+
 // Seconds since 1970 UTC, and the broken-down local time of such a value
 // (false when it cannot be converted).
 int64_t ReadClock();
@@ -178,3 +202,25 @@ void SetClockForTesting(int64_t nTime);
 void ResetClockForTesting();
 void SetHostPathForTesting(const std::u16string& strPath, bool bAvailable = true);
 void ResetHostPathForTesting();
+
+// Fault injection, for tests that fail every file operation in turn. While a
+// plan is set, each call of a file operation of this seam counts one:
+// CFile::Open, Read, Write, Seek (SeekToBegin), GetLength, SetLength,
+// GetStatus, SetStatus, Remove and Rename, CFileFind::FindFile and
+// CreateFolder; closing cannot fail and is not counted. The call numbered
+// m_nFailAt fails with m_nCause the way the platform reports that error:
+// Open and FindFile return false (GetOpenError tells the cause), GetStatus
+// returns false, CreateFolder returns folderFailed, and the others raise
+// CFileException. The shipped library never sets a plan.
+struct CFileFaultPlan {
+  int64_t m_nFailAt = 0;                   // call to fail, counted from 1; 0 only counts
+  FileErrorCause m_nCause = causeIoError;  // error it fails with
+  bool m_bPersistent = false;              // every later call fails the same way
+  bool m_bShortWrite = false;              // a failing Write first writes half its bytes
+};
+void SetFileFaultsForTesting(const CFileFaultPlan& plan);
+// Ends the plan: calls are no longer counted or failed.
+void ResetFileFaultsForTesting();
+// Calls counted since the plan was set, and how many of them were failed.
+int64_t CountFileCallsForTesting();
+int64_t CountFileFaultsForTesting();

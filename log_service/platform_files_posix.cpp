@@ -219,24 +219,115 @@ const char* DescribeCause(FileErrorCause nCause) {
 }
 
 // ---------------------------------------------------------------------------
+// Fault injection: the one place where file calls are counted
+// ---------------------------------------------------------------------------
+
+struct FaultGate {
+  std::atomic<bool> m_bActive{false};  // a plan is set; read on every call
+  std::mutex m_mutex;                  // guards the rest
+  CFileFaultPlan m_plan;               // what to fail
+  int64_t m_nCalls = 0;                // calls counted under the plan
+  int64_t m_nFaults = 0;               // calls failed under the plan
+};
+
+FaultGate& GetFaultGate() {
+  static FaultGate s_gate;
+  return s_gate;
+}
+
+int ErrorNumberFor(FileErrorCause nCause) {
+  switch (nCause) {
+    case causeNotFound: return ENOENT;
+    case causeAlreadyExists: return EEXIST;
+    case causeAccessDenied: return EACCES;
+    case causeSharingViolation: return EWOULDBLOCK;
+    case causeDiskFull: return ENOSPC;
+    case causeIoError: return EIO;
+    case causeNone:
+    case causeOther: break;
+  }
+  return EINVAL;
+}
+
+// Counts one call of a file operation. Returns the errno with which the call
+// is to fail, or 0 when it is to run; pbShortWrite (for writes) tells
+// whether part of the bytes go out before the failure.
+int CountFileCall(bool* pbShortWrite = nullptr) {
+  FaultGate& gate = GetFaultGate();
+  if (!gate.m_bActive.load(std::memory_order_acquire)) return 0;
+  std::lock_guard<std::mutex> lock(gate.m_mutex);
+  const int64_t nCall = ++gate.m_nCalls;
+  const CFileFaultPlan& plan = gate.m_plan;
+  const bool bFails = plan.m_nFailAt > 0 && (nCall == plan.m_nFailAt || (plan.m_bPersistent && nCall > plan.m_nFailAt));
+  if (!bFails) return 0;
+  ++gate.m_nFaults;
+  if (pbShortWrite != nullptr) *pbShortWrite = plan.m_bShortWrite;
+  return ErrorNumberFor(plan.m_nCause);
+}
+
+// ---------------------------------------------------------------------------
 // Locks standing in for share modes
 // ---------------------------------------------------------------------------
 
-// Takes an exclusive lock on nFile, polling until kShareWaitMilliseconds have
-// passed. The delay grows so that a short holder is met quickly and a long
-// one costs few wake-ups. Returns 0 or the errno that stopped it.
-int LockWithWait(int nFile) {
+// What a waiter can see of a holder's work: a holder that writes changes the
+// file's size or times, and one that replaces the file leaves another file
+// under the path.
+struct FileProgress {
+  dev_t m_nDevice = 0;    // file under the path ...
+  ino_t m_nInode = 0;     // ... by its identity
+  off_t m_nSize = 0;      // length in bytes
+  timespec m_modified{};  // last write of the content
+  timespec m_changed{};   // last change of content or status
+};
+
+FileProgress ReadProgress(const std::string& strPath) {
+  FileProgress progress;
+  struct stat status {};
+  if (lstat(strPath.c_str(), &status) != 0) return progress;
+  progress.m_nDevice = status.st_dev;
+  progress.m_nInode = status.st_ino;
+  progress.m_nSize = status.st_size;
+  progress.m_modified = status.st_mtim;
+  progress.m_changed = status.st_ctim;
+  return progress;
+}
+
+bool operator==(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+bool operator==(const FileProgress& a, const FileProgress& b) {
+  return a.m_nDevice == b.m_nDevice && a.m_nInode == b.m_nInode && a.m_nSize == b.m_nSize &&
+         a.m_modified == b.m_modified && a.m_changed == b.m_changed;
+}
+
+// Takes an exclusive lock on nFile (open as strPath), polling while another
+// opener holds it. flock() keeps no queue: a poller can be overtaken again
+// and again while the file passes from holder to holder, so with many
+// writers a wait may rightly last longer than any fixed bound. The bound
+// therefore counts only time in which the file shows no progress: each
+// change of its size, times or identity starts kShareWaitMilliseconds
+// afresh, and only a holder that keeps the file without touching it (a
+// process hanging with the file open) makes the wait give up. The delay
+// grows from a fraction of a typical update to a few of them, so that the
+// lock does not lie idle long after its release. Returns 0 or the errno
+// that stopped it.
+int LockWithWait(int nFile, const std::string& strPath) {
   using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(kShareWaitMilliseconds);
-  auto delay = std::chrono::milliseconds(1);
+  const auto wait = std::chrono::milliseconds(kShareWaitMilliseconds);
+  auto deadline = Clock::now() + wait;
+  FileProgress seen = ReadProgress(strPath);
+  auto delay = std::chrono::microseconds(100);
   for (;;) {
     if (flock(nFile, LOCK_EX | LOCK_NB) == 0) return 0;
     if (errno == EINTR) continue;
     if (errno != EWOULDBLOCK) return errno;
     const auto now = Clock::now();
+    const FileProgress current = ReadProgress(strPath);
+    if (!(current == seen)) {
+      seen = current;
+      deadline = now + wait;
+    }
     if (now >= deadline) return EWOULDBLOCK;
     std::this_thread::sleep_for(std::min<Clock::duration>(delay, deadline - now));
-    delay = std::min(delay * 2, std::chrono::milliseconds(50));
+    delay = std::min<std::chrono::microseconds>(delay * 2, std::chrono::milliseconds(2));
   }
 }
 
@@ -290,7 +381,7 @@ int OpenLocked(const std::string& strPath, CFile::OpenMode nMode, int& nError, b
     CloseDescriptor(nFile);
     return -1;
   }
-  nError = LockWithWait(nFile);
+  nError = LockWithWait(nFile, strPath);
   if (nError == 0 && !StillNamesFile(nFile, strPath)) bReplaced = true;
   if (nError != 0 || bReplaced) {
     CloseDescriptor(nFile);
@@ -475,6 +566,10 @@ bool CFile::Open(const std::u16string& strPath, OpenMode nMode) {
   Close();
   m_strPath = strPath;
   m_nOpenError = causeNone;
+  if (const int nInjected = CountFileCall()) {
+    m_nOpenError = TranslateError(nInjected);
+    return false;
+  }
   const std::string strSystemPath = ToSystemPath(strPath);
   // A replaced file is met at most once per holder; the bound only guards
   // against a peer that keeps replacing the file.
@@ -498,6 +593,7 @@ bool CFile::Open(const std::u16string& strPath, OpenMode nMode) {
 bool CFile::IsOpen() const noexcept { return m_hFile != -1; }
 
 uint64_t CFile::GetLength() const {
+  if (const int nInjected = CountFileCall()) RaiseError(nInjected, m_strPath);
   struct stat status {};
   if (fstat(static_cast<int>(m_hFile), &status) != 0) RaiseError(errno, m_strPath);
   return static_cast<uint64_t>(status.st_size);
@@ -506,6 +602,7 @@ uint64_t CFile::GetLength() const {
 void CFile::SeekToBegin() { Seek(0); }
 
 void CFile::Seek(uint64_t nOffset) {
+  if (const int nInjected = CountFileCall()) RaiseError(nInjected, m_strPath);
   if (nOffset > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) {
     RaiseError(EINVAL, m_strPath);
   }
@@ -515,6 +612,7 @@ void CFile::Seek(uint64_t nOffset) {
 }
 
 size_t CFile::Read(void* pBuffer, size_t nCount) {
+  if (const int nInjected = CountFileCall()) RaiseError(nInjected, m_strPath);
   auto* pBytes = static_cast<char*>(pBuffer);
   size_t nDone = 0;
   while (nDone < nCount) {
@@ -531,9 +629,14 @@ size_t CFile::Read(void* pBuffer, size_t nCount) {
 
 void CFile::Write(const void* pBuffer, size_t nCount) {
   const auto* pBytes = static_cast<const char*>(pBuffer);
+  bool bShortWrite = false;
+  const int nInjected = CountFileCall(&bShortWrite);
+  // An injected short write sends the first half and then fails, as a full
+  // disk does part-way through a write.
+  const size_t nEnd = nInjected == 0 ? nCount : bShortWrite ? nCount / 2 : 0;
   size_t nDone = 0;
-  while (nDone < nCount) {
-    const ssize_t nWritten = write(static_cast<int>(m_hFile), pBytes + nDone, nCount - nDone);
+  while (nDone < nEnd) {
+    const ssize_t nWritten = write(static_cast<int>(m_hFile), pBytes + nDone, nEnd - nDone);
     if (nWritten < 0) {
       if (errno == EINTR) continue;
       RaiseError(errno, m_strPath);
@@ -541,9 +644,11 @@ void CFile::Write(const void* pBuffer, size_t nCount) {
     if (nWritten == 0) RaiseError(EIO, m_strPath);
     nDone += static_cast<size_t>(nWritten);
   }
+  if (nInjected != 0) RaiseError(nInjected, m_strPath);
 }
 
 void CFile::SetLength(uint64_t nLength) {
+  if (const int nInjected = CountFileCall()) RaiseError(nInjected, m_strPath);
   if (nLength > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) {
     RaiseError(EINVAL, m_strPath);
   }
@@ -559,6 +664,7 @@ void CFile::Close() noexcept {
 }
 
 bool CFile::GetStatus(const std::u16string& strPath, CFileStatus& status) {
+  if (CountFileCall() != 0) return false;
   const std::string strSystemPath = ToSystemPath(strPath);
   struct stat info {};
   if (lstat(strSystemPath.c_str(), &info) != 0) return false;
@@ -574,6 +680,7 @@ bool CFile::GetStatus(const std::u16string& strPath, CFileStatus& status) {
 // The read-only bit is not applied either: permissions are the owner's to
 // set, and an unwritable file makes the next open fail, which callers handle.
 void CFile::SetStatus(const std::u16string& strPath, const CFileStatus& status) {
+  if (const int nInjected = CountFileCall()) RaiseError(nInjected, strPath);
   const std::string strSystemPath = ToSystemPath(strPath);
   struct stat info {};
   if (lstat(strSystemPath.c_str(), &info) != 0) RaiseError(errno, strPath);
@@ -591,10 +698,11 @@ void CFile::SetStatus(const std::u16string& strPath, const CFileStatus& status) 
 // progress finish, and a holder that keeps the file past the share wait makes
 // the removal fail as it would on Windows.
 void CFile::Remove(const std::u16string& strPath) {
+  if (const int nInjected = CountFileCall()) RaiseError(nInjected, strPath);
   const std::string strSystemPath = ToSystemPath(strPath);
   const int nFile = OpenRetryingInterrupts(strSystemPath, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (nFile >= 0) {
-    const int nError = LockWithWait(nFile);
+    const int nError = LockWithWait(nFile, strSystemPath);
     if (nError != 0) {
       CloseDescriptor(nFile);
       RaiseError(nError, strPath);
@@ -606,6 +714,24 @@ void CFile::Remove(const std::u16string& strPath) {
   const int nError = errno;
   CloseDescriptor(nFile);
   if (nResult != 0) RaiseError(nError, strPath);
+}
+
+void CFile::Rename(const std::u16string& strFrom, const std::u16string& strTo, bool bReplace) {
+  if (const int nInjected = CountFileCall()) RaiseError(nInjected, strTo);
+  const std::string strSystemFrom = ToSystemPath(strFrom);
+  const std::string strSystemTo = ToSystemPath(strTo);
+  if (bReplace) {
+    if (rename(strSystemFrom.c_str(), strSystemTo.c_str()) != 0) RaiseError(errno, strTo);
+    return;
+  }
+#if defined(__linux__) && defined(RENAME_NOREPLACE)
+  if (renameat2(AT_FDCWD, strSystemFrom.c_str(), AT_FDCWD, strSystemTo.c_str(), RENAME_NOREPLACE) == 0) return;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) RaiseError(errno, strTo);
+#endif
+  // A file system without the flag: a hard link refuses an existing name in
+  // one step just the same, and the old name then goes.
+  if (link(strSystemFrom.c_str(), strSystemTo.c_str()) != 0) RaiseError(errno, strTo);
+  unlink(strSystemFrom.c_str());
 }
 
 // ---------------------------------------------------------------------------
@@ -628,6 +754,7 @@ CFileFind::~CFileFind() { Close(); }
 // entries while it walks them, and a snapshot is unaffected by that.
 bool CFileFind::FindFile(const std::u16string& strFolder) {
   Close();
+  if (CountFileCall() != 0) return false;
   DIR* pDirectory = opendir(ToSystemPath(strFolder).c_str());
   if (pDirectory == nullptr) return false;
   auto pListing = new Listing;
@@ -701,9 +828,18 @@ bool GetHostExecutablePath(std::u16string& strPath) {
 }
 
 CreateFolderResult CreateFolder(const std::u16string& strPath) {
+  if (CountFileCall() != 0) return folderFailed;
   if (mkdir(ToSystemPath(strPath).c_str(), 0777) == 0) return folderCreated;
   return errno == EEXIST ? folderAlreadyExists : folderFailed;
 }
+
+bool IsWriteAllOrNothing(uint64_t nOffset, size_t nCount) {
+  // 4 KiB is the smallest page Linux uses; larger pages only cut less often.
+  constexpr uint64_t kPageBytes = 4096;
+  return nCount == 0 || nOffset / kPageBytes == (nOffset + nCount - 1) / kPageBytes;
+}
+
+uint32_t GetProcessNumber() { return static_cast<uint32_t>(getpid()); }
 
 int64_t ReadClock() {
   if (g_bClockFixed.load()) return g_nFixedClock.load();
@@ -754,4 +890,32 @@ void ResetHostPathForTesting() {
   std::lock_guard<std::mutex> lock(hostOverride.m_mutex);
   hostOverride.m_bActive = false;
   hostOverride.m_strPath.clear();
+}
+
+void SetFileFaultsForTesting(const CFileFaultPlan& plan) {
+  FaultGate& gate = GetFaultGate();
+  std::lock_guard<std::mutex> lock(gate.m_mutex);
+  gate.m_plan = plan;
+  gate.m_nCalls = 0;
+  gate.m_nFaults = 0;
+  gate.m_bActive.store(true, std::memory_order_release);
+}
+
+void ResetFileFaultsForTesting() {
+  FaultGate& gate = GetFaultGate();
+  std::lock_guard<std::mutex> lock(gate.m_mutex);
+  gate.m_bActive.store(false, std::memory_order_release);
+  gate.m_plan = CFileFaultPlan{};
+}
+
+int64_t CountFileCallsForTesting() {
+  FaultGate& gate = GetFaultGate();
+  std::lock_guard<std::mutex> lock(gate.m_mutex);
+  return gate.m_nCalls;
+}
+
+int64_t CountFileFaultsForTesting() {
+  FaultGate& gate = GetFaultGate();
+  std::lock_guard<std::mutex> lock(gate.m_mutex);
+  return gate.m_nFaults;
 }

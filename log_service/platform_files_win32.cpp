@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <ctime>
@@ -116,6 +117,56 @@ bool IsSharingConflict(DWORD nError) {
 }
 
 // ---------------------------------------------------------------------------
+// Fault injection: the one place where file calls are counted
+// ---------------------------------------------------------------------------
+
+struct FaultGate {
+  std::atomic<bool> m_bActive{false};  // a plan is set; read on every call
+  std::mutex m_mutex;                  // guards the rest
+  CFileFaultPlan m_plan;               // what to fail
+  int64_t m_nCalls = 0;                // calls counted under the plan
+  int64_t m_nFaults = 0;               // calls failed under the plan
+};
+
+FaultGate& GetFaultGate() {
+  static FaultGate s_gate;
+  return s_gate;
+}
+
+DWORD ErrorCodeFor(FileErrorCause nCause) {
+  switch (nCause) {
+    case causeNotFound: return ERROR_FILE_NOT_FOUND;
+    case causeAlreadyExists: return ERROR_FILE_EXISTS;
+    case causeAccessDenied: return ERROR_ACCESS_DENIED;
+    case causeSharingViolation: return ERROR_SHARING_VIOLATION;
+    case causeDiskFull: return ERROR_DISK_FULL;
+    case causeIoError: return ERROR_IO_DEVICE;
+    case causeNone:
+    case causeOther: break;
+  }
+  return ERROR_INVALID_FUNCTION;
+}
+
+// Counts one call of a file operation. Returns the system error with which
+// the call is to fail (also left in GetLastError), or ERROR_SUCCESS when it
+// is to run; pbShortWrite (for writes) tells whether part of the bytes go
+// out before the failure.
+DWORD CountFileCall(bool* pbShortWrite = nullptr) {
+  FaultGate& gate = GetFaultGate();
+  if (!gate.m_bActive.load(std::memory_order_acquire)) return ERROR_SUCCESS;
+  std::lock_guard<std::mutex> lock(gate.m_mutex);
+  const int64_t nCall = ++gate.m_nCalls;
+  const CFileFaultPlan& plan = gate.m_plan;
+  const bool bFails = plan.m_nFailAt > 0 && (nCall == plan.m_nFailAt || (plan.m_bPersistent && nCall > plan.m_nFailAt));
+  if (!bFails) return ERROR_SUCCESS;
+  ++gate.m_nFaults;
+  if (pbShortWrite != nullptr) *pbShortWrite = plan.m_bShortWrite;
+  const DWORD nError = ErrorCodeFor(plan.m_nCause);
+  SetLastError(nError);
+  return nError;
+}
+
+// ---------------------------------------------------------------------------
 // Handle owners
 // ---------------------------------------------------------------------------
 
@@ -170,6 +221,14 @@ HANDLE HandleOf(intptr_t hFile, const std::u16string& strPath) {
   return reinterpret_cast<HANDLE>(hFile);
 }
 
+void MoveFilePointer(HANDLE hFile, uint64_t nOffset, const std::u16string& strPath) {
+  LARGE_INTEGER nTo;
+  nTo.QuadPart = static_cast<LONGLONG>(nOffset);
+  if (!SetFilePointerEx(hFile, nTo, nullptr /* lpNewFilePointer */, FILE_BEGIN)) {
+    RaiseLastError(strPath);
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Opening with share modes
 // ---------------------------------------------------------------------------
@@ -191,8 +250,8 @@ OpenRequest RequestFor(CFile::OpenMode nMode) {
     case CFile::modeCreateExclusive:
       // CREATE_ALWAYS empties an existing file only after the share check
       // has passed, so a file held by another opener is never emptied.
-      // Windows refuses it over a hidden file (Wine does not), which is why
-      // the settings rewrite clears the attribute before it re-creates.
+      // Windows refuses it over a hidden file (Wine does not); the library
+      // re-creates only its own temporary files, which are never hidden.
       return {GENERIC_WRITE, nShareExclusive, CREATE_ALWAYS};
     case CFile::modeCreateNewExclusive:
       return {GENERIC_WRITE, nShareExclusive, CREATE_NEW};
@@ -202,13 +261,46 @@ OpenRequest RequestFor(CFile::OpenMode nMode) {
   }
 }
 
+// What a waiter can see of a holder's work: a holder that writes changes the
+// file's size or last-write time, and one that replaces the file leaves a
+// file of another creation time under the name.
+struct FileProgress {
+  bool m_bPresent = false;    // the name could be looked up
+  FILETIME m_created{};       // creation time of the file under the name
+  FILETIME m_written{};       // its last write
+  ULONGLONG m_nSize = 0;      // its length in bytes
+};
+
+FileProgress ReadProgress(const std::u16string& strPath) {
+  FileProgress progress;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(Wide(strPath), GetFileExInfoStandard, &data)) return progress;
+  progress.m_bPresent = true;
+  progress.m_created = data.ftCreationTime;
+  progress.m_written = data.ftLastWriteTime;
+  progress.m_nSize = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return progress;
+}
+
+bool SameProgress(const FileProgress& a, const FileProgress& b) {
+  return a.m_bPresent == b.m_bPresent && CompareFileTime(&a.m_created, &b.m_created) == 0 &&
+         CompareFileTime(&a.m_written, &b.m_written) == 0 && a.m_nSize == b.m_nSize;
+}
+
 // Another writer of the library, but also a virus scanner or a search
 // indexer that has just opened the file, holds it for a moment. Rather than
 // drop a record or read the default retention, the open is tried again with
-// a growing pause until kShareWaitMilliseconds have passed.
+// a growing pause. Share modes keep no queue, so with many writers a waiter
+// can be overtaken again and again while the file passes from holder to
+// holder: the bound counts only time in which the file shows no progress.
+// Each change of its size, last write or identity starts
+// kShareWaitMilliseconds afresh, and only a holder that keeps the file
+// without touching it (a process hanging with it open) makes the open give
+// up.
 HANDLE OpenWaitingForSharers(const std::u16string& strPath,
                              const OpenRequest& request, DWORD& nError) {
-  const ULONGLONG nDeadline = GetTickCount64() + kShareWaitMilliseconds;
+  ULONGLONG nDeadline = GetTickCount64() + kShareWaitMilliseconds;
+  FileProgress seen = ReadProgress(strPath);
   DWORD nPause = 1;
   for (;;) {
     HANDLE hFile = CreateFileW(Wide(strPath), request.nAccess,
@@ -219,9 +311,15 @@ HANDLE OpenWaitingForSharers(const std::u16string& strPath,
     if (hFile != INVALID_HANDLE_VALUE) return hFile;
     nError = GetLastError();
     const ULONGLONG nNow = GetTickCount64();
-    if (!IsSharingConflict(nError) || nNow >= nDeadline) return hFile;
+    if (!IsSharingConflict(nError)) return hFile;
+    const FileProgress current = ReadProgress(strPath);
+    if (!SameProgress(current, seen)) {
+      seen = current;
+      nDeadline = nNow + kShareWaitMilliseconds;
+    }
+    if (nNow >= nDeadline) return hFile;
     Sleep(static_cast<DWORD>(std::min<ULONGLONG>(nPause, nDeadline - nNow)));
-    nPause = std::min<DWORD>(nPause * 2, 50);
+    nPause = std::min<DWORD>(nPause * 2, 4);
   }
 }
 
@@ -272,6 +370,10 @@ CFile& CFile::operator=(CFile&& other) noexcept {
 bool CFile::Open(const std::u16string& strPath, OpenMode nMode) {
   Close();
   m_strPath = strPath;
+  if (const DWORD nInjected = CountFileCall()) {
+    m_nOpenError = TranslateError(nInjected);
+    return false;
+  }
   DWORD nError = ERROR_SUCCESS;
   CHandle file(OpenWaitingForSharers(strPath, RequestFor(nMode), nError));
   if (!file.IsValid()) {
@@ -286,6 +388,7 @@ bool CFile::Open(const std::u16string& strPath, OpenMode nMode) {
 bool CFile::IsOpen() const noexcept { return m_hFile != -1; }
 
 uint64_t CFile::GetLength() const {
+  if (CountFileCall() != ERROR_SUCCESS) RaiseLastError(m_strPath);
   LARGE_INTEGER nSize;
   if (!GetFileSizeEx(HandleOf(m_hFile, m_strPath), &nSize)) RaiseLastError(m_strPath);
   return static_cast<uint64_t>(nSize.QuadPart);
@@ -294,15 +397,12 @@ uint64_t CFile::GetLength() const {
 void CFile::SeekToBegin() { Seek(0); }
 
 void CFile::Seek(uint64_t nOffset) {
-  LARGE_INTEGER nTo;
-  nTo.QuadPart = static_cast<LONGLONG>(nOffset);
-  if (!SetFilePointerEx(HandleOf(m_hFile, m_strPath), nTo,
-                        nullptr /* lpNewFilePointer */, FILE_BEGIN)) {
-    RaiseLastError(m_strPath);
-  }
+  if (CountFileCall() != ERROR_SUCCESS) RaiseLastError(m_strPath);
+  MoveFilePointer(HandleOf(m_hFile, m_strPath), nOffset, m_strPath);
 }
 
 size_t CFile::Read(void* pBuffer, size_t nCount) {
+  if (CountFileCall() != ERROR_SUCCESS) RaiseLastError(m_strPath);
   auto* pTo = static_cast<char*>(pBuffer);
   size_t nDone = 0;
   while (nDone < nCount) {
@@ -321,10 +421,15 @@ size_t CFile::Read(void* pBuffer, size_t nCount) {
 
 void CFile::Write(const void* pBuffer, size_t nCount) {
   const auto* pFrom = static_cast<const char*>(pBuffer);
+  bool bShortWrite = false;
+  const DWORD nInjected = CountFileCall(&bShortWrite);
+  // An injected short write sends the first half and then fails, as a full
+  // disk does part-way through a write.
+  const size_t nEnd = nInjected == ERROR_SUCCESS ? nCount : bShortWrite ? nCount / 2 : 0;
   size_t nDone = 0;
-  while (nDone < nCount) {
+  while (nDone < nEnd) {
     const DWORD nGive =
-        static_cast<DWORD>(std::min<size_t>(nCount - nDone, 1u << 30));
+        static_cast<DWORD>(std::min<size_t>(nEnd - nDone, 1u << 30));
     DWORD nPut = 0;
     if (!WriteFile(HandleOf(m_hFile, m_strPath), pFrom + nDone, nGive, &nPut,
                    nullptr /* lpOverlapped */)) {
@@ -333,19 +438,22 @@ void CFile::Write(const void* pBuffer, size_t nCount) {
     if (nPut == 0) throw CFileException(causeIoError, m_strPath);
     nDone += nPut;
   }
+  if (nInjected != ERROR_SUCCESS) throw CFileException(TranslateError(nInjected), m_strPath);
 }
 
 void CFile::SetLength(uint64_t nLength) {
+  if (CountFileCall() != ERROR_SUCCESS) RaiseLastError(m_strPath);
   // SetEndOfFile cuts at the file pointer; the caller's position is kept.
+  const HANDLE hFile = HandleOf(m_hFile, m_strPath);
   LARGE_INTEGER nZero;
   nZero.QuadPart = 0;
   LARGE_INTEGER nPosition;
-  if (!SetFilePointerEx(HandleOf(m_hFile, m_strPath), nZero, &nPosition, FILE_CURRENT)) {
+  if (!SetFilePointerEx(hFile, nZero, &nPosition, FILE_CURRENT)) {
     RaiseLastError(m_strPath);
   }
-  Seek(nLength);
-  if (!SetEndOfFile(HandleOf(m_hFile, m_strPath))) RaiseLastError(m_strPath);
-  Seek(static_cast<uint64_t>(nPosition.QuadPart));
+  MoveFilePointer(hFile, nLength, m_strPath);
+  if (!SetEndOfFile(hFile)) RaiseLastError(m_strPath);
+  MoveFilePointer(hFile, static_cast<uint64_t>(nPosition.QuadPart), m_strPath);
 }
 
 void CFile::Close() noexcept {
@@ -355,6 +463,7 @@ void CFile::Close() noexcept {
 }
 
 bool CFile::GetStatus(const std::u16string& strPath, CFileStatus& status) {
+  if (CountFileCall() != ERROR_SUCCESS) return false;
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(Wide(strPath), GetFileExInfoStandard, &data)) {
     return false;
@@ -373,6 +482,7 @@ bool CFile::GetStatus(const std::u16string& strPath, CFileStatus& status) {
 }
 
 void CFile::SetStatus(const std::u16string& strPath, const CFileStatus& status) {
+  if (CountFileCall() != ERROR_SUCCESS) RaiseLastError(strPath);
   const DWORD nCurrent = GetFileAttributesW(Wide(strPath));
   if (nCurrent == INVALID_FILE_ATTRIBUTES) RaiseLastError(strPath);
 
@@ -406,7 +516,16 @@ void CFile::SetStatus(const std::u16string& strPath, const CFileStatus& status) 
 }
 
 void CFile::Remove(const std::u16string& strPath) {
+  if (CountFileCall() != ERROR_SUCCESS) RaiseLastError(strPath);
   if (!DeleteFileW(Wide(strPath))) RaiseLastError(strPath);
+}
+
+void CFile::Rename(const std::u16string& strFrom, const std::u16string& strTo, bool bReplace) {
+  if (CountFileCall() != ERROR_SUCCESS) RaiseLastError(strTo);
+  // Without MOVEFILE_REPLACE_EXISTING an existing strTo fails the move with
+  // ERROR_ALREADY_EXISTS and stays as it is.
+  const DWORD nFlags = bReplace ? MOVEFILE_REPLACE_EXISTING : 0;
+  if (!MoveFileExW(Wide(strFrom), Wide(strTo), nFlags)) RaiseLastError(strTo);
 }
 
 // ---------------------------------------------------------------------------
@@ -427,6 +546,7 @@ CFileFind::~CFileFind() { Close(); }
 
 bool CFileFind::FindFile(const std::u16string& strFolder) {
   Close();
+  if (CountFileCall() != ERROR_SUCCESS) return false;
   std::u16string strPattern = strFolder;
   if (!strPattern.empty() && strPattern.back() != u'\\' &&
       strPattern.back() != u'/') {
@@ -504,6 +624,7 @@ bool GetHostExecutablePath(std::u16string& strPath) {
 }
 
 CreateFolderResult CreateFolder(const std::u16string& strPath) {
+  if (CountFileCall() != ERROR_SUCCESS) return folderFailed;
   if (CreateDirectoryW(Wide(strPath), nullptr /* lpSecurityAttributes: default */)) {
     return folderCreated;
   }
@@ -511,6 +632,10 @@ CreateFolderResult CreateFolder(const std::u16string& strPath) {
   return GetLastError() == ERROR_ALREADY_EXISTS ? folderAlreadyExists
                                                 : folderFailed;
 }
+
+bool IsWriteAllOrNothing(uint64_t /* nOffset */, size_t /* nCount */) { return true; }
+
+uint32_t GetProcessNumber() { return static_cast<uint32_t>(GetCurrentProcessId()); }
 
 int64_t ReadClock() {
   {
@@ -568,4 +693,32 @@ void ResetHostPathForTesting() {
   std::lock_guard<std::mutex> lock(g_testMutex);
   g_bTestHostPath = false;
   g_strTestHostPath.clear();
+}
+
+void SetFileFaultsForTesting(const CFileFaultPlan& plan) {
+  FaultGate& gate = GetFaultGate();
+  std::lock_guard<std::mutex> lock(gate.m_mutex);
+  gate.m_plan = plan;
+  gate.m_nCalls = 0;
+  gate.m_nFaults = 0;
+  gate.m_bActive.store(true, std::memory_order_release);
+}
+
+void ResetFileFaultsForTesting() {
+  FaultGate& gate = GetFaultGate();
+  std::lock_guard<std::mutex> lock(gate.m_mutex);
+  gate.m_bActive.store(false, std::memory_order_release);
+  gate.m_plan = CFileFaultPlan{};
+}
+
+int64_t CountFileCallsForTesting() {
+  FaultGate& gate = GetFaultGate();
+  std::lock_guard<std::mutex> lock(gate.m_mutex);
+  return gate.m_nCalls;
+}
+
+int64_t CountFileFaultsForTesting() {
+  FaultGate& gate = GetFaultGate();
+  std::lock_guard<std::mutex> lock(gate.m_mutex);
+  return gate.m_nFaults;
 }
