@@ -63,6 +63,10 @@ class CXmlDocument {
   std::u16string GetDocument() const;
   // The text itself, valid until the next change of the document.
   const std::u16string& ViewDocument() const noexcept { return m_strDocument; }
+  // Lowest offset at which the text has changed since SetDocument (its
+  // length while nothing has): the text before it is still the installed
+  // one, so a caller writing the text back can leave that part alone.
+  int32_t GetFirstChangedOffset() const noexcept { return m_nFirstChange; }
   // Message of the most recent parse failure; no success ever clears it.
   const std::u16string& GetParseError() const noexcept { return m_strLastError; }
   // Offset at which the most recent parse failure was detected.
@@ -142,4 +146,5 @@ class CXmlDocument {
   int32_t m_nNodeKind = nodeNone;   // nodeElement while there is a current element
   int32_t m_nErrorOffset = -1;      // where the most recent parse failure was found
   int32_t m_iLastChildHint = 0;     // a child that ended its parent's list when recorded
+  int32_t m_nFirstChange = 0;       // lowest offset changed since SetDocument
 };

@@ -52,6 +52,7 @@ bool CXmlDocument::SetDocument(std::u16string strText) {
   if (m_strDocument.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max() / 2)) throw std::bad_alloc();
 
   const int32_t nLength = static_cast<int32_t>(m_strDocument.size());
+  m_nFirstChange = nLength;
   const size_t nReserve = m_strDocument.size() / kCodeUnitsPerReservedRecord + 8;
   if (m_aElemPos.capacity() < nReserve) m_aElemPos.reserve(nReserve);
   ResizeElemPos(nLength / 64 + 8);

@@ -47,6 +47,7 @@ void CXmlDocument::ReplaceDocumentRange(int32_t nOffset, int32_t nLength, std::u
   // replace() moves the tail in place when the capacity allows, and otherwise
   // builds the new string in one pass.
   m_strDocument.replace(static_cast<size_t>(nOffset), static_cast<size_t>(nLength), strText.data(), strText.size());
+  m_nFirstChange = std::min(m_nFirstChange, nOffset);
 }
 
 void CXmlDocument::ShiftPositions(int32_t iPos, int32_t nDelta) {
