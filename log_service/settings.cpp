@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "document_update.h"
 #include "library_frame.h"
 #include "markup.h"
 #include "platform_files.h"
@@ -48,42 +49,45 @@ bool ReadSettingsFile(const std::u16string& strPath) {
   return true;
 }
 
-enum CreateOutcome { createWritten, createFoundExisting, createFailed };
-
-// Creates the settings file with the default retention, but only where there
-// is none: a file that another process made in the meantime is read instead.
-// The new file is written only while it is still empty under the lock, since
-// a SetLogLife elsewhere may have filled it between its creation and our lock.
-CreateOutcome CreateDefaultSettingsFile(const std::u16string& strPath) {
-  CFile file;
-  if (!file.Open(strPath, CFile::modeCreateNewExclusive)) {
-    return file.GetOpenError() == causeAlreadyExists ? createFoundExisting : createFailed;
-  }
-  if (file.GetLength() != 0) return createFoundExisting;
-  WriteDocumentFile(file, BuildSettingsText(kDefaultLogLife));
+// Creates a hidden settings file holding nDays where there is none. The file
+// appears whole or not at all, so a reader never takes a half-written one
+// for a file without a value; one that another process made in the meantime
+// is left as it is (documentExists).
+CreateDocumentResult CreateSettingsFile(const std::u16string& strPath, int32_t nDays) {
+  const CreateDocumentResult nResult = CreateDocumentFile(strPath, BuildSettingsText(nDays));
   CFileStatus status;
-  if (CFile::GetStatus(strPath, status)) HideSettingsFile(strPath, status);
-  return createWritten;
+  if (nResult == documentCreated && CFile::GetStatus(strPath, status)) HideSettingsFile(strPath, status);
+  return nResult;
 }
 
-// Re-creates the settings file with nDays. The hidden attribute is cleared
-// before the file is re-created (Windows refuses to overwrite a hidden file)
-// and put back afterwards with the times the file had before.
+// Writes nDays into the settings file. An existing file is updated in place,
+// so that it holds the old value or the new one at every moment and keeps
+// its hidden attribute throughout (nothing is re-created, which Windows
+// would refuse over a hidden file); it gets back the times it had before. A
+// settings file deleted since the load is created afresh.
 bool RewriteSettingsFile(int32_t nDays) {
   const std::u16string strPath = MakeLogPath(kSettingsFileName);
-  CFileStatus status;
-  // A settings file deleted since the load is simply created afresh: there is
-  // no attribute to clear and there are no times to restore.
-  if (CFile::GetStatus(strPath, status)) {
-    CFileStatus visible = status;
-    visible.m_attribute = attributeNormal;
-    CFile::SetStatus(strPath, visible);
+  // A second round follows a file that another process created, or removed,
+  // between our look and our own attempt.
+  for (int nRound = 0; nRound < 2; ++nRound) {
+    CFileStatus status;
+    if (!CFile::GetStatus(strPath, status)) {
+      const CreateDocumentResult nResult = CreateSettingsFile(strPath, nDays);
+      if (nResult != documentExists) return nResult == documentCreated;
+      if (!CFile::GetStatus(strPath, status)) return false;
+    }
+    CFile file;
+    if (!file.Open(strPath, CFile::modeReadWriteDenyWrite)) {
+      if (file.GetOpenError() == causeNotFound) continue;
+      return false;
+    }
+    const size_t nOldUnits = ReadDocumentFile(file).size();
+    UpdateDocumentFile(file, strPath, nOldUnits, 0, BuildSettingsText(nDays));
+    file.Close();
+    HideSettingsFile(strPath, status);
+    return true;
   }
-  CFile file;
-  if (!file.Open(strPath, CFile::modeCreateExclusive)) return false;
-  WriteDocumentFile(file, BuildSettingsText(nDays));
-  HideSettingsFile(strPath, status);
-  return true;
+  return false;
 }
 
 }  // namespace
@@ -125,15 +129,15 @@ bool LoadSettings() {
   for (int nRound = 0; nRound < 2; ++nRound) {
     CFileStatus status;
     if (CFile::GetStatus(strPath, status)) return ReadSettingsFile(strPath);
-    switch (CreateDefaultSettingsFile(strPath)) {
-      case createWritten:
+    switch (CreateSettingsFile(strPath, kDefaultLogLife)) {
+      case documentCreated:
         g_nLogLife.store(kDefaultLogLife);
         return true;
-      case createFailed:
+      case documentNotCreated:
         // No settings file and none can be made (a read-only folder, say):
         // the default stands, and the next load tries again.
         return true;
-      case createFoundExisting:
+      case documentExists:
         break;
     }
   }

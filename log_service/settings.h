@@ -29,8 +29,9 @@ int32_t ParseLogLife(std::u16string_view strData);
 std::u16string BuildSettingsText(int32_t nDays);
 
 // What the export SetLogLife does. Refuses more than kMaxLogLife days with 0.
-// Otherwise re-creates the settings file with the new value, keeping it
-// hidden and its times as they were, sets g_nLogLife and purges; returns 1.
+// Otherwise writes the new value into the settings file, which holds the old
+// value or the new one at every moment and stays hidden with its times as
+// they were, sets g_nLogLife and purges; returns 1.
 // Returns 0 when the file cannot be created; a settings file that has
 // disappeared is created afresh. Serialised with every other operation on
 // the library's files. Raises only before anything was applied.

@@ -1,0 +1,240 @@
+// How an update keeps a document file readable at every moment.
+//
+// A reader takes the text after the byte-order mark up to its first zero code
+// unit, and the parser ignores whatever follows the end of the top element.
+// A record goes in front of the root's end tag: the old text is P followed by
+// "</日志>" CR LF, the new one P, the record, "</日志>" CR LF. The bytes of P
+// are the same in both and are never written. The rest is written in two
+// steps:
+//
+//  1. The part of the new text that lies beyond the old text's end, with its
+//     first code unit replaced by a zero. Readers still stop at the old end
+//     and see the old text, however much of this step has reached the file.
+//  2. The commit: from the first byte that differs up to and including that
+//     zero unit (14 bytes for a record), in one write. Once it is in, the new
+//     text is whole.
+//
+// A process killed part-way through a write leaves a prefix of it in the
+// file, cut at a page boundary: Linux copies a write a page at a time and
+// stops between pages for a fatal signal. Step 1 may be cut anywhere. The
+// commit is done this way only when it lies within one page
+// (IsWriteAllOrNothing); when it does not (about one record in three hundred,
+// and every whole rewrite, such as a file of narrow text), the new content is
+// written to a temporary file that then replaces the old one in one step.
+//
+// A write that fails is undone: the old bytes from the first one that may
+// change onward are read before anything is written, and are written back
+// with the old length, which makes the file again what it was, byte for
+// byte. What an interrupted update left beyond a zero unit is no part of the
+// text and is cut first.
+#include "document_update.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "library_frame.h"
+#include "platform_files.h"
+
+namespace {
+
+constexpr unsigned char kByteOrderMark[2] = {0xFF, 0xFE};
+constexpr char kZeroUnit[2] = {0, 0};
+
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+constexpr bool kLittleEndian = false;
+#else
+constexpr bool kLittleEndian = true;
+#endif
+
+// The bytes of a document file that holds a text: FF FE, then the text as
+// UTF-16LE. A range that the text's memory holds as it is comes straight
+// from there, without a copy.
+class CDocumentBytes {
+ public:
+  explicit CDocumentBytes(std::u16string_view strText) : m_strText(strText) {}
+
+  uint64_t Size() const { return sizeof kByteOrderMark + uint64_t{m_strText.size()} * 2; }
+
+  unsigned char At(uint64_t nByte) const {
+    if (nByte < sizeof kByteOrderMark) return kByteOrderMark[nByte];
+    const char16_t c = m_strText[static_cast<size_t>((nByte - sizeof kByteOrderMark) / 2)];
+    return static_cast<unsigned char>(nByte % 2 == 0 ? c & 0xFF : c >> 8);
+  }
+
+  // Bytes [nFrom, nTo), followed by nZeros zero bytes; valid until the next
+  // call.
+  std::string_view Range(uint64_t nFrom, uint64_t nTo, size_t nZeros = 0) {
+    if (kLittleEndian && nFrom >= sizeof kByteOrderMark && nZeros == 0) {
+      const char* pStart = reinterpret_cast<const char*>(m_strText.data()) + (nFrom - sizeof kByteOrderMark);
+      return {pStart, static_cast<size_t>(nTo - nFrom)};
+    }
+    m_strCopy.assign(static_cast<size_t>(nTo - nFrom) + nZeros, '\0');
+    for (uint64_t n = nFrom; n < nTo; ++n) m_strCopy[static_cast<size_t>(n - nFrom)] = static_cast<char>(At(n));
+    return m_strCopy;
+  }
+
+ private:
+  std::u16string_view m_strText;  // the text the bytes are made of
+  std::string m_strCopy;          // a range the text does not hold as it is
+};
+
+std::u16string MakeTemporaryPath(const std::u16string& strPath) {
+  const std::string strNumber = std::to_string(GetProcessNumber());
+  return strPath + u"." + std::u16string(strNumber.begin(), strNumber.end()) + u".tmp";
+}
+
+// A document file written under a temporary name, removed again on the way
+// out unless it has taken its final name.
+class CTemporaryFile {
+ public:
+  explicit CTemporaryFile(const std::u16string& strFinalPath) : m_strPath(MakeTemporaryPath(strFinalPath)) {}
+  ~CTemporaryFile() { Discard(); }
+  CTemporaryFile(const CTemporaryFile&) = delete;
+  CTemporaryFile& operator=(const CTemporaryFile&) = delete;
+
+  // Writes the file whole. A leftover of an earlier process that bore the
+  // same number is emptied first. Raises CFileException.
+  void Write(std::u16string_view strText) {
+    if (!m_file.Open(m_strPath, CFile::modeCreateExclusive)) throw CFileException(m_file.GetOpenError(), m_strPath);
+    m_bMade = true;
+    WriteDocumentFile(m_file, strText);
+  }
+
+  // Gives the written file its final name. Raises CFileException.
+  void MoveTo(const std::u16string& strPath, bool bReplace) {
+    CFile::Rename(m_strPath, strPath, bReplace);
+    m_bPlaced = true;
+  }
+
+ private:
+  void Discard() noexcept {
+    if (!m_bMade || m_bPlaced) return;
+    m_file.Close();
+    try {
+      CFile::Remove(m_strPath);
+    } catch (...) {
+      // Left for the next write of this process, which empties it, or for
+      // the purge, whose prefix it shares when it belongs to a daily log.
+    }
+  }
+
+  std::u16string m_strPath;  // the temporary name
+  CFile m_file;              // open while it is written
+  bool m_bMade = false;      // the file exists because of us
+  bool m_bPlaced = false;    // it has its final name
+};
+
+// The whole new content goes to a temporary file, which then takes the name
+// of the old one in one step; the old file is untouched until then.
+void ReplaceDocumentFile(const std::u16string& strPath, std::u16string_view strText) {
+  CTemporaryFile temporary(strPath);
+  temporary.Write(strText);
+  temporary.MoveTo(strPath, true);
+}
+
+bool StartsWithByteOrderMark(CFile& file, uint64_t nFileEnd) {
+  if (nFileEnd < sizeof kByteOrderMark) return false;
+  unsigned char abHead[sizeof kByteOrderMark] = {};
+  file.SeekToBegin();
+  return file.Read(abHead, sizeof abHead) == sizeof abHead && std::memcmp(abHead, kByteOrderMark, sizeof abHead) == 0;
+}
+
+std::string ReadBytes(CFile& file, uint64_t nFrom, uint64_t nTo) {
+  std::string strBytes(static_cast<size_t>(nTo - nFrom), '\0');
+  file.Seek(nFrom);
+  strBytes.resize(file.Read(strBytes.data(), strBytes.size()));
+  return strBytes;
+}
+
+// What is known of the old file before anything is written.
+struct OldContent {
+  uint64_t m_nFileEnd;   // its length in bytes
+  uint64_t m_nTextEnd;   // end of the bytes the reader took for its text
+  uint64_t m_nSavedAt;   // offset of m_strSaved; the bytes before it stay
+  std::string m_strSaved;  // the bytes from m_nSavedAt to the end
+};
+
+OldContent ReadOldContent(CFile& file, size_t nOldUnits, size_t nUnchangedUnits) {
+  OldContent old;
+  old.m_nFileEnd = file.GetLength();
+  const bool bWide = StartsWithByteOrderMark(file, old.m_nFileEnd);
+  old.m_nSavedAt = bWide ? sizeof kByteOrderMark + 2 * uint64_t{std::min(nUnchangedUnits, nOldUnits)} : 0;
+  old.m_strSaved = ReadBytes(file, old.m_nSavedAt, old.m_nFileEnd);
+  old.m_nFileEnd = old.m_nSavedAt + old.m_strSaved.size();
+  if (bWide) {
+    old.m_nTextEnd = std::min<uint64_t>(sizeof kByteOrderMark + 2 * uint64_t{nOldUnits}, old.m_nFileEnd);
+  } else {
+    // Narrow text ends at its first zero byte.
+    old.m_nTextEnd = std::min<uint64_t>(std::strlen(old.m_strSaved.c_str()), old.m_nFileEnd);
+  }
+  return old;
+}
+
+// Writes the old bytes back and restores the old length. A failure here
+// leaves what step 1 wrote behind the zero unit, which no reader sees.
+void RestoreOldContent(CFile& file, const OldContent& old) noexcept {
+  try {
+    file.Seek(old.m_nSavedAt);
+    file.Write(old.m_strSaved.data(), old.m_strSaved.size());
+    file.SetLength(old.m_nFileEnd);
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+CreateDocumentResult CreateDocumentFile(const std::u16string& strPath, std::u16string_view strText) {
+  CTemporaryFile temporary(strPath);
+  try {
+    temporary.Write(strText);
+    temporary.MoveTo(strPath, false);
+  } catch (const CFileException& error) {
+    return error.m_nCause == causeAlreadyExists ? documentExists : documentNotCreated;
+  }
+  return documentCreated;
+}
+
+void UpdateDocumentFile(CFile& file, const std::u16string& strPath, size_t nOldUnits, size_t nUnchangedUnits,
+                        std::u16string_view strText) {
+  const OldContent old = ReadOldContent(file, nOldUnits, nUnchangedUnits);
+  CDocumentBytes bytes(strText);
+  const uint64_t nNewEnd = bytes.Size();
+  const uint64_t nTextEnd = old.m_nTextEnd;
+
+  // The first byte that differs from the old file.
+  uint64_t nKeep = old.m_nSavedAt;
+  const uint64_t nSameUpTo = std::min(nTextEnd, nNewEnd);
+  while (nKeep < nSameUpTo && static_cast<unsigned char>(old.m_strSaved[nKeep - old.m_nSavedAt]) == bytes.At(nKeep)) {
+    ++nKeep;
+  }
+  if (nKeep == nTextEnd && nTextEnd == nNewEnd) return;  // the same text
+
+  // The commit ends with the zero unit that stops readers at the old end:
+  // behind the old text while the file grows, behind the new one when it
+  // shrinks (the old text's rest then follows until the file is cut).
+  const bool bGrows = nNewEnd > nTextEnd;
+  const uint64_t nCommitEnd = bGrows ? std::min(nNewEnd, nTextEnd + sizeof kZeroUnit) : nNewEnd;
+  const size_t nGuard = bGrows ? 0 : static_cast<size_t>(std::min<uint64_t>(sizeof kZeroUnit, nTextEnd - nNewEnd));
+  if (!IsWriteAllOrNothing(nKeep, static_cast<size_t>(nCommitEnd - nKeep) + nGuard)) {
+    ReplaceDocumentFile(strPath, strText);
+    return;
+  }
+
+  try {
+    if (old.m_nFileEnd > nTextEnd) file.SetLength(nTextEnd);
+    if (nNewEnd > nTextEnd + sizeof kZeroUnit) {
+      file.Seek(nTextEnd);
+      file.Write(kZeroUnit, sizeof kZeroUnit);
+      const std::string_view strBeyond = bytes.Range(nTextEnd + sizeof kZeroUnit, nNewEnd);
+      file.Write(strBeyond.data(), strBeyond.size());
+    }
+    const std::string_view strCommit = bytes.Range(nKeep, nCommitEnd, nGuard);
+    file.Seek(nKeep);
+    file.Write(strCommit.data(), strCommit.size());
+    if (nTextEnd > nNewEnd) file.SetLength(nNewEnd);
+  } catch (...) {
+    RestoreOldContent(file, old);
+    throw;
+  }
+}
