@@ -223,11 +223,16 @@ void UpdateDocumentFile(CFile& file, const std::u16string& strPath, size_t nOldU
 
   try {
     if (old.m_nFileEnd > nTextEnd) file.SetLength(nTextEnd);
-    if (nNewEnd > nTextEnd + sizeof kZeroUnit) {
+    if (bGrows) {
+      // The zero unit goes in even when nothing follows it, so that the
+      // commit overwrites bytes the file has already: it cannot then run
+      // out of disk space part-way.
       file.Seek(nTextEnd);
-      file.Write(kZeroUnit, sizeof kZeroUnit);
-      const std::string_view strBeyond = bytes.Range(nTextEnd + sizeof kZeroUnit, nNewEnd);
-      file.Write(strBeyond.data(), strBeyond.size());
+      file.Write(kZeroUnit, static_cast<size_t>(std::min<uint64_t>(sizeof kZeroUnit, nNewEnd - nTextEnd)));
+      if (nNewEnd > nTextEnd + sizeof kZeroUnit) {
+        const std::string_view strBeyond = bytes.Range(nTextEnd + sizeof kZeroUnit, nNewEnd);
+        file.Write(strBeyond.data(), strBeyond.size());
+      }
     }
     const std::string_view strCommit = bytes.Range(nKeep, nCommitEnd, nGuard);
     file.Seek(nKeep);

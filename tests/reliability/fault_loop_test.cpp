@@ -1,0 +1,265 @@
+// Every operation of the library runs again and again with its first, then
+// its second, third ... platform file call failing, until it runs through
+// without reaching the failing call. After each run: the host's call has
+// returned; every file holds its old content or its new content in full; no
+// file is left open; and the same call succeeds once the fault is gone.
+#include <iostream>
+#include <set>
+#include <vector>
+
+#include "folder_state.h"
+#include "reliability_fixture.h"
+
+namespace {
+
+struct FaultKind {
+  const char* m_pszName;
+  FileErrorCause m_nCause;
+  bool m_bPersistent;  // every call from the failing one on fails too
+  bool m_bShortWrite;  // a failing write first sends half its bytes
+};
+
+const FaultKind kOnceFaults[] = {
+    {"disk full once", causeDiskFull, false, false},
+    {"I/O error once", causeIoError, false, false},
+    {"access denied once", causeAccessDenied, false, false},
+    {"sharing violation once", causeSharingViolation, false, false},
+};
+const FaultKind kLastingFaults[] = {
+    {"disk full from then on", causeDiskFull, true, false},
+    {"I/O error from then on", causeIoError, true, false},
+    {"access denied from then on", causeAccessDenied, true, false},
+    {"sharing violation from then on", causeSharingViolation, true, false},
+};
+const FaultKind kShortWrites[] = {
+    {"short write, disk full", causeDiskFull, false, true},
+    {"short write, I/O error", causeIoError, false, true},
+};
+
+// The folder's files before and after a run without faults, and after the
+// next call following either.
+struct References {
+  CFolderFiles m_before;
+  CFolderFiles m_after;
+  CFolderFiles m_nextFromBefore;
+  CFolderFiles m_nextFromAfter;
+  int32_t m_nLifeBefore;
+  int32_t m_nLifeAfter;
+  int32_t m_nLifeNext;
+};
+
+class FaultLoopTest;
+using SetUpFiles = void (FaultLoopTest::*)(const CLogFolder&) const;
+
+struct Scenario {
+  const char* m_pszName;
+  SetUpFiles m_pSetUp;  // the files before the operation
+  int (*m_pRun)();      // the operation; SetLogLife's result, else -1
+  int (*m_pRunNext)();  // the call that must succeed once the fault is gone
+};
+
+int WriteFaultedRecord() {
+  WriteRecord(u"faulted", u"1");
+  return -1;
+}
+int WriteNextRecord() {
+  WriteRecord(u"next", u"2");
+  return -1;
+}
+int SetLifeToTen() { return SetLogLife(10); }
+int Load() {
+  RunLoadSequence();
+  return -1;
+}
+
+// What a reader of the library takes for a file's text: UTF-16 after the
+// byte-order mark up to the first zero unit, else narrow text up to the first
+// zero byte. Whatever lies behind is no part of it.
+std::u16string ReaderText(const std::string& strBytes) {
+  if (strBytes.compare(0, 2, "\xFF\xFE") == 0) return ReadLogView(strBytes);
+  const std::string strNarrow(strBytes.c_str());
+  return u"narrow:" + std::u16string(strNarrow.begin(), strNarrow.end());
+}
+
+bool SameText(const std::string& strActual, const std::string& strExpected) {
+  return ReaderText(strActual) == ReaderText(strExpected);
+}
+
+const std::string* Find(const CFolderFiles& files, const std::string& strName) {
+  const auto it = files.find(strName);
+  return it == files.end() ? nullptr : &it->second;
+}
+
+// Each file is as it was or as the run without faults left it. After calls
+// that kept failing, nothing could be undone: a file may then differ in bytes
+// that no reader sees, never in its text.
+void ExpectOldOrNew(const CFolderFiles& actual, const References& refs, bool bPersistent) {
+  std::set<std::string> setNames;
+  for (const CFolderFiles* pFiles : {&actual, &refs.m_before, &refs.m_after}) {
+    for (const auto& file : *pFiles) setNames.insert(file.first);
+  }
+  for (const std::string& strName : setNames) {
+    const std::string* pActual = Find(actual, strName);
+    const std::string* pBefore = Find(refs.m_before, strName);
+    const std::string* pAfter = Find(refs.m_after, strName);
+    auto Same = [&](const std::string* pExpected) {
+      if (pActual == nullptr || pExpected == nullptr) return pActual == pExpected;
+      return *pActual == *pExpected || (bPersistent && SameText(*pActual, *pExpected));
+    };
+    EXPECT_TRUE(Same(pBefore) || Same(pAfter)) << strName << " is neither old nor new";
+  }
+}
+
+class FaultLoopTest : public CReliabilityTest {
+ protected:
+  void SettingsOnly(const CLogFolder& folder) const { folder.Write("SettingInfo.xml", SettingsBytes(7)); }
+  void DayWithRecords(const CLogFolder& folder) const {
+    SettingsOnly(folder);
+    folder.Write(m_strDayName, LogBytes({{u"a", u"1"}, {u"b", u"2"}, {u"c", u"3"}}));
+  }
+  // The new record's commit (from the byte after the end tag's '<', 14
+  // bytes) would cross a page boundary at byte 4096.
+  void DayWithEndTagAcrossPage(const CLogFolder& folder) const {
+    SettingsOnly(folder);
+    std::vector<CLoggedRecord> aRecords{{u"x", u"1"}, {u"y", u"2"}};
+    const size_t nEndTag = LogText(m_strTime, aRecords).find(u"</日志>");
+    const size_t nWanted = (4090 - 4) / 2;  // the commit starts at byte 4090
+    aRecords[0].m_strWriter.append(nWanted - nEndTag, u'x');
+    folder.Write(m_strDayName, LogBytes(aRecords));
+  }
+  // Written by hand without a byte-order mark: read as narrow text and
+  // rewritten whole as UTF-16.
+  void DayInNarrowText(const CLogFolder& folder) const {
+    SettingsOnly(folder);
+    const std::u16string strText = LogText(m_strTime, {{u"a", u"1"}});
+    std::string strUtf8;
+    for (char16_t c : strText) {
+      if (c < 0x80) {
+        strUtf8 += static_cast<char>(c);
+      } else {
+        strUtf8 += static_cast<char>(0xE0 | (c >> 12));
+        strUtf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        strUtf8 += static_cast<char>(0x80 | (c & 0x3F));
+      }
+    }
+    folder.Write(m_strDayName, strUtf8);
+  }
+  // Left by a creator that stopped before writing anything.
+  void EmptyDayFile(const CLogFolder& folder) const {
+    SettingsOnly(folder);
+    folder.Write(m_strDayName, "");
+  }
+  // Two day files that the clock makes 30 days old.
+  void SettingsAndOldLogs(const CLogFolder& folder) const {
+    SettingsOnly(folder);
+    folder.Write("Vardlix20200101.xml", LogBytes({{u"old", u"1"}}));
+    folder.Write("Vardlix20200102.xml", LogBytes({{u"old", u"2"}}));
+  }
+  void TenDaysAndOldLogs(const CLogFolder& folder) const {
+    SettingsAndOldLogs(folder);
+    folder.Write("SettingInfo.xml", SettingsBytes(10));
+  }
+  void NothingYet(const CLogFolder&) const {}
+
+  // Sets up a fresh folder for the scenario; its files.
+  CFolderFiles Prepare(const Scenario& scenario) {
+    UseFolder(std::make_unique<CLogFolder>());
+    (this->*scenario.m_pSetUp)(*m_pFolder);
+    return ReadFolderFiles(m_pFolder->Path());
+  }
+  CFolderFiles Files() const { return WithoutTemporaryFiles(ReadFolderFiles(m_pFolder->Path())); }
+
+  References MakeReferences(const Scenario& scenario) {
+    References refs;
+    refs.m_before = Prepare(scenario);
+    refs.m_nLifeBefore = g_nLogLife.load();
+    scenario.m_pRun();
+    refs.m_after = Files();
+    refs.m_nLifeAfter = g_nLogLife.load();
+    scenario.m_pRunNext();
+    refs.m_nextFromAfter = Files();
+    refs.m_nLifeNext = g_nLogLife.load();
+    Prepare(scenario);
+    scenario.m_pRunNext();
+    refs.m_nextFromBefore = Files();
+    return refs;
+  }
+
+  // Runs the scenario with call nCall failing as the kind says. False once
+  // the operation made fewer calls than that.
+  bool RunWithFault(const Scenario& scenario, const References& refs, const FaultKind& kind, int64_t nCall) {
+    Prepare(scenario);
+    const int nHandles = CountOpenHandles();
+    CFileFaultPlan plan;
+    plan.m_nFailAt = nCall;
+    plan.m_nCause = kind.m_nCause;
+    plan.m_bPersistent = kind.m_bPersistent;
+    plan.m_bShortWrite = kind.m_bShortWrite;
+    SetFileFaultsForTesting(plan);
+    const int nResult = scenario.m_pRun();
+    const int64_t nFaults = CountFileFaultsForTesting();
+    ResetFileFaultsForTesting();
+    if (nFaults == 0) return false;
+
+    SCOPED_TRACE(std::string(scenario.m_pszName) + ", " + kind.m_pszName + " at call " + std::to_string(nCall));
+    EXPECT_EQ(CountOpenHandles(), nHandles) << "a file was left open";
+    const CFolderFiles all = ReadFolderFiles(m_pFolder->Path());
+    EXPECT_LE(CountTemporaryFiles(all), kind.m_bPersistent ? 1 : 0);
+    const CFolderFiles files = WithoutTemporaryFiles(all);
+    ExpectOldOrNew(files, refs, kind.m_bPersistent);
+    const int32_t nLife = g_nLogLife.load();
+    EXPECT_TRUE(nLife == refs.m_nLifeBefore || nLife == refs.m_nLifeAfter) << nLife;
+    if (nResult >= 0) {
+      // SetLogLife reports 1 exactly when the new value is in the file and
+      // in force.
+      const std::string* pSettings = Find(files, "SettingInfo.xml");
+      const std::string* pNewSettings = Find(refs.m_after, "SettingInfo.xml");
+      const bool bWritten = pSettings != nullptr && SameText(*pSettings, *pNewSettings);
+      EXPECT_EQ(nResult == 1, bWritten);
+      EXPECT_EQ(nResult == 1, nLife == refs.m_nLifeAfter);
+    }
+
+    scenario.m_pRunNext();
+    const CFolderFiles next = Files();
+    EXPECT_TRUE(next == refs.m_nextFromBefore || next == refs.m_nextFromAfter) << "the next call did not succeed";
+    EXPECT_EQ(g_nLogLife.load(), refs.m_nLifeNext);
+    return true;
+  }
+
+  // Runs every scenario with every fault kind at every call it makes.
+  template <size_t nKinds>
+  void RunEveryFaultPoint(const FaultKind (&aKinds)[nKinds]) {
+    const Scenario kScenarios[] = {
+        {"first record of the day", &FaultLoopTest::SettingsOnly, WriteFaultedRecord, WriteNextRecord},
+        {"record added to the day's file", &FaultLoopTest::DayWithRecords, WriteFaultedRecord, WriteNextRecord},
+        {"record whose commit would cross a page", &FaultLoopTest::DayWithEndTagAcrossPage, WriteFaultedRecord,
+         WriteNextRecord},
+        {"record added to narrow text", &FaultLoopTest::DayInNarrowText, WriteFaultedRecord, WriteNextRecord},
+        {"record added to an empty day's file", &FaultLoopTest::EmptyDayFile, WriteFaultedRecord, WriteNextRecord},
+        {"SetLogLife with a purge", &FaultLoopTest::SettingsAndOldLogs, SetLifeToTen, SetLifeToTen},
+        {"load reading the settings and purging", &FaultLoopTest::TenDaysAndOldLogs, Load, Load},
+        {"load creating the settings file", &FaultLoopTest::NothingYet, Load, Load},
+    };
+    int64_t nPoints = 0;
+    for (const Scenario& scenario : kScenarios) {
+      const References refs = MakeReferences(scenario);
+      ASSERT_NE(refs.m_before, refs.m_after) << scenario.m_pszName << " changes nothing";
+      for (const FaultKind& kind : aKinds) {
+        int64_t nCall = 1;
+        while (RunWithFault(scenario, refs, kind, nCall)) ++nCall;
+        // Every operation makes several calls, and each one was failed.
+        EXPECT_GT(nCall, 3) << scenario.m_pszName;
+        nPoints += nCall - 1;
+      }
+    }
+    std::cout << "fault points: " << nPoints << "\n";
+  }
+};
+
+TEST_F(FaultLoopTest, OneFailedCallLeavesEveryFileOldOrNewByteForByte) { RunEveryFaultPoint(kOnceFaults); }
+
+TEST_F(FaultLoopTest, CallsFailingFromThenOnLeaveEveryFileReadingOldOrNew) { RunEveryFaultPoint(kLastingFaults); }
+
+TEST_F(FaultLoopTest, ShortWriteIsUndoneByteForByte) { RunEveryFaultPoint(kShortWrites); }
+
+}  // namespace

@@ -1,0 +1,90 @@
+// The reliability tests' view of a day's file: what a reader of the library
+// takes for its text, and a strict check of that text against the exact
+// layout the writer produces. Records are written with empty type,
+// parameters and description; the location names the writer and the
+// operation is the writer's sequence number.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "markup.h"
+
+struct CLoggedRecord {
+  std::u16string m_strWriter;    // data of "位置"
+  std::u16string m_strSequence;  // data of "操作"
+  bool operator==(const CLoggedRecord& other) const {
+    return m_strWriter == other.m_strWriter && m_strSequence == other.m_strSequence;
+  }
+};
+
+inline std::u16string Widen(const std::string& strAscii) { return std::u16string(strAscii.begin(), strAscii.end()); }
+inline std::string Narrow(const std::u16string& strText) {
+  std::string strOut;
+  for (char16_t c : strText) strOut += c < 0x80 ? static_cast<char>(c) : '?';
+  return strOut;
+}
+
+// The text a reader of the library sees in a file's bytes: the UTF-16LE code
+// units after the byte-order mark up to the first zero unit. "<no mark>"
+// for bytes without the mark.
+inline std::u16string ReadLogView(const std::string& strBytes) {
+  if (strBytes.size() < 2 || strBytes.compare(0, 2, "\xFF\xFE") != 0) return u"<no mark>";
+  std::u16string strText;
+  for (size_t i = 2; i + 1 < strBytes.size(); i += 2) {
+    const auto c = static_cast<char16_t>(static_cast<unsigned char>(strBytes[i]) |
+                                         (static_cast<unsigned char>(strBytes[i + 1]) << 8));
+    if (c == 0) break;
+    strText += c;
+  }
+  return strText;
+}
+
+constexpr char16_t kLogDeclaration[] = u"<?xml version=\"1.0\" encoding=\"unicode\"?>\r\n";
+
+// The eight lines of one record, as the writer lays them out.
+inline std::u16string RecordText(const std::u16string& strTime, const CLoggedRecord& record) {
+  return u"<记录>\r\n<时间>" + strTime + u"</时间>\r\n<类型/>\r\n<位置>" + record.m_strWriter + u"</位置>\r\n<操作>" +
+         record.m_strSequence + u"</操作>\r\n<参数/>\r\n<描述/>\r\n</记录>\r\n";
+}
+
+// The whole text of a day's file holding these records, all stamped strTime.
+inline std::u16string LogText(const std::u16string& strTime, const std::vector<CLoggedRecord>& aRecords) {
+  if (aRecords.empty()) return std::u16string(kLogDeclaration) + u"<日志/>\r\n";
+  std::u16string strText = std::u16string(kLogDeclaration) + u"<日志>\r\n";
+  for (const CLoggedRecord& record : aRecords) strText += RecordText(strTime, record);
+  return strText + u"</日志>\r\n";
+}
+
+// Reads the records of a day's file whose text must be exactly what the
+// writer makes of them (every record complete, every line in its place, the
+// time stamps all strTime) and must parse. Returns false, with the reason in
+// strWhy, for anything else.
+inline bool ReadLoggedRecords(const std::u16string& strText, const std::u16string& strTime,
+                              std::vector<CLoggedRecord>& aRecords, std::string& strWhy) {
+  aRecords.clear();
+  CXmlDocument doc;
+  if (!doc.SetDocument(strText)) {
+    strWhy = "does not parse: " + Narrow(doc.GetParseError());
+    return false;
+  }
+  doc.FindNextElement(u"日志");
+  doc.EnterElement();
+  while (doc.FindNextElement(u"记录")) {
+    doc.EnterElement();
+    CLoggedRecord record;
+    if (doc.FindNextElement(u"位置")) record.m_strWriter = doc.GetCurrentData();
+    if (doc.FindNextElement(u"操作")) record.m_strSequence = doc.GetCurrentData();
+    doc.LeaveElement();
+    aRecords.push_back(record);
+  }
+  // The records read back must give the very text the file holds: nothing
+  // partial, nothing extra, no line out of place.
+  if (LogText(strTime, aRecords) != strText) {
+    strWhy = "text differs from the layout of its " + std::to_string(aRecords.size()) + " records";
+    return false;
+  }
+  return true;
+}
