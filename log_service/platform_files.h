@@ -219,7 +219,8 @@ struct CFileFaultPlan {
   bool m_bShortWrite = false;              // a failing Write first writes half its bytes
 };
 void SetFileFaultsForTesting(const CFileFaultPlan& plan);
-// Ends the plan: calls are no longer counted or failed.
+// Ends the plan: calls are no longer counted or failed, and both counts
+// below are 0 again.
 void ResetFileFaultsForTesting();
 // Calls counted since the plan was set, and how many of them were failed.
 int64_t CountFileCallsForTesting();

@@ -906,6 +906,8 @@ void ResetFileFaultsForTesting() {
   std::lock_guard<std::mutex> lock(gate.m_mutex);
   gate.m_bActive.store(false, std::memory_order_release);
   gate.m_plan = CFileFaultPlan{};
+  gate.m_nCalls = 0;
+  gate.m_nFaults = 0;
 }
 
 int64_t CountFileCallsForTesting() {
