@@ -217,6 +217,10 @@ struct CFileFaultPlan {
   FileErrorCause m_nCause = causeIoError;  // error it fails with
   bool m_bPersistent = false;              // every later call fails the same way
   bool m_bShortWrite = false;              // a failing Write first writes half its bytes
+  // A failing Write first writes what a process killed part-way through it
+  // can leave (see IsWriteAllOrNothing): on POSIX its bytes up to the first
+  // 4 KiB page boundary it crosses, or none; on Windows none.
+  bool m_bCutAtPage = false;
 };
 void SetFileFaultsForTesting(const CFileFaultPlan& plan);
 // Ends the plan: calls are no longer counted or failed, and both counts

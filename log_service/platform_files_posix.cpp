@@ -250,9 +250,9 @@ int ErrorNumberFor(FileErrorCause nCause) {
 }
 
 // Counts one call of a file operation. Returns the errno with which the call
-// is to fail, or 0 when it is to run; pbShortWrite (for writes) tells
-// whether part of the bytes go out before the failure.
-int CountFileCall(bool* pbShortWrite = nullptr) {
+// is to fail, or 0 when it is to run; pFailing then receives the plan, which
+// tells a write how much to send before failing.
+int CountFileCall(CFileFaultPlan* pFailing = nullptr) {
   FaultGate& gate = GetFaultGate();
   if (!gate.m_bActive.load(std::memory_order_acquire)) return 0;
   std::lock_guard<std::mutex> lock(gate.m_mutex);
@@ -261,7 +261,7 @@ int CountFileCall(bool* pbShortWrite = nullptr) {
   const bool bFails = plan.m_nFailAt > 0 && (nCall == plan.m_nFailAt || (plan.m_bPersistent && nCall > plan.m_nFailAt));
   if (!bFails) return 0;
   ++gate.m_nFaults;
-  if (pbShortWrite != nullptr) *pbShortWrite = plan.m_bShortWrite;
+  if (pFailing != nullptr) *pFailing = plan;
   return ErrorNumberFor(plan.m_nCause);
 }
 
@@ -629,11 +629,16 @@ size_t CFile::Read(void* pBuffer, size_t nCount) {
 
 void CFile::Write(const void* pBuffer, size_t nCount) {
   const auto* pBytes = static_cast<const char*>(pBuffer);
-  bool bShortWrite = false;
-  const int nInjected = CountFileCall(&bShortWrite);
-  // An injected short write sends the first half and then fails, as a full
-  // disk does part-way through a write.
-  const size_t nEnd = nInjected == 0 ? nCount : bShortWrite ? nCount / 2 : 0;
+  CFileFaultPlan failing;
+  const int nInjected = CountFileCall(&failing);
+  size_t nEnd = nCount;
+  if (nInjected != 0) {
+    // A short write sends the first half, as a full disk does part-way
+    // through a write; a cut one stops where a kill could stop it.
+    const off_t nAt = lseek(static_cast<int>(m_hFile), 0, SEEK_CUR);
+    const size_t nToPage = nAt < 0 ? 0 : static_cast<size_t>(4096 - nAt % 4096);
+    nEnd = failing.m_bShortWrite ? nCount / 2 : failing.m_bCutAtPage && nToPage < nCount ? nToPage : 0;
+  }
   size_t nDone = 0;
   while (nDone < nEnd) {
     const ssize_t nWritten = write(static_cast<int>(m_hFile), pBytes + nDone, nEnd - nDone);

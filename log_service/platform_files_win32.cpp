@@ -149,9 +149,9 @@ DWORD ErrorCodeFor(FileErrorCause nCause) {
 
 // Counts one call of a file operation. Returns the system error with which
 // the call is to fail (also left in GetLastError), or ERROR_SUCCESS when it
-// is to run; pbShortWrite (for writes) tells whether part of the bytes go
-// out before the failure.
-DWORD CountFileCall(bool* pbShortWrite = nullptr) {
+// is to run; pFailing then receives the plan, which tells a write how much
+// to send before failing.
+DWORD CountFileCall(CFileFaultPlan* pFailing = nullptr) {
   FaultGate& gate = GetFaultGate();
   if (!gate.m_bActive.load(std::memory_order_acquire)) return ERROR_SUCCESS;
   std::lock_guard<std::mutex> lock(gate.m_mutex);
@@ -160,7 +160,7 @@ DWORD CountFileCall(bool* pbShortWrite = nullptr) {
   const bool bFails = plan.m_nFailAt > 0 && (nCall == plan.m_nFailAt || (plan.m_bPersistent && nCall > plan.m_nFailAt));
   if (!bFails) return ERROR_SUCCESS;
   ++gate.m_nFaults;
-  if (pbShortWrite != nullptr) *pbShortWrite = plan.m_bShortWrite;
+  if (pFailing != nullptr) *pFailing = plan;
   const DWORD nError = ErrorCodeFor(plan.m_nCause);
   SetLastError(nError);
   return nError;
@@ -421,11 +421,12 @@ size_t CFile::Read(void* pBuffer, size_t nCount) {
 
 void CFile::Write(const void* pBuffer, size_t nCount) {
   const auto* pFrom = static_cast<const char*>(pBuffer);
-  bool bShortWrite = false;
-  const DWORD nInjected = CountFileCall(&bShortWrite);
-  // An injected short write sends the first half and then fails, as a full
-  // disk does part-way through a write.
-  const size_t nEnd = nInjected == ERROR_SUCCESS ? nCount : bShortWrite ? nCount / 2 : 0;
+  CFileFaultPlan failing;
+  const DWORD nInjected = CountFileCall(&failing);
+  // A short write sends the first half, as a full disk does part-way
+  // through a write. A kill never cuts a write here (IsWriteAllOrNothing),
+  // so a cut one sends nothing.
+  const size_t nEnd = nInjected == ERROR_SUCCESS ? nCount : failing.m_bShortWrite ? nCount / 2 : 0;
   size_t nDone = 0;
   while (nDone < nEnd) {
     const DWORD nGive =

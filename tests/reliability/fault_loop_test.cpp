@@ -17,23 +17,29 @@ struct FaultKind {
   FileErrorCause m_nCause;
   bool m_bPersistent;  // every call from the failing one on fails too
   bool m_bShortWrite;  // a failing write first sends half its bytes
+  bool m_bCutAtPage;   // a failing write first sends what a kill could leave
 };
 
 const FaultKind kOnceFaults[] = {
-    {"disk full once", causeDiskFull, false, false},
-    {"I/O error once", causeIoError, false, false},
-    {"access denied once", causeAccessDenied, false, false},
-    {"sharing violation once", causeSharingViolation, false, false},
+    {"disk full once", causeDiskFull, false, false, false},
+    {"I/O error once", causeIoError, false, false, false},
+    {"access denied once", causeAccessDenied, false, false, false},
+    {"sharing violation once", causeSharingViolation, false, false, false},
 };
 const FaultKind kLastingFaults[] = {
-    {"disk full from then on", causeDiskFull, true, false},
-    {"I/O error from then on", causeIoError, true, false},
-    {"access denied from then on", causeAccessDenied, true, false},
-    {"sharing violation from then on", causeSharingViolation, true, false},
+    {"disk full from then on", causeDiskFull, true, false, false},
+    {"I/O error from then on", causeIoError, true, false, false},
+    {"access denied from then on", causeAccessDenied, true, false, false},
+    {"sharing violation from then on", causeSharingViolation, true, false, false},
 };
 const FaultKind kShortWrites[] = {
-    {"short write, disk full", causeDiskFull, false, true},
-    {"short write, I/O error", causeIoError, false, true},
+    {"short write, disk full", causeDiskFull, false, true, false},
+    {"short write, I/O error", causeIoError, false, true, false},
+};
+// The process ends at this call: nothing more reaches the files, and a
+// write stops at a page boundary, as under SIGKILL.
+const FaultKind kEndsOfProcess[] = {
+    {"process ended part-way through the call", causeIoError, true, false, true},
 };
 
 // The folder's files before and after a run without faults, and after the
@@ -117,16 +123,20 @@ class FaultLoopTest : public CReliabilityTest {
     SettingsOnly(folder);
     folder.Write(m_strDayName, LogBytes({{u"a", u"1"}, {u"b", u"2"}, {u"c", u"3"}}));
   }
-  // The new record's commit (from the byte after the end tag's '<', 14
-  // bytes) would cross a page boundary at byte 4096.
-  void DayWithEndTagAcrossPage(const CLogFolder& folder) const {
+  // A day's file whose root end tag starts at byte nEndTagByte.
+  void DayWithEndTagAt(const CLogFolder& folder, size_t nEndTagByte) const {
     SettingsOnly(folder);
     std::vector<CLoggedRecord> aRecords{{u"x", u"1"}, {u"y", u"2"}};
     const size_t nEndTag = LogText(m_strTime, aRecords).find(u"</日志>");
-    const size_t nWanted = (4090 - 4) / 2;  // the commit starts at byte 4090
-    aRecords[0].m_strWriter.append(nWanted - nEndTag, u'x');
+    aRecords[0].m_strWriter.append((nEndTagByte - 2) / 2 - nEndTag, u'x');
     folder.Write(m_strDayName, LogBytes(aRecords));
   }
+  // The new record's commit (14 bytes from the one after the end tag's '<')
+  // would cross the page boundary at byte 4096.
+  void DayWithEndTagAcrossPage(const CLogFolder& folder) const { DayWithEndTagAt(folder, 4088); }
+  // The commit fits before the boundary, and the part beyond the old end
+  // crosses it.
+  void DayEndingNearPage(const CLogFolder& folder) const { DayWithEndTagAt(folder, 4076); }
   // Written by hand without a byte-order mark: read as narrow text and
   // rewritten whole as UTF-16.
   void DayInNarrowText(const CLogFolder& folder) const {
@@ -195,6 +205,7 @@ class FaultLoopTest : public CReliabilityTest {
     plan.m_nCause = kind.m_nCause;
     plan.m_bPersistent = kind.m_bPersistent;
     plan.m_bShortWrite = kind.m_bShortWrite;
+    plan.m_bCutAtPage = kind.m_bCutAtPage;
     SetFileFaultsForTesting(plan);
     const int nResult = scenario.m_pRun();
     const int64_t nFaults = CountFileFaultsForTesting();
@@ -234,6 +245,8 @@ class FaultLoopTest : public CReliabilityTest {
         {"record added to the day's file", &FaultLoopTest::DayWithRecords, WriteFaultedRecord, WriteNextRecord},
         {"record whose commit would cross a page", &FaultLoopTest::DayWithEndTagAcrossPage, WriteFaultedRecord,
          WriteNextRecord},
+        {"record added across a page boundary", &FaultLoopTest::DayEndingNearPage, WriteFaultedRecord,
+         WriteNextRecord},
         {"record added to narrow text", &FaultLoopTest::DayInNarrowText, WriteFaultedRecord, WriteNextRecord},
         {"record added to an empty day's file", &FaultLoopTest::EmptyDayFile, WriteFaultedRecord, WriteNextRecord},
         {"SetLogLife with a purge", &FaultLoopTest::SettingsAndOldLogs, SetLifeToTen, SetLifeToTen},
@@ -261,5 +274,7 @@ TEST_F(FaultLoopTest, OneFailedCallLeavesEveryFileOldOrNewByteForByte) { RunEver
 TEST_F(FaultLoopTest, CallsFailingFromThenOnLeaveEveryFileReadingOldOrNew) { RunEveryFaultPoint(kLastingFaults); }
 
 TEST_F(FaultLoopTest, ShortWriteIsUndoneByteForByte) { RunEveryFaultPoint(kShortWrites); }
+
+TEST_F(FaultLoopTest, ProcessEndingAtAnyCallLeavesEveryFileReadingOldOrNew) { RunEveryFaultPoint(kEndsOfProcess); }
 
 }  // namespace
