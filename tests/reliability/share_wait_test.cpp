@@ -1,0 +1,51 @@
+// A holder that keeps the day's file open: a call waits for it as long as
+// the file shows progress, and gives up once it has shown none for the share
+// wait, so that a hung holder cannot block the host for ever.
+#include <chrono>
+#include <thread>
+
+#include "reliability_fixture.h"
+
+namespace {
+
+class ShareWaitTest : public CReliabilityTest {
+ protected:
+  void SetUp() override {
+    CReliabilityTest::SetUp();
+    m_pFolder->Write("SettingInfo.xml", SettingsBytes(7));
+    m_pFolder->Write(m_strDayName, LogBytes({{u"a", u"0"}}));
+  }
+  std::u16string DayPath() const { return m_pFolder->Path(m_strDayName).u16string(); }
+};
+
+TEST_F(ShareWaitTest, HolderThatNeverLetsGoMakesTheCallReturnWithoutItsRecord) {
+  CFile holder;
+  ASSERT_TRUE(holder.Open(DayPath(), CFile::modeReadWriteDenyWrite));
+  const std::string strBefore = m_pFolder->Read(m_strDayName);
+  WriteRecord(u"b", u"1");  // a call that never gave up would hang the test here
+  EXPECT_EQ(m_pFolder->Read(m_strDayName), strBefore);
+  holder.Close();
+  WriteRecord(u"c", u"2");
+  EXPECT_EQ(m_pFolder->Read(m_strDayName), LogBytes({{u"a", u"0"}, {u"c", u"2"}}));
+}
+
+TEST_F(ShareWaitTest, HolderThatKeepsChangingTheFileIsWaitedForPastTheShareWait) {
+  CFile holder;
+  ASSERT_TRUE(holder.Open(DayPath(), CFile::modeReadWriteDenyWrite));
+  std::thread worker([&holder] {
+    // One and a half times the share wait in all, with a change every
+    // eighth of it: zero units at the end, which no reader takes for text.
+    for (int n = 0; n < 12; ++n) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(kShareWaitMilliseconds / 8));
+      holder.Seek(holder.GetLength());
+      holder.Write("\0\0", 2);
+    }
+    holder.Close();
+  });
+  WriteRecord(u"b", u"1");
+  worker.join();
+  // The record is in, and the zero units the holder left are gone.
+  EXPECT_EQ(m_pFolder->Read(m_strDayName), LogBytes({{u"a", u"0"}, {u"b", u"1"}}));
+}
+
+}  // namespace
