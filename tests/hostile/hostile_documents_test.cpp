@@ -201,6 +201,8 @@ std::vector<DayFileCase> MakeDayFileCases() {
   };
 }
 
+class HostileDocumentFiles : public CHostileTest {};
+
 const RecordArguments kArguments = {u"Hostile", u"Main", u"Open", u"", u"after"};
 
 std::u16string ExpectedDayText(const DayFileCase& test) {
@@ -211,7 +213,7 @@ std::u16string ExpectedDayText(const DayFileCase& test) {
   return strText.insert(strText.rfind(u"</日志>"), strRecord);
 }
 
-TEST_F(CHostileTest, DayFileKeepsWhatCouldBeReadAndTakesTheRecord) {
+TEST_F(HostileDocumentFiles, DayFileKeepsWhatCouldBeReadAndTakesTheRecord) {
   for (const DayFileCase& test : MakeDayFileCases()) {
     SCOPED_TRACE(test.m_pszName);
     m_folder.WriteBytes(kTodaysLog, test.m_strBytes);
@@ -225,7 +227,7 @@ TEST_F(CHostileTest, DayFileKeepsWhatCouldBeReadAndTakesTheRecord) {
 }
 
 // A root that parses keeps taking records: the hostile part never grows.
-TEST_F(CHostileTest, DayFileThatParsesTakesEveryLaterRecordInItsRoot) {
+TEST_F(HostileDocumentFiles, DayFileThatParsesTakesEveryLaterRecordInItsRoot) {
   for (const DayFileCase& test : MakeDayFileCases()) {
     if (test.m_nPlace != placeInRoot) continue;
     SCOPED_TRACE(test.m_pszName);
@@ -245,7 +247,7 @@ TEST_F(CHostileTest, DayFileThatParsesTakesEveryLaterRecordInItsRoot) {
 // As the settings file
 // ---------------------------------------------------------------------------
 
-TEST_F(CHostileTest, SettingsFileOfAHostileTextGivesTheDefaultAndStaysAsItWas) {
+TEST_F(HostileDocumentFiles, SettingsFileOfAHostileTextGivesTheDefaultAndStaysAsItWas) {
   std::filesystem::create_directory(m_folder.Path("hostLog"));
   SetHostPathForTesting(m_folder.File("host.bin"));
   for (const TextCase& test : MakeTextCases()) {
