@@ -3,6 +3,7 @@
 // and the log folder being a plain file. The call always returns, nothing in
 // the place is changed, and a retention out of 32-bit range is not wrapped.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <climits>
@@ -140,6 +141,42 @@ TEST_F(HostileFiles, DayFileHeldElsewhereTakesTheNextRecordOnceReleased) {
   WriteThroughExport({u"Info", u"Main", u"Open", u"", u"kept"});
   std::vector<RecordFields> aRecords;
   ASSERT_TRUE(ReadRecords(ReadDayText(), aRecords));
+  ASSERT_EQ(aRecords.size(), 1u);
+  EXPECT_EQ(aRecords[0][5], u"kept");
+}
+
+// A file of narrow text longer than a page is rewritten whole: the new text
+// goes to a temporary file named after the day's file and the process,
+// which then takes the day's name. Whatever stands at that temporary name is
+// neither followed nor replaced, and the day's file stays as it was.
+TEST_F(HostileFiles, TemporaryNameInTheWayLeavesTheDaysFileAsItWas) {
+  struct Case {
+    const char* m_pszName;
+    Trap m_nTrap;
+  };
+  const Case kCases[] = {
+      {"LinkIsNotFollowed", trapLinkToFile},
+      {"DanglingLinkCreatesNothing", trapDanglingLink},
+      {"DirectoryIsNotEntered", trapDirectory},
+  };
+  const std::string strNarrowLog = "<?xml version=\"1.0\"?>\r\n<\xE6\x97\xA5\xE5\xBF\x97>\r\n" +
+                                    std::string(5000, 'x') + "\r\n</\xE6\x97\xA5\xE5\xBF\x97>\r\n";
+  const std::string strTemporary = kTodaysLog + "." + std::to_string(getpid()) + ".tmp";
+  for (const Case& test : kCases) {
+    SCOPED_TRACE(test.m_pszName);
+    fs::remove_all(m_folder.Path(strTemporary));
+    fs::remove_all(m_folder.Path("elsewhere"));
+    m_folder.WriteBytes(kTodaysLog, strNarrowLog);
+    Lay(test.m_nTrap, strTemporary, kPrecious);
+    WriteThroughExport({u"Info", u"Main", u"Open", u"", u"dropped"});
+    EXPECT_EQ(m_folder.ReadBytes(kTodaysLog), strNarrowLog);
+    ExpectUntouched(test.m_nTrap, strTemporary, kPrecious);
+  }
+  // The same file with the name free: rewritten as UTF-16 with its record.
+  fs::remove_all(m_folder.Path(strTemporary));
+  WriteThroughExport({u"Info", u"Main", u"Open", u"", u"kept"});
+  std::vector<RecordFields> aRecords;
+  ASSERT_TRUE(ReadRecords(DecodeDocument(m_folder.ReadBytes(kTodaysLog)), aRecords));
   ASSERT_EQ(aRecords.size(), 1u);
   EXPECT_EQ(aRecords[0][5], u"kept");
 }
