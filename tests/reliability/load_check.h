@@ -16,11 +16,8 @@ inline std::u16string LoadWriterName(int nProcess, int nThread) {
   return Widen("p" + std::to_string(nProcess) + "t" + std::to_string(nThread));
 }
 
-inline void ExpectEveryRecordOnceInOrder(const std::u16string& strText, const std::u16string& strTime,
-                                         int nProcesses, int nThreads, int nRecords) {
-  std::vector<CLoggedRecord> aRecords;
-  std::string strWhy;
-  ASSERT_TRUE(ReadLoggedRecords(strText, strTime, aRecords, strWhy)) << strWhy;
+inline void ExpectEveryRecordOnceInOrder(const std::vector<CLoggedRecord>& aRecords, int nProcesses, int nThreads,
+                                         int nRecords) {
   EXPECT_EQ(aRecords.size(), static_cast<size_t>(nProcesses) * nThreads * nRecords);
   // The next sequence number each writer must show.
   std::map<std::u16string, int> mapNext;
@@ -35,4 +32,12 @@ inline void ExpectEveryRecordOnceInOrder(const std::u16string& strText, const st
     ++it->second;
   }
   for (const auto& writer : mapNext) EXPECT_EQ(writer.second, nRecords) << Narrow(writer.first);
+}
+
+inline void ExpectEveryRecordOnceInOrder(const std::u16string& strText, const std::u16string& strTime,
+                                         int nProcesses, int nThreads, int nRecords) {
+  std::vector<CLoggedRecord> aRecords;
+  std::string strWhy;
+  ASSERT_TRUE(ReadLoggedRecords(strText, strTime, aRecords, strWhy)) << strWhy;
+  ExpectEveryRecordOnceInOrder(aRecords, nProcesses, nThreads, nRecords);
 }
