@@ -94,9 +94,10 @@ class CFile {
   CFile(const CFile&) = delete;
   CFile& operator=(const CFile&) = delete;
 
-  // Opens strPath in nMode. Waits up to kShareWaitMilliseconds for another
-  // opener that holds the file in a conflicting mode. Returns false on any
-  // failure (GetOpenError tells which) and never raises.
+  // Opens strPath in nMode. Waits for another opener that holds the file in
+  // a conflicting mode until the file has shown no progress for
+  // kShareWaitMilliseconds. Returns false on any failure (GetOpenError tells
+  // which) and never raises.
   bool Open(const std::u16string& strPath, OpenMode nMode);
   FileErrorCause GetOpenError() const noexcept { return m_nOpenError; }
   bool IsOpen() const noexcept;
