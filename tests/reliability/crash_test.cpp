@@ -79,7 +79,9 @@ TEST_F(CrashTest, KilledWriterLeavesEveryReturnedRecordAndNoPartOfAnother) {
 
     SCOPED_TRACE("trial " + std::to_string(nTrial) + ", " + std::to_string(aReturned.size()) + " calls returned");
     const CFolderFiles files = ReadFolderFiles(m_pFolder->Path());
-    EXPECT_LE(CountTemporaryFiles(files), 1);
+    // A writer killed while it wrote a whole file under its temporary name
+    // leaves that file, which the purge takes once it is old enough.
+    EXPECT_LE(CountTemporaryFiles(files), nTrial % kTrialsPerFile + 1);
     // Before the first record of a file is in, there may be no file at all.
     std::vector<CLoggedRecord> aRecords;
     const auto itDay = files.find(m_strDayName);
