@@ -142,7 +142,9 @@ class CDeepFolder {
     m_aHandles.push_back(open(base.c_str(), O_RDONLY | O_DIRECTORY));
     m_path = base;
     const std::string strPart(200, 'd');
-    while (m_path.string().size() + strPart.size() + 1 < 3900) {
+    // The folder itself stays within the limit (opened by its path), while
+    // the file name below carries every full path past it: 3859 + 249 > 4095.
+    while (m_path.string().size() + strPart.size() + 1 < 4060) {
       mkdirat(m_aHandles.back(), strPart.c_str(), 0700);
       m_aHandles.push_back(openat(m_aHandles.back(), strPart.c_str(), O_RDONLY | O_DIRECTORY));
       m_path /= strPart;
