@@ -51,19 +51,27 @@ CreateDocumentResult CreateLogWithRecord(const std::u16string& strPath, const Re
 }
 
 void AppendToOpenLog(CFile& file, const std::u16string& strPath, const RecordTexts& texts) {
-  std::u16string strText = ReadDocumentFile(file);
+  bool bUnreadData = false;
+  std::u16string strText = ReadDocumentFile(file, &bUnreadData);
   const size_t nOldUnits = strText.size();
   // Taken after the read, as the record's time is that of its writing.
   const std::u16string strTime = FormatTimeStamp();
-  // Nothing in the file (zero bytes or a lone byte-order mark) means a
-  // creator stopped before writing its first content: start it afresh rather
-  // than leave a document without its root, to which no later record of the
-  // day could be added.
+  // No text at all (zero bytes, a lone byte-order mark, or a mark and a zero
+  // unit ahead of what an interrupted first write left) means a creator
+  // stopped before its first content was whole: start it afresh rather than
+  // leave a document without its root, to which no later record of the day
+  // could be added.
   const bool bStartAfresh = strText.empty();
   if (bStartAfresh) strText = BuildEmptyLogText();
 
   CXmlDocument doc;
   doc.SetDocument(std::move(strText));
+  // Text that stops at a zero unit with more behind it. Behind a log's root
+  // that is what an interrupted update left, and the update cuts it; after
+  // any other text (a zero inside the root, UTF-16 without its mark or
+  // big-endian) it is content that could not be read, and writing would
+  // destroy it: the file is left as it is and the record dropped.
+  if (bUnreadData && !bStartAfresh && doc.LocateElement(0, 0, kLogRoot) == 0) return;
   AddRecord(doc, strTime, texts);
   const size_t nUnchanged = bStartAfresh ? 0 : static_cast<size_t>(doc.GetFirstChangedOffset());
   UpdateDocumentFile(file, strPath, nOldUnits, nUnchanged, doc.ViewDocument());

@@ -1,5 +1,6 @@
 #include "library_frame.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -82,7 +83,19 @@ size_t CheckedSize(uint64_t nLength) {
 // The string can only grow by zero-filling, so it grows one cache-sized
 // piece at a time, and each piece is read and searched for a zero unit while
 // it is still in the cache: one pass over memory instead of three.
-std::u16string ReadWideText(CFile& file, size_t nBytesAfterMark) {
+// True when a byte other than zero lies in [p, p + nCount) or in the file
+// from its current position on.
+bool HoldsDataBeyond(const char* p, size_t nCount, CFile& file) {
+  auto AnyData = [](const char* q, size_t n) { return std::any_of(q, q + n, [](char c) { return c != 0; }); };
+  if (AnyData(p, nCount)) return true;
+  std::string strPiece(64 * 1024, '\0');
+  for (size_t nRead; (nRead = file.Read(strPiece.data(), strPiece.size())) > 0;) {
+    if (AnyData(strPiece.data(), nRead)) return true;
+  }
+  return false;
+}
+
+std::u16string ReadWideText(CFile& file, size_t nBytesAfterMark, bool* pbUnreadData) {
   constexpr size_t kPieceUnits = 128 * 1024;
   const size_t nUnits = nBytesAfterMark / 2;  // an odd last byte is ignored
   std::u16string strText;
@@ -94,6 +107,10 @@ std::u16string ReadWideText(CFile& file, size_t nBytesAfterMark) {
     const size_t nRead = file.Read(strText.data() + nDone, nWanted * 2) / 2;
     if constexpr (!kLittleEndian) SwapByteOrder(strText.data() + nDone, nRead);
     const size_t nZero = FindFirstZeroUnit(strText.data() + nDone, nRead);
+    if (nZero < nRead && pbUnreadData != nullptr) {
+      const char* pAfterZero = reinterpret_cast<const char*>(strText.data() + nDone + nZero + 1);
+      *pbUnreadData = HoldsDataBeyond(pAfterZero, (nRead - nZero - 1) * 2, file);
+    }
     nDone += nZero;
     if (nZero < nWanted) break;  // a zero unit, or the file ended early
   }
@@ -101,12 +118,16 @@ std::u16string ReadWideText(CFile& file, size_t nBytesAfterMark) {
   return strText;
 }
 
-std::u16string ReadNarrowText(CFile& file, const unsigned char* pHead, size_t nHead, size_t nLength) {
+std::u16string ReadNarrowText(CFile& file, const unsigned char* pHead, size_t nHead, size_t nLength,
+                              bool* pbUnreadData) {
   std::string strBytes(nLength, '\0');
   std::memcpy(strBytes.data(), pHead, nHead);
   const size_t nRead = nHead + (nLength > nHead ? file.Read(strBytes.data() + nHead, nLength - nHead) : 0);
-  const size_t nEnd = std::strlen(strBytes.c_str());
-  return DecodeNarrowText(strBytes.data(), nEnd < nRead ? nEnd : nRead);
+  const size_t nEnd = std::min(std::strlen(strBytes.c_str()), nRead);
+  if (nEnd < nRead && pbUnreadData != nullptr) {
+    *pbUnreadData = HoldsDataBeyond(strBytes.data() + nEnd + 1, nRead - nEnd - 1, file);
+  }
+  return DecodeNarrowText(strBytes.data(), nEnd);
 }
 
 }  // namespace
@@ -174,15 +195,16 @@ std::u16string FormatTimeStamp() {
   return WidenAscii(sz);
 }
 
-std::u16string ReadDocumentFile(CFile& file) {
+std::u16string ReadDocumentFile(CFile& file, bool* pbUnreadData) {
+  if (pbUnreadData != nullptr) *pbUnreadData = false;
   file.SeekToBegin();
   const size_t nLength = CheckedSize(file.GetLength());
   unsigned char abHead[2] = {0, 0};
   const size_t nHead = file.Read(abHead, nLength < 2 ? nLength : 2);
   if (nHead == 2 && abHead[0] == kByteOrderMark[0] && abHead[1] == kByteOrderMark[1]) {
-    return ReadWideText(file, nLength - 2);
+    return ReadWideText(file, nLength - 2, pbUnreadData);
   }
-  return ReadNarrowText(file, abHead, nHead, nLength);
+  return ReadNarrowText(file, abHead, nHead, nLength, pbUnreadData);
 }
 
 void WriteDocumentFile(CFile& file, std::u16string_view strText) {

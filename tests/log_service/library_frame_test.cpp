@@ -150,6 +150,32 @@ TEST_F(DocumentFileTest, BytesReadAsTheirEncodingSays) {
   }
 }
 
+TEST_F(DocumentFileTest, DataBehindTheFirstZeroIsReported) {
+  struct Case {
+    const char* m_pszName;
+    std::string m_strBytes;
+    bool m_bUnreadData;
+  };
+  const std::string strFarData = EncodeDocument(u"a") + std::string(300000, '\0') + "x";
+  const Case kCases[] = {
+      {"NoZeroHidesNothing", EncodeDocument(u"<a/>"), false},
+      {"ZerosAloneHideNothing", EncodeDocument(u"<a/>") + std::string(64, '\0'), false},
+      {"WideTextBehindAZeroIsReported", EncodeDocument(std::u16string(u"ab\0cd", 5)), true},
+      {"DataFarBehindTheFirstPieceIsReported", strFarData, true},
+      {"NarrowBytesBehindAZeroAreReported", std::string("ab\0cd", 5), true},
+      {"UnmarkedUtf16IsReported", std::string("<\0a\0/\0>\0", 8), true},
+  };
+  for (const Case& test : kCases) {
+    SCOPED_TRACE(test.m_pszName);
+    m_folder.WriteBytes("doc", test.m_strBytes);
+    CFile file;
+    ASSERT_TRUE(file.Open(m_folder.File("doc"), CFile::modeReadExclusive));
+    bool bUnreadData = !test.m_bUnreadData;
+    ReadDocumentFile(file, &bUnreadData);
+    EXPECT_EQ(bUnreadData, test.m_bUnreadData);
+  }
+}
+
 TEST_F(DocumentFileTest, LongTextIsReadWholeUpToItsFirstZeroUnit) {
   struct Case {
     const char* m_pszName;
