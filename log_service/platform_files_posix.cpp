@@ -40,6 +40,8 @@
 #include <thread>
 #include <vector>
 
+#include "file_faults.h"
+
 const char16_t kPathSeparator[] = u"/";
 const char16_t kFallbackFolder[] = u"/";
 
@@ -222,19 +224,6 @@ const char* DescribeCause(FileErrorCause nCause) {
 // Fault injection: the one place where file calls are counted
 // ---------------------------------------------------------------------------
 
-struct FaultGate {
-  std::atomic<bool> m_bActive{false};  // a plan is set; read on every call
-  std::mutex m_mutex;                  // guards the rest
-  CFileFaultPlan m_plan;               // what to fail
-  int64_t m_nCalls = 0;                // calls counted under the plan
-  int64_t m_nFaults = 0;               // calls failed under the plan
-};
-
-FaultGate& GetFaultGate() {
-  static FaultGate s_gate;
-  return s_gate;
-}
-
 int ErrorNumberFor(FileErrorCause nCause) {
   switch (nCause) {
     case causeNotFound: return ENOENT;
@@ -253,16 +242,10 @@ int ErrorNumberFor(FileErrorCause nCause) {
 // is to fail, or 0 when it is to run; pFailing then receives the plan, which
 // tells a write how much to send before failing.
 int CountFileCall(CFileFaultPlan* pFailing = nullptr) {
-  FaultGate& gate = GetFaultGate();
-  if (!gate.m_bActive.load(std::memory_order_acquire)) return 0;
-  std::lock_guard<std::mutex> lock(gate.m_mutex);
-  const int64_t nCall = ++gate.m_nCalls;
-  const CFileFaultPlan& plan = gate.m_plan;
-  const bool bFails = plan.m_nFailAt > 0 && (nCall == plan.m_nFailAt || (plan.m_bPersistent && nCall > plan.m_nFailAt));
-  if (!bFails) return 0;
-  ++gate.m_nFaults;
-  if (pFailing != nullptr) *pFailing = plan;
-  return ErrorNumberFor(plan.m_nCause);
+  CFileFaultPlan failing;
+  if (!CountFileCallForFaults(failing)) return 0;
+  if (pFailing != nullptr) *pFailing = failing;
+  return ErrorNumberFor(failing.m_nCause);
 }
 
 // ---------------------------------------------------------------------------
@@ -897,32 +880,3 @@ void ResetHostPathForTesting() {
   hostOverride.m_strPath.clear();
 }
 
-void SetFileFaultsForTesting(const CFileFaultPlan& plan) {
-  FaultGate& gate = GetFaultGate();
-  std::lock_guard<std::mutex> lock(gate.m_mutex);
-  gate.m_plan = plan;
-  gate.m_nCalls = 0;
-  gate.m_nFaults = 0;
-  gate.m_bActive.store(true, std::memory_order_release);
-}
-
-void ResetFileFaultsForTesting() {
-  FaultGate& gate = GetFaultGate();
-  std::lock_guard<std::mutex> lock(gate.m_mutex);
-  gate.m_bActive.store(false, std::memory_order_release);
-  gate.m_plan = CFileFaultPlan{};
-  gate.m_nCalls = 0;
-  gate.m_nFaults = 0;
-}
-
-int64_t CountFileCallsForTesting() {
-  FaultGate& gate = GetFaultGate();
-  std::lock_guard<std::mutex> lock(gate.m_mutex);
-  return gate.m_nCalls;
-}
-
-int64_t CountFileFaultsForTesting() {
-  FaultGate& gate = GetFaultGate();
-  std::lock_guard<std::mutex> lock(gate.m_mutex);
-  return gate.m_nFaults;
-}

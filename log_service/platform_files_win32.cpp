@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "platform_files.h"
+#include "file_faults.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t),
               "Windows wide characters are UTF-16 code units");
@@ -120,19 +121,6 @@ bool IsSharingConflict(DWORD nError) {
 // Fault injection: the one place where file calls are counted
 // ---------------------------------------------------------------------------
 
-struct FaultGate {
-  std::atomic<bool> m_bActive{false};  // a plan is set; read on every call
-  std::mutex m_mutex;                  // guards the rest
-  CFileFaultPlan m_plan;               // what to fail
-  int64_t m_nCalls = 0;                // calls counted under the plan
-  int64_t m_nFaults = 0;               // calls failed under the plan
-};
-
-FaultGate& GetFaultGate() {
-  static FaultGate s_gate;
-  return s_gate;
-}
-
 DWORD ErrorCodeFor(FileErrorCause nCause) {
   switch (nCause) {
     case causeNotFound: return ERROR_FILE_NOT_FOUND;
@@ -152,16 +140,10 @@ DWORD ErrorCodeFor(FileErrorCause nCause) {
 // is to run; pFailing then receives the plan, which tells a write how much
 // to send before failing.
 DWORD CountFileCall(CFileFaultPlan* pFailing = nullptr) {
-  FaultGate& gate = GetFaultGate();
-  if (!gate.m_bActive.load(std::memory_order_acquire)) return ERROR_SUCCESS;
-  std::lock_guard<std::mutex> lock(gate.m_mutex);
-  const int64_t nCall = ++gate.m_nCalls;
-  const CFileFaultPlan& plan = gate.m_plan;
-  const bool bFails = plan.m_nFailAt > 0 && (nCall == plan.m_nFailAt || (plan.m_bPersistent && nCall > plan.m_nFailAt));
-  if (!bFails) return ERROR_SUCCESS;
-  ++gate.m_nFaults;
-  if (pFailing != nullptr) *pFailing = plan;
-  const DWORD nError = ErrorCodeFor(plan.m_nCause);
+  CFileFaultPlan failing;
+  if (!CountFileCallForFaults(failing)) return ERROR_SUCCESS;
+  if (pFailing != nullptr) *pFailing = failing;
+  const DWORD nError = ErrorCodeFor(failing.m_nCause);
   SetLastError(nError);
   return nError;
 }
@@ -696,32 +678,3 @@ void ResetHostPathForTesting() {
   g_strTestHostPath.clear();
 }
 
-void SetFileFaultsForTesting(const CFileFaultPlan& plan) {
-  FaultGate& gate = GetFaultGate();
-  std::lock_guard<std::mutex> lock(gate.m_mutex);
-  gate.m_plan = plan;
-  gate.m_nCalls = 0;
-  gate.m_nFaults = 0;
-  gate.m_bActive.store(true, std::memory_order_release);
-}
-
-void ResetFileFaultsForTesting() {
-  FaultGate& gate = GetFaultGate();
-  std::lock_guard<std::mutex> lock(gate.m_mutex);
-  gate.m_bActive.store(false, std::memory_order_release);
-  gate.m_plan = CFileFaultPlan{};
-  gate.m_nCalls = 0;
-  gate.m_nFaults = 0;
-}
-
-int64_t CountFileCallsForTesting() {
-  FaultGate& gate = GetFaultGate();
-  std::lock_guard<std::mutex> lock(gate.m_mutex);
-  return gate.m_nCalls;
-}
-
-int64_t CountFileFaultsForTesting() {
-  FaultGate& gate = GetFaultGate();
-  std::lock_guard<std::mutex> lock(gate.m_mutex);
-  return gate.m_nFaults;
-}
