@@ -4,8 +4,8 @@
 //   that text parses with the root "日志": every earlier record reads back
 //   as before, and the new one last;
 // - the text it held, with the record behind it, where the text holds no
-//   element at all and nothing but zeros follows its end in the file (else
-//   the file stays as it was);
+//   element at all (a UTF-16 text with more than zeros behind its first zero
+//   unit stays as it was);
 // - the text it held, unchanged, where its top element is another one;
 // - a new day's file with the record, where it held no text at all.
 #include <array>
@@ -97,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
       Require(strAfter == strBefore);
       break;
     case shapeNoElement:
-      // Bytes that could not be read behind the text: nothing is written.
+      // UTF-16 content that could not be read behind the text: nothing is written.
       if (bUnreadData) {
         Require(strAfter == strBefore);
         break;

@@ -66,11 +66,11 @@ void AppendToOpenLog(CFile& file, const std::u16string& strPath, const RecordTex
 
   CXmlDocument doc;
   doc.SetDocument(std::move(strText));
-  // Text that stops at a zero unit with more behind it. Behind a log's root
-  // that is what an interrupted update left, and the update cuts it; after
-  // any other text (a zero inside the root, UTF-16 without its mark or
-  // big-endian) it is content that could not be read, and writing would
-  // destroy it: the file is left as it is and the record dropped.
+  // UTF-16 text that stops at a zero unit with more behind it. Behind a log's
+  // root that is what an interrupted update left, and the update cuts it;
+  // after any other text (a zero inside the root) it is content that could
+  // not be read, and writing would destroy it: the file is left as it is and
+  // the record dropped.
   if (bUnreadData && !bStartAfresh && doc.LocateElement(0, 0, kLogRoot) == 0) return;
   AddRecord(doc, strTime, texts);
   const size_t nUnchanged = bStartAfresh ? 0 : static_cast<size_t>(doc.GetFirstChangedOffset());

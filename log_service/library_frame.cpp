@@ -118,15 +118,11 @@ std::u16string ReadWideText(CFile& file, size_t nBytesAfterMark, bool* pbUnreadD
   return strText;
 }
 
-std::u16string ReadNarrowText(CFile& file, const unsigned char* pHead, size_t nHead, size_t nLength,
-                              bool* pbUnreadData) {
+std::u16string ReadNarrowText(CFile& file, const unsigned char* pHead, size_t nHead, size_t nLength) {
   std::string strBytes(nLength, '\0');
   std::memcpy(strBytes.data(), pHead, nHead);
   const size_t nRead = nHead + (nLength > nHead ? file.Read(strBytes.data() + nHead, nLength - nHead) : 0);
   const size_t nEnd = std::min(std::strlen(strBytes.c_str()), nRead);
-  if (nEnd < nRead && pbUnreadData != nullptr) {
-    *pbUnreadData = HoldsDataBeyond(strBytes.data() + nEnd + 1, nRead - nEnd - 1, file);
-  }
   return DecodeNarrowText(strBytes.data(), nEnd);
 }
 
@@ -204,7 +200,7 @@ std::u16string ReadDocumentFile(CFile& file, bool* pbUnreadData) {
   if (nHead == 2 && abHead[0] == kByteOrderMark[0] && abHead[1] == kByteOrderMark[1]) {
     return ReadWideText(file, nLength - 2, pbUnreadData);
   }
-  return ReadNarrowText(file, abHead, nHead, nLength, pbUnreadData);
+  return ReadNarrowText(file, abHead, nHead, nLength);
 }
 
 void WriteDocumentFile(CFile& file, std::u16string_view strText) {

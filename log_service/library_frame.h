@@ -54,8 +54,10 @@ class CFile;
 // after the byte-order mark FF FE (an odd last byte is ignored), otherwise
 // narrow text decoded by the platform. Either way the text ends at its first
 // zero. The file stays open. Raises CFileException when reading fails.
-// *pbUnreadData, when given, tells whether a byte other than zero follows
-// that first zero in the file: content the text does not show.
+// *pbUnreadData, when given, tells whether in a UTF-16 file a byte other than
+// zero follows that first zero unit: content the text does not show. (Narrow
+// text is not looked at: behind its first zero byte an interrupted rewrite
+// into UTF-16 leaves its own bytes, which the next update replaces.)
 std::u16string ReadDocumentFile(CFile& file, bool* pbUnreadData = nullptr);
 // Writes FF FE and the text as UTF-16LE from the file's first byte, cuts the
 // file at the end of what was written when it was longer, and closes it.

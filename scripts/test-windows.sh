@@ -16,7 +16,9 @@ wine_prefix_ensure
 # One server for the whole run: without it every program start costs about
 # 2.4 s. Its streams must not be ours, or the caller's output pipe stays
 # open while it runs and the caller waits for it.
-wineserver -p </dev/null >/dev/null 2>&1
+# A server already running for this prefix (left by an earlier run) makes
+# this one exit with an error; that server serves as well.
+wineserver -p </dev/null >/dev/null 2>&1 || true
 stop_server() { wineserver -k >/dev/null 2>&1 || true; }
 trap stop_server EXIT
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true

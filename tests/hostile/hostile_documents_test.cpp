@@ -196,10 +196,9 @@ std::vector<DayFileCase> MakeDayFileCases() {
       {"MarkWithAnOddByteStartsLikeANewFile", "\xFF\xFE\x41", kDeclaration + u"<日志>\r\n</日志>\r\n", placeInRoot},
       {"Utf8MarkStaysAsTheFirstCharacter", "\xEF\xBB\xBF" + Utf8(kEarlierLog), u"\xFEFF" + kEarlierLog,
        placeInRoot},
-      // Not recognised: narrow text, which ends at the first zero byte; what
-      // follows it cannot be read, so nothing is written over it.
-      {"BigEndianFileIsLeftAsItWas", "\xFE\xFF" + Utf16BigEndian(kEarlierLog), u"\u00FE\u00FF", placeNowhere},
-      {"Utf16WithoutMarkIsLeftAsItWas", Utf16BigEndian(kEarlierLog).substr(1) + '\0', u"<", placeNowhere},
+      // Not recognised: narrow text, which ends at the first zero byte.
+      {"BigEndianMarkIsNarrowTextUpToTheFirstZeroByte", "\xFE\xFF" + Utf16BigEndian(kEarlierLog), u"\u00FE\u00FF",
+       placeAfterText},
       // Zeros alone behind a zero hold nothing: the file is started afresh.
       {"ZeroBytesOnlyStartLikeANewFile", std::string(64, '\0'), kDeclaration + u"<日志>\r\n</日志>\r\n", placeInRoot},
   };

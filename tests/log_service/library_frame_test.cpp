@@ -162,8 +162,8 @@ TEST_F(DocumentFileTest, DataBehindTheFirstZeroIsReported) {
       {"ZerosAloneHideNothing", EncodeDocument(u"<a/>") + std::string(64, '\0'), false},
       {"WideTextBehindAZeroIsReported", EncodeDocument(std::u16string(u"ab\0cd", 5)), true},
       {"DataFarBehindTheFirstPieceIsReported", strFarData, true},
-      {"NarrowBytesBehindAZeroAreReported", std::string("ab\0cd", 5), true},
-      {"UnmarkedUtf16IsReported", std::string("<\0a\0/\0>\0", 8), true},
+      // Behind narrow text lie the remains of an interrupted rewrite.
+      {"NarrowBytesBehindAZeroAreNotReported", std::string("ab\0cd", 5), false},
   };
   for (const Case& test : kCases) {
     SCOPED_TRACE(test.m_pszName);
