@@ -38,14 +38,8 @@
 
 namespace {
 
-constexpr unsigned char kByteOrderMark[2] = {0xFF, 0xFE};
 constexpr char kZeroUnit[2] = {0, 0};
 
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-constexpr bool kLittleEndian = false;
-#else
-constexpr bool kLittleEndian = true;
-#endif
 
 // The bytes of a document file that holds a text: FF FE, then the text as
 // UTF-16LE. A range that the text's memory holds as it is comes straight

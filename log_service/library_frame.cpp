@@ -31,16 +31,9 @@ namespace {
 
 std::mutex g_fileOperationsMutex;
 
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-constexpr bool kLittleEndian = false;
-#else
-constexpr bool kLittleEndian = true;
-#endif
-
 // Room reserved behind a document read from a file, so that the record added
 // to it fits without moving the whole text to a larger block.
 constexpr size_t kGrowthRoomUnits = 4096;
-constexpr unsigned char kByteOrderMark[2] = {0xFF, 0xFE};
 
 std::u16string WidenAscii(const char* psz) {
   std::u16string str;

@@ -49,6 +49,15 @@ std::u16string MakeLogPath(std::u16string_view strName);
 std::u16string FormatDateStamp();
 std::u16string FormatTimeStamp();
 
+// Every document file starts with the byte-order mark FF FE and holds its
+// text as UTF-16LE; a big-endian build swaps each code unit on the way.
+constexpr unsigned char kByteOrderMark[2] = {0xFF, 0xFE};
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+constexpr bool kLittleEndian = false;
+#else
+constexpr bool kLittleEndian = true;
+#endif
+
 class CFile;
 // Whole content of an open file as text, read from its first byte: UTF-16LE
 // after the byte-order mark FF FE (an odd last byte is ignored), otherwise
