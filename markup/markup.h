@@ -118,9 +118,20 @@ class CXmlDocument {
   void ResizeElemPos(int32_t nSize);
   int32_t GetElemPosSize() const noexcept { return static_cast<int32_t>(m_aElemPos.size()); }
 
-  // Parser.
+  // Parser. InstallDocument is SetDocument with the fast path optional, so
+  // that the two parsers can be compared on the same text.
+  bool InstallDocument(std::u16string strText, bool bFastPathFirst);
+  int32_t ParseCommonForms();
   int32_t ParseElement(int32_t iParent, int32_t nDepth = 0);
   bool ReachedEndTag(int32_t iParent);
+  // A look for a child at an end tag grows a full index as taking a record
+  // would, without keeping one.
+  void ProbeNextRecord() {
+    if (m_iNextFree == GetElemPosSize()) {
+      AllocElemPos();
+      --m_iNextFree;
+    }
+  }
   int32_t ReportParseError(const char16_t* szFormat, const char16_t* szName = nullptr,
                            int32_t nOffset = -1);
 

@@ -44,7 +44,9 @@ bool CXmlDocument::SetDocument(const char16_t* szText) {
   return SetDocument(szText != nullptr ? std::u16string(szText) : std::u16string());
 }
 
-bool CXmlDocument::SetDocument(std::u16string strText) {
+bool CXmlDocument::SetDocument(std::u16string strText) { return InstallDocument(std::move(strText), true); }
+
+bool CXmlDocument::InstallDocument(std::u16string strText, bool bFastPathFirst) {
   m_iNextFree = 1;
   ResetNavigation();
   m_strDocument = std::move(strText);
@@ -58,8 +60,16 @@ bool CXmlDocument::SetDocument(std::u16string strText) {
   ResizeElemPos(nLength / 64 + 8);
 
   if (nLength > 0) {
+    const int32_t nInitialSize = GetElemPosSize();
     ElemPosAt(0) = ElemPos{};
-    const int32_t iTop = ParseElement(0);
+    int32_t iTop = bFastPathFirst ? ParseCommonForms() : 0;
+    if (iTop == 0) {
+      // The general parse starts from the same state the fast path found.
+      m_iNextFree = 1;
+      m_aElemPos.resize(static_cast<size_t>(nInitialSize));
+      ElemPosAt(0) = ElemPos{};
+      iTop = ParseElement(0);
+    }
     if (iTop > 0) {
       ElemPosAt(0).iFirstChild = iTop;
       ResetNavigation();

@@ -73,10 +73,7 @@ inline bool CXmlDocument::ReachedEndTag(int32_t iParent) {
   int32_t nToken = nOpen + 1;
   SkipWhitespace(nToken, pText);
   if (pText[nToken] != u'/') return false;
-  if (m_iNextFree == GetElemPosSize()) {
-    AllocElemPos();
-    --m_iNextFree;
-  }
+  ProbeNextRecord();
   return true;
 }
 

@@ -12,6 +12,7 @@ class CTestDocument : public CXmlDocument {
   using CXmlDocument::AllocElemPos;
   using CXmlDocument::EncodeText;
   using CXmlDocument::GetElemPosSize;
+  using CXmlDocument::InstallDocument;
   using CXmlDocument::LocateInsertPoint;
   using CXmlDocument::ReplaceDocumentRange;
   using CXmlDocument::ShiftPositions;
@@ -19,6 +20,14 @@ class CTestDocument : public CXmlDocument {
   int32_t NextFree() const { return m_iNextFree; }
   void SetNextFree(int32_t n) { m_iNextFree = n; }
   int32_t Child() const { return m_iChild; }
+  int32_t LastChildHint() const { return m_iLastChildHint; }
+  // The fast path alone on a text: its top element, 0 where it gives up.
+  int32_t ParseWithFastPathOnly(std::u16string strText) {
+    InstallDocument(std::move(strText), false);
+    m_iNextFree = 1;
+    ElemPosAt(0) = ElemPos{};
+    return ParseCommonForms();
+  }
   int32_t NodeKind() const { return m_nNodeKind; }
   void SetNavigation(int32_t iParent, int32_t iCurrent) {
     m_iParent = iParent;
