@@ -1,6 +1,7 @@
-// Parse, walk and extend arbitrary text. A document that parses must parse
-// again after elements were added to it, into the index that insertion kept,
-// and the added data must read back unchanged while it has no child.
+// Parse, walk and extend arbitrary text. The parser's fast path must leave
+// what the general rules alone leave. A document that parses must parse again
+// after elements were added to it, into the index that insertion kept, and the
+// added data must read back unchanged while it has no child.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -12,7 +13,10 @@ namespace {
 
 class CFuzzDocument : public CXmlDocument {
  public:
+  using CXmlDocument::GetElemPosSize;
+  using CXmlDocument::InstallDocument;
   int32_t NextFree() const { return m_iNextFree; }
+  int32_t LastChildHint() const { return m_iLastChildHint; }
   void MoveTo(int32_t iParent, int32_t iCurrent) {
     m_iParent = iParent;
     m_iCurrent = iCurrent;
@@ -55,6 +59,20 @@ void RequireSameIndex(const CFuzzDocument& built, const CFuzzDocument& parsed) {
   }
 }
 
+// Result, records in use, index size, hint and error of two parses.
+void RequireSameParse(const CFuzzDocument& fast, const CFuzzDocument& general) {
+  Require(fast.NextFree() == general.NextFree() && fast.GetElemPosSize() == general.GetElemPosSize());
+  Require(fast.LastChildHint() == general.LastChildHint() && fast.GetParseError() == general.GetParseError() &&
+          fast.GetParseErrorOffset() == general.GetParseErrorOffset());
+  for (int32_t i = 0; i < fast.NextFree(); ++i) {
+    const ElemPos& f = fast.ElemPosAt(i);
+    const ElemPos& g = general.ElemPosAt(i);
+    Require(f.nStartOpen == g.nStartOpen && f.nStartClose == g.nStartClose && f.nEndOpen == g.nEndOpen &&
+            f.nEndClose == g.nEndClose && f.nReserved == g.nReserved && f.iParent == g.iParent &&
+            f.iFirstChild == g.iFirstChild && f.iNextSibling == g.iNextSibling);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
@@ -67,6 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
 
   CFuzzDocument doc;
   const bool bParsed = doc.SetDocument(strText);
+  CFuzzDocument general;
+  Require(general.InstallDocument(strText, false) == bParsed);
+  RequireSameParse(doc, general);
   Walk(doc, 0);
   if (!bParsed) return 0;
 

@@ -5,6 +5,8 @@
 // At anything else (a comment, a CDATA section, a blank after '<', an end tag
 // that is not a plain "</name>", any error) it gives up, and the caller parses
 // the whole text again with the general rules, which also word the errors.
+#include <memory>
+
 #include "markup.h"
 
 namespace {
@@ -38,73 +40,76 @@ inline bool SameUnits(const char16_t* p, const char16_t* q, int32_t nCount) {
 int32_t CXmlDocument::ParseCommonForms() {
   using markup_scan::HasClass;
   const char16_t* const pText = m_strDocument.c_str();
-  std::vector<OpenElement> aOpen;
-  aOpen.reserve(16);
-  int32_t nPos = 0;
+  // Room for the deepest nesting the general parser accepts, so that the
+  // loop never checks for growth.
+  std::unique_ptr<OpenElement[]> aOpen(new OpenElement[kMaxNestingDepth]);
+  int32_t nOpen = 0;
+  auto Offset = [pText](const char16_t* p) { return static_cast<int32_t>(p - pText); };
+  const char16_t* p = pText;
   for (;;) {
-    if (!ScanToChar(nPos, pText, u'<')) return 0;
-    const char16_t cNext = pText[nPos + 1];
+    p = markup_scan::FindUnitOrZero(p, u'<');
+    if (*p == 0) return 0;
+    const char16_t cNext = p[1];
 
     if (cNext == u'/') {
-      if (aOpen.empty()) return 0;
-      const OpenElement open = aOpen.back();
-      const int32_t nNameEnd = nPos + 2 + open.nNameLength;
+      if (nOpen == 0) return 0;
+      const OpenElement& open = aOpen[static_cast<size_t>(nOpen - 1)];
+      const char16_t* pNameEnd = p + 2 + open.nNameLength;
       // The name's units are never zero, so the comparison stops at the end
       // of the text before the '>' is looked at.
-      if (!SameUnits(pText + nPos + 2, pText + open.nNameFirst, open.nNameLength) || pText[nNameEnd] != u'>') {
-        return 0;
-      }
+      if (!SameUnits(p + 2, pText + open.nNameFirst, open.nNameLength) || *pNameEnd != u'>') return 0;
       ProbeNextRecord();
       ElemPos& elem = m_aElemPos[static_cast<size_t>(open.i)];
-      elem.nEndOpen = nPos;
-      elem.nEndClose = nNameEnd;
-      aOpen.pop_back();
-      if (aOpen.empty()) {
+      elem.nEndOpen = Offset(p);
+      elem.nEndClose = Offset(pNameEnd);
+      if (--nOpen == 0) {
         m_iLastChildHint = open.iLastChild;
         return open.i;
       }
-      nPos = nNameEnd + 1;
+      p = pNameEnd + 1;
       continue;
     }
 
     if (cNext == u'?') {
-      if (pText[nPos + 2] == 0) return 0;
-      const int32_t nEnd = FindInstructionEnd(pText, nPos + 1);
+      if (p[2] == 0) return 0;
+      const int32_t nEnd = FindInstructionEnd(pText, Offset(p) + 1);
       if (nEnd < 0) return 0;
-      nPos = nEnd + 2;
+      p = pText + nEnd + 2;
       continue;
     }
 
     // A start tag, unless the name is missing: a blank, a quote, a
     // delimiter or the end of the text after '<'.
     if (cNext == 0 || cNext == u'"' || cNext == u'\'' || HasClass(cNext, markup_scan::classDelimiter)) return 0;
-    if (aOpen.size() >= static_cast<size_t>(kMaxNestingDepth)) return 0;
-    int32_t nNameEnd = nPos + 2;
-    while (pText[nNameEnd] != 0 && !HasClass(pText[nNameEnd], markup_scan::classDelimiter)) ++nNameEnd;
-    int32_t nStartClose = nNameEnd;
-    if (!ScanToChar(nStartClose, pText, u'>')) return 0;
+    if (nOpen == kMaxNestingDepth) return 0;
+    const char16_t* pNameEnd = p + 2;
+    while (*pNameEnd != 0 && !HasClass(*pNameEnd, markup_scan::classDelimiter)) ++pNameEnd;
+    const char16_t* pStartClose = markup_scan::FindUnitOrZero(pNameEnd, u'>');
+    if (*pStartClose == 0) return 0;
 
     const int32_t i = AllocElemPos();
-    const int32_t iParent = aOpen.empty() ? 0 : aOpen.back().i;
-    const bool bEmpty = pText[nStartClose - 1] == u'/';
-    m_aElemPos[static_cast<size_t>(i)] = ElemPos{nPos, nStartClose, bEmpty ? nStartClose - 1 : nStartClose + 1,
-                                                 bEmpty ? nStartClose : 0, 0, iParent, 0, 0};
-    if (aOpen.empty()) {
-      m_aElemPos[0].nEndOpen = nPos;  // where the general parse leaves the document's scan position
+    const bool bEmpty = pStartClose[-1] == u'/';
+    const int32_t nStartOpen = Offset(p);
+    const int32_t nStartClose = Offset(pStartClose);
+    OpenElement* pParent = nOpen > 0 ? &aOpen[static_cast<size_t>(nOpen - 1)] : nullptr;
+    m_aElemPos[static_cast<size_t>(i)] =
+        ElemPos{nStartOpen, nStartClose, bEmpty ? nStartClose - 1 : nStartClose + 1, bEmpty ? nStartClose : 0, 0,
+                pParent != nullptr ? pParent->i : 0, 0, 0};
+    if (pParent == nullptr) {
+      m_aElemPos[0].nEndOpen = nStartOpen;  // where the general parse leaves the document's scan position
     } else {
-      OpenElement& parent = aOpen.back();
-      if (parent.iLastChild == 0) {
-        m_aElemPos[static_cast<size_t>(parent.i)].iFirstChild = i;
+      if (pParent->iLastChild == 0) {
+        m_aElemPos[static_cast<size_t>(pParent->i)].iFirstChild = i;
       } else {
-        m_aElemPos[static_cast<size_t>(parent.iLastChild)].iNextSibling = i;
+        m_aElemPos[static_cast<size_t>(pParent->iLastChild)].iNextSibling = i;
       }
-      parent.iLastChild = i;
+      pParent->iLastChild = i;
     }
-    if (bEmpty) {
-      if (aOpen.empty()) return i;
-    } else {
-      aOpen.push_back(OpenElement{i, nPos + 1, nNameEnd - nPos - 1, 0});
+    if (!bEmpty) {
+      aOpen[static_cast<size_t>(nOpen++)] = OpenElement{i, nStartOpen + 1, Offset(pNameEnd) - nStartOpen - 1, 0};
+    } else if (pParent == nullptr) {
+      return i;
     }
-    nPos = nStartClose + 1;
+    p = pStartClose + 1;
   }
 }
