@@ -184,6 +184,9 @@ TEST_F(DocumentFileTest, LongTextIsReadWholeUpToItsFirstZeroUnit) {
   };
   const Case kCases[] = {
       {"ZeroInFirstBlock", 5000, 3333},
+      {"ZeroFirstInItsStep", 100, 64},
+      {"ZeroLastInItsStep", 100, 63},
+      {"ZeroAmongTheUnitsAfterTheLastStep", 70, 68},
       {"ZeroFarBehindFirstPiece", 300000, 200001},
       {"NoZeroReadsEveryUnit", 300001, 300001},
   };
