@@ -30,6 +30,14 @@ inline constexpr std::array<uint8_t, 128> kCharClass = MakeCharClassTable();
 
 inline bool HasClass(char16_t c, uint8_t nBits) { return c < 128 && (kCharClass[c] & nBits) != 0; }
 
+// Names are a few code units long: a plain loop beats a call to memcmp.
+inline bool SameUnits(const char16_t* p, const char16_t* q, int32_t nCount) {
+  for (int32_t n = 0; n < nCount; ++n) {
+    if (p[n] != q[n]) return false;
+  }
+  return true;
+}
+
 #if defined(__SSE2__)
 // Eight code units at a time. Loads are 16-byte aligned, so a load never
 // crosses into a page the text does not reach; the bytes it reads beyond the

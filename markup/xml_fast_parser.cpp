@@ -28,13 +28,6 @@ int32_t FindInstructionEnd(const char16_t* pText, int32_t nQuestion) {
   return -1;
 }
 
-inline bool SameUnits(const char16_t* p, const char16_t* q, int32_t nCount) {
-  for (int32_t n = 0; n < nCount; ++n) {
-    if (p[n] != q[n]) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 int32_t CXmlDocument::ParseCommonForms() {
@@ -57,7 +50,7 @@ int32_t CXmlDocument::ParseCommonForms() {
       const char16_t* pNameEnd = p + 2 + open.nNameLength;
       // The name's units are never zero, so the comparison stops at the end
       // of the text before the '>' is looked at.
-      if (!SameUnits(p + 2, pText + open.nNameFirst, open.nNameLength) || *pNameEnd != u'>') return 0;
+      if (!markup_scan::SameUnits(p + 2, pText + open.nNameFirst, open.nNameLength) || *pNameEnd != u'>') return 0;
       ProbeNextRecord();
       ElemPos& elem = m_aElemPos[static_cast<size_t>(open.i)];
       elem.nEndOpen = Offset(p);

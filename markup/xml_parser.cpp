@@ -28,20 +28,9 @@ struct NameRange {
 bool MatchNameRange(const TokenCursor& cursor, const char16_t* pText, NameRange name) {
   const int32_t nLength = cursor.nTokenLast - cursor.nTokenFirst + 1;
   if (nLength > name.nLength) return false;
-  const char16_t* pToken = pText + cursor.nTokenFirst;
   const char16_t* pName = pText + name.nFirst;
-  for (int32_t n = 0; n < nLength; ++n) {
-    if (pToken[n] != pName[n]) return false;
-  }
+  if (!markup_scan::SameUnits(pText + cursor.nTokenFirst, pName, nLength)) return false;
   return nLength == name.nLength || IsNameFollowerUnit(pName[nLength]);
-}
-
-// Names are a few code units long: a plain loop beats a call to memcmp.
-inline bool SameUnits(const char16_t* p, const char16_t* q, int32_t nCount) {
-  for (int32_t n = 0; n < nCount; ++n) {
-    if (p[n] != q[n]) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -170,7 +159,7 @@ int32_t CXmlDocument::ParseElement(int32_t iParent, int32_t nDepth) {
   const int32_t nNameEnd = nEndOpen + 2 + name.nLength;
   if (pText[nEndOpen + 1] == u'/' && nNameEnd <= static_cast<int32_t>(m_strDocument.size()) &&
       pText[nNameEnd] == u'>' &&
-      SameUnits(pText + name.nFirst, pText + nEndOpen + 2, name.nLength)) {
+      markup_scan::SameUnits(pText + name.nFirst, pText + nEndOpen + 2, name.nLength)) {
     ElemPosAt(i).nEndClose = nNameEnd;
     return i;
   }
