@@ -1,22 +1,34 @@
 #include "daily_log.h"
 
+#include <exception>
+
 #include "document_update.h"
 #include "library_frame.h"
 #include "markup.h"
+#include "pending_records.h"
 #include "platform_files.h"
+#include "settings.h"
 
 namespace {
 
 constexpr char16_t kLogRoot[] = u"日志";
 constexpr char16_t kRecord[] = u"记录";
 
-// The five texts of one call of WriteVardlix.
-struct RecordTexts {
-  const char16_t* m_szType;
-  const char16_t* m_szLocation;
-  const char16_t* m_szOperation;
-  const char16_t* m_szParameters;
-  const char16_t* m_szDescription;
+// Guarded by LockFileOperations.
+CPendingRecords g_pendingRecords;
+
+// What became of the records given to one file.
+enum WriteOutcome {
+  recordsWritten,
+  recordsHeld,     // another program held the file: worth another try
+  recordsDropped,  // a lasting failure: trying again would not help
+};
+
+// The records of one day, [m_nFirst, m_nFirst + m_nCount) of the queue.
+struct DayRun {
+  const CPendingRecords& m_records;
+  size_t m_nFirst;
+  size_t m_nCount;
 };
 
 // The text of a day's file that has no record yet.
@@ -27,35 +39,40 @@ std::u16string BuildEmptyLogText() {
   return doc.GetDocument();
 }
 
-// Adds one record after the last child of the root "日志".
-void AddRecord(CXmlDocument& doc, const std::u16string& strTime, const RecordTexts& texts) {
+// Adds the records after the last child of the root "日志". Each record is
+// left again for its parent, where it stays the current element, so the next
+// one follows it. Where no record can be added (a document whose top
+// element is not "日志"), none of the fields is either.
+void AddRecords(CXmlDocument& doc, const DayRun& run) {
   doc.FindNextElement(kLogRoot);
   doc.EnterElement();
-  doc.AddElement(kRecord);
-  doc.EnterElement();
-  doc.AddElement(u"时间", strTime.c_str());
-  doc.AddElement(u"类型", texts.m_szType);
-  doc.AddElement(u"位置", texts.m_szLocation);
-  doc.AddElement(u"操作", texts.m_szOperation);
-  doc.AddElement(u"参数", texts.m_szParameters);
-  doc.AddElement(u"描述", texts.m_szDescription);
+  for (size_t i = run.m_nFirst; i < run.m_nFirst + run.m_nCount; ++i) {
+    const CLogRecord& record = run.m_records.At(i);
+    if (!doc.AddElement(kRecord)) return;
+    doc.EnterElement();
+    doc.AddElement(u"时间", record.m_strTime.c_str());
+    doc.AddElement(u"类型", record.m_strType.c_str());
+    doc.AddElement(u"位置", record.m_strLocation.c_str());
+    doc.AddElement(u"操作", record.m_strOperation.c_str());
+    doc.AddElement(u"参数", record.m_strParameters.c_str());
+    doc.AddElement(u"描述", record.m_strDescription.c_str());
+    doc.LeaveElement();
+  }
 }
 
-// The first record of a day comes into being with its file: the file appears
-// whole, or not at all when the record cannot be written.
-CreateDocumentResult CreateLogWithRecord(const std::u16string& strPath, const RecordTexts& texts) {
+// The first records of a day come into being with their file: the file
+// appears whole, or not at all when the records cannot be written.
+CreateDocumentResult CreateLogWithRecords(const std::u16string& strPath, const DayRun& run, FileWait nWait) {
   CXmlDocument doc;
   doc.SetDocument(BuildEmptyLogText());
-  AddRecord(doc, FormatTimeStamp(), texts);
-  return CreateDocumentFile(strPath, doc.ViewDocument());
+  AddRecords(doc, run);
+  return CreateDocumentFile(strPath, doc.ViewDocument(), nWait);
 }
 
-void AppendToOpenLog(CFile& file, const std::u16string& strPath, const RecordTexts& texts) {
+WriteOutcome AppendToOpenLog(CFile& file, const std::u16string& strPath, const DayRun& run) {
   bool bUnreadData = false;
   std::u16string strText = ReadDocumentFile(file, &bUnreadData);
   const size_t nOldUnits = strText.size();
-  // Taken after the read, as the record's time is that of its writing.
-  const std::u16string strTime = FormatTimeStamp();
   // No text at all (zero bytes, a lone byte-order mark, or a mark and a zero
   // unit ahead of what an interrupted first write left) means a creator
   // stopped before its first content was whole: start it afresh rather than
@@ -70,14 +87,66 @@ void AppendToOpenLog(CFile& file, const std::u16string& strPath, const RecordTex
   // root that is what an interrupted update left, and the update cuts it;
   // after any other text (a zero inside the root) it is content that could
   // not be read, and writing would destroy it: the file is left as it is and
-  // the record dropped.
-  if (bUnreadData && !bStartAfresh && doc.LocateElement(0, 0, kLogRoot) == 0) return;
-  AddRecord(doc, strTime, texts);
+  // the records dropped.
+  if (bUnreadData && !bStartAfresh && doc.LocateElement(0, 0, kLogRoot) == 0) return recordsDropped;
+  AddRecords(doc, run);
   const size_t nUnchanged = bStartAfresh ? 0 : static_cast<size_t>(doc.GetFirstChangedOffset());
   UpdateDocumentFile(file, strPath, nOldUnits, nUnchanged, doc.ViewDocument());
+  return recordsWritten;
+}
+
+// A log folder that a cleanup tool removed while the host runs is made
+// again; only the folder itself, as at load.
+bool RecreateLogFolder() {
+  CFileStatus status;
+  if (CFile::GetStatus(g_strLogFolder, status)) return false;
+  return CreateFolder(g_strLogFolder) == folderCreated;
+}
+
+WriteOutcome WriteDayRun(const DayRun& run, FileWait nWait) {
+  const std::u16string strPath = MakeLogPath(MakeDailyLogName(run.m_records.At(run.m_nFirst).m_strDate));
+  // A second round follows a file that another process created, or removed,
+  // between our look and our own attempt, or a folder made again.
+  for (int nRound = 0; nRound < 2; ++nRound) {
+    CFileStatus status;
+    if (!CFile::GetStatus(strPath, status)) {
+      switch (CreateLogWithRecords(strPath, run, nWait)) {
+        case documentCreated: return recordsWritten;
+        case documentHeld: return recordsHeld;
+        case documentNotCreated:
+          if (RecreateLogFolder()) continue;
+          return recordsDropped;
+        case documentExists: break;
+      }
+    }
+    CFile file;
+    if (file.Open(strPath, CFile::modeReadWriteDenyWrite, nWait)) return AppendToOpenLog(file, strPath, run);
+    if (file.GetOpenError() == causeSharingViolation) return recordsHeld;
+    if (file.GetOpenError() != causeNotFound) return recordsDropped;
+  }
+  return recordsDropped;
+}
+
+// A failure of reading or writing the open file is as lasting as a failed
+// create, except a sharing violation, which a later call may not meet.
+WriteOutcome WriteDayRunSafely(const DayRun& run, FileWait nWait) {
+  try {
+    return WriteDayRun(run, nWait);
+  } catch (const CFileException& error) {
+    return error.m_nCause == causeSharingViolation ? recordsHeld : recordsDropped;
+  } catch (const std::exception&) {
+    return recordsDropped;
+  }
 }
 
 }  // namespace
+
+CLogRecord MakeLogRecord(int64_t nTime, const char16_t* szType, const char16_t* szLocation,
+                         const char16_t* szOperation, const char16_t* szParameters, const char16_t* szDescription) {
+  auto Text = [](const char16_t* sz) { return std::u16string(sz != nullptr ? sz : u""); };
+  return CLogRecord{FormatDateStamp(nTime), FormatTimeStamp(nTime), Text(szType), Text(szLocation),
+                    Text(szOperation),      Text(szParameters),      Text(szDescription)};
+}
 
 std::u16string MakeDailyLogName(std::u16string_view strDateStamp) {
   std::u16string strName = u"Vardlix";
@@ -90,25 +159,37 @@ bool EnsureDailyLogFile(const std::u16string& strPath) {
   CFileStatus status;
   if (CFile::GetStatus(strPath, status)) return true;
   // Another caller that created it a moment ago leaves theirs in place.
-  return CreateDocumentFile(strPath, BuildEmptyLogText()) != documentNotCreated;
+  const CreateDocumentResult nResult = CreateDocumentFile(strPath, BuildEmptyLogText());
+  return nResult == documentCreated || nResult == documentExists;
+}
+
+void WritePendingRecords(FileWait nWait) {
+  while (!g_pendingRecords.IsEmpty()) {
+    const DayRun run{g_pendingRecords, 0, g_pendingRecords.CountFrontDay()};
+    if (WriteDayRunSafely(run, nWait) == recordsHeld) return;
+    g_pendingRecords.RemoveFront(run.m_nCount);
+  }
+}
+
+void DiscardPendingRecords() { g_pendingRecords.Clear(); }
+
+size_t CountPendingRecords() { return g_pendingRecords.GetCount(); }
+
+void AppendLogRecord(CLogRecord&& record) {
+  auto lock = LockFileOperations();
+  // Once a call has found the file held and kept its record, the holder is
+  // not waited for again: the following calls try once and return.
+  const FileWait nWait = g_pendingRecords.IsEmpty() ? waitForHolder : waitNever;
+  g_pendingRecords.Add(std::move(record));
+  // Until the settings are read it is not known whether to write at all.
+  if (LoadDeferredSettings(nWait)) {
+    if (g_nLogLife.load() == 0) g_pendingRecords.Clear();
+    WritePendingRecords(nWait);
+  }
+  g_pendingRecords.DropPastBound();
 }
 
 void AppendLogRecord(const char16_t* szType, const char16_t* szLocation, const char16_t* szOperation,
                      const char16_t* szParameters, const char16_t* szDescription) {
-  if (g_nLogLife.load() == 0) return;
-  auto lock = LockFileOperations();
-  const RecordTexts texts{szType, szLocation, szOperation, szParameters, szDescription};
-  const std::u16string strPath = MakeLogPath(MakeDailyLogName(FormatDateStamp()));
-  // A second round follows a file that another process created, or removed,
-  // between our look and our own attempt.
-  for (int nRound = 0; nRound < 2; ++nRound) {
-    CFileStatus status;
-    if (!CFile::GetStatus(strPath, status) && CreateLogWithRecord(strPath, texts) != documentExists) return;
-    CFile file;
-    if (file.Open(strPath, CFile::modeReadWriteDenyWrite)) {
-      AppendToOpenLog(file, strPath, texts);
-      return;
-    }
-    if (file.GetOpenError() != causeNotFound) return;
-  }
+  AppendLogRecord(MakeLogRecord(ReadClock(), szType, szLocation, szOperation, szParameters, szDescription));
 }

@@ -5,6 +5,9 @@
 #include <string>
 #include <string_view>
 
+#include "log_record.h"
+#include "platform_files.h"
+
 // Name of the log file of a day: "Vardlix" + date stamp + ".xml".
 std::u16string MakeDailyLogName(std::u16string_view strDateStamp);
 
@@ -14,14 +17,31 @@ std::u16string MakeDailyLogName(std::u16string_view strDateStamp);
 // all. Returns false when it can't be.
 bool EnsureDailyLogFile(const std::u16string& strPath);
 
-// What the export WriteVardlix does: appends one record with the time stamp
-// and the five texts to the day's file. Nothing happens while the retention
-// is 0. The first record of a day is written together with its new file; a
-// file that exists but holds nothing yet is started like a new one. A record
-// that cannot be written is dropped and leaves the file as it was, and a
-// process that ends part-way leaves it readable with or without the record
-// (UpdateDocumentFile). Serialised with every other operation on the
-// library's files. Raises CFileException when reading or writing an open
-// file fails, and std::bad_alloc.
+// What the export WriteVardlix does with a record: appends it to its day's
+// file after the records still waiting (pending_records.h). Nothing is
+// written while the retention is 0, which is checked here, under the lock
+// that SetLogLife takes too. The first record of a day is written together
+// with its new file; a file that exists but holds nothing yet is started
+// like a new one. A process that ends part-way leaves the file readable
+// with or without the records (UpdateDocumentFile).
+//
+// While another program holds the day's file (or the settings file that the
+// load could not read), the call waits for it at most kShareWaitMilliseconds
+// without progress, and not at all while records are waiting already: the
+// record is kept for a later call. A record that cannot be written for any
+// other reason (no room on the disk, no right to create the file) is
+// dropped. Serialised with every other operation on the library's files.
+// Raises std::bad_alloc.
+void AppendLogRecord(CLogRecord&& record);
+// The same for five texts stamped with the clock's current value.
 void AppendLogRecord(const char16_t* szType, const char16_t* szLocation, const char16_t* szOperation,
                      const char16_t* szParameters, const char16_t* szDescription);
+
+// Writes the records that are waiting, day by day, oldest first, as far as
+// their files can be opened now. The caller holds LockFileOperations.
+void WritePendingRecords(FileWait nWait);
+// Forgets the records that are waiting (logging was switched off, or the
+// test that left them is over). The caller holds LockFileOperations.
+void DiscardPendingRecords();
+// How many records are waiting. The caller holds LockFileOperations.
+size_t CountPendingRecords();

@@ -82,7 +82,8 @@ std::u16string MakeTemporaryPath(const std::u16string& strPath) {
 // out unless it has taken its final name.
 class CTemporaryFile {
  public:
-  explicit CTemporaryFile(const std::u16string& strFinalPath) : m_strPath(MakeTemporaryPath(strFinalPath)) {}
+  CTemporaryFile(const std::u16string& strFinalPath, FileWait nWait)
+      : m_strPath(MakeTemporaryPath(strFinalPath)), m_nWait(nWait) {}
   ~CTemporaryFile() { Discard(); }
   CTemporaryFile(const CTemporaryFile&) = delete;
   CTemporaryFile& operator=(const CTemporaryFile&) = delete;
@@ -90,14 +91,16 @@ class CTemporaryFile {
   // Writes the file whole. A leftover of an earlier process that bore the
   // same number is emptied first. Raises CFileException.
   void Write(std::u16string_view strText) {
-    if (!m_file.Open(m_strPath, CFile::modeCreateExclusive)) throw CFileException(m_file.GetOpenError(), m_strPath);
+    if (!m_file.Open(m_strPath, CFile::modeCreateExclusive, m_nWait)) {
+      throw CFileException(m_file.GetOpenError(), m_strPath);
+    }
     m_bMade = true;
     WriteDocumentFile(m_file, strText);
   }
 
   // Gives the written file its final name. Raises CFileException.
   void MoveTo(const std::u16string& strPath, bool bReplace) {
-    CFile::Rename(m_strPath, strPath, bReplace);
+    CFile::Rename(m_strPath, strPath, bReplace, m_nWait);
     m_bPlaced = true;
   }
 
@@ -106,7 +109,7 @@ class CTemporaryFile {
     if (!m_bMade || m_bPlaced) return;
     m_file.Close();
     try {
-      CFile::Remove(m_strPath);
+      CFile::Remove(m_strPath, m_nWait);
     } catch (...) {
       // Left for the next write of this process, which empties it, or for
       // the purge, whose prefix it shares when it belongs to a daily log.
@@ -114,6 +117,7 @@ class CTemporaryFile {
   }
 
   std::u16string m_strPath;  // the temporary name
+  FileWait m_nWait;          // whether its steps may wait for a scanner
   CFile m_file;              // open while it is written
   bool m_bMade = false;      // the file exists because of us
   bool m_bPlaced = false;    // it has its final name
@@ -122,7 +126,7 @@ class CTemporaryFile {
 // The whole new content goes to a temporary file, which then takes the name
 // of the old one in one step; the old file is untouched until then.
 void ReplaceDocumentFile(const std::u16string& strPath, std::u16string_view strText) {
-  CTemporaryFile temporary(strPath);
+  CTemporaryFile temporary(strPath, waitForHolder);
   temporary.Write(strText);
   temporary.MoveTo(strPath, true);
 }
@@ -178,13 +182,15 @@ void RestoreOldContent(CFile& file, const OldContent& old) noexcept {
 
 }  // namespace
 
-CreateDocumentResult CreateDocumentFile(const std::u16string& strPath, std::u16string_view strText) {
-  CTemporaryFile temporary(strPath);
+CreateDocumentResult CreateDocumentFile(const std::u16string& strPath, std::u16string_view strText,
+                                        FileWait nWait) {
+  CTemporaryFile temporary(strPath, nWait);
   try {
     temporary.Write(strText);
     temporary.MoveTo(strPath, false);
   } catch (const CFileException& error) {
-    return error.m_nCause == causeAlreadyExists ? documentExists : documentNotCreated;
+    if (error.m_nCause == causeAlreadyExists) return documentExists;
+    return error.m_nCause == causeSharingViolation ? documentHeld : documentNotCreated;
   }
   return documentCreated;
 }

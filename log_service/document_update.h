@@ -7,20 +7,25 @@
 #include <string>
 #include <string_view>
 
-class CFile;
+#include "platform_files.h"
 
 enum CreateDocumentResult {
   documentCreated,     // the file now holds the text
   documentExists,      // a file of that name was there already; it is untouched
   documentNotCreated,  // it could not be made; nothing was left behind
+  documentHeld,        // as documentNotCreated, because another program held
+                       // the temporary file; worth trying again later
 };
 
 // Creates the document file strPath holding strText, only where no file of
 // that name exists yet. The text is written under a temporary name beside it
 // (strPath + "." + process number + ".tmp") and then takes the name without
 // replacing anything, so other readers never see the file empty or half
-// written. Never raises CFileException; raises std::bad_alloc.
-CreateDocumentResult CreateDocumentFile(const std::u16string& strPath, std::u16string_view strText);
+// written. nWait tells whether its steps may wait for another opener of the
+// temporary file (a scanner, see CFile::Rename). Never raises
+// CFileException; raises std::bad_alloc.
+CreateDocumentResult CreateDocumentFile(const std::u16string& strPath, std::u16string_view strText,
+                                        FileWait nWait = waitForHolder);
 
 // Replaces the content of the document file strPath, open in file for reading
 // and writing, by strText. nOldUnits is the length of the text that

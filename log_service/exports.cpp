@@ -4,7 +4,10 @@
 #define VARDLIX_BUILDING_LIBRARY
 #include "vardlix.h"
 
+#include <utility>
+
 #include "daily_log.h"
+#include "platform_files.h"
 #include "settings.h"
 
 static_assert(sizeof(VardlixChar) == sizeof(char16_t), "the host's wide characters are UTF-16 code units");
@@ -35,8 +38,13 @@ extern "C" VARDLIX_API void VARDLIX_CALL WriteVardlix(const CVardlixString& strT
                                                       const CVardlixString& strParameters,
                                                       const CVardlixString& strDescription) {
   try {
-    AppendLogRecord(TextOf(strType), TextOf(strLocation), TextOf(strOperation), TextOf(strParameters),
-                    TextOf(strDescription));
+    // The host's strings are copied before any lock is taken or any file
+    // opened. A bad pointer of the host's faults right here, and when the
+    // host's own crash guard resumes after it, nothing of the library is
+    // left held: no lock that the next call would wait on for ever.
+    CLogRecord record = MakeLogRecord(ReadClock(), TextOf(strType), TextOf(strLocation), TextOf(strOperation),
+                                      TextOf(strParameters), TextOf(strDescription));
+    AppendLogRecord(std::move(record));
   } catch (...) {
   }
 }

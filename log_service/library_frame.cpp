@@ -12,6 +12,7 @@
 #endif
 
 #include "platform_files.h"
+#include "daily_log.h"
 #include "purge.h"
 #include "settings.h"
 
@@ -45,10 +46,6 @@ std::u16string WidenAscii(const char* psz) {
   return str;
 }
 
-// The broken-down local time of the clock's current value, or false.
-bool ReadLocalTime(std::tm& local) {
-  return ConvertToLocalTime(ReadClock(), local);
-}
 
 [[maybe_unused]] void SwapByteOrder(char16_t* p, size_t nCount) {
   for (size_t i = 0; i < nCount; ++i) p[i] = static_cast<char16_t>((p[i] >> 8) | (p[i] << 8));
@@ -135,6 +132,10 @@ std::unique_lock<std::mutex> LockFileOperations() {
   return std::unique_lock<std::mutex>(g_fileOperationsMutex);
 }
 
+std::unique_lock<std::mutex> TryLockFileOperations() {
+  return std::unique_lock<std::mutex>(g_fileOperationsMutex, std::try_to_lock);
+}
+
 std::u16string DeriveLogFolderWindows(std::u16string_view strExePath) {
   const size_t nDot = strExePath.rfind(u'.');
   std::u16string strFolder(nDot == std::u16string_view::npos ? std::u16string_view() : strExePath.substr(0, nDot));
@@ -175,18 +176,21 @@ std::u16string MakeLogPath(std::u16string_view strName) {
   return strPath;
 }
 
-std::u16string FormatDateStamp() {
+std::u16string FormatDateStamp() { return FormatDateStamp(ReadClock()); }
+std::u16string FormatTimeStamp() { return FormatTimeStamp(ReadClock()); }
+
+std::u16string FormatDateStamp(int64_t nTime) {
   std::tm local{};
-  const bool bLocal = ReadLocalTime(local);
+  const bool bLocal = ConvertToLocalTime(nTime, local);
   char sz[64];
   std::snprintf(sz, sizeof sz, "%4d%02d%02d", bLocal ? local.tm_year + 1900 : 0, bLocal ? local.tm_mon + 1 : 0,
                 bLocal ? local.tm_mday : 0);
   return WidenAscii(sz);
 }
 
-std::u16string FormatTimeStamp() {
+std::u16string FormatTimeStamp(int64_t nTime) {
   std::tm local{};
-  const bool bLocal = ReadLocalTime(local);
+  const bool bLocal = ConvertToLocalTime(nTime, local);
   char sz[96];
   std::snprintf(sz, sizeof sz, "%4d.%02d.%02d %02d:%02d:%02d", bLocal ? local.tm_year + 1900 : 0,
                 bLocal ? local.tm_mon + 1 : 0, bLocal ? local.tm_mday : 0, bLocal ? local.tm_hour : -1,
@@ -227,16 +231,29 @@ void WriteDocumentFile(CFile& file, std::u16string_view strText) {
 void RunLoadSequence() noexcept {
   try {
     auto lock = LockFileOperations();
-    // Purging on a default retention because the settings could not be read
-    // would delete logs the host asked to keep; they can wait for the next load.
-    if (LoadSettings()) PurgeExpiredLogs();
+    // The load runs under the system's loader lock, which every other thread
+    // of the host needs to load a library or to start: nothing here waits
+    // for another program. Settings that cannot be read at once (a viewer or
+    // a backup tool holds the file) are read by the first call of an export,
+    // and the purge waits for them: purging on a default retention would
+    // delete logs the host asked to keep.
+    g_bSettingsDeferred = !LoadSettings(waitNever);
+    if (!g_bSettingsDeferred) PurgeExpiredLogs(waitNever);
   } catch (...) {
     // No file and no shortage of memory may fail the host's load: the
     // library then runs with whatever retention it had reached.
   }
 }
 
-void RunUnloadSequence() noexcept {
-  // Nothing to release or flush: every operation closes its files before it
-  // returns, and the globals are destroyed by the runtime.
+void RunUnloadSequence(bool bProcessEnding) noexcept {
+  // A process that is ending has had its other threads stopped wherever
+  // they were, perhaps inside this library or the heap: nothing is touched.
+  if (bProcessEnding) return;
+  try {
+    // A host that unloads the library while another of its threads is
+    // still inside it has nothing to gain from a wait here.
+    auto lock = TryLockFileOperations();
+    if (lock.owns_lock()) WritePendingRecords(waitNever);
+  } catch (...) {
+  }
 }

@@ -25,6 +25,8 @@ extern std::atomic<int32_t> g_nLogLife;
 // that the calls of one process never compete for a file lock; the file
 // locks of the platform layer then only have other processes to wait for.
 std::unique_lock<std::mutex> LockFileOperations();
+// The same lock when it is free at this moment; an empty lock otherwise.
+std::unique_lock<std::mutex> TryLockFileOperations();
 
 // Log folder for a host executable path, Windows rule: everything before the
 // last "." of the whole path, then "Log" (no "." at all gives "Log").
@@ -48,6 +50,9 @@ std::u16string MakeLogPath(std::u16string_view strName);
 // "   0.00.00 -1:-1:-1".
 std::u16string FormatDateStamp();
 std::u16string FormatTimeStamp();
+// The same stamps of a given time, in seconds since 1970 UTC.
+std::u16string FormatDateStamp(int64_t nTime);
+std::u16string FormatTimeStamp(int64_t nTime);
 
 // Every document file starts with the byte-order mark FF FE and holds its
 // text as UTF-16LE; a big-endian build swaps each code unit on the way.
@@ -77,4 +82,6 @@ void WriteDocumentFile(CFile& file, std::u16string_view strText);
 // creates the settings and purges expired logs; no exception leaves it, and
 // no file can make it fail. Called by the platform's load notification.
 void RunLoadSequence() noexcept;
-void RunUnloadSequence() noexcept;
+// bProcessEnding: the whole process is ending (exit), rather than the host
+// unloading the library while it goes on running.
+void RunUnloadSequence(bool bProcessEnding) noexcept;

@@ -9,5 +9,6 @@ __attribute__((constructor)) static void OnLibraryLoad() {
 }
 
 __attribute__((destructor)) static void OnLibraryUnload() {
-  RunUnloadSequence();
+  // dlclose and exit both come here; exit is not told apart.
+  RunUnloadSequence(false);
 }

@@ -24,11 +24,19 @@ extern const char16_t kFallbackFolder[];
 
 // How long an open waits for a conflicting opener of the same file while
 // nothing happens to the file (its size, its times and the file under its
-// name all stay the same) before it gives up. Concurrent calls of the library
-// are serialised by these waits: behind a busy queue a waiter keeps waiting
-// as long as the holders keep changing the file, and only a holder that hangs
-// with the file open makes it give up.
-constexpr int kShareWaitMilliseconds = 2000;
+// name all stay the same) before it gives up. Another writer of the library
+// changes the file within a few milliseconds (an update of a day's file of
+// 100,000 records takes about 30), so behind a busy queue a waiter keeps
+// waiting as long as the holders keep changing the file. A holder that makes
+// no progress (a viewer that keeps the file open, a process hanging with it)
+// costs a call at most this long.
+constexpr int kShareWaitMilliseconds = 250;
+
+// Whether an operation may wait for another opener of the file.
+enum FileWait : int32_t {
+  waitForHolder,  // up to kShareWaitMilliseconds without progress
+  waitNever,      // one attempt: a file held elsewhere fails at once
+};
 
 enum FileAttribute : uint8_t {
   attributeNormal = 0x00,
@@ -76,6 +84,8 @@ class CFile {
   enum OpenMode : int32_t {
     // Existing file, read only. No other opener of the library meanwhile.
     modeReadExclusive,
+    // Existing file, read only. Others may read it meanwhile, not write it.
+    modeReadShared,
     // Creates the file or empties an existing one; write only, exclusive.
     // The file is emptied only once the lock is held.
     modeCreateExclusive,
@@ -94,11 +104,14 @@ class CFile {
   CFile(const CFile&) = delete;
   CFile& operator=(const CFile&) = delete;
 
-  // Opens strPath in nMode. Waits for another opener that holds the file in
-  // a conflicting mode until the file has shown no progress for
-  // kShareWaitMilliseconds. Returns false on any failure (GetOpenError tells
-  // which) and never raises.
-  bool Open(const std::u16string& strPath, OpenMode nMode);
+  // Opens strPath in nMode. With waitForHolder, waits for another opener
+  // that holds the file in a conflicting mode until the file has shown no
+  // progress for kShareWaitMilliseconds; with waitNever, such an opener
+  // fails the open at once with causeSharingViolation. Windows: a create
+  // mode that meets a file pending deletion (left by a scanner or another
+  // process) waits for it the same way. Returns false on any failure
+  // (GetOpenError tells which) and never raises.
+  bool Open(const std::u16string& strPath, OpenMode nMode, FileWait nWait = waitForHolder);
   FileErrorCause GetOpenError() const noexcept { return m_nOpenError; }
   bool IsOpen() const noexcept;
 
@@ -122,15 +135,21 @@ class CFile {
   // times; a time of 0 is left unchanged, and the creation time is applied
   // only where the platform allows it. Raises on failure.
   static void SetStatus(const std::u16string& strPath, const CFileStatus& status);
-  // Deletes a file. Raises on failure.
-  static void Remove(const std::u16string& strPath);
+  // Deletes a file. A file that another opener holds fails it with
+  // causeSharingViolation, after waiting for the holder as Open does when
+  // nWait allows. Raises on failure.
+  static void Remove(const std::u16string& strPath, FileWait nWait = waitForHolder);
   // Gives the file strFrom the name strTo, in one step. With bReplace a file
   // already called strTo is replaced, and there is no moment at which strTo
   // names neither file (POSIX allows strTo to be open meanwhile; Windows
   // does not). Without bReplace an existing strTo fails the call with
   // causeAlreadyExists and changes nothing. strFrom must not be open.
-  // Raises on failure.
-  static void Rename(const std::u16string& strFrom, const std::u16string& strTo, bool bReplace);
+  // Windows: a virus scanner or an indexer opens a file the moment it is
+  // closed, which fails the rename with a sharing violation or access
+  // denied; with waitForHolder both are tried again for up to
+  // kShareWaitMilliseconds. Raises on failure.
+  static void Rename(const std::u16string& strFrom, const std::u16string& strTo, bool bReplace,
+                     FileWait nWait = waitForHolder);
 
  private:
   intptr_t m_hFile = -1;                // descriptor or handle; -1 when closed
@@ -157,6 +176,11 @@ class CFileFind {
   bool IsDirectory() const;
   std::u16string GetFilePath() const;  // folder + separator + name
   std::u16string GetFileName() const;
+  // Creation time of the entry, in seconds since 1970 UTC, as for
+  // CFileStatus::m_ctime; false when it cannot be had (the entry vanished).
+  // Windows takes it from the listing itself: no call per entry, which on a
+  // network share would cost a round trip each.
+  bool GetCreationTime(int64_t& nTime) const;
   void Close() noexcept;
 
  private:

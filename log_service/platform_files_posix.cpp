@@ -36,6 +36,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -291,17 +292,18 @@ bool operator==(const FileProgress& a, const FileProgress& b) {
 // process hanging with the file open) makes the wait give up. The delay
 // grows from a fraction of a typical update to a few of them, so that the
 // lock does not lie idle long after its release. Returns 0 or the errno
-// that stopped it.
-int LockWithWait(int nFile, const std::string& strPath) {
+// that stopped it. nLock is LOCK_EX, or LOCK_SH for a reader that lets other
+// readers in; with waitNever a held lock fails at once.
+int LockWithWait(int nFile, const std::string& strPath, int nLock, FileWait nWait) {
   using Clock = std::chrono::steady_clock;
   const auto wait = std::chrono::milliseconds(kShareWaitMilliseconds);
   auto deadline = Clock::now() + wait;
   FileProgress seen = ReadProgress(strPath);
   auto delay = std::chrono::microseconds(100);
   for (;;) {
-    if (flock(nFile, LOCK_EX | LOCK_NB) == 0) return 0;
+    if (flock(nFile, nLock | LOCK_NB) == 0) return 0;
     if (errno == EINTR) continue;
-    if (errno != EWOULDBLOCK) return errno;
+    if (errno != EWOULDBLOCK || nWait == waitNever) return errno;
     const auto now = Clock::now();
     const FileProgress current = ReadProgress(strPath);
     if (!(current == seen)) {
@@ -328,7 +330,8 @@ int OpenFlags(CFile::OpenMode nMode) {
   // file-type check below then refuses it. It has no effect on regular files.
   const int nCommon = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
   switch (nMode) {
-    case CFile::modeReadExclusive: return nCommon | O_RDONLY;
+    case CFile::modeReadExclusive:
+    case CFile::modeReadShared: return nCommon | O_RDONLY;
     case CFile::modeCreateExclusive: return nCommon | O_WRONLY | O_CREAT;
     case CFile::modeCreateNewExclusive: return nCommon | O_WRONLY | O_CREAT | O_EXCL;
     case CFile::modeReadWriteDenyWrite: return nCommon | O_RDWR;
@@ -351,7 +354,7 @@ void CloseDescriptor(int nFile) {
 
 // One attempt of CFile::Open: the opened, locked, regular file, or -1 with
 // nError set. bReplaced tells the caller to start over.
-int OpenLocked(const std::string& strPath, CFile::OpenMode nMode, int& nError, bool& bReplaced) {
+int OpenLocked(const std::string& strPath, CFile::OpenMode nMode, FileWait nWait, int& nError, bool& bReplaced) {
   bReplaced = false;
   const int nFile = OpenRetryingInterrupts(strPath, OpenFlags(nMode));
   if (nFile < 0) {
@@ -364,7 +367,7 @@ int OpenLocked(const std::string& strPath, CFile::OpenMode nMode, int& nError, b
     CloseDescriptor(nFile);
     return -1;
   }
-  nError = LockWithWait(nFile, strPath);
+  nError = LockWithWait(nFile, strPath, nMode == CFile::modeReadShared ? LOCK_SH : LOCK_EX, nWait);
   if (nError == 0 && !StillNamesFile(nFile, strPath)) bReplaced = true;
   if (nError != 0 || bReplaced) {
     CloseDescriptor(nFile);
@@ -545,7 +548,7 @@ CFile& CFile::operator=(CFile&& other) noexcept {
   return *this;
 }
 
-bool CFile::Open(const std::u16string& strPath, OpenMode nMode) {
+bool CFile::Open(const std::u16string& strPath, OpenMode nMode, FileWait nWait) {
   Close();
   m_strPath = strPath;
   m_nOpenError = causeNone;
@@ -559,7 +562,7 @@ bool CFile::Open(const std::u16string& strPath, OpenMode nMode) {
   for (int nAttempt = 0; nAttempt < 16; ++nAttempt) {
     int nError = 0;
     bool bReplaced = false;
-    const int nFile = OpenLocked(strSystemPath, nMode, nError, bReplaced);
+    const int nFile = OpenLocked(strSystemPath, nMode, nWait, nError, bReplaced);
     if (nFile >= 0) {
       m_hFile = nFile;
       return true;
@@ -685,12 +688,12 @@ void CFile::SetStatus(const std::u16string& strPath, const CFileStatus& status) 
 // callers are written for. Taking the file's lock first lets an update in
 // progress finish, and a holder that keeps the file past the share wait makes
 // the removal fail as it would on Windows.
-void CFile::Remove(const std::u16string& strPath) {
+void CFile::Remove(const std::u16string& strPath, FileWait nWait) {
   if (const int nInjected = CountFileCall()) RaiseError(nInjected, strPath);
   const std::string strSystemPath = ToSystemPath(strPath);
   const int nFile = OpenRetryingInterrupts(strSystemPath, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (nFile >= 0) {
-    const int nError = LockWithWait(nFile, strSystemPath);
+    const int nError = LockWithWait(nFile, strSystemPath, LOCK_EX, nWait);
     if (nError != 0) {
       CloseDescriptor(nFile);
       RaiseError(nError, strPath);
@@ -704,7 +707,8 @@ void CFile::Remove(const std::u16string& strPath) {
   if (nResult != 0) RaiseError(nError, strPath);
 }
 
-void CFile::Rename(const std::u16string& strFrom, const std::u16string& strTo, bool bReplace) {
+// No scanner can hold a name here: a rename never meets an opener.
+void CFile::Rename(const std::u16string& strFrom, const std::u16string& strTo, bool bReplace, FileWait /* nWait */) {
   if (const int nInjected = CountFileCall()) RaiseError(nInjected, strTo);
   const std::string strSystemFrom = ToSystemPath(strFrom);
   const std::string strSystemTo = ToSystemPath(strTo);
@@ -743,9 +747,11 @@ CFileFind::~CFileFind() { Close(); }
 bool CFileFind::FindFile(const std::u16string& strFolder) {
   Close();
   if (CountFileCall() != 0) return false;
-  DIR* pDirectory = opendir(ToSystemPath(strFolder).c_str());
-  if (pDirectory == nullptr) return false;
-  auto pListing = new Listing;
+  // Owned from the start, so that a failing allocation closes it again.
+  std::unique_ptr<DIR, int (*)(DIR*)> directory(opendir(ToSystemPath(strFolder).c_str()), closedir);
+  if (directory == nullptr) return false;
+  DIR* pDirectory = directory.get();
+  std::unique_ptr<Listing> pListing(new Listing);
   pListing->m_strFolder = strFolder;
   while (const dirent* pEntry = readdir(pDirectory)) {
     bool bDirectory = pEntry->d_type == DT_DIR;
@@ -756,14 +762,11 @@ bool CFileFind::FindFile(const std::u16string& strFolder) {
     }
     pListing->m_aEntries.push_back({pEntry->d_name, bDirectory});
   }
-  closedir(pDirectory);
-  if (pListing->m_aEntries.empty()) {
-    delete pListing;
-    return false;
-  }
+  directory.reset();
+  if (pListing->m_aEntries.empty()) return false;
   std::sort(pListing->m_aEntries.begin(), pListing->m_aEntries.end(),
             [](const Listing::Entry& a, const Listing::Entry& b) { return a.m_strName < b.m_strName; });
-  m_pListing = pListing;
+  m_pListing = pListing.release();
   return true;
 }
 
@@ -792,6 +795,15 @@ std::u16string CFileFind::GetFileName() const {
 std::u16string CFileFind::GetFilePath() const {
   if (m_pListing == nullptr || m_pListing->m_nNext == 0) return {};
   return m_pListing->m_strFolder + kPathSeparator + GetFileName();
+}
+
+bool CFileFind::GetCreationTime(int64_t& nTime) const {
+  if (m_pListing == nullptr || m_pListing->m_nNext == 0) return false;
+  const std::string strPath = ToSystemPath(GetFilePath());
+  struct stat status {};
+  if (lstat(strPath.c_str(), &status) != 0) return false;
+  nTime = ReadCreationTime(strPath, status);
+  return true;
 }
 
 void CFileFind::Close() noexcept {

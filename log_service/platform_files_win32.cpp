@@ -37,6 +37,27 @@ const wchar_t* Wide(const std::u16string& str) {
   return reinterpret_cast<const wchar_t*>(str.c_str());
 }
 
+// Without the "\\?\" prefix the file calls refuse a path of MAX_PATH (260)
+// characters or more, and CreateDirectoryW one of 248 or more: a log folder
+// deep in a tree then gets no day's file, whose temporary name is about 30
+// characters longer than the folder. The prefixed form has no such limit,
+// but the system takes it as it stands ("/", "." and ".." are not resolved),
+// so it is made from the full path. Shorter paths go as they are.
+std::wstring SystemPath(const std::u16string& strPath) {
+  constexpr size_t kShortLimit = MAX_PATH - 12;  // CreateDirectoryW's limit
+  std::wstring strWide(Wide(strPath));
+  if (strWide.size() < kShortLimit || strWide.compare(0, 4, L"\\\\?\\") == 0) return strWide;
+  const DWORD nNeeded = GetFullPathNameW(strWide.c_str(), 0, nullptr /* lpBuffer: size only */,
+                                         nullptr /* lpFilePart */);
+  if (nNeeded == 0) return strWide;
+  std::wstring strFull(nNeeded, L'\0');
+  const DWORD nLength = GetFullPathNameW(strWide.c_str(), nNeeded, &strFull[0], nullptr /* lpFilePart */);
+  if (nLength == 0 || nLength >= nNeeded) return strWide;
+  strFull.resize(nLength);
+  if (strFull.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + strFull.substr(2);  // \\server\share
+  return L"\\\\?\\" + strFull;
+}
+
 // FILETIME counts 100-nanosecond ticks since 1 January 1601 UTC.
 constexpr int64_t kTicksPerSecond = 10000000;
 constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
@@ -186,6 +207,8 @@ class CFindHandle {
   ~CFindHandle() {
     if (IsValid()) FindClose(m_hFind);
   }
+  CFindHandle(CFindHandle&& other) noexcept : m_hFind(std::exchange(other.m_hFind, INVALID_HANDLE_VALUE)) {}
+  CFindHandle& operator=(CFindHandle&&) = delete;
   CFindHandle(const CFindHandle&) = delete;
   CFindHandle& operator=(const CFindHandle&) = delete;
 
@@ -229,6 +252,10 @@ OpenRequest RequestFor(CFile::OpenMode nMode) {
   switch (nMode) {
     case CFile::modeReadExclusive:
       return {GENERIC_READ, nShareExclusive, OPEN_EXISTING};
+    case CFile::modeReadShared:
+      // A viewer that has the file open for reading (with read sharing, as
+      // office programs and .NET's File.OpenRead do) does not stop this one.
+      return {GENERIC_READ, nShareDenyWrite, OPEN_EXISTING};
     case CFile::modeCreateExclusive:
       // CREATE_ALWAYS empties an existing file only after the share check
       // has passed, so a file held by another opener is never emptied.
@@ -256,7 +283,7 @@ struct FileProgress {
 FileProgress ReadProgress(const std::u16string& strPath) {
   FileProgress progress;
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(Wide(strPath), GetFileExInfoStandard, &data)) return progress;
+  if (!GetFileAttributesExW(SystemPath(strPath).c_str(), GetFileExInfoStandard, &data)) return progress;
   progress.m_bPresent = true;
   progress.m_created = data.ftCreationTime;
   progress.m_written = data.ftLastWriteTime;
@@ -269,40 +296,61 @@ bool SameProgress(const FileProgress& a, const FileProgress& b) {
          CompareFileTime(&a.m_written, &b.m_written) == 0 && a.m_nSize == b.m_nSize;
 }
 
-// Another writer of the library, but also a virus scanner or a search
-// indexer that has just opened the file, holds it for a moment. Rather than
-// drop a record or read the default retention, the open is tried again with
-// a growing pause. Share modes keep no queue, so with many writers a waiter
-// can be overtaken again and again while the file passes from holder to
-// holder: the bound counts only time in which the file shows no progress.
-// Each change of its size, last write or identity starts
-// kShareWaitMilliseconds afresh, and only a holder that keeps the file
-// without touching it (a process hanging with it open) makes the open give
-// up.
-HANDLE OpenWaitingForSharers(const std::u16string& strPath,
-                             const OpenRequest& request, DWORD& nError) {
+// A call that meets another opener is tried again with a growing pause:
+// another writer of the library, a virus scanner or a search indexer that
+// has just opened the file lets go of it a moment later. Share modes keep no
+// queue, so with many writers a waiter can be overtaken again and again while
+// the file passes from holder to holder: the bound counts only time in which
+// the file shows no progress. Each change of its size, last write or
+// identity starts kShareWaitMilliseconds afresh, and only a holder that
+// keeps the file without touching it (a viewer, a process hanging with it
+// open) makes the call give up. attempt() returns true on success, or false
+// with the system error in nError; bHeld tells which errors mean "held".
+template <typename Attempt, typename Held>
+bool RetryWhileHeld(const std::u16string& strPath, FileWait nWait, DWORD& nError, Attempt attempt, Held bHeld) {
   ULONGLONG nDeadline = GetTickCount64() + kShareWaitMilliseconds;
   FileProgress seen = ReadProgress(strPath);
   DWORD nPause = 1;
   for (;;) {
-    HANDLE hFile = CreateFileW(Wide(strPath), request.nAccess,
-                               request.nShareMode,
-                               nullptr /* lpSecurityAttributes: default */,
-                               request.nDisposition, FILE_ATTRIBUTE_NORMAL,
-                               nullptr /* hTemplateFile */);
-    if (hFile != INVALID_HANDLE_VALUE) return hFile;
-    nError = GetLastError();
+    if (attempt(nError)) return true;
+    if (nWait == waitNever || !bHeld(nError)) return false;
     const ULONGLONG nNow = GetTickCount64();
-    if (!IsSharingConflict(nError)) return hFile;
     const FileProgress current = ReadProgress(strPath);
     if (!SameProgress(current, seen)) {
       seen = current;
       nDeadline = nNow + kShareWaitMilliseconds;
     }
-    if (nNow >= nDeadline) return hFile;
+    if (nNow >= nDeadline) return false;
     Sleep(static_cast<DWORD>(std::min<ULONGLONG>(nPause, nDeadline - nNow)));
     nPause = std::min<DWORD>(nPause * 2, 4);
   }
+}
+
+// A create that finds the name taken by a file pending deletion (a scanner
+// still has it open while another process deletes it) is denied access
+// until the last handle goes. Where the name is free, access denied is the
+// folder's permission, which no wait changes.
+bool IsHeldForCreate(DWORD nError, const std::u16string& strPath) {
+  if (IsSharingConflict(nError)) return true;
+  return nError == ERROR_ACCESS_DENIED && GetFileAttributesW(SystemPath(strPath).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+HANDLE OpenWaitingForSharers(const std::u16string& strPath, const OpenRequest& request, FileWait nWait,
+                             DWORD& nError) {
+  const std::wstring strSystemPath = SystemPath(strPath);
+  const bool bCreates = request.nDisposition != OPEN_EXISTING;
+  HANDLE hFile = INVALID_HANDLE_VALUE;
+  RetryWhileHeld(
+      strPath, nWait, nError,
+      [&](DWORD& nFailure) {
+        hFile = CreateFileW(strSystemPath.c_str(), request.nAccess, request.nShareMode,
+                            nullptr /* lpSecurityAttributes: default */, request.nDisposition,
+                            FILE_ATTRIBUTE_NORMAL, nullptr /* hTemplateFile */);
+        nFailure = hFile == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+        return hFile != INVALID_HANDLE_VALUE;
+      },
+      [&](DWORD nFailure) { return bCreates ? IsHeldForCreate(nFailure, strPath) : IsSharingConflict(nFailure); });
+  return hFile;
 }
 
 // ---------------------------------------------------------------------------
@@ -349,7 +397,7 @@ CFile& CFile::operator=(CFile&& other) noexcept {
   return *this;
 }
 
-bool CFile::Open(const std::u16string& strPath, OpenMode nMode) {
+bool CFile::Open(const std::u16string& strPath, OpenMode nMode, FileWait nWait) {
   Close();
   m_strPath = strPath;
   if (const DWORD nInjected = CountFileCall()) {
@@ -357,7 +405,7 @@ bool CFile::Open(const std::u16string& strPath, OpenMode nMode) {
     return false;
   }
   DWORD nError = ERROR_SUCCESS;
-  CHandle file(OpenWaitingForSharers(strPath, RequestFor(nMode), nError));
+  CHandle file(OpenWaitingForSharers(strPath, RequestFor(nMode), nWait, nError));
   if (!file.IsValid()) {
     m_nOpenError = TranslateError(nError);
     return false;
@@ -448,7 +496,7 @@ void CFile::Close() noexcept {
 bool CFile::GetStatus(const std::u16string& strPath, CFileStatus& status) {
   if (CountFileCall() != ERROR_SUCCESS) return false;
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(Wide(strPath), GetFileExInfoStandard, &data)) {
+  if (!GetFileAttributesExW(SystemPath(strPath).c_str(), GetFileExInfoStandard, &data)) {
     return false;
   }
   status.m_ctime = SecondsSince1970(data.ftCreationTime);
@@ -466,14 +514,14 @@ bool CFile::GetStatus(const std::u16string& strPath, CFileStatus& status) {
 
 void CFile::SetStatus(const std::u16string& strPath, const CFileStatus& status) {
   if (CountFileCall() != ERROR_SUCCESS) RaiseLastError(strPath);
-  const DWORD nCurrent = GetFileAttributesW(Wide(strPath));
+  const DWORD nCurrent = GetFileAttributesW(SystemPath(strPath).c_str());
   if (nCurrent == INVALID_FILE_ATTRIBUTES) RaiseLastError(strPath);
 
   if (status.m_ctime != 0 || status.m_mtime != 0 || status.m_atime != 0) {
     // Attribute access only: it passes every share mode, so a file that
     // another caller holds open still gets its times.
     const DWORD nShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    CHandle file(CreateFileW(Wide(strPath), FILE_WRITE_ATTRIBUTES, nShareAll,
+    CHandle file(CreateFileW(SystemPath(strPath).c_str(), FILE_WRITE_ATTRIBUTES, nShareAll,
                              nullptr /* lpSecurityAttributes: default */,
                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                              nullptr /* hTemplateFile */));
@@ -495,20 +543,44 @@ void CFile::SetStatus(const std::u16string& strPath, const CFileStatus& status) 
   DWORD nWanted = (nCurrent & ~(nOurs | FILE_ATTRIBUTE_DIRECTORY)) |
                   (status.m_attribute & nOurs);
   if (nWanted == 0) nWanted = FILE_ATTRIBUTE_NORMAL;
-  if (!SetFileAttributesW(Wide(strPath), nWanted)) RaiseLastError(strPath);
+  if (!SetFileAttributesW(SystemPath(strPath).c_str(), nWanted)) RaiseLastError(strPath);
 }
 
-void CFile::Remove(const std::u16string& strPath) {
+void CFile::Remove(const std::u16string& strPath, FileWait nWait) {
   if (CountFileCall() != ERROR_SUCCESS) RaiseLastError(strPath);
-  if (!DeleteFileW(Wide(strPath))) RaiseLastError(strPath);
+  const std::wstring strSystemPath = SystemPath(strPath);
+  DWORD nError = ERROR_SUCCESS;
+  const bool bRemoved = RetryWhileHeld(
+      strPath, nWait, nError,
+      [&](DWORD& nFailure) {
+        const bool bDone = DeleteFileW(strSystemPath.c_str()) != 0;
+        nFailure = bDone ? ERROR_SUCCESS : GetLastError();
+        return bDone;
+      },
+      IsSharingConflict);
+  if (!bRemoved) throw CFileException(TranslateError(nError), strPath);
 }
 
-void CFile::Rename(const std::u16string& strFrom, const std::u16string& strTo, bool bReplace) {
+void CFile::Rename(const std::u16string& strFrom, const std::u16string& strTo, bool bReplace, FileWait nWait) {
   if (CountFileCall() != ERROR_SUCCESS) RaiseLastError(strTo);
   // Without MOVEFILE_REPLACE_EXISTING an existing strTo fails the move with
   // ERROR_ALREADY_EXISTS and stays as it is.
   const DWORD nFlags = bReplace ? MOVEFILE_REPLACE_EXISTING : 0;
-  if (!MoveFileExW(Wide(strFrom), Wide(strTo), nFlags)) RaiseLastError(strTo);
+  const std::wstring strSystemFrom = SystemPath(strFrom), strSystemTo = SystemPath(strTo);
+  DWORD nError = ERROR_SUCCESS;
+  // A scanner that opened the file just written (or the file being
+  // replaced) denies the move its access for a moment: sharing violation, or
+  // access denied while a file is pending deletion. The caller has just
+  // written strFrom in this folder, so access denied is no lasting refusal.
+  const bool bMoved = RetryWhileHeld(
+      strFrom, nWait, nError,
+      [&](DWORD& nFailure) {
+        const bool bDone = MoveFileExW(strSystemFrom.c_str(), strSystemTo.c_str(), nFlags) != 0;
+        nFailure = bDone ? ERROR_SUCCESS : GetLastError();
+        return bDone;
+      },
+      [](DWORD nFailure) { return IsSharingConflict(nFailure) || nFailure == ERROR_ACCESS_DENIED; });
+  if (!bMoved) throw CFileException(TranslateError(nError), strTo);
 }
 
 // ---------------------------------------------------------------------------
@@ -516,7 +588,7 @@ void CFile::Rename(const std::u16string& strFrom, const std::u16string& strTo, b
 // ---------------------------------------------------------------------------
 
 struct CFileFind::Listing {
-  explicit Listing(HANDLE hFind) : m_find(hFind) {}
+  explicit Listing(CFindHandle&& find) : m_find(std::move(find)) {}
 
   CFindHandle m_find;           // the system's listing
   std::u16string m_strFolder;   // folder as given, for GetFilePath
@@ -537,9 +609,11 @@ bool CFileFind::FindFile(const std::u16string& strFolder) {
   }
   strPattern += u"*.*";
   WIN32_FIND_DATAW first;
-  HANDLE hFind = FindFirstFileW(Wide(strPattern), &first);
-  if (hFind == INVALID_HANDLE_VALUE) return false;
-  m_pListing = new Listing(hFind);
+  // Owned from the start, so that a failing allocation of the listing
+  // closes it again.
+  CFindHandle find(FindFirstFileW(SystemPath(strPattern).c_str(), &first));
+  if (!find.IsValid()) return false;
+  m_pListing = new Listing(std::move(find));
   m_pListing->m_strFolder = strFolder;
   m_pListing->m_ahead = first;
   m_pListing->m_bAhead = true;
@@ -577,6 +651,11 @@ std::u16string CFileFind::GetFileName() const {
       reinterpret_cast<const char16_t*>(m_pListing->m_current.cFileName));
 }
 
+bool CFileFind::GetCreationTime(int64_t& nTime) const {
+  nTime = SecondsSince1970(m_pListing->m_current.ftCreationTime);
+  return true;
+}
+
 void CFileFind::Close() noexcept {
   delete m_pListing;
   m_pListing = nullptr;
@@ -608,7 +687,7 @@ bool GetHostExecutablePath(std::u16string& strPath) {
 
 CreateFolderResult CreateFolder(const std::u16string& strPath) {
   if (CountFileCall() != ERROR_SUCCESS) return folderFailed;
-  if (CreateDirectoryW(Wide(strPath), nullptr /* lpSecurityAttributes: default */)) {
+  if (CreateDirectoryW(SystemPath(strPath).c_str(), nullptr /* lpSecurityAttributes: default */)) {
     return folderCreated;
   }
   // A plain file of that name answers ERROR_ALREADY_EXISTS too.

@@ -15,17 +15,16 @@ bool IsLogFileName(std::u16string_view strName) {
 }
 
 // Deletes the entry the listing stands on when it is an expired log file.
-void PurgeEntry(const CFileFind& find, int64_t nNow) {
+void PurgeEntry(const CFileFind& find, int64_t nNow, FileWait nWait) {
   if (find.IsDots() || find.IsDirectory()) return;
   if (!IsLogFileName(find.GetFileName())) return;
-  const std::u16string strPath = find.GetFilePath();
-  // A fresh record per entry: an entry that vanished or is out of reach must
-  // not be aged by the times of the entry before it.
-  CFileStatus status;
-  if (!CFile::GetStatus(strPath, status)) return;
-  if (!IsLogExpired(nNow, status.m_ctime, g_nLogLife.load())) return;
+  // An entry whose time cannot be had (it vanished) is not aged by the
+  // times of the entry before it.
+  int64_t nCreated = 0;
+  if (!find.GetCreationTime(nCreated)) return;
+  if (!IsLogExpired(nNow, nCreated, g_nLogLife.load())) return;
   try {
-    CFile::Remove(strPath);
+    CFile::Remove(find.GetFilePath(), nWait);
   } catch (const CFileException&) {
     // Held open by another process, or not ours to delete: the next purge
     // tries again, and the files after it are still looked at.
@@ -42,13 +41,13 @@ bool IsLogExpired(int64_t nNow, int64_t nCreated, int32_t nLogLife) {
   return nAgeDays > int64_t{nLogLife} - 1;
 }
 
-void PurgeExpiredLogs() {
+void PurgeExpiredLogs(FileWait nWait) {
   const int64_t nNow = ReadClock();
   CFileFind find;
   if (!find.FindFile(g_strLogFolder)) return;
   bool bMore = true;
   while (bMore) {
     bMore = find.FindNextEntry();
-    PurgeEntry(find, nNow);
+    PurgeEntry(find, nNow, nWait);
   }
 }

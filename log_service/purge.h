@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "platform_files.h"
+
 // Seconds in one day of a log file's age.
 constexpr int64_t kSecondsPerDay = 86400;
 
@@ -12,8 +14,10 @@ constexpr int64_t kSecondsPerDay = 86400;
 // seconds have passed; with 0, every log file created in the past or less
 // than a day ahead of the clock goes. Directories and subfolders are never
 // touched. An entry whose status cannot be read, or that cannot be deleted,
-// is left for the next purge and the others are still looked at.
-void PurgeExpiredLogs();
+// is left for the next purge and the others are still looked at. The
+// creation times come from the listing itself. nWait tells whether a file
+// that another program holds is waited for (see CFile::Remove).
+void PurgeExpiredLogs(FileWait nWait = waitForHolder);
 
 // The decision for one file: true when a file created at nCreated is
 // expired at nNow under a retention of nLogLife days.

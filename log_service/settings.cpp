@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "daily_log.h"
 #include "document_update.h"
 #include "library_frame.h"
 #include "markup.h"
@@ -34,10 +35,10 @@ void HideSettingsFile(const std::u16string& strPath, CFileStatus status) {
 }
 
 // Reads the retention from an existing settings file. False when the file
-// cannot be opened, even after waiting for another opener.
-bool ReadSettingsFile(const std::u16string& strPath) {
+// cannot be opened, even after waiting for another opener as nWait allows.
+bool ReadSettingsFile(const std::u16string& strPath, FileWait nWait) {
   CFile file;
-  if (!file.Open(strPath, CFile::modeReadExclusive)) return false;
+  if (!file.Open(strPath, CFile::modeReadShared, nWait)) return false;
   std::u16string strText = ReadDocumentFile(file);
   file.Close();
   CXmlDocument doc;
@@ -53,8 +54,9 @@ bool ReadSettingsFile(const std::u16string& strPath) {
 // appears whole or not at all, so a reader never takes a half-written one
 // for a file without a value; one that another process made in the meantime
 // is left as it is (documentExists).
-CreateDocumentResult CreateSettingsFile(const std::u16string& strPath, int32_t nDays) {
-  const CreateDocumentResult nResult = CreateDocumentFile(strPath, BuildSettingsText(nDays));
+CreateDocumentResult CreateSettingsFile(const std::u16string& strPath, int32_t nDays,
+                                        FileWait nWait = waitForHolder) {
+  const CreateDocumentResult nResult = CreateDocumentFile(strPath, BuildSettingsText(nDays), nWait);
   CFileStatus status;
   if (nResult == documentCreated && CFile::GetStatus(strPath, status)) HideSettingsFile(strPath, status);
   return nResult;
@@ -121,19 +123,22 @@ std::u16string BuildSettingsText(int32_t nDays) {
   return doc.GetDocument();
 }
 
-bool LoadSettings() {
-  g_strLogFolder = LocateLogFolder();
+namespace {
+
+// Reads the settings file of the log folder, or creates it with the default.
+bool ReadOrCreateSettings(FileWait nWait) {
   const std::u16string strPath = MakeLogPath(kSettingsFileName);
   // A second round reads a file that another process created between our
   // look and our own attempt to create it.
   for (int nRound = 0; nRound < 2; ++nRound) {
     CFileStatus status;
-    if (CFile::GetStatus(strPath, status)) return ReadSettingsFile(strPath);
-    switch (CreateSettingsFile(strPath, kDefaultLogLife)) {
+    if (CFile::GetStatus(strPath, status)) return ReadSettingsFile(strPath, nWait);
+    switch (CreateSettingsFile(strPath, kDefaultLogLife, nWait)) {
       case documentCreated:
         g_nLogLife.store(kDefaultLogLife);
         return true;
       case documentNotCreated:
+      case documentHeld:
         // No settings file and none can be made (a read-only folder, say):
         // the default stands, and the next load tries again.
         return true;
@@ -144,11 +149,35 @@ bool LoadSettings() {
   return false;
 }
 
+}  // namespace
+
+bool g_bSettingsDeferred = false;
+
+bool LoadSettings(FileWait nWait) {
+  g_strLogFolder = LocateLogFolder();
+  return ReadOrCreateSettings(nWait);
+}
+
+bool LoadDeferredSettings(FileWait nWait) {
+  if (!g_bSettingsDeferred) return true;
+  if (!ReadOrCreateSettings(nWait)) return false;
+  g_bSettingsDeferred = false;
+  try {
+    PurgeExpiredLogs(nWait);
+  } catch (...) {
+    // What the purge could not delete now, the next purge deletes.
+  }
+  return true;
+}
+
 int ChangeLogLife(uint32_t nDays) {
   if (nDays > kMaxLogLife) return 0;
   auto lock = LockFileOperations();
   if (!RewriteSettingsFile(static_cast<int32_t>(nDays))) return 0;
   g_nLogLife.store(static_cast<int32_t>(nDays));
+  // The host has decided: whatever the load could not read no longer counts.
+  g_bSettingsDeferred = false;
+  if (nDays == 0) DiscardPendingRecords();
   try {
     PurgeExpiredLogs();
   } catch (...) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform_files.h"
+
 // Largest retention SetLogLife accepts, in days.
 constexpr uint32_t kMaxLogLife = 36500;
 
@@ -13,8 +15,20 @@ constexpr uint32_t kMaxLogLife = 36500;
 // retention from the settings file into g_nLogLife, or creates the file with
 // the default of 7 days when there is none. Returns false when a settings
 // file is there but could not be read: g_nLogLife then keeps its value and
-// stands for no decision of the host's.
-bool LoadSettings();
+// stands for no decision of the host's. The file is opened for reading with
+// read sharing, so a viewer that reads it too is no obstacle; nWait tells
+// whether a writer or an exclusive holder is waited for.
+bool LoadSettings(FileWait nWait = waitForHolder);
+
+// True while the retention in g_nLogLife is not the one the settings file
+// holds: the load found the file but could not read it without waiting.
+// Guarded by LockFileOperations.
+extern bool g_bSettingsDeferred;
+
+// Reads the settings that the load had to leave, and then purges as the load
+// would have; true when the retention is known (at once when nothing was
+// left). The caller holds LockFileOperations.
+bool LoadDeferredSettings(FileWait nWait);
 
 // Retention that the data of the settings file's "日志保留天数" gives:
 // decimal text read like the runtime's wide atoi (leading white space, a
@@ -34,5 +48,6 @@ std::u16string BuildSettingsText(int32_t nDays);
 // they were, sets g_nLogLife and purges; returns 1.
 // Returns 0 when the file cannot be created; a settings file that has
 // disappeared is created afresh. Serialised with every other operation on
-// the library's files. Raises only before anything was applied.
+// the library's files. A retention of 0 also forgets the records that were
+// waiting to be written. Raises only before anything was applied.
 int ChangeLogLife(uint32_t nDays);

@@ -131,18 +131,19 @@ TEST_F(HostileFiles, DayFileInTheWayDropsTheRecordAndStaysAsItWas) {
   }
 }
 
-TEST_F(HostileFiles, DayFileHeldElsewhereTakesTheNextRecordOnceReleased) {
+TEST_F(HostileFiles, DayFileHeldElsewhereTakesTheKeptRecordWithTheNextOnceReleased) {
   m_folder.WriteBytes(kTodaysLog, EncodeDocument(kDeclaration + u"<日志/>\r\n"));
   Lay(trapLockedElsewhere, kTodaysLog, EncodeDocument(kDeclaration + u"<日志/>\r\n"));
   const auto start = std::chrono::steady_clock::now();
-  WriteThroughExport({u"Info", u"Main", u"Open", u"", u"dropped"});
+  WriteThroughExport({u"Info", u"Main", u"Open", u"", u"kept"});
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kShareWaitMilliseconds / 2));
   m_pHolder->Release();
-  WriteThroughExport({u"Info", u"Main", u"Open", u"", u"kept"});
+  WriteThroughExport({u"Info", u"Main", u"Open", u"", u"next"});
   std::vector<RecordFields> aRecords;
   ASSERT_TRUE(ReadRecords(ReadDayText(), aRecords));
-  ASSERT_EQ(aRecords.size(), 1u);
+  ASSERT_EQ(aRecords.size(), 2u);
   EXPECT_EQ(aRecords[0][5], u"kept");
+  EXPECT_EQ(aRecords[1][5], u"next");
 }
 
 // A file of narrow text longer than a page is rewritten whole: the new text

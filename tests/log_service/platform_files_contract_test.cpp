@@ -125,7 +125,7 @@ TEST(CFileTest, CreateWaitsForHolderBeforeEmptyingTheFile) {
     CFile file;
     bOpened = file.Open(folder.File("f"), CFile::modeCreateExclusive);
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::this_thread::sleep_for(std::chrono::milliseconds(kShareWaitMilliseconds / 2));
   CFileStatus status;
   ASSERT_TRUE(CFile::GetStatus(folder.File("f"), status));
   EXPECT_EQ(status.m_size, 3u);

@@ -180,7 +180,7 @@ TEST(PosixLockTest, RemoveWaitsForHolderThenDeletes) {
   CFile holder;
   ASSERT_TRUE(holder.Open(folder.File("f"), CFile::modeReadWriteDenyWrite));
   std::thread remover([&] { CFile::Remove(folder.File("f")); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::this_thread::sleep_for(std::chrono::milliseconds(kShareWaitMilliseconds / 2));
   EXPECT_TRUE(std::filesystem::exists(folder.Path("f")));
   holder.Close();
   remover.join();
@@ -214,7 +214,7 @@ TEST(PosixLockTest, WaiterOpensTheFileThatReplacedTheHeldOne) {
     char buffer[8] = {};
     strRead.assign(buffer, file.Read(buffer, sizeof buffer));
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  std::this_thread::sleep_for(std::chrono::milliseconds(kShareWaitMilliseconds / 4));
   std::filesystem::rename(folder.Path("g"), folder.Path("f"));
   holder.Close();
   waiter.join();
@@ -232,7 +232,7 @@ TEST(PosixLockTest, LockOfAnotherProcessIsWaitedFor) {
     const int nFile = open(folder.Path("f").c_str(), O_WRONLY);
     flock(nFile, LOCK_EX);
     (void)!write(pipeEnds[1], "l", 1);
-    usleep(300 * 1000);
+    usleep(kShareWaitMilliseconds / 2 * 1000);
     (void)!write(nFile, "child", 5);
     _exit(0);
   }

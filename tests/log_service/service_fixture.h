@@ -6,9 +6,11 @@
 
 #include <string>
 
+#include "daily_log.h"
 #include "document_bytes.h"
 #include "library_frame.h"
 #include "platform_files.h"
+#include "settings.h"
 #include "temp_folder.h"
 
 // 8 April 2011, 09:05:03 UTC (the tests run with TZ=UTC).
@@ -27,6 +29,11 @@ class CServiceTest : public ::testing::Test {
     ResetHostPathForTesting();
     g_strLogFolder = m_strSavedFolder;
     g_nLogLife.store(kDefaultLogLife);
+    // A test that left records waiting or settings unread must not hand
+    // them to the next one.
+    auto lock = LockFileOperations();
+    DiscardPendingRecords();
+    g_bSettingsDeferred = false;
   }
 
   std::u16string ReadText(const std::string& strName) const { return DecodeDocument(m_folder.ReadBytes(strName)); }
