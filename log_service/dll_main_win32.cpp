@@ -11,13 +11,14 @@
 
 // C linkage: the runtime's start-up code looks the function up by its plain
 // name, and a C++ name would leave it calling its own empty default.
-extern "C" BOOL WINAPI DllMain(HINSTANCE /* hInstance */, DWORD nReason, LPVOID /* pReserved */) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE /* hInstance */, DWORD nReason, LPVOID pReserved) {
   switch (nReason) {
     case DLL_PROCESS_ATTACH:
       RunLoadSequence();
       break;
     case DLL_PROCESS_DETACH:
-      RunUnloadSequence();
+      // A process that is ending passes a non-null pReserved.
+      RunUnloadSequence(pReserved != nullptr);
       break;
     default:
       // Thread attach and detach: the library keeps nothing per thread.
