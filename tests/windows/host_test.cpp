@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <cwchar>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -51,115 +52,6 @@ std::vector<std::u16string> SplitLines(const std::u16string& strText) {
   EXPECT_EQ(nStart, strText.size()) << "text after the last line end";
   return lines;
 }
-
-// A folder holding Host.exe and Vardlix.dll; the DLL logs to HostLog in it.
-class HostTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    for (const char* pszFile : {"Host.exe", "Vardlix.dll"}) {
-      std::filesystem::copy_file(OwnFolder() / pszFile, m_folder.Path(pszFile));
-    }
-  }
-
-  std::filesystem::path LogPath(const std::string& strName = "") const {
-    return strName.empty() ? m_folder.Path("HostLog") : m_folder.Path("HostLog") / strName;
-  }
-
-  HANDLE StartHost(const std::wstring& strArgs) const {
-    std::wstring strCommand = L"\"" + m_folder.Path("Host.exe").wstring() + L"\" " + strArgs;
-    const std::wstring strFolder = m_folder.Path().wstring();
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr /* program: from the command line */, &strCommand[0],
-                        nullptr /* process security */, nullptr /* thread security */, FALSE /* no handles */,
-                        0, nullptr /* this environment */, strFolder.c_str(), &startup, &process)) {
-      ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
-      return nullptr;
-    }
-    CloseHandle(process.hThread);
-    return process.hProcess;
-  }
-
-  static DWORD WaitForHost(HANDLE hProcess) {
-    if (hProcess == nullptr) return ~0u;
-    EXPECT_EQ(WaitForSingleObject(hProcess, 120000), WAIT_OBJECT_0);
-    DWORD nExit = ~0u;
-    GetExitCodeProcess(hProcess, &nExit);
-    CloseHandle(hProcess);
-    return nExit;
-  }
-
-  DWORD RunHost(const std::wstring& strArgs) const { return WaitForHost(StartHost(strArgs)); }
-
-  // Text of a file the DLL wrote: byte-order mark FF FE, then UTF-16LE.
-  std::u16string ReadDocument(const std::string& strName) const {
-    const std::string strBytes = m_folder.ReadBytes((std::filesystem::path("HostLog") / strName).string());
-    if (strBytes.size() < 2 || strBytes.compare(0, 2, "\xFF\xFE") != 0 || strBytes.size() % 2 != 0) {
-      ADD_FAILURE() << strName << " is not UTF-16LE with a byte-order mark";
-      return u"";
-    }
-    std::u16string strText((strBytes.size() - 2) / 2, u'\0');
-    std::memcpy(&strText[0], strBytes.data() + 2, strBytes.size() - 2);
-    return strText;
-  }
-
-  // Name of the one daily file in the log folder, checked against the date
-  // of the moments before and after it was written.
-  std::string DailyFileName(int64_t nBefore) const {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(LogPath())) {
-      const std::string strName = entry.path().filename().string();
-      if (strName.compare(0, 7, "Vardlix") == 0) names.push_back(strName);
-    }
-    if (names.size() != 1) {
-      ADD_FAILURE() << names.size() << " daily files";
-      return "";
-    }
-    const std::u16string strName = Utf16(names[0]);
-    const bool bDated = strName == u"Vardlix" + DateStamp(nBefore) + u".xml" ||
-                        strName == u"Vardlix" + DateStamp(std::time(nullptr)) + u".xml";
-    EXPECT_TRUE(bDated) << names[0];
-    return names[0];
-  }
-
-  int SettingsValue() const {
-    const std::vector<std::u16string> lines = SplitLines(ReadDocument("SettingInfo.xml"));
-    const std::u16string strOpen = u"<日志保留天数>", strClose = u"</日志保留天数>";
-    if (lines.size() != 4 || lines[2].find(strOpen) != 0) {
-      ADD_FAILURE() << "settings file of " << lines.size() << " lines";
-      return -1;
-    }
-    const std::u16string strValue = lines[2].substr(strOpen.size(), lines[2].size() - strOpen.size() - strClose.size());
-    return std::stoi(Ascii(strValue));
-  }
-
-  bool SettingsHidden() const {
-    const DWORD nAttributes = GetFileAttributesW(LogPath("SettingInfo.xml").wstring().c_str());
-    return nAttributes != INVALID_FILE_ATTRIBUTES && (nAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
-  }
-
-  // Sets all three times of a file nDays back. Wine keeps no creation time
-  // of its own and reports the last write instead, so on Wine the last write
-  // has to go back too for the file to look that old; Windows would need the
-  // creation time alone.
-  void AgeFile(const std::string& strName, int nDays) const {
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER nTicks;
-    nTicks.LowPart = now.dwLowDateTime;
-    nTicks.HighPart = now.dwHighDateTime;
-    nTicks.QuadPart -= static_cast<ULONGLONG>(nDays) * 86400 * 10000000;
-    const FILETIME then{nTicks.LowPart, nTicks.HighPart};
-    HANDLE hFile = CreateFileW(LogPath(strName).wstring().c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr /* security */,
-                               OPEN_EXISTING, 0, nullptr /* template */);
-    ASSERT_NE(hFile, INVALID_HANDLE_VALUE) << strName;
-    EXPECT_TRUE(SetFileTime(hFile, &then, &then, &then));
-    CloseHandle(hFile);
-  }
-
-  CTempFolder m_folder;
-};
 
 // The record lines that the host's arguments give, time line left out.
 std::vector<std::u16string> RecordLines(const std::u16string& strTag, int nRecord) {
@@ -205,6 +97,178 @@ std::vector<std::u16string> CheckDailyFile(const std::u16string& strText, const 
   return tags;
 }
 
+// A folder holding Host.exe and Vardlix.dll; the DLL logs to HostLog in it.
+class HostTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* pszFile : {"Host.exe", "Vardlix.dll"}) {
+      std::filesystem::copy_file(OwnFolder() / pszFile, m_folder.Path(pszFile));
+    }
+  }
+
+  std::filesystem::path LogPath(const std::string& strName = "") const {
+    return strName.empty() ? m_folder.Path("HostLog") : m_folder.Path("HostLog") / strName;
+  }
+
+  // Starts the Host.exe of strFolder (by default the test's own folder).
+  HANDLE StartHost(const std::wstring& strArgs, const std::filesystem::path& folder = {}) const {
+    const std::wstring strFolder = (folder.empty() ? m_folder.Path() : folder).wstring();
+    std::wstring strCommand = L"\"" + strFolder + L"\\Host.exe\" " + strArgs;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr /* program: from the command line */, &strCommand[0],
+                        nullptr /* process security */, nullptr /* thread security */, FALSE /* no handles */,
+                        0, nullptr /* this environment */, strFolder.c_str(), &startup, &process)) {
+      ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
+      return nullptr;
+    }
+    CloseHandle(process.hThread);
+    return process.hProcess;
+  }
+
+  static DWORD WaitForHost(HANDLE hProcess) {
+    if (hProcess == nullptr) return ~0u;
+    EXPECT_EQ(WaitForSingleObject(hProcess, 120000), WAIT_OBJECT_0);
+    DWORD nExit = ~0u;
+    GetExitCodeProcess(hProcess, &nExit);
+    CloseHandle(hProcess);
+    return nExit;
+  }
+
+  DWORD RunHost(const std::wstring& strArgs, const std::filesystem::path& folder = {}) const {
+    return WaitForHost(StartHost(strArgs, folder));
+  }
+
+  // Text of a file the DLL wrote: byte-order mark FF FE, then UTF-16LE.
+  std::u16string ReadDocument(const std::string& strName) const {
+    const std::string strBytes = m_folder.ReadBytes((std::filesystem::path("HostLog") / strName).string());
+    if (strBytes.size() < 2 || strBytes.compare(0, 2, "\xFF\xFE") != 0 || strBytes.size() % 2 != 0) {
+      ADD_FAILURE() << strName << " is not UTF-16LE with a byte-order mark";
+      return u"";
+    }
+    std::u16string strText((strBytes.size() - 2) / 2, u'\0');
+    std::memcpy(&strText[0], strBytes.data() + 2, strBytes.size() - 2);
+    return strText;
+  }
+
+  // Name of the one daily file in the log folder, checked against the date
+  // of the moments before and after it was written.
+  std::string DailyFileName(int64_t nBefore) const {
+    const std::vector<std::string> names = DailyFileNames();
+    if (names.size() != 1) {
+      ADD_FAILURE() << names.size() << " daily files";
+      return "";
+    }
+    const std::u16string strName = Utf16(names[0]);
+    const bool bDated = strName == u"Vardlix" + DateStamp(nBefore) + u".xml" ||
+                        strName == u"Vardlix" + DateStamp(std::time(nullptr)) + u".xml";
+    EXPECT_TRUE(bDated) << names[0];
+    return names[0];
+  }
+
+  // Tags of the records in the one daily file, its layout checked.
+  std::vector<std::u16string> DailyTags(int64_t nBefore) const {
+    const std::string strName = DailyFileName(nBefore);
+    if (strName.empty()) return {};
+    return CheckDailyFile(ReadDocument(strName), Utf16(strName.substr(7, 8)));
+  }
+
+  int SettingsValue() const {
+    const std::vector<std::u16string> lines = SplitLines(ReadDocument("SettingInfo.xml"));
+    const std::u16string strOpen = u"<日志保留天数>", strClose = u"</日志保留天数>";
+    if (lines.size() != 4 || lines[2].find(strOpen) != 0) {
+      ADD_FAILURE() << "settings file of " << lines.size() << " lines";
+      return -1;
+    }
+    const std::u16string strValue = lines[2].substr(strOpen.size(), lines[2].size() - strOpen.size() - strClose.size());
+    return std::stoi(Ascii(strValue));
+  }
+
+  bool SettingsHidden() const {
+    const DWORD nAttributes = GetFileAttributesW(LogPath("SettingInfo.xml").wstring().c_str());
+    return nAttributes != INVALID_FILE_ATTRIBUTES && (nAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
+  }
+
+  // Sets all three times of a file nDays back. Wine keeps no creation time
+  // of its own and reports the last write instead, so on Wine the last write
+  // has to go back too for the file to look that old; Windows would need the
+  // creation time alone.
+  void AgeFile(const std::string& strName, int nDays) const {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER nTicks;
+    nTicks.LowPart = now.dwLowDateTime;
+    nTicks.HighPart = now.dwHighDateTime;
+    nTicks.QuadPart -= static_cast<ULONGLONG>(nDays) * 86400 * 10000000;
+    const FILETIME then{nTicks.LowPart, nTicks.HighPart};
+    HANDLE hFile = CreateFileW(LogPath(strName).wstring().c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr /* security */,
+                               OPEN_EXISTING, 0, nullptr /* template */);
+    ASSERT_NE(hFile, INVALID_HANDLE_VALUE) << strName;
+    EXPECT_TRUE(SetFileTime(hFile, &then, &then, &then));
+    CloseHandle(hFile);
+  }
+
+  // A named event for the host's "signal" and "wait" steps, unique to this
+  // driver; closed with the fixture.
+  std::wstring MakeEvent(const std::wstring& strRole) {
+    const std::wstring strName = L"VardlixHostTest" + std::to_wstring(GetCurrentProcessId()) + strRole;
+    HANDLE hEvent = CreateEventW(nullptr /* security */, TRUE /* manual reset */, FALSE /* not set */, strName.c_str());
+    EXPECT_NE(hEvent, nullptr);
+    m_aEvents.push_back(hEvent);
+    return strName;
+  }
+  static void SetNamedEvent(const std::wstring& strName) {
+    HANDLE hEvent = OpenEventW(EVENT_MODIFY_STATE, FALSE /* not inherited */, strName.c_str());
+    ASSERT_NE(hEvent, nullptr);
+    SetEvent(hEvent);
+    CloseHandle(hEvent);
+  }
+  // Waits for the host's signal, or for the host to end without it.
+  static bool WaitForSignal(HANDLE hHost, const std::wstring& strName) {
+    HANDLE hEvent = OpenEventW(SYNCHRONIZE, FALSE /* not inherited */, strName.c_str());
+    HANDLE aWaitFor[2] = {hEvent, hHost};
+    const DWORD nResult = WaitForMultipleObjects(2, aWaitFor, FALSE /* any */, 60000);
+    CloseHandle(hEvent);
+    return nResult == WAIT_OBJECT_0;
+  }
+
+  // Opens a file of the log folder as another program would; closed by
+  // the caller.
+  HANDLE HoldLogFile(const std::string& strName, DWORD nAccess, DWORD nShare) const {
+    HANDLE hFile = CreateFileW(LogPath(strName).wstring().c_str(), nAccess, nShare, nullptr /* security */,
+                               OPEN_EXISTING, 0, nullptr /* template */);
+    EXPECT_NE(hFile, INVALID_HANDLE_VALUE) << strName;
+    return hFile;
+  }
+
+  // The numbers the host's "report" step wrote: the load, then each write
+  // step, in milliseconds.
+  std::vector<long> ReadReport() const {
+    std::vector<long> aTimes;
+    std::istringstream lines(m_folder.ReadBytes("report.txt"));
+    for (long nTime; lines >> nTime;) aTimes.push_back(nTime);
+    return aTimes;
+  }
+
+  std::vector<std::string> DailyFileNames() const {
+    std::vector<std::string> names;
+    if (!std::filesystem::exists(LogPath())) return names;
+    for (const auto& entry : std::filesystem::directory_iterator(LogPath())) {
+      const std::string strName = entry.path().filename().string();
+      if (strName.compare(0, 7, "Vardlix") == 0) names.push_back(strName);
+    }
+    return names;
+  }
+
+  void TearDown() override {
+    for (HANDLE hEvent : m_aEvents) CloseHandle(hEvent);
+  }
+
+  CTempFolder m_folder;
+  std::vector<HANDLE> m_aEvents;
+};
+
 TEST_F(HostTest, FirstLoadCreatesHiddenSettingsWithFourLines) {
   ASSERT_EQ(RunHost(L"by-name load"), 0u);
   EXPECT_EQ(ReadDocument("SettingInfo.xml"),
@@ -218,10 +282,7 @@ TEST_F(HostTest, RecordsKeepTheExactLayoutThroughEitherImport) {
   const int64_t nBefore = std::time(nullptr);
   ASSERT_EQ(RunHost(L"by-name write 2 Main"), 0u);
   ASSERT_EQ(RunHost(L"by-ordinal write 1 Side"), 0u);
-  const std::string strName = DailyFileName(nBefore);
-  ASSERT_FALSE(strName.empty());
-  const std::vector<std::u16string> tags = CheckDailyFile(ReadDocument(strName), Utf16(strName.substr(7, 8)));
-  EXPECT_EQ(tags, (std::vector<std::u16string>{u"Main", u"Main", u"Side"}));
+  EXPECT_EQ(DailyTags(nBefore), (std::vector<std::u16string>{u"Main", u"Main", u"Side"}));
 }
 
 TEST_F(HostTest, SetLogLifeAcceptsZeroTo36500AndKeepsSettingsHidden) {
@@ -243,9 +304,7 @@ TEST_F(HostTest, SetLogLifeAcceptsZeroTo36500AndKeepsSettingsHidden) {
   }
   // Retention 0 switches logging off: not even the day's file is made.
   ASSERT_EQ(RunHost(L"by-name write 1 Main"), 0u);
-  for (const auto& entry : std::filesystem::directory_iterator(LogPath())) {
-    EXPECT_NE(entry.path().filename().string().compare(0, 7, "Vardlix"), 0) << entry.path().filename();
-  }
+  EXPECT_TRUE(DailyFileNames().empty());
 }
 
 TEST_F(HostTest, PurgeDeletesLogFilesOnceTheirAgeReachesTheRetention) {
@@ -290,15 +349,102 @@ TEST_F(HostTest, TwoHostsWritingAtOnceLoseNoRecord) {
   HANDLE hSecond = StartHost(L"by-ordinal write " + std::to_wstring(kRecords) + L" B");
   EXPECT_EQ(WaitForHost(hFirst), 0u);
   EXPECT_EQ(WaitForHost(hSecond), 0u);
-  const std::string strName = DailyFileName(nBefore);
-  ASSERT_FALSE(strName.empty());
-  const std::vector<std::u16string> tags = CheckDailyFile(ReadDocument(strName), Utf16(strName.substr(7, 8)));
+  const std::vector<std::u16string> tags = DailyTags(nBefore);
   int nFirst = 0, nSecond = 0;
   for (const std::u16string& strTag : tags) (strTag == u"A" ? nFirst : nSecond)++;
   EXPECT_EQ(nFirst, kRecords);
   EXPECT_EQ(nSecond, kRecords);
   EXPECT_EQ(SettingsValue(), 7);
   EXPECT_TRUE(SettingsHidden());
+}
+
+// A user opens today's log in a viewer that reads it with read sharing only
+// (an office program, .NET's File.OpenRead) while the host writes: the calls
+// do not wait on it, and the records follow, in order, once it lets go.
+TEST_F(HostTest, ViewerHoldingTodaysFileCostsTheHostNoWaitAndNoRecord) {
+  const int64_t nBefore = std::time(nullptr);
+  const std::wstring strWritten = MakeEvent(L"Written"), strHeld = MakeEvent(L"Held"),
+                     strHeldWrites = MakeEvent(L"HeldWrites"), strReleased = MakeEvent(L"Released");
+  HANDLE hHost = StartHost(L"by-name write 1 A signal " + strWritten + L" wait " + strHeld + L" write 3 A signal " +
+                           strHeldWrites + L" wait " + strReleased + L" write 1 A report report.txt");
+  ASSERT_TRUE(WaitForSignal(hHost, strWritten));
+  const std::string strName = DailyFileName(nBefore);
+  const std::u16string strBefore = ReadDocument(strName);
+  HANDLE hViewer = HoldLogFile(strName, GENERIC_READ, FILE_SHARE_READ);
+  SetNamedEvent(strHeld);
+  EXPECT_TRUE(WaitForSignal(hHost, strHeldWrites));
+  EXPECT_EQ(ReadDocument(strName), strBefore);
+  CloseHandle(hViewer);
+  SetNamedEvent(strReleased);
+  ASSERT_EQ(WaitForHost(hHost), 0u);
+  EXPECT_EQ(DailyTags(nBefore), std::vector<std::u16string>(5, u"A"));
+  const std::vector<long> aTimes = ReadReport();
+  ASSERT_EQ(aTimes.size(), 4u);
+  // Before, each of the three waited two seconds for the viewer.
+  EXPECT_LT(aTimes[2], 1000) << "three calls while the viewer held the file";
+}
+
+// The settings file held by another program at load (a backup tool, a
+// scanner) with a retention of 0: the load does not wait for it, and the
+// first call that can read it learns that nothing is to be written.
+TEST_F(HostTest, SettingsHeldAtLoadAreReadLaterAndRetentionZeroWritesNothing) {
+  ASSERT_EQ(RunHost(L"by-name life 0"), 1u);
+  const std::wstring strWritten = MakeEvent(L"Written"), strReleased = MakeEvent(L"Released");
+  HANDLE hSettings = HoldLogFile("SettingInfo.xml", GENERIC_READ, 0 /* exclusive */);
+  HANDLE hHost = StartHost(L"by-name write 1 A signal " + strWritten + L" wait " + strReleased +
+                           L" write 1 A report report.txt");
+  EXPECT_TRUE(WaitForSignal(hHost, strWritten));
+  EXPECT_TRUE(DailyFileNames().empty());
+  CloseHandle(hSettings);
+  SetNamedEvent(strReleased);
+  ASSERT_EQ(WaitForHost(hHost), 0u);
+  EXPECT_TRUE(DailyFileNames().empty());
+  const std::vector<long> aTimes = ReadReport();
+  ASSERT_EQ(aTimes.size(), 3u);
+  // Before, LoadLibrary waited two seconds under the loader lock.
+  EXPECT_LT(aTimes[0], 1000) << "LoadLibrary";
+}
+
+// A host string that runs into a page that cannot be read faults inside the
+// call, and the host's crash guard abandons that thread: the library must
+// not be left locked, nor the day's file open.
+TEST_F(HostTest, HostStringThatFaultsLeavesNothingHeld) {
+  const int64_t nBefore = std::time(nullptr);
+  ASSERT_EQ(RunHost(L"by-name write 1 A bad-string check-free thread-write A"), 0u);
+  EXPECT_EQ(DailyTags(nBefore), (std::vector<std::u16string>{u"A", u"A"}));
+}
+
+// A cleanup tool removes the whole log folder while the host runs.
+TEST_F(HostTest, LogFolderRemovedWhileTheHostRunsIsMadeAgain) {
+  const int64_t nBefore = std::time(nullptr);
+  const std::wstring strWritten = MakeEvent(L"Written"), strRemoved = MakeEvent(L"Removed");
+  HANDLE hHost = StartHost(L"by-name write 1 A signal " + strWritten + L" wait " + strRemoved + L" write 1 B");
+  ASSERT_TRUE(WaitForSignal(hHost, strWritten));
+  std::filesystem::remove_all(LogPath());
+  SetNamedEvent(strRemoved);
+  ASSERT_EQ(WaitForHost(hHost), 0u);
+  EXPECT_EQ(DailyTags(nBefore), (std::vector<std::u16string>{u"B"}));
+}
+
+// A host deep in a tree: its log folder's path is short enough to be made,
+// but the day's file, its temporary name and the settings file lie past the
+// 260 characters of the short form.
+TEST_F(HostTest, LogFolderNearThePathLimitGetsItsFiles) {
+  const size_t nFolderLength = 245;  // of the log folder, "...\HostLog"
+  const size_t nBase = m_folder.Path().wstring().size() + 1;
+  ASSERT_LT(nBase + 20, nFolderLength);
+  const std::filesystem::path deep = m_folder.Path() / std::string(nFolderLength - nBase - 8, 'd');
+  std::filesystem::create_directory(deep);
+  for (const char* pszFile : {"Host.exe", "Vardlix.dll"}) std::filesystem::copy_file(OwnFolder() / pszFile, deep / pszFile);
+  const int64_t nBefore = std::time(nullptr);
+  ASSERT_EQ(RunHost(L"by-name write 2 A", deep), 0u);
+  const std::wstring strLogFolder = L"\\\\?\\" + (deep / "HostLog").wstring();
+  ASSERT_EQ(strLogFolder.size(), 4 + nFolderLength);
+  const std::string strDay = "Vardlix" + Ascii(DateStamp(nBefore)) + ".xml";
+  for (const std::string& strName : {strDay, std::string("SettingInfo.xml")}) {
+    const DWORD nAttributes = GetFileAttributesW((strLogFolder + L"\\" + std::wstring(strName.begin(), strName.end())).c_str());
+    EXPECT_NE(nAttributes, INVALID_FILE_ATTRIBUTES) << strName;
+  }
 }
 
 }  // namespace

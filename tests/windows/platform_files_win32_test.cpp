@@ -31,6 +31,9 @@ const DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 const OutsiderCase kOutsiderCases[] = {
     {"ReaderShutOutOfSettingsRead", CFile::modeReadExclusive, GENERIC_READ, kShareReadWrite, false},
+    // A viewer reading the settings file is no obstacle, nor the other way round.
+    {"ViewerReadsAlongSharedRead", CFile::modeReadShared, GENERIC_READ, FILE_SHARE_READ, true},
+    {"WriterShutOutOfSharedRead", CFile::modeReadShared, GENERIC_WRITE, kShareReadWrite, false},
     {"ReaderShutOutOfCreatedFile", CFile::modeCreateExclusive, GENERIC_READ, kShareReadWrite, false},
     {"ReaderShutOutOfNewFile", CFile::modeCreateNewExclusive, GENERIC_READ, kShareReadWrite, false},
     {"ReaderSharingWriteReadsDailyLogInUpdate", CFile::modeReadWriteDenyWrite, GENERIC_READ, kShareReadWrite, true},
