@@ -69,6 +69,15 @@ TEST_F(DailyLogTest, LaterRecordsGoBehindTheLastOne) {
                                       u"</日志>\r\n");
 }
 
+TEST_F(DailyLogTest, LogFolderRemovedByAnotherProgramIsMadeAgain) {
+  g_strLogFolder = m_folder.File("hostLog");
+  std::filesystem::create_directory(m_folder.Path("hostLog"));
+  WriteExampleRecord();
+  std::filesystem::remove_all(m_folder.Path("hostLog"));
+  WriteExampleRecord();
+  EXPECT_EQ(m_folder.ReadBytes("hostLog/" + kTodaysLog), EncodeDocument(kWorkedExample));
+}
+
 TEST_F(DailyLogTest, RetentionZeroTouchesNoFile) {
   g_nLogLife.store(0);
   WriteExampleRecord();

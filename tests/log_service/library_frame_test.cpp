@@ -259,4 +259,35 @@ TEST_F(LoadSequenceTest, LoadPurgesOnlyOnARetentionItCouldRead) {
   }
 }
 
+// Settings held past the load are read by the first call that can: until
+// then its records wait, and the retention they hold decides their fate.
+TEST_F(LoadSequenceTest, SettingsHeldAtLoadDecideAtTheFirstCallWhetherRecordsAreWritten) {
+  const struct {
+    const char* m_pszName;
+    const char16_t* m_pszLife;
+    size_t m_nRecords;  // in the day's file at the end
+  } kCases[] = {{"ThirtyDaysWritesBoth", u"30", 2}, {"ZeroWritesNone", u"0", 0}};
+  for (const auto& test : kCases) {
+    SCOPED_TRACE(test.m_pszName);
+    CTempFolder folder;
+    std::filesystem::create_directory(folder.Path("hostLog"));
+    folder.WriteBytes("hostLog/SettingInfo.xml", EncodeDocument(u"<配置信息><日志保留天数>" +
+                                                                std::u16string(test.m_pszLife) +
+                                                                u"</日志保留天数></配置信息>"));
+    SetHostPathForTesting(folder.File("host.bin"));
+    CFile holder;
+    ASSERT_TRUE(holder.Open(folder.File("hostLog/SettingInfo.xml"), CFile::modeReadExclusive));
+    RunLoadSequence();
+    AppendLogRecord(u"Info", u"Main", u"Open", u"", u"first");
+    EXPECT_FALSE(std::filesystem::exists(folder.Path("hostLog/Vardlix20110408.xml")));
+    holder.Close();
+    AppendLogRecord(u"Info", u"Main", u"Open", u"", u"second");
+    const std::string strBytes = folder.ReadBytes("hostLog/Vardlix20110408.xml");
+    const std::u16string strText = strBytes.empty() ? u"" : DecodeDocument(strBytes);
+    size_t nRecords = 0;
+    for (size_t n = 0; (n = strText.find(u"<记录>", n)) != std::u16string::npos; ++n) ++nRecords;
+    EXPECT_EQ(nRecords, test.m_nRecords);
+  }
+}
+
 }  // namespace

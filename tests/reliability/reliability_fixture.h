@@ -65,6 +65,9 @@ class CReliabilityTest : public ::testing::Test {
     ResetHostPathForTesting();
     g_strLogFolder = m_strSavedFolder;
     g_nLogLife.store(kDefaultLogLife);
+    auto lock = LockFileOperations();
+    DiscardPendingRecords();
+    g_bSettingsDeferred = false;
   }
 
   // Makes pFolder the library's log folder, with the default retention.

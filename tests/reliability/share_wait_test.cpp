@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "pending_records.h"
 #include "reliability_fixture.h"
 
 namespace {
@@ -34,6 +35,24 @@ TEST_F(ShareWaitTest, HolderThatNeverLetsGoCostsOneWaitAndLosesNoRecord) {
   WriteRecord(u"e", u"4");
   EXPECT_EQ(m_pFolder->Read(m_strDayName),
             LogBytes({{u"a", u"0"}, {u"b", u"1"}, {u"c", u"2"}, {u"d", u"3"}, {u"e", u"4"}}));
+}
+
+// Past the bound the newest records are dropped; those kept are written
+// whole, in order, with the next call that gets the file.
+TEST_F(ShareWaitTest, RecordsPastTheBoundAreDroppedAndTheRestKeptInOrder) {
+  CFile holder;
+  ASSERT_TRUE(holder.Open(DayPath(), CFile::modeReadWriteDenyWrite));
+  for (size_t n = 1; n <= kMaxPendingRecords + 1; ++n) WriteRecord(u"b", std::u16string(1, u'0' + n % 10));
+  {
+    auto lock = LockFileOperations();
+    EXPECT_EQ(CountPendingRecords(), kMaxPendingRecords);
+  }
+  holder.Close();
+  WriteRecord(u"c", u"0");
+  std::vector<CLoggedRecord> aExpected = {{u"a", u"0"}};
+  for (size_t n = 1; n <= kMaxPendingRecords; ++n) aExpected.push_back({u"b", std::u16string(1, u'0' + n % 10)});
+  aExpected.push_back({u"c", u"0"});
+  EXPECT_EQ(m_pFolder->Read(m_strDayName), LogBytes(aExpected));
 }
 
 TEST_F(ShareWaitTest, HolderThatKeepsChangingTheFileIsWaitedForPastTheShareWait) {
