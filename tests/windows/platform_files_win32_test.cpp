@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cwctype>
 #include <string>
+#include <thread>
 
 #include "platform_files.h"
 #include "temp_folder.h"
@@ -99,6 +100,41 @@ TEST(Win32ShareModeTest, RefusalComesOnlyAfterTheShareWait) {
   EXPECT_EQ(second.GetOpenError(), causeSharingViolation);
   // The system's tick count moves in steps of up to 16 ms.
   EXPECT_GE(waited, std::chrono::milliseconds(kShareWaitMilliseconds - 20));
+}
+
+// A scanner opens a file the moment it is closed: the rename of a temporary
+// file waits for it instead of failing, and gives up on one that never goes.
+TEST(Win32ShareModeTest, RenameWaitsForAScannerThatLetsGo) {
+  const struct {
+    const char* m_pszName;
+    int m_nHoldMilliseconds;  // -1: held throughout
+    bool m_bRenamed;
+  } kCases[] = {{"ScannerLetsGo", kShareWaitMilliseconds / 2, true}, {"ScannerNeverLetsGo", -1, false}};
+  for (const auto& test : kCases) {
+    SCOPED_TRACE(test.m_pszName);
+    CTempFolder folder;
+    folder.WriteBytes("f.tmp", "abc");
+    HANDLE hScanner = CreateFileW(Wide(folder.File("f.tmp")), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr /* security */, OPEN_EXISTING, 0, nullptr /* template */);
+    ASSERT_NE(hScanner, INVALID_HANDLE_VALUE);
+    std::thread scanner([&] {
+      if (test.m_nHoldMilliseconds >= 0) {
+        Sleep(static_cast<DWORD>(test.m_nHoldMilliseconds));
+        CloseHandle(hScanner);
+      }
+    });
+    bool bRenamed = true;
+    try {
+      CFile::Rename(folder.File("f.tmp"), folder.File("f"), false);
+    } catch (const CFileException& error) {
+      bRenamed = false;
+      EXPECT_EQ(error.m_nCause, causeSharingViolation);
+    }
+    scanner.join();
+    if (test.m_nHoldMilliseconds < 0) CloseHandle(hScanner);
+    EXPECT_EQ(bRenamed, test.m_bRenamed);
+    EXPECT_EQ(std::filesystem::exists(folder.Path("f")), test.m_bRenamed);
+  }
 }
 
 // Hidden and read-only are the system's attributes, as every other program
