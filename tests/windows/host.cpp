@@ -180,7 +180,8 @@ DWORD WINAPI RunBadStringWrite(void* pWork) {
   g_nGuardedThread = GetCurrentThreadId();
   const CHostString strType(L"Info"), strLocation(L"Bad"), strOperation(L"Op"), strParameters(L"");
   const CVardlixString strDescription = {pBadWork->m_pszBad};
-  const auto writeRaw = reinterpret_cast<WriteRawDescriptionFunction>(reinterpret_cast<void*>(pBadWork->m_writeVardlix));
+  void* pExport = reinterpret_cast<void*>(pBadWork->m_writeVardlix);
+  const auto writeRaw = reinterpret_cast<WriteRawDescriptionFunction>(pExport);
   writeRaw(strType, strLocation, strOperation, strParameters, strDescription);
   return 0;
 }

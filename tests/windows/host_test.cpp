@@ -435,14 +435,17 @@ TEST_F(HostTest, LogFolderNearThePathLimitGetsItsFiles) {
   ASSERT_LT(nBase + 20, nFolderLength);
   const std::filesystem::path deep = m_folder.Path() / std::string(nFolderLength - nBase - 8, 'd');
   std::filesystem::create_directory(deep);
-  for (const char* pszFile : {"Host.exe", "Vardlix.dll"}) std::filesystem::copy_file(OwnFolder() / pszFile, deep / pszFile);
+  for (const char* pszFile : {"Host.exe", "Vardlix.dll"}) {
+    std::filesystem::copy_file(OwnFolder() / pszFile, deep / pszFile);
+  }
   const int64_t nBefore = std::time(nullptr);
   ASSERT_EQ(RunHost(L"by-name write 2 A", deep), 0u);
   const std::wstring strLogFolder = L"\\\\?\\" + (deep / "HostLog").wstring();
   ASSERT_EQ(strLogFolder.size(), 4 + nFolderLength);
   const std::string strDay = "Vardlix" + Ascii(DateStamp(nBefore)) + ".xml";
   for (const std::string& strName : {strDay, std::string("SettingInfo.xml")}) {
-    const DWORD nAttributes = GetFileAttributesW((strLogFolder + L"\\" + std::wstring(strName.begin(), strName.end())).c_str());
+    const std::wstring strPath = strLogFolder + L"\\" + std::wstring(strName.begin(), strName.end());
+    const DWORD nAttributes = GetFileAttributesW(strPath.c_str());
     EXPECT_NE(nAttributes, INVALID_FILE_ATTRIBUTES) << strName;
   }
 }

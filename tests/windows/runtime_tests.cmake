@@ -1,0 +1,33 @@
+# Vardlix.dll inside hosts that bring the shared GCC runtime, and inside a
+# host that loads and unloads it 5,000 times. Included at the end of
+# tests/windows/CMakeLists.txt.
+
+# RuntimeHost.exe loads the DLL (and the shared runtime) at run time from
+# its own folder, so it links nothing of the library.
+add_executable(RuntimeHost runtime_host.cpp)
+vardlix_warnings(RuntimeHost)
+target_include_directories(RuntimeHost PRIVATE "${PROJECT_SOURCE_DIR}/include")
+target_link_options(RuntimeHost PRIVATE -municode)
+
+vardlix_test(windows_runtime_tests runtime_host_test.cpp)
+target_include_directories(windows_runtime_tests PRIVATE "${PROJECT_SOURCE_DIR}/tests/log_service")
+add_dependencies(windows_runtime_tests RuntimeHost)
+
+# The shared runtime of the compiler that builds the DLL, as a MinGW-built
+# host ships it: libgcc_s_dw2-1.dll, which imports libwinpthread-1.dll.
+set(VARDLIX_SHARED_RUNTIME "")
+foreach(strDll IN ITEMS libgcc_s_dw2-1.dll libwinpthread-1.dll)
+  execute_process(COMMAND "${CMAKE_CXX_COMPILER}" "-print-file-name=${strDll}"
+                  OUTPUT_VARIABLE strPath OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT IS_ABSOLUTE "${strPath}" OR NOT EXISTS "${strPath}")
+    message(FATAL_ERROR "${CMAKE_CXX_COMPILER} does not know ${strDll}, which the runtime tests need")
+  endif()
+  list(APPEND VARDLIX_SHARED_RUNTIME "${strPath}")
+endforeach()
+
+# The driver copies the host, the DLL and the shared runtime from its own
+# folder into each test's folder; the DLL is brought there by
+# windows_host_files (tests/windows/CMakeLists.txt).
+add_custom_target(windows_runtime_files ALL
+  COMMAND "${CMAKE_COMMAND}" -E copy_if_different ${VARDLIX_SHARED_RUNTIME} "$<TARGET_FILE_DIR:windows_runtime_tests>"
+  VERBATIM)
