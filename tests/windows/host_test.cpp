@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "file_age.h"
 #include "temp_folder.h"
 
 namespace {
@@ -191,25 +192,6 @@ class HostTest : public ::testing::Test {
     return nAttributes != INVALID_FILE_ATTRIBUTES && (nAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
   }
 
-  // Sets all three times of a file nDays back. Wine keeps no creation time
-  // of its own and reports the last write instead, so on Wine the last write
-  // has to go back too for the file to look that old; Windows would need the
-  // creation time alone.
-  void AgeFile(const std::string& strName, int nDays) const {
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER nTicks;
-    nTicks.LowPart = now.dwLowDateTime;
-    nTicks.HighPart = now.dwHighDateTime;
-    nTicks.QuadPart -= static_cast<ULONGLONG>(nDays) * 86400 * 10000000;
-    const FILETIME then{nTicks.LowPart, nTicks.HighPart};
-    HANDLE hFile = CreateFileW(LogPath(strName).wstring().c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr /* security */,
-                               OPEN_EXISTING, 0, nullptr /* template */);
-    ASSERT_NE(hFile, INVALID_HANDLE_VALUE) << strName;
-    EXPECT_TRUE(SetFileTime(hFile, &then, &then, &then));
-    CloseHandle(hFile);
-  }
-
   // A named event for the host's "signal" and "wait" steps, unique to this
   // driver; closed with the fixture.
   std::wstring MakeEvent(const std::wstring& strRole) {
@@ -327,7 +309,7 @@ TEST_F(HostTest, PurgeDeletesLogFilesOnceTheirAgeReachesTheRetention) {
   };
   for (const auto& file : kFiles) {
     m_folder.WriteBytes((std::filesystem::path("HostLog") / file.m_pszName).string(), "x");
-    AgeFile(file.m_pszName, file.m_nAgeDays);
+    AgeFile(LogPath(file.m_pszName), file.m_nAgeDays);
   }
   ASSERT_EQ(RunHost(L"by-name load"), 0u);
   for (const auto& file : kFiles) {

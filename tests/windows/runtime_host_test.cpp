@@ -15,6 +15,7 @@
 #include <iterator>
 #include <string>
 
+#include "file_age.h"
 #include "temp_folder.h"
 
 namespace {
@@ -106,23 +107,6 @@ HANDLE HoldFile(const std::filesystem::path& path, DWORD nCreation) {
                              nCreation, 0, nullptr /* template */);
   EXPECT_NE(hFile, INVALID_HANDLE_VALUE) << path << ": " << GetLastError();
   return hFile;
-}
-
-// Sets all three times of a file nDays back (Wine reports the last write as
-// the creation time).
-void AgeFile(const std::filesystem::path& path, int nDays) {
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  ULARGE_INTEGER nTicks;
-  nTicks.LowPart = now.dwLowDateTime;
-  nTicks.HighPart = now.dwHighDateTime;
-  nTicks.QuadPart -= static_cast<ULONGLONG>(nDays) * 86400 * 10000000;
-  const FILETIME then{nTicks.LowPart, nTicks.HighPart};
-  HANDLE hFile = CreateFileW(path.wstring().c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr /* security */,
-                             OPEN_EXISTING, 0, nullptr /* template */);
-  ASSERT_NE(hFile, INVALID_HANDLE_VALUE) << path;
-  EXPECT_TRUE(SetFileTime(hFile, &then, &then, &then));
-  CloseHandle(hFile);
 }
 
 // The DLL raises and catches inside itself when the purge at load cannot
