@@ -11,7 +11,8 @@
 #include <random>
 #include <string>
 
-#include "library_frame.h"
+#include "library_state.h"
+#include "log_layout.h"
 #include "platform_files.h"
 #include "sample_logs.h"
 #include "vardlix.h"

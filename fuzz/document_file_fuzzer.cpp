@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "library_frame.h"
+#include "document_file.h"
 #include "platform_files.h"
 #include "service_fuzz_support.h"
 

@@ -10,7 +10,9 @@
 #include <cstring>
 #include <string>
 
-#include "library_frame.h"
+#include "document_file.h"
+#include "library_state.h"
+#include "log_layout.h"
 #include "markup.h"
 #include "platform_files.h"
 #include "service_fuzz_support.h"

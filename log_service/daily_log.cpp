@@ -2,17 +2,17 @@
 
 #include <exception>
 
-#include "document_update.h"
-#include "library_frame.h"
+#include "document_file.h"
+#include "library_state.h"
+#include "log_folder.h"
+#include "log_layout.h"
 #include "markup.h"
 #include "pending_records.h"
 #include "platform_files.h"
 #include "settings.h"
+#include "time_stamps.h"
 
 namespace {
-
-constexpr char16_t kLogRoot[] = u"日志";
-constexpr char16_t kRecord[] = u"记录";
 
 // Guarded by LockFileOperations.
 CPendingRecords g_pendingRecords;
@@ -47,15 +47,15 @@ void AddRecords(CXmlDocument& doc, const DayRun& run) {
   doc.FindNextElement(kLogRoot);
   doc.EnterElement();
   for (size_t i = run.m_nFirst; i < run.m_nFirst + run.m_nCount; ++i) {
-    const CLogRecord& record = run.m_records.At(i);
-    if (!doc.AddElement(kRecord)) return;
+    const CHostRecord& record = run.m_records.At(i);
+    if (!doc.AddElement(kRecordElement)) return;
     doc.EnterElement();
-    doc.AddElement(u"时间", record.m_strTime.c_str());
-    doc.AddElement(u"类型", record.m_strType.c_str());
-    doc.AddElement(u"位置", record.m_strLocation.c_str());
-    doc.AddElement(u"操作", record.m_strOperation.c_str());
-    doc.AddElement(u"参数", record.m_strParameters.c_str());
-    doc.AddElement(u"描述", record.m_strDescription.c_str());
+    const std::u16string* aFields[kRecordFieldCount] = {&record.m_strTime,       &record.m_strType,
+                                                        &record.m_strLocation,   &record.m_strOperation,
+                                                        &record.m_strParameters, &record.m_strDescription};
+    for (size_t nField = 0; nField < kRecordFieldCount; ++nField) {
+      doc.AddElement(kRecordFields[nField], aFields[nField]->c_str());
+    }
     doc.LeaveElement();
   }
 }
@@ -141,18 +141,11 @@ WriteOutcome WriteDayRunSafely(const DayRun& run, FileWait nWait) {
 
 }  // namespace
 
-CLogRecord MakeLogRecord(int64_t nTime, const char16_t* szType, const char16_t* szLocation,
+CHostRecord MakeHostRecord(int64_t nTime, const char16_t* szType, const char16_t* szLocation,
                          const char16_t* szOperation, const char16_t* szParameters, const char16_t* szDescription) {
   auto Text = [](const char16_t* sz) { return std::u16string(sz != nullptr ? sz : u""); };
-  return CLogRecord{FormatDateStamp(nTime), FormatTimeStamp(nTime), Text(szType), Text(szLocation),
+  return CHostRecord{FormatDateStamp(nTime), FormatTimeStamp(nTime), Text(szType), Text(szLocation),
                     Text(szOperation),      Text(szParameters),      Text(szDescription)};
-}
-
-std::u16string MakeDailyLogName(std::u16string_view strDateStamp) {
-  std::u16string strName = u"Vardlix";
-  strName += strDateStamp;
-  strName += u".xml";
-  return strName;
 }
 
 bool EnsureDailyLogFile(const std::u16string& strPath) {
@@ -175,7 +168,7 @@ void DiscardPendingRecords() { g_pendingRecords.Clear(); }
 
 size_t CountPendingRecords() { return g_pendingRecords.GetCount(); }
 
-void AppendLogRecord(CLogRecord&& record) {
+void AppendLogRecord(CHostRecord&& record) {
   auto lock = LockFileOperations();
   // Once a call has found the file held and kept its record, the holder is
   // not waited for again: the following calls try once and return.
@@ -191,5 +184,5 @@ void AppendLogRecord(CLogRecord&& record) {
 
 void AppendLogRecord(const char16_t* szType, const char16_t* szLocation, const char16_t* szOperation,
                      const char16_t* szParameters, const char16_t* szDescription) {
-  AppendLogRecord(MakeLogRecord(ReadClock(), szType, szLocation, szOperation, szParameters, szDescription));
+  AppendLogRecord(MakeHostRecord(ReadClock(), szType, szLocation, szOperation, szParameters, szDescription));
 }

@@ -5,11 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "log_record.h"
+#include "host_record.h"
 #include "platform_files.h"
-
-// Name of the log file of a day: "Vardlix" + date stamp + ".xml".
-std::u16string MakeDailyLogName(std::u16string_view strDateStamp);
 
 // Makes sure the day's file at strPath exists. A missing file is created
 // (only if it still does not exist: an existing file is never emptied) with
@@ -32,7 +29,7 @@ bool EnsureDailyLogFile(const std::u16string& strPath);
 // other reason (no room on the disk, no right to create the file) is
 // dropped. Serialised with every other operation on the library's files.
 // Raises std::bad_alloc.
-void AppendLogRecord(CLogRecord&& record);
+void AppendLogRecord(CHostRecord&& record);
 // The same for five texts stamped with the clock's current value.
 void AppendLogRecord(const char16_t* szType, const char16_t* szLocation, const char16_t* szOperation,
                      const char16_t* szParameters, const char16_t* szDescription);

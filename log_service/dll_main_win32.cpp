@@ -10,7 +10,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-#include "library_frame.h"
+#include "library_lifecycle.h"
 #include "runtime_frames_win32.h"
 #include "runtime_release_win32.h"
 

@@ -27,13 +27,12 @@
 // with the old length, which makes the file again what it was, byte for
 // byte. What an interrupted update left beyond a zero unit is no part of the
 // text and is cut first.
-#include "document_update.h"
+#include "document_file.h"
 
 #include <algorithm>
 #include <cstring>
 #include <string>
 
-#include "library_frame.h"
 #include "platform_files.h"
 
 namespace {

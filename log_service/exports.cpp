@@ -42,7 +42,7 @@ extern "C" VARDLIX_API void VARDLIX_CALL WriteVardlix(const CVardlixString& strT
     // opened. A bad pointer of the host's faults right here, and when the
     // host's own crash guard resumes after it, nothing of the library is
     // left held: no lock that the next call would wait on for ever.
-    CLogRecord record = MakeLogRecord(ReadClock(), TextOf(strType), TextOf(strLocation), TextOf(strOperation),
+    CHostRecord record = MakeHostRecord(ReadClock(), TextOf(strType), TextOf(strLocation), TextOf(strOperation),
                                       TextOf(strParameters), TextOf(strDescription));
     AppendLogRecord(std::move(record));
   } catch (...) {

@@ -1,8 +1,8 @@
 // Load and unload notifications of the shared library on POSIX systems: the
 // dynamic loader runs these when the library is loaded into the host and
 // when it is unloaded (dlclose or process exit). Everything they touch is
-// constructed before them (see library_frame.cpp).
-#include "library_frame.h"
+// constructed before them (see library_state.cpp).
+#include "library_lifecycle.h"
 
 __attribute__((constructor)) static void OnLibraryLoad() {
   RunLoadSequence();

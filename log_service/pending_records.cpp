@@ -4,14 +4,14 @@
 
 namespace {
 
-size_t CountUnits(const CLogRecord& record) {
+size_t CountUnits(const CHostRecord& record) {
   return record.m_strDate.size() + record.m_strTime.size() + record.m_strType.size() + record.m_strLocation.size() +
          record.m_strOperation.size() + record.m_strParameters.size() + record.m_strDescription.size();
 }
 
 }  // namespace
 
-void CPendingRecords::Add(CLogRecord&& record) {
+void CPendingRecords::Add(CHostRecord&& record) {
   m_nUnits += CountUnits(record);
   m_aRecords.push_back(std::move(record));
 }

@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <deque>
 
-#include "log_record.h"
+#include "host_record.h"
 
 constexpr size_t kMaxPendingRecords = 10000;
 constexpr size_t kMaxPendingUnits = 2 * 1024 * 1024;  // 4 MiB of UTF-16 text
@@ -27,14 +27,14 @@ class CPendingRecords {
  public:
   // Puts the record behind those kept already, whatever its size: a call
   // first tries to write it with the others.
-  void Add(CLogRecord&& record);
+  void Add(CHostRecord&& record);
   // Drops records from the back, the newest first, until the queue is
   // within its bound again; they are counted.
   void DropPastBound();
 
   bool IsEmpty() const { return m_aRecords.empty(); }
   size_t GetCount() const { return m_aRecords.size(); }
-  const CLogRecord& At(size_t nIndex) const { return m_aRecords[nIndex]; }
+  const CHostRecord& At(size_t nIndex) const { return m_aRecords[nIndex]; }
   // How many records from the front share the first one's day, and so go to
   // one file together. 0 when empty.
   size_t CountFrontDay() const;
@@ -45,7 +45,7 @@ class CPendingRecords {
   uint64_t GetDroppedCount() const { return m_nDropped; }
 
  private:
-  std::deque<CLogRecord> m_aRecords;  // oldest first
+  std::deque<CHostRecord> m_aRecords;  // oldest first
   size_t m_nUnits = 0;                // text held, in code units
   uint64_t m_nDropped = 0;            // refused at the bound
 };

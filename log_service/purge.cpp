@@ -3,16 +3,11 @@
 #include <string>
 #include <string_view>
 
-#include "library_frame.h"
+#include "library_state.h"
+#include "log_layout.h"
 #include "platform_files.h"
 
 namespace {
-
-constexpr std::u16string_view kLogFilePrefix = u"Vardlix";
-
-bool IsLogFileName(std::u16string_view strName) {
-  return strName.substr(0, kLogFilePrefix.size()) == kLogFilePrefix;
-}
 
 // Deletes the entry the listing stands on when it is an expired log file.
 void PurgeEntry(const CFileFind& find, int64_t nNow, FileWait nWait) {
@@ -32,14 +27,6 @@ void PurgeEntry(const CFileFind& find, int64_t nNow, FileWait nWait) {
 }
 
 }  // namespace
-
-bool IsLogExpired(int64_t nNow, int64_t nCreated, int32_t nLogLife) {
-  // Times far enough apart to overflow the difference are decided by sign.
-  if (nCreated < 0 && nNow > INT64_MAX + nCreated) return true;
-  if (nCreated > 0 && nNow < INT64_MIN + nCreated) return false;
-  const int64_t nAgeDays = (nNow - nCreated) / kSecondsPerDay;  // truncated toward zero
-  return nAgeDays > int64_t{nLogLife} - 1;
-}
 
 void PurgeExpiredLogs(FileWait nWait) {
   const int64_t nNow = ReadClock();

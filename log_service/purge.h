@@ -5,9 +5,6 @@
 
 #include "platform_files.h"
 
-// Seconds in one day of a log file's age.
-constexpr int64_t kSecondsPerDay = 86400;
-
 // Deletes every file of the log folder whose name begins with "Vardlix"
 // (case-sensitive) and whose age, in whole days since its creation, is at
 // least g_nLogLife: with a retention of N days a file goes once N * 86400
@@ -18,7 +15,3 @@ constexpr int64_t kSecondsPerDay = 86400;
 // creation times come from the listing itself. nWait tells whether a file
 // that another program holds is waited for (see CFile::Remove).
 void PurgeExpiredLogs(FileWait nWait = waitForHolder);
-
-// The decision for one file: true when a file created at nCreated is
-// expired at nNow under a retention of nLogLife days.
-bool IsLogExpired(int64_t nNow, int64_t nCreated, int32_t nLogLife);

@@ -3,21 +3,15 @@
 #include <string>
 
 #include "daily_log.h"
-#include "document_update.h"
-#include "library_frame.h"
+#include "document_file.h"
+#include "library_state.h"
+#include "log_folder.h"
+#include "log_layout.h"
 #include "markup.h"
 #include "platform_files.h"
 #include "purge.h"
 
 namespace {
-
-constexpr char16_t kSettingsFileName[] = u"SettingInfo.xml";
-constexpr char16_t kSettingsRoot[] = u"配置信息";
-constexpr char16_t kLogLifeElement[] = u"日志保留天数";
-
-bool IsAtoiSpace(char16_t c) {
-  return c == u' ' || (c >= u'\t' && c <= u'\r');
-}
 
 std::u16string FormatDecimal(int32_t n) {
   const std::string str = std::to_string(n);
@@ -43,10 +37,7 @@ bool ReadSettingsFile(const std::u16string& strPath, FileWait nWait) {
   file.Close();
   CXmlDocument doc;
   doc.SetDocument(std::move(strText));
-  doc.FindNextElement(kSettingsRoot);
-  doc.EnterElement();
-  doc.FindNextElement(kLogLifeElement);
-  g_nLogLife.store(ParseLogLife(doc.GetCurrentData()));
+  g_nLogLife.store(ParseLogLife(FindLogLifeData(doc)));
   return true;
 }
 
@@ -93,25 +84,6 @@ bool RewriteSettingsFile(int32_t nDays) {
 }
 
 }  // namespace
-
-int32_t ParseLogLife(std::u16string_view strData) {
-  size_t i = 0;
-  while (i < strData.size() && IsAtoiSpace(strData[i])) ++i;
-  bool bNegative = false;
-  if (i < strData.size() && (strData[i] == u'+' || strData[i] == u'-')) bNegative = strData[i++] == u'-';
-  constexpr int64_t kLimit = int64_t{INT32_MAX} + 1;
-  int64_t nValue = 0;
-  for (; i < strData.size() && strData[i] >= u'0' && strData[i] <= u'9'; ++i) {
-    nValue = nValue * 10 + (strData[i] - u'0');
-    if (nValue > kLimit) nValue = kLimit;
-  }
-  if (nValue > 0 && bNegative) return 0;  // a negative retention means none
-  if (nValue > INT32_MAX) return INT32_MAX;
-  if (nValue > 0) return static_cast<int32_t>(nValue);
-  // Zero only when written as such: whatever else reads as zero ("", "00",
-  // "-0", a word) is no deliberate choice and gets the default.
-  return strData == u"0" ? 0 : kDefaultLogLife;
-}
 
 std::u16string BuildSettingsText(int32_t nDays) {
   CXmlDocument doc;

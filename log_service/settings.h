@@ -6,10 +6,9 @@
 #include <string>
 #include <string_view>
 
+#include "log_layout.h"
 #include "platform_files.h"
 
-// Largest retention SetLogLife accepts, in days.
-constexpr uint32_t kMaxLogLife = 36500;
 
 // Derives and creates the log folder (g_strLogFolder), then reads the
 // retention from the settings file into g_nLogLife, or creates the file with
@@ -30,13 +29,6 @@ extern bool g_bSettingsDeferred;
 // left). The caller holds LockFileOperations.
 bool LoadDeferredSettings(FileWait nWait);
 
-// Retention that the data of the settings file's "日志保留天数" gives:
-// decimal text read like the runtime's wide atoi (leading white space, a
-// sign, digits up to the first other character; saturated at the int32
-// limits). A positive number is taken, a negative one gives 0, and a zero
-// gives 0 only when the data is exactly "0"; other data that reads as zero
-// (empty, "00", " 0", words) gives the default 7.
-int32_t ParseLogLife(std::u16string_view strData);
 
 // The settings file's text for a retention: declaration, "配置信息" holding
 // "日志保留天数" with the number in decimal.

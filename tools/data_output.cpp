@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "text_encoding.h"
 #include "time_stamp.h"
 
 namespace {
@@ -39,7 +40,8 @@ void WriteCsvRow(const CLogRecord& record, std::ostream& out) {
 }
 
 void WriteXml(const std::vector<CLogRecord>& aRecords, std::ostream& out) {
-  out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<日志>\r\n";
+  const std::string strRoot = ToUtf8(kLogRoot);
+  out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<" << strRoot << ">\r\n";
   for (const auto& record : aRecords) out << record.m_strMarkup << "\r\n";
-  out << "</日志>\r\n";
+  out << "</" << strRoot << ">\r\n";
 }

@@ -5,12 +5,14 @@
 #include <ctime>
 
 #include "log_file.h"
+#include "log_layout.h"
 #include "text_encoding.h"
 
 namespace {
 
-constexpr std::string_view kPrefix = "Vardlix";
-constexpr std::string_view kSuffix = ".xml";
+// The layout's names, in the tool's UTF-8.
+const std::string kPrefix = ToUtf8(kLogFilePrefix);
+const std::string kSuffix = ToUtf8(kLogFileExtension);
 
 bool Exists(const std::string& strPath, bool& bFolder) {
   std::u16string strWide;
@@ -29,7 +31,7 @@ bool ParseDayFileName(std::string_view strName, CDay& day) {
   return ParseDay(strName.substr(kPrefix.size(), 8), day);
 }
 
-std::string DayFileName(const CDay& day) { return std::string(kPrefix) + FormatDayStamp(day) + std::string(kSuffix); }
+std::string DayFileName(const CDay& day) { return kPrefix + FormatDayStamp(day) + kSuffix; }
 
 CDay Today() {
   std::tm local{};

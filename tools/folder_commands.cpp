@@ -3,6 +3,7 @@
 #include "log_file.h"
 #include "log_stats.h"
 #include "platform_files.h"
+#include "text_encoding.h"
 
 int RunStats(const std::string& strFolder, std::ostream& out, std::ostream& err) {
   CFolderStats stats;
@@ -32,7 +33,7 @@ int RunCheck(const std::string& strPath, std::ostream& out, std::ostream& err) {
       return exitFailure;
     case logTextNotLog:
       out << strPath << ": well-formed, but not a day's log: its top element is <" << text.m_strTopElement
-          << ">, not <日志>\n";
+          << ">, not <" << ToUtf8(kLogRoot) << ">\n";
       return exitFailure;
     case logTextMalformed:
       break;

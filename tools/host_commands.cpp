@@ -40,7 +40,8 @@ int RunWrite(const std::vector<std::string>& aFields, const std::string& strLibr
 int RunLife(const std::string& strDays, const std::string& strLibrary, std::ostream& out, std::ostream& err) {
   uint32_t nDays = 0;
   if (!strDays.empty() && !ParseDays(strDays, nDays)) {
-    ReportError(err, "days must be a whole number from 0 to 36500, not \"" + strDays + "\"");
+    ReportError(err, "days must be a whole number from 0 to " + std::to_string(kMaxLogLife) + ", not \"" + strDays +
+                         "\"");
     return exitUsage;
   }
   CHostLibrary library;
@@ -51,7 +52,8 @@ int RunLife(const std::string& strDays, const std::string& strLibrary, std::ostr
   }
   std::string strFolder = ToolLogFolder();
   if (!strDays.empty() && library.SetLogLife(nDays) != 1) {
-    ReportError(err, nDays > 36500 ? "the library refuses " + strDays + " days: the most is 36500"
+    ReportError(err, nDays > kMaxLogLife ? "the library refuses " + strDays + " days: the most is " +
+                                               std::to_string(kMaxLogLife)
                                    : "the settings file in " + strFolder + " cannot be written");
     return exitFailure;
   }

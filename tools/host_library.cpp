@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "library_frame.h"
+#include "log_layout.h"
 #include "log_file.h"
 #include "platform_files.h"
 #include "text_encoding.h"

@@ -2,14 +2,13 @@
 
 #include <algorithm>
 
+#include "log_layout.h"
 #include "markup.h"
 #include "text_encoding.h"
 
 namespace {
 
-constexpr char16_t kLogRoot[] = u"日志";
-constexpr char16_t kRecord[] = u"记录";
-constexpr char16_t kRecordEnd[] = u"</记录>";
+const std::u16string kRecordEnd = u"</" + std::u16string(kRecordElement) + u">";
 
 bool IsBlank(const std::u16string& strText) {
   return std::all_of(strText.begin(), strText.end(),
@@ -42,14 +41,14 @@ bool ParseRecords(std::u16string strText, const std::string& strFile, CLogText& 
   doc.FindNextElement();
   std::u16string strTop = doc.GetTagName(doc.GetCurrentElement());
   result.m_strTopElement = ToUtf8(strTop);
-  if (strTop == kRecord) {
+  if (strTop == kRecordElement) {
     // The library turns an empty day file into one holding a single record
     // as its top element; that record is as real as any other.
     result.m_aRecords.push_back(ReadCurrentRecord(doc, strFile));
     result.m_nOutcome = logTextRead;
   } else if (strTop == kLogRoot) {
     doc.EnterElement();
-    while (doc.FindNextElement(kRecord)) result.m_aRecords.push_back(ReadCurrentRecord(doc, strFile));
+    while (doc.FindNextElement(kRecordElement)) result.m_aRecords.push_back(ReadCurrentRecord(doc, strFile));
     result.m_nOutcome = logTextRead;
   } else {
     result.m_nOutcome = logTextNotLog;
@@ -63,7 +62,7 @@ std::u16string CutAfterLastRecord(const std::u16string& strText, int32_t nOffset
   if (nOffset < 0) nOffset = static_cast<int32_t>(strText.size());
   size_t nEnd = strText.rfind(kRecordEnd, static_cast<size_t>(nOffset));
   if (nEnd == std::u16string::npos) return std::u16string();
-  return strText.substr(0, nEnd + std::char_traits<char16_t>::length(kRecordEnd)) + u"\r\n</日志>\r\n";
+  return strText.substr(0, nEnd + kRecordEnd.size()) + u"\r\n</" + kLogRoot + u">\r\n";
 }
 
 void Salvage(const std::u16string& strText, const std::string& strFile, CLogText& result) {

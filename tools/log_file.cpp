@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "library_frame.h"
+#include "document_file.h"
 #include "platform_files.h"
 #include "text_encoding.h"
 

@@ -4,6 +4,8 @@
 #include <array>
 #include <string>
 
+#include "log_layout.h"
+
 // The six child elements of a "记录", in the order the library writes them.
 enum RecordField : int {
   fieldTime,
@@ -17,7 +19,8 @@ enum RecordField : int {
 
 // Element names in the file (UTF-16) and the English names used for the
 // columns and the keys of the machine-readable formats.
-extern const char16_t* const kFieldElementNames[kFieldCount];
+constexpr const char16_t* const* kFieldElementNames = kRecordFields;
+static_assert(kFieldCount == static_cast<int>(kRecordFieldCount), "one field of a record per element");
 extern const char* const kFieldEnglishNames[kFieldCount];
 
 struct CLogRecord {

@@ -5,26 +5,23 @@
 
 #include "day_files.h"
 #include "display_width.h"
-#include "library_frame.h"
+#include "document_file.h"
 #include "log_file.h"
+#include "log_layout.h"
 #include "markup.h"
 #include "platform_files.h"
-#include "purge.h"
-#include "settings.h"
 #include "text_encoding.h"
 
 namespace {
 
-constexpr char kSettingsName[] = "SettingInfo.xml";
+const std::string kSettingsName = ToUtf8(kSettingsFileName);
+const std::string kLogPrefix = ToUtf8(kLogFilePrefix);
 
 // The data of "日志保留天数" found as the library finds it at load.
-std::u16string FindLogLifeData(std::u16string strText) {
+std::u16string ReadLogLifeData(std::u16string strText) {
   CXmlDocument doc;
   doc.SetDocument(std::move(strText));
-  doc.FindNextElement(u"配置信息");
-  doc.EnterElement();
-  doc.FindNextElement(u"日志保留天数");
-  return doc.GetCurrentData();
+  return FindLogLifeData(doc);
 }
 
 CDayStats MeasureDay(const CFolderEntry& entry, const CDay& day) {
@@ -92,24 +89,24 @@ CRetention ReadRetention(const std::string& strFolder) {
   FromUtf8(JoinPath(strFolder, kSettingsName), strPath);
   CFileStatus status;
   if (!CFile::GetStatus(strPath, status)) {
-    retention.m_strSource = "default: there is no SettingInfo.xml yet";
+    retention.m_strSource = "default: there is no " + kSettingsName + " yet";
     return retention;
   }
   CFile file;
   if (!file.Open(strPath, CFile::modeReadExclusive)) {
-    retention.m_strSource = "default: SettingInfo.xml cannot be opened";
+    retention.m_strSource = "default: " + kSettingsName + " cannot be opened";
     return retention;
   }
   std::u16string strText;
   try {
     strText = ReadDocumentFile(file);
   } catch (const CFileException&) {
-    retention.m_strSource = "default: SettingInfo.xml cannot be read";
+    retention.m_strSource = "default: " + kSettingsName + " cannot be read";
     return retention;
   }
-  std::u16string strData = FindLogLifeData(std::move(strText));
+  std::u16string strData = ReadLogLifeData(std::move(strText));
   retention.m_nDays = ParseLogLife(strData);
-  retention.m_strSource = "SettingInfo.xml holds \"" + ToUtf8(strData) + "\"";
+  retention.m_strSource = kSettingsName + " holds \"" + ToUtf8(strData) + "\"";
   return retention;
 }
 
@@ -133,7 +130,7 @@ bool GatherFolderStats(const std::string& strFolder, int64_t nNow, CFolderStats&
   for (const auto& entry : aEntries) {
     CDay day;
     if (ParseDayFileName(entry.m_strName, day)) stats.m_aDays.push_back(MeasureDay(entry, day));
-    if (entry.m_strName.compare(0, 7, "Vardlix") != 0 || !entry.m_bHasStatus) continue;
+    if (entry.m_strName.compare(0, kLogPrefix.size(), kLogPrefix) != 0 || !entry.m_bHasStatus) continue;
     CPurgeCandidate candidate;
     candidate.m_strName = entry.m_strName;
     candidate.m_nCreated = entry.m_status.m_ctime;

@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "log_layout.h"
 #include "time_stamp.h"
 
 struct CRetention {
-  int32_t m_nDays = 7;
+  int32_t m_nDays = kDefaultLogLife;
   std::string m_strSource;  // where the value comes from, for the report
 };
 

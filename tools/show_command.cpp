@@ -4,6 +4,7 @@
 #include "day_files.h"
 #include "log_file.h"
 #include "terminal.h"
+#include "text_encoding.h"
 
 namespace {
 
@@ -60,7 +61,8 @@ bool CollectRecords(const std::string& strPath, std::vector<CLogRecord>& aRecord
       ReportError(err, strPath + ": the file is empty, not a day's log");
       return false;
     case logTextNotLog:
-      ReportError(err, strPath + ": not a day's log (its top element is <" + text.m_strTopElement + ">, not <日志>)");
+      ReportError(err, strPath + ": not a day's log (its top element is <" + text.m_strTopElement + ">, not <" +
+                           ToUtf8(kLogRoot) + ">)");
       return false;
     case logTextMalformed:
       break;

@@ -6,6 +6,7 @@
 
 #include "commands.h"
 #include "host_library.h"
+#include "log_layout.h"
 
 namespace {
 
@@ -141,8 +142,8 @@ int RunVardlix(int argc, const char* const* argv) {
   pWrite->add_option("--library", strWriteLibrary, "Path of libvardlix.so to load");
   pWrite->footer(strFolderNote + "\nPut -- before the fields when one begins with '-'.");
   CLI::App* pLife = app.add_subcommand("life", "Show the retention, or set it through the library's SetLogLife");
-  pLife->add_option("days", strLifeDays, "Days to keep log files, 0 to 36500 (0 switches logging off and deletes "
-                                         "every log file)");
+  pLife->add_option("days", strLifeDays, "Days to keep log files, 0 to " + std::to_string(kMaxLogLife) +
+                                             " (0 switches logging off and deletes every log file)");
   pLife->add_option("--library", strLifeLibrary, "Path of libvardlix.so to load");
   pLife->footer(strFolderNote + "\nLoading the library, like setting the retention, deletes the expired logs of "
                                 "that folder.");

@@ -9,7 +9,12 @@
 #include <vector>
 
 #include "daily_log.h"
-#include "library_frame.h"
+#include "document_file.h"
+#include "library_lifecycle.h"
+#include "library_state.h"
+#include "log_folder.h"
+#include "log_layout.h"
+#include "time_stamps.h"
 #include "markup.h"
 #include "platform_files.h"
 #include "service_fixture.h"

@@ -2,7 +2,12 @@
 // document files.
 #include <climits>
 
-#include "library_frame.h"
+#include "document_file.h"
+#include "library_lifecycle.h"
+#include "library_state.h"
+#include "log_folder.h"
+#include "log_layout.h"
+#include "time_stamps.h"
 #include "platform_files.h"
 #include "service_fixture.h"
 

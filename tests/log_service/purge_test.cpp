@@ -9,6 +9,7 @@
 #include <climits>
 #include <vector>
 
+#include "log_layout.h"
 #include "platform_files.h"
 #include "purge.h"
 #include "service_fixture.h"

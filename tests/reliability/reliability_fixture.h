@@ -12,7 +12,12 @@
 
 #include "daily_log.h"
 #include "document_bytes.h"
-#include "library_frame.h"
+#include "document_file.h"
+#include "library_lifecycle.h"
+#include "library_state.h"
+#include "log_folder.h"
+#include "log_layout.h"
+#include "time_stamps.h"
 #include "log_text_check.h"
 #include "platform_files.h"
 #include "settings.h"

@@ -1,13 +1,39 @@
-// Writing the library's document files so that a failed write, or the end of
-// the process part-way through one, never leaves a broken file behind: a
-// file is created whole or not at all, and an update either shows its new
-// text in full or leaves the old one readable.
+// How a document file of the library is read, created and updated.
+//
+// Every document file starts with the byte-order mark FF FE and holds its
+// text as UTF-16LE. Reading takes the text up to its first zero unit (narrow
+// text of the platform where there is no mark); writing keeps the file
+// readable, as its old text or its new one, at every moment: a file is
+// created whole or not at all, and an update either shows its new text in
+// full or leaves the old one readable (see document_update.cpp).
 #pragma once
 
 #include <string>
 #include <string_view>
 
 #include "platform_files.h"
+
+constexpr unsigned char kByteOrderMark[2] = {0xFF, 0xFE};
+// A big-endian build swaps each code unit on the way in and out.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+constexpr bool kLittleEndian = false;
+#else
+constexpr bool kLittleEndian = true;
+#endif
+
+// Whole content of an open file as text, read from its first byte: UTF-16LE
+// after the byte-order mark FF FE (an odd last byte is ignored), otherwise
+// narrow text decoded by the platform. Either way the text ends at its first
+// zero. The file stays open. Raises CFileException when reading fails.
+// *pbUnreadData, when given, tells whether in a UTF-16 file a byte other than
+// zero follows that first zero unit: content the text does not show. (Narrow
+// text is not looked at: behind its first zero byte an interrupted rewrite
+// into UTF-16 leaves its own bytes, which the next update replaces.)
+std::u16string ReadDocumentFile(CFile& file, bool* pbUnreadData = nullptr);
+// Writes FF FE and the text as UTF-16LE from the file's first byte, cuts the
+// file at the end of what was written when it was longer, and closes it.
+// Raises CFileException when writing fails.
+void WriteDocumentFile(CFile& file, std::u16string_view strText);
 
 enum CreateDocumentResult {
   documentCreated,     // the file now holds the text

@@ -1,0 +1,14 @@
+// Where the library keeps its files: the log folder beside the host's
+// executable, and the paths in it.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Derives the log folder from the host's executable (DeriveLogFolder) and
+// creates it; the fallback folder when the path cannot be had or the folder
+// cannot be made.
+std::u16string LocateLogFolder();
+
+// g_strLogFolder + separator + strName.
+std::u16string MakeLogPath(std::u16string_view strName);

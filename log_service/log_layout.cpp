@@ -1,0 +1,76 @@
+#include "log_layout.h"
+
+#include "markup.h"
+#include "platform_files.h"
+
+std::u16string MakeDailyLogName(std::u16string_view strDateStamp) {
+  std::u16string strName(kLogFilePrefix);
+  strName += strDateStamp;
+  strName += kLogFileExtension;
+  return strName;
+}
+
+bool IsLogFileName(std::u16string_view strName) {
+  return strName.substr(0, kLogFilePrefix.size()) == kLogFilePrefix;
+}
+
+std::u16string FindLogLifeData(CXmlDocument& doc) {
+  doc.FindNextElement(kSettingsRoot);
+  doc.EnterElement();
+  doc.FindNextElement(kLogLifeElement);
+  return doc.GetCurrentData();
+}
+
+namespace {
+
+bool IsAtoiSpace(char16_t c) {
+  return c == u' ' || (c >= u'\t' && c <= u'\r');
+}
+
+}  // namespace
+
+int32_t ParseLogLife(std::u16string_view strData) {
+  size_t i = 0;
+  while (i < strData.size() && IsAtoiSpace(strData[i])) ++i;
+  bool bNegative = false;
+  if (i < strData.size() && (strData[i] == u'+' || strData[i] == u'-')) bNegative = strData[i++] == u'-';
+  constexpr int64_t kLimit = int64_t{INT32_MAX} + 1;
+  int64_t nValue = 0;
+  for (; i < strData.size() && strData[i] >= u'0' && strData[i] <= u'9'; ++i) {
+    nValue = nValue * 10 + (strData[i] - u'0');
+    if (nValue > kLimit) nValue = kLimit;
+  }
+  if (nValue > 0 && bNegative) return 0;  // a negative retention means none
+  if (nValue > INT32_MAX) return INT32_MAX;
+  if (nValue > 0) return static_cast<int32_t>(nValue);
+  // Zero only when written as such: whatever else reads as zero ("", "00",
+  // "-0", a word) is no deliberate choice and gets the default.
+  return strData == u"0" ? 0 : kDefaultLogLife;
+}
+
+bool IsLogExpired(int64_t nNow, int64_t nCreated, int32_t nLogLife) {
+  // Times far enough apart to overflow the difference are decided by sign.
+  if (nCreated < 0 && nNow > INT64_MAX + nCreated) return true;
+  if (nCreated > 0 && nNow < INT64_MIN + nCreated) return false;
+  const int64_t nAgeDays = (nNow - nCreated) / kSecondsPerDay;  // truncated toward zero
+  return nAgeDays > int64_t{nLogLife} - 1;
+}
+
+std::u16string DeriveLogFolderWindows(std::u16string_view strExePath) {
+  const size_t nDot = strExePath.rfind(u'.');
+  std::u16string strFolder(nDot == std::u16string_view::npos ? std::u16string_view() : strExePath.substr(0, nDot));
+  return strFolder + u"Log";
+}
+
+std::u16string DeriveLogFolderPosix(std::u16string_view strExePath) {
+  const size_t nSlash = strExePath.rfind(u'/');
+  const size_t nNameStart = nSlash == std::u16string_view::npos ? 0 : nSlash + 1;
+  const size_t nDot = strExePath.rfind(u'.');
+  const bool bHasExtension = nDot != std::u16string_view::npos && nDot > nNameStart;
+  std::u16string strFolder(bHasExtension ? strExePath.substr(0, nDot) : strExePath);
+  return strFolder + u"Log";
+}
+
+std::u16string DeriveLogFolder(std::u16string_view strExePath) {
+  return kPathSeparator[0] == u'\\' ? DeriveLogFolderWindows(strExePath) : DeriveLogFolderPosix(strExePath);
+}
