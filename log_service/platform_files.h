@@ -9,6 +9,26 @@
 // Paths are strings of UTF-16 code units. Failures that callers are expected
 // to handle are results; failures of an operation on a file that is already
 // open, and of the static status and remove calls, raise CFileException.
+//
+// One contract, two halves. What both share is written once, in
+// platform_shared.h (the wait for another opener, the test overrides, the
+// text of CFileException) and file_faults.h (the fault plan). Where they
+// differ, they do so on purpose:
+//  - Share modes: Windows passes them to the system, so every program meets
+//    them. POSIX has none; the library's own opens take flock() locks
+//    (exclusive, shared for modeReadShared), which other programs ignore.
+//  - Remove: Windows refuses to delete a file that is open; on POSIX unlink
+//    would succeed, so Remove first takes the file's lock. Both then fail
+//    with causeSharingViolation on a holder that outlasts the wait.
+//  - Rename: on Windows a scanner holding either file fails it for a moment,
+//    so it is tried again; on POSIX nothing can hold a name.
+//  - Paths: Windows passes paths of 248 characters or more in the "\\?\"
+//    form; POSIX names that are not UTF-8 round-trip through lone surrogates.
+//  - The hidden attribute is the system's on Windows, the extended attribute
+//    "user.DOSATTRIB" on POSIX; the creation time is the birth time where
+//    the file system keeps one, the last write elsewhere.
+//  - Narrow text is the ANSI code page on Windows, UTF-8 (else Latin-1) on
+//    POSIX; IsWriteAllOrNothing differs as it says.
 #pragma once
 
 #include <cstdint>

@@ -42,6 +42,7 @@
 #include <vector>
 
 #include "file_faults.h"
+#include "platform_shared.h"
 
 const char16_t kPathSeparator[] = u"/";
 const char16_t kFallbackFolder[] = u"/";
@@ -203,20 +204,6 @@ FileErrorCause TranslateError(int nError) {
   }
 }
 
-const char* DescribeCause(FileErrorCause nCause) {
-  switch (nCause) {
-    case causeNone: return "no error";
-    case causeNotFound: return "not found";
-    case causeAlreadyExists: return "already exists";
-    case causeAccessDenied: return "access denied";
-    case causeSharingViolation: return "in use by another opener";
-    case causeDiskFull: return "disk full";
-    case causeIoError: return "I/O error";
-    case causeOther: break;
-  }
-  return "file error";
-}
-
 [[noreturn]] void RaiseError(int nError, const std::u16string& strPath) {
   throw CFileException(TranslateError(nError), strPath);
 }
@@ -282,38 +269,22 @@ bool operator==(const FileProgress& a, const FileProgress& b) {
          a.m_modified == b.m_modified && a.m_changed == b.m_changed;
 }
 
-// Takes an exclusive lock on nFile (open as strPath), polling while another
-// opener holds it. flock() keeps no queue: a poller can be overtaken again
-// and again while the file passes from holder to holder, so with many
-// writers a wait may rightly last longer than any fixed bound. The bound
-// therefore counts only time in which the file shows no progress: each
-// change of its size, times or identity starts kShareWaitMilliseconds
-// afresh, and only a holder that keeps the file without touching it (a
-// process hanging with the file open) makes the wait give up. The delay
-// grows from a fraction of a typical update to a few of them, so that the
-// lock does not lie idle long after its release. Returns 0 or the errno
-// that stopped it. nLock is LOCK_EX, or LOCK_SH for a reader that lets other
-// readers in; with waitNever a held lock fails at once.
+// Takes the lock nLock (LOCK_EX, or LOCK_SH for a reader that lets other
+// readers in) on nFile, open as strPath, waiting for another opener as
+// RetryWhileHeld does unless nWait is waitNever. Returns 0 or the errno that
+// stopped it.
 int LockWithWait(int nFile, const std::string& strPath, int nLock, FileWait nWait) {
-  using Clock = std::chrono::steady_clock;
-  const auto wait = std::chrono::milliseconds(kShareWaitMilliseconds);
-  auto deadline = Clock::now() + wait;
-  FileProgress seen = ReadProgress(strPath);
-  auto delay = std::chrono::microseconds(100);
-  for (;;) {
-    if (flock(nFile, nLock | LOCK_NB) == 0) return 0;
-    if (errno == EINTR) continue;
-    if (errno != EWOULDBLOCK || nWait == waitNever) return errno;
-    const auto now = Clock::now();
-    const FileProgress current = ReadProgress(strPath);
-    if (!(current == seen)) {
-      seen = current;
-      deadline = now + wait;
-    }
-    if (now >= deadline) return EWOULDBLOCK;
-    std::this_thread::sleep_for(std::min<Clock::duration>(delay, deadline - now));
-    delay = std::min<std::chrono::microseconds>(delay * 2, std::chrono::milliseconds(2));
-  }
+  int nError = 0;
+  const bool bLocked = RetryWhileHeld(
+      nWait,
+      [&] {
+        do {
+          nError = flock(nFile, nLock | LOCK_NB) == 0 ? 0 : errno;
+        } while (nError == EINTR);
+        return nError == 0;
+      },
+      [&] { return nError == EWOULDBLOCK; }, [&] { return ReadProgress(strPath); });
+  return bLocked ? 0 : nError;
 }
 
 // True when strPath still names the file open as nFile. A waiter can win the
@@ -475,23 +446,8 @@ timespec ToTimespec(int64_t nTime) {
 }
 
 // ---------------------------------------------------------------------------
-// Test hooks
+// The host's executable
 // ---------------------------------------------------------------------------
-
-std::atomic<bool> g_bClockFixed{false};
-std::atomic<int64_t> g_nFixedClock{0};
-
-struct HostPathOverride {
-  std::mutex m_mutex;
-  bool m_bActive = false;     // a test has set a path
-  bool m_bAvailable = false;  // what GetHostExecutablePath reports then
-  std::u16string m_strPath;   // the made-up path
-};
-
-HostPathOverride& GetHostPathOverride() {
-  static HostPathOverride s_override;
-  return s_override;
-}
 
 bool ReadRealExecutablePath(std::u16string& strPath) {
 #if defined(__linux__)
@@ -514,15 +470,6 @@ bool ReadRealExecutablePath(std::u16string& strPath) {
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// CFileException
-// ---------------------------------------------------------------------------
-
-CFileException::CFileException(FileErrorCause nCause, std::u16string strPath)
-    : m_nCause(nCause), m_strPath(std::move(strPath)) {
-  m_strWhat = std::string(DescribeCause(m_nCause)) + ": " + ToSystemPath(m_strPath);
-}
 
 // ---------------------------------------------------------------------------
 // CFile
@@ -816,14 +763,8 @@ void CFileFind::Close() noexcept {
 // ---------------------------------------------------------------------------
 
 bool GetHostExecutablePath(std::u16string& strPath) {
-  HostPathOverride& hostOverride = GetHostPathOverride();
-  {
-    std::lock_guard<std::mutex> lock(hostOverride.m_mutex);
-    if (hostOverride.m_bActive) {
-      if (hostOverride.m_bAvailable) strPath = hostOverride.m_strPath;
-      return hostOverride.m_bAvailable;
-    }
-  }
+  bool bAvailable = false;
+  if (ReadHostPathOverride(strPath, bAvailable)) return bAvailable;
   return ReadRealExecutablePath(strPath);
 }
 
@@ -842,7 +783,8 @@ bool IsWriteAllOrNothing(uint64_t nOffset, size_t nCount) {
 uint32_t GetProcessNumber() { return static_cast<uint32_t>(getpid()); }
 
 int64_t ReadClock() {
-  if (g_bClockFixed.load()) return g_nFixedClock.load();
+  int64_t nTime = 0;
+  if (ReadClockOverride(nTime)) return nTime;
   return static_cast<int64_t>(std::time(nullptr));
 }
 
@@ -869,26 +811,3 @@ std::u16string DecodeNarrowText(const char* pBytes, size_t nCount) {
   }
   return strText;
 }
-
-void SetClockForTesting(int64_t nTime) {
-  g_nFixedClock.store(nTime);
-  g_bClockFixed.store(true);
-}
-
-void ResetClockForTesting() { g_bClockFixed.store(false); }
-
-void SetHostPathForTesting(const std::u16string& strPath, bool bAvailable) {
-  HostPathOverride& hostOverride = GetHostPathOverride();
-  std::lock_guard<std::mutex> lock(hostOverride.m_mutex);
-  hostOverride.m_bActive = true;
-  hostOverride.m_bAvailable = bAvailable;
-  hostOverride.m_strPath = strPath;
-}
-
-void ResetHostPathForTesting() {
-  HostPathOverride& hostOverride = GetHostPathOverride();
-  std::lock_guard<std::mutex> lock(hostOverride.m_mutex);
-  hostOverride.m_bActive = false;
-  hostOverride.m_strPath.clear();
-}
-

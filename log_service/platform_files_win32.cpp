@@ -20,6 +20,7 @@
 
 #include "platform_files.h"
 #include "file_faults.h"
+#include "platform_shared.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t),
               "Windows wide characters are UTF-16 code units");
@@ -75,22 +76,6 @@ FILETIME FileTimeFromSeconds(int64_t nSeconds) {
   time.dwLowDateTime = static_cast<DWORD>(nTicks & 0xFFFFFFFFu);
   time.dwHighDateTime = static_cast<DWORD>(nTicks >> 32);
   return time;
-}
-
-std::string Utf8FromUtf16(const std::u16string& str) {
-  if (str.empty()) return std::string();
-  const int nLength = static_cast<int>(str.size());
-  const int nBytes = WideCharToMultiByte(CP_UTF8, 0, Wide(str), nLength,
-                                         nullptr /* lpMultiByteStr: size only */,
-                                         0, nullptr /* lpDefaultChar */,
-                                         nullptr /* lpUsedDefaultChar */);
-  std::string strUtf8(static_cast<size_t>(nBytes > 0 ? nBytes : 0), '\0');
-  if (nBytes > 0) {
-    WideCharToMultiByte(CP_UTF8, 0, Wide(str), nLength, &strUtf8[0], nBytes,
-                        nullptr /* lpDefaultChar */,
-                        nullptr /* lpUsedDefaultChar */);
-  }
-  return strUtf8;
 }
 
 // ---------------------------------------------------------------------------
@@ -291,39 +276,20 @@ FileProgress ReadProgress(const std::u16string& strPath) {
   return progress;
 }
 
-bool SameProgress(const FileProgress& a, const FileProgress& b) {
+bool operator==(const FileProgress& a, const FileProgress& b) {
   return a.m_bPresent == b.m_bPresent && CompareFileTime(&a.m_created, &b.m_created) == 0 &&
          CompareFileTime(&a.m_written, &b.m_written) == 0 && a.m_nSize == b.m_nSize;
 }
 
-// A call that meets another opener is tried again with a growing pause:
-// another writer of the library, a virus scanner or a search indexer that
-// has just opened the file lets go of it a moment later. Share modes keep no
-// queue, so with many writers a waiter can be overtaken again and again while
-// the file passes from holder to holder: the bound counts only time in which
-// the file shows no progress. Each change of its size, last write or
-// identity starts kShareWaitMilliseconds afresh, and only a holder that
-// keeps the file without touching it (a viewer, a process hanging with it
-// open) makes the call give up. attempt() returns true on success, or false
-// with the system error in nError; bHeld tells which errors mean "held".
+// A call that meets another opener is tried again (RetryWhileHeld): another
+// writer of the library, a virus scanner or a search indexer that has just
+// opened the file lets go of it a moment later. attempt(nFailure) returns
+// true on success, or false with the system error in nFailure; bHeld tells
+// which errors mean "held".
 template <typename Attempt, typename Held>
 bool RetryWhileHeld(const std::u16string& strPath, FileWait nWait, DWORD& nError, Attempt attempt, Held bHeld) {
-  ULONGLONG nDeadline = GetTickCount64() + kShareWaitMilliseconds;
-  FileProgress seen = ReadProgress(strPath);
-  DWORD nPause = 1;
-  for (;;) {
-    if (attempt(nError)) return true;
-    if (nWait == waitNever || !bHeld(nError)) return false;
-    const ULONGLONG nNow = GetTickCount64();
-    const FileProgress current = ReadProgress(strPath);
-    if (!SameProgress(current, seen)) {
-      seen = current;
-      nDeadline = nNow + kShareWaitMilliseconds;
-    }
-    if (nNow >= nDeadline) return false;
-    Sleep(static_cast<DWORD>(std::min<ULONGLONG>(nPause, nDeadline - nNow)));
-    nPause = std::min<DWORD>(nPause * 2, 4);
-  }
+  return RetryWhileHeld(
+      nWait, [&] { return attempt(nError); }, [&] { return bHeld(nError); }, [&] { return ReadProgress(strPath); });
 }
 
 // A create that finds the name taken by a file pending deletion (a scanner
@@ -353,28 +319,7 @@ HANDLE OpenWaitingForSharers(const std::u16string& strPath, const OpenRequest& r
   return hFile;
 }
 
-// ---------------------------------------------------------------------------
-// Test hooks
-// ---------------------------------------------------------------------------
-
-std::mutex g_testMutex;
-bool g_bTestClock = false;
-int64_t g_nTestClock = 0;
-bool g_bTestHostPath = false;
-bool g_bTestHostPathAvailable = true;
-std::u16string g_strTestHostPath;
-
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// CFileException
-// ---------------------------------------------------------------------------
-
-CFileException::CFileException(FileErrorCause nCause, std::u16string strPath)
-    : m_nCause(nCause), m_strPath(std::move(strPath)) {
-  m_strWhat = "file error " + std::to_string(static_cast<int>(m_nCause)) +
-              ": " + Utf8FromUtf16(m_strPath);
-}
 
 // ---------------------------------------------------------------------------
 // CFile
@@ -621,6 +566,7 @@ bool CFileFind::FindFile(const std::u16string& strFolder) {
 }
 
 bool CFileFind::FindNextEntry() {
+  if (m_pListing == nullptr) return false;
   Listing& listing = *m_pListing;
   listing.m_current = listing.m_ahead;
   // Any failure other than the end of the list also ends it: the entries
@@ -630,15 +576,18 @@ bool CFileFind::FindNextEntry() {
 }
 
 bool CFileFind::IsDots() const {
+  if (m_pListing == nullptr) return false;
   const wchar_t* pName = m_pListing->m_current.cFileName;
   return std::wcscmp(pName, L".") == 0 || std::wcscmp(pName, L"..") == 0;
 }
 
 bool CFileFind::IsDirectory() const {
+  if (m_pListing == nullptr) return false;
   return (m_pListing->m_current.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 std::u16string CFileFind::GetFilePath() const {
+  if (m_pListing == nullptr) return {};
   std::u16string strPath = m_pListing->m_strFolder;
   if (!strPath.empty() && strPath.back() != u'\\' && strPath.back() != u'/') {
     strPath += kPathSeparator;
@@ -647,11 +596,13 @@ std::u16string CFileFind::GetFilePath() const {
 }
 
 std::u16string CFileFind::GetFileName() const {
+  if (m_pListing == nullptr) return {};
   return std::u16string(
       reinterpret_cast<const char16_t*>(m_pListing->m_current.cFileName));
 }
 
 bool CFileFind::GetCreationTime(int64_t& nTime) const {
+  if (m_pListing == nullptr) return false;
   nTime = SecondsSince1970(m_pListing->m_current.ftCreationTime);
   return true;
 }
@@ -666,13 +617,8 @@ void CFileFind::Close() noexcept {
 // ---------------------------------------------------------------------------
 
 bool GetHostExecutablePath(std::u16string& strPath) {
-  {
-    std::lock_guard<std::mutex> lock(g_testMutex);
-    if (g_bTestHostPath) {
-      strPath = g_strTestHostPath;
-      return g_bTestHostPathAvailable;
-    }
-  }
+  bool bAvailable = false;
+  if (ReadHostPathOverride(strPath, bAvailable)) return bAvailable;
   constexpr DWORD kBufferLength = 520;
   wchar_t aBuffer[kBufferLength];
   const DWORD nLength = GetModuleFileNameW(
@@ -700,10 +646,8 @@ bool IsWriteAllOrNothing(uint64_t /* nOffset */, size_t /* nCount */) { return t
 uint32_t GetProcessNumber() { return static_cast<uint32_t>(GetCurrentProcessId()); }
 
 int64_t ReadClock() {
-  {
-    std::lock_guard<std::mutex> lock(g_testMutex);
-    if (g_bTestClock) return g_nTestClock;
-  }
+  int64_t nTime = 0;
+  if (ReadClockOverride(nTime)) return nTime;
   return static_cast<int64_t>(_time64(nullptr /* result only returned */));
 }
 
@@ -728,32 +672,3 @@ std::u16string DecodeNarrowText(const char* pBytes, size_t nCount) {
   }
   return strText;
 }
-
-// ---------------------------------------------------------------------------
-// Test hooks
-// ---------------------------------------------------------------------------
-
-void SetClockForTesting(int64_t nTime) {
-  std::lock_guard<std::mutex> lock(g_testMutex);
-  g_bTestClock = true;
-  g_nTestClock = nTime;
-}
-
-void ResetClockForTesting() {
-  std::lock_guard<std::mutex> lock(g_testMutex);
-  g_bTestClock = false;
-}
-
-void SetHostPathForTesting(const std::u16string& strPath, bool bAvailable) {
-  std::lock_guard<std::mutex> lock(g_testMutex);
-  g_bTestHostPath = true;
-  g_bTestHostPathAvailable = bAvailable;
-  g_strTestHostPath = strPath;
-}
-
-void ResetHostPathForTesting() {
-  std::lock_guard<std::mutex> lock(g_testMutex);
-  g_bTestHostPath = false;
-  g_strTestHostPath.clear();
-}
-
