@@ -1,5 +1,5 @@
-// The daily log writer: the file's exact text, the decided changes for
-// empty and longer files, and many writers at once.
+// The daily log writer: the file's exact text, what becomes of empty and
+// longer files, and many writers at once.
 #ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,10 +29,10 @@ std::u16string RecordLines(const std::u16string& strTime, const std::u16string& 
          (strDescription.empty() ? u"<描述/>" : u"<描述>" + strDescription + u"</描述>") + u"\r\n</记录>\r\n";
 }
 
-const std::u16string kWorkedExample = kDeclaration + u"<日志>\r\n" +
+const std::u16string kOneRecordDay = kDeclaration + u"<日志>\r\n" +
                                       RecordLines(u"2011.04.08 09:05:03", u"Info", u"") + u"</日志>\r\n";
 
-void WriteExampleRecord(const char16_t* szType = u"Info", const char16_t* szDescription = u"") {
+void WriteRecordOfInfo(const char16_t* szType = u"Info", const char16_t* szDescription = u"") {
   AppendLogRecord(szType, u"Main", u"Open", u"a&b", szDescription);
 }
 
@@ -55,15 +55,15 @@ std::vector<std::u16string> ReadDescriptions(const std::u16string& strText) {
 
 class DailyLogTest : public CServiceTest {};
 
-TEST_F(DailyLogTest, FirstCallOfDayWritesTheElevenLinesOfTheExample) {
-  WriteExampleRecord();
-  EXPECT_EQ(m_folder.ReadBytes(kTodaysLog), EncodeDocument(kWorkedExample));
+TEST_F(DailyLogTest, FirstCallOfDayWritesAOneRecordFileLineByLine) {
+  WriteRecordOfInfo();
+  EXPECT_EQ(m_folder.ReadBytes(kTodaysLog), EncodeDocument(kOneRecordDay));
 }
 
 TEST_F(DailyLogTest, LaterRecordsGoBehindTheLastOne) {
-  WriteExampleRecord();
+  WriteRecordOfInfo();
   SetClockForTesting(kApril8th2011At090503 + 60);
-  WriteExampleRecord(u"Warn", u"x<y\r\nz>");
+  WriteRecordOfInfo(u"Warn", u"x<y\r\nz>");
   EXPECT_EQ(ReadText(kTodaysLog), kDeclaration + u"<日志>\r\n" + RecordLines(u"2011.04.08 09:05:03", u"Info", u"") +
                                       RecordLines(u"2011.04.08 09:06:03", u"Warn", u"x&lt;y\r\nz&gt;") +
                                       u"</日志>\r\n");
@@ -72,21 +72,21 @@ TEST_F(DailyLogTest, LaterRecordsGoBehindTheLastOne) {
 TEST_F(DailyLogTest, LogFolderRemovedByAnotherProgramIsMadeAgain) {
   g_strLogFolder = m_folder.File("hostLog");
   std::filesystem::create_directory(m_folder.Path("hostLog"));
-  WriteExampleRecord();
+  WriteRecordOfInfo();
   std::filesystem::remove_all(m_folder.Path("hostLog"));
-  WriteExampleRecord();
-  EXPECT_EQ(m_folder.ReadBytes("hostLog/" + kTodaysLog), EncodeDocument(kWorkedExample));
+  WriteRecordOfInfo();
+  EXPECT_EQ(m_folder.ReadBytes("hostLog/" + kTodaysLog), EncodeDocument(kOneRecordDay));
 }
 
 TEST_F(DailyLogTest, RetentionZeroTouchesNoFile) {
   g_nLogLife.store(0);
-  WriteExampleRecord();
+  WriteRecordOfInfo();
   EXPECT_TRUE(std::filesystem::is_empty(m_folder.Path()));
 }
 
 TEST_F(DailyLogTest, UnconvertibleDateStillNamesAFile) {
   SetClockForTesting(INT64_MAX);
-  WriteExampleRecord();
+  WriteRecordOfInfo();
   EXPECT_TRUE(Exists("Vardlix   00000.xml"));
 }
 
@@ -99,9 +99,9 @@ TEST_F(DailyLogTest, ExistingContentDecidesWhatTheRecordJoins) {
   const std::u16string kForeign = kDeclaration + u"<other>\r\n</other>\r\n";
   const Case kCases[] = {
       // A creator that stopped before its first write left these behind.
-      {"ZeroBytesStartLikeNewFile", "", EncodeDocument(kWorkedExample)},
-      {"LoneMarkStartsLikeNewFile", "\xFF\xFE", EncodeDocument(kWorkedExample)},
-      {"ZeroFilledFileStartsLikeNewFile", std::string(4096, '\0'), EncodeDocument(kWorkedExample)},
+      {"ZeroBytesStartLikeNewFile", "", EncodeDocument(kOneRecordDay)},
+      {"LoneMarkStartsLikeNewFile", "\xFF\xFE", EncodeDocument(kOneRecordDay)},
+      {"ZeroFilledFileStartsLikeNewFile", std::string(4096, '\0'), EncodeDocument(kOneRecordDay)},
 #ifndef _WIN32
       // Narrow text is UTF-8 here; Windows reads it in the ANSI code page,
       // which cannot hold the root's name.
@@ -111,12 +111,12 @@ TEST_F(DailyLogTest, ExistingContentDecidesWhatTheRecordJoins) {
 #endif
       {"ForeignRootIsLeftAsItWas", EncodeDocument(kForeign), EncodeDocument(kForeign)},
       {"LongerOldContentIsCut", EncodeDocument(kDeclaration + u"<日志/>\r\n" + std::u16string(1, u'\0') + u"tail"),
-       EncodeDocument(kWorkedExample)},
+       EncodeDocument(kOneRecordDay)},
   };
   for (const Case& test : kCases) {
     SCOPED_TRACE(test.m_pszName);
     m_folder.WriteBytes(kTodaysLog, test.m_strBefore);
-    WriteExampleRecord();
+    WriteRecordOfInfo();
     EXPECT_EQ(m_folder.ReadBytes(kTodaysLog), test.m_strAfter);
   }
 }
@@ -154,7 +154,7 @@ TEST_F(DailyLogTest, ExportTakesNullTextAsEmpty) {
   const CVardlixString strOpen = {HostText(u"Open")};
   const CVardlixString strAmp = {HostText(u"a&b")};
   WriteVardlix(strText, strMain, strOpen, strAmp, strNull);
-  EXPECT_EQ(ReadText(kTodaysLog), kWorkedExample);
+  EXPECT_EQ(ReadText(kTodaysLog), kOneRecordDay);
 }
 
 TEST_F(DailyLogTest, ExportDropsRecordWhenFileCannotBeRead) {
@@ -186,7 +186,7 @@ TEST_F(DailyLogTest, ThreadsWritingAtOnceLoseNoRecord) {
   std::vector<std::thread> aThreads;
   for (int w = 0; w < kWriters; ++w) {
     aThreads.emplace_back([w] {
-      for (int r = 0; r < kRecordsPerWriter; ++r) WriteExampleRecord(u"Thread", Tag(w, r).c_str());
+      for (int r = 0; r < kRecordsPerWriter; ++r) WriteRecordOfInfo(u"Thread", Tag(w, r).c_str());
     });
   }
   for (std::thread& thread : aThreads) thread.join();
@@ -202,7 +202,7 @@ TEST_F(DailyLogTest, ProcessesWritingAtOnceLoseNoRecord) {
     const pid_t nChild = fork();
     ASSERT_NE(nChild, -1);
     if (nChild == 0) {
-      for (int r = 0; r < kRecordsPerWriter; ++r) WriteExampleRecord(u"Process", Tag(w, r).c_str());
+      for (int r = 0; r < kRecordsPerWriter; ++r) WriteRecordOfInfo(u"Process", Tag(w, r).c_str());
       _exit(0);
     }
     aChildren.push_back(nChild);

@@ -77,7 +77,7 @@ TEST(XmlDocument, SecondTextReusesTheIndexAndKeepsStaleRecordsBeyondTheParse) {
   EXPECT_EQ(doc.ElemPosAt(4).nStartOpen, 11);
 }
 
-TEST(XmlDocument, WorkedExampleRecords) {
+TEST(XmlDocument, ThreeElementDocumentGetsOneRecordEach) {
   CTestDocument doc;
   const std::u16string strText = u"<r><a x=\"1\">hi</a><b/></r>";
   ASSERT_EQ(strText.size(), 26u);

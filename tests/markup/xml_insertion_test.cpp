@@ -34,7 +34,7 @@ void ExpectIndexMatchesAFreshParse(const CTestDocument& built) {
   EXPECT_EQ(built.ElemPosAt(0).iFirstChild, Translate(1));
 }
 
-TEST(AddElement, WorkedExampleBuildsTextAndRecordsStepByStep) {
+TEST(AddElement, RootThenChildrenGrowTextAndRecordsStepByStep) {
   CTestDocument doc;
   EXPECT_FALSE(doc.SetDocument(kDeclaration));
 
