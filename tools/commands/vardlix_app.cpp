@@ -76,6 +76,123 @@ std::string OneLine(std::string strMessage) {
   return strMessage;
 }
 
+// What the command line gives the commands, filled in by CLI11.
+struct CCommandLine {
+  CShowOptions m_show;
+  std::string m_strShowSince, m_strShowUntil, m_strShowFormat = "table";
+  CFollowOptions m_follow;
+  std::string m_strFollowSince, m_strFollowUntil, m_strFollowFormat = "table";
+  std::string m_strStatsFolder = ".";
+  std::string m_strCheckFile;
+  std::vector<std::string> m_aWriteFields = std::vector<std::string>(5);
+  std::string m_strWriteLibrary, m_strLifeLibrary, m_strLifeDays;
+};
+
+// The subcommands, to tell afterwards which one was given.
+struct CSubcommands {
+  CLI::App* m_pShow;
+  CLI::App* m_pFollow;
+  CLI::App* m_pStats;
+  CLI::App* m_pCheck;
+  CLI::App* m_pWrite;
+  CLI::App* m_pLife;
+};
+
+CLI::App* AddShowCommand(CLI::App& app, CCommandLine& line) {
+  CLI::App* pShow = app.add_subcommand("show", "Print the records of one or more days (default: today)");
+  CLI::Option* pDays = pShow->add_option("days", line.m_show.m_aDays,
+                                         "DAY or FILE (a day's log file, by path or by name in the folder)");
+  AddViewOptions(*pShow, line.m_show, line.m_strShowSince, line.m_strShowUntil, line.m_strShowFormat, false);
+  pShow->add_flag("--all,-a", line.m_show.m_bAll, "Every day log of the folder, oldest first")->excludes(pDays);
+  pShow->add_option("--limit,-n", line.m_show.m_nLimit, "At most N records")->check(CountValidator());
+  pShow->add_flag("--reverse,-r", line.m_show.m_bReverse, "Newest first");
+  pShow->footer(std::string(kDayHelp) + "\n" + kTimeHelp +
+                "\nJSON Lines: one object per record with time (ISO 8601 local time), type, location, operation, "
+                "parameters, description and file.");
+  return pShow;
+}
+
+CLI::App* AddFollowCommand(CLI::App& app, CCommandLine& line) {
+  CLI::App* pFollow = app.add_subcommand(
+      "follow", "Print each new record as it is appended to today's log, moving on to the next day's file after "
+                "midnight; Ctrl-C ends it");
+  AddViewOptions(*pFollow, line.m_follow, line.m_strFollowSince, line.m_strFollowUntil, line.m_strFollowFormat, true);
+  pFollow->add_option("--lines,-n", line.m_follow.m_nBacklog, "Show the last N records of today first (default 10)")
+      ->check(CountValidator());
+  pFollow->footer(std::string(kTimeHelp) + "\nWith --format json, each record is one line: a feed for a log "
+                                          "pipeline.");
+  pFollow->add_option("--interval", line.m_follow.m_nPollMilliseconds, "Milliseconds between looks at the file")
+      ->check(CLI::Range(10, 60000));
+  return pFollow;
+}
+
+CLI::App* AddStatsCommand(CLI::App& app, CCommandLine& line) {
+  CLI::App* pStats = app.add_subcommand(
+      "stats", "Per day: records, counts per type and file size; the retention; which files the next purge deletes "
+               "and when");
+  pStats->add_option("--folder,-d", line.m_strStatsFolder, "Log folder (default: the current directory)");
+  pStats->footer("The purge runs when a host loads the library and when the retention is set; a file goes once "
+                 "whole days since its creation reach the retention.");
+  return pStats;
+}
+
+CLI::App* AddCheckCommand(CLI::App& app, CCommandLine& line) {
+  CLI::App* pCheck = app.add_subcommand(
+      "check", "Parse a day's log and report whether it is well-formed, or the parse message and the line and "
+               "column where the parse stopped");
+  pCheck->footer("Exit status 0 when the file is a well-formed day's log, 1 otherwise.");
+  pCheck->add_option("file", line.m_strCheckFile, "A day's log file")->required();
+  return pCheck;
+}
+
+std::string FolderNote() {
+  return "The library derives its log folder from the program that loads it, here this tool: " + ToolLogFolder() +
+         ".";
+}
+
+CLI::App* AddWriteCommand(CLI::App& app, CCommandLine& line) {
+  CLI::App* pWrite = app.add_subcommand("write", "Append one record through the library's WriteVardlix");
+  const char* const aFieldNames[][2] = {{"type", "Kind of event, such as Info or Error"},
+                                        {"location", "Where in the host it happened"},
+                                        {"operation", "What the host was doing"},
+                                        {"parameters", "The values it worked on"},
+                                        {"description", "What happened, in words; may span lines"}};
+  for (int i = 0; i < 5; ++i) {
+    pWrite->add_option(aFieldNames[i][0], line.m_aWriteFields[i], aFieldNames[i][1])->required();
+  }
+  pWrite->add_option("--library", line.m_strWriteLibrary, "Path of libvardlix.so to load");
+  pWrite->footer(FolderNote() + "\nPut -- before the fields when one begins with '-'.");
+  return pWrite;
+}
+
+CLI::App* AddLifeCommand(CLI::App& app, CCommandLine& line) {
+  CLI::App* pLife = app.add_subcommand("life", "Show the retention, or set it through the library's SetLogLife");
+  pLife->add_option("days", line.m_strLifeDays, "Days to keep log files, 0 to " + std::to_string(kMaxLogLife) +
+                                                    " (0 switches logging off and deletes every log file)");
+  pLife->add_option("--library", line.m_strLifeLibrary, "Path of libvardlix.so to load");
+  pLife->footer(FolderNote() + "\nLoading the library, like setting the retention, deletes the expired logs of "
+                               "that folder.");
+  return pLife;
+}
+
+// Runs the one subcommand that was given.
+int RunSubcommand(const CSubcommands& commands, CCommandLine& line) {
+  if (commands.m_pShow->parsed()) {
+    FinishViewOptions(line.m_show, line.m_strShowSince, line.m_strShowUntil, line.m_strShowFormat);
+    return RunShow(line.m_show, std::cout, std::cerr);
+  }
+  if (commands.m_pFollow->parsed()) {
+    FinishViewOptions(line.m_follow, line.m_strFollowSince, line.m_strFollowUntil, line.m_strFollowFormat);
+    return RunFollow(line.m_follow, std::cout, std::cerr);
+  }
+  if (commands.m_pStats->parsed()) return RunStats(line.m_strStatsFolder, std::cout, std::cerr);
+  if (commands.m_pCheck->parsed()) return RunCheck(line.m_strCheckFile, std::cout, std::cerr);
+  if (commands.m_pWrite->parsed()) return RunWrite(line.m_aWriteFields, line.m_strWriteLibrary, std::cerr);
+  if (commands.m_pLife->parsed()) return RunLife(line.m_strLifeDays, line.m_strLifeLibrary, std::cout, std::cerr);
+  ReportError(std::cerr, "a command is needed: show, follow, stats, check, write or life (see vardlix --help)");
+  return exitUsage;
+}
+
 }  // namespace
 
 int RunVardlix(int argc, const char* const* argv) {
@@ -86,68 +203,9 @@ int RunVardlix(int argc, const char* const* argv) {
                          "damaged, a call the library refused; 2 a wrong command line.\n") +
              kDayHelp + "\n" + kTimeHelp);
   app.require_subcommand(0, 1);
-
-  CShowOptions show;
-  std::string strShowSince, strShowUntil, strShowFormat = "table";
-  CLI::App* pShow = app.add_subcommand("show", "Print the records of one or more days (default: today)");
-  CLI::Option* pDays =
-      pShow->add_option("days", show.m_aDays, "DAY or FILE (a day's log file, by path or by name in the folder)");
-  AddViewOptions(*pShow, show, strShowSince, strShowUntil, strShowFormat, false);
-  pShow->add_flag("--all,-a", show.m_bAll, "Every day log of the folder, oldest first")->excludes(pDays);
-  pShow->add_option("--limit,-n", show.m_nLimit, "At most N records")->check(CountValidator());
-  pShow->add_flag("--reverse,-r", show.m_bReverse, "Newest first");
-  pShow->footer(std::string(kDayHelp) + "\n" + kTimeHelp +
-                "\nJSON Lines: one object per record with time (ISO 8601 local time), type, location, operation, "
-                "parameters, description and file.");
-
-  CFollowOptions follow;
-  std::string strFollowSince, strFollowUntil, strFollowFormat = "table";
-  CLI::App* pFollow = app.add_subcommand(
-      "follow", "Print each new record as it is appended to today's log, moving on to the next day's file after "
-                "midnight; Ctrl-C ends it");
-  AddViewOptions(*pFollow, follow, strFollowSince, strFollowUntil, strFollowFormat, true);
-  pFollow->add_option("--lines,-n", follow.m_nBacklog, "Show the last N records of today first (default 10)")
-      ->check(CountValidator());
-  pFollow->footer(std::string(kTimeHelp) + "\nWith --format json, each record is one line: a feed for a log "
-                                          "pipeline.");
-  pFollow->add_option("--interval", follow.m_nPollMilliseconds, "Milliseconds between looks at the file")
-      ->check(CLI::Range(10, 60000));
-
-  std::string strStatsFolder = ".";
-  CLI::App* pStats = app.add_subcommand(
-      "stats", "Per day: records, counts per type and file size; the retention; which files the next purge deletes "
-               "and when");
-  pStats->add_option("--folder,-d", strStatsFolder, "Log folder (default: the current directory)");
-  pStats->footer("The purge runs when a host loads the library and when the retention is set; a file goes once "
-                 "whole days since its creation reach the retention.");
-
-  std::string strCheckFile;
-  CLI::App* pCheck = app.add_subcommand(
-      "check", "Parse a day's log and report whether it is well-formed, or the parse message and the line and "
-               "column where the parse stopped");
-  pCheck->footer("Exit status 0 when the file is a well-formed day's log, 1 otherwise.");
-  pCheck->add_option("file", strCheckFile, "A day's log file")->required();
-
-  std::string strFolderNote = "The library derives its log folder from the program that loads it, here this "
-                              "tool: " + ToolLogFolder() + ".";
-  std::vector<std::string> aWriteFields(5);
-  std::string strWriteLibrary, strLifeLibrary, strLifeDays;
-  CLI::App* pWrite = app.add_subcommand("write", "Append one record through the library's WriteVardlix");
-  const char* const aFieldNames[][2] = {{"type", "Kind of event, such as Info or Error"},
-                                        {"location", "Where in the host it happened"},
-                                        {"operation", "What the host was doing"},
-                                        {"parameters", "The values it worked on"},
-                                        {"description", "What happened, in words; may span lines"}};
-  for (int i = 0; i < 5; ++i) pWrite->add_option(aFieldNames[i][0], aWriteFields[i], aFieldNames[i][1])->required();
-  pWrite->add_option("--library", strWriteLibrary, "Path of libvardlix.so to load");
-  pWrite->footer(strFolderNote + "\nPut -- before the fields when one begins with '-'.");
-  CLI::App* pLife = app.add_subcommand("life", "Show the retention, or set it through the library's SetLogLife");
-  pLife->add_option("days", strLifeDays, "Days to keep log files, 0 to " + std::to_string(kMaxLogLife) +
-                                             " (0 switches logging off and deletes every log file)");
-  pLife->add_option("--library", strLifeLibrary, "Path of libvardlix.so to load");
-  pLife->footer(strFolderNote + "\nLoading the library, like setting the retention, deletes the expired logs of "
-                                "that folder.");
-
+  CCommandLine line;
+  const CSubcommands commands{AddShowCommand(app, line),  AddFollowCommand(app, line), AddStatsCommand(app, line),
+                              AddCheckCommand(app, line), AddWriteCommand(app, line),  AddLifeCommand(app, line)};
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -158,19 +216,5 @@ int RunVardlix(int argc, const char* const* argv) {
     ReportError(std::cerr, OneLine(e.what()) + " (see vardlix --help)");
     return exitUsage;
   }
-
-  if (pShow->parsed()) {
-    FinishViewOptions(show, strShowSince, strShowUntil, strShowFormat);
-    return RunShow(show, std::cout, std::cerr);
-  }
-  if (pFollow->parsed()) {
-    FinishViewOptions(follow, strFollowSince, strFollowUntil, strFollowFormat);
-    return RunFollow(follow, std::cout, std::cerr);
-  }
-  if (pStats->parsed()) return RunStats(strStatsFolder, std::cout, std::cerr);
-  if (pCheck->parsed()) return RunCheck(strCheckFile, std::cout, std::cerr);
-  if (pWrite->parsed()) return RunWrite(aWriteFields, strWriteLibrary, std::cerr);
-  if (pLife->parsed()) return RunLife(strLifeDays, strLifeLibrary, std::cout, std::cerr);
-  ReportError(std::cerr, "a command is needed: show, follow, stats, check, write or life (see vardlix --help)");
-  return exitUsage;
+  return RunSubcommand(commands, line);
 }
