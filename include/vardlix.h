@@ -9,8 +9,9 @@
  * followed by "Log"; it holds the daily files VardlixYYYYMMDD.xml and the
  * hidden settings file SettingInfo.xml.
  *
- * Neither function ever lets an exception or an error escape: a record that
- * cannot be written is dropped, and SetLogLife reports by its result.
+ * Neither function ever lets an exception or an error escape: a record whose
+ * file another program holds waits in memory for a later call, one that
+ * cannot be written at all is dropped, and SetLogLife reports by its result.
  * Both may be called from any thread; calls are serialised inside the
  * library and, through file locks, across processes.
  *
@@ -21,6 +22,7 @@
 #include <stdint.h>
 
 #if defined(_WIN32)
+#include <stddef.h> /* wchar_t, for C */
 #define VARDLIX_CALL __cdecl
 #define VARDLIX_API
 typedef wchar_t VardlixChar;

@@ -10,7 +10,9 @@ packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev
 windows=0
 [[ "${1:-}" == "--windows" ]] && windows=1
 if (( windows )); then
-  packages+=(g++-mingw-w64-i686 wine wine32:i386)
+  # llvm (llvm-dlltool), lld (lld-link) and clang-tools-14 (clang-cl) make
+  # the Microsoft-format import library and a host in that ABI.
+  packages+=(g++-mingw-w64-i686 wine wine32:i386 llvm lld clang-tools-14)
 fi
 
 missing=()

@@ -435,4 +435,28 @@ TEST_F(HostTest, LogFolderNearThePathLimitGetsItsFiles) {
   }
 }
 
+// A host in the Microsoft ABI, linked against Vardlix.lib with no C runtime
+// of its own, passes its strings and gets its record.
+TEST_F(HostTest, MicrosoftAbiHostLinkedAgainstTheImportLibraryWritesItsRecord) {
+  std::filesystem::copy_file(OwnFolder() / "MsvcHost.exe", m_folder.Path("MsvcHost.exe"));
+  const int64_t nBefore = std::time(nullptr);
+  std::wstring strCommand = L"\"" + m_folder.Path("MsvcHost.exe").wstring() + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  ASSERT_TRUE(CreateProcessW(nullptr /* program: from the command line */, &strCommand[0],
+                             nullptr /* process security */, nullptr /* thread security */, FALSE /* no handles */, 0,
+                             nullptr /* this environment */, m_folder.Path().wstring().c_str(), &startup, &process));
+  CloseHandle(process.hThread);
+  ASSERT_EQ(WaitForHost(process.hProcess), 0u);
+  const std::string strDay = "MsvcHostLog/Vardlix" + Ascii(DateStamp(nBefore)) + ".xml";
+  const std::string strBytes = m_folder.ReadBytes(strDay);
+  ASSERT_GT(strBytes.size(), 2u) << strDay;
+  std::u16string strText((strBytes.size() - 2) / 2, u'\0');
+  std::memcpy(&strText[0], strBytes.data() + 2, strText.size() * 2);
+  EXPECT_NE(strText.find(u"<位置>MsvcHost</位置>\r\n<操作>Link</操作>\r\n<参数>lib=Vardlix.lib</参数>\r\n"
+                         u"<描述>微软链接器</描述>"),
+            std::u16string::npos);
+}
+
 }  // namespace
