@@ -89,7 +89,12 @@ WriteOutcome AppendToOpenLog(CFile& file, const std::u16string& strPath, const D
   // not be read, and writing would destroy it: the file is left as it is and
   // the records dropped.
   if (bUnreadData && !bStartAfresh && doc.LocateElement(0, 0, kLogRoot) == 0) return recordsDropped;
+  const size_t nUnitsBefore = doc.ViewDocument().size();
   AddRecords(doc, run);
+  // A document whose top element is not "日志" takes no record. Writing its
+  // text back would change nothing but the encoding of a narrow file (GBK
+  // text read in another code page, say), which is no one's to change.
+  if (doc.ViewDocument().size() == nUnitsBefore) return recordsDropped;
   const size_t nUnchanged = bStartAfresh ? 0 : static_cast<size_t>(doc.GetFirstChangedOffset());
   UpdateDocumentFile(file, strPath, nOldUnits, nUnchanged, doc.ViewDocument());
   return recordsWritten;

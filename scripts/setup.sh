@@ -12,14 +12,29 @@ windows=0
 if (( windows )); then
   # llvm (llvm-dlltool), lld (lld-link) and clang-tools-14 (clang-cl) make
   # the Microsoft-format import library and a host in that ABI.
-  packages+=(g++-mingw-w64-i686 wine wine32:i386 llvm lld clang-tools-14)
+  packages+=(g++-mingw-w64-i686 wine wine32:i386 llvm lld clang-tools-14 locales)
 fi
+
+# Wine takes the ANSI code page from the Linux locale, which must exist:
+# the Windows stage runs under zh_CN.UTF-8 (code page 936) as well.
+ensure_chinese_locale() {
+  (( windows )) || return 0
+  locale -a 2>/dev/null | grep -qix 'zh_CN.utf8' && return 0
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "setup: the locale zh_CN.UTF-8 is missing (run as root to make it)" >&2
+    exit 1
+  fi
+  localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
+}
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
-(( ${#missing[@]} == 0 )) && exit 0
+if (( ${#missing[@]} == 0 )); then
+  ensure_chinese_locale
+  exit 0
+fi
 
 if [[ $(id -u) -ne 0 ]]; then
   echo "setup: missing packages: ${missing[*]} (run as root to install them)" >&2
@@ -32,3 +47,4 @@ echo "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -q >/dev/null
 apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+ensure_chinese_locale

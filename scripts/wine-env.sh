@@ -6,8 +6,10 @@ export WINEARCH=win32
 export WINEDEBUG=-all
 # No .NET or HTML engine: the prefix is created without asking for them.
 export WINEDLLOVERRIDES="mscoree,mshtml="
-# The ANSI code page (1252) follows the locale; keep it fixed.
-export LANG=C.UTF-8
+# The ANSI code page follows the locale: 1252 (Western) with C.UTF-8, 936
+# (Simplified Chinese) with zh_CN.UTF-8, which needs no installed locale.
+# VARDLIX_WINE_LANG picks one; the default is 1252.
+export LANG="${VARDLIX_WINE_LANG:-C.UTF-8}"
 unset LC_ALL DISPLAY WAYLAND_DISPLAY
 
 # Creates the prefix once. The lock keeps two programs that start at the
