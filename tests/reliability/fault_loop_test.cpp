@@ -3,6 +3,11 @@
 // without reaching the failing call. After each run: the host's call has
 // returned; every file holds its old content or its new content in full; no
 // file is left open; and the same call succeeds once the fault is gone.
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
+
 #include <iostream>
 #include <set>
 #include <vector>
@@ -141,7 +146,23 @@ class FaultLoopTest : public CReliabilityTest {
   // rewritten whole as UTF-16.
   void DayInNarrowText(const CLogFolder& folder) const {
     SettingsOnly(folder);
+    folder.Write(m_strDayName, NarrowLogBytes());
+  }
+  // The day's file of one record as a program of this platform saves it
+  // without a byte-order mark: UTF-8 on POSIX, the ANSI code page on
+  // Windows. Empty where that code page cannot hold the log's names (1252).
+  std::string NarrowLogBytes() const {
     const std::u16string strText = LogText(m_strTime, {{u"a", u"1"}});
+#ifdef _WIN32
+    const auto* pszWide = reinterpret_cast<const wchar_t*>(strText.c_str());
+    const int nWide = static_cast<int>(strText.size());
+    BOOL bDefaultUsed = FALSE;
+    const int nBytes = WideCharToMultiByte(CP_ACP, 0, pszWide, nWide, nullptr /* size only */, 0,
+                                           nullptr /* default char */, &bDefaultUsed);
+    std::string strBytes(static_cast<size_t>(nBytes), '\0');
+    WideCharToMultiByte(CP_ACP, 0, pszWide, nWide, &strBytes[0], nBytes, nullptr /* default char */, &bDefaultUsed);
+    return bDefaultUsed ? std::string() : strBytes;
+#else
     std::string strUtf8;
     for (char16_t c : strText) {
       if (c < 0x80) {
@@ -152,7 +173,8 @@ class FaultLoopTest : public CReliabilityTest {
         strUtf8 += static_cast<char>(0x80 | (c & 0x3F));
       }
     }
-    folder.Write(m_strDayName, strUtf8);
+    return strUtf8;
+#endif
   }
   // Left by a creator that stopped before writing anything.
   void EmptyDayFile(const CLogFolder& folder) const {
@@ -255,6 +277,10 @@ class FaultLoopTest : public CReliabilityTest {
     };
     int64_t nPoints = 0;
     for (const Scenario& scenario : kScenarios) {
+      if (scenario.m_pSetUp == &FaultLoopTest::DayInNarrowText && NarrowLogBytes().empty()) {
+        std::cout << "left out, the ANSI code page cannot hold the log's names: " << scenario.m_pszName << "\n";
+        continue;
+      }
       const References refs = MakeReferences(scenario);
       ASSERT_NE(refs.m_before, refs.m_after) << scenario.m_pszName << " changes nothing";
       for (const FaultKind& kind : aKinds) {
