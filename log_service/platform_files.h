@@ -16,7 +16,8 @@
 // differ, they do so on purpose:
 //  - Share modes: Windows passes them to the system, so every program meets
 //    them. POSIX has none; the library's own opens take flock() locks
-//    (exclusive, shared for modeReadShared), which other programs ignore.
+//    (exclusive, shared for the two read modes that let others read), which
+//    other programs ignore.
 //  - Remove: Windows refuses to delete a file that is open; on POSIX unlink
 //    would succeed, so Remove first takes the file's lock. Both then fail
 //    with causeSharingViolation on a holder that outlasts the wait.
@@ -115,6 +116,14 @@ class CFile {
     // Existing file, read and write, never created or truncated. No other
     // writer meanwhile; on Windows other readers may share it.
     modeReadWriteDenyWrite,
+    // Existing file, read only, for a reader outside the library (the
+    // vardlix tool) that must never keep a writer out. Windows: others may
+    // read and write it meanwhile, so the library's modeReadWriteDenyWrite
+    // opens alongside it in either order; the reader may therefore meet a
+    // write in progress and has to check what it read. POSIX: the same
+    // shared lock as modeReadShared, which the library's writers wait for
+    // as long as the read lasts.
+    modeReadAlongsideWriters,
   };
 
   CFile() = default;

@@ -302,7 +302,8 @@ int OpenFlags(CFile::OpenMode nMode) {
   const int nCommon = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
   switch (nMode) {
     case CFile::modeReadExclusive:
-    case CFile::modeReadShared: return nCommon | O_RDONLY;
+    case CFile::modeReadShared:
+    case CFile::modeReadAlongsideWriters: return nCommon | O_RDONLY;
     case CFile::modeCreateExclusive: return nCommon | O_WRONLY | O_CREAT;
     case CFile::modeCreateNewExclusive: return nCommon | O_WRONLY | O_CREAT | O_EXCL;
     case CFile::modeReadWriteDenyWrite: return nCommon | O_RDWR;
@@ -338,7 +339,8 @@ int OpenLocked(const std::string& strPath, CFile::OpenMode nMode, FileWait nWait
     CloseDescriptor(nFile);
     return -1;
   }
-  nError = LockWithWait(nFile, strPath, nMode == CFile::modeReadShared ? LOCK_SH : LOCK_EX, nWait);
+  const bool bShared = nMode == CFile::modeReadShared || nMode == CFile::modeReadAlongsideWriters;
+  nError = LockWithWait(nFile, strPath, bShared ? LOCK_SH : LOCK_EX, nWait);
   if (nError == 0 && !StillNamesFile(nFile, strPath)) bReplaced = true;
   if (nError != 0 || bReplaced) {
     CloseDescriptor(nFile);

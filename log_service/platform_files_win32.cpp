@@ -1,8 +1,9 @@
 // The Win32 half of the platform seam (platform_files.h).
 //
-// Files are opened with real share modes: the three open modes of CFile map
-// to share 0 (exclusive) or FILE_SHARE_READ (others may read, not write), and
-// the system enforces them between threads and processes alike. Every system
+// Files are opened with real share modes: the open modes of the library map
+// to share 0 (exclusive) or FILE_SHARE_READ (others may read, not write), the
+// tool's reader adds FILE_SHARE_WRITE, and the system enforces them between
+// threads and processes alike. Every system
 // error is translated in TranslateError and nowhere else.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
@@ -249,6 +250,10 @@ OpenRequest RequestFor(CFile::OpenMode nMode) {
       return {GENERIC_WRITE, nShareExclusive, CREATE_ALWAYS};
     case CFile::modeCreateNewExclusive:
       return {GENERIC_WRITE, nShareExclusive, CREATE_NEW};
+    case CFile::modeReadAlongsideWriters:
+      // Write sharing lets the library's writer, which holds the day's file
+      // with GENERIC_WRITE, open before or while this reader has it.
+      return {GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING};
     case CFile::modeReadWriteDenyWrite:
     default:
       return {GENERIC_READ | GENERIC_WRITE, nShareDenyWrite, OPEN_EXISTING};

@@ -23,6 +23,8 @@ class LibraryFolder : public ::testing::Test {
   std::vector<nlohmann::json> ShowJson() {
     CToolResult result = RunTool({"show", "-d", LogFolder(), "-f", "json"});
     EXPECT_EQ(result.m_nStatus, 0) << result.m_strErr;
+    // The same folder named by its host, through the library's rule.
+    EXPECT_EQ(RunTool({"show", "--host", m_strHost, "-f", "json"}).m_strOut, result.m_strOut);
     std::vector<nlohmann::json> aObjects;
     for (const auto& strLine : SplitLines(result.m_strOut)) aObjects.push_back(nlohmann::json::parse(strLine));
     return aObjects;
@@ -84,8 +86,9 @@ TEST_F(LibraryFolder, LifeSetsTheRetentionThatStatsReports) {
   ASSERT_EQ(Host({"write", "Info", "Main", "Open", "", ""}).m_nStatus, 0);
   ASSERT_EQ(Host({"write", "Error", "Main", "Open", "", ""}).m_nStatus, 0);
   ASSERT_EQ(Host({"write", "Info", "Main", "Close", "", ""}).m_nStatus, 0);
-  CToolResult stats = RunTool({"stats", "-d", LogFolder()});
+  CToolResult stats = RunTool({"stats", "--host", m_strHost});
   ASSERT_EQ(stats.m_nStatus, 0) << stats.m_strErr;
+  EXPECT_NE(stats.m_strOut.find("Folder     " + LogFolder() + "\n"), std::string::npos) << stats.m_strOut;
   EXPECT_NE(stats.m_strOut.find("Retention  1 day (SettingInfo.xml holds \"1\")"), std::string::npos)
       << stats.m_strOut;
   EXPECT_NE(stats.m_strOut.find("        3"), std::string::npos) << stats.m_strOut;
@@ -109,7 +112,7 @@ TEST_F(LibraryFolder, StatsListsEveryFileThePurgeWouldTake) {
 
 TEST_F(LibraryFolder, FollowPrintsRecordsAnotherProcessWrites) {
   ASSERT_EQ(Host({"write", "Old", "Main", "Open", "", "before follow"}).m_nStatus, 0);
-  CToolProcess follow({"follow", "-d", LogFolder(), "-f", "json", "--lines", "0", "--interval", "20"},
+  CToolProcess follow({"follow", "--host", m_strHost, "-f", "json", "--lines", "0", "--interval", "20"},
                       m_folder.Path("follow.out"));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   ASSERT_EQ(Host({"write", "New", "Main", "First", "", "one"}).m_nStatus, 0);

@@ -82,12 +82,20 @@ TEST_F(ShowCommand, JsonLinesCarryEveryFieldDecoded) {
 }
 
 TEST_F(ShowCommand, CsvQuotesWhatNeedsQuoting) {
-  CToolResult result = Show({"--format", "csv", "--type", "Warning", "--type", "Error"});
-  ASSERT_EQ(result.m_nStatus, 0) << result.m_strErr;
-  EXPECT_EQ(result.m_strOut,
-            "time,type,location,operation,parameters,description,file\r\n"
-            "2011-04-08T09:30:00,Error,网络,连接,,\"line one\r\nline two\",Vardlix20110408.xml\r\n"
-            "2011-04-08T12:00:00,Warning,Parser,Read,x<y,\"Quote \"\"q\"\", comma\",Vardlix20110408.xml\r\n");
+  struct {
+    std::vector<std::string> aArgs;
+    std::string strStart;
+  } const kCases[] = {{{}, ""}, {{"--bom"}, "\xEF\xBB\xBF"}};  // the mark only when asked for
+  for (const auto& c : kCases) {
+    std::vector<std::string> aArgs = {"--format", "csv", "--type", "Warning", "--type", "Error"};
+    aArgs.insert(aArgs.end(), c.aArgs.begin(), c.aArgs.end());
+    CToolResult result = Show(aArgs);
+    ASSERT_EQ(result.m_nStatus, 0) << result.m_strErr;
+    EXPECT_EQ(result.m_strOut,
+              c.strStart + "time,type,location,operation,parameters,description,file\r\n"
+              "2011-04-08T09:30:00,Error,网络,连接,,\"line one\r\nline two\",Vardlix20110408.xml\r\n"
+              "2011-04-08T12:00:00,Warning,Parser,Read,x<y,\"Quote \"\"q\"\", comma\",Vardlix20110408.xml\r\n");
+  }
 }
 
 TEST_F(ShowCommand, XmlPassesTheSelectedRecordsThroughUnchanged) {

@@ -39,6 +39,7 @@ TEST_F(ToolErrors, BadInputGetsOneLineAndAStatus) {
       {{"show", "--since", "9:00"}, 2, "malformed time \"9:00\""},
       {{"show", "--until", "2011.02.30 10:00:00"}, 2, "malformed time"},
       {{"show", "--format", "yaml"}, 2, "yaml"},
+      {{"show", "--format", "json", "--bom"}, 2, "--bom goes with --format csv only"},
       {{"show", "--limit", "-3"}, 2, "not a whole number"},
       {{"show", "--all", "20110408"}, 2, "excludes"},
       {{"follow", "--format", "xml"}, 2, "xml"},

@@ -28,6 +28,7 @@ struct CShowOptions : CViewOptions {
   bool m_bAll = false;               // every day log of the folder
   long m_nLimit = -1;
   bool m_bReverse = false;
+  bool m_bByteOrderMark = false;     // CSV starts with EF BB BF
 };
 
 struct CFollowOptions : CViewOptions {

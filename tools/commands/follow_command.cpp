@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "commands.h"
+#include "console.h"
 #include "day_files.h"
 #include "log_follow.h"
 #include "terminal.h"

@@ -4,6 +4,7 @@
 #include "host_library.h"
 #include "log_stats.h"
 #include "platform_files.h"
+#include "text_encoding.h"
 
 namespace {
 
@@ -21,11 +22,13 @@ bool ParseDays(const std::string& strDays, uint32_t& nDays) {
 }  // namespace
 
 int RunWrite(const std::vector<std::string>& aFields, const std::string& strLibrary, std::ostream& err) {
-  // Command-line bytes are decoded the way the platform decodes a file
-  // without byte-order mark: UTF-8, or byte by byte when not valid UTF-8.
+  // The command line reaches the commands as UTF-8 (on Windows converted
+  // from the wide command line). Bytes that are not UTF-8 can come only
+  // from a POSIX command line, and are decoded the way the platform decodes
+  // a file without byte-order mark there: byte by byte.
   std::u16string aText[5];
   for (size_t i = 0; i < 5 && i < aFields.size(); ++i) {
-    aText[i] = DecodeNarrowText(aFields[i].data(), aFields[i].size());
+    if (!FromUtf8(aFields[i], aText[i])) aText[i] = DecodeNarrowText(aFields[i].data(), aFields[i].size());
   }
   CHostLibrary library;
   std::string strError;

@@ -13,11 +13,11 @@ class CHostLibrary {
   CHostLibrary(const CHostLibrary&) = delete;
   CHostLibrary& operator=(const CHostLibrary&) = delete;
 
-  // Loads strPath when given; otherwise libvardlix.so beside this tool, in
-  // ../lib beside it, then wherever the dynamic loader finds it (this tool's
-  // run path, which points at the build or install location, and
-  // LD_LIBRARY_PATH). False, with a one-line reason, when none loads or the
-  // exports are missing.
+  // Loads strPath when given; otherwise the library from the places that
+  // LibraryCandidates (library_loader.h) names: on Windows Vardlix.dll
+  // beside this tool, on POSIX libvardlix.so beside it, in ../lib, or
+  // through the tool's run path. False, with a one-line reason, when none
+  // loads or the exports are missing.
   bool Load(const std::string& strPath, std::string& strError);
 
   int SetLogLife(uint32_t nDays) const;
@@ -30,7 +30,7 @@ class CHostLibrary {
  private:
   bool Bind(void* pHandle, const std::string& strPath, std::string& strError);
 
-  void* m_pHandle = nullptr;             // from dlopen
+  void* m_pHandle = nullptr;             // from LoadSharedLibrary
   void* m_pSetLogLife = nullptr;         // the export, cast when called
   void* m_pWriteVardlix = nullptr;
   std::string m_strPath;                 // what was loaded
@@ -38,3 +38,7 @@ class CHostLibrary {
 
 // The folder where the library, loaded by this tool, keeps its logs.
 std::string ToolLogFolder();
+
+// The folder where the library keeps the logs of the host strExecutable,
+// by the library's own rule for this platform (DeriveLogFolder).
+std::string HostLogFolder(const std::string& strExecutable);

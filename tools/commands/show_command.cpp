@@ -85,6 +85,10 @@ bool CollectRecords(const std::string& strPath, std::vector<CLogRecord>& aRecord
 void ReportError(std::ostream& err, const std::string& strMessage) { err << "vardlix: " << strMessage << std::endl; }
 
 int RunShow(const CShowOptions& options, std::ostream& out, std::ostream& err) {
+  if (options.m_bByteOrderMark && options.m_nFormat != formatCsv) {
+    ReportError(err, "--bom goes with --format csv only");
+    return exitUsage;
+  }
   std::vector<std::string> aPaths;
   if (!ResolveFiles(options, aPaths, err)) return exitFailure;
   std::vector<CLogRecord> aRecords;
@@ -105,6 +109,7 @@ int RunShow(const CShowOptions& options, std::ostream& out, std::ostream& err) {
       for (const auto& record : aRecords) WriteJsonLine(record, out);
       break;
     case formatCsv:
+      if (options.m_bByteOrderMark) out << "\xEF\xBB\xBF";
       WriteCsvHeader(out);
       for (const auto& record : aRecords) WriteCsvRow(record, out);
       break;

@@ -6,9 +6,14 @@
 
 #include "commands.h"
 #include "host_library.h"
+#include "library_loader.h"
 #include "log_layout.h"
+#include "platform_files.h"
 
 namespace {
+
+// A host path for the help of --host, in the form of this platform.
+const std::string kExampleHost = kPathSeparator[0] == u'\\' ? "C:\\Apps\\Viewer.exe" : "/opt/app/bin/server";
 
 const char kDayHelp[] = "DAY is yyyymmdd, yyyy-mm-dd, yyyy.mm.dd, today or yesterday.";
 const char kTimeHelp[] =
@@ -36,10 +41,20 @@ CLI::Validator CountValidator() {
       "N");
 }
 
+// --folder, and --host as the other way to name the folder.
+void AddFolderOptions(CLI::App& command, std::string& strFolder, std::string& strHost) {
+  CLI::Option* pFolder = command.add_option("--folder,-d", strFolder, "Log folder (default: the current directory)");
+  command.add_option("--host", strHost,
+                     "The log folder of the host program at PATH, as the library derives it (" +
+                         HostLogFolder(kExampleHost) + " for " + kExampleHost + ")")
+      ->type_name("PATH")
+      ->excludes(pFolder);
+}
+
 // Options that show and follow share: folder, filters, format and layout.
-void AddViewOptions(CLI::App& command, CViewOptions& options, std::string& strSince, std::string& strUntil,
-                    std::string& strFormat, bool bFollow) {
-  command.add_option("--folder,-d", options.m_strFolder, "Log folder (default: the current directory)");
+void AddViewOptions(CLI::App& command, CViewOptions& options, std::string& strHost, std::string& strSince,
+                    std::string& strUntil, std::string& strFormat, bool bFollow) {
+  AddFolderOptions(command, options.m_strFolder, strHost);
   command.add_option("--type,-t", options.m_filter.m_aTypes, "Only records of this type (repeatable)")
       ->allow_extra_args(false);
   command.add_option("--since", strSince, "Only records at or after TIME")->check(TimeValidator());
@@ -57,8 +72,9 @@ void AddViewOptions(CLI::App& command, CViewOptions& options, std::string& strSi
 }
 
 // Turns the text options that CLI11 has checked into the filter's values.
-void FinishViewOptions(CViewOptions& options, const std::string& strSince, const std::string& strUntil,
-                       const std::string& strFormat) {
+void FinishViewOptions(CViewOptions& options, const std::string& strHost, const std::string& strSince,
+                       const std::string& strUntil, const std::string& strFormat) {
+  if (!strHost.empty()) options.m_strFolder = HostLogFolder(strHost);
   std::string strError;
   if (!strSince.empty()) ParseTimeBound(strSince, options.m_filter.m_since, strError);
   if (!strUntil.empty()) ParseTimeBound(strUntil, options.m_filter.m_until, strError);
@@ -79,10 +95,10 @@ std::string OneLine(std::string strMessage) {
 // What the command line gives the commands, filled in by CLI11.
 struct CCommandLine {
   CShowOptions m_show;
-  std::string m_strShowSince, m_strShowUntil, m_strShowFormat = "table";
+  std::string m_strShowHost, m_strShowSince, m_strShowUntil, m_strShowFormat = "table";
   CFollowOptions m_follow;
-  std::string m_strFollowSince, m_strFollowUntil, m_strFollowFormat = "table";
-  std::string m_strStatsFolder = ".";
+  std::string m_strFollowHost, m_strFollowSince, m_strFollowUntil, m_strFollowFormat = "table";
+  std::string m_strStatsFolder = ".", m_strStatsHost;
   std::string m_strCheckFile;
   std::vector<std::string> m_aWriteFields = std::vector<std::string>(5);
   std::string m_strWriteLibrary, m_strLifeLibrary, m_strLifeDays;
@@ -102,13 +118,18 @@ CLI::App* AddShowCommand(CLI::App& app, CCommandLine& line) {
   CLI::App* pShow = app.add_subcommand("show", "Print the records of one or more days (default: today)");
   CLI::Option* pDays = pShow->add_option("days", line.m_show.m_aDays,
                                          "DAY or FILE (a day's log file, by path or by name in the folder)");
-  AddViewOptions(*pShow, line.m_show, line.m_strShowSince, line.m_strShowUntil, line.m_strShowFormat, false);
+  AddViewOptions(*pShow, line.m_show, line.m_strShowHost, line.m_strShowSince, line.m_strShowUntil,
+                 line.m_strShowFormat, false);
   pShow->add_flag("--all,-a", line.m_show.m_bAll, "Every day log of the folder, oldest first")->excludes(pDays);
   pShow->add_option("--limit,-n", line.m_show.m_nLimit, "At most N records")->check(CountValidator());
   pShow->add_flag("--reverse,-r", line.m_show.m_bReverse, "Newest first");
+  pShow->add_flag("--bom", line.m_show.m_bByteOrderMark,
+                  "Start CSV with a UTF-8 byte-order mark, which spreadsheet programs on Windows need to read it as "
+                  "UTF-8");
   pShow->footer(std::string(kDayHelp) + "\n" + kTimeHelp +
                 "\nJSON Lines: one object per record with time (ISO 8601 local time), type, location, operation, "
-                "parameters, description and file.");
+                "parameters, description and file.\nCSV: UTF-8 with CR LF line ends; redirected to a file it starts "
+                "with the header line \"time,type,...\", without byte-order mark unless --bom is given.");
   return pShow;
 }
 
@@ -116,7 +137,8 @@ CLI::App* AddFollowCommand(CLI::App& app, CCommandLine& line) {
   CLI::App* pFollow = app.add_subcommand(
       "follow", "Print each new record as it is appended to today's log, moving on to the next day's file after "
                 "midnight; Ctrl-C ends it");
-  AddViewOptions(*pFollow, line.m_follow, line.m_strFollowSince, line.m_strFollowUntil, line.m_strFollowFormat, true);
+  AddViewOptions(*pFollow, line.m_follow, line.m_strFollowHost, line.m_strFollowSince, line.m_strFollowUntil,
+                 line.m_strFollowFormat, true);
   pFollow->add_option("--lines,-n", line.m_follow.m_nBacklog, "Show the last N records of today first (default 10)")
       ->check(CountValidator());
   pFollow->footer(std::string(kTimeHelp) + "\nWith --format json, each record is one line: a feed for a log "
@@ -130,7 +152,7 @@ CLI::App* AddStatsCommand(CLI::App& app, CCommandLine& line) {
   CLI::App* pStats = app.add_subcommand(
       "stats", "Per day: records, counts per type and file size; the retention; which files the next purge deletes "
                "and when");
-  pStats->add_option("--folder,-d", line.m_strStatsFolder, "Log folder (default: the current directory)");
+  AddFolderOptions(*pStats, line.m_strStatsFolder, line.m_strStatsHost);
   pStats->footer("The purge runs when a host loads the library and when the retention is set; a file goes once "
                  "whole days since its creation reach the retention.");
   return pStats;
@@ -160,7 +182,7 @@ CLI::App* AddWriteCommand(CLI::App& app, CCommandLine& line) {
   for (int i = 0; i < 5; ++i) {
     pWrite->add_option(aFieldNames[i][0], line.m_aWriteFields[i], aFieldNames[i][1])->required();
   }
-  pWrite->add_option("--library", line.m_strWriteLibrary, "Path of libvardlix.so to load");
+  pWrite->add_option("--library", line.m_strWriteLibrary, std::string("Path of ") + kLibraryFileName + " to load");
   pWrite->footer(FolderNote() + "\nPut -- before the fields when one begins with '-'.");
   return pWrite;
 }
@@ -169,7 +191,7 @@ CLI::App* AddLifeCommand(CLI::App& app, CCommandLine& line) {
   CLI::App* pLife = app.add_subcommand("life", "Show the retention, or set it through the library's SetLogLife");
   pLife->add_option("days", line.m_strLifeDays, "Days to keep log files, 0 to " + std::to_string(kMaxLogLife) +
                                                     " (0 switches logging off and deletes every log file)");
-  pLife->add_option("--library", line.m_strLifeLibrary, "Path of libvardlix.so to load");
+  pLife->add_option("--library", line.m_strLifeLibrary, std::string("Path of ") + kLibraryFileName + " to load");
   pLife->footer(FolderNote() + "\nLoading the library, like setting the retention, deletes the expired logs of "
                                "that folder.");
   return pLife;
@@ -178,14 +200,19 @@ CLI::App* AddLifeCommand(CLI::App& app, CCommandLine& line) {
 // Runs the one subcommand that was given.
 int RunSubcommand(const CSubcommands& commands, CCommandLine& line) {
   if (commands.m_pShow->parsed()) {
-    FinishViewOptions(line.m_show, line.m_strShowSince, line.m_strShowUntil, line.m_strShowFormat);
+    FinishViewOptions(line.m_show, line.m_strShowHost, line.m_strShowSince, line.m_strShowUntil,
+                      line.m_strShowFormat);
     return RunShow(line.m_show, std::cout, std::cerr);
   }
   if (commands.m_pFollow->parsed()) {
-    FinishViewOptions(line.m_follow, line.m_strFollowSince, line.m_strFollowUntil, line.m_strFollowFormat);
+    FinishViewOptions(line.m_follow, line.m_strFollowHost, line.m_strFollowSince, line.m_strFollowUntil,
+                      line.m_strFollowFormat);
     return RunFollow(line.m_follow, std::cout, std::cerr);
   }
-  if (commands.m_pStats->parsed()) return RunStats(line.m_strStatsFolder, std::cout, std::cerr);
+  if (commands.m_pStats->parsed()) {
+    const std::string& strHost = line.m_strStatsHost;
+    return RunStats(strHost.empty() ? line.m_strStatsFolder : HostLogFolder(strHost), std::cout, std::cerr);
+  }
   if (commands.m_pCheck->parsed()) return RunCheck(line.m_strCheckFile, std::cout, std::cerr);
   if (commands.m_pWrite->parsed()) return RunWrite(line.m_aWriteFields, line.m_strWriteLibrary, std::cerr);
   if (commands.m_pLife->parsed()) return RunLife(line.m_strLifeDays, line.m_strLifeLibrary, std::cout, std::cerr);
@@ -195,7 +222,7 @@ int RunSubcommand(const CSubcommands& commands, CCommandLine& line) {
 
 }  // namespace
 
-int RunVardlix(int argc, const char* const* argv) {
+int RunVardlix(const std::vector<std::string>& aArgs) {
   CLI::App app("Reads, filters and ships the daily logs of the Vardlix library, and calls the library the way a "
                "host does.",
                "vardlix");
@@ -203,11 +230,16 @@ int RunVardlix(int argc, const char* const* argv) {
                          "damaged, a call the library refused; 2 a wrong command line.\n") +
              kDayHelp + "\n" + kTimeHelp);
   app.require_subcommand(0, 1);
+  // CLI11 would take "/name" for an option on Windows; a path that starts
+  // with "/" must stay a path there, as it is on Linux.
+  app.allow_windows_style_options(false);
   CCommandLine line;
   const CSubcommands commands{AddShowCommand(app, line),  AddFollowCommand(app, line), AddStatsCommand(app, line),
                               AddCheckCommand(app, line), AddWriteCommand(app, line),  AddLifeCommand(app, line)};
   try {
-    app.parse(argc, argv);
+    std::vector<const char*> aArgv;
+    for (const auto& strArg : aArgs) aArgv.push_back(strArg.c_str());
+    app.parse(static_cast<int>(aArgv.size()), aArgv.data());
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {

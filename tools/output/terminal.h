@@ -1,4 +1,5 @@
-// What the tool needs to know about its standard output and its signals.
+// What the output formats need to know about the terminal, and the wait of
+// follow. The system calls behind them are in platform/console.h.
 #pragma once
 
 #include <string>
@@ -8,14 +9,8 @@
 int OutputWidth();
 
 // Whether colours are wanted: "always", "never", or "auto" (the output is a
-// terminal and NO_COLOR is unset or empty).
+// terminal that shows colours, and NO_COLOR is unset or empty).
 bool WantsColor(const std::string& strMode);
-
-// Ctrl-C and termination requests set a flag instead of ending the process,
-// so that follow can finish its output and end with status 0. A closed pipe
-// on the output is reported as a failed write rather than killing the tool.
-void CatchInterrupts();
-bool WasInterrupted();
 
 // Sleeps up to nMilliseconds, waking early when interrupted.
 void SleepUnlessInterrupted(int nMilliseconds);

@@ -99,7 +99,7 @@ bool ResolveDayArgument(const std::string& strArgument, const std::string& strFo
     strError = strArgument + ": is a folder; give it with --folder";
     return false;
   }
-  if (strArgument.find('/') == std::string::npos) {
+  if (!HasFolderPart(strArgument)) {
     strPath = JoinPath(strFolder, strArgument);
     if (Exists(strPath, bFolder) && !bFolder) return true;
   }

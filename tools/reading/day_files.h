@@ -22,7 +22,7 @@ std::string FormatLocalTime(int64_t nTime);
 
 struct CFolderEntry {
   std::string m_strName;   // file name, UTF-8
-  std::string m_strPath;   // folder + "/" + name
+  std::string m_strPath;   // JoinPath(folder, name)
   CFileStatus m_status;    // as read right after the listing
   bool m_bHasStatus = false;
 };

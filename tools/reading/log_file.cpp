@@ -11,6 +11,13 @@ namespace {
 
 constexpr auto kRetryDelay = std::chrono::milliseconds(100);
 
+// The seam's separator tells the platform; the tool has no system header here.
+bool IsWindows() { return kPathSeparator[0] == u'\\'; }
+
+bool IsSeparator(char c) { return c == '/' || (c == '\\' && IsWindows()); }
+
+size_t LastSeparator(const std::string& strPath) { return strPath.find_last_of(IsWindows() ? "/\\" : "/"); }
+
 std::string DescribeOpenError(FileErrorCause nCause) {
   switch (nCause) {
     case causeNotFound: return "no such file";
@@ -20,11 +27,13 @@ std::string DescribeOpenError(FileErrorCause nCause) {
   }
 }
 
-// One attempt. False when another may do better: the file was held by a
-// writer past the wait, changed size while it was read, or did not parse.
+// One attempt. False when another may do better: the file was held past
+// the wait, changed size while it was read, or did not parse. The file is
+// open only for this attempt, so that no wait between attempts (or between
+// the polls of follow) keeps it open.
 bool ReadOnce(const std::u16string& strPath, const std::string& strName, CLogFile& result) {
   CFile file;
-  if (!file.Open(strPath, CFile::modeReadExclusive)) {
+  if (!file.Open(strPath, CFile::modeReadAlongsideWriters)) {
     result.m_nOutcome = file.GetOpenError() == causeNotFound ? logFileMissing : logFileUnreadable;
     result.m_strError = DescribeOpenError(file.GetOpenError());
     return file.GetOpenError() != causeSharingViolation;
@@ -47,14 +56,28 @@ bool ReadOnce(const std::u16string& strPath, const std::string& strName, CLogFil
 }  // namespace
 
 std::string FileNameOf(const std::string& strPath) {
-  size_t nSlash = strPath.find_last_of('/');
+  size_t nSlash = LastSeparator(strPath);
   return nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
 }
 
+std::string FolderOf(const std::string& strPath) {
+  size_t nSlash = LastSeparator(strPath);
+  if (nSlash == std::string::npos) return std::string();
+  std::string strFolder = strPath.substr(0, nSlash);
+  // Without its separator a root would be no folder ("") or the current
+  // folder of a drive ("C:").
+  if (strFolder.empty() || (IsWindows() && strFolder.back() == ':')) return strPath.substr(0, nSlash + 1);
+  return strFolder;
+}
+
+bool HasFolderPart(const std::string& strPath) { return LastSeparator(strPath) != std::string::npos; }
+
 std::string JoinPath(const std::string& strFolder, const std::string& strName) {
   if (strFolder.empty()) return strName;
-  if (strFolder.back() == '/') return strFolder + strName;
-  return strFolder + "/" + strName;
+  // "C:" + name is a name in the current folder of drive C, as Windows reads
+  // "C:" itself.
+  if (IsSeparator(strFolder.back()) || (IsWindows() && strFolder.back() == ':')) return strFolder + strName;
+  return strFolder + static_cast<char>(kPathSeparator[0]) + strName;
 }
 
 CLogFile ReadLogFile(const std::string& strPath, int nAttempts) {

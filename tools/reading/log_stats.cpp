@@ -93,13 +93,14 @@ CRetention ReadRetention(const std::string& strFolder) {
     return retention;
   }
   CFile file;
-  if (!file.Open(strPath, CFile::modeReadExclusive)) {
+  if (!file.Open(strPath, CFile::modeReadAlongsideWriters)) {
     retention.m_strSource = "default: " + kSettingsName + " cannot be opened";
     return retention;
   }
   std::u16string strText;
   try {
     strText = ReadDocumentFile(file);
+    file.Close();  // before the parse: the library may want to write it
   } catch (const CFileException&) {
     retention.m_strSource = "default: " + kSettingsName + " cannot be read";
     return retention;

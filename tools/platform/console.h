@@ -1,0 +1,55 @@
+// The tool's one seam to its process: the command line, the standard
+// streams, the terminal and Ctrl-C. console_posix.cpp and console_win32.cpp
+// implement it; no other file of the tool includes a system header for these.
+//
+// The rest of the tool works in UTF-8. POSIX passes bytes through as they
+// are. Windows takes the wide command line and writes wide text to a
+// console, so that Chinese arguments and output survive whatever the ANSI
+// and console code pages are; output redirected to a file or a pipe is the
+// same UTF-8 bytes as on Linux, line ends untranslated.
+#pragma once
+
+#include <memory>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+// The arguments, program name first, in UTF-8. POSIX: argv as given.
+// Windows: the process's wide command line; argv, in the ANSI code page,
+// serves only when that cannot be had.
+std::vector<std::string> ReadCommandLine(int argc, char** argv);
+
+// While it lives, std::cout and std::cerr take UTF-8 and bring it to the
+// user unchanged. Windows: a stream that is a console gets it as UTF-16
+// through WriteConsoleW; any other is put in binary mode. POSIX: nothing to
+// do. The destructor flushes and puts the original buffers back.
+class CStandardStreams {
+ public:
+  CStandardStreams();
+  ~CStandardStreams();
+  CStandardStreams(const CStandardStreams&) = delete;
+  CStandardStreams& operator=(const CStandardStreams&) = delete;
+
+ private:
+  std::unique_ptr<std::streambuf> m_pOut;  // console writers, when used
+  std::unique_ptr<std::streambuf> m_pErr;
+  std::streambuf* m_pOriginalOut = nullptr;
+  std::streambuf* m_pOriginalErr = nullptr;
+};
+
+// Width in cells of the terminal that standard output is, 0 when it is not
+// a terminal.
+int TerminalWidth();
+
+// Whether standard output is a terminal that shows ANSI colour sequences.
+// Windows: a console that accepts ENABLE_VIRTUAL_TERMINAL_PROCESSING, which
+// this switches on.
+bool TerminalShowsColor();
+
+// Ctrl-C and termination requests set a flag instead of ending the process,
+// so that follow can finish its output and end with status 0. POSIX: SIGINT
+// and SIGTERM, and a closed pipe on the output is reported as a failed write
+// rather than killing the tool. Windows: Ctrl-C and Ctrl-Break of the console
+// (SetConsoleCtrlHandler).
+void CatchInterrupts();
+bool WasInterrupted();
