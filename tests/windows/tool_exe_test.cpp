@@ -462,4 +462,18 @@ TEST_F(ToolExe, FollowMissesNoRecordAHostWrites) {
   EXPECT_EQ(follow.Err(), "");
 }
 
+// A host in the Microsoft ABI (msvc_host.c, linked against Vardlix.lib)
+// writes its record; vardlix.exe shows it from that host's log folder.
+TEST_F(ToolExe, RecordOfAMicrosoftAbiHostIsShown) {
+  std::filesystem::copy_file(OwnFolder() / "MsvcHost.exe", ToolFolder() / "MsvcHost.exe");
+  ASSERT_EQ(CProgramRun(ToolFolder() / L"MsvcHost.exe", {}).Wait(), 0u);
+  CProgramRun show(ToolFolder() / L"vardlix.exe",
+                   {L"show", L"--host", (ToolFolder() / L"MsvcHost.exe").wstring(), L"-f", L"json"});
+  EXPECT_EQ(show.Wait(), 0u);
+  EXPECT_NE(show.Out().find(R"("location":"MsvcHost","operation":"Link","parameters":"lib=Vardlix.lib",)"
+                            R"("description":"微软链接器")"),
+            std::string::npos)
+      << show.Out() << show.Err();
+}
+
 }  // namespace

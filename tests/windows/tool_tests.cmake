@@ -13,4 +13,4 @@ add_custom_target(windows_tool_files ALL
   COMMAND "${CMAKE_COMMAND}" -E copy_if_different "$<TARGET_FILE:vardlix_tool>" "${CMAKE_CURRENT_BINARY_DIR}"
   VERBATIM)
 add_dependencies(windows_tool_files vardlix_tool)
-add_dependencies(windows_tool_tests windows_tool_files windows_host_files Host)
+add_dependencies(windows_tool_tests windows_tool_files windows_host_files Host msvc_host)
