@@ -158,4 +158,36 @@ class CXmlDocument {
   int32_t m_nErrorOffset = -1;      // where the most recent parse failure was found
   int32_t m_iLastChildHint = 0;     // a child that ended its parent's list when recorded
   int32_t m_nFirstChange = 0;       // lowest offset changed since SetDocument
+
+ private:
+  // Steps of ParseElement. A name is kept as its place in the text: the parse
+  // never changes the text, so there is nothing to copy.
+  struct NameRange {
+    int32_t nFirst;
+    int32_t nLength;
+  };
+  // Reads the next start tag at the parent's scan position into record i:
+  // 1 when read, 0 at the end tag of an enclosing element (record i given
+  // back), -1 after an error.
+  int32_t ReadStartTag(int32_t i, int32_t iParent, int32_t nDepth, NameRange& name);
+  void RecordStartTag(int32_t i, int32_t iParent, int32_t nOpen, int32_t nStartClose);
+  // Parses and links the children of record i: the last child, 0 for none,
+  // -1 after an error.
+  int32_t ParseChildren(int32_t i, int32_t nDepth);
+  // Reads the end tag of record i at its scan position: i, or -1 after an
+  // error. Any form other than "</name>" is read token by token.
+  int32_t ReadEndTag(int32_t i, NameRange name);
+  int32_t ReadEndTagTokens(int32_t i, NameRange name, int32_t nEndOpen);
+  std::u16string CopyName(NameRange name) const;
+
+  // Steps of AddElement.
+  // Takes a record for a new element at nOffset and links it among the
+  // current parent's children, after iSibling (first when 0).
+  int32_t LinkNewElement(int32_t iSibling, int32_t nOffset);
+  // The text of the new element, CR LF included; its record gets the offsets
+  // that text will have once spliced in at its nStartOpen.
+  std::u16string ComposeElementText(int32_t iNew, const char16_t* szName, const char16_t* szData);
+  // Makes strText the replacement for the '/' of the empty current parent
+  // and moves the parent's offsets as that splice will; the '/' offset.
+  int32_t OpenEmptyParent(std::u16string& strText, bool bSlashBeforeSlash);
 };

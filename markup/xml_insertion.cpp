@@ -148,6 +148,55 @@ int32_t CXmlDocument::LastChildOf(int32_t iParent) const {
   return iLast;
 }
 
+int32_t CXmlDocument::LinkNewElement(int32_t iSibling, int32_t nOffset) {
+  const int32_t iNew = AllocElemPos();
+  ElemPos& elem = ElemPosAt(iNew);
+  elem.nStartOpen = nOffset;
+  elem.iParent = m_iParent;
+  elem.iFirstChild = 0;
+  int32_t& iLinkFrom = iSibling != 0 ? ElemPosAt(iSibling).iNextSibling : ElemPosAt(m_iParent).iFirstChild;
+  elem.iNextSibling = iLinkFrom;
+  iLinkFrom = iNew;
+  if (elem.iNextSibling == 0) m_iLastChildHint = iNew;
+  return iNew;
+}
+
+std::u16string CXmlDocument::ComposeElementText(int32_t iNew, const char16_t* szName, const char16_t* szData) {
+  const std::u16string_view strName(szName, LengthOf(szName));
+  const int32_t nNameLength = static_cast<int32_t>(strName.size());
+  ElemPos& elem = ElemPosAt(iNew);
+  std::u16string strText;
+  if (szData == nullptr || szData[0] == 0) {
+    strText.reserve(strName.size() + 6);
+    strText.append(u"<").append(strName).append(u"/>").append(kLineEnd);
+    elem.nStartClose = elem.nStartOpen + nNameLength + 2;
+    elem.nEndOpen = elem.nStartClose - 1;
+    elem.nEndClose = elem.nEndOpen + 1;
+  } else {
+    const std::u16string strEncoded = EncodeText(szData);
+    strText.reserve(2 * strName.size() + strEncoded.size() + 7);
+    strText.append(u"<").append(strName).append(u">").append(strEncoded);
+    strText.append(u"</").append(strName).append(u">").append(kLineEnd);
+    elem.nStartClose = elem.nStartOpen + nNameLength + 1;
+    elem.nEndOpen = elem.nStartClose + static_cast<int32_t>(strEncoded.size()) + 1;
+    elem.nEndClose = elem.nEndOpen + nNameLength + 2;
+  }
+  return strText;
+}
+
+int32_t CXmlDocument::OpenEmptyParent(std::u16string& strText, bool bSlashBeforeSlash) {
+  // "<p/>" opens into "<p>", CR LF, the new element, "</p>": the '/' is
+  // replaced by the rest of the start tag and everything up to the new end
+  // tag, whose '>' is the old final '>'.
+  const std::u16string strParentName = GetTagName(m_iParent);
+  ElemPos& parent = ElemPosAt(m_iParent);
+  strText.insert(0, bSlashBeforeSlash ? u" >\r\n" : u">\r\n").append(u"</").append(strParentName);
+  const int32_t nSlash = parent.nStartClose - 1;
+  if (!bSlashBeforeSlash) parent.nStartClose -= 1;
+  parent.nEndOpen -= 1 + static_cast<int32_t>(strParentName.size());
+  return nSlash;
+}
+
 bool CXmlDocument::AddElement(const char16_t* szName, const char16_t* szData) {
   if (m_iParent == 0) {
     if (ElemPosAt(0).iFirstChild != 0) return false;  // one top element only
@@ -167,54 +216,14 @@ bool CXmlDocument::AddElement(const char16_t* szName, const char16_t* szData) {
       bEmptyParent && m_iParent != 0 && m_strDocument[ElemPosAt(m_iParent).nStartClose - 2] == u'/';
   if (bSlashBeforeSlash) nOffset += 1;
 
-  const int32_t iNew = AllocElemPos();
-  {
-    ElemPos& elem = ElemPosAt(iNew);
-    elem.nStartOpen = nOffset;
-    elem.iParent = m_iParent;
-    elem.iFirstChild = 0;
-    int32_t& iLinkFrom = iSibling != 0 ? ElemPosAt(iSibling).iNextSibling : ElemPosAt(m_iParent).iFirstChild;
-    elem.iNextSibling = iLinkFrom;
-    iLinkFrom = iNew;
-    if (elem.iNextSibling == 0) m_iLastChildHint = iNew;
-  }
-
-  // The element's own text and its offsets, as they will be after the splice.
-  const std::u16string_view strName(szName, LengthOf(szName));
-  const int32_t nNameLength = static_cast<int32_t>(strName.size());
-  std::u16string strText;
-  {
-    ElemPos& elem = ElemPosAt(iNew);
-    if (szData == nullptr || szData[0] == 0) {
-      strText.reserve(strName.size() + 6);
-      strText.append(u"<").append(strName).append(u"/>").append(kLineEnd);
-      elem.nStartClose = nOffset + nNameLength + 2;
-      elem.nEndOpen = elem.nStartClose - 1;
-      elem.nEndClose = elem.nEndOpen + 1;
-    } else {
-      const std::u16string strEncoded = EncodeText(szData);
-      strText.reserve(2 * strName.size() + strEncoded.size() + 7);
-      strText.append(u"<").append(strName).append(u">").append(strEncoded);
-      strText.append(u"</").append(strName).append(u">").append(kLineEnd);
-      elem.nStartClose = nOffset + nNameLength + 1;
-      elem.nEndOpen = elem.nStartClose + static_cast<int32_t>(strEncoded.size()) + 1;
-      elem.nEndClose = elem.nEndOpen + nNameLength + 2;
-    }
-  }
-
+  // The new record holds the offsets the element will have after the splice.
+  const int32_t iNew = LinkNewElement(iSibling, nOffset);
+  std::u16string strText = ComposeElementText(iNew, szName, szData);
   int32_t nSplice = nOffset;
   int32_t nReplaced = 0;
   if (bEmptyParent) {
-    // "<p/>" opens into "<p>", CR LF, the new element, "</p>": the '/' is
-    // replaced by the rest of the start tag and everything up to the new
-    // end tag, whose '>' is the old final '>'.
-    const std::u16string strParentName = GetTagName(m_iParent);
-    ElemPos& parent = ElemPosAt(m_iParent);
-    strText.insert(0, bSlashBeforeSlash ? u" >\r\n" : u">\r\n").append(u"</").append(strParentName);
-    nSplice = parent.nStartClose - 1;
+    nSplice = OpenEmptyParent(strText, bSlashBeforeSlash);
     nReplaced = 1;
-    if (!bSlashBeforeSlash) parent.nStartClose -= 1;
-    parent.nEndOpen -= 1 + static_cast<int32_t>(strParentName.size());
   } else if (bNoContent) {
     strText.insert(0, kLineEnd);
     nSplice = ElemPosAt(m_iParent).nStartClose + 1;

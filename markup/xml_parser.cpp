@@ -15,22 +15,26 @@ constexpr char16_t kEndTagMismatch[] = u"End tag does not correspond to %s";
 constexpr char16_t kEndTagNotCompleted[] = u"End tag not completed for element %s";
 constexpr char16_t kNestedTooDeeply[] = u"Elements nested too deeply in %s";
 
-// The name of an open element, kept as its place in the text: the parse
-// never changes the text, so there is nothing to copy.
-struct NameRange {
-  int32_t nFirst;
-  int32_t nLength;
-};
-
-// The name-matching rule of MatchName, applied to a name given by its range:
-// the end-tag token must equal the name, or the name must go on with one of
-// " =/[" right after the token's length.
-bool MatchNameRange(const TokenCursor& cursor, const char16_t* pText, NameRange name) {
+// The name-matching rule of MatchName, applied to a name given by its place
+// in the text: the end-tag token must equal the name, or the name must go on
+// with one of " =/[" right after the token's length.
+bool MatchNameRange(const TokenCursor& cursor, const char16_t* pName, int32_t nNameLength) {
   const int32_t nLength = cursor.nTokenLast - cursor.nTokenFirst + 1;
-  if (nLength > name.nLength) return false;
-  const char16_t* pName = pText + name.nFirst;
-  if (!markup_scan::SameUnits(pText + cursor.nTokenFirst, pName, nLength)) return false;
-  return nLength == name.nLength || IsNameFollowerUnit(pName[nLength]);
+  if (nLength > nNameLength) return false;
+  if (!markup_scan::SameUnits(cursor.pText + cursor.nTokenFirst, pName, nLength)) return false;
+  return nLength == nNameLength || IsNameFollowerUnit(pName[nLength]);
+}
+
+// Moves nOpen past the comment, processing instruction, CDATA section or
+// declaration whose '<' it is on. False, with nOpen left alone, when there is
+// no such node there: "< ?" or "< !" classifies as a start tag without
+// moving, and taking it for a node to skip would loop for ever.
+bool SkipNode(const char16_t* pText, int32_t& nOpen) {
+  TokenCursor cursor(pText, nOpen);
+  const MarkupNodeKind nKind = ScanNode(cursor);
+  if (nKind == nodeNone || nKind == nodeElement) return false;
+  nOpen = cursor.nScanPos;
+  return true;
 }
 
 }  // namespace
@@ -66,18 +70,34 @@ inline bool CXmlDocument::ReachedEndTag(int32_t iParent) {
   return true;
 }
 
-int32_t CXmlDocument::ParseElement(int32_t iParent, int32_t nDepth) {
-  const char16_t* pText = m_strDocument.c_str();
-  // The record is taken first, so that the index grows exactly as it does
-  // when the record is given back again below; its fields are written once
-  // the start tag is known.
-  const int32_t i = AllocElemPos();
+std::u16string CXmlDocument::CopyName(NameRange name) const {
+  // The name is copied only for a message.
+  return m_strDocument.substr(static_cast<size_t>(name.nFirst), static_cast<size_t>(name.nLength));
+}
 
-  // Find the start tag, stepping over text, comments, processing
-  // instructions, CDATA sections and declarations.
+inline void CXmlDocument::RecordStartTag(int32_t i, int32_t iParent, int32_t nOpen, int32_t nStartClose) {
+  ElemPos& elem = ElemPosAt(i);
+  elem.nStartOpen = nOpen;
+  elem.nStartClose = nStartClose;
+  elem.iParent = iParent;
+  elem.iFirstChild = 0;
+  elem.iNextSibling = 0;
+  if (m_strDocument[static_cast<size_t>(nStartClose - 1)] == u'/') {
+    elem.nEndOpen = nStartClose - 1;
+    elem.nEndClose = nStartClose;
+  } else {
+    // Until the end tag is met, nEndOpen is the scan position for the next
+    // child.
+    elem.nEndOpen = nStartClose + 1;
+  }
+}
+
+// Left to itself, GCC keeps this step out of line, and the call per element
+// adds about a tenth to the instructions of the general parse.
+__attribute__((always_inline)) inline int32_t CXmlDocument::ReadStartTag(int32_t i, int32_t iParent, int32_t nDepth,
+                                                                         NameRange& name) {
+  const char16_t* pText = m_strDocument.c_str();
   int32_t nOpen = ElemPosAt(iParent).nEndOpen;
-  NameRange name{0, 0};
-  int32_t nStartClose = 0;
   for (;;) {
     if (!ScanToChar(nOpen, pText, u'<')) return ReportParseError(kElementTagNotFound, nullptr, nOpen);
     ElemPosAt(iParent).nEndOpen = nOpen;
@@ -88,12 +108,7 @@ int32_t CXmlDocument::ParseElement(int32_t iParent, int32_t nDepth) {
 
     const char16_t cFirst = pText[cursor.nTokenFirst];
     if (cFirst == u'?' || cFirst == u'!') {
-      cursor.nScanPos = nOpen;
-      const MarkupNodeKind nKind = ScanNode(cursor);
-      // "< ?" or "< !" classifies as a start tag without moving: taking it
-      // for a node to skip would loop here for ever.
-      if (nKind == nodeNone || nKind == nodeElement) return ReportParseError(kInvalidNode, nullptr, nOpen);
-      nOpen = cursor.nScanPos;
+      if (!SkipNode(pText, nOpen)) return ReportParseError(kInvalidNode, nullptr, nOpen);
       continue;
     }
     if (cFirst == u'/') {
@@ -102,40 +117,21 @@ int32_t CXmlDocument::ParseElement(int32_t iParent, int32_t nDepth) {
     }
 
     name = NameRange{cursor.nTokenFirst, cursor.nTokenLast - cursor.nTokenFirst + 1};
-    if (nDepth >= kMaxNestingDepth) {
-      return ReportParseError(kNestedTooDeeply, m_strDocument.substr(name.nFirst, name.nLength).c_str(), nOpen);
-    }
-    nStartClose = cursor.nScanPos;
-    if (!ScanToChar(nStartClose, pText, u'>')) {
-      return ReportParseError(kEndOfTagNotFound, nullptr, nStartClose);
-    }
-    break;
+    if (nDepth >= kMaxNestingDepth) return ReportParseError(kNestedTooDeeply, CopyName(name).c_str(), nOpen);
+    int32_t nStartClose = cursor.nScanPos;
+    if (!ScanToChar(nStartClose, pText, u'>')) return ReportParseError(kEndOfTagNotFound, nullptr, nStartClose);
+    RecordStartTag(i, iParent, nOpen, nStartClose);
+    return 1;
   }
-  {
-    ElemPos& elem = ElemPosAt(i);
-    elem.nStartOpen = nOpen;
-    elem.nStartClose = nStartClose;
-    elem.iParent = iParent;
-    elem.iFirstChild = 0;
-    elem.iNextSibling = 0;
-  }
+}
 
-  if (pText[nStartClose - 1] == u'/') {
-    ElemPos& elem = ElemPosAt(i);
-    elem.nEndOpen = nStartClose - 1;
-    elem.nEndClose = nStartClose;
-    return i;
-  }
-
-  // Children. The element's own nEndOpen is the scan position for the next
-  // child until its end tag is met.
-  ElemPosAt(i).nEndOpen = nStartClose + 1;
+inline int32_t CXmlDocument::ParseChildren(int32_t i, int32_t nDepth) {
   int32_t iPrevious = 0;
   for (;;) {
-    if (ReachedEndTag(i)) break;
+    if (ReachedEndTag(i)) return iPrevious;
     const int32_t iChild = ParseElement(i, nDepth + 1);
     if (iChild < 0) return -1;
-    if (iChild == 0) break;
+    if (iChild == 0) return iPrevious;
     if (iPrevious == 0) {
       ElemPosAt(i).iFirstChild = iChild;
     } else {
@@ -144,18 +140,37 @@ int32_t CXmlDocument::ParseElement(int32_t iParent, int32_t nDepth) {
     iPrevious = iChild;
     ElemPosAt(i).nEndOpen = ElemPosAt(iChild).nEndClose + 1;
   }
+}
 
-  if (iParent == 0) m_iLastChildHint = iPrevious;  // the top element's last child
+int32_t CXmlDocument::ReadEndTagTokens(int32_t i, NameRange name, int32_t nEndOpen) {
+  const char16_t* pText = m_strDocument.c_str();
+  TokenCursor cursor(pText, nEndOpen + 1);
+  for (int32_t nToken = 1; NextToken(cursor); ++nToken) {
+    if (cursor.bQuoted) continue;
+    const char16_t cFirst = pText[cursor.nTokenFirst];
+    if (nToken == 1 && cFirst != u'/') {
+      return ReportParseError(kExpectingEndTag, CopyName(name).c_str(), cursor.nTokenFirst);
+    }
+    if (nToken == 2 && !MatchNameRange(cursor, pText + name.nFirst, name.nLength)) {
+      return ReportParseError(kEndTagMismatch, CopyName(name).c_str(), cursor.nTokenFirst);
+    }
+    if (cFirst == u'>') {
+      ElemPosAt(i).nEndClose = cursor.nTokenFirst;
+      return i;
+    }
+  }
+  return ReportParseError(kEndTagNotCompleted, CopyName(name).c_str(), cursor.nScanPos);
+}
 
-  // The name is copied only for a message.
-  auto NameText = [&] { return m_strDocument.substr(name.nFirst, name.nLength); };
+inline int32_t CXmlDocument::ReadEndTag(int32_t i, NameRange name) {
+  const char16_t* pText = m_strDocument.c_str();
   int32_t nEndOpen = ElemPosAt(i).nEndOpen;
   const bool bEndTag = ScanToChar(nEndOpen, pText, u'<');
   ElemPosAt(i).nEndOpen = nEndOpen;
-  if (!bEndTag) return ReportParseError(kEndTagNotFound, NameText().c_str(), nEndOpen);
+  if (!bEndTag) return ReportParseError(kEndTagNotFound, CopyName(name).c_str(), nEndOpen);
 
   // The usual "</name>" needs no tokenizing: '/', the name and '>' are then
-  // exactly the three tokens the general reading below would take.
+  // exactly the three tokens that ReadEndTagTokens would take.
   const int32_t nNameEnd = nEndOpen + 2 + name.nLength;
   if (pText[nEndOpen + 1] == u'/' && nNameEnd <= static_cast<int32_t>(m_strDocument.size()) &&
       pText[nNameEnd] == u'>' &&
@@ -163,21 +178,21 @@ int32_t CXmlDocument::ParseElement(int32_t iParent, int32_t nDepth) {
     ElemPosAt(i).nEndClose = nNameEnd;
     return i;
   }
+  return ReadEndTagTokens(i, name, nEndOpen);
+}
 
-  TokenCursor cursor(pText, nEndOpen + 1);
-  for (int32_t nToken = 1; NextToken(cursor); ++nToken) {
-    if (cursor.bQuoted) continue;
-    const char16_t cFirst = pText[cursor.nTokenFirst];
-    if (nToken == 1 && cFirst != u'/') {
-      return ReportParseError(kExpectingEndTag, NameText().c_str(), cursor.nTokenFirst);
-    }
-    if (nToken == 2 && !MatchNameRange(cursor, pText, name)) {
-      return ReportParseError(kEndTagMismatch, NameText().c_str(), cursor.nTokenFirst);
-    }
-    if (cFirst == u'>') {
-      ElemPosAt(i).nEndClose = cursor.nTokenFirst;
-      return i;
-    }
-  }
-  return ReportParseError(kEndTagNotCompleted, NameText().c_str(), cursor.nScanPos);
+int32_t CXmlDocument::ParseElement(int32_t iParent, int32_t nDepth) {
+  // The record is taken first, so that the index grows exactly as it does
+  // when the record is given back again; its fields are written once the
+  // start tag is known.
+  const int32_t i = AllocElemPos();
+  NameRange name{0, 0};
+  const int32_t nRead = ReadStartTag(i, iParent, nDepth, name);
+  if (nRead <= 0) return nRead;
+  if (IsEmptyElement(ElemPosAt(i))) return i;
+
+  const int32_t iLastChild = ParseChildren(i, nDepth);
+  if (iLastChild < 0) return -1;
+  if (iParent == 0) m_iLastChildHint = iLastChild;  // the top element's last child
+  return ReadEndTag(i, name);
 }
