@@ -60,24 +60,6 @@ bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 constexpr char16_t kEscapeFirst = 0xDC80;
 constexpr char16_t kEscapeLast = 0xDCFF;
 
-void AppendUtf8(std::string& strOut, uint32_t nCode) {
-  if (nCode < 0x80) {
-    strOut += static_cast<char>(nCode);
-  } else if (nCode < 0x800) {
-    strOut += static_cast<char>(0xC0 | (nCode >> 6));
-    strOut += static_cast<char>(0x80 | (nCode & 0x3F));
-  } else if (nCode < 0x10000) {
-    strOut += static_cast<char>(0xE0 | (nCode >> 12));
-    strOut += static_cast<char>(0x80 | ((nCode >> 6) & 0x3F));
-    strOut += static_cast<char>(0x80 | (nCode & 0x3F));
-  } else {
-    strOut += static_cast<char>(0xF0 | (nCode >> 18));
-    strOut += static_cast<char>(0x80 | ((nCode >> 12) & 0x3F));
-    strOut += static_cast<char>(0x80 | ((nCode >> 6) & 0x3F));
-    strOut += static_cast<char>(0x80 | (nCode & 0x3F));
-  }
-}
-
 // Lone surrogates other than the byte escapes cannot name a file that a
 // listing returned; they are written in the three-byte form so that two
 // different paths never collapse into one.

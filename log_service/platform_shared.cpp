@@ -30,21 +30,7 @@ std::string DescribePath(const std::u16string& strPath) {
     } else if (nCode >= 0xD800 && nCode <= 0xDFFF) {
       nCode = 0xFFFD;
     }
-    if (nCode < 0x80) {
-      strOut += static_cast<char>(nCode);
-    } else if (nCode < 0x800) {
-      strOut += static_cast<char>(0xC0 | (nCode >> 6));
-      strOut += static_cast<char>(0x80 | (nCode & 0x3F));
-    } else if (nCode < 0x10000) {
-      strOut += static_cast<char>(0xE0 | (nCode >> 12));
-      strOut += static_cast<char>(0x80 | ((nCode >> 6) & 0x3F));
-      strOut += static_cast<char>(0x80 | (nCode & 0x3F));
-    } else {
-      strOut += static_cast<char>(0xF0 | (nCode >> 18));
-      strOut += static_cast<char>(0x80 | ((nCode >> 12) & 0x3F));
-      strOut += static_cast<char>(0x80 | ((nCode >> 6) & 0x3F));
-      strOut += static_cast<char>(0x80 | (nCode & 0x3F));
-    }
+    AppendUtf8(strOut, nCode);
   }
   return strOut;
 }
@@ -65,6 +51,24 @@ HostPathOverride& GetHostPathOverride() {
 }
 
 }  // namespace
+
+void AppendUtf8(std::string& strOut, uint32_t nCode) {
+  if (nCode < 0x80) {
+    strOut += static_cast<char>(nCode);
+  } else if (nCode < 0x800) {
+    strOut += static_cast<char>(0xC0 | (nCode >> 6));
+    strOut += static_cast<char>(0x80 | (nCode & 0x3F));
+  } else if (nCode < 0x10000) {
+    strOut += static_cast<char>(0xE0 | (nCode >> 12));
+    strOut += static_cast<char>(0x80 | ((nCode >> 6) & 0x3F));
+    strOut += static_cast<char>(0x80 | (nCode & 0x3F));
+  } else {
+    strOut += static_cast<char>(0xF0 | (nCode >> 18));
+    strOut += static_cast<char>(0x80 | ((nCode >> 12) & 0x3F));
+    strOut += static_cast<char>(0x80 | ((nCode >> 6) & 0x3F));
+    strOut += static_cast<char>(0x80 | (nCode & 0x3F));
+  }
+}
 
 CFileException::CFileException(FileErrorCause nCause, std::u16string strPath)
     : m_nCause(nCause), m_strPath(std::move(strPath)) {
