@@ -67,20 +67,6 @@ TEST(ReadLogText, TellsLogsFromOtherDocuments) {
   }
 }
 
-TEST(ReadLogText, TruncatedFileKeepsTheRecordsBeforeTheCut) {
-  std::string strFull = MakeLogText({{"2011.04.08 09:00:00", "A", "", "", "", ""},
-                                     {"2011.04.08 09:00:01", "B", "", "", "", ""},
-                                     {"2011.04.08 09:00:02", "C", "", "", "", ""}});
-  // Cut inside the third record's type element.
-  std::string strCut = strFull.substr(0, strFull.rfind("<类型>C") + 9);
-  CLogText text = ReadLogText(Utf16(strCut), "f.xml");
-  ASSERT_EQ(text.m_nOutcome, logTextMalformed);
-  EXPECT_TRUE(text.m_aRecords.empty());
-  ASSERT_EQ(text.m_aSalvaged.size(), 2u);
-  EXPECT_EQ(text.m_aSalvaged[1].m_aField[fieldType], "B");
-  EXPECT_GT(text.m_stop.m_nLine, 1);
-}
-
 TEST(LocateOffset, CountsLinesAndCharactersFromOne) {
   const std::u16string strText = u"ab\r\n中\U0001F600x\nz";
   struct {

@@ -44,7 +44,8 @@ bool ResolveFiles(const CShowOptions& options, std::vector<std::string>& aPaths,
 }
 
 // Adds the records of one file. False when the file can't be used at all;
-// bDamaged tells that only the records before a damaged part were added.
+// bDamaged tells that the file is damaged and only the records around the
+// damage were added.
 bool CollectRecords(const std::string& strPath, std::vector<CLogRecord>& aRecords, bool& bDamaged,
                     std::ostream& err) {
   CLogFile file = ReadLogFile(strPath);
@@ -55,8 +56,7 @@ bool CollectRecords(const std::string& strPath, std::vector<CLogRecord>& aRecord
   CLogText& text = file.m_text;
   switch (text.m_nOutcome) {
     case logTextRead:
-      std::move(text.m_aRecords.begin(), text.m_aRecords.end(), std::back_inserter(aRecords));
-      return true;
+      break;
     case logTextEmpty:
       ReportError(err, strPath + ": the file is empty, not a day's log");
       return false;
@@ -65,18 +65,16 @@ bool CollectRecords(const std::string& strPath, std::vector<CLogRecord>& aRecord
                            ToUtf8(kLogRoot) + ">)");
       return false;
     case logTextMalformed:
+      if (text.m_aRecords.empty()) {
+        ReportError(err, strPath + ": " + DescribeDamage(text) + "; no complete record in it");
+        return false;
+      }
+      ReportError(err, strPath + ": " + DescribeDamage(text) + "; showing the " +
+                           std::to_string(text.m_aRecords.size()) + " complete records");
+      bDamaged = true;
       break;
   }
-  std::string strWhere = strPath + ":" + std::to_string(text.m_stop.m_nLine) + ":" +
-                         std::to_string(text.m_stop.m_nColumn) + ": " + text.m_stop.m_strMessage;
-  if (text.m_aSalvaged.empty()) {
-    ReportError(err, strWhere + " (not a readable day's log)");
-    return false;
-  }
-  ReportError(err, strWhere + "; showing the " + std::to_string(text.m_aSalvaged.size()) +
-                       " records before the damage");
-  std::move(text.m_aSalvaged.begin(), text.m_aSalvaged.end(), std::back_inserter(aRecords));
-  bDamaged = true;
+  std::move(text.m_aRecords.begin(), text.m_aRecords.end(), std::back_inserter(aRecords));
   return true;
 }
 

@@ -4,35 +4,14 @@
 
 #include "log_layout.h"
 #include "markup.h"
+#include "record_recovery.h"
 #include "text_encoding.h"
 
 namespace {
 
-const std::u16string kRecordEnd = u"</" + std::u16string(kRecordElement) + u">";
-
 bool IsBlank(const std::u16string& strText) {
   return std::all_of(strText.begin(), strText.end(),
                      [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; });
-}
-
-// Reads the record the document stands on. Children are matched by name, so
-// a record whose elements are missing or out of order still reads; unknown
-// children are passed over.
-CLogRecord ReadCurrentRecord(CXmlDocument& doc, const std::string& strFile) {
-  CLogRecord record;
-  record.m_strFile = strFile;
-  const ElemPos& pos = doc.ElemPosAt(doc.GetCurrentElement());
-  const std::u16string& strText = doc.ViewDocument();
-  record.m_strMarkup = ToUtf8(std::u16string_view(strText).substr(pos.nStartOpen, pos.nEndClose - pos.nStartOpen + 1));
-  doc.EnterElement();
-  while (doc.FindNextElement()) {
-    std::u16string strName = doc.GetTagName(doc.GetCurrentElement());
-    for (int i = 0; i < kFieldCount; ++i) {
-      if (strName == kFieldElementNames[i]) record.m_aField[i] = ToUtf8(doc.GetCurrentData());
-    }
-  }
-  doc.LeaveElement();
-  return record;
 }
 
 // Parses strText; on success fills the outcome, top element and records.
@@ -44,11 +23,11 @@ bool ParseRecords(std::u16string strText, const std::string& strFile, CLogText& 
   if (strTop == kRecordElement) {
     // The library turns an empty day file into one holding a single record
     // as its top element; that record is as real as any other.
-    result.m_aRecords.push_back(ReadCurrentRecord(doc, strFile));
+    result.m_aRecords.push_back(ReadCurrentRecord(doc, strFile).m_record);
     result.m_nOutcome = logTextRead;
   } else if (strTop == kLogRoot) {
     doc.EnterElement();
-    while (doc.FindNextElement(kRecordElement)) result.m_aRecords.push_back(ReadCurrentRecord(doc, strFile));
+    while (doc.FindNextElement(kRecordElement)) result.m_aRecords.push_back(ReadCurrentRecord(doc, strFile).m_record);
     result.m_nOutcome = logTextRead;
   } else {
     result.m_nOutcome = logTextNotLog;
@@ -56,23 +35,12 @@ bool ParseRecords(std::u16string strText, const std::string& strFile, CLogText& 
   return true;
 }
 
-// The text up to the end of the last record that closes before nOffset, with
-// the root closed after it; empty when no record closes there.
-std::u16string CutAfterLastRecord(const std::u16string& strText, int32_t nOffset) {
-  if (nOffset < 0) nOffset = static_cast<int32_t>(strText.size());
-  size_t nEnd = strText.rfind(kRecordEnd, static_cast<size_t>(nOffset));
-  if (nEnd == std::u16string::npos) return std::u16string();
-  return strText.substr(0, nEnd + kRecordEnd.size()) + u"\r\n</" + kLogRoot + u">\r\n";
+std::string Plural(size_t nCount, const char* szOne, const char* szMany) {
+  return std::to_string(nCount) + " " + (nCount == 1 ? szOne : szMany);
 }
 
-void Salvage(const std::u16string& strText, const std::string& strFile, CLogText& result) {
-  std::u16string strCut = CutAfterLastRecord(strText, result.m_stop.m_nOffset);
-  if (strCut.empty()) return;
-  CLogText salvaged;
-  CXmlDocument doc;
-  if (ParseRecords(std::move(strCut), strFile, salvaged, doc) && salvaged.m_nOutcome == logTextRead) {
-    result.m_aSalvaged = std::move(salvaged.m_aRecords);
-  }
+std::string FormatPlace(const CTextPlace& place) {
+  return std::to_string(place.m_nLine) + ":" + std::to_string(place.m_nColumn);
 }
 
 }  // namespace
@@ -92,20 +60,55 @@ void LocateOffset(const std::u16string& strText, int32_t nOffset, int& nLine, in
   }
 }
 
-CLogText ReadLogText(std::u16string strText, const std::string& strFile) {
+CTextPlace PlaceAt(const std::u16string& strText, int32_t nOffset) {
+  CTextPlace place;
+  place.m_nOffset = nOffset;
+  LocateOffset(strText, nOffset, place.m_nLine, place.m_nColumn);
+  return place;
+}
+
+CLogText ReadLogText(std::u16string strText, const std::string& strFile, const std::u16string* pBeyond) {
   CLogText result;
-  if (IsBlank(strText)) return result;
+  if (pBeyond == nullptr && IsBlank(strText)) return result;
   CXmlDocument doc;
-  if (ParseRecords(strText, strFile, result, doc)) return result;
+  // The text goes into the engine without a copy; only a damaged one, rare,
+  // is copied back out to be searched.
+  if (ParseRecords(std::move(strText), strFile, result, doc)) return result;
   result.m_nOutcome = logTextMalformed;
+  std::u16string strWhole = doc.GetDocument();
+  if (pBeyond != nullptr) strWhole += u'\0' + *pBeyond;
   result.m_stop.m_strMessage = ToUtf8(doc.GetParseError());
-  result.m_stop.m_nOffset = doc.GetParseErrorOffset();
+  int32_t nStop = doc.GetParseErrorOffset();
   if (result.m_stop.m_strMessage.empty()) {
     // The engine gives no message when the first tag is an end tag.
     result.m_stop.m_strMessage = "the text begins with an end tag";
-    result.m_stop.m_nOffset = static_cast<int32_t>(strText.find(u'<'));
+    nStop = static_cast<int32_t>(strWhole.find(u'<'));
   }
-  LocateOffset(strText, result.m_stop.m_nOffset, result.m_stop.m_nLine, result.m_stop.m_nColumn);
-  Salvage(strText, strFile, result);
+  result.m_stop.m_place = PlaceAt(strWhole, nStop);
+  RecoverRecords(strWhole, strFile, result);
   return result;
+}
+
+std::string DescribeDamage(const CLogText& text) {
+  constexpr size_t kStretchesNamed = 5;
+  std::string strOut;
+  auto Add = [&strOut](const std::string& strPart) { strOut += (strOut.empty() ? "" : "; ") + strPart; };
+  const size_t nRecords = text.m_aRecords.size();
+  for (size_t i = 0; i < text.m_aDamage.size() && i < kStretchesNamed; ++i) {
+    const CDamagedStretch& stretch = text.m_aDamage[i];
+    Add("damaged text at " + FormatPlace(stretch.m_begin) + "-" + FormatPlace(stretch.m_end) + " (" +
+        Plural(stretch.m_nRecordsBefore, "record", "records") + " before it, " +
+        std::to_string(nRecords - stretch.m_nRecordsBefore) + " after)");
+  }
+  if (text.m_aDamage.size() > kStretchesNamed) {
+    Add(Plural(text.m_aDamage.size() - kStretchesNamed, "more damaged stretch", "more damaged stretches"));
+  }
+  const std::string strRoot = ToUtf8(kLogRoot);
+  if (!text.m_bRootOpened) {
+    Add("no <" + strRoot + "> element");
+  } else if (!text.m_bRootClosed) {
+    Add("cut short: no </" + strRoot + "> after the last record");
+  }
+  if (strOut.empty()) Add(text.m_stop.m_strMessage + " at " + FormatPlace(text.m_stop.m_place));
+  return strOut;
 }

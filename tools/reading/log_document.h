@@ -1,5 +1,5 @@
 // Reading the records of a daily log out of its text with the project's own
-// XML engine.
+// XML engine, and every complete record out of a damaged one.
 #pragma once
 
 #include <cstdint>
@@ -12,31 +12,58 @@ enum LogTextOutcome : int {
   logTextRead,       // a day's log; every record was read
   logTextEmpty,      // nothing at all, or only white space
   logTextNotLog,     // well-formed, but its top element is neither "日志" nor "记录"
-  logTextMalformed,  // the engine stopped with a parse error
+  logTextMalformed,  // the engine stopped with a parse error; the records are
+                     // those recovered around the damage
 };
 
-// Where and why the engine stopped, as a line and a column (both from 1,
-// columns counted in characters) of the decoded text.
-struct CParseStop {
-  std::string m_strMessage;   // the engine's message, UTF-8
-  int32_t m_nOffset = -1;     // code units from the start of the text
+// A place in the decoded text: code units from its start, and the line and
+// column there (both from 1, columns counted in characters).
+struct CTextPlace {
+  int32_t m_nOffset = -1;
   int m_nLine = 0;
   int m_nColumn = 0;
+};
+
+// Where and why the engine stopped.
+struct CParseStop {
+  std::string m_strMessage;  // the engine's message, UTF-8
+  CTextPlace m_place;
+};
+
+// A stretch of text that is no part of a day's log: [m_begin, m_end], both
+// places inside it, white space around it left out.
+struct CDamagedStretch {
+  CTextPlace m_begin;
+  CTextPlace m_end;           // its last character
+  size_t m_nRecordsBefore = 0;  // complete records read ahead of it
 };
 
 struct CLogText {
   LogTextOutcome m_nOutcome = logTextEmpty;
   std::vector<CLogRecord> m_aRecords;  // in file order
   std::string m_strTopElement;         // name of the top element, when one was parsed
-  CParseStop m_stop;                   // for logTextMalformed
-  // For logTextMalformed: the records that stand complete before the point
-  // where the parse stopped, so that a damaged file still shows what it holds.
-  std::vector<CLogRecord> m_aSalvaged;
+
+  // For logTextMalformed:
+  CParseStop m_stop;
+  std::vector<CDamagedStretch> m_aDamage;  // in file order
+  bool m_bRootOpened = false;  // the text has the root's start tag
+  bool m_bRootClosed = false;  // ...and its end tag after the last record
+  CTextPlace m_lastRecordEnd;  // just past the last complete record, if any
 };
 
-// Parses a day's log text. strFile names the records' day file.
-CLogText ReadLogText(std::u16string strText, const std::string& strFile);
+// Parses a day's log text: what the library reads of a file, up to its first
+// zero code unit. pBeyond, when the file holds such a unit, is the text
+// behind it. The text before it decides whether the file is whole; only a
+// damaged one is searched further, through the zero unit and beyond, for
+// records, and its places count from the start of text, zero unit and
+// beyond together. strFile names the records' day file.
+CLogText ReadLogText(std::u16string strText, const std::string& strFile, const std::u16string* pBeyond = nullptr);
 
 // Line and column of a code-unit offset; a surrogate pair counts as one
 // column, and an offset past the end is put at the end.
 void LocateOffset(const std::u16string& strText, int32_t nOffset, int& nLine, int& nColumn);
+CTextPlace PlaceAt(const std::u16string& strText, int32_t nOffset);
+
+// One line on what is wrong with a damaged text and what was recovered:
+// "damaged text at 11:1-17:26 (1 record before it, 3 after); ..."
+std::string DescribeDamage(const CLogText& text);

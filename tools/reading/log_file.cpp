@@ -27,11 +27,36 @@ std::string DescribeOpenError(FileErrorCause nCause) {
   }
 }
 
+// The units behind the first zero unit of a UTF-16 file, whose text ends
+// at nTextUnits, read from the disk: the library's reading passes over them.
+std::u16string ReadUnitsBeyond(CFile& file, size_t nTextUnits) {
+  const uint64_t nFrom = sizeof kByteOrderMark + 2 * (uint64_t{nTextUnits} + 1);
+  const uint64_t nLength = file.GetLength();
+  std::u16string strBeyond;
+  if (nLength <= nFrom) return strBeyond;
+  std::string strBytes(static_cast<size_t>(nLength - nFrom), '\0');
+  file.Seek(nFrom);
+  strBytes.resize(file.Read(strBytes.data(), strBytes.size()));
+  strBeyond.resize(strBytes.size() / 2);
+  for (size_t i = 0; i < strBeyond.size(); ++i) {
+    strBeyond[i] = static_cast<char16_t>(static_cast<unsigned char>(strBytes[2 * i]) |
+                                         static_cast<unsigned char>(strBytes[2 * i + 1]) << 8);
+  }
+  return strBeyond;
+}
+
+bool StartsWithByteOrderMark(CFile& file) {
+  unsigned char abHead[sizeof kByteOrderMark] = {};
+  file.SeekToBegin();
+  return file.Read(abHead, sizeof abHead) == sizeof abHead && abHead[0] == kByteOrderMark[0] &&
+         abHead[1] == kByteOrderMark[1];
+}
+
 // One attempt. False when another may do better: the file was held past
 // the wait, changed size while it was read, or did not parse. The file is
 // open only for this attempt, so that no wait between attempts (or between
 // the polls of follow) keeps it open.
-bool ReadOnce(const std::u16string& strPath, const std::string& strName, CLogFile& result) {
+bool ReadOnce(const std::u16string& strPath, const std::string& strName, bool bKeepText, CLogFile& result) {
   CFile file;
   if (!file.Open(strPath, CFile::modeReadAlongsideWriters)) {
     result.m_nOutcome = file.GetOpenError() == causeNotFound ? logFileMissing : logFileUnreadable;
@@ -40,11 +65,20 @@ bool ReadOnce(const std::u16string& strPath, const std::string& strName, CLogFil
   }
   try {
     uint64_t nSizeBefore = file.GetLength();
-    result.m_strText = ReadDocumentFile(file);
+    std::u16string strText = ReadDocumentFile(file);
+    result.m_bWide = StartsWithByteOrderMark(file);
     result.m_nSize = file.GetLength();
+    std::u16string strBeyond;
+    const bool bZeroUnit = result.m_bWide && sizeof kByteOrderMark + 2 * (uint64_t{strText.size()} + 1) <= result.m_nSize;
+    if (bZeroUnit) {
+      strBeyond = ReadUnitsBeyond(file, strText.size());
+      result.m_nZeroUnit = strText.size();
+      result.m_bDataBeyondZero = strBeyond.find_first_not_of(u'\0') != std::u16string::npos;
+    }
     file.Close();
     result.m_nOutcome = logFileRead;
-    result.m_text = ReadLogText(result.m_strText, strName);
+    if (bKeepText) result.m_strText = bZeroUnit ? strText + u'\0' + strBeyond : strText;
+    result.m_text = ReadLogText(std::move(strText), strName, result.m_bDataBeyondZero ? &strBeyond : nullptr);
     return nSizeBefore == result.m_nSize && result.m_text.m_nOutcome != logTextMalformed;
   } catch (const CFileException&) {
     result.m_nOutcome = logFileUnreadable;
@@ -80,7 +114,7 @@ std::string JoinPath(const std::string& strFolder, const std::string& strName) {
   return strFolder + static_cast<char>(kPathSeparator[0]) + strName;
 }
 
-CLogFile ReadLogFile(const std::string& strPath, int nAttempts) {
+CLogFile ReadLogFile(const std::string& strPath, int nAttempts, bool bKeepText) {
   CLogFile result;
   std::u16string strWidePath;
   if (!FromUtf8(strPath, strWidePath)) {
@@ -100,7 +134,8 @@ CLogFile ReadLogFile(const std::string& strPath, int nAttempts) {
   }
   std::string strName = FileNameOf(strPath);
   for (int i = 1; i <= nAttempts; ++i) {
-    if (ReadOnce(strWidePath, strName, result)) break;
+    result = CLogFile();
+    if (ReadOnce(strWidePath, strName, bKeepText, result)) break;
     if (i < nAttempts) std::this_thread::sleep_for(kRetryDelay);
   }
   return result;

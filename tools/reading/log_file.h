@@ -18,16 +18,22 @@ enum LogFileOutcome : int {
 struct CLogFile {
   LogFileOutcome m_nOutcome = logFileMissing;
   CLogText m_text;             // for logFileRead
-  std::u16string m_strText;    // the decoded text, for line and column reports
   uint64_t m_nSize = 0;        // bytes, as read
   std::string m_strError;      // for the other outcomes: why, in a few words
+  bool m_bWide = false;        // UTF-16 with its byte-order mark, as the library writes
+  // A UTF-16 file holds a zero code unit where the library's reading stops:
+  // its position in the text, and whether anything but zeros follows it.
+  size_t m_nZeroUnit = std::u16string::npos;
+  bool m_bDataBeyondZero = false;
+  // When asked for: the whole decoded text, zero unit and all behind it.
+  std::u16string m_strText;
 };
 
 // Reads and parses one file. The library rewrites a day's log in place, so a
 // read that overlaps a write can see a mix of old and new bytes; a parse
 // failure, or a size that changed during the read, is therefore taken as a
 // write in progress and the file is read again, up to nAttempts times.
-CLogFile ReadLogFile(const std::string& strPath, int nAttempts = 5);
+CLogFile ReadLogFile(const std::string& strPath, int nAttempts = 5, bool bKeepText = false);
 
 // Paths as the tool takes them: "/" separates on both platforms, and on
 // Windows "\" as well; a folder is joined to a name with the platform's own

@@ -32,6 +32,7 @@ std::vector<CLogRecord> CLogFollower::Poll(const CDay& today) {
     m_nPassed = 0;
     m_bSeen = false;
     m_nFailures = 0;
+    m_bDamageReported = false;
     ReadChanges(aNew);
   }
   return aNew;
@@ -46,13 +47,20 @@ void CLogFollower::ReadChanges(std::vector<CLogRecord>& aNew) {
   if (!CFile::GetStatus(strPath, status)) return;  // not written yet today
   if (m_bSeen && status.m_size == m_nSeenSize && status.m_mtime == m_nSeenWrite) return;
   CLogFile file = ReadLogFile(WatchedPath(), 2);
-  if (file.m_nOutcome != logFileRead || file.m_text.m_nOutcome == logTextMalformed) {
+  // A damaged file that no write is about to mend gives its complete
+  // records, and the library goes on appending behind the damage.
+  const bool bDamaged = file.m_nOutcome == logFileRead && file.m_text.m_nOutcome == logTextMalformed;
+  if (file.m_nOutcome != logFileRead || (bDamaged && file.m_text.m_aRecords.empty())) {
     if (++m_nFailures >= kFailuresBeforeWarning && !m_bWarned) {
       m_bWarned = true;
       m_strWarning = DayFileName(m_day) + " cannot be read: " +
-                     (file.m_nOutcome != logFileRead ? file.m_strError : file.m_text.m_stop.m_strMessage);
+                     (file.m_nOutcome != logFileRead ? file.m_strError : DescribeDamage(file.m_text));
     }
     return;
+  }
+  if (bDamaged && !m_bDamageReported) {
+    m_bDamageReported = true;
+    m_strWarning = DayFileName(m_day) + ": " + DescribeDamage(file.m_text) + "; following its complete records";
   }
   m_nFailures = 0;
   m_bWarned = false;
@@ -61,7 +69,12 @@ void CLogFollower::ReadChanges(std::vector<CLogRecord>& aNew) {
   m_nSeenWrite = status.m_mtime;
   auto& aRecords = file.m_text.m_aRecords;
   // Fewer records than were passed on: the file was replaced; start over.
-  if (aRecords.size() < m_nPassed) m_nPassed = 0;
+  // A damaged read may be one that overlapped a write, and is not trusted
+  // with that.
+  if (aRecords.size() < m_nPassed) {
+    if (bDamaged) return;
+    m_nPassed = 0;
+  }
   for (size_t i = m_nPassed; i < aRecords.size(); ++i) aNew.push_back(std::move(aRecords[i]));
   m_nPassed = aRecords.size();
 }

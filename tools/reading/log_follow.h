@@ -43,5 +43,6 @@ class CLogFollower {
   bool m_bSeen = false;          // whether the file has been read at all
   int m_nFailures = 0;           // consecutive polls whose read failed
   bool m_bWarned = false;        // the current spell of failures was reported
+  bool m_bDamageReported = false;  // the watched file was reported damaged
   std::string m_strWarning;      // waiting for TakeWarning
 };

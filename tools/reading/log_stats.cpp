@@ -33,8 +33,7 @@ CDayStats MeasureDay(const CFolderEntry& entry, const CDay& day) {
   if (file.m_nOutcome != logFileRead) {
     dayStats.m_strProblem = file.m_strError;
   } else if (file.m_text.m_nOutcome == logTextMalformed) {
-    dayStats.m_strProblem = "damaged at line " + std::to_string(file.m_text.m_stop.m_nLine) + ", column " +
-                            std::to_string(file.m_text.m_stop.m_nColumn) + ": " + file.m_text.m_stop.m_strMessage;
+    dayStats.m_strProblem = DescribeDamage(file.m_text) + " (counted: the complete records)";
   } else if (file.m_text.m_nOutcome == logTextEmpty) {
     dayStats.m_strProblem = "empty";
   } else if (file.m_text.m_nOutcome == logTextNotLog) {

@@ -1,0 +1,131 @@
+// Damaged day files: the tool reads every complete record in file order and
+// warns once per file, and every export of every such file (and of records
+// holding characters XML 1.0 forbids) is accepted by a standard parser.
+#include <gtest/gtest.h>
+
+#include "text_encoding.h"
+#include "tool_process.h"
+
+namespace {
+
+// Parses an export with Python's standard modules and prints, per record,
+// its type and its description as code points in hex. In the XML export
+// each <char code="..."/> element turns back into its code unit.
+const char kParseExport[] = R"(
+import csv, io, json, sys, xml.etree.ElementTree as ET
+form, data = sys.argv[1], open(sys.argv[2], 'rb').read()
+def text(e):
+    s = e.text or ''
+    for c in e:
+        s += chr(int(c.get('code'), 16)) + (c.tail or '')
+    return s
+if form == 'xml':
+    rows = [(text(r.find('类型')), text(r.find('描述'))) for r in ET.fromstring(data).findall('记录')]
+elif form == 'json':
+    rows = [(o['type'], o['description']) for o in map(json.loads, data.decode('utf-8').splitlines())]
+else:
+    rows = [(r[1], r[5]) for r in list(csv.reader(io.StringIO(data.decode('utf-8'), newline='')))[1:]]
+for t, d in rows:
+    print(t + ' ' + ' '.join('%04X' % ord(c) for c in d))
+)";
+
+// U+E000 in a test text stands for a lone high surrogate, which UTF-8 can't
+// carry.
+constexpr char16_t kLoneMark = 0xE000;
+constexpr char16_t kLoneSurrogate = 0xD800;
+
+std::string Utf16FileBytes(const std::string& strUtf8) {
+  std::u16string strText;
+  if (!FromUtf8(strUtf8, strText)) throw std::invalid_argument("test text is not UTF-8");
+  std::string strBytes = "\xFF\xFE";
+  for (char16_t c : strText) {
+    if (c == kLoneMark) c = kLoneSurrogate;
+    strBytes += static_cast<char>(c & 0xFF);
+    strBytes += static_cast<char>(c >> 8);
+  }
+  return strBytes;
+}
+
+// What Python prints for a record: the JSON and CSV exports are UTF-8, which
+// has no lone surrogate, and carry U+FFFD in its place.
+std::string ExpectedLine(const std::string& strType, const std::string& strDescription, const std::string& strForm) {
+  std::u16string strText;
+  FromUtf8(strDescription, strText);
+  std::string strLine = strType + " ";
+  char szUnit[8];
+  for (size_t i = 0; i < strText.size(); ++i) {
+    char16_t c = strText[i];
+    if (c == kLoneMark) c = strForm == "xml" ? kLoneSurrogate : 0xFFFD;
+    std::snprintf(szUnit, sizeof szUnit, "%s%04X", i == 0 ? "" : " ", static_cast<unsigned>(c));
+    strLine += szUnit;
+  }
+  return strLine + "\n";
+}
+
+std::vector<std::string> Fields(const std::string& strType, const std::string& strDescription = "") {
+  return {"2011.04.08 08:00:00", strType, "Main", "Run", "", strDescription.empty() ? "d-" + strType : strDescription};
+}
+
+std::string Log(const std::vector<std::string>& aTypes) {
+  std::vector<std::vector<std::string>> aRecords;
+  for (const auto& strType : aTypes) aRecords.push_back(Fields(strType));
+  return MakeLogText(aRecords);
+}
+
+std::string CutBefore(const std::string& strText, const std::string& strMark, size_t nKeep = 0) {
+  return strText.substr(0, strText.find(strMark) + nKeep);
+}
+
+// The records of a day's log, without the root's end tag: what the library
+// appends behind text that no longer parses.
+std::string AppendedRecords(const std::vector<std::string>& aTypes) {
+  std::string strText = Log(aTypes);
+  strText = strText.substr(strText.find("<记录>"));
+  return strText.substr(0, strText.rfind("</日志>"));
+}
+
+TEST(DamagedLogs, EveryCompleteRecordIsReadOnceWarnedAndExportedForStandardParsers) {
+  const std::string strFull = Log({"A", "B", "C"});
+  const std::string strColours = "red \x1B[31m, bell \x07, lone \xEE\x80\x80 end";
+  std::string strZeroInside = strFull;
+  strZeroInside[strZeroInside.find("d-B") + 1] = '\0';
+  std::string strGarbage = strFull;
+  strGarbage.insert(strGarbage.find("<记录>", strGarbage.find("d-A")), "#garbage<x \r\n");
+  struct {
+    const char* szName;
+    std::string strText;  // UTF-8 of the file's text
+    std::vector<std::string> aTypes;
+    std::string strWarning;  // part of the one warning; empty: the file is whole
+  } const kCases[] = {
+      {"characters XML 1.0 forbids", MakeLogText({Fields("A", strColours), Fields("B")}), {"A", "B"}, ""},
+      {"cut inside a tag", CutBefore(strFull, "<类型>C", 4), {"A", "B"}, "damaged text at 19:1-21:2"},
+      {"cut inside data", CutBefore(strFull, "d-C", 2), {"A", "B"}, "(2 records before it, 0 after)"},
+      {"cut between records", CutBefore(strFull, "<记录>\r\n<时间>2011.04.08 08:00:00</时间>\r\n<类型>C"),
+       {"A", "B"}, "cut short: no </日志> after the last record"},
+      {"zero unit inside a record", strZeroInside, {"A", "C"}, "(1 record before it, 1 after)"},
+      {"garbage between records", strGarbage, {"A", "B", "C"}, "damaged text at 11:1-11:10"},
+      {"records appended behind damage", CutBefore(strFull, "d-B", 1) + AppendedRecords({"D", "E", "F"}),
+       {"A", "D", "E", "F"}, "(1 record before it, 3 after); cut short"},
+  };
+  CScratchFolder folder;
+  for (const auto& c : kCases) {
+    WriteBytes(folder.Path("day.xml"), Utf16FileBytes(c.strText));
+    for (const std::string strForm : {"json", "csv", "xml"}) {
+      CToolResult show = RunTool({"show", "-d", folder.Path(), "day.xml", "-f", strForm});
+      EXPECT_EQ(show.m_nStatus, c.strWarning.empty() ? 0 : 1) << c.szName << " " << strForm;
+      EXPECT_EQ(SplitLines(show.m_strErr).size(), c.strWarning.empty() ? 0u : 1u) << c.szName << show.m_strErr;
+      EXPECT_NE(show.m_strErr.find(c.strWarning), std::string::npos) << c.szName << show.m_strErr;
+      WriteBytes(folder.Path("export"), show.m_strOut);
+      CToolResult parsed = RunTool({"-c", kParseExport, strForm, folder.Path("export")}, {}, VARDLIX_PYTHON);
+      ASSERT_EQ(parsed.m_nStatus, 0) << c.szName << " " << strForm << "\n" << parsed.m_strErr << show.m_strOut;
+      std::string strExpected;
+      for (const auto& strType : c.aTypes) {
+        strExpected += ExpectedLine(strType, strType == "A" && c.strWarning.empty() ? strColours : "d-" + strType,
+                                    strForm);
+      }
+      EXPECT_EQ(parsed.m_strOut, strExpected) << c.szName << " " << strForm;
+    }
+  }
+}
+
+}  // namespace

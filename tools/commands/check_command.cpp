@@ -1,0 +1,187 @@
+// What check finds in a file, one line per finding with its line and column:
+// whether the library reads it and adds records to it, what is damaged, and
+// whether standard XML tools will accept it.
+#include <cctype>
+
+#include "commands.h"
+#include "log_file.h"
+#include "log_layout.h"
+#include "markup.h"
+#include "text_encoding.h"
+#include "xml_characters.h"
+
+namespace {
+
+// Encoding names that standard parsers take for a file that starts FF FE.
+bool IsPortableEncodingName(std::string strName) {
+  for (char& c : strName) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return strName == "utf-16" || strName == "utf-16le";
+}
+
+std::string FormatUnit(char16_t cUnit) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string strOut = "U+";
+  for (int nShift = 12; nShift >= 0; nShift -= 4) strOut += kHex[(cUnit >> nShift) & 0xF];
+  return strOut;
+}
+
+std::string CountRecords(size_t nCount, const std::string& strNoun) {
+  return std::to_string(nCount) + " " + strNoun + (nCount == 1 ? "" : "s");
+}
+
+std::string FormatPlace(const CTextPlace& place) {
+  return std::to_string(place.m_nLine) + ":" + std::to_string(place.m_nColumn);
+}
+
+// Whether a record given to the library now would be added to this text, as
+// the library decides it: into the root "日志", and only when no content
+// hides behind a zero unit inside it.
+bool LibraryAddsRecords(std::u16string strLibraryText, bool bDataBeyondZero) {
+  if (strLibraryText.empty()) return true;  // started afresh
+  CXmlDocument doc;
+  doc.SetDocument(std::move(strLibraryText));
+  if (bDataBeyondZero && doc.LocateElement(0, 0, kLogRoot) == 0) return false;
+  doc.FindNextElement(kLogRoot);
+  doc.EnterElement();
+  return doc.AddElement(kRecordElement);
+}
+
+// The findings of one file, written as they are made. Each that asks for
+// attention makes the exit status 1; notes do not.
+class CCheckReport {
+ public:
+  CCheckReport(const std::string& strPath, const CLogFile& file, std::ostream& out)
+      : m_strPath(strPath), m_file(file), m_text(file.m_strText), m_out(out) {}
+
+  int Run() {
+    const CLogText& text = m_file.m_text;
+    const size_t nLibraryEnd = std::min(m_file.m_nZeroUnit, m_text.size());
+    const std::u16string strLibraryText = m_text.substr(0, nLibraryEnd);
+    if (!m_file.m_bWide) {
+      Finding("", "not UTF-16: there is no byte-order mark, so the file was read as text in this system's code page; "
+                  "the library rewrites it as UTF-16 at its next record");
+    }
+    switch (text.m_nOutcome) {
+      case logTextRead:
+        m_out << m_strPath << ": well-formed day's log, " << text.m_aRecords.size()
+              << (text.m_aRecords.size() == 1 ? " record\n" : " records\n");
+        break;
+      case logTextEmpty:
+        Finding("", "not well-formed: the file holds no element");
+        break;
+      case logTextNotLog:
+        Finding(FormatPlace(PlaceAt(m_text, static_cast<int32_t>(m_text.find(u"<" + Utf16(text.m_strTopElement))))),
+                "well-formed, but not a day's log: its top element is <" + text.m_strTopElement + ">, not <" +
+                    ToUtf8(kLogRoot) + ">");
+        break;
+      case logTextMalformed:
+        ReportDamage(text);
+        break;
+    }
+    ReportZeroUnit(text);
+    if (text.m_nOutcome != logTextEmpty) ReportLibrary(strLibraryText);
+    ReportXmlTools(strLibraryText);
+    return m_bAttention ? exitFailure : exitOk;
+  }
+
+ private:
+  static std::u16string Utf16(const std::string& strText) {
+    std::u16string strOut;
+    FromUtf8(strText, strOut);
+    return strOut;
+  }
+
+  void Line(const std::string& strWhere, const std::string& strMessage) {
+    m_out << m_strPath << (strWhere.empty() ? "" : ":" + strWhere) << ": " << strMessage << "\n";
+  }
+  void Finding(const std::string& strWhere, const std::string& strMessage) {
+    m_bAttention = true;
+    Line(strWhere, strMessage);
+  }
+
+  void ReportDamage(const CLogText& text) {
+    Finding(FormatPlace(text.m_stop.m_place), "not well-formed: " + text.m_stop.m_strMessage);
+    const size_t nRecords = text.m_aRecords.size();
+    for (const CDamagedStretch& stretch : text.m_aDamage) {
+      Finding(FormatPlace(stretch.m_begin),
+              "damaged text up to " + FormatPlace(stretch.m_end) + ", skipped; " +
+                  CountRecords(stretch.m_nRecordsBefore, "complete record") + " before it, " +
+                  std::to_string(nRecords - stretch.m_nRecordsBefore) + " after");
+    }
+    const std::string strRoot = ToUtf8(kLogRoot);
+    if (!text.m_bRootOpened) {
+      Finding("", "no <" + strRoot + "> element at the start of the text");
+    } else if (!text.m_bRootClosed) {
+      std::string strLast = text.m_lastRecordEnd.m_nOffset < 0
+                                ? "no record is complete"
+                                : "the last complete record ends at " + FormatPlace(text.m_lastRecordEnd);
+      Finding(FormatPlace(PlaceAt(m_text, static_cast<int32_t>(std::min(m_file.m_nZeroUnit, m_text.size())))),
+              "cut short: the text ends without </" + strRoot + ">; " + strLast);
+    }
+    Line("", CountRecords(nRecords, "complete record") + " can be read around the damage (vardlix show reads them)");
+  }
+
+  void ReportZeroUnit(const CLogText& text) {
+    if (m_file.m_nZeroUnit == std::u16string::npos) return;
+    const std::string strWhere = FormatPlace(PlaceAt(m_text, static_cast<int32_t>(m_file.m_nZeroUnit)));
+    if (text.m_nOutcome == logTextRead && text.m_strTopElement == ToUtf8(kLogRoot)) {
+      Finding(strWhere, std::string("a zero code unit behind the log, followed by ") +
+                            (m_file.m_bDataBeyondZero ? "the rest of an interrupted update" : "zeros only") +
+                            ": the library ignores it and removes it at its next write; until then standard XML "
+                            "parsers reject the file");
+    } else {
+      Finding(strWhere, "a zero code unit inside the text: the library reads only the text before it");
+    }
+  }
+
+  void ReportLibrary(const std::u16string& strLibraryText) {
+    if (LibraryAddsRecords(strLibraryText, m_file.m_bDataBeyondZero)) {
+      if (m_file.m_text.m_nOutcome == logTextMalformed) {
+        Line("", "the library goes on adding its records to this file, behind the damaged text");
+      }
+      return;
+    }
+    Finding("", "the library adds no record to this file: the records given to it for this day are dropped");
+  }
+
+  void ReportXmlTools(const std::u16string& strLibraryText) {
+    const size_t nDeclarationEnd = strLibraryText.find(u"?>");
+    const size_t nEncoding = strLibraryText.rfind(u"encoding=\"", nDeclarationEnd);
+    if (strLibraryText.compare(0, 5, u"<?xml") == 0 && nEncoding != std::u16string::npos) {
+      const size_t nNameStart = nEncoding + 10;
+      const std::string strName =
+          ToUtf8(strLibraryText.substr(nNameStart, strLibraryText.find(u'"', nNameStart) - nNameStart));
+      if (!IsPortableEncodingName(strName)) {
+        Line(FormatPlace(PlaceAt(m_text, static_cast<int32_t>(nNameStart))),
+             "note: standard XML parsers do not know the encoding name \"" + strName +
+                 "\" of the declaration; decode the file as UTF-16 first (see \"Reading the logs elsewhere\" in "
+                 "the README) or use vardlix show --format xml");
+      }
+    }
+    const CForbiddenUnits forbidden = FindForbiddenUnits(strLibraryText);
+    if (forbidden.m_nCount == 0) return;
+    Finding(FormatPlace(PlaceAt(m_text, static_cast<int32_t>(forbidden.m_nFirst))),
+            std::to_string(forbidden.m_nCount) +
+                (forbidden.m_nCount == 1 ? " character that XML 1.0 forbids" : " characters that XML 1.0 forbids") +
+                ", the first " + FormatUnit(strLibraryText[forbidden.m_nFirst]) +
+                ": standard XML parsers reject the file; vardlix show --format xml writes each as " +
+                ForbiddenUnitElement(strLibraryText[forbidden.m_nFirst]));
+  }
+
+  const std::string& m_strPath;
+  const CLogFile& m_file;
+  const std::u16string& m_text;
+  std::ostream& m_out;
+  bool m_bAttention = false;
+};
+
+}  // namespace
+
+int RunCheck(const std::string& strPath, std::ostream& out, std::ostream& err) {
+  CLogFile file = ReadLogFile(strPath, 5, true);
+  if (file.m_nOutcome != logFileRead) {
+    ReportError(err, strPath + ": " + file.m_strError);
+    return exitFailure;
+  }
+  return CCheckReport(strPath, file, out).Run();
+}

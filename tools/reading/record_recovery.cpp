@@ -1,0 +1,196 @@
+#include "record_recovery.h"
+
+#include <array>
+
+#include "log_layout.h"
+#include "markup.h"
+#include "text_encoding.h"
+#include "xml_characters.h"
+
+namespace {
+
+const std::u16string kRecordStart = u"<" + std::u16string(kRecordElement);
+const std::u16string kRecordEnd = u"</" + std::u16string(kRecordElement) + u">";
+const std::u16string kRootStart = u"<" + std::u16string(kLogRoot);
+const std::u16string kRootEnd = u"</" + std::u16string(kLogRoot) + u">";
+constexpr size_t npos = std::u16string::npos;
+
+bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
+
+size_t SkipSpace(const std::u16string& strText, size_t nPos) {
+  while (nPos < strText.size() && IsSpace(strText[nPos])) ++nPos;
+  return nPos;
+}
+
+// Whether the text holds the start tag "<name" at nPos: the name ends there.
+bool IsStartTagAt(const std::u16string& strText, size_t nPos, const std::u16string& strOpen) {
+  if (strText.compare(nPos, strOpen.size(), strOpen) != 0) return false;
+  const size_t nAfter = nPos + strOpen.size();
+  return nAfter < strText.size() && (strText[nAfter] == u'>' || strText[nAfter] == u'/' || IsSpace(strText[nAfter]));
+}
+
+size_t FindRecordStart(const std::u16string& strText, size_t nFrom) {
+  for (size_t nPos = strText.find(kRecordStart, nFrom); nPos != npos; nPos = strText.find(kRecordStart, nPos + 1)) {
+    if (IsStartTagAt(strText, nPos, kRecordStart)) return nPos;
+  }
+  return npos;
+}
+
+// Past the declaration and the root's start tag, where they stand at the
+// start of the text as the library writes them.
+size_t SkipProlog(const std::u16string& strText, CLogText& result) {
+  size_t nPos = SkipSpace(strText, 0);
+  if (strText.compare(nPos, 5, u"<?xml") == 0) {
+    const size_t nEnd = strText.find(u"?>", nPos);
+    if (nEnd != npos) nPos = SkipSpace(strText, nEnd + 2);
+  }
+  if (!IsStartTagAt(strText, nPos, kRootStart)) return nPos;
+  const size_t nClose = strText.find(u'>', nPos);
+  if (nClose == npos || strText[nClose - 1] == u'/') return nPos;
+  result.m_bRootOpened = true;
+  return nClose + 1;
+}
+
+// The record in strText[nBegin, nEnd), when it parses on its own and has
+// every field.
+bool ReadRecordAt(const std::u16string& strText, size_t nBegin, size_t nEnd, const std::string& strFile,
+                  CLogRecord& record) {
+  CXmlDocument doc;
+  if (!doc.SetDocument(strText.substr(nBegin, nEnd - nBegin)) || !doc.FindNextElement(kRecordElement)) return false;
+  CReadRecord read = ReadCurrentRecord(doc, strFile);
+  if (read.m_nFields != kFieldCount) return false;
+  record = std::move(read.m_record);
+  return true;
+}
+
+// The record's XML for an export that standard parsers must accept: as it
+// stands in the file when XML 1.0 allows every character of it, otherwise
+// made again from its fields in the library's layout, each forbidden unit in
+// its visible form (see xml_characters.h).
+std::string MakePortableMarkup(std::u16string_view strMarkup, const std::array<std::u16string, kFieldCount>& aData) {
+  if (FindForbiddenUnits(strMarkup).m_nCount == 0) return ToUtf8(strMarkup);
+  const std::string strRecord = ToUtf8(kRecordElement);
+  std::string strOut = "<" + strRecord + ">\r\n";
+  for (int i = 0; i < kFieldCount; ++i) {
+    const std::string strName = ToUtf8(kFieldElementNames[i]);
+    strOut += "<" + strName + ">" + EscapeXmlData(aData[i]) + "</" + strName + ">\r\n";
+  }
+  return strOut + "</" + strRecord + ">";
+}
+
+// Places in a text, found for offsets that only grow, in one pass.
+class CPlaceFinder {
+ public:
+  explicit CPlaceFinder(const std::u16string& strText) : m_strText(strText) {}
+
+  CTextPlace At(size_t nOffset) {
+    for (; m_place.m_nOffset < static_cast<int32_t>(nOffset); ++m_place.m_nOffset) {
+      const char16_t c = m_strText[static_cast<size_t>(m_place.m_nOffset)];
+      if (c == u'\n') {
+        ++m_place.m_nLine;
+        m_place.m_nColumn = 1;
+      } else if (!(c >= 0xDC00 && c <= 0xDFFF && m_bAfterHigh)) {
+        ++m_place.m_nColumn;
+      }
+      m_bAfterHigh = c >= 0xD800 && c <= 0xDBFF;
+    }
+    return m_place;
+  }
+
+ private:
+  const std::u16string& m_strText;
+  CTextPlace m_place{0, 1, 1};
+  bool m_bAfterHigh = false;
+};
+
+// Walks the text record by record, noting what lies between as damage.
+class CRecovery {
+ public:
+  CRecovery(const std::u16string& strText, const std::string& strFile, CLogText& result)
+      : m_strText(strText), m_strFile(strFile), m_result(result) {}
+
+  void Run() {
+    m_nGap = SkipProlog(m_strText, m_result);
+    size_t nLastRecordEnd = npos;
+    for (size_t nStart = FindRecordStart(m_strText, m_nGap); nStart != npos;) {
+      const size_t nNext = FindRecordStart(m_strText, nStart + 1);
+      const size_t nEndTag = m_strText.find(kRecordEnd, nStart);
+      CLogRecord record;
+      if (nEndTag != npos && nEndTag < nNext &&
+          ReadRecordAt(m_strText, nStart, nEndTag + kRecordEnd.size(), m_strFile, record)) {
+        NoteGap(nStart);
+        m_result.m_aRecords.push_back(std::move(record));
+        m_nGap = nEndTag + kRecordEnd.size();
+        nLastRecordEnd = m_nGap;
+      }
+      nStart = nNext;
+    }
+    FinishTail();
+    if (nLastRecordEnd != npos) m_result.m_lastRecordEnd = PlaceAt(m_strText, static_cast<int32_t>(nLastRecordEnd));
+  }
+
+ private:
+  // The text from the end of the last piece to nEnd should be white space.
+  void NoteGap(size_t nEnd) {
+    size_t nBegin = SkipSpace(m_strText, m_nGap);
+    while (nEnd > nBegin && IsSpace(m_strText[nEnd - 1])) --nEnd;
+    if (nBegin >= nEnd) return;
+    CDamagedStretch stretch;
+    stretch.m_begin = m_places.At(nBegin);
+    stretch.m_end = m_places.At(nEnd - 1);
+    stretch.m_nRecordsBefore = m_result.m_aRecords.size();
+    m_result.m_aDamage.push_back(stretch);
+  }
+
+  // After the last record: the root's end tag. What follows that is the
+  // rest of an interrupted update when it lies behind a zero unit.
+  void FinishTail() {
+    const size_t nRootEnd = m_result.m_bRootOpened ? m_strText.find(kRootEnd, m_nGap) : npos;
+    if (nRootEnd == npos) {
+      NoteGap(m_strText.size());
+      return;
+    }
+    NoteGap(nRootEnd);
+    m_result.m_bRootClosed = true;
+    m_nGap = nRootEnd + kRootEnd.size();
+    const size_t nAfter = SkipSpace(m_strText, m_nGap);
+    if (nAfter < m_strText.size() && m_strText[nAfter] != u'\0') NoteGap(m_strText.size());
+  }
+
+  const std::u16string& m_strText;
+  const std::string& m_strFile;
+  CLogText& m_result;
+  size_t m_nGap = 0;  // where the text not yet accounted for begins
+  CPlaceFinder m_places{m_strText};
+};
+
+}  // namespace
+
+CReadRecord ReadCurrentRecord(CXmlDocument& doc, const std::string& strFile) {
+  CReadRecord read;
+  CLogRecord& record = read.m_record;
+  record.m_strFile = strFile;
+  const ElemPos& pos = doc.ElemPosAt(doc.GetCurrentElement());
+  const std::u16string_view strMarkup =
+      std::u16string_view(doc.ViewDocument()).substr(pos.nStartOpen, pos.nEndClose - pos.nStartOpen + 1);
+  std::array<std::u16string, kFieldCount> aData;
+  std::array<bool, kFieldCount> aFound{};
+  doc.EnterElement();
+  while (doc.FindNextElement()) {
+    std::u16string strName = doc.GetTagName(doc.GetCurrentElement());
+    for (int i = 0; i < kFieldCount; ++i) {
+      if (strName != kFieldElementNames[i]) continue;
+      aData[i] = doc.GetCurrentData();
+      aFound[i] = true;
+    }
+  }
+  doc.LeaveElement();
+  for (bool bFound : aFound) read.m_nFields += bFound ? 1 : 0;
+  for (int i = 0; i < kFieldCount; ++i) record.m_aField[i] = ToUtf8(aData[i]);
+  record.m_strMarkup = MakePortableMarkup(strMarkup, aData);
+  return read;
+}
+
+void RecoverRecords(const std::u16string& strText, const std::string& strFile, CLogText& result) {
+  CRecovery(strText, strFile, result).Run();
+}
