@@ -74,7 +74,7 @@ TEST_F(LibraryFolder, LifeSetsTheRetentionThatStatsReports) {
       {"", 0, "Retention 7 days in " + LogFolder()},  // the default, in the host's folder
       {"3", 0, "Retention 3 days in "},
       {"36500", 0, "Retention 36500 days"},
-      {"36501", 1, ""},                               // refused, nothing changed
+      {"36501", 2, ""},                               // refused, nothing changed
       {"", 0, "Retention 36500 days"},
       {"1", 0, "Retention 1 day in "},
   };
@@ -97,6 +97,12 @@ TEST_F(LibraryFolder, LifeSetsTheRetentionThatStatsReports) {
   EXPECT_TRUE(std::regex_search(stats.m_strOut, std::regex(R"(Vardlix\d{8}\.xml  deleted from \d{4}-\d\d-\d\d )"
                                                            R"(\d\d:\d\d:\d\d \(in (1 d 0 h|23 h \d+ min)\))")))
       << stats.m_strOut;
+  // With logging off the record goes nowhere, and write says so.
+  ASSERT_EQ(Host({"life", "0"}).m_nStatus, 0);
+  CToolResult off = Host({"write", "Info", "Main", "Open", "", ""});
+  EXPECT_EQ(off.m_nStatus, 1);
+  EXPECT_NE(off.m_strErr.find("did not arrive in " + LogFolder() + ": logging is off"), std::string::npos)
+      << off.m_strErr;
 }
 
 TEST_F(LibraryFolder, StatsListsEveryFileThePurgeWouldTake) {

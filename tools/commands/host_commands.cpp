@@ -1,7 +1,11 @@
+#include <algorithm>
+#include <array>
 #include <cstdlib>
 
 #include "commands.h"
+#include "day_files.h"
 #include "host_library.h"
+#include "log_file.h"
 #include "log_stats.h"
 #include "platform_files.h"
 #include "text_encoding.h"
@@ -19,6 +23,51 @@ bool ParseDays(const std::string& strDays, uint32_t& nDays) {
   return true;
 }
 
+// Records in the day's log of strFolder, 0 when it has none.
+size_t CountRecords(const std::string& strFolder, const CDay& day) {
+  CLogFile file = ReadLogFile(JoinPath(strFolder, DayFileName(day)), 1);
+  return file.m_nOutcome == logFileRead ? file.m_text.m_aRecords.size() : 0;
+}
+
+// Whether a record with these fields came after the first nBefore records
+// of the day it was written on (the next day, when midnight came between).
+bool HasArrived(const std::array<std::u16string, 5>& aText, const std::string& strFolder, const CDay& day,
+                size_t nBefore) {
+  std::array<std::string, 5> aExpected;
+  for (size_t i = 0; i < aText.size(); ++i) aExpected[i] = ToUtf8(aText[i]);
+  const CDay aDays[] = {day, Today()};
+  for (const CDay& candidate : aDays) {
+    CLogFile file = ReadLogFile(JoinPath(strFolder, DayFileName(candidate)));
+    if (file.m_nOutcome != logFileRead) continue;
+    const auto& aRecords = file.m_text.m_aRecords;
+    const size_t nFirst = FormatDayStamp(candidate) == FormatDayStamp(day) ? nBefore : 0;
+    for (size_t i = std::min(nFirst, aRecords.size()); i < aRecords.size(); ++i) {
+      if (std::equal(aExpected.begin(), aExpected.end(), aRecords[i].m_aField.begin() + fieldType)) return true;
+    }
+  }
+  return false;
+}
+
+// What the tool can tell of why a record did not reach its file.
+std::string WhyNotWritten(const std::string& strFolder) {
+  CRetention retention = ReadRetention(strFolder);
+  if (retention.m_nDays == 0) return "logging is off (retention 0); vardlix life DAYS turns it on";
+  if (!IsFolder(strFolder)) return "the folder does not exist and the library could not make it";
+  std::u16string strProbe;
+  FromUtf8(JoinPath(strFolder, "vardlix-write-check." + std::to_string(GetProcessNumber()) + ".tmp"), strProbe);
+  CFile probe;
+  if (!probe.Open(strProbe, CFile::modeCreateNewExclusive, waitNever)) {
+    return "this user cannot write in the folder";
+  }
+  probe.Close();
+  try {
+    CFile::Remove(strProbe, waitNever);
+  } catch (const CFileException&) {
+  }
+  return "the folder can be written, so another program held today's file or the disk is full; nothing more can "
+         "be known from here";
+}
+
 }  // namespace
 
 int RunWrite(const std::vector<std::string>& aFields, const std::string& strLibrary, std::ostream& err) {
@@ -26,23 +75,32 @@ int RunWrite(const std::vector<std::string>& aFields, const std::string& strLibr
   // from the wide command line). Bytes that are not UTF-8 can come only
   // from a POSIX command line, and are decoded the way the platform decodes
   // a file without byte-order mark there: byte by byte.
-  std::u16string aText[5];
-  for (size_t i = 0; i < 5 && i < aFields.size(); ++i) {
+  std::array<std::u16string, 5> aText;
+  for (size_t i = 0; i < aText.size() && i < aFields.size(); ++i) {
     if (!FromUtf8(aFields[i], aText[i])) aText[i] = DecodeNarrowText(aFields[i].data(), aFields[i].size());
   }
-  CHostLibrary library;
-  std::string strError;
-  if (!library.Load(strLibrary, strError)) {
-    ReportError(err, strError);
-    return exitFailure;
+  const std::string strFolder = ToolLogFolder();
+  const CDay today = Today();
+  const size_t nBefore = CountRecords(strFolder, today);
+  {
+    CHostLibrary library;
+    std::string strError;
+    if (!library.Load(strLibrary, strError)) {
+      ReportError(err, strError);
+      return exitFailure;
+    }
+    library.WriteVardlix(aText[0], aText[1], aText[2], aText[3], aText[4]);
   }
-  library.WriteVardlix(aText[0], aText[1], aText[2], aText[3], aText[4]);
-  return exitOk;
+  // The export reports nothing, and a record that met a held file is written
+  // only when the library unloads; so the file itself is asked, afterwards.
+  if (HasArrived(aText, strFolder, today, nBefore)) return exitOk;
+  ReportError(err, "the record did not arrive in " + strFolder + ": " + WhyNotWritten(strFolder));
+  return exitFailure;
 }
 
 int RunLife(const std::string& strDays, const std::string& strLibrary, std::ostream& out, std::ostream& err) {
   uint32_t nDays = 0;
-  if (!strDays.empty() && !ParseDays(strDays, nDays)) {
+  if (!strDays.empty() && (!ParseDays(strDays, nDays) || nDays > static_cast<uint32_t>(kMaxLogLife))) {
     ReportError(err, "days must be a whole number from 0 to " + std::to_string(kMaxLogLife) + ", not \"" + strDays +
                          "\"");
     return exitUsage;
@@ -55,9 +113,7 @@ int RunLife(const std::string& strDays, const std::string& strLibrary, std::ostr
   }
   std::string strFolder = ToolLogFolder();
   if (!strDays.empty() && library.SetLogLife(nDays) != 1) {
-    ReportError(err, nDays > kMaxLogLife ? "the library refuses " + strDays + " days: the most is " +
-                                               std::to_string(kMaxLogLife)
-                                   : "the settings file in " + strFolder + " cannot be written");
+    ReportError(err, "the settings file in " + strFolder + " cannot be written");
     return exitFailure;
   }
   CRetention retention = ReadRetention(strFolder);

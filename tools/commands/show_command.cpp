@@ -8,8 +8,10 @@
 
 namespace {
 
-// The files to read, in the order given; false after reporting why not.
-bool ResolveFiles(const CShowOptions& options, std::vector<std::string>& aPaths, std::ostream& err) {
+// The files to read, in the order given; false after reporting why not,
+// with the exit status that goes with it.
+bool ResolveFiles(const CShowOptions& options, std::vector<std::string>& aPaths, int& nStatus, std::ostream& err) {
+  nStatus = exitFailure;
   bool bNeedsFolder = options.m_bAll || options.m_aDays.empty() ||
                       std::any_of(options.m_aDays.begin(), options.m_aDays.end(), [](const std::string& strDay) {
                         CDay day;
@@ -34,8 +36,10 @@ bool ResolveFiles(const CShowOptions& options, std::vector<std::string>& aPaths,
   CDay today = Today();
   for (const auto& strDay : aDays) {
     std::string strPath, strError;
-    if (!ResolveDayArgument(strDay, options.m_strFolder, today, strPath, strError)) {
+    const DayArgument nFound = ResolveDayArgument(strDay, options.m_strFolder, today, strPath, strError);
+    if (nFound != dayArgumentFound) {
       ReportError(err, strError);
+      nStatus = nFound == dayArgumentBadDate ? exitUsage : exitFailure;
       return false;
     }
     aPaths.push_back(strPath);
@@ -78,6 +82,14 @@ bool CollectRecords(const std::string& strPath, std::vector<CLogRecord>& aRecord
   return true;
 }
 
+// Filters that leave nothing say so, since no output at all looks the same
+// as an empty log; types are compared exactly, which is worth a reminder.
+void ReportNoMatch(const CRecordFilter& filter, size_t nRead, std::ostream& err) {
+  std::string strMessage = "none of the " + std::to_string(nRead) + " records read matches the filters";
+  if (!filter.m_aTypes.empty()) strMessage += " (--type compares the whole type exactly, case included)";
+  ReportError(err, strMessage);
+}
+
 }  // namespace
 
 void ReportError(std::ostream& err, const std::string& strMessage) { err << "vardlix: " << strMessage << std::endl; }
@@ -88,13 +100,16 @@ int RunShow(const CShowOptions& options, std::ostream& out, std::ostream& err) {
     return exitUsage;
   }
   std::vector<std::string> aPaths;
-  if (!ResolveFiles(options, aPaths, err)) return exitFailure;
+  int nStatus = exitOk;
+  if (!ResolveFiles(options, aPaths, nStatus, err)) return nStatus;
   std::vector<CLogRecord> aRecords;
   bool bDamaged = false;
   for (const auto& strPath : aPaths) {
     if (!CollectRecords(strPath, aRecords, bDamaged, err)) return exitFailure;
   }
+  const size_t nRead = aRecords.size();
   SelectRecords(aRecords, options.m_filter, options.m_bReverse, options.m_nLimit);
+  if (aRecords.empty() && nRead > 0 && options.m_nLimit != 0) ReportNoMatch(options.m_filter, nRead, err);
   switch (options.m_nFormat) {
     case formatTable: {
       CTableOptions table;

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "commands.h"
+#include "day_files.h"
 #include "host_library.h"
 #include "library_loader.h"
 #include "log_layout.h"
@@ -15,7 +16,7 @@ namespace {
 // A host path for the help of --host, in the form of this platform.
 const std::string kExampleHost = kPathSeparator[0] == u'\\' ? "C:\\Apps\\Viewer.exe" : "/opt/app/bin/server";
 
-const char kDayHelp[] = "DAY is yyyymmdd, yyyy-mm-dd, yyyy.mm.dd, today or yesterday.";
+const std::string kDayHelp = std::string("DAY is ") + kDayForms + ".";
 const char kTimeHelp[] =
     "TIME is hh:mm[:ss], which applies to every day shown, or a full \"yyyy.mm.dd hh:mm:ss\" stamp.";
 
@@ -129,7 +130,11 @@ CLI::App* AddShowCommand(CLI::App& app, CCommandLine& line) {
   pShow->footer(std::string(kDayHelp) + "\n" + kTimeHelp +
                 "\nJSON Lines: one object per record with time (ISO 8601 local time), type, location, operation, "
                 "parameters, description and file.\nCSV: UTF-8 with CR LF line ends; redirected to a file it starts "
-                "with the header line \"time,type,...\", without byte-order mark unless --bom is given.");
+                "with the header line \"time,type,...\", without byte-order mark unless --bom is given.\nXML: UTF-8, "
+                "the records as they stand in their files; a code unit that XML 1.0 forbids (a control character, "
+                "half of a surrogate pair) is written as <char code=\"001B\"/> in a record made again from its "
+                "fields.\nA damaged file shows its complete records, with one warning, and exit status 1. Filters "
+                "that match nothing say so on standard error; the exit status stays 0.");
   return pShow;
 }
 
@@ -160,9 +165,12 @@ CLI::App* AddStatsCommand(CLI::App& app, CCommandLine& line) {
 
 CLI::App* AddCheckCommand(CLI::App& app, CCommandLine& line) {
   CLI::App* pCheck = app.add_subcommand(
-      "check", "Parse a day's log and report whether it is well-formed, or the parse message and the line and "
-               "column where the parse stopped");
-  pCheck->footer("Exit status 0 when the file is a well-formed day's log, 1 otherwise.");
+      "check", "Report what a day's log holds and what is wrong with it, one line per finding with its line and "
+               "column: damage and the records around it, a cut-off end, zero code units, a foreign top element, "
+               "narrow text, whether the library still adds records, and what standard XML parsers will refuse");
+  pCheck->footer("Exit status: 0 a whole day's log that the library extends, with nothing standard XML parsers "
+                 "refuse but the encoding name (a note); 1 any other finding, or a file that cannot be read; 2 a "
+                 "wrong command line.");
   pCheck->add_option("file", line.m_strCheckFile, "A day's log file")->required();
   return pCheck;
 }
@@ -183,7 +191,9 @@ CLI::App* AddWriteCommand(CLI::App& app, CCommandLine& line) {
     pWrite->add_option(aFieldNames[i][0], line.m_aWriteFields[i], aFieldNames[i][1])->required();
   }
   pWrite->add_option("--library", line.m_strWriteLibrary, std::string("Path of ") + kLibraryFileName + " to load");
-  pWrite->footer(FolderNote() + "\nPut -- before the fields when one begins with '-'.");
+  pWrite->footer(FolderNote() + "\nAfterwards the day's log is read back: when the record is not in it, write "
+                                "says what it can tell of why (logging off, a folder it cannot write) and exits "
+                                "with 1.\nPut -- before the fields when one begins with '-'.");
   return pWrite;
 }
 
@@ -227,7 +237,8 @@ int RunVardlix(const std::vector<std::string>& aArgs) {
                "host does.",
                "vardlix");
   app.footer(std::string("Exit status: 0 done; 1 a missing folder or file, a file that is not a day's log or is "
-                         "damaged, a call the library refused; 2 a wrong command line.\n") +
+                         "damaged, a call the library refused or a record that did not arrive; 2 a wrong command "
+                         "line (an unknown option, a date that does not exist, a value out of range).\n") +
              kDayHelp + "\n" + kTimeHelp);
   app.require_subcommand(0, 1);
   // CLI11 would take "/name" for an option on Windows; a path that starts

@@ -31,6 +31,18 @@ bool ParseDayFileName(std::string_view strName, CDay& day) {
   return ParseDay(strName.substr(kPrefix.size(), 8), day);
 }
 
+// Digits in the shape of one of the day forms, whether or not the date
+// exists: "20261332", "2026-13-01".
+bool LooksLikeDate(const std::string& strText) {
+  auto IsDigits = [&strText](size_t nFrom, size_t nCount) {
+    return strText.size() >= nFrom + nCount &&
+           strText.find_first_not_of("0123456789", nFrom) >= nFrom + nCount;
+  };
+  if (strText.size() == 8) return IsDigits(0, 8);
+  if (strText.size() != 10 || (strText[4] != '-' && strText[4] != '.') || strText[7] != strText[4]) return false;
+  return IsDigits(0, 4) && IsDigits(5, 2) && IsDigits(8, 2);
+}
+
 std::string DayFileName(const CDay& day) { return kPrefix + FormatDayStamp(day) + kSuffix; }
 
 CDay Today() {
@@ -78,8 +90,10 @@ bool IsFolder(const std::string& strFolder) {
   return Exists(strFolder, bFolder) && bFolder;
 }
 
-bool ResolveDayArgument(const std::string& strArgument, const std::string& strFolder, const CDay& today,
-                        std::string& strPath, std::string& strError) {
+const char kDayForms[] = "yyyymmdd, yyyy-mm-dd, yyyy.mm.dd, today or yesterday";
+
+DayArgument ResolveDayArgument(const std::string& strArgument, const std::string& strFolder, const CDay& today,
+                               std::string& strPath, std::string& strError) {
   CDay day;
   bool bDay = ParseDay(strArgument, day);
   if (strArgument == "today" || strArgument == "yesterday") {
@@ -89,20 +103,24 @@ bool ResolveDayArgument(const std::string& strArgument, const std::string& strFo
   bool bFolder = false;
   if (bDay) {
     strPath = JoinPath(strFolder, DayFileName(day));
-    if (Exists(strPath, bFolder) && !bFolder) return true;
+    if (Exists(strPath, bFolder) && !bFolder) return dayArgumentFound;
     strError = "no log for " + FormatIsoDay(day) + " in " + strFolder + " (" + DayFileName(day) + ")";
-    return false;
+    return dayArgumentMissing;
   }
   strPath = strArgument;
   if (Exists(strPath, bFolder)) {
-    if (!bFolder) return true;
+    if (!bFolder) return dayArgumentFound;
     strError = strArgument + ": is a folder; give it with --folder";
-    return false;
+    return dayArgumentMissing;
   }
   if (!HasFolderPart(strArgument)) {
     strPath = JoinPath(strFolder, strArgument);
-    if (Exists(strPath, bFolder) && !bFolder) return true;
+    if (Exists(strPath, bFolder) && !bFolder) return dayArgumentFound;
   }
-  strError = strArgument + ": no such file, and not a day (yyyymmdd, yyyy-mm-dd, today, yesterday)";
-  return false;
+  if (LooksLikeDate(strArgument)) {
+    strError = strArgument + ": no such date (a day is " + kDayForms + ")";
+    return dayArgumentBadDate;
+  }
+  strError = strArgument + ": no such file, and not a day (" + kDayForms + ")";
+  return dayArgumentMissing;
 }

@@ -37,6 +37,15 @@ bool IsFolder(const std::string& strFolder);
 // The file an argument of show names: "today", "yesterday", a date
 // (yyyymmdd, yyyy-mm-dd, yyyy.mm.dd) in the folder, or a path of a file; a
 // bare file name that is not found where the tool runs is looked for in the
-// folder. False, with a one-line reason, when there is no such file.
-bool ResolveDayArgument(const std::string& strArgument, const std::string& strFolder, const CDay& today,
-                        std::string& strPath, std::string& strError);
+// folder. Otherwise a one-line reason: no such file, or a date that does
+// not exist (a mistake of the command line, not of the folder).
+enum DayArgument : int {
+  dayArgumentFound,
+  dayArgumentMissing,
+  dayArgumentBadDate,
+};
+DayArgument ResolveDayArgument(const std::string& strArgument, const std::string& strFolder, const CDay& today,
+                               std::string& strPath, std::string& strError);
+
+// The forms a day is given in, for help texts and messages.
+extern const char kDayForms[];
