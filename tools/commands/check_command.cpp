@@ -6,7 +6,6 @@
 #include "commands.h"
 #include "log_file.h"
 #include "log_layout.h"
-#include "markup.h"
 #include "text_encoding.h"
 #include "xml_characters.h"
 
@@ -31,19 +30,6 @@ std::string CountRecords(size_t nCount, const std::string& strNoun) {
 
 std::string FormatPlace(const CTextPlace& place) {
   return std::to_string(place.m_nLine) + ":" + std::to_string(place.m_nColumn);
-}
-
-// Whether a record given to the library now would be added to this text, as
-// the library decides it: into the root "日志", and only when no content
-// hides behind a zero unit inside it.
-bool LibraryAddsRecords(std::u16string strLibraryText, bool bDataBeyondZero) {
-  if (strLibraryText.empty()) return true;  // started afresh
-  CXmlDocument doc;
-  doc.SetDocument(std::move(strLibraryText));
-  if (bDataBeyondZero && doc.LocateElement(0, 0, kLogRoot) == 0) return false;
-  doc.FindNextElement(kLogRoot);
-  doc.EnterElement();
-  return doc.AddElement(kRecordElement);
 }
 
 // The findings of one file, written as they are made. Each that asks for
@@ -135,7 +121,7 @@ class CCheckReport {
   }
 
   void ReportLibrary(const std::u16string& strLibraryText) {
-    if (LibraryAddsRecords(strLibraryText, m_file.m_bDataBeyondZero)) {
+    if (LibraryAddsRecords(m_file)) {
       if (m_file.m_text.m_nOutcome == logTextMalformed) {
         Line("", "the library goes on adding its records to this file, behind the damaged text");
       }

@@ -49,10 +49,16 @@ bool HasArrived(const std::array<std::u16string, 5>& aText, const std::string& s
 }
 
 // What the tool can tell of why a record did not reach its file.
-std::string WhyNotWritten(const std::string& strFolder) {
+std::string WhyNotWritten(const std::string& strFolder, const CDay& day) {
   CRetention retention = ReadRetention(strFolder);
   if (retention.m_nDays == 0) return "logging is off (retention 0); vardlix life DAYS turns it on";
   if (!IsFolder(strFolder)) return "the folder does not exist and the library could not make it";
+  const std::string strDayFile = JoinPath(strFolder, DayFileName(day));
+  CLogFile file = ReadLogFile(strDayFile, 1, true);
+  if (file.m_nOutcome == logFileRead && !LibraryAddsRecords(file)) {
+    return "the library adds no record to " + DayFileName(day) + " as it is (vardlix check " + strDayFile +
+           " tells why)";
+  }
   std::u16string strProbe;
   FromUtf8(JoinPath(strFolder, "vardlix-write-check." + std::to_string(GetProcessNumber()) + ".tmp"), strProbe);
   CFile probe;
@@ -94,7 +100,7 @@ int RunWrite(const std::vector<std::string>& aFields, const std::string& strLibr
   // The export reports nothing, and a record that met a held file is written
   // only when the library unloads; so the file itself is asked, afterwards.
   if (HasArrived(aText, strFolder, today, nBefore)) return exitOk;
-  ReportError(err, "the record did not arrive in " + strFolder + ": " + WhyNotWritten(strFolder));
+  ReportError(err, "the record did not arrive in " + strFolder + ": " + WhyNotWritten(strFolder, today));
   return exitFailure;
 }
 

@@ -4,6 +4,8 @@
 #include <thread>
 
 #include "document_file.h"
+#include "log_layout.h"
+#include "markup.h"
 #include "platform_files.h"
 #include "text_encoding.h"
 
@@ -139,4 +141,15 @@ CLogFile ReadLogFile(const std::string& strPath, int nAttempts, bool bKeepText) 
     if (i < nAttempts) std::this_thread::sleep_for(kRetryDelay);
   }
   return result;
+}
+
+bool LibraryAddsRecords(const CLogFile& file) {
+  std::u16string strLibraryText = file.m_strText.substr(0, file.m_nZeroUnit);
+  if (strLibraryText.empty()) return true;  // the library starts such a file afresh
+  CXmlDocument doc;
+  doc.SetDocument(std::move(strLibraryText));
+  if (file.m_bDataBeyondZero && doc.LocateElement(0, 0, kLogRoot) == 0) return false;
+  doc.FindNextElement(kLogRoot);
+  doc.EnterElement();
+  return doc.AddElement(kRecordElement);
 }

@@ -48,3 +48,8 @@ std::string FolderOf(const std::string& strPath);
 bool HasFolderPart(const std::string& strPath);
 // strFolder + separator + strName, without doubling a separator.
 std::string JoinPath(const std::string& strFolder, const std::string& strName);
+
+// Whether a record given to the library now would be added to this file,
+// read with its text kept, as the library decides it: into the root "日志",
+// and only when no content hides behind a zero unit inside the text.
+bool LibraryAddsRecords(const CLogFile& file);
