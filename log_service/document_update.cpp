@@ -11,9 +11,9 @@
 // kernel copies a write a page at a time and stops between pages for a fatal
 // signal; on Windows never. So the rest is written in one write wherever no
 // kill can cut it: from the first byte that differs to the new end, when the
-// file grows and those bytes lie within one page (most records, and every
-// update on Windows). The file then holds its old text or its new one and
-// nothing else, and every reader of XML takes it.
+// text does not shrink and those bytes lie within one page (most records; on
+// Windows every update that does not shrink the text). The file then holds its old
+// text or its new one and nothing else, and every reader of XML takes it.
 //
 // Otherwise it takes two steps:
 //
@@ -28,9 +28,10 @@
 // with the remains of step 1 behind a zero unit, which the library's reader
 // ignores and other readers reject until they are cut (by the next update of
 // the file, or by the next load: CutInterruptedUpdates). The commit is done
-// this way only when no kill can cut it; when one could (every whole rewrite
-// longer than a page, such as a file of narrow text), the new content is
-// written to a temporary file that then replaces the old one in one step.
+// this way only when no kill can cut it; when one could (about one record in
+// three hundred, and every whole rewrite longer than a page, such as a file
+// of narrow text), the new content is written to a temporary file that then
+// replaces the old one in one step.
 //
 // A write that fails is undone: the old bytes from the first one that may
 // change onward are read before anything is written, and are written back

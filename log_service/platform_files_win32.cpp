@@ -60,11 +60,11 @@ std::wstring SystemPath(const std::u16string& strPath) {
   return L"\\\\?\\" + strFull;
 }
 
-// FILETIME counts 100-nanosecond ticks since 1 January 1601 UTC.
 // Most bytes handed to one ReadFile or WriteFile; a longer transfer takes
 // several calls.
 constexpr size_t kMostBytesPerCall = size_t{1} << 30;
 
+// FILETIME counts 100-nanosecond ticks since 1 January 1601 UTC.
 constexpr int64_t kTicksPerSecond = 10000000;
 constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
 
