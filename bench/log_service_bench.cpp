@@ -3,10 +3,14 @@
 // allocated buffer, written back from its first byte and closed, with no
 // parsing. Each call of WriteVardlix does that much file work and more, so
 // the ratio of the two is the price of the XML work and of every copy.
+// BM_OneWriteShare measures no time: how many of the sample records an
+// update writes in one write.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <string>
@@ -95,8 +99,46 @@ void BM_FileFloor(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * day.Size());
 }
 
+// The file's bytes as they are now.
+std::string ReadFileBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Not a speed: the share of the sample records that go into the day's file
+// in one write, which no kill can cut. Those are the records whose changed
+// bytes, from the first that differs from the old file to the new end, lie
+// within one page as IsWriteAllOrNothing says (on Windows, every record).
+// The sample records are added in turn to the day file of 1,000 records,
+// and the file is compared before and after each call.
+void BM_OneWriteShare(benchmark::State& state) {
+  CDayFile day(1000);
+  const std::filesystem::path path(day.Path());
+  const int nRecords = static_cast<int>(state.range(0));
+  int64_t nOneWrite = 0;
+  for (auto _ : state) {
+    day.Restore();
+    std::string strBefore = ReadFileBytes(path);
+    for (int n = 0; n < nRecords; ++n) {
+      const CVardlixString aArguments[5] = {{SampleField(n, 0)}, {SampleField(n, 1)}, {SampleField(n, 2)},
+                                            {SampleField(n, 3)}, {SampleField(n, 4)}};
+      WriteVardlix(aArguments[0], aArguments[1], aArguments[2], aArguments[3], aArguments[4]);
+      std::string strAfter = ReadFileBytes(path);
+      const auto nFirst = static_cast<size_t>(
+          std::mismatch(strBefore.begin(), strBefore.end(), strAfter.begin(), strAfter.end()).first -
+          strBefore.begin());
+      nOneWrite += strAfter.size() >= strBefore.size() && IsWriteAllOrNothing(nFirst, strAfter.size() - nFirst);
+      strBefore = std::move(strAfter);
+    }
+  }
+  state.counters["records"] = static_cast<double>(nRecords);
+  state.counters["one_write_share"] =
+      static_cast<double>(nOneWrite) / static_cast<double>(state.iterations() * nRecords);
+}
+
 }  // namespace
 
+BENCHMARK(BM_OneWriteShare)->Arg(2000)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FileFloor)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_WriteVardlix)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -1,6 +1,8 @@
 #include "daily_log.h"
 
+#include <algorithm>
 #include <exception>
+#include <vector>
 
 #include "document_file.h"
 #include "library_state.h"
@@ -16,6 +18,10 @@ namespace {
 
 // Guarded by LockFileOperations.
 CPendingRecords g_pendingRecords;
+// Day files that the load could not look at for the remains of an
+// interrupted update, because another program held them. Guarded by
+// LockFileOperations.
+std::vector<std::u16string> g_aUncheckedLogs;
 
 // What became of the records given to one file.
 enum WriteOutcome {
@@ -60,6 +66,9 @@ void AddRecords(CXmlDocument& doc, const DayRun& run) {
   }
 }
 
+// Whether a parsed text is a log: its top element is "日志".
+bool IsLogDocument(const CXmlDocument& doc) { return doc.LocateElement(0, 0, kLogRoot) != 0; }
+
 // The first records of a day come into being with their file: the file
 // appears whole, or not at all when the records cannot be written.
 CreateDocumentResult CreateLogWithRecords(const std::u16string& strPath, const DayRun& run, FileWait nWait) {
@@ -88,7 +97,7 @@ WriteOutcome AppendToOpenLog(CFile& file, const std::u16string& strPath, const D
   // after any other text (a zero inside the root) it is content that could
   // not be read, and writing would destroy it: the file is left as it is and
   // the records dropped.
-  if (bUnreadData && !bStartAfresh && doc.LocateElement(0, 0, kLogRoot) == 0) return recordsDropped;
+  if (bUnreadData && !bStartAfresh && !IsLogDocument(doc)) return recordsDropped;
   const size_t nUnitsBefore = doc.ViewDocument().size();
   AddRecords(doc, run);
   // A document whose top element is not "日志" takes no record. Writing its
@@ -144,6 +153,27 @@ WriteOutcome WriteDayRunSafely(const DayRun& run, FileWait nWait) {
   }
 }
 
+// Cuts the day's file at strPath where a zero unit ends the text of a whole
+// log. False when another program holds the file, so that it is still to be
+// looked at; true once it has been, or cannot be for a lasting reason.
+bool CutBehindLogText(const std::u16string& strPath) {
+  try {
+    CFile file;
+    if (!file.Open(strPath, CFile::modeReadWriteDenyWrite, waitNever)) {
+      return file.GetOpenError() != causeSharingViolation;
+    }
+    const uint64_t nUnread = LocateUnreadBytes(file);
+    if (nUnread == 0) return true;
+    CXmlDocument doc;
+    if (doc.SetDocument(ReadDocumentFile(file)) && IsLogDocument(doc)) file.SetLength(nUnread);
+  } catch (const CFileException& error) {
+    return error.m_nCause != causeSharingViolation;
+  } catch (const std::exception&) {
+    // A text too long for memory stays as it is.
+  }
+  return true;
+}
+
 }  // namespace
 
 CHostRecord MakeHostRecord(int64_t nTime, const char16_t* szType, const char16_t* szLocation,
@@ -169,12 +199,25 @@ void WritePendingRecords(FileWait nWait) {
   }
 }
 
+void CutInterruptedUpdates() {
+  const int64_t nNow = ReadClock();
+  g_aUncheckedLogs = {MakeLogPath(MakeDailyLogName(FormatDateStamp(nNow))),
+                      MakeLogPath(MakeDailyLogName(FormatPreviousDateStamp(nNow)))};
+  CutDeferredInterruptedUpdates();
+}
+
+void CutDeferredInterruptedUpdates() {
+  g_aUncheckedLogs.erase(std::remove_if(g_aUncheckedLogs.begin(), g_aUncheckedLogs.end(), CutBehindLogText),
+                         g_aUncheckedLogs.end());
+}
+
 void DiscardPendingRecords() { g_pendingRecords.Clear(); }
 
 size_t CountPendingRecords() { return g_pendingRecords.GetCount(); }
 
 void AppendLogRecord(CHostRecord&& record) {
   auto lock = LockFileOperations();
+  CutDeferredInterruptedUpdates();
   // Once a call has found the file held and kept its record, the holder is
   // not waited for again: the following calls try once and return.
   const FileWait nWait = g_pendingRecords.IsEmpty() ? waitForHolder : waitNever;

@@ -109,6 +109,24 @@ std::u16string ReadDocumentFile(CFile& file, bool* pbUnreadData) {
   return ReadNarrowText(file, abHead, nHead, nLength);
 }
 
+uint64_t LocateUnreadBytes(CFile& file) {
+  file.SeekToBegin();
+  unsigned char abHead[sizeof kByteOrderMark] = {};
+  if (file.Read(abHead, sizeof abHead) != sizeof abHead || std::memcmp(abHead, kByteOrderMark, sizeof abHead) != 0) {
+    return 0;
+  }
+  constexpr size_t kPieceUnits = 32 * 1024;
+  std::u16string strPiece(kPieceUnits, u'\0');
+  uint64_t nOffset = sizeof kByteOrderMark;
+  // Only the last read of a file returns fewer bytes than asked, so every
+  // piece before it starts at an even offset.
+  for (size_t nUnits; (nUnits = file.Read(strPiece.data(), kPieceUnits * 2) / 2) > 0; nOffset += 2 * nUnits) {
+    const size_t nZero = FindFirstZeroUnit(strPiece.data(), nUnits);
+    if (nZero < nUnits) return nOffset + 2 * nZero;
+  }
+  return 0;
+}
+
 void WriteDocumentFile(CFile& file, std::u16string_view strText) {
   file.SeekToBegin();
   file.Write(kByteOrderMark, sizeof kByteOrderMark);

@@ -30,6 +30,13 @@ constexpr bool kLittleEndian = true;
 // text is not looked at: behind its first zero byte an interrupted rewrite
 // into UTF-16 leaves its own bytes, which the next update replaces.)
 std::u16string ReadDocumentFile(CFile& file, bool* pbUnreadData = nullptr);
+// Offset of the zero unit that ends the text of an open UTF-16 file, when
+// the file goes on behind the text: where the bytes begin that a reader does
+// not take, such as the remains of an interrupted update. 0 when the text
+// runs to the end of the file (an odd last byte aside), and for narrow text.
+// Reads the file a piece at a time, without holding it whole. Raises
+// CFileException when reading fails.
+uint64_t LocateUnreadBytes(CFile& file);
 // Writes FF FE and the text as UTF-16LE from the file's first byte, cuts the
 // file at the end of what was written when it was longer, and closes it.
 // Raises CFileException when writing fails.

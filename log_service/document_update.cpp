@@ -4,8 +4,18 @@
 // unit, and the parser ignores whatever follows the end of the top element.
 // A record goes in front of the root's end tag: the old text is P followed by
 // "</日志>" CR LF, the new one P, the record, "</日志>" CR LF. The bytes of P
-// are the same in both and are never written. The rest is written in two
-// steps:
+// are the same in both and are never written.
+//
+// A process killed part-way through a write leaves a prefix of it in the
+// file (IsWriteAllOrNothing): on Linux cut at a page boundary, since the
+// kernel copies a write a page at a time and stops between pages for a fatal
+// signal; on Windows never. So the rest is written in one write wherever no
+// kill can cut it: from the first byte that differs to the new end, when the
+// text does not shrink and those bytes lie within one page (most records; on
+// Windows every update that does not shrink the text). The file then holds its old
+// text or its new one and nothing else, and every reader of XML takes it.
+//
+// Otherwise it takes two steps:
 //
 //  1. The part of the new text that lies beyond the old text's end, with its
 //     first code unit replaced by a zero. Readers still stop at the old end
@@ -14,13 +24,14 @@
 //     zero unit (14 bytes for a record), in one write. Once it is in, the new
 //     text is whole.
 //
-// A process killed part-way through a write leaves a prefix of it in the
-// file, cut at a page boundary: Linux copies a write a page at a time and
-// stops between pages for a fatal signal. Step 1 may be cut anywhere. The
-// commit is done this way only when it lies within one page
-// (IsWriteAllOrNothing); when it does not (about one record in three hundred,
-// and every whole rewrite, such as a file of narrow text), the new content is
-// written to a temporary file that then replaces the old one in one step.
+// Step 1 may be cut anywhere; a kill between the steps leaves the old text
+// with the remains of step 1 behind a zero unit, which the library's reader
+// ignores and other readers reject until they are cut (by the next update of
+// the file, or by the next load: CutInterruptedUpdates). The commit is done
+// this way only when no kill can cut it; when one could (about one record in
+// three hundred, and every whole rewrite longer than a page, such as a file
+// of narrow text), the new content is written to a temporary file that then
+// replaces the old one in one step.
 //
 // A write that fails is undone: the old bytes from the first one that may
 // change onward are read before anything is written, and are written back
@@ -169,13 +180,50 @@ OldContent ReadOldContent(CFile& file, size_t nOldUnits, size_t nUnchangedUnits)
 }
 
 // Writes the old bytes back and restores the old length. A failure here
-// leaves what step 1 wrote behind the zero unit, which no reader sees.
+// leaves what the update wrote; on the two-step path that lies behind the
+// zero unit of step 1, where no reader sees it.
 void RestoreOldContent(CFile& file, const OldContent& old) noexcept {
   try {
     file.Seek(old.m_nSavedAt);
     file.Write(old.m_strSaved.data(), old.m_strSaved.size());
     file.SetLength(old.m_nFileEnd);
   } catch (...) {
+  }
+}
+
+// The update in one write: from the first byte that differs, nKeep, to the
+// new end.
+void WriteChangedBytes(CFile& file, CDocumentBytes& bytes, uint64_t nKeep) {
+  const std::string_view strChanged = bytes.Range(nKeep, bytes.Size());
+  file.Seek(nKeep);
+  file.Write(strChanged.data(), strChanged.size());
+}
+
+// Step 1 of two: what lies beyond the old text's end, nTextEnd, behind a
+// zero unit. The zero unit goes in even when nothing follows it, so that the
+// commit overwrites bytes the file has already: it cannot then run out of
+// disk space part-way.
+void WriteBehindZeroUnit(CFile& file, CDocumentBytes& bytes, uint64_t nTextEnd) {
+  const uint64_t nNewEnd = bytes.Size();
+  file.Seek(nTextEnd);
+  file.Write(kZeroUnit, static_cast<size_t>(std::min<uint64_t>(sizeof kZeroUnit, nNewEnd - nTextEnd)));
+  if (nNewEnd > nTextEnd + sizeof kZeroUnit) {
+    const std::string_view strBeyond = bytes.Range(nTextEnd + sizeof kZeroUnit, nNewEnd);
+    file.Write(strBeyond.data(), strBeyond.size());
+  }
+}
+
+// Runs the writes of an update in place, after cutting what an interrupted
+// one left behind the old text; when any of them fails, the old content is
+// put back and the failure raised again.
+template <typename Writes>
+void WriteInPlace(CFile& file, const OldContent& old, Writes writes) {
+  try {
+    if (old.m_nFileEnd > old.m_nTextEnd) file.SetLength(old.m_nTextEnd);
+    writes();
+  } catch (...) {
+    RestoreOldContent(file, old);
+    throw;
   }
 }
 
@@ -209,6 +257,11 @@ void UpdateDocumentFile(CFile& file, const std::u16string& strPath, size_t nOldU
   }
   if (nKeep == nTextEnd && nTextEnd == nNewEnd) return;  // the same text
 
+  if (nNewEnd >= nTextEnd && IsWriteAllOrNothing(nKeep, static_cast<size_t>(nNewEnd - nKeep))) {
+    WriteInPlace(file, old, [&] { WriteChangedBytes(file, bytes, nKeep); });
+    return;
+  }
+
   // The commit ends with the zero unit that stops readers at the old end:
   // behind the old text while the file grows, behind the new one when it
   // shrinks (the old text's rest then follows until the file is cut).
@@ -219,26 +272,11 @@ void UpdateDocumentFile(CFile& file, const std::u16string& strPath, size_t nOldU
     ReplaceDocumentFile(strPath, strText);
     return;
   }
-
-  try {
-    if (old.m_nFileEnd > nTextEnd) file.SetLength(nTextEnd);
-    if (bGrows) {
-      // The zero unit goes in even when nothing follows it, so that the
-      // commit overwrites bytes the file has already: it cannot then run
-      // out of disk space part-way.
-      file.Seek(nTextEnd);
-      file.Write(kZeroUnit, static_cast<size_t>(std::min<uint64_t>(sizeof kZeroUnit, nNewEnd - nTextEnd)));
-      if (nNewEnd > nTextEnd + sizeof kZeroUnit) {
-        const std::string_view strBeyond = bytes.Range(nTextEnd + sizeof kZeroUnit, nNewEnd);
-        file.Write(strBeyond.data(), strBeyond.size());
-      }
-    }
+  WriteInPlace(file, old, [&] {
+    if (bGrows) WriteBehindZeroUnit(file, bytes, nTextEnd);
     const std::string_view strCommit = bytes.Range(nKeep, nCommitEnd, nGuard);
     file.Seek(nKeep);
     file.Write(strCommit.data(), strCommit.size());
     if (nTextEnd > nNewEnd) file.SetLength(nNewEnd);
-  } catch (...) {
-    RestoreOldContent(file, old);
-    throw;
-  }
+  });
 }

@@ -13,8 +13,10 @@ void RunLoadSequence() noexcept {
     // for another program. Settings that cannot be read at once (a viewer or
     // a backup tool holds the file) are read by the first call of an export,
     // and the purge waits for them: purging on a default retention would
-    // delete logs the host asked to keep.
+    // delete logs the host asked to keep. A day's file held elsewhere is
+    // looked at for what an interrupted update left by the calls that follow.
     g_bSettingsDeferred = !LoadSettings(waitNever);
+    CutInterruptedUpdates();
     if (!g_bSettingsDeferred) PurgeExpiredLogs(waitNever);
   } catch (...) {
     // No file and no shortage of memory may fail the host's load: the

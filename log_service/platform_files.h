@@ -229,12 +229,14 @@ bool GetHostExecutablePath(std::u16string& strPath);
 CreateFolderResult CreateFolder(const std::u16string& strPath);
 
 // True when a process killed during one Write of nCount bytes at offset
-// nOffset leaves either all of those bytes in the file or none of them.
+// nOffset leaves either all of those bytes in the file or none of them: an
+// update made of one such write needs no other step to survive a kill.
 // POSIX: only when they lie within one 4 KiB page, since Linux copies a write
 // into the file a page at a time and checks for a fatal signal before each
-// page. Windows: always, since the system ends a thread only after its call
-// into the file system has returned. (Wine writes through write(2), so there
-// the POSIX rule holds; the crash tests run on Linux.)
+// page. Windows: whenever Write hands them to the system in one WriteFile
+// (up to 1 GiB), whatever their offset, since the system ends a thread only
+// after its call into the file system has returned. (Wine writes through
+// write(2), so there the POSIX rule holds; the crash tests run on Linux.)
 bool IsWriteAllOrNothing(uint64_t nOffset, size_t nCount);
 
 // The system's number for this process. Temporary files carry it in their

@@ -60,6 +60,10 @@ std::wstring SystemPath(const std::u16string& strPath) {
   return L"\\\\?\\" + strFull;
 }
 
+// Most bytes handed to one ReadFile or WriteFile; a longer transfer takes
+// several calls.
+constexpr size_t kMostBytesPerCall = size_t{1} << 30;
+
 // FILETIME counts 100-nanosecond ticks since 1 January 1601 UTC.
 constexpr int64_t kTicksPerSecond = 10000000;
 constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
@@ -387,7 +391,7 @@ size_t CFile::Read(void* pBuffer, size_t nCount) {
   size_t nDone = 0;
   while (nDone < nCount) {
     const DWORD nAsk =
-        static_cast<DWORD>(std::min<size_t>(nCount - nDone, 1u << 30));
+        static_cast<DWORD>(std::min<size_t>(nCount - nDone, kMostBytesPerCall));
     DWORD nGot = 0;
     if (!ReadFile(HandleOf(m_hFile, m_strPath), pTo + nDone, nAsk, &nGot,
                   nullptr /* lpOverlapped */)) {
@@ -404,13 +408,13 @@ void CFile::Write(const void* pBuffer, size_t nCount) {
   CFileFaultPlan failing;
   const DWORD nInjected = CountFileCall(&failing);
   // A short write sends the first half, as a full disk does part-way
-  // through a write. A kill never cuts a write here (IsWriteAllOrNothing),
+  // through a write. A kill never cuts a WriteFile (IsWriteAllOrNothing),
   // so a cut one sends nothing.
   const size_t nEnd = nInjected == ERROR_SUCCESS ? nCount : failing.m_bShortWrite ? nCount / 2 : 0;
   size_t nDone = 0;
   while (nDone < nEnd) {
     const DWORD nGive =
-        static_cast<DWORD>(std::min<size_t>(nEnd - nDone, 1u << 30));
+        static_cast<DWORD>(std::min<size_t>(nEnd - nDone, kMostBytesPerCall));
     DWORD nPut = 0;
     if (!WriteFile(HandleOf(m_hFile, m_strPath), pFrom + nDone, nGive, &nPut,
                    nullptr /* lpOverlapped */)) {
@@ -646,7 +650,7 @@ CreateFolderResult CreateFolder(const std::u16string& strPath) {
                                                 : folderFailed;
 }
 
-bool IsWriteAllOrNothing(uint64_t /* nOffset */, size_t /* nCount */) { return true; }
+bool IsWriteAllOrNothing(uint64_t /* nOffset */, size_t nCount) { return nCount <= kMostBytesPerCall; }
 
 uint32_t GetProcessNumber() { return static_cast<uint32_t>(GetCurrentProcessId()); }
 

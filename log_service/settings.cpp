@@ -145,6 +145,7 @@ bool LoadDeferredSettings(FileWait nWait) {
 int ChangeLogLife(uint32_t nDays) {
   if (nDays > kMaxLogLife) return 0;
   auto lock = LockFileOperations();
+  CutDeferredInterruptedUpdates();
   if (!RewriteSettingsFile(static_cast<int32_t>(nDays))) return 0;
   g_nLogLife.store(static_cast<int32_t>(nDays));
   // The host has decided: whatever the load could not read no longer counts.

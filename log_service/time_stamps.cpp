@@ -36,3 +36,13 @@ std::u16string FormatTimeStamp(int64_t nTime) {
                 bLocal ? local.tm_min : -1, bLocal ? local.tm_sec : -1);
   return WidenAscii(sz);
 }
+
+std::u16string FormatPreviousDateStamp(int64_t nTime) {
+  std::tm local{};
+  if (!ConvertToLocalTime(nTime, local)) return FormatDateStamp(nTime);
+  // About noon of the day before: twelve hours before the start of this
+  // day, as the clock on the wall counts it, which a change to or from
+  // summer time today puts an hour off at most.
+  const int64_t nDayStart = nTime - (local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec);
+  return FormatDateStamp(nDayStart - 12 * 3600);
+}

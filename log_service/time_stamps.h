@@ -14,3 +14,6 @@ std::u16string FormatTimeStamp();
 // The same stamps of a given time, in seconds since 1970 UTC.
 std::u16string FormatDateStamp(int64_t nTime);
 std::u16string FormatTimeStamp(int64_t nTime);
+// The local date of the day before the one nTime falls on (the fallback
+// date when nTime cannot be converted).
+std::u16string FormatPreviousDateStamp(int64_t nTime);

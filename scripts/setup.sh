@@ -5,8 +5,9 @@
 #   scripts/setup.sh --windows  also the 32-bit MinGW cross compiler and Wine
 set -euo pipefail
 
+# python3: its XML parser reads the day files that the crash test leaves.
 packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev
-          libpugixml-dev libcli11-dev nlohmann-json3-dev clang libclang-rt-dev attr file)
+          libpugixml-dev libcli11-dev nlohmann-json3-dev clang libclang-rt-dev attr file python3)
 windows=0
 [[ "${1:-}" == "--windows" ]] && windows=1
 if (( windows )); then

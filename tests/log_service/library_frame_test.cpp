@@ -5,6 +5,7 @@
 #include <windows.h>
 #endif
 
+#include <chrono>
 #include <climits>
 
 #include "document_file.h"
@@ -15,6 +16,7 @@
 #include "time_stamps.h"
 #include "platform_files.h"
 #include "service_fixture.h"
+#include "vardlix.h"
 
 namespace {
 
@@ -116,6 +118,38 @@ TEST_F(StampTest, StampsFollowTheClockOrFallBack) {
     EXPECT_EQ(FormatDateStamp(), test.m_pszDate);
     EXPECT_EQ(FormatTimeStamp(), test.m_pszTime);
   }
+}
+
+// The calendar's day before, whatever the hour, also on the day after the
+// clocks went forward, when 24 hours back from just after midnight lands two
+// days back.
+TEST_F(StampTest, PreviousDateIsTheCalendarDayBefore) {
+  struct Case {
+    const char* m_pszName;
+    const char* m_pszZone;  // TZ while the row runs
+    int64_t m_nClock;
+    const char16_t* m_pszDate;
+  };
+  const Case kCases[] = {
+      {"MorningOfApril8th", "UTC", kApril8th2011At090503, u"20110407"},
+      {"FirstSecondOfYear", "UTC", 1325376000, u"20111231"},
+      {"LastSecondOfLeapDay", "UTC", 1330559999, u"20120228"},
+      {"UnconvertibleTimeGivesFallback", "UTC", INT64_MAX, u"   00000"},
+#ifndef _WIN32
+      // 00:30 on 28 March 2011 in Berlin, summer time since 02:00 the day before.
+      {"HalfPastMidnightAfterClocksWentForward", "CET-1CEST,M3.5.0,M10.5.0/3", 1301265000, u"20110327"},
+#endif
+  };
+  for (const Case& test : kCases) {
+    SCOPED_TRACE(test.m_pszName);
+#ifndef _WIN32
+    setenv("TZ", test.m_pszZone, 1);
+#endif
+    EXPECT_EQ(FormatPreviousDateStamp(test.m_nClock), test.m_pszDate);
+  }
+#ifndef _WIN32
+  setenv("TZ", "UTC", 1);  // as the tests run
+#endif
 }
 
 class DocumentFileTest : public CServiceTest {
@@ -303,6 +337,62 @@ TEST_F(LoadSequenceTest, SettingsHeldAtLoadDecideAtTheFirstCallWhetherRecordsAre
     size_t nRecords = 0;
     for (size_t n = 0; (n = strText.find(u"<记录>", n)) != std::u16string::npos; ++n) ++nRecords;
     EXPECT_EQ(nRecords, test.m_nRecords);
+  }
+}
+
+// What an interrupted update left behind a zero unit: cut from the day files
+// of today and yesterday where a whole log precedes it, left everywhere else.
+// A file held at load is not waited for; the first call that can open it
+// cuts it.
+TEST_F(LoadSequenceTest, LoadCutsWhatAnInterruptedUpdateLeftBehindALog) {
+  const std::u16string strLog = u"<?xml version=\"1.0\" encoding=\"unicode\"?>\r\n<日志>\r\n<记录/>\r\n</日志>\r\n";
+  const std::u16string strRemains = std::u16string(1, u'\0') + u"<记录>\r\n<时间>2011";
+  const std::string strInsideRoot = EncodeDocument(u"<日志>\r\n<记录/>" + strRemains + u"\r\n</日志>\r\n");
+  const std::string strOtherTop = EncodeDocument(u"<配置信息/>\r\n" + strRemains);
+  struct Case {
+    const char* m_pszName;
+    const char* m_pszFile;  // in the log folder, under the clock of 8 April 2011
+    std::string m_strBytes;
+    bool m_bHeldAtLoad;     // by a reader until after the first call
+    std::string m_strAfter;
+  };
+  const Case kCases[] = {
+      {"TodaysFileIsCut", "Vardlix20110408.xml", EncodeDocument(strLog + strRemains), false, EncodeDocument(strLog)},
+      {"YesterdaysFileIsCut", "Vardlix20110407.xml", EncodeDocument(strLog + strRemains), false,
+       EncodeDocument(strLog)},
+      {"ZeroUnitsAloneAreCut", "Vardlix20110407.xml", EncodeDocument(strLog + u"\0\0"), false,
+       EncodeDocument(strLog)},
+      {"OlderFileIsLeft", "Vardlix20110406.xml", EncodeDocument(strLog + strRemains), false,
+       EncodeDocument(strLog + strRemains)},
+      {"ZeroUnitInsideTheRootIsLeft", "Vardlix20110408.xml", strInsideRoot, false, strInsideRoot},
+      {"OtherTopElementIsLeft", "Vardlix20110408.xml", strOtherTop, false, strOtherTop},
+      {"NarrowTextIsLeft", "Vardlix20110407.xml", std::string("<日志/>\0x", 11), false,
+       std::string("<日志/>\0x", 11)},
+      {"HeldFileIsCutByTheFirstCallAfterItsRelease", "Vardlix20110407.xml", EncodeDocument(strLog + strRemains),
+       true, EncodeDocument(strLog)},
+  };
+  for (const Case& test : kCases) {
+    SCOPED_TRACE(test.m_pszName);
+    CTempFolder folder;
+    std::filesystem::create_directory(folder.Path("hostLog"));
+    const std::string strFile = std::string("hostLog/") + test.m_pszFile;
+    folder.WriteBytes(strFile, test.m_strBytes);
+    SetHostPathForTesting(folder.File("host.bin"));
+    CFile holder;
+    if (test.m_bHeldAtLoad) {
+      ASSERT_TRUE(holder.Open(folder.File(strFile), CFile::modeReadShared));
+    }
+    const auto start = std::chrono::steady_clock::now();
+    RunLoadSequence();
+    if (test.m_bHeldAtLoad) {
+      EXPECT_EQ(folder.ReadBytes(strFile), test.m_strBytes);
+      EXPECT_EQ(SetLogLife(7), 1);  // a call while it is still held
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kShareWaitMilliseconds));
+      EXPECT_EQ(folder.ReadBytes(strFile), test.m_strBytes);
+      holder.Close();
+      EXPECT_EQ(SetLogLife(7), 1);
+    }
+    EXPECT_EQ(folder.ReadBytes(strFile), test.m_strAfter);
   }
 }
 

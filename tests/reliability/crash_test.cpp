@@ -1,16 +1,25 @@
 // Writers killed with SIGKILL at random moments. Each trial forks a writer
 // that appends records in a loop and reports every call that returned
-// through a pipe; the test kills it after a random delay and then reads the
-// day's file. It must parse, in the writer's exact layout, and hold every
-// record whose call had returned, plus at most the one in flight, never a
-// part of one.
+// through a pipe; the test kills it after a random delay, then loads the
+// library in a new process, as a host started again after a crash does, and
+// reads the day's file. It must parse, in the writer's exact layout, and
+// hold every record whose call had returned, plus at most the one in
+// flight, never a part of one. Python's XML parser must take the same
+// records from it: nothing may follow the text that a reader outside the
+// library would choke on.
+//
+// VARDLIX_KILL_TRIALS sets the number of trials (500 by default).
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <iostream>
+#include <map>
 #include <random>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -19,7 +28,10 @@
 
 namespace {
 
-constexpr int kTrials = 500;
+int CountTrials() {
+  const char* pszTrials = std::getenv("VARDLIX_KILL_TRIALS");
+  return pszTrials != nullptr ? std::atoi(pszTrials) : 500;
+}
 // A fresh day's file after this many trials keeps the file small, so that
 // calls stay fast and a trial is a matter of milliseconds.
 constexpr int kTrialsPerFile = 25;
@@ -42,21 +54,79 @@ std::vector<uint32_t> ReadReports(int nReport) {
   return aReturned;
 }
 
-class CrashTest : public CReliabilityTest {};
+// The library loaded by a process of its own, which then ends: the load
+// sequence and nothing else. True when it ran to its end.
+bool LoadInNewProcess() {
+  const pid_t nLoader = fork();
+  if (nLoader == 0) {
+    RunLoadSequence();
+    _exit(0);
+  }
+  int nStatus = 0;
+  return nLoader != -1 && waitpid(nLoader, &nStatus, 0) == nLoader && WIFEXITED(nStatus) &&
+         WEXITSTATUS(nStatus) == 0;
+}
 
-TEST_F(CrashTest, KilledWriterLeavesEveryReturnedRecordAndNoPartOfAnother) {
+// Whether bytes that no reader takes for text follow a UTF-16 file's text.
+bool HoldsBytesBehindText(const std::string& strBytes) {
+  return strBytes.size() / 2 > ReadLogView(strBytes).size() + 1;
+}
+
+// The records as xml_records.py prints them.
+std::string PythonRecordLine(const std::vector<CLoggedRecord>& aRecords) {
+  std::string strLine = "ok";
+  for (const CLoggedRecord& record : aRecords) {
+    strLine += " " + Narrow(record.m_strWriter) + ":" + Narrow(record.m_strSequence);
+  }
+  return strLine;
+}
+
+// What Python's XML parser makes of each file of a folder, by name.
+std::map<std::string, std::string> ReadWithPython(const std::filesystem::path& folder) {
+  const std::string strCommand = std::string("python3 '") + VARDLIX_XML_RECORDS_SCRIPT + "' '" + folder.string() + "'";
+  std::map<std::string, std::string> mapLines;
+  FILE* pPipe = popen(strCommand.c_str(), "r");
+  if (pPipe == nullptr) return mapLines;
+  std::string strOutput;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pPipe)) > 0;) strOutput.append(buffer, n);
+  pclose(pPipe);
+  std::istringstream lines(strOutput);
+  for (std::string strLine; std::getline(lines, strLine);) {
+    const size_t nSpace = strLine.find(' ');
+    if (nSpace != std::string::npos) mapLines[strLine.substr(0, nSpace)] = strLine.substr(nSpace + 1);
+  }
+  return mapLines;
+}
+
+class CrashTest : public CReliabilityTest {
+ protected:
+  // A fresh log folder whose settings keep the files that the fixed clock
+  // makes 30 days old, so that the loads purge nothing.
+  void UseFreshFolder() {
+    UseFolder(std::make_unique<CLogFolder>());
+    m_pFolder->Write("SettingInfo.xml", SettingsBytes(365));
+  }
+};
+
+TEST_F(CrashTest, KilledWriterLeavesEveryReturnedRecordAndAFileEveryReaderTakes) {
+  const int nTrials = CountTrials();
   const unsigned nSeed = std::random_device()();
   SCOPED_TRACE("seed " + std::to_string(nSeed));
   std::mt19937 random(nSeed);
   // Mostly anywhere in a run of calls; one trial in five within the first
   // call, which on a fresh file creates it.
   std::uniform_int_distribution<int> longDelay(0, 4000), shortDelay(0, 300), pick(0, 4);
+  // The day's file after each trial, for Python to read once all are done,
+  // and the records that each must give.
+  CTempFolder snapshots;
+  std::map<std::string, std::string> mapExpected;
 
   std::vector<CLoggedRecord> aExpected;
-  int nReturned = 0, nInFlight = 0;
-  for (int nTrial = 0; nTrial < kTrials; ++nTrial) {
+  int nReturned = 0, nInFlight = 0, nCut = 0;
+  for (int nTrial = 0; nTrial < nTrials; ++nTrial) {
     if (nTrial % kTrialsPerFile == 0) {
-      UseFolder(std::make_unique<CLogFolder>());
+      UseFreshFolder();
       aExpected.clear();
     }
     int aPipe[2];
@@ -78,6 +148,8 @@ TEST_F(CrashTest, KilledWriterLeavesEveryReturnedRecordAndNoPartOfAnother) {
     close(aPipe[0]);
 
     SCOPED_TRACE("trial " + std::to_string(nTrial) + ", " + std::to_string(aReturned.size()) + " calls returned");
+    const std::string strKilled = m_pFolder->Read(m_strDayName);
+    ASSERT_TRUE(LoadInNewProcess());
     const CFolderFiles files = ReadFolderFiles(m_pFolder->Path());
     // A writer killed while it wrote a whole file under its temporary name
     // leaves that file, which the purge takes once it is old enough.
@@ -88,6 +160,9 @@ TEST_F(CrashTest, KilledWriterLeavesEveryReturnedRecordAndNoPartOfAnother) {
     if (itDay != files.end()) {
       std::string strWhy;
       ASSERT_TRUE(ReadLoggedRecords(ReadLogView(itDay->second), m_strTime, aRecords, strWhy)) << strWhy;
+      const std::string strName = std::to_string(nTrial);
+      snapshots.WriteBytes(strName + ".xml", itDay->second);
+      mapExpected[strName] = PythonRecordLine(aRecords);
     }
     std::vector<CLoggedRecord> aWanted = aExpected;
     const std::u16string strWriter = Widen("t" + std::to_string(nTrial));
@@ -103,9 +178,24 @@ TEST_F(CrashTest, KilledWriterLeavesEveryReturnedRecordAndNoPartOfAnother) {
     aExpected = aRecords;
     nReturned += static_cast<int>(aReturned.size());
     nInFlight += bInFlight;
+    nCut += HoldsBytesBehindText(strKilled);
   }
-  std::cout << kTrials << " writers killed: " << nReturned << " returned records all kept, " << nInFlight
-            << " trials with the record in flight kept whole\n";
+
+  // Each file as the load left it, read by a parser that knows nothing of
+  // the library's zero unit.
+  const std::map<std::string, std::string> mapPython = ReadWithPython(snapshots.Path());
+  ASSERT_EQ(mapPython.size(), mapExpected.size()) << "python3 read " << mapPython.size() << " files";
+  int nDiffering = 0;
+  for (const auto& expected : mapExpected) {
+    const std::string& strPython = mapPython.at(expected.first);
+    if (strPython == expected.second) continue;
+    if (++nDiffering <= 5) ADD_FAILURE() << "trial " << expected.first << ": " << strPython.substr(0, 160);
+  }
+  EXPECT_EQ(nDiffering, 0) << "files that Python's XML parser rejects or reads otherwise";
+  std::cout << nTrials << " writers killed, each followed by a load: " << nReturned
+            << " returned records all kept, " << nInFlight << " trials with the record in flight kept whole, "
+            << nCut << " kills that left bytes behind the text, which the load cut, " << mapPython.size()
+            << " files read by Python's XML parser with the same records\n";
 }
 
 }  // namespace
