@@ -65,7 +65,7 @@ class CCheckReport {
         break;
     }
     ReportZeroUnit(text);
-    if (text.m_nOutcome != logTextEmpty) ReportLibrary(strLibraryText);
+    if (text.m_nOutcome != logTextEmpty) ReportLibrary();
     ReportXmlTools(strLibraryText);
     return m_bAttention ? exitFailure : exitOk;
   }
@@ -113,14 +113,14 @@ class CCheckReport {
     if (text.m_nOutcome == logTextRead && text.m_strTopElement == ToUtf8(kLogRoot)) {
       Finding(strWhere, std::string("a zero code unit behind the log, followed by ") +
                             (m_file.m_bDataBeyondZero ? "the rest of an interrupted update" : "zeros only") +
-                            ": the library ignores it and removes it at its next write; until then standard XML "
+                            ": the library ignores it and cuts it when it next loads or writes this file; until then standard XML "
                             "parsers reject the file");
     } else {
       Finding(strWhere, "a zero code unit inside the text: the library reads only the text before it");
     }
   }
 
-  void ReportLibrary(const std::u16string& strLibraryText) {
+  void ReportLibrary() {
     if (LibraryAddsRecords(m_file)) {
       if (m_file.m_text.m_nOutcome == logTextMalformed) {
         Line("", "the library goes on adding its records to this file, behind the damaged text");
