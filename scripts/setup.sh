@@ -5,8 +5,11 @@
 #   scripts/setup.sh --windows  also the 32-bit MinGW cross compiler and Wine
 set -euo pipefail
 
+# rsyslog and lnav: the tests of vardlix forward and of the lnav format
+# start them (their services are never started).
 packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev
-          libpugixml-dev libcli11-dev nlohmann-json3-dev clang libclang-rt-dev attr file)
+          libpugixml-dev libcli11-dev nlohmann-json3-dev clang libclang-rt-dev attr file
+          rsyslog lnav)
 windows=0
 [[ "${1:-}" == "--windows" ]] && windows=1
 if (( windows )); then

@@ -5,8 +5,6 @@
 #include "console.h"
 #include "day_files.h"
 #include "forwarder.h"
-#include "log_file.h"
-#include "network.h"
 #include "terminal.h"
 
 namespace {
@@ -22,18 +20,6 @@ constexpr int kBusyPauseMilliseconds = 2;
 int64_t SteadyMilliseconds() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
-}
-
-// The host program's name from its log folder: "/opt/app/bin/serverLog" is
-// the folder of "server".
-std::string AppNameOfFolder(std::string strFolder) {
-  while (strFolder.size() > 1 && (strFolder.back() == '/' || strFolder.back() == kPathSeparator[0])) {
-    strFolder.pop_back();
-  }
-  std::string strName = FileNameOf(strFolder);
-  if (strName.size() > 3 && strName.compare(strName.size() - 3, 3, "Log") == 0) strName.resize(strName.size() - 3);
-  if (strName == "." || strName == "..") return "-";
-  return HeaderValue(strName, kMaxAppNameLength);
 }
 
 std::string ProgressText(const CForwardCounts& counts, bool bConnected) {
@@ -94,18 +80,8 @@ int RunForward(const CForwardOptions& options, std::ostream& err) {
     ReportError(err, strError);
     return exitUsage;
   }
-  CForwardOptions settled = options;
-  settled.m_syslog.m_strHostName = HeaderValue(LocalHostName(), kMaxHostNameLength);
-  settled.m_syslog.m_strAppName = options.m_strAppName.empty() ? AppNameOfFolder(options.m_strFolder)
-                                                                 : HeaderValue(options.m_strAppName, kMaxAppNameLength);
-  settled.m_syslog.m_nMaxSize = target.m_nKind == socketDatagram ? options.m_nDatagramSize : 0;
-  const std::string strState =
-      options.m_strState.empty()
-          ? DefaultCheckpointPath(options.m_strFolder, target.Scheme(), target.m_strHost, target.m_nPort)
-          : options.m_strState;
-
   CatchInterrupts();
-  CForwarder forwarder(settled, target, strState);
+  CForwarder forwarder(options, target);
   if (!forwarder.Start(Today(), strError)) {
     ReportError(err, strError);
     return exitFailure;

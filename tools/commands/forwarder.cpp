@@ -1,10 +1,37 @@
 #include "forwarder.h"
 
 #include "day_files.h"
+#include "log_file.h"
+#include "network.h"
+#include "platform_files.h"
 #include "time_stamp.h"
 
-CForwarder::CForwarder(const CForwardOptions& options, const CSyslogTarget& target, std::string strStatePath)
-    : m_options(options), m_link(target), m_source(options.m_strFolder), m_strStatePath(std::move(strStatePath)) {
+namespace {
+
+// The host program's name from its log folder: "/opt/app/bin/serverLog" is
+// the folder of "server".
+std::string AppNameOfFolder(std::string strFolder) {
+  while (strFolder.size() > 1 && (strFolder.back() == '/' || strFolder.back() == kPathSeparator[0])) {
+    strFolder.pop_back();
+  }
+  std::string strName = FileNameOf(strFolder);
+  if (strName.size() > 3 && strName.compare(strName.size() - 3, 3, "Log") == 0) strName.resize(strName.size() - 3);
+  if (strName == "." || strName == "..") return "-";
+  return HeaderValue(strName, kMaxAppNameLength);
+}
+
+}  // namespace
+
+CForwarder::CForwarder(const CForwardOptions& options, const CSyslogTarget& target)
+    : m_options(options), m_link(target), m_source(options.m_strFolder) {
+  CSyslogSettings& syslog = m_options.m_syslog;
+  syslog.m_strHostName = HeaderValue(LocalHostName(), kMaxHostNameLength);
+  syslog.m_strAppName = options.m_strAppName.empty() ? AppNameOfFolder(options.m_strFolder)
+                                                     : HeaderValue(options.m_strAppName, kMaxAppNameLength);
+  syslog.m_nMaxSize = target.m_nKind == socketDatagram ? options.m_nDatagramSize : 0;
+  m_strStatePath = options.m_strState.empty()
+                       ? DefaultCheckpointPath(options.m_strFolder, target.Scheme(), target.m_strHost, target.m_nPort)
+                       : options.m_strState;
   m_confirmed.m_strFolder = options.m_strFolder;
   m_confirmed.m_strTarget = target.Text();
 }

@@ -34,7 +34,10 @@ struct CForwardCounts {
 
 class CForwarder {
  public:
-  CForwarder(const CForwardOptions& options, const CSyslogTarget& target, std::string strStatePath);
+  // Fills in what the options leave to the forwarder: the machine's name,
+  // the host program's name (from the folder's, unless options.m_strAppName
+  // gives one), the datagram limit for UDP and the checkpoint's default path.
+  CForwarder(const CForwardOptions& options, const CSyslogTarget& target);
 
   // Sets where reading begins: after the checkpoint, at the oldest day file
   // (--from-start), or, without a checkpoint, after what today's file holds

@@ -74,18 +74,25 @@ bool LocalOffset(int64_t nLocal, int64_t& nOffset) {
 }
 
 // PARAM-VALUE: '"', '\' and ']' are the three characters the RFC escapes.
+bool IsEscaped(char c) { return c == '"' || c == '\\' || c == ']'; }
+
 void AppendParamValue(std::string& strOut, const std::string& strValue) {
   for (char c : strValue) {
-    if (c == '"' || c == '\\' || c == ']') strOut += '\\';
+    if (IsEscaped(c)) strOut += '\\';
     strOut += c;
   }
 }
 
-// Cuts a UTF-8 text to at most nBytes without splitting a character.
-void CutUtf8(std::string& strText, size_t nBytes) {
-  if (nBytes >= strText.size()) return;
-  while (nBytes > 0 && (static_cast<unsigned char>(strText[nBytes]) & 0xC0) == 0x80) --nBytes;
-  strText.resize(nBytes);
+// Shortens a UTF-8 text by at least nExcess octets of the message, counting
+// the escapes of a parameter value, without splitting a character.
+void CutUtf8(std::string& strText, size_t nExcess, bool bEscaped) {
+  size_t nKeep = strText.size(), nRemoved = 0;
+  while (nKeep > 0 && nRemoved < nExcess) {
+    --nKeep;
+    nRemoved += bEscaped && IsEscaped(strText[nKeep]) ? 2 : 1;
+  }
+  while (nKeep > 0 && (static_cast<unsigned char>(strText[nKeep]) & 0xC0) == 0x80) --nKeep;
+  strText.resize(nKeep);
 }
 
 // The values of a message that cutting may shorten, and the rest.
@@ -228,11 +235,11 @@ std::string FormatSyslogMessage(const CLogRecord& record, const CSyslogSettings&
     strMessage = Assemble(parts, settings);
     if (strMessage.size() <= settings.m_nMaxSize) break;
     const size_t nExcess = strMessage.size() - settings.m_nMaxSize;
-    std::string* pLongest = &parts.m_aValues[0];
-    for (auto& strValue : parts.m_aValues) {
-      if (strValue.size() > pLongest->size()) pLongest = &strValue;
+    size_t iLongest = cutDescription;
+    for (size_t i = 0; i < parts.m_aValues.size(); ++i) {
+      if (parts.m_aValues[i].size() > parts.m_aValues[iLongest].size()) iLongest = i;
     }
-    CutUtf8(*pLongest, pLongest->size() > nExcess ? pLongest->size() - nExcess : 0);
+    CutUtf8(parts.m_aValues[iLongest], nExcess, iLongest != cutDescription);
   }
   return strMessage;
 }
