@@ -116,6 +116,8 @@ class ForwardToRsyslog : public ::testing::Test {
   void TearDown() override {
     g_strLogFolder = m_strSavedFolder;
     ResetClockForTesting();
+    setenv("TZ", "UTC", 1);  // as CTest runs every suite
+    tzset();
   }
 
   std::string LogFolder() const { return m_folder.Path("hostLog"); }
@@ -186,8 +188,6 @@ TEST_F(ForwardToRsyslog, TenThousandRecordsOverADayChangeArriveOnceInOrderFieldF
   const nlohmann::json checkpoint = nlohmann::json::parse(ReadBytes(StatePath()));
   EXPECT_EQ(checkpoint["file"], "Vardlix20110409.xml");
   EXPECT_EQ(checkpoint["records"], 5000);
-  setenv("TZ", "UTC", 1);
-  tzset();
 }
 
 TEST_F(ForwardToRsyslog, KilledForwarderResumesAfterItsCheckpointWithinTheBound) {
@@ -350,6 +350,50 @@ TEST_F(ForwardToRsyslog, DatagramsCarryWhatFitsAndCutTheRestAtACharacter) {
     EXPECT_EQ(strWhole.compare(0, strCut.size(), strCut), 0) << "not a beginning of the text";
     std::u16string strDecoded;
     EXPECT_TRUE(FromUtf8(strCut, strDecoded)) << "cut inside a character";
+  }
+}
+
+// What the options change, each against the whole message.
+TEST(SyslogMessage, OptionsChangeOnlyWhatTheyName) {
+  CLogRecord record;
+  record.m_aField = {"2011.04.08 09:05:03", "Audit", "Main", "Open", "a=1", "已打开"};
+  record.m_strFile = "Vardlix20110408.xml";
+  auto Settings = [] {
+    CSyslogSettings settings;
+    settings.m_strHostName = "desk-042";
+    settings.m_strAppName = "Viewer";
+    return settings;
+  };
+  const std::string strData =
+      "[vardlix@32473 type=\"Audit\" location=\"Main\" operation=\"Open\" parameters=\"a=1\" "
+      "file=\"Vardlix20110408.xml\"]";
+  CSyslogSettings severity = Settings();  // a type of the site's own, a facility of its own
+  severity.m_aSeverities = {{"audit", severityCritical}};
+  severity.m_nFacility = 19;
+  CSyslogSettings identity = Settings();  // its enterprise number, and the byte-order mark
+  identity.m_strStructuredDataId = "vardlix@99999";
+  identity.m_bByteOrderMark = true;
+  CLogRecord unread = record;  // a stamp that does not read, and no description
+  unread.m_aField[fieldTime] = "   0.00.00 -1:-1:-1";
+  unread.m_aField[fieldDescription].clear();
+  const struct {
+    CSyslogSettings settings;
+    const CLogRecord& record;
+    std::string strMessage;
+  } kCases[] = {
+      {Settings(), record, "<13>1 2011-04-08T09:05:03+00:00 desk-042 Viewer - Audit " + strData + " 已打开"},
+      {severity, record, "<154>1 2011-04-08T09:05:03+00:00 desk-042 Viewer - Audit " + strData + " 已打开"},
+      {identity, record,
+       "<13>1 2011-04-08T09:05:03+00:00 desk-042 Viewer - Audit [vardlix@99999" + strData.substr(14) +
+           " \xEF\xBB\xBF已打开"},
+      {Settings(), unread,
+       "<13>1 - desk-042 Viewer - Audit " + strData.substr(0, strData.size() - 1) +
+           " time=\"   0.00.00 -1:-1:-1\"]"},
+  };
+  for (const auto& c : kCases) {
+    bool bCut = true;
+    EXPECT_EQ(FormatSyslogMessage(c.record, c.settings, bCut), c.strMessage);
+    EXPECT_FALSE(bCut);
   }
 }
 
