@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -99,7 +100,11 @@ void CRsyslogCollector::Launch(bool bAnyTcpPort) {
   const std::string strLog = m_folder.Path("rsyslogd.log");
   m_nPid = fork();
   if (m_nPid == 0) {
+    // A test that dies leaves no collector behind.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     int nLog = open(strLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    int nNull = open("/dev/null", O_RDONLY);
+    dup2(nNull, 0);
     dup2(nLog, 1);
     dup2(nLog, 2);
     // Not every user has the system's folders in PATH.

@@ -10,8 +10,13 @@ wine_prefix_ensure
 
 work=$(mktemp -d)
 rsyslog_pid=""
+forward_pid=""
+# Nothing may outlive the test: a program left running keeps CTest waiting.
 cleanup() {
-  [[ -n "$rsyslog_pid" ]] && kill "$rsyslog_pid" 2>/dev/null && wait "$rsyslog_pid" 2>/dev/null
+  set +e
+  [[ -n "$forward_pid" ]] && kill -KILL "$forward_pid" 2>/dev/null
+  [[ -n "$rsyslog_pid" ]] && kill "$rsyslog_pid" 2>/dev/null
+  wait
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -41,7 +46,7 @@ if \$inputname == "imtcp" or \$inputname == "imudp" then {
   action(type="omfile" file="$work/messages.jsonl" template="fields")
 }
 CONF
-PATH="$PATH:/usr/sbin:/sbin" rsyslogd -n -f "$work/rsyslog.conf" -i "$work/rsyslogd.pid" >"$work/rsyslogd.log" 2>&1 &
+PATH="$PATH:/usr/sbin:/sbin" rsyslogd -n -f "$work/rsyslog.conf" -i "$work/rsyslogd.pid" </dev/null >"$work/rsyslogd.log" 2>&1 &
 rsyslog_pid=$!
 wait_for test -s "$work/port" || fail "rsyslogd opened no port: $(cat "$work/rsyslogd.log")"
 port=$(cat "$work/port")
@@ -49,7 +54,7 @@ port=$(cat "$work/port")
 kill "$rsyslog_pid"; wait "$rsyslog_pid" 2>/dev/null || true
 sed -i "s|port=\"0\"|port=\"$port\"|; s|^module(load=\"imudp\")|&\ninput(type=\"imudp\" address=\"127.0.0.1\" port=\"$port\")|" \
   "$work/rsyslog.conf"
-PATH="$PATH:/usr/sbin:/sbin" rsyslogd -n -f "$work/rsyslog.conf" -i "$work/rsyslogd.pid" >"$work/rsyslogd.log" 2>&1 &
+PATH="$PATH:/usr/sbin:/sbin" rsyslogd -n -f "$work/rsyslog.conf" -i "$work/rsyslogd.pid" </dev/null >"$work/rsyslogd.log" 2>&1 &
 rsyslog_pid=$!
 wait_for bash -c "echo -n > /dev/tcp/127.0.0.1/$port" 2>/dev/null || fail "rsyslogd did not come back"
 
@@ -64,11 +69,14 @@ more_than() { [[ $(count_lines) -gt $1 ]]; }
 for scheme in tcp udp; do
   before=$(count_lines)
   wine vardlix.exe forward --folder vardlixLog --to "$scheme://127.0.0.1:$port" --from-start \
-    --state "$scheme.json" 2>"forward-$scheme.err" &
+    --state "$scheme.json" </dev/null >/dev/null 2>"forward-$scheme.err" &
   forward_pid=$!
   wait_for more_than "$before" || fail "nothing arrived over $scheme: $(cat "forward-$scheme.err")"
   kill -INT "$forward_pid"
-  wait "$forward_pid" || fail "forward over $scheme ended with $?: $(cat "forward-$scheme.err")"
+  status=0
+  wait "$forward_pid" || status=$?
+  forward_pid=""
+  (( status == 0 )) || fail "forward over $scheme ended with $status: $(cat "forward-$scheme.err")"
   grep -q "^forward: 1 records to $scheme://127.0.0.1:$port confirmed" "forward-$scheme.err" ||
     fail "no summary over $scheme: $(cat "forward-$scheme.err")"
 done
