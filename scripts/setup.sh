@@ -5,9 +5,12 @@
 #   scripts/setup.sh --windows  also the 32-bit MinGW cross compiler and Wine
 set -euo pipefail
 
-# python3: its XML parser reads the day files that the crash test leaves.
+# python3: its XML, JSON and CSV modules read what the crash test and the
+# tool's exports leave. rsyslog and lnav: the tests of vardlix forward and of
+# the lnav format start them (their services are never started).
 packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev
-          libpugixml-dev libcli11-dev nlohmann-json3-dev clang libclang-rt-dev attr file python3)
+          libpugixml-dev libcli11-dev nlohmann-json3-dev clang libclang-rt-dev attr file python3
+          rsyslog lnav)
 windows=0
 [[ "${1:-}" == "--windows" ]] && windows=1
 if (( windows )); then

@@ -14,3 +14,8 @@ add_custom_target(windows_tool_files ALL
   VERBATIM)
 add_dependencies(windows_tool_files vardlix_tool)
 add_dependencies(windows_tool_tests windows_tool_files windows_host_files Host msvc_host)
+
+# vardlix.exe forward to a real rsyslogd of this machine, over TCP and UDP.
+add_test(NAME windows_tool_forward
+  COMMAND bash "${CMAKE_CURRENT_SOURCE_DIR}/forward_wine_test.sh" "${CMAKE_CURRENT_BINARY_DIR}"
+          "${CMAKE_BINARY_DIR}/wineprefix")

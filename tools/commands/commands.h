@@ -8,6 +8,7 @@
 
 #include "record_filter.h"
 #include "record_output.h"
+#include "syslog_message.h"
 
 enum ExitStatus : int {
   exitOk = 0,
@@ -36,8 +37,20 @@ struct CFollowOptions : CViewOptions {
   int m_nPollMilliseconds = 250;
 };
 
+struct CForwardOptions {
+  std::string m_strFolder = ".";
+  std::string m_strTarget;        // tcp://HOST:PORT or udp://HOST:PORT
+  std::string m_strState;         // checkpoint file; empty: in the folder, named after the collector
+  bool m_bFromStart = false;      // from the oldest day file, whatever the checkpoint says
+  std::string m_strAppName;       // APP-NAME; empty: the host program's, from the folder's name
+  size_t m_nDatagramSize = kDefaultDatagramSize;
+  CSyslogSettings m_syslog;       // host and app names are filled in by RunForward
+  int m_nPollMilliseconds = 250;
+};
+
 int RunShow(const CShowOptions& options, std::ostream& out, std::ostream& err);
 int RunFollow(const CFollowOptions& options, std::ostream& out, std::ostream& err);
+int RunForward(const CForwardOptions& options, std::ostream& err);
 int RunStats(const std::string& strFolder, std::ostream& out, std::ostream& err);
 int RunCheck(const std::string& strPath, std::ostream& out, std::ostream& err);
 int RunWrite(const std::vector<std::string>& aFields, const std::string& strLibrary, std::ostream& err);

@@ -6,6 +6,7 @@
 
 #include "commands.h"
 #include "day_files.h"
+#include "forward_options.h"
 #include "host_library.h"
 #include "library_loader.h"
 #include "log_layout.h"
@@ -99,6 +100,7 @@ struct CCommandLine {
   std::string m_strShowHost, m_strShowSince, m_strShowUntil, m_strShowFormat = "table";
   CFollowOptions m_follow;
   std::string m_strFollowHost, m_strFollowSince, m_strFollowUntil, m_strFollowFormat = "table";
+  CForwardCommandLine m_forward;
   std::string m_strStatsFolder = ".", m_strStatsHost;
   std::string m_strCheckFile;
   std::vector<std::string> m_aWriteFields = std::vector<std::string>(5);
@@ -113,6 +115,7 @@ struct CSubcommands {
   CLI::App* m_pCheck;
   CLI::App* m_pWrite;
   CLI::App* m_pLife;
+  CLI::App* m_pForward;
 };
 
 CLI::App* AddShowCommand(CLI::App& app, CCommandLine& line) {
@@ -219,6 +222,7 @@ int RunSubcommand(const CSubcommands& commands, CCommandLine& line) {
                       line.m_strFollowFormat);
     return RunFollow(line.m_follow, std::cout, std::cerr);
   }
+  if (commands.m_pForward->parsed()) return RunForward(FinishForwardOptions(line.m_forward), std::cerr);
   if (commands.m_pStats->parsed()) {
     const std::string& strHost = line.m_strStatsHost;
     return RunStats(strHost.empty() ? line.m_strStatsFolder : HostLogFolder(strHost), std::cout, std::cerr);
@@ -226,7 +230,8 @@ int RunSubcommand(const CSubcommands& commands, CCommandLine& line) {
   if (commands.m_pCheck->parsed()) return RunCheck(line.m_strCheckFile, std::cout, std::cerr);
   if (commands.m_pWrite->parsed()) return RunWrite(line.m_aWriteFields, line.m_strWriteLibrary, std::cerr);
   if (commands.m_pLife->parsed()) return RunLife(line.m_strLifeDays, line.m_strLifeLibrary, std::cout, std::cerr);
-  ReportError(std::cerr, "a command is needed: show, follow, stats, check, write or life (see vardlix --help)");
+  ReportError(std::cerr,
+              "a command is needed: show, follow, stats, check, write, life or forward (see vardlix --help)");
   return exitUsage;
 }
 
@@ -246,7 +251,8 @@ int RunVardlix(const std::vector<std::string>& aArgs) {
   app.allow_windows_style_options(false);
   CCommandLine line;
   const CSubcommands commands{AddShowCommand(app, line),  AddFollowCommand(app, line), AddStatsCommand(app, line),
-                              AddCheckCommand(app, line), AddWriteCommand(app, line),  AddLifeCommand(app, line)};
+                              AddCheckCommand(app, line), AddWriteCommand(app, line),  AddLifeCommand(app, line),
+                              AddForwardCommand(app, line.m_forward)};
   try {
     std::vector<const char*> aArgv;
     for (const auto& strArg : aArgs) aArgv.push_back(strArg.c_str());

@@ -41,6 +41,10 @@ class CStandardStreams {
 // a terminal.
 int TerminalWidth();
 
+// Whether standard error is a terminal (a console on Windows), where a
+// progress line that redraws itself can go.
+bool ErrorIsTerminal();
+
 // Whether standard output is a terminal that shows ANSI colour sequences.
 // Windows: a console that accepts ENABLE_VIRTUAL_TERMINAL_PROCESSING, which
 // this switches on.

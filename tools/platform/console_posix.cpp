@@ -25,6 +25,8 @@ int TerminalWidth() {
   return 0;
 }
 
+bool ErrorIsTerminal() { return isatty(STDERR_FILENO) != 0; }
+
 bool TerminalShowsColor() { return isatty(STDOUT_FILENO) != 0; }
 
 void CatchInterrupts() {

@@ -166,6 +166,8 @@ int TerminalWidth() {
   return nColumns > 1 ? nColumns - 1 : 0;
 }
 
+bool ErrorIsTerminal() { return ConsoleOf(STD_ERROR_HANDLE) != nullptr; }
+
 bool TerminalShowsColor() {
   HANDLE hConsole = ConsoleOf(STD_OUTPUT_HANDLE);
   DWORD nMode = 0;

@@ -1,0 +1,232 @@
+#include "rsyslog_collector.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string_view>
+#include <thread>
+
+namespace {
+
+// The app name of the datagrams that WaitForUdp sends; left out of Messages.
+const char kProbeApp[] = "vardlix-probe";
+
+// A UDP port that nothing listens on at this moment.
+int FreeUdpPort() {
+  int nSocket = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t nLength = sizeof address;
+  bind(nSocket, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  getsockname(nSocket, reinterpret_cast<sockaddr*>(&address), &nLength);
+  close(nSocket);
+  return ntohs(address.sin_port);
+}
+
+// Each field of a message, JSON-escaped, so that line breaks and control
+// characters arrive as they were sent. rsyslog's own messages stay out.
+std::string Configuration(const std::string& strFolder, int nTcpPort, int nUdpPort) {
+  return "global(workDirectory=\"" + strFolder +
+         "\" maxMessageSize=\"256k\"\n"
+         "       parser.escapeControlCharactersOnReceive=\"off\" parser.dropTrailingLFOnReception=\"off\")\n"
+         "module(load=\"imtcp\")\n"
+         "module(load=\"imudp\")\n"
+         "input(type=\"imtcp\" address=\"127.0.0.1\" port=\"" +
+         std::to_string(nTcpPort) + "\" listenPortFileName=\"" + strFolder +
+         "/tcp-port\")\n"
+         "input(type=\"imudp\" address=\"127.0.0.1\" port=\"" +
+         std::to_string(nUdpPort) +
+         "\")\n"
+         "template(name=\"fields\" type=\"list\" option.jsonf=\"on\") {\n"
+         "  property(outname=\"pri\" name=\"pri\" format=\"jsonf\")\n"
+         "  property(outname=\"time\" name=\"timereported\" dateFormat=\"rfc3339\" format=\"jsonf\")\n"
+         "  property(outname=\"host\" name=\"hostname\" format=\"jsonf\")\n"
+         "  property(outname=\"app\" name=\"app-name\" format=\"jsonf\")\n"
+         "  property(outname=\"procid\" name=\"procid\" format=\"jsonf\")\n"
+         "  property(outname=\"msgid\" name=\"msgid\" format=\"jsonf\")\n"
+         "  property(outname=\"sd\" name=\"structured-data\" format=\"jsonf\")\n"
+         "  property(outname=\"msg\" name=\"msg\" format=\"jsonf\")\n"
+         "  property(outname=\"raw\" name=\"rawmsg\" format=\"jsonf\")\n"
+         "}\n"
+         "if $inputname == \"imtcp\" or $inputname == \"imudp\" then {\n"
+         "  action(type=\"omfile\" file=\"" +
+         strFolder +
+         "/messages.jsonl\" template=\"fields\")\n"
+         "}\n";
+}
+
+bool AcceptsConnection(int nPort) {
+  int nSocket = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(nPort));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool bConnected = connect(nSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(nSocket);
+  return bConnected;
+}
+
+bool IsProbe(const std::string& strLine) { return strLine.find(kProbeApp) != std::string::npos; }
+
+}  // namespace
+
+CRsyslogCollector::CRsyslogCollector() {
+  m_nUdpPort = FreeUdpPort();
+  Launch(true);
+}
+
+CRsyslogCollector::~CRsyslogCollector() {
+  if (m_nPid > 0) {
+    kill(m_nPid, SIGKILL);
+    waitpid(m_nPid, nullptr, 0);
+  }
+}
+
+void CRsyslogCollector::Launch(bool bAnyTcpPort) {
+  const std::string strPortFile = m_folder.Path("tcp-port");
+  std::remove(strPortFile.c_str());
+  WriteBytes(m_folder.Path("rsyslog.conf"), Configuration(m_folder.Path(), bAnyTcpPort ? 0 : m_nTcpPort, m_nUdpPort));
+  const std::string strLog = m_folder.Path("rsyslogd.log");
+  m_nPid = fork();
+  if (m_nPid == 0) {
+    // A test that dies leaves no collector behind.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    int nLog = open(strLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    int nNull = open("/dev/null", O_RDONLY);
+    dup2(nNull, 0);
+    dup2(nLog, 1);
+    dup2(nLog, 2);
+    // Not every user has the system's folders in PATH.
+    std::string strPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", (strPath + ":/usr/sbin:/sbin").c_str(), 1);
+    const std::string strConf = m_folder.Path("rsyslog.conf"), strPid = m_folder.Path("rsyslogd.pid");
+    execlp("rsyslogd", "rsyslogd", "-n", "-f", strConf.c_str(), "-i", strPid.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Ready once its TCP port takes a connection; a first start learns the
+  // port that the system chose from the file rsyslogd writes.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (bAnyTcpPort) {
+      const std::string strPort = ReadBytes(strPortFile);
+      if (!strPort.empty() && strPort.find_first_not_of("0123456789\n") == std::string::npos) {
+        m_nTcpPort = std::stoi(strPort);
+      }
+    }
+    if (m_nTcpPort != 0 && AcceptsConnection(m_nTcpPort)) return;
+    int nStatus = 0;
+    if (waitpid(m_nPid, &nStatus, WNOHANG) == m_nPid) {
+      m_nPid = -1;
+      throw std::runtime_error("rsyslogd ended at once (is it installed? scripts/setup.sh installs it): " +
+                               ReadBytes(strLog));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  Stop();
+  throw std::runtime_error("rsyslogd opened no TCP port within 30 s: " + ReadBytes(strLog));
+}
+
+void CRsyslogCollector::Stop() {
+  if (m_nPid <= 0) return;
+  kill(m_nPid, SIGTERM);
+  waitpid(m_nPid, nullptr, 0);
+  m_nPid = -1;
+}
+
+void CRsyslogCollector::Start() { Launch(false); }
+
+bool CRsyslogCollector::WaitForUdp() {
+  int nSocket = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(m_nUdpPort));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const std::string strProbe = std::string("<14>1 - probe ") + kProbeApp + " - - - ready?";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  bool bArrived = false;
+  while (!bArrived && std::chrono::steady_clock::now() < deadline) {
+    sendto(nSocket, strProbe.data(), strProbe.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    bArrived = IsProbe(ReadBytes(m_folder.Path("messages.jsonl")));
+  }
+  close(nSocket);
+  return bArrived;
+}
+
+std::vector<CSyslogMessage> CRsyslogCollector::Messages() const {
+  std::vector<CSyslogMessage> aMessages;
+  for (const auto& strLine : SplitLines(ReadBytes(m_folder.Path("messages.jsonl")))) {
+    if (strLine.empty() || IsProbe(strLine)) continue;
+    const nlohmann::json object = nlohmann::json::parse(strLine);
+    CSyslogMessage message;
+    message.m_nPriority = std::stoi(object.at("pri").get<std::string>());
+    message.m_strTime = object.at("time");
+    message.m_strHost = object.at("host");
+    message.m_strApp = object.at("app");
+    message.m_strProcId = object.at("procid");
+    message.m_strMsgId = object.at("msgid");
+    message.m_strStructuredData = object.at("sd");
+    message.m_strMessage = object.at("msg");
+    message.m_strRaw = object.at("raw");
+    ParseStructuredData(message.m_strStructuredData, message.m_strSdId, message.m_aParams);
+    aMessages.push_back(std::move(message));
+  }
+  return aMessages;
+}
+
+size_t CRsyslogCollector::CountMessages() const {
+  // Called often while thousands of messages arrive: lines are counted in
+  // place, without splitting the text.
+  const std::string strText = ReadBytes(m_folder.Path("messages.jsonl"));
+  const std::string_view text(strText);
+  size_t nCount = 0;
+  for (size_t nStart = 0, nEnd; (nEnd = text.find('\n', nStart)) != std::string_view::npos; nStart = nEnd + 1) {
+    if (text.substr(nStart, nEnd - nStart).find(kProbeApp) == std::string_view::npos) ++nCount;
+  }
+  return nCount;
+}
+
+size_t CRsyslogCollector::WaitForMessages(size_t nCount, std::chrono::seconds deadline) const {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  size_t nFound = CountMessages();
+  while (nFound < nCount && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    nFound = CountMessages();
+  }
+  return nFound;
+}
+
+bool ParseStructuredData(const std::string& strData, std::string& strId,
+                         std::map<std::string, std::string>& aParams) {
+  aParams.clear();
+  if (strData.size() < 2 || strData.front() != '[' || strData.back() != ']') return false;
+  size_t nPos = strData.find_first_of(" ]", 1);
+  strId = strData.substr(1, nPos - 1);
+  while (strData[nPos] == ' ') {
+    const size_t nEquals = strData.find('=', nPos);
+    if (nEquals == std::string::npos || nEquals + 1 >= strData.size() || strData[nEquals + 1] != '"') return false;
+    const std::string strName = strData.substr(nPos + 1, nEquals - nPos - 1);
+    std::string strValue;
+    for (nPos = nEquals + 2; nPos < strData.size() && strData[nPos] != '"'; ++nPos) {
+      if (strData[nPos] == '\\' && nPos + 1 < strData.size() && std::string("\"\\]").find(strData[nPos + 1]) != std::string::npos) {
+        ++nPos;
+      }
+      strValue += strData[nPos];
+    }
+    if (nPos >= strData.size()) return false;
+    aParams[strName] = strValue;
+    ++nPos;
+  }
+  return nPos == strData.size() - 1;
+}

@@ -1,0 +1,73 @@
+// A real rsyslogd for the tests of `vardlix forward`, started by the test on
+// 127.0.0.1 with a configuration of its own: imtcp and imudp on free ports,
+// and an omfile action whose template writes each field of every message it
+// takes as one JSON object per line, so that a test compares field by field.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tool_process.h"
+
+// One message as rsyslog parsed it.
+struct CSyslogMessage {
+  int m_nPriority = -1;
+  std::string m_strTime;       // TIMESTAMP, RFC 3339 with its offset
+  std::string m_strHost;
+  std::string m_strApp;
+  std::string m_strProcId;
+  std::string m_strMsgId;
+  std::string m_strStructuredData;
+  std::string m_strMessage;    // MSG
+  std::string m_strRaw;        // the message as received
+  std::string m_strSdId;       // parsed from m_strStructuredData
+  std::map<std::string, std::string> m_aParams;  // its parameters, unescaped
+};
+
+class CRsyslogCollector {
+ public:
+  // Starts rsyslogd and waits until its TCP port is open.
+  CRsyslogCollector();
+  ~CRsyslogCollector();
+  CRsyslogCollector(const CRsyslogCollector&) = delete;
+  CRsyslogCollector& operator=(const CRsyslogCollector&) = delete;
+
+  int TcpPort() const { return m_nTcpPort; }
+  int UdpPort() const { return m_nUdpPort; }
+  std::string TcpTarget() const { return "tcp://127.0.0.1:" + std::to_string(m_nTcpPort); }
+  std::string UdpTarget() const { return "udp://127.0.0.1:" + std::to_string(m_nUdpPort); }
+
+  // Ends rsyslogd the way a service manager does (SIGTERM) and waits for it
+  // to exit; what it has taken is then in its output file.
+  void Stop();
+  // Starts it again on the same ports.
+  void Start();
+
+  // Sends datagrams of its own until one reaches the output file, which
+  // shows that the UDP input is open. False when none did by the deadline.
+  bool WaitForUdp();
+
+  // Every message written so far, and the number of them, in file order.
+  std::vector<CSyslogMessage> Messages() const;
+  size_t CountMessages() const;
+  // Waits until at least nCount messages are written or the deadline
+  // passes; returns how many there are.
+  size_t WaitForMessages(size_t nCount, std::chrono::seconds deadline) const;
+
+ private:
+  void Launch(bool bAnyTcpPort);
+
+  CScratchFolder m_folder;
+  pid_t m_nPid = -1;
+  int m_nTcpPort = 0;
+  int m_nUdpPort = 0;
+};
+
+// Splits "[ID name=\"value\" ...]" into the SD-ID and its parameters, undoing
+// the escapes of '"', '\' and ']'. False for anything else.
+bool ParseStructuredData(const std::string& strData, std::string& strId,
+                         std::map<std::string, std::string>& aParams);

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# vardlix.exe forward under Wine, to a real rsyslogd of this machine: one
+# record written through Vardlix.dll reaches it over TCP and over UDP, each
+# field as sent. Started by CTest: forward_wine_test.sh TOOL_FOLDER PREFIX
+# (TOOL_FOLDER holds vardlix.exe and Vardlix.dll).
+set -euo pipefail
+tool_folder=$1
+source "$(dirname "$0")/../../scripts/wine-env.sh" "$2"
+wine_prefix_ensure
+
+work=$(mktemp -d)
+rsyslog_pid=""
+forward_pid=""
+# Nothing may outlive the test: a program left running keeps CTest waiting.
+cleanup() {
+  set +e
+  [[ -n "$forward_pid" ]] && kill -KILL "$forward_pid" 2>/dev/null
+  [[ -n "$rsyslog_pid" ]] && kill "$rsyslog_pid" 2>/dev/null
+  wait
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "forward_wine_test: $*" >&2; exit 1; }
+
+# Waits up to 60 s for a command to succeed.
+wait_for() {
+  for _ in $(seq 600); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+
+# The TCP port is the system's choice; the UDP port takes the same number,
+# which no UDP socket of this machine is likely to hold.
+cat > "$work/rsyslog.conf" <<CONF
+global(workDirectory="$work")
+module(load="imtcp")
+module(load="imudp")
+input(type="imtcp" address="127.0.0.1" port="0" listenPortFileName="$work/port")
+template(name="fields" type="list" option.jsonf="on") {
+  property(outname="pri" name="pri" format="jsonf")
+  property(outname="app" name="app-name" format="jsonf")
+  property(outname="msgid" name="msgid" format="jsonf")
+  property(outname="sd" name="structured-data" format="jsonf")
+  property(outname="msg" name="msg" format="jsonf")
+}
+if \$inputname == "imtcp" or \$inputname == "imudp" then {
+  action(type="omfile" file="$work/messages.jsonl" template="fields")
+}
+CONF
+PATH="$PATH:/usr/sbin:/sbin" rsyslogd -n -f "$work/rsyslog.conf" -i "$work/rsyslogd.pid" </dev/null >"$work/rsyslogd.log" 2>&1 &
+rsyslog_pid=$!
+wait_for test -s "$work/port" || fail "rsyslogd opened no port: $(cat "$work/rsyslogd.log")"
+port=$(cat "$work/port")
+# imudp takes its port from the configuration only: a second start adds it.
+kill "$rsyslog_pid"; wait "$rsyslog_pid" 2>/dev/null || true
+sed -i "s|port=\"0\"|port=\"$port\"|; s|^module(load=\"imudp\")|&\ninput(type=\"imudp\" address=\"127.0.0.1\" port=\"$port\")|" \
+  "$work/rsyslog.conf"
+PATH="$PATH:/usr/sbin:/sbin" rsyslogd -n -f "$work/rsyslog.conf" -i "$work/rsyslogd.pid" </dev/null >"$work/rsyslogd.log" 2>&1 &
+rsyslog_pid=$!
+wait_for bash -c "echo -n > /dev/tcp/127.0.0.1/$port" 2>/dev/null || fail "rsyslogd did not come back"
+
+cp "$tool_folder/vardlix.exe" "$tool_folder/Vardlix.dll" "$work/"
+cd "$work"
+wine vardlix.exe write -- Error Network Connect 'host=example.org "port"=443]' 'Connection refused' ||
+  fail "vardlix.exe write failed"
+day_file=$(cd vardlixLog && ls Vardlix*.xml)
+
+count_lines() { [[ -f messages.jsonl ]] && wc -l < messages.jsonl || echo 0; }
+more_than() { [[ $(count_lines) -gt $1 ]]; }
+for scheme in tcp udp; do
+  before=$(count_lines)
+  wine vardlix.exe forward --folder vardlixLog --to "$scheme://127.0.0.1:$port" --from-start \
+    --state "$scheme.json" </dev/null >/dev/null 2>"forward-$scheme.err" &
+  forward_pid=$!
+  wait_for more_than "$before" || fail "nothing arrived over $scheme: $(cat "forward-$scheme.err")"
+  kill -INT "$forward_pid"
+  status=0
+  wait "$forward_pid" || status=$?
+  forward_pid=""
+  (( status == 0 )) || fail "forward over $scheme ended with $status: $(cat "forward-$scheme.err")"
+  grep -q "^forward: 1 records to $scheme://127.0.0.1:$port confirmed" "forward-$scheme.err" ||
+    fail "no summary over $scheme: $(cat "forward-$scheme.err")"
+done
+
+expected='{"pri":"11", "app":"vardlix", "msgid":"Error", "sd":"[vardlix@32473 type=\"Error\" location=\"Network\" operation=\"Connect\" parameters=\"host=example.org \\\"port\\\"=443\\]\" file=\"'"$day_file"'\"]", "msg":"Connection refused"}'
+while read -r line; do
+  [[ "$line" == "$expected" ]] || fail "$(printf 'got      %s\nexpected %s' "$line" "$expected")"
+done < messages.jsonl
+[[ $(count_lines) -eq 2 ]] || fail "$(count_lines) messages instead of 2"
+echo "forward_wine_test: vardlix.exe delivered over tcp and udp"

@@ -1,0 +1,92 @@
+#include "forward_options.h"
+
+#include "forwarder.h"
+#include "host_library.h"
+#include "syslog_link.h"
+
+namespace {
+
+// A value that CLI11 checks with a predicate; strWhat names what it is not.
+CLI::Validator TextValidator(bool (*pAccepts)(const std::string&), const std::string& strWhat,
+                             const std::string& strName) {
+  return CLI::Validator(
+      [pAccepts, strWhat](std::string& strText) {
+        return pAccepts(strText) ? std::string() : "\"" + strText + "\" is not " + strWhat;
+      },
+      strName);
+}
+
+bool IsTarget(const std::string& strText) {
+  CSyslogTarget target;
+  std::string strError;
+  return ParseSyslogTarget(strText, target, strError);
+}
+bool IsAppName(const std::string& strText) { return HeaderValue(strText, kMaxAppNameLength) != "-"; }
+bool IsSeverityPair(const std::string& strText) {
+  const size_t nEquals = strText.rfind('=');
+  return nEquals != std::string::npos && nEquals > 0 && ParseSeverity(strText.substr(nEquals + 1)) >= 0;
+}
+bool IsFacility(const std::string& strText) { return ParseFacility(strText) >= 0; }
+
+}  // namespace
+
+CLI::App* AddForwardCommand(CLI::App& app, CForwardCommandLine& line) {
+  CForwardOptions& options = line.m_options;
+  CLI::App* pForward = app.add_subcommand(
+      "forward", "Send each record to a syslog collector (RFC 5424), as follow reads them, moving on to the next "
+                 "day's file after midnight; Ctrl-C ends it");
+  pForward->add_option("--to", options.m_strTarget, "tcp://HOST:PORT (octet counting) or udp://HOST:PORT")
+      ->required()
+      ->check(TextValidator(IsTarget, "tcp://HOST:PORT or udp://HOST:PORT", "URL"));
+  CLI::Option* pFolder =
+      pForward->add_option("--folder,-d", options.m_strFolder, "Log folder (default: the current directory)");
+  pForward->add_option("--host", line.m_strHost, "The log folder of the host program at PATH, as the library derives it")
+      ->type_name("PATH")
+      ->excludes(pFolder);
+  pForward->add_option("--state", options.m_strState,
+                       "Checkpoint file (default: forward-tcp-HOST-PORT.json, or udp-, in the log folder)")
+      ->type_name("FILE");
+  pForward->add_flag("--from-start", options.m_bFromStart,
+                     "Start with the oldest day file, not after the checkpoint (without one: after the records "
+                     "today's file holds now)");
+  pForward->add_option("--app", options.m_strAppName, "APP-NAME (default: the host program's name, from the folder)")
+      ->check(TextValidator(IsAppName, "1 to 48 printable ASCII characters", "NAME"));
+  pForward->add_option("--sd-id", options.m_syslog.m_strStructuredDataId,
+                       std::string("SD-ID of the record's fields, NAME@ENTERPRISE-NUMBER (default ") +
+                           kDefaultStructuredDataId + ")")
+      ->check(TextValidator(IsPrivateStructuredDataId, "NAME@NUMBER of at most 32 printable ASCII characters",
+                            "ID"));
+  pForward->add_option("--severity", line.m_aSeverities,
+                       "TYPE=LEVEL: the severity of records of TYPE (repeatable); LEVEL is emerg, alert, crit, err, "
+                       "warning, notice, info, debug or 0-7")
+      ->allow_extra_args(false)
+      ->check(TextValidator(IsSeverityPair, "TYPE=LEVEL", "TYPE=LEVEL"));
+  pForward->add_option("--facility", line.m_strFacility, "user (default), daemon, local0 to local7, or 0-23")
+      ->check(TextValidator(IsFacility, "a facility", "NAME"));
+  pForward->add_flag("--bom", options.m_syslog.m_bByteOrderMark,
+                     "Start each message text with the UTF-8 byte-order mark that RFC 5424 gives UTF-8 text");
+  pForward->add_option("--max-size", options.m_nDatagramSize,
+                       "UDP: octets of a datagram; longer messages are cut (default " +
+                           std::to_string(kDefaultDatagramSize) + ")")
+      ->check(CLI::Range(kMinimumDatagramSize, kMaximumDatagramSize));
+  pForward->add_option("--interval", options.m_nPollMilliseconds, "Milliseconds between looks at the file")
+      ->check(CLI::Range(10, 60000));
+  pForward->footer(
+      "Severity by type: Error/错误 err, Warning/警告 warning, Info/信息 info, Debug/调试 debug, any other notice; "
+      "--severity comes first.\nDelivery is at least once: the checkpoint follows what the collector has "
+      "confirmed, and a new start sends at most " +
+      std::to_string(kForwardWindow) + " records again.");
+  return pForward;
+}
+
+CForwardOptions FinishForwardOptions(const CForwardCommandLine& line) {
+  CForwardOptions options = line.m_options;
+  if (!line.m_strHost.empty()) options.m_strFolder = HostLogFolder(line.m_strHost);
+  for (const auto& strPair : line.m_aSeverities) {
+    const size_t nEquals = strPair.rfind('=');
+    options.m_syslog.m_aSeverities.emplace_back(strPair.substr(0, nEquals),
+                                                ParseSeverity(strPair.substr(nEquals + 1)));
+  }
+  options.m_syslog.m_nFacility = ParseFacility(line.m_strFacility);
+  return options;
+}

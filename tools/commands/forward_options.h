@@ -1,0 +1,20 @@
+// The command line of `vardlix forward`, for vardlix_app.cpp: its options
+// with CLI11's checks, and their values for RunForward.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+
+// What CLI11 fills in; FinishForwardOptions turns it into CForwardOptions.
+struct CForwardCommandLine {
+  CForwardOptions m_options;
+  std::string m_strHost;                 // --host, the other way to name the folder
+  std::vector<std::string> m_aSeverities;  // TYPE=LEVEL
+  std::string m_strFacility = "user";
+};
+
+CLI::App* AddForwardCommand(CLI::App& app, CForwardCommandLine& line);
+CForwardOptions FinishForwardOptions(const CForwardCommandLine& line);

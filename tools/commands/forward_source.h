@@ -1,0 +1,55 @@
+// The records `vardlix forward` sends, in the order they were written: the
+// rest of the day's file it stopped in, the day files after it, then today's
+// file as it grows and, after midnight, the next day's (CLogFollower).
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "log_follow.h"
+#include "log_record.h"
+#include "time_stamp.h"
+
+struct CQueuedRecord {
+  CLogRecord m_record;
+  uint64_t m_nIndex = 0;  // of the record in its day file (m_record.m_strFile), from 0
+};
+
+class CRecordSource {
+ public:
+  explicit CRecordSource(const std::string& strFolder) : m_strFolder(strFolder), m_follower(strFolder) {}
+
+  // Begins after the first nSkip records of the day file strFile. A file
+  // that now holds fewer records than that was replaced, and is read from
+  // its first record again, as follow does.
+  void BeginAfter(const std::string& strFile, uint64_t nSkip, const CDay& today);
+  // Begins with the first record of the oldest day file; returns its name
+  // (today's when there is none yet).
+  std::string BeginAtOldest(const CDay& today);
+  // Begins after the records that today's file holds now; returns their
+  // number.
+  uint64_t BeginNow(const CDay& today);
+
+  // Appends what comes next: the records of one earlier day's file while
+  // there are any, then what today's file gained since the last call.
+  void Read(const CDay& today, std::deque<CQueuedRecord>& aQueue);
+
+  // A message about a file that can't be read, once for each spell of
+  // trouble; empty otherwise.
+  std::string TakeWarning();
+
+ private:
+  void ReadPastDay(std::deque<CQueuedRecord>& aQueue);
+  void Append(std::vector<CLogRecord>&& aRecords, uint64_t nFirstIndex, std::deque<CQueuedRecord>& aQueue);
+
+  std::string m_strFolder;
+  std::vector<std::string> m_aPastFiles;  // day files before today still to read, oldest first
+  uint64_t m_nSkip = 0;                   // records of the first of them, or of today's, already sent
+  bool m_bFollowing = false;              // the past files are done; today's is followed
+  CLogFollower m_follower;
+  std::string m_strFollowedFile;          // day file of the last record the follower gave
+  uint64_t m_nFollowedIndex = 0;          // index of the next record of that file
+  std::string m_strWarning;
+};

@@ -1,0 +1,92 @@
+// One record as one syslog message (RFC 5424), for `vardlix forward`:
+//
+//   <PRI>1 TIMESTAMP HOSTNAME APP-NAME - MSGID [SD-ID type=".." location=".."
+//     operation=".." parameters=".." file=".."] DESCRIPTION
+//
+// The header fields take only printable ASCII of limited length; a value that
+// does not fit is written as "-" (the RFC's NILVALUE), and the record's own
+// values always travel in full in the structured data and the message.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "log_record.h"
+
+// The eight severities, by their numbers.
+enum SyslogSeverity : int {
+  severityEmergency = 0,
+  severityAlert = 1,
+  severityCritical = 2,
+  severityError = 3,
+  severityWarning = 4,
+  severityNotice = 5,
+  severityInformational = 6,
+  severityDebug = 7,
+};
+
+// The SD-ID a message carries unless a site gives its own. 32473 is the
+// private enterprise number set aside for examples and documentation, so
+// the name clashes with no organisation's own.
+extern const char kDefaultStructuredDataId[];
+
+// Octets of a datagram unless --max-size says otherwise: what every receiver
+// should accept over UDP.
+constexpr size_t kDefaultDatagramSize = 2048;
+// The smallest limit a message is cut to: what every IPv4 receiver must
+// accept, and room for the header and the names of the parameters.
+constexpr size_t kMinimumDatagramSize = 480;
+constexpr size_t kMaximumDatagramSize = 65507;  // largest UDP payload over IPv4
+
+// Limits of the header fields (printable ASCII, 33 to 126).
+constexpr size_t kMaxHostNameLength = 255;
+constexpr size_t kMaxAppNameLength = 48;
+constexpr size_t kMaxMessageIdLength = 32;
+constexpr size_t kMaxStructuredDataNameLength = 32;
+
+struct CSyslogSettings {
+  std::string m_strHostName = "-";  // HOSTNAME, already checked (HeaderValue)
+  std::string m_strAppName = "-";   // APP-NAME, already checked
+  std::string m_strStructuredDataId = kDefaultStructuredDataId;
+  int m_nFacility = 1;              // user-level messages
+  // TYPE=severity pairs given on the command line; looked up before the
+  // built-in mapping, with the same comparison.
+  std::vector<std::pair<std::string, int>> m_aSeverities;
+  bool m_bByteOrderMark = false;    // MSG starts with EF BB BF
+  size_t m_nMaxSize = 0;            // octets of one message; 0: no limit
+};
+
+// The value itself when it is 1 to nMaxLength printable ASCII characters,
+// else "-".
+std::string HeaderValue(const std::string& strValue, size_t nMaxLength);
+
+// Whether strId can stand as a site's SD-ID: NAME@NUMBER, at most 32
+// printable ASCII characters without '=', ' ', ']' or '"'.
+bool IsPrivateStructuredDataId(const std::string& strId);
+
+// Severity names as syslog knows them ("err", "warning", ...) or a digit 0-7;
+// -1 for anything else.
+int ParseSeverity(const std::string& strName);
+// Facility names ("user", "daemon", "local0" to "local7") or a number 0-23;
+// -1 for anything else.
+int ParseFacility(const std::string& strName);
+
+// The severity of a record type: the settings' pairs first, then Error/错误
+// err, Warning/警告 warning, Info/信息 info, Debug/调试 debug, and notice for
+// any other type. Latin letters are compared without regard to case.
+int SeverityOfType(const std::string& strType, const CSyslogSettings& settings);
+
+// The record stamp "yyyy.mm.dd hh:mm:ss" as an RFC 3339 time with the UTC
+// offset that the local time zone had at that moment
+// ("2011-04-08T23:59:59+08:00"); "-" when the stamp does not read.
+std::string FormatSyslogTime(const std::string& strRecordStamp);
+
+// One record as a message. When settings.m_nMaxSize is set and the message
+// would be longer, the longest of the description, parameters, operation,
+// location and type is cut (at a character boundary) until it fits, and the
+// structured data says so with truncated="N", N being the octets of the
+// whole message uncut; bCut is then true.
+std::string FormatSyslogMessage(const CLogRecord& record, const CSyslogSettings& settings, bool& bCut);
