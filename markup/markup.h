@@ -55,6 +55,7 @@ class CXmlDocument {
   // element was parsed; false for an empty text, a text without elements, a
   // leading end tag or a parse error (message in GetParseError). The text is
   // kept in every case, and navigation starts again at the document level.
+  // The text runs up to its first zero unit; null is an empty text.
   bool SetDocument(const char16_t* szText = nullptr);
   // The same, taking over the caller's string without copying it.
   bool SetDocument(std::u16string strText);

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <array>
+#include <cstring>
+#include <string>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -38,14 +40,18 @@ inline bool SameUnits(const char16_t* p, const char16_t* q, int32_t nCount) {
   return true;
 }
 
-#if defined(__SSE2__)
-// Eight code units at a time. Loads are 16-byte aligned, so a load never
-// crosses into a page the text does not reach; the bytes it reads beyond the
-// terminating zero are never looked at. The sanitizer would still flag those
-// bytes, hence the attribute.
+// The scans below read whole aligned blocks, so a read never crosses into a
+// page the text does not reach; the bytes it takes in beyond the terminating
+// zero are never looked at. The sanitizer would still flag those bytes.
 #if defined(__clang__) || defined(__GNUC__)
-__attribute__((no_sanitize_address))
+#define MARKUP_READS_WHOLE_BLOCKS __attribute__((no_sanitize_address))
+#else
+#define MARKUP_READS_WHOLE_BLOCKS
 #endif
+
+#if defined(__SSE2__)
+// Eight code units at a time, from 16-byte aligned loads.
+MARKUP_READS_WHOLE_BLOCKS
 inline const char16_t* FindUnitOrZero(const char16_t* p, char16_t cTarget) {
   // Markup puts the next '<' a few units away more often than not.
   for (int n = 0; n < 4; ++n, ++p) {
@@ -71,10 +77,69 @@ inline const char16_t* FindUnitOrZero(const char16_t* p, char16_t cTarget) {
   }
   return pBlock + (__builtin_ctz(nMask) >> 1);
 }
+
+// Two bits for each zero unit among the eight of the aligned block at pBlock.
+MARKUP_READS_WHOLE_BLOCKS
+inline unsigned ZeroUnitBits(const char16_t* pBlock) {
+  const __m128i block = _mm_load_si128(reinterpret_cast<const __m128i*>(pBlock));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(block, _mm_setzero_si128())));
+}
+
+// True when one of the 32 units of the 64-byte line at pLine is zero.
+MARKUP_READS_WHOLE_BLOCKS
+inline bool LineHoldsZeroUnit(const char16_t* pLine) {
+  const __m128i* p = reinterpret_cast<const __m128i*>(pLine);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i first = _mm_or_si128(_mm_cmpeq_epi16(_mm_load_si128(p), zero),
+                                     _mm_cmpeq_epi16(_mm_load_si128(p + 1), zero));
+  const __m128i second = _mm_or_si128(_mm_cmpeq_epi16(_mm_load_si128(p + 2), zero),
+                                      _mm_cmpeq_epi16(_mm_load_si128(p + 3), zero));
+  return _mm_movemask_epi8(_mm_or_si128(first, second)) != 0;
+}
+
+// Units before the first zero unit. A whole log passes through here before
+// it is parsed, so the scan takes a cache line (32 units) per step once it
+// has reached a line boundary.
+MARKUP_READS_WHOLE_BLOCKS
+inline size_t TextLength(const char16_t* pText) {
+  const uintptr_t nMisalign = reinterpret_cast<uintptr_t>(pText) & 15u;
+  if (nMisalign & 1u) return std::char_traits<char16_t>::length(pText);
+  const char16_t* pBlock = reinterpret_cast<const char16_t*>(reinterpret_cast<uintptr_t>(pText) - nMisalign);
+  unsigned nBits = ZeroUnitBits(pBlock) & (~0u << nMisalign);  // ignore the units before pText
+  auto IsLineStart = [](const char16_t* p) { return (reinterpret_cast<uintptr_t>(p) & 63u) == 0; };
+  while (nBits == 0 && !IsLineStart(pBlock + 8)) {
+    pBlock += 8;
+    nBits = ZeroUnitBits(pBlock);
+  }
+  if (nBits == 0) {
+    pBlock += 8;
+    while (!LineHoldsZeroUnit(pBlock)) pBlock += 32;
+    while ((nBits = ZeroUnitBits(pBlock)) == 0) pBlock += 8;
+  }
+  return static_cast<size_t>((pBlock - pText) + (__builtin_ctz(nBits) >> 1));
+}
 #else
 inline const char16_t* FindUnitOrZero(const char16_t* p, char16_t cTarget) {
   while (*p != cTarget && *p != 0) ++p;
   return p;
+}
+
+// Units before the first zero unit, four at a time from 8-byte aligned words
+// (a zero unit makes its lane borrow in the subtraction). Text at an odd
+// address never reaches a word boundary and is looked at unit by unit.
+MARKUP_READS_WHOLE_BLOCKS
+inline size_t TextLength(const char16_t* pText) {
+  const char16_t* p = pText;
+  for (; (reinterpret_cast<uintptr_t>(p) & 7u) != 0; ++p) {
+    if (*p == 0) return static_cast<size_t>(p - pText);
+  }
+  for (;; p += 4) {
+    uint64_t nWord;
+    std::memcpy(&nWord, p, sizeof nWord);
+    if (((nWord - 0x0001000100010001u) & ~nWord & 0x8000800080008000u) != 0) break;
+  }
+  while (*p != 0) ++p;
+  return static_cast<size_t>(p - pText);
 }
 #endif
 

@@ -41,7 +41,10 @@ void CXmlDocument::GrowElemPos() {
 }
 
 bool CXmlDocument::SetDocument(const char16_t* szText) {
-  return SetDocument(szText != nullptr ? std::u16string(szText) : std::u16string());
+  // The string is made once, at its final size, straight from the caller's
+  // text: no zero-filled buffer to overwrite and no intermediate copy.
+  if (szText == nullptr) return InstallDocument(std::u16string(), true);
+  return InstallDocument(std::u16string(szText, markup_scan::TextLength(szText)), true);
 }
 
 bool CXmlDocument::SetDocument(std::u16string strText) { return InstallDocument(std::move(strText), true); }

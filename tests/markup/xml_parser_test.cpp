@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -133,6 +135,27 @@ TEST(SetDocument, ZeroCodeUnitEndsTheText) {
   EXPECT_FALSE(doc.SetDocument(strText));
   EXPECT_EQ(doc.GetParseError(), u"Element tag not found");
   EXPECT_EQ(doc.GetDocument(), strText);
+}
+
+// The pointer form finds the zero unit a block at a time: every start within
+// a cache line and every length around the block and line boundaries, with
+// zero units just before the text and more text behind its end, which a
+// misplaced block would take for the end or run on into.
+TEST(SetDocument, PointerFormStopsAtTheFirstZeroUnitWhereverItFalls) {
+  alignas(64) char16_t aBuffer[256];
+  CTestDocument doc;
+  for (int nStart = 0; nStart < 32; ++nStart) {
+    for (int nLength = 0; nLength <= 100; ++nLength) {
+      std::fill(std::begin(aBuffer), std::end(aBuffer), u'y');
+      aBuffer[255] = 0;
+      std::fill(aBuffer, aBuffer + nStart, u'\0');
+      std::fill(aBuffer + nStart, aBuffer + nStart + nLength, u'x');
+      aBuffer[nStart + nLength] = 0;
+      doc.SetDocument(aBuffer + nStart);
+      ASSERT_EQ(doc.GetDocument(), std::u16string(static_cast<size_t>(nLength), u'x'))
+          << "start " << nStart << ", length " << nLength;
+    }
+  }
 }
 
 std::u16string Nested(int nDepth) {
