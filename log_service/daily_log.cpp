@@ -20,8 +20,12 @@ namespace {
 CPendingRecords g_pendingRecords;
 // Day files that the load could not look at for the remains of an
 // interrupted update, because another program held them. Guarded by
-// LockFileOperations.
-std::vector<std::u16string> g_aUncheckedLogs;
+// LockFileOperations. Made on first use: the load that fills it may run
+// before the dynamic initialisers of this file (see library_state.cpp).
+std::vector<std::u16string>& UncheckedLogs() {
+  static std::vector<std::u16string> aUnchecked;
+  return aUnchecked;
+}
 
 // What became of the records given to one file.
 enum WriteOutcome {
@@ -201,14 +205,14 @@ void WritePendingRecords(FileWait nWait) {
 
 void CutInterruptedUpdates() {
   const int64_t nNow = ReadClock();
-  g_aUncheckedLogs = {MakeLogPath(MakeDailyLogName(FormatDateStamp(nNow))),
+  UncheckedLogs() = {MakeLogPath(MakeDailyLogName(FormatDateStamp(nNow))),
                       MakeLogPath(MakeDailyLogName(FormatPreviousDateStamp(nNow)))};
   CutDeferredInterruptedUpdates();
 }
 
 void CutDeferredInterruptedUpdates() {
-  g_aUncheckedLogs.erase(std::remove_if(g_aUncheckedLogs.begin(), g_aUncheckedLogs.end(), CutBehindLogText),
-                         g_aUncheckedLogs.end());
+  std::vector<std::u16string>& aUnchecked = UncheckedLogs();
+  aUnchecked.erase(std::remove_if(aUnchecked.begin(), aUnchecked.end(), CutBehindLogText), aUnchecked.end());
 }
 
 void DiscardPendingRecords() { g_pendingRecords.Clear(); }

@@ -191,8 +191,12 @@ TEST_F(ForwardToRsyslog, TenThousandRecordsOverADayChangeArriveOnceInOrderFieldF
 }
 
 TEST_F(ForwardToRsyslog, KilledForwarderResumesAfterItsCheckpointWithinTheBound) {
-  // Two earlier days' files of 15,000 records each, read from the first.
-  constexpr size_t kPerDay = 15000, kRecords = 2 * kPerDay;
+  // Two earlier days' files of 50,000 records each, read from the first.
+  // The collector writes what it has received well after the forwarder
+  // handed it over, so the files are long enough that no kill can come
+  // after their last record, however slow the machine (or a sanitizer)
+  // makes the test's own counting.
+  constexpr size_t kPerDay = 50000, kRecords = 2 * kPerDay;
   for (size_t nDay = 0; nDay < 2; ++nDay) {
     std::vector<std::vector<std::string>> aRecords;
     for (size_t n = nDay * kPerDay; n < (nDay + 1) * kPerDay; ++n) {

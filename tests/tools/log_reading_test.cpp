@@ -132,8 +132,16 @@ TEST(LogFollower, WaitsForAMissingFileAndWarnsOnceAboutABrokenOne) {
   }
   EXPECT_EQ(nWarnings, 1);
 
-  WriteUtf16File(folder.Path("Vardlix20110408.xml"), MakeLogText({Record("a")}));
+  // Records the library appended behind the damage are followed, with one
+  // warning that names the damage.
+  std::string strRecord = MakeLogText({Record("a")});
+  strRecord = strRecord.substr(strRecord.find("<记录>"), strRecord.rfind("</日志>") - strRecord.find("<记录>"));
+  WriteUtf16File(folder.Path("Vardlix20110408.xml"), "<日志><记录>" + strRecord);
   EXPECT_EQ(TypesOf(follower.Poll(day)), (std::vector<std::string>{"a"}));
+  EXPECT_NE(follower.TakeWarning().find("damaged text at 1:5-1:8 (0 records before it, 1 after)"), std::string::npos);
+
+  WriteUtf16File(folder.Path("Vardlix20110408.xml"), MakeLogText({Record("a"), Record("b")}));
+  EXPECT_EQ(TypesOf(follower.Poll(day)), (std::vector<std::string>{"b"}));
 }
 
 }  // namespace

@@ -485,7 +485,9 @@ TEST_F(HostTest, FilesWithoutMarkAreReadInTheAnsiCodePage) {
   // zh_CN.UTF-8; without that locale on the Linux side Wine would quietly
   // stay at 1252.
   const char* szLang = std::getenv("VARDLIX_WINE_LANG");
-  if (szLang != nullptr && std::strstr(szLang, "zh_CN") != nullptr) ASSERT_EQ(GetACP(), 936u);
+  if (szLang != nullptr && std::strstr(szLang, "zh_CN") != nullptr) {
+    ASSERT_EQ(GetACP(), 936u);
+  }
   ASSERT_EQ(RunHost(L"by-name write 1 A"), 0u);
   if (GetACP() == 936) {
     // 30 days keep the 8-day-old file; the day's file is UTF-16 now, its
