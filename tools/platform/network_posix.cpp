@@ -49,19 +49,6 @@ int ConnectOne(const addrinfo& address, int nTimeoutMilliseconds, int& nError) {
 
 }  // namespace
 
-CNetSocket::~CNetSocket() { Close(); }
-
-CNetSocket::CNetSocket(CNetSocket&& other) noexcept : m_hSocket(other.m_hSocket) { other.m_hSocket = -1; }
-
-CNetSocket& CNetSocket::operator=(CNetSocket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    m_hSocket = other.m_hSocket;
-    other.m_hSocket = -1;
-  }
-  return *this;
-}
-
 bool CNetSocket::Connect(const std::string& strHost, int nPort, SocketKind nKind, int nTimeoutMilliseconds,
                          std::string& strError) {
   Close();

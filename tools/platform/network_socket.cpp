@@ -1,0 +1,17 @@
+// What a socket's ownership is made of, the same on every platform: the
+// handle moves with the object and is closed with it (Close is each
+// platform's own).
+#include "network.h"
+
+CNetSocket::~CNetSocket() { Close(); }
+
+CNetSocket::CNetSocket(CNetSocket&& other) noexcept : m_hSocket(other.m_hSocket) { other.m_hSocket = -1; }
+
+CNetSocket& CNetSocket::operator=(CNetSocket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    m_hSocket = other.m_hSocket;
+    other.m_hSocket = -1;
+  }
+  return *this;
+}
