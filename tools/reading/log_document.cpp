@@ -67,7 +67,8 @@ CTextPlace PlaceAt(const std::u16string& strText, int32_t nOffset) {
   return place;
 }
 
-CLogText ReadLogText(std::u16string strText, const std::string& strFile, const std::u16string* pBeyond) {
+CLogText ReadLogText(std::u16string strText, const std::string& strFile, const std::u16string* pBeyond,
+                     bool bRecover) {
   CLogText result;
   if (pBeyond == nullptr && IsBlank(strText)) return result;
   CXmlDocument doc;
@@ -75,6 +76,7 @@ CLogText ReadLogText(std::u16string strText, const std::string& strFile, const s
   // is copied back out to be searched.
   if (ParseRecords(std::move(strText), strFile, result, doc)) return result;
   result.m_nOutcome = logTextMalformed;
+  if (!bRecover) return result;
   std::u16string strWhole = doc.GetDocument();
   if (pBeyond != nullptr) strWhole += u'\0' + *pBeyond;
   result.m_stop.m_strMessage = ToUtf8(doc.GetParseError());

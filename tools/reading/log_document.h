@@ -56,8 +56,10 @@ struct CLogText {
 // behind it. The text before it decides whether the file is whole; only a
 // damaged one is searched further, through the zero unit and beyond, for
 // records, and its places count from the start of text, zero unit and
-// beyond together. strFile names the records' day file.
-CLogText ReadLogText(std::u16string strText, const std::string& strFile, const std::u16string* pBeyond = nullptr);
+// beyond together. strFile names the records' day file. Without bRecover a
+// damaged text gives no records: for a reader that will look again anyway.
+CLogText ReadLogText(std::u16string strText, const std::string& strFile, const std::u16string* pBeyond = nullptr,
+                     bool bRecover = true);
 
 // Line and column of a code-unit offset; a surrogate pair counts as one
 // column, and an offset past the end is put at the end.

@@ -58,7 +58,8 @@ bool StartsWithByteOrderMark(CFile& file) {
 // the wait, changed size while it was read, or did not parse. The file is
 // open only for this attempt, so that no wait between attempts (or between
 // the polls of follow) keeps it open.
-bool ReadOnce(const std::u16string& strPath, const std::string& strName, bool bKeepText, CLogFile& result) {
+bool ReadOnce(const std::u16string& strPath, const std::string& strName, bool bKeepText, bool bLastAttempt,
+              CLogFile& result) {
   CFile file;
   if (!file.Open(strPath, CFile::modeReadAlongsideWriters)) {
     result.m_nOutcome = file.GetOpenError() == causeNotFound ? logFileMissing : logFileUnreadable;
@@ -80,7 +81,8 @@ bool ReadOnce(const std::u16string& strPath, const std::string& strName, bool bK
     file.Close();
     result.m_nOutcome = logFileRead;
     if (bKeepText) result.m_strText = bZeroUnit ? strText + u'\0' + strBeyond : strText;
-    result.m_text = ReadLogText(std::move(strText), strName, result.m_bDataBeyondZero ? &strBeyond : nullptr);
+    result.m_text =
+        ReadLogText(std::move(strText), strName, result.m_bDataBeyondZero ? &strBeyond : nullptr, bLastAttempt);
     return nSizeBefore == result.m_nSize && result.m_text.m_nOutcome != logTextMalformed;
   } catch (const CFileException&) {
     result.m_nOutcome = logFileUnreadable;
@@ -137,7 +139,9 @@ CLogFile ReadLogFile(const std::string& strPath, int nAttempts, bool bKeepText) 
   std::string strName = FileNameOf(strPath);
   for (int i = 1; i <= nAttempts; ++i) {
     result = CLogFile();
-    if (ReadOnce(strWidePath, strName, bKeepText, result)) break;
+    // Only the last attempt looks for the records of a damaged text: an
+    // earlier one may have met a write in progress.
+    if (ReadOnce(strWidePath, strName, bKeepText, i == nAttempts, result)) break;
     if (i < nAttempts) std::this_thread::sleep_for(kRetryDelay);
   }
   return result;
