@@ -52,9 +52,11 @@ size_t SkipProlog(const std::u16string& strText, CLogText& result) {
 }
 
 // The record in strText[nBegin, nEnd), when it parses on its own and has
-// every field.
+// every field. A zero unit is no part of any record the library wrote (a
+// host's strings end at theirs): a record holding one is damaged.
 bool ReadRecordAt(const std::u16string& strText, size_t nBegin, size_t nEnd, const std::string& strFile,
                   CLogRecord& record) {
+  if (strText.find(u'\0', nBegin) < nEnd) return false;
   CXmlDocument doc;
   if (!doc.SetDocument(strText.substr(nBegin, nEnd - nBegin)) || !doc.FindNextElement(kRecordElement)) return false;
   CReadRecord read = ReadCurrentRecord(doc, strFile);
