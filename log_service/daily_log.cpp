@@ -70,8 +70,6 @@ void AddRecords(CXmlDocument& doc, const DayRun& run) {
   }
 }
 
-// Whether a parsed text is a log: its top element is "日志".
-bool IsLogDocument(const CXmlDocument& doc) { return doc.LocateElement(0, 0, kLogRoot) != 0; }
 
 // The first records of a day come into being with their file: the file
 // appears whole, or not at all when the records cannot be written.

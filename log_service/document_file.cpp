@@ -109,12 +109,14 @@ std::u16string ReadDocumentFile(CFile& file, bool* pbUnreadData) {
   return ReadNarrowText(file, abHead, nHead, nLength);
 }
 
-uint64_t LocateUnreadBytes(CFile& file) {
-  file.SeekToBegin();
+bool StartsWithByteOrderMark(CFile& file) {
   unsigned char abHead[sizeof kByteOrderMark] = {};
-  if (file.Read(abHead, sizeof abHead) != sizeof abHead || std::memcmp(abHead, kByteOrderMark, sizeof abHead) != 0) {
-    return 0;
-  }
+  file.SeekToBegin();
+  return file.Read(abHead, sizeof abHead) == sizeof abHead && std::memcmp(abHead, kByteOrderMark, sizeof abHead) == 0;
+}
+
+uint64_t LocateUnreadBytes(CFile& file) {
+  if (!StartsWithByteOrderMark(file)) return 0;
   constexpr size_t kPieceUnits = 32 * 1024;
   std::u16string strPiece(kPieceUnits, u'\0');
   uint64_t nOffset = sizeof kByteOrderMark;

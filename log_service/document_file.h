@@ -30,6 +30,9 @@ constexpr bool kLittleEndian = true;
 // text is not looked at: behind its first zero byte an interrupted rewrite
 // into UTF-16 leaves its own bytes, which the next update replaces.)
 std::u16string ReadDocumentFile(CFile& file, bool* pbUnreadData = nullptr);
+// Whether an open file starts with FF FE; leaves it positioned after those
+// two bytes. Raises CFileException when reading fails.
+bool StartsWithByteOrderMark(CFile& file);
 // Offset of the zero unit that ends the text of an open UTF-16 file, when
 // the file goes on behind the text: where the bytes begin that a reader does
 // not take, such as the remains of an interrupted update. 0 when the text

@@ -141,13 +141,6 @@ void ReplaceDocumentFile(const std::u16string& strPath, std::u16string_view strT
   temporary.MoveTo(strPath, true);
 }
 
-bool StartsWithByteOrderMark(CFile& file, uint64_t nFileEnd) {
-  if (nFileEnd < sizeof kByteOrderMark) return false;
-  unsigned char abHead[sizeof kByteOrderMark] = {};
-  file.SeekToBegin();
-  return file.Read(abHead, sizeof abHead) == sizeof abHead && std::memcmp(abHead, kByteOrderMark, sizeof abHead) == 0;
-}
-
 std::string ReadBytes(CFile& file, uint64_t nFrom, uint64_t nTo) {
   std::string strBytes(static_cast<size_t>(nTo - nFrom), '\0');
   file.Seek(nFrom);
@@ -166,7 +159,7 @@ struct OldContent {
 OldContent ReadOldContent(CFile& file, size_t nOldUnits, size_t nUnchangedUnits) {
   OldContent old;
   old.m_nFileEnd = file.GetLength();
-  const bool bWide = StartsWithByteOrderMark(file, old.m_nFileEnd);
+  const bool bWide = StartsWithByteOrderMark(file);
   old.m_nSavedAt = bWide ? sizeof kByteOrderMark + 2 * uint64_t{std::min(nUnchangedUnits, nOldUnits)} : 0;
   old.m_strSaved = ReadBytes(file, old.m_nSavedAt, old.m_nFileEnd);
   old.m_nFileEnd = old.m_nSavedAt + old.m_strSaved.size();

@@ -14,6 +14,8 @@ bool IsLogFileName(std::u16string_view strName) {
   return strName.substr(0, kLogFilePrefix.size()) == kLogFilePrefix;
 }
 
+bool IsLogDocument(const CXmlDocument& doc) { return doc.LocateElement(0, 0, kLogRoot) != 0; }
+
 std::u16string FindLogLifeData(CXmlDocument& doc) {
   doc.FindNextElement(kSettingsRoot);
   doc.EnterElement();

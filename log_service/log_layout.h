@@ -50,6 +50,9 @@ constexpr const char16_t* kRecordFields[kRecordFieldCount] = {u"时间", u"类�
 constexpr char16_t kSettingsRoot[] = u"配置信息";
 constexpr char16_t kLogLifeElement[] = u"日志保留天数";
 
+// Whether a parsed document is a day's log: its top element is "日志".
+bool IsLogDocument(const CXmlDocument& doc);
+
 // The data of the settings document's "日志保留天数": the first one among the
 // children of a top-level "配置信息", or else a top-level one; empty when
 // there is none. Leaves the document's position where the lookup ended.

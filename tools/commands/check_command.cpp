@@ -17,19 +17,8 @@ bool IsPortableEncodingName(std::string strName) {
   return strName == "utf-16" || strName == "utf-16le";
 }
 
-std::string FormatUnit(char16_t cUnit) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string strOut = "U+";
-  for (int nShift = 12; nShift >= 0; nShift -= 4) strOut += kHex[(cUnit >> nShift) & 0xF];
-  return strOut;
-}
-
 std::string CountRecords(size_t nCount, const std::string& strNoun) {
   return std::to_string(nCount) + " " + strNoun + (nCount == 1 ? "" : "s");
-}
-
-std::string FormatPlace(const CTextPlace& place) {
-  return std::to_string(place.m_nLine) + ":" + std::to_string(place.m_nColumn);
 }
 
 // The findings of one file, written as they are made. Each that asks for
@@ -149,7 +138,7 @@ class CCheckReport {
     Finding(FormatPlace(PlaceAt(m_text, static_cast<int32_t>(forbidden.m_nFirst))),
             std::to_string(forbidden.m_nCount) +
                 (forbidden.m_nCount == 1 ? " character that XML 1.0 forbids" : " characters that XML 1.0 forbids") +
-                ", the first " + FormatUnit(strLibraryText[forbidden.m_nFirst]) +
+                ", the first " + "U+" + FormatCodeUnit(strLibraryText[forbidden.m_nFirst]) +
                 ": standard XML parsers reject the file; vardlix show --format xml writes each as " +
                 ForbiddenUnitElement(strLibraryText[forbidden.m_nFirst]));
   }

@@ -39,32 +39,37 @@ std::string Plural(size_t nCount, const char* szOne, const char* szMany) {
   return std::to_string(nCount) + " " + (nCount == 1 ? szOne : szMany);
 }
 
-std::string FormatPlace(const CTextPlace& place) {
-  return std::to_string(place.m_nLine) + ":" + std::to_string(place.m_nColumn);
-}
-
 }  // namespace
 
-void LocateOffset(const std::u16string& strText, int32_t nOffset, int& nLine, int& nColumn) {
-  size_t nEnd = std::min(strText.size(), static_cast<size_t>(std::max<int32_t>(nOffset, 0)));
-  nLine = 1;
-  nColumn = 1;
-  for (size_t i = 0; i < nEnd; ++i) {
-    char16_t c = strText[i];
+CTextPlace CPlaceFinder::At(size_t nOffset) {
+  const size_t nEnd = std::min(nOffset, m_strText.size());
+  for (size_t i = static_cast<size_t>(m_place.m_nOffset); i < nEnd; ++i) {
+    const char16_t c = m_strText[i];
     if (c == u'\n') {
-      ++nLine;
-      nColumn = 1;
-    } else if (!(c >= 0xDC00 && c <= 0xDFFF && i > 0 && strText[i - 1] >= 0xD800 && strText[i - 1] <= 0xDBFF)) {
-      ++nColumn;  // the low half of a pair belongs to the column of its high half
+      ++m_place.m_nLine;
+      m_place.m_nColumn = 1;
+    } else if (!(c >= 0xDC00 && c <= 0xDFFF && i > 0 && m_strText[i - 1] >= 0xD800 && m_strText[i - 1] <= 0xDBFF)) {
+      ++m_place.m_nColumn;  // the low half of a pair belongs to the column of its high half
     }
   }
+  m_place.m_nOffset = static_cast<int32_t>(std::max(nEnd, static_cast<size_t>(m_place.m_nOffset)));
+  CTextPlace place = m_place;
+  place.m_nOffset = static_cast<int32_t>(nOffset);
+  return place;
 }
 
 CTextPlace PlaceAt(const std::u16string& strText, int32_t nOffset) {
-  CTextPlace place;
-  place.m_nOffset = nOffset;
-  LocateOffset(strText, nOffset, place.m_nLine, place.m_nColumn);
-  return place;
+  return CPlaceFinder(strText).At(static_cast<size_t>(std::max<int32_t>(nOffset, 0)));
+}
+
+void LocateOffset(const std::u16string& strText, int32_t nOffset, int& nLine, int& nColumn) {
+  const CTextPlace place = PlaceAt(strText, nOffset);
+  nLine = place.m_nLine;
+  nColumn = place.m_nColumn;
+}
+
+std::string FormatPlace(const CTextPlace& place) {
+  return std::to_string(place.m_nLine) + ":" + std::to_string(place.m_nColumn);
 }
 
 CLogText ReadLogText(std::u16string strText, const std::string& strFile, const std::u16string* pBeyond,

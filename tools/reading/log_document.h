@@ -65,6 +65,19 @@ CLogText ReadLogText(std::u16string strText, const std::string& strFile, const s
 // column, and an offset past the end is put at the end.
 void LocateOffset(const std::u16string& strText, int32_t nOffset, int& nLine, int& nColumn);
 CTextPlace PlaceAt(const std::u16string& strText, int32_t nOffset);
+// "line:column".
+std::string FormatPlace(const CTextPlace& place);
+
+// Places in one text for offsets that only grow, found in one pass over it.
+class CPlaceFinder {
+ public:
+  explicit CPlaceFinder(const std::u16string& strText) : m_strText(strText) {}
+  CTextPlace At(size_t nOffset);
+
+ private:
+  const std::u16string& m_strText;
+  CTextPlace m_place{0, 1, 1};
+};
 
 // One line on what is wrong with a damaged text and what was recovered:
 // "damaged text at 11:1-17:26 (1 record before it, 3 after); ..."

@@ -47,13 +47,6 @@ std::u16string ReadUnitsBeyond(CFile& file, size_t nTextUnits) {
   return strBeyond;
 }
 
-bool StartsWithByteOrderMark(CFile& file) {
-  unsigned char abHead[sizeof kByteOrderMark] = {};
-  file.SeekToBegin();
-  return file.Read(abHead, sizeof abHead) == sizeof abHead && abHead[0] == kByteOrderMark[0] &&
-         abHead[1] == kByteOrderMark[1];
-}
-
 // One attempt. False when another may do better: the file was held past
 // the wait, changed size while it was read, or did not parse. The file is
 // open only for this attempt, so that no wait between attempts (or between
@@ -152,7 +145,7 @@ bool LibraryAddsRecords(const CLogFile& file) {
   if (strLibraryText.empty()) return true;  // the library starts such a file afresh
   CXmlDocument doc;
   doc.SetDocument(std::move(strLibraryText));
-  if (file.m_bDataBeyondZero && doc.LocateElement(0, 0, kLogRoot) == 0) return false;
+  if (file.m_bDataBeyondZero && !IsLogDocument(doc)) return false;
   doc.FindNextElement(kLogRoot);
   doc.EnterElement();
   return doc.AddElement(kRecordElement);

@@ -80,31 +80,6 @@ std::string MakePortableMarkup(std::u16string_view strMarkup, const std::array<s
   return strOut + "</" + strRecord + ">";
 }
 
-// Places in a text, found for offsets that only grow, in one pass.
-class CPlaceFinder {
- public:
-  explicit CPlaceFinder(const std::u16string& strText) : m_strText(strText) {}
-
-  CTextPlace At(size_t nOffset) {
-    for (; m_place.m_nOffset < static_cast<int32_t>(nOffset); ++m_place.m_nOffset) {
-      const char16_t c = m_strText[static_cast<size_t>(m_place.m_nOffset)];
-      if (c == u'\n') {
-        ++m_place.m_nLine;
-        m_place.m_nColumn = 1;
-      } else if (!(c >= 0xDC00 && c <= 0xDFFF && m_bAfterHigh)) {
-        ++m_place.m_nColumn;
-      }
-      m_bAfterHigh = c >= 0xD800 && c <= 0xDBFF;
-    }
-    return m_place;
-  }
-
- private:
-  const std::u16string& m_strText;
-  CTextPlace m_place{0, 1, 1};
-  bool m_bAfterHigh = false;
-};
-
 // Walks the text record by record, noting what lies between as damage.
 class CRecovery {
  public:

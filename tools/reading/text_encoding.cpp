@@ -1,5 +1,7 @@
 #include "text_encoding.h"
 
+#include "platform_shared.h"
+
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
@@ -39,23 +41,7 @@ bool DecodeSequence(std::string_view strText, size_t nPos, int nLength, char32_t
 
 }  // namespace
 
-void AppendUtf8(std::string& strOut, char32_t c) {
-  if (c < 0x80) {
-    strOut += static_cast<char>(c);
-  } else if (c < 0x800) {
-    strOut += static_cast<char>(0xC0 | (c >> 6));
-    strOut += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    strOut += static_cast<char>(0xE0 | (c >> 12));
-    strOut += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    strOut += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    strOut += static_cast<char>(0xF0 | (c >> 18));
-    strOut += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    strOut += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    strOut += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
+void AppendUtf8(std::string& strOut, char32_t c) { AppendUtf8(strOut, static_cast<uint32_t>(c)); }
 
 std::string ToUtf8(std::u16string_view strText) {
   std::string strOut;

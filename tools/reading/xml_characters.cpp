@@ -30,12 +30,14 @@ CForbiddenUnits FindForbiddenUnits(std::u16string_view strText) {
   return found;
 }
 
-std::string ForbiddenUnitElement(char16_t cUnit) {
+std::string FormatCodeUnit(char16_t cUnit) {
   static const char kHex[] = "0123456789ABCDEF";
-  std::string strOut = "<char code=\"";
+  std::string strOut;
   for (int nShift = 12; nShift >= 0; nShift -= 4) strOut += kHex[(cUnit >> nShift) & 0xF];
-  return strOut + "\"/>";
+  return strOut;
 }
+
+std::string ForbiddenUnitElement(char16_t cUnit) { return "<char code=\"" + FormatCodeUnit(cUnit) + "\"/>"; }
 
 std::string EscapeXmlData(std::u16string_view strData) {
   std::string strOut;

@@ -35,5 +35,8 @@ CForbiddenUnits FindForbiddenUnits(std::u16string_view strText);
 // unit in the form above.
 std::string EscapeXmlData(std::u16string_view strData);
 
+// A code unit in four upper-case hexadecimal digits ("001B").
+std::string FormatCodeUnit(char16_t cUnit);
+
 // The element that stands for one forbidden code unit.
 std::string ForbiddenUnitElement(char16_t cUnit);
