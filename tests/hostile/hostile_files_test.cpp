@@ -2,6 +2,7 @@
 // something the library must not write through, or held by another process,
 // and the log folder being a plain file. The call always returns, nothing in
 // the place is changed, and a retention out of 32-bit range is not wrapped.
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -125,7 +126,7 @@ TEST_F(HostileFiles, DayFileInTheWayDropsTheRecordAndStaysAsItWas) {
       Clear();
       continue;
     }
-    WriteThroughExport({u"Info", u"Main", u"Open", u"", u"dropped"});
+    WriteThroughExport({u"Info", u"Main", u"Open", u"", std::u16string(test.m_pszName, test.m_pszName + std::strlen(test.m_pszName))});
     ExpectUntouched(test.m_nTrap, kTodaysLog, strLog);
     Clear();
   }
@@ -149,7 +150,8 @@ TEST_F(HostileFiles, DayFileHeldElsewhereTakesTheKeptRecordWithTheNextOnceReleas
 // A file of narrow text longer than a page is rewritten whole: the new text
 // goes to a temporary file named after the day's file and the process,
 // which then takes the day's name. Whatever stands at that temporary name is
-// neither followed nor replaced, and the day's file stays as it was.
+// neither followed nor replaced, and the day's file stays as it was; the
+// record waits in the day's pending file.
 TEST_F(HostileFiles, TemporaryNameInTheWayLeavesTheDaysFileAsItWas) {
   struct Case {
     const char* m_pszName;
@@ -169,17 +171,19 @@ TEST_F(HostileFiles, TemporaryNameInTheWayLeavesTheDaysFileAsItWas) {
     fs::remove_all(m_folder.Path("elsewhere"));
     m_folder.WriteBytes(kTodaysLog, strNarrowLog);
     Lay(test.m_nTrap, strTemporary, kPrecious);
-    WriteThroughExport({u"Info", u"Main", u"Open", u"", u"dropped"});
+    WriteThroughExport({u"Info", u"Main", u"Open", u"", std::u16string(test.m_pszName, test.m_pszName + std::strlen(test.m_pszName))});
     EXPECT_EQ(m_folder.ReadBytes(kTodaysLog), strNarrowLog);
     ExpectUntouched(test.m_nTrap, strTemporary, kPrecious);
   }
-  // The same file with the name free: rewritten as UTF-16 with its record.
+  // The same file with the name free: rewritten as UTF-16 with the waiting
+  // records and the new one, in call order.
   fs::remove_all(m_folder.Path(strTemporary));
   WriteThroughExport({u"Info", u"Main", u"Open", u"", u"kept"});
   std::vector<RecordFields> aRecords;
   ASSERT_TRUE(ReadRecords(DecodeDocument(m_folder.ReadBytes(kTodaysLog)), aRecords));
-  ASSERT_EQ(aRecords.size(), 1u);
-  EXPECT_EQ(aRecords[0][5], u"kept");
+  ASSERT_EQ(aRecords.size(), std::size(kCases) + 1);
+  for (size_t n = 0; n < std::size(kCases); ++n) EXPECT_EQ(aRecords[n][5], std::u16string(kCases[n].m_pszName, kCases[n].m_pszName + std::strlen(kCases[n].m_pszName)));
+  EXPECT_EQ(aRecords.back()[5], u"kept");
 }
 
 TEST_F(HostileFiles, LogFolderThatIsAPlainFileGetsNothingWritten) {
@@ -187,7 +191,7 @@ TEST_F(HostileFiles, LogFolderThatIsAPlainFileGetsNothingWritten) {
   SetHostPathForTesting(m_folder.File("host.bin"));
   g_nLogLife.store(3);
   EXPECT_TRUE(LoadSettings());  // nothing to read and nothing can be made: the retention stays
-  EXPECT_EQ(g_strLogFolder, m_folder.File("hostLog"));
+  EXPECT_EQ(LogFolder(), m_folder.File("hostLog"));
   EXPECT_EQ(g_nLogLife.load(), 3);
   WriteThroughExport({u"Info", u"Main", u"Open", u"", u"dropped"});
   EXPECT_EQ(SetLogLife(30), 0);
