@@ -4,6 +4,7 @@
 #include <exception>
 #include <vector>
 
+#include "commit_journal.h"
 #include "document_file.h"
 #include "library_state.h"
 #include "log_folder.h"
@@ -136,8 +137,9 @@ bool CutBehindLogText(const std::u16string& strPath) {
     if (!file.Open(strPath, CFile::modeReadWriteDenyWrite, waitNever)) {
       return file.GetOpenError() != causeSharingViolation;
     }
-    const uint64_t nUnread = LocateUnreadBytes(file);
+    uint64_t nUnread = LocateUnreadBytes(file);
     if (nUnread == 0) return true;
+    if (RollBackCommit(file)) nUnread = LocateUnreadBytes(file);
     CXmlDocument doc;
     if (doc.SetDocument(ReadDocumentFile(file)) && IsLogDocument(doc)) file.SetLength(nUnread);
   } catch (const CFileException& error) {

@@ -8,6 +8,11 @@
 // records from it: nothing may follow the text that a reader outside the
 // library would choke on.
 //
+// In one trial in twelve another process holds the day's file when the writer
+// starts and lets go a little past the share wait: the writer's records then
+// wait in the day's pending file, and the kill comes while the calls after
+// the release move them in.
+//
 // VARDLIX_KILL_TRIALS sets the number of trials (500 by default).
 #include <signal.h>
 #include <sys/wait.h>
@@ -116,19 +121,22 @@ TEST_F(CrashTest, KilledWriterLeavesEveryReturnedRecordAndAFileEveryReaderTakes)
   std::mt19937 random(nSeed);
   // Mostly anywhere in a run of calls; one trial in five within the first
   // call, which on a fresh file creates it.
-  std::uniform_int_distribution<int> longDelay(0, 4000), shortDelay(0, 300), pick(0, 4);
+  std::uniform_int_distribution<int> longDelay(0, 4000), shortDelay(0, 300), pick(0, 4), pickHeld(0, 11);
+  std::uniform_int_distribution<int> heldDelay(kShareWaitMilliseconds + 5, kShareWaitMilliseconds + 60);
   // The day's file after each trial, for Python to read once all are done,
   // and the records that each must give.
   CTempFolder snapshots;
   std::map<std::string, std::string> mapExpected;
 
   std::vector<CLoggedRecord> aExpected;
-  int nReturned = 0, nInFlight = 0, nCut = 0;
+  int nReturned = 0, nInFlight = 0, nCut = 0, nHeld = 0;
   for (int nTrial = 0; nTrial < nTrials; ++nTrial) {
     if (nTrial % kTrialsPerFile == 0) {
       UseFreshFolder();
       aExpected.clear();
     }
+    CFile holder;
+    if (pickHeld(random) == 0) holder.Open(m_pFolder->Path(m_strDayName).u16string(), CFile::modeReadWriteDenyWrite);
     int aPipe[2];
     ASSERT_EQ(pipe(aPipe), 0);
     const pid_t nWriter = fork();
@@ -138,6 +146,11 @@ TEST_F(CrashTest, KilledWriterLeavesEveryReturnedRecordAndAFileEveryReaderTakes)
       RunWriter(nTrial, aPipe[1]);
     }
     close(aPipe[1]);
+    if (holder.IsOpen()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(heldDelay(random)));
+      holder.Close();
+      ++nHeld;
+    }
     const int nDelay = pick(random) == 0 ? shortDelay(random) : longDelay(random);
     std::this_thread::sleep_for(std::chrono::microseconds(nDelay));
     kill(nWriter, SIGKILL);
@@ -151,6 +164,8 @@ TEST_F(CrashTest, KilledWriterLeavesEveryReturnedRecordAndAFileEveryReaderTakes)
     const std::string strKilled = m_pFolder->Read(m_strDayName);
     ASSERT_TRUE(LoadInNewProcess());
     const CFolderFiles files = ReadFolderFiles(m_pFolder->Path());
+    // The load moved whatever waited: no pending file is left.
+    EXPECT_EQ(files.count(Narrow(MakePendingLogName(FormatDateStamp()))), 0u);
     // A writer killed while it wrote a whole file under its temporary name
     // leaves that file, which the purge takes once it is old enough.
     EXPECT_LE(CountTemporaryFiles(files), nTrial % kTrialsPerFile + 1);
@@ -194,7 +209,8 @@ TEST_F(CrashTest, KilledWriterLeavesEveryReturnedRecordAndAFileEveryReaderTakes)
   EXPECT_EQ(nDiffering, 0) << "files that Python's XML parser rejects or reads otherwise";
   std::cout << nTrials << " writers killed, each followed by a load: " << nReturned
             << " returned records all kept, " << nInFlight << " trials with the record in flight kept whole, "
-            << nCut << " kills that left bytes behind the text, which the load cut, " << mapPython.size()
+            << nCut << " kills that left bytes behind the text, which the load cut, " << nHeld
+            << " trials whose records waited in a pending file, " << mapPython.size()
             << " files read by Python's XML parser with the same records\n";
 }
 

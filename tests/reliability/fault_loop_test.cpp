@@ -88,13 +88,19 @@ int Load() {
   return -1;
 }
 
-// What a reader of the library takes for a file's text: UTF-16 after the
-// byte-order mark up to the first zero unit, else narrow text up to the first
-// zero byte. Whatever lies behind is no part of it.
+// What the library's reader takes for a file's text: UTF-16 after the
+// byte-order mark up to the first zero unit, as the journal of a commit that
+// was cut gives it back, else narrow text up to the first zero byte.
+// Whatever lies behind is no part of it.
 std::u16string ReaderText(const std::string& strBytes) {
-  if (strBytes.compare(0, 2, "\xFF\xFE") == 0) return ReadLogView(strBytes);
-  const std::string strNarrow(strBytes.c_str());
-  return u"narrow:" + std::u16string(strNarrow.begin(), strNarrow.end());
+  const bool bWide = strBytes.compare(0, 2, "\xFF\xFE") == 0;
+  // Text that runs to the end of the file needs no journal.
+  if (bWide && strBytes.size() / 2 <= ReadLogView(strBytes).size() + 1) return ReadLogView(strBytes);
+  static const CTempFolder scratch;
+  scratch.WriteBytes("file", strBytes);
+  CFile file;
+  if (!file.Open(scratch.File("file"), CFile::modeReadExclusive)) return u"unreadable";
+  return (bWide ? u"" : u"narrow:") + ReadDocumentFile(file);
 }
 
 bool SameText(const std::string& strActual, const std::string& strExpected) {
@@ -124,9 +130,8 @@ std::vector<std::string> VisibleRecords(const CFolderFiles& files, const std::st
     }
   };
   if (const std::string* pDay = Find(files, strDayName)) {
-    const std::string& strBytes = *pDay;
-    strDayText = strBytes.compare(0, 2, "\xFF\xFE") == 0 ? ReadLogView(strBytes)
-                                                         : DecodeNarrowText(strBytes.c_str(), strlen(strBytes.c_str()));
+    strDayText = ReaderText(*pDay);
+    if (strDayText.compare(0, 7, u"narrow:") == 0) strDayText.erase(0, 7);
     CXmlDocument day;
     day.SetDocument(strDayText);
     Add(day, 0);
@@ -134,7 +139,7 @@ std::vector<std::string> VisibleRecords(const CFolderFiles& files, const std::st
   for (const auto& file : files) {
     if (!IsPendingName(file.first)) continue;
     CXmlDocument pending;
-    pending.SetDocument(ReadLogView(file.second));
+    pending.SetDocument(ReaderText(file.second));
     CMoveNote note;
     const bool bMoved = ReadMoveNote(pending, note) && IsMoveDone(strDayText, note);
     Add(pending, bMoved ? static_cast<size_t>(note.m_nRecords) : 0);
