@@ -329,7 +329,13 @@ HANDLE OpenWaitingForSharers(const std::u16string& strPath, const OpenRequest& r
         nFailure = hFile == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
         return hFile != INVALID_HANDLE_VALUE;
       },
-      [&](DWORD nFailure) { return bCreates ? IsHeldForCreate(nFailure, strPath) : IsSharingConflict(nFailure); });
+      [&](DWORD nFailure) {
+        // A file that a holder of DELETE access has just removed stays,
+        // pending deletion, until its readers close it: a create meets it,
+        // and so does an opener that wants to remove the file too.
+        const bool bMeetsDeletion = bCreates || (request.nAccess & DELETE) != 0;
+        return bMeetsDeletion ? IsHeldForCreate(nFailure, strPath) : IsSharingConflict(nFailure);
+      });
   return hFile;
 }
 
