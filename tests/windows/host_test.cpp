@@ -2,6 +2,7 @@
 // DLL into a fresh folder of their own, runs the host there (so the log
 // folder is HostLog beside it) and checks the files the DLL left.
 #define WIN32_LEAN_AND_MEAN
+#include <algorithm>
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -141,6 +142,29 @@ class HostTest : public ::testing::Test {
 
   DWORD RunHost(const std::wstring& strArgs, const std::filesystem::path& folder = {}) const {
     return WaitForHost(StartHost(strArgs, folder));
+  }
+
+  // What vardlix.exe, from the test's own folder, writes to its standard
+  // output for these arguments.
+  std::string RunToolOutput(const std::wstring& strArgs) const {
+    const std::wstring strOutput = m_folder.Path("tool-output.txt").wstring();
+    SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr /* default security */, TRUE /* inherited */};
+    HANDLE hOutput = CreateFileW(strOutput.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr /* template */);
+    std::wstring strCommand = L"\"" + (OwnFolder() / "vardlix.exe").wstring() + L"\" " + strArgs;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = hOutput;
+    PROCESS_INFORMATION process{};
+    if (CreateProcessW(nullptr /* program: from the command line */, &strCommand[0], nullptr /* process security */,
+                       nullptr /* thread security */, TRUE /* the standard handles */, CREATE_NO_WINDOW,
+                       nullptr /* this environment */, m_folder.Path().wstring().c_str(), &startup, &process)) {
+      CloseHandle(process.hThread);
+      WaitForHost(process.hProcess);
+    }
+    CloseHandle(hOutput);
+    return m_folder.ReadBytes("tool-output.txt");
   }
 
   // Text of a file the DLL wrote: byte-order mark FF FE, then UTF-16LE.
@@ -384,6 +408,12 @@ TEST_F(HostTest, HostEndingWhileAViewerHoldsTodaysFileLosesNoRecord) {
   SetNamedEvent(strHeld);
   EXPECT_EQ(WaitForHost(hHost), 0u);
   EXPECT_EQ(ReadDocument(strName), strBefore);
+  // The tool shows the day's records, those waiting included.
+  const std::string strShown = RunToolOutput(L"show --folder HostLog --format json");
+  EXPECT_EQ(std::count(strShown.begin(), strShown.end(), '\n'), 6) << strShown;
+  size_t nWaiting = 0;
+  for (size_t n = 0; (n = strShown.find(".pending\"", n)) != std::string::npos; ++n) ++nWaiting;
+  EXPECT_EQ(nWaiting, 5u);
   CloseHandle(hViewer);
   ASSERT_EQ(RunHost(L"by-ordinal write 1 B"), 0u);
   std::vector<std::u16string> aExpected(6, u"A");

@@ -5,6 +5,7 @@
 #include "log_file.h"
 #include "terminal.h"
 #include "text_encoding.h"
+#include "waiting_records.h"
 
 namespace {
 
@@ -79,6 +80,10 @@ bool CollectRecords(const std::string& strPath, std::vector<CLogRecord>& aRecord
       break;
   }
   std::move(text.m_aRecords.begin(), text.m_aRecords.end(), std::back_inserter(aRecords));
+  // Records that wait for the day's file while another program holds it
+  // are the day's too, after the records in the file.
+  std::vector<CLogRecord> aWaiting = ReadWaitingRecords(strPath);
+  std::move(aWaiting.begin(), aWaiting.end(), std::back_inserter(aRecords));
   return true;
 }
 

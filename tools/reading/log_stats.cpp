@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iomanip>
+#include <iterator>
 
 #include "day_files.h"
 #include "display_width.h"
@@ -11,6 +12,7 @@
 #include "markup.h"
 #include "platform_files.h"
 #include "text_encoding.h"
+#include "waiting_records.h"
 
 namespace {
 
@@ -39,8 +41,13 @@ CDayStats MeasureDay(const CFolderEntry& entry, const CDay& day) {
   } else if (file.m_text.m_nOutcome == logTextNotLog) {
     dayStats.m_strProblem = "not a day's log (top element " + file.m_text.m_strTopElement + ")";
   }
-  dayStats.m_nRecords = file.m_text.m_aRecords.size();
-  for (const auto& record : file.m_text.m_aRecords) {
+  // Records waiting beside the file count for its day, after its own.
+  std::vector<CLogRecord> aRecords = std::move(file.m_text.m_aRecords);
+  std::vector<CLogRecord> aWaiting = ReadWaitingRecords(entry.m_strPath);
+  dayStats.m_nWaiting = aWaiting.size();
+  std::move(aWaiting.begin(), aWaiting.end(), std::back_inserter(aRecords));
+  dayStats.m_nRecords = aRecords.size();
+  for (const auto& record : aRecords) {
     const std::string& strType = record.m_aField[fieldType];
     auto it = std::find_if(dayStats.m_aTypeCounts.begin(), dayStats.m_aTypeCounts.end(),
                            [&](const auto& count) { return count.first == strType; });
@@ -156,7 +163,11 @@ void WriteFolderStats(const std::string& strFolder, const CFolderStats& stats, i
     out << "DAY         RECORDS       BYTES  TYPES\n";
     for (const auto& day : stats.m_aDays) {
       out << FormatIsoDay(day.m_day) << std::setw(9) << day.m_nRecords << std::setw(12) << day.m_nSize << "  "
-          << (day.m_strProblem.empty() ? DescribeTypes(day) : day.m_strProblem) << "\n";
+          << (day.m_strProblem.empty() ? DescribeTypes(day) : day.m_strProblem);
+      if (day.m_nWaiting > 0) {
+        out << " (" << day.m_nWaiting << " waiting for the file, held by another program)";
+      }
+      out << "\n";
     }
   }
   WritePurge(stats, nNow, out);
