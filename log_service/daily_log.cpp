@@ -178,7 +178,8 @@ void KeepPendingRecord(const CHostRecord& record) {
 
 bool HasPendingRecords(const std::u16string& strDate) {
   CFileStatus status;
-  return CFile::GetStatus(MakeLogPath(MakePendingLogName(strDate)), status);
+  return CFile::GetStatus(MakeLogPath(MakePendingLogName(strDate)), status) &&
+         (status.m_attribute & attributeDirectory) == 0;
 }
 
 void MoveOwnPendingRecords(const std::u16string& strSkipDate, FileWait nWait) {

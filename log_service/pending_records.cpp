@@ -61,7 +61,13 @@ CPendingRecords::CPendingRecords(const std::u16string& strDate)
 
 CPendingRecords::TakeResult CPendingRecords::Take(FileWait nWait) {
   if (!m_file.Open(m_strPath, CFile::modeReadWriteRemovable, nWait)) {
-    return m_file.GetOpenError() == causeNotFound ? pendingNone : pendingHeld;
+    switch (m_file.GetOpenError()) {
+      case causeNotFound: return pendingNone;
+      case causeSharingViolation: return pendingHeld;
+      // A folder, a link or a pipe of that name, or a file the library
+      // cannot open at all: no waiting records to keep in order with.
+      default: return pendingForeign;
+    }
   }
   // A file under this name whose text is no log is no one's to empty.
   if (!m_log.Read() || !IsLogDocument(m_log.Document())) {

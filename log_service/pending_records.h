@@ -42,7 +42,8 @@ class CPendingRecords {
     pendingNone,     // nothing waits for the day
     pendingTaken,    // open, its records and note read
     pendingHeld,     // it cannot be opened: another program keeps it
-    pendingForeign,  // a file of that name whose text is no log; left alone
+    pendingForeign,  // something of that name that holds no records the
+                     // library can move: no log, no plain file; left alone
   };
   // Opens the pending file and reads it, waiting for another writer of the
   // library as nWait allows. Raises CFileException when reading fails.

@@ -2,7 +2,6 @@
 // something the library must not write through, or held by another process,
 // and the log folder being a plain file. The call always returns, nothing in
 // the place is changed, and a retention out of 32-bit range is not wrapped.
-#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -103,7 +102,8 @@ class HostileFiles : public CHostileTest {
   std::unique_ptr<CUnwritable> m_pUnwritable;
 };
 
-TEST_F(HostileFiles, DayFileInTheWayDropsTheRecordAndStaysAsItWas) {
+// The record waits in the day's pending file instead.
+TEST_F(HostileFiles, DayFileInTheWayStaysAsItWasAndTheRecordWaits) {
   struct Case {
     const char* m_pszName;
     Trap m_nTrap;
@@ -126,8 +126,13 @@ TEST_F(HostileFiles, DayFileInTheWayDropsTheRecordAndStaysAsItWas) {
       Clear();
       continue;
     }
-    WriteThroughExport({u"Info", u"Main", u"Open", u"", std::u16string(test.m_pszName, test.m_pszName + std::strlen(test.m_pszName))});
+    WriteThroughExport({u"Info", u"Main", u"Open", u"", Ascii16(test.m_pszName)});
     ExpectUntouched(test.m_nTrap, kTodaysLog, strLog);
+    std::vector<RecordFields> aWaiting;
+    ASSERT_TRUE(ReadRecords(ReadDayText(kTodaysPendingFile), aWaiting));
+    ASSERT_EQ(aWaiting.size(), 1u);
+    EXPECT_EQ(aWaiting[0][5], Ascii16(test.m_pszName));
+    fs::remove(m_folder.Path(kTodaysPendingFile));
     Clear();
   }
 }
@@ -145,6 +150,34 @@ TEST_F(HostileFiles, DayFileHeldElsewhereTakesTheKeptRecordWithTheNextOnceReleas
   ASSERT_EQ(aRecords.size(), 2u);
   EXPECT_EQ(aRecords[0][5], u"kept");
   EXPECT_EQ(aRecords[1][5], u"next");
+}
+
+// Something else under the name of the day's pending file: nothing is
+// written through or into it, and the record goes into the day's file.
+TEST_F(HostileFiles, PendingNameInTheWayIsLeftAloneAndTheRecordGoesIntoTheDaysFile) {
+  struct Case {
+    const char* m_pszName;
+    Trap m_nTrap;
+  };
+  const Case kCases[] = {
+      {"DirectoryIsNotEntered", trapDirectory},
+      {"LinkIsNotFollowed", trapLinkToFile},
+      {"DanglingLinkCreatesNothing", trapDanglingLink},
+      {"FifoDoesNotBlock", trapFifo},
+  };
+  m_folder.WriteBytes(kTodaysLog, EncodeDocument(kDeclaration + u"<日志/>\r\n"));
+  for (const Case& test : kCases) {
+    SCOPED_TRACE(test.m_pszName);
+    fs::remove_all(m_folder.Path(kTodaysPendingFile));
+    fs::remove_all(m_folder.Path("elsewhere"));
+    Lay(test.m_nTrap, kTodaysPendingFile, kPrecious);
+    WriteThroughExport({u"Info", u"Main", u"Open", u"", Ascii16(test.m_pszName)});
+    ExpectUntouched(test.m_nTrap, kTodaysPendingFile, kPrecious);
+    std::vector<RecordFields> aRecords;
+    ASSERT_TRUE(ReadRecords(ReadDayText(), aRecords));
+    ASSERT_FALSE(aRecords.empty());
+    EXPECT_EQ(aRecords.back()[5], Ascii16(test.m_pszName));
+  }
 }
 
 // A file of narrow text longer than a page is rewritten whole: the new text
@@ -171,7 +204,7 @@ TEST_F(HostileFiles, TemporaryNameInTheWayLeavesTheDaysFileAsItWas) {
     fs::remove_all(m_folder.Path("elsewhere"));
     m_folder.WriteBytes(kTodaysLog, strNarrowLog);
     Lay(test.m_nTrap, strTemporary, kPrecious);
-    WriteThroughExport({u"Info", u"Main", u"Open", u"", std::u16string(test.m_pszName, test.m_pszName + std::strlen(test.m_pszName))});
+    WriteThroughExport({u"Info", u"Main", u"Open", u"", Ascii16(test.m_pszName)});
     EXPECT_EQ(m_folder.ReadBytes(kTodaysLog), strNarrowLog);
     ExpectUntouched(test.m_nTrap, strTemporary, kPrecious);
   }
@@ -182,7 +215,7 @@ TEST_F(HostileFiles, TemporaryNameInTheWayLeavesTheDaysFileAsItWas) {
   std::vector<RecordFields> aRecords;
   ASSERT_TRUE(ReadRecords(DecodeDocument(m_folder.ReadBytes(kTodaysLog)), aRecords));
   ASSERT_EQ(aRecords.size(), std::size(kCases) + 1);
-  for (size_t n = 0; n < std::size(kCases); ++n) EXPECT_EQ(aRecords[n][5], std::u16string(kCases[n].m_pszName, kCases[n].m_pszName + std::strlen(kCases[n].m_pszName)));
+  for (size_t n = 0; n < std::size(kCases); ++n) EXPECT_EQ(aRecords[n][5], Ascii16(kCases[n].m_pszName));
   EXPECT_EQ(aRecords.back()[5], u"kept");
 }
 
