@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include "library_lifecycle.h"
+#include "library_state.h"
 #include "runtime_frames_win32.h"
 #include "runtime_release_win32.h"
 
@@ -32,6 +33,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD nReason, LPVOID pReser
       // the process anyway: nothing is taken back then.
       const bool bProcessEnding = pReserved != nullptr;
       if (!bProcessEnding) {
+        ReleaseLibraryState();
         DeregisterOwnFrames();
         ReleaseRuntimeAtUnload();
       }

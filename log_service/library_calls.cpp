@@ -9,6 +9,7 @@
 
 void WriteHostRecord(const CHostRecord& record) {
   auto lock = LockFileOperations();
+  if (LibraryState().m_bReleased) return;
   CutDeferredInterruptedUpdates();
   // While records of the day wait, the holder of the day's file is not
   // waited for again: each call tries once and returns.
@@ -34,6 +35,7 @@ void WriteHostRecord(const char16_t* szType, const char16_t* szLocation, const c
 int ChangeLogLife(uint32_t nDays) {
   if (nDays > kMaxLogLife) return 0;
   auto lock = LockFileOperations();
+  if (LibraryState().m_bReleased) return 0;
   CutDeferredInterruptedUpdates();
   if (!RewriteSettingsFile(static_cast<int32_t>(nDays))) return 0;
   g_nLogLife.store(static_cast<int32_t>(nDays));

@@ -8,6 +8,7 @@
 // program; no exception leaves it, and no file can make it fail. Called by
 // the platform's load notification.
 //
-// There is nothing to do at unload: every operation has closed its files
-// before returning, and waiting records are in their pending files.
+// The unload writes nothing: every operation has closed its files before
+// returning, and waiting records are in their pending files. It only gives
+// back the memory of the library's state (ReleaseLibraryState).
 void RunLoadSequence() noexcept;

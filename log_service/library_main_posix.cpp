@@ -1,9 +1,18 @@
-// Load notification of the shared library on POSIX systems: the dynamic
-// loader runs it when the library is loaded into the host. Everything it
-// touches is made on first use or constant initialised (library_state.h).
-// There is no unload notification: nothing is left to do then.
+// Load and unload notifications of the shared library on POSIX systems: the
+// dynamic loader runs them when the library is loaded into the host and when
+// it is unloaded (dlclose, or the end of the process, which are not told
+// apart here). Everything they touch is made on first use or constant
+// initialised (library_state.h).
 #include "library_lifecycle.h"
+#include "library_state.h"
 
 __attribute__((constructor)) static void OnLibraryLoad() {
   RunLoadSequence();
+}
+
+// Nothing is written: waiting records are on disk already. The memory the
+// library holds goes back, so that a host that loads and unloads it again and
+// again loses none.
+__attribute__((destructor)) static void OnLibraryUnload() {
+  ReleaseLibraryState();
 }

@@ -4,9 +4,12 @@
 //
 // A host thread may still call an export while the process ends, after the
 // runtime has destroyed the library's static objects (for a library loaded
-// with dlopen they go before its own unload runs). So nothing here is ever
-// destroyed: the state is one object made on first use, and the retention an
-// atomic, which has nothing to destroy.
+// with dlopen they go before its own unload runs). So the state is one
+// object made on first use in storage of its own that is never destroyed,
+// and the retention an atomic, which has nothing to destroy. The unload
+// gives back the memory the state holds (a host that loads and unloads the
+// library again and again must not lose it), and calls that come after it
+// do nothing.
 #pragma once
 
 #include <atomic>
@@ -35,6 +38,9 @@ struct CLibraryState {
   // Date stamps of the days whose pending file this process has added
   // records to; each call moves them once it can.
   std::vector<std::u16string> m_aWaitingDays;
+  // The library has been unloaded (ReleaseLibraryState): a call that comes
+  // even so, from a thread of a process that is ending, does nothing.
+  bool m_bReleased = false;
 };
 
 // The one state object. Safe to call from any thread at any time, also
@@ -50,6 +56,11 @@ inline std::u16string& LogFolder() { return LibraryState().m_strLogFolder; }
 extern std::atomic<int32_t> g_nLogLife;
 
 std::unique_lock<std::mutex> LockFileOperations();
+
+// The unload: gives back what the state holds and marks it released. A
+// thread that is inside the library at that moment (only possible when the
+// process ends) keeps the state as it is. Never raises.
+void ReleaseLibraryState() noexcept;
 
 // Puts the state back as a fresh load found it, with strLogFolder as the log
 // folder: for tests, which run many "loads" in one process.

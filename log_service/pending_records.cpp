@@ -61,13 +61,12 @@ CPendingRecords::CPendingRecords(const std::u16string& strDate)
 
 CPendingRecords::TakeResult CPendingRecords::Take(FileWait nWait) {
   if (!m_file.Open(m_strPath, CFile::modeReadWriteRemovable, nWait)) {
-    switch (m_file.GetOpenError()) {
-      case causeNotFound: return pendingNone;
-      case causeSharingViolation: return pendingHeld;
-      // A folder, a link or a pipe of that name, or a file the library
-      // cannot open at all: no waiting records to keep in order with.
-      default: return pendingForeign;
-    }
+    if (m_file.GetOpenError() == causeNotFound) return pendingNone;
+    // A folder of that name holds no records. Anything else that cannot be
+    // opened may hold some, which no later record may overtake.
+    CFileStatus status;
+    const bool bFolder = CFile::GetStatus(m_strPath, status) && (status.m_attribute & attributeDirectory) != 0;
+    return bFolder ? pendingForeign : pendingHeld;
   }
   // A file under this name whose text is no log is no one's to empty.
   if (!m_log.Read() || !IsLogDocument(m_log.Document())) {

@@ -41,9 +41,10 @@ class CPendingRecords {
   enum TakeResult {
     pendingNone,     // nothing waits for the day
     pendingTaken,    // open, its records and note read
-    pendingHeld,     // it cannot be opened: another program keeps it
-    pendingForeign,  // something of that name that holds no records the
-                     // library can move: no log, no plain file; left alone
+    pendingHeld,     // it cannot be opened: another program keeps it, or
+                     // it is no file the library may write (a link, a pipe)
+    pendingForeign,  // a folder of that name, or a file whose text is no
+                     // log: no records to move; left alone
   };
   // Opens the pending file and reads it, waiting for another writer of the
   // library as nWait allows. Raises CFileException when reading fails.
