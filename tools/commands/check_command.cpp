@@ -38,8 +38,8 @@ class CCheckReport {
     }
     switch (text.m_nOutcome) {
       case logTextRead:
-        m_out << m_strPath << ": well-formed day's log, " << text.m_aRecords.size()
-              << (text.m_aRecords.size() == 1 ? " record\n" : " records\n");
+        m_out << m_strPath << ": well-formed day's log, " << text.m_nRecords
+              << (text.m_nRecords == 1 ? " record\n" : " records\n");
         break;
       case logTextEmpty:
         Finding("", "not well-formed: the file holds no element");
@@ -76,7 +76,7 @@ class CCheckReport {
 
   void ReportDamage(const CLogText& text) {
     Finding(FormatPlace(text.m_stop.m_place), "not well-formed: " + text.m_stop.m_strMessage);
-    const size_t nRecords = text.m_aRecords.size();
+    const size_t nRecords = text.m_nRecords;
     for (const CDamagedStretch& stretch : text.m_aDamage) {
       Finding(FormatPlace(stretch.m_begin),
               "damaged text up to " + FormatPlace(stretch.m_end) + ", skipped; " +
