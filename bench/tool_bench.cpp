@@ -15,7 +15,8 @@
 //              behind the damage as the library appends them, no end tag
 //   bare       nothing but "<记录>" start tags after the root's
 //   noend      records without their "</记录>" end tags
-//   zeros      every record holds a zero code unit
+//   zeros      damaged at its first record, a zero unit and the rest of an
+//              interrupted update at its end
 //   zerotail   the clean file followed by 256 MB of zero bytes
 //
 // follow: BM_FollowPerRecord starts `vardlix follow` on today's file of the
@@ -132,13 +133,11 @@ std::u16string MakeShape(const std::string& strShape, int nRecords) {
     return strText;
   }
   if (strShape == "zeros") {
-    // A zero unit in place of the first digit of every record's time.
-    strText = strClean;
-    for (size_t nPos = strText.find(u"<\u65f6\u95f4>"); nPos != std::u16string::npos;
-         nPos = strText.find(u"<\u65f6\u95f4>", nPos + 1)) {
-      strText[nPos + 4] = u'\0';
-    }
-    return strText;
+    // Damaged at its first record, and a zero unit at its end with the rest
+    // of an interrupted update behind it: every record lies before the zero.
+    const size_t nSecond = strClean.find(kRecordOpen, nFirst + 1);
+    strText = strClean.substr(0, nFirst + (nSecond - nFirst) / 2) + strClean.substr(nSecond, strClean.rfind(kRootClose) - nSecond);
+    return strText + u'\0' + kRecordOpen + u"\r\n";
   }
   std::abort();
 }

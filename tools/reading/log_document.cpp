@@ -157,7 +157,11 @@ CLogText ScanLogText(std::u16string& strText, size_t nLibraryUnits, const std::s
     // the whole text is in the same state after the records read so far.
     const std::u16string strRootOpen = u"<" + std::u16string(kLogRoot) + u">";
     nShift = static_cast<int64_t>(nStop) - static_cast<int64_t>(strRootOpen.size());
-    bParsed = doc.SetDocument(strRootOpen + std::u16string(strLibrary.substr(nStop)));
+    std::u16string strRest;
+    strRest.reserve(strRootOpen.size() + strLibrary.size() - nStop);
+    strRest += strRootOpen;
+    strRest += strLibrary.substr(nStop);
+    bParsed = doc.SetDocument(std::move(strRest));
     if (bParsed) {
       doc.FindNextElement();
       doc.EnterElement();
@@ -186,11 +190,16 @@ CLogText ScanLogText(std::u16string& strText, size_t nLibraryUnits, const std::s
     result.m_stop.m_strMessage = "the text begins with an end tag";
     nStopOffset = static_cast<int64_t>(strText.find(u'<', nStop));
   }
-  if (!bRecover) return result;
-  CPlaceFinder places(strText);
-  result.m_stop.m_place = places.At(static_cast<size_t>(std::max<int64_t>(nStopOffset, 0)));
-  RecoverRecords(strText, strFile, result, sink, nSkip, nStop);
+  result.m_nRecoverFrom = nStop;
+  result.m_nStopOffset = nStopOffset;
+  if (bRecover) RecoverLogText(strText, strFile, result, sink, nSkip);
   return result;
+}
+
+void RecoverLogText(const std::u16string& strText, const std::string& strFile, CLogText& result, CRecordSink& sink,
+                    size_t nSkip) {
+  result.m_stop.m_place = PlaceAt(strText, static_cast<int32_t>(std::max<int64_t>(result.m_nStopOffset, 0)));
+  RecoverRecords(strText, strFile, result, sink, nSkip, result.m_nRecoverFrom);
 }
 
 CLogText ReadLogText(std::u16string strText, const std::string& strFile, const std::u16string* pBeyond,
@@ -205,6 +214,15 @@ CLogText ReadLogText(std::u16string strText, const std::string& strFile, const s
   CLogText result = ScanLogText(strText, nLibraryUnits, strFile, bRecover, collector);
   result.m_aRecords = std::move(aRecords);
   return result;
+}
+
+bool LibraryAddsRecords(const CLogText& text, size_t nTextUnits, bool bDataBeyondZero) {
+  if (nTextUnits == 0) return true;  // the library starts such a file afresh
+  // A text the engine parses takes a record only into the root "日志" (any
+  // other top element would get a second one); one it does not parse is
+  // started afresh, unless content hides behind its zero unit.
+  if (text.m_nOutcome == logTextRead || text.m_nOutcome == logTextNotLog) return text.m_strTopElement == ToUtf8(kLogRoot);
+  return !bDataBeyondZero;
 }
 
 std::string DescribeDamage(const CLogText& text) {

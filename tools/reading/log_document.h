@@ -54,6 +54,8 @@ struct CLogText {
   bool m_bRootOpened = false;  // the text has the root's start tag
   bool m_bRootClosed = false;  // ...and its end tag after the last record
   CTextPlace m_lastRecordEnd;  // just past the last complete record, if any
+  size_t m_nRecoverFrom = 0;   // where the records read so far end: the recovery goes on from there
+  int64_t m_nStopOffset = -1;  // where the engine stopped, in code units of the text
 };
 
 // Takes the records of a text one at a time, in file order, while it is
@@ -82,6 +84,11 @@ class CRecordSink {
 // moved through the engine on the way.
 CLogText ScanLogText(std::u16string& strText, size_t nLibraryUnits, const std::string& strFile, bool bRecover,
                      CRecordSink& sink, size_t nSkip = 0);
+
+// Goes on with a reading of a damaged text that ScanLogText made without
+// bRecover: the records after the damage, and its places.
+void RecoverLogText(const std::u16string& strText, const std::string& strFile, CLogText& result, CRecordSink& sink,
+                    size_t nSkip = 0);
 
 // The same, collecting the records in m_aRecords. pBeyond, when the file
 // holds a zero unit, is the text behind it.
@@ -117,6 +124,12 @@ class CPlaceFinder {
   std::u16string_view m_strText;
   CTextPlace m_place{0, 1, 1};
 };
+
+// Whether a record given to the library now would be added to the file, from
+// what the reading found: the text's outcome and top element, its length
+// before the zero unit, and whether data follows that unit. The fuzzer holds
+// it against the engine's own answer.
+bool LibraryAddsRecords(const CLogText& text, size_t nTextUnits, bool bDataBeyondZero);
 
 // One line on what is wrong with a damaged text and what was recovered:
 // "damaged text at 11:1-17:26 (1 record before it, 3 after); ..."

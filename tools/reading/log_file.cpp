@@ -262,7 +262,7 @@ CLogFile ReadLogFileInto(const std::string& strPath, CRecordSink& sink, int nAtt
       if (!TailUnchanged(strWidePath, result.m_nSize, strText)) nResult = attemptAgain;
     }
     if (nResult == attemptDamaged) {
-      result.m_text = ScanLogText(strText, result.m_nTextUnits, strName, true, attemptSink, attemptSink.Passed());
+      RecoverLogText(strText, strName, result.m_text, attemptSink, attemptSink.Passed());
       nResult = attemptDone;
     }
     if (nResult == attemptDone) break;
@@ -284,15 +284,6 @@ CLogFile ReadLogFile(const std::string& strPath, int nAttempts, bool bKeepText) 
   CLogFile file = ReadLogFileInto(strPath, collector, nAttempts, bKeepText);
   file.m_text.m_aRecords = std::move(aRecords);
   return file;
-}
-
-bool LibraryAddsRecords(const CLogText& text, size_t nTextUnits, bool bDataBeyondZero) {
-  if (nTextUnits == 0) return true;  // the library starts such a file afresh
-  // A text the engine parses takes a record only into the root "日志" (any
-  // other top element would get a second one); one it does not parse is
-  // started afresh, unless content hides behind its zero unit.
-  if (text.m_nOutcome == logTextRead || text.m_nOutcome == logTextNotLog) return text.m_strTopElement == ToUtf8(kLogRoot);
-  return !bDataBeyondZero;
 }
 
 bool LibraryAddsRecords(const CLogFile& file) {

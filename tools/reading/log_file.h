@@ -71,7 +71,4 @@ std::string JoinPath(const std::string& strFolder, const std::string& strName);
 // as the library decides it: into the root "日志",
 // and only when no content hides behind a zero unit inside the text.
 bool LibraryAddsRecords(const CLogFile& file);
-// The same from what the reading found: the text's outcome and top element,
-// its length before the zero unit, and whether data follows that unit. The
-// fuzzer holds it against the engine's own answer.
-bool LibraryAddsRecords(const CLogText& text, size_t nTextUnits, bool bDataBeyondZero);
+// (The same from what the reading found is in log_document.h.)
