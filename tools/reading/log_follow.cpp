@@ -1,6 +1,7 @@
 #include "log_follow.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "day_files.h"
 #include "document_file.h"
@@ -45,17 +46,22 @@ uint64_t HashRecord(const CRecordText& record) {
 }
 
 // Passes on the records of a reading, without their XML (follow and forward
-// print and send fields), with their indexes: those from the first one that
-// is not, at its index, a record passed on before, and none before nKeepFrom.
+// print and send fields), with their indexes: each one that is not one of
+// the records passed on before (told by a hash of its text, each passed-on
+// record standing for one), and none before nKeepFrom.
 class CFollowSink : public CRecordSink {
  public:
   CFollowSink(std::vector<CLogRecord>& aRecords, std::vector<uint64_t>& aIndexes, const std::vector<uint64_t>& aPassed,
               uint64_t nFirstIndex, uint64_t nKeepFrom)
-      : m_aRecords(aRecords), m_aIndexes(aIndexes), m_aPassed(aPassed), m_nIndex(nFirstIndex), m_nKeepFrom(nKeepFrom) {}
+      : m_aRecords(aRecords), m_aIndexes(aIndexes), m_nIndex(nFirstIndex), m_nKeepFrom(nKeepFrom) {
+    for (uint64_t nHash : aPassed) ++m_passed[nHash];
+  }
   void Take(const CRecordText& record) override {
     const uint64_t nHash = HashRecord(record);
-    m_bSame = m_bSame && m_nIndex < m_aPassed.size() && m_aPassed[static_cast<size_t>(m_nIndex)] == nHash;
-    if (!m_bSame && m_nIndex >= m_nKeepFrom) {
+    auto it = m_passed.find(nHash);
+    if (it != m_passed.end() && it->second > 0) {
+      --it->second;
+    } else if (m_nIndex >= m_nKeepFrom) {
       m_aRecords.push_back(MakeLogRecord(record, false));
       m_aIndexes.push_back(m_nIndex);
     }
@@ -67,10 +73,9 @@ class CFollowSink : public CRecordSink {
  private:
   std::vector<CLogRecord>& m_aRecords;
   std::vector<uint64_t>& m_aIndexes;
-  const std::vector<uint64_t>& m_aPassed;
+  std::unordered_map<uint64_t, uint32_t> m_passed;
   uint64_t m_nIndex;
   uint64_t m_nKeepFrom;
-  bool m_bSame = true;
   std::vector<uint64_t> m_aHashes;
 };
 

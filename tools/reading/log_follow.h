@@ -8,10 +8,10 @@
 // are unchanged: the file's identity and size, the 4 KiB before the place
 // and a hash of everything before it. A poll then reads only what follows
 // the place. A file that shrank below it, or whose bytes before it changed,
-// is read again whole, and its records are passed on from the first one
-// that differs from the record passed on at its place (records are told by
-// a hash of their text); a file that the library replaced by a rename (a new
-// identity) with those bytes unchanged counts as grown.
+// is read again whole, and those of its records are passed on that were not
+// passed on before (records are told by a hash of their text), so every
+// record is passed on once; a file that the library replaced by a rename (a
+// new identity) with those bytes unchanged counts as grown.
 #pragma once
 
 #include <cstdint>
@@ -60,8 +60,8 @@ class CLogFollower {
   // its new records to aNew.
   void ReadChanges(std::vector<CLogRecord>& aNew, uint64_t nFirst = 0);
   AddedResult ReadAdded(std::vector<CLogRecord>& aNew);
-  // Reads the file whole, passing on its records from the first that is not
-  // the one passed on at its index, and none before nKeepFrom.
+  // Reads the file whole, passing on its records that were not passed on
+  // before, and none before nKeepFrom.
   void ReadWhole(std::vector<CLogRecord>& aNew, uint64_t nKeepFrom);
   void Forget();
   std::string WatchedPath() const;
