@@ -58,6 +58,7 @@ bool ResolveFiles(const CShowOptions& options, std::vector<std::string>& aPaths,
 class CShowReading {
  public:
   using Consumer = std::function<void(const CLogRecord&)>;
+  using TextConsumer = std::function<void(const CRecordText&)>;
 
   CShowReading(const CShowOptions& options, const std::vector<std::string>& aPaths)
       : m_options(options), m_aPaths(aPaths), m_matcher(options.m_filter), m_aReadCounts(aPaths.size(), 0) {}
@@ -66,8 +67,9 @@ class CShowReading {
   // and the records read per file counted; a later pass reads no more of
   // each file than the first one did, so that both see the same records.
   // False, after reporting, when a file can't be used at all.
-  bool Run(const Consumer& take, bool bFirst, std::ostream& err) {
+  bool Run(const Consumer& take, bool bFirst, std::ostream& err, const TextConsumer* pTakeText = nullptr) {
     m_nTaken = 0;
+    m_pTakeText = CanTakeText() ? pTakeText : nullptr;
     for (size_t n = 0; n < m_aPaths.size() && !LimitReached(); ++n) {
       const size_t i = m_options.m_bReverse ? m_aPaths.size() - 1 - n : n;
       if (!ReadFile(i, take, bFirst, err)) return false;
@@ -76,6 +78,13 @@ class CShowReading {
   }
 
   size_t Read() const { return m_nRead; }
+  // Whether every record read is taken, in file order: its text can then
+  // be given as it stands, not decoded.
+  bool CanTakeText() const {
+    const CRecordFilter& filter = m_options.m_filter;
+    return !m_options.m_bReverse && filter.m_aTypes.empty() && !filter.m_since.m_bSet && !filter.m_until.m_bSet &&
+           filter.m_strGrep.empty();
+  }
   bool Damaged() const { return m_bDamaged; }
 
  private:
@@ -86,6 +95,11 @@ class CShowReading {
       if (m_nSeen == m_nMax || m_reading.LimitReached()) return;
       ++m_nSeen;
       const CShowReading& r = m_reading;
+      if (r.m_pTakeText != nullptr) {
+        ++m_reading.m_nTaken;
+        (*r.m_pTakeText)(text);
+        return;
+      }
       if (!r.m_matcher.MayMatch(text)) return;
       for (int i = 0; i < kFieldCount; ++i) {
         m_record.m_aField[i].clear();
@@ -162,6 +176,7 @@ class CShowReading {
   std::vector<size_t> m_aReadCounts;  // records read of each file by the first pass
   size_t m_nRead = 0;                 // records read, selected or not
   size_t m_nTaken = 0;                // records given to the consumer in this pass
+  const TextConsumer* m_pTakeText = nullptr;
   bool m_bDamaged = false;
 };
 
@@ -207,6 +222,13 @@ int RunShow(const CShowOptions& options, std::ostream& out, std::ostream& err) {
       // The columns are measured on the records to be shown, then the
       // records are read again and written.
       CTableLayout natural = MeasureColumns({});
+      const CShowReading::TextConsumer measureText = [&](const CRecordText& record) {
+        ++nShown;
+        for (int i = 0; i < kFieldCount; ++i) {
+          natural[i] =
+              std::max(natural[i], FieldTextWidth(record.m_aData[i], record.m_bEscaped, i == fieldDescription));
+        }
+      };
       bRead = reading.Run(
           [&](const CLogRecord& record) {
             ++nShown;
@@ -214,7 +236,7 @@ int RunShow(const CShowOptions& options, std::ostream& out, std::ostream& err) {
               natural[i] = std::max(natural[i], DisplayTextWidth(record.m_aField[i], i == fieldDescription));
             }
           },
-          true, err);
+          true, err, &measureText);
       if (!bRead || nShown == 0) break;
       const CTableLayout layout = FitColumns(natural, table.m_nWidth);
       WriteTableHeader(layout, table, out);

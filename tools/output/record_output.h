@@ -69,6 +69,9 @@ void AppendJsonString(std::string& strOut, std::string_view strText);
 // Cells the text of MakeDisplayText(strField, bKeepLines = false) takes;
 // with bLines, the widest of its lines (split at CR LF, LF or CR) instead.
 int DisplayTextWidth(std::string_view strField, bool bLines);
+// The same for a field's data as it stands in a file, decoded as the engine
+// decodes it when bEscaped.
+int FieldTextWidth(std::u16string_view strData, bool bEscaped, bool bLines);
 
 // A field's text made safe for a terminal: control characters are shown in
 // caret notation ("^[" for escape) instead of reaching the terminal, a tab

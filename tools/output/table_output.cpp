@@ -165,6 +165,49 @@ int DisplayTextWidth(std::string_view strField, bool bLines) {
   return std::max(nWidest, nWidth);
 }
 
+int FieldTextWidth(std::u16string_view strData, bool bEscaped, bool bLines) {
+  static const std::u16string_view kEntities[] = {u"lt;", u"amp;", u"gt;", u"apos;", u"quot;"};
+  int nWidest = 0;
+  int nWidth = 0;
+  const size_t nSize = strData.size();
+  for (size_t i = 0; i < nSize; ++i) {
+    const char32_t c = strData[i];
+    if (c >= 0x20 && c < 0x7F) {
+      ++nWidth;
+      if (c == u'&' && bEscaped) {
+        for (std::u16string_view strName : kEntities) {
+          if (strData.substr(i + 1, strName.size()) == strName) {
+            i += strName.size();
+            break;
+          }
+        }
+      }
+    } else if (c == u'\r' || c == u'\n') {
+      if (c == u'\r' && i + 1 < nSize && strData[i + 1] == u'\n') ++i;
+      if (bLines) {
+        nWidest = std::max(nWidest, nWidth);
+        nWidth = 0;
+      } else {
+        nWidth += CodePointWidth(0x21B5);  // "↵"
+      }
+    } else if (c == u'\t') {
+      ++nWidth;
+    } else if (c < 0x20 || c == 0x7F) {
+      nWidth += 2;  // caret notation
+    } else if (c >= 0x80 && c < 0xA0) {
+      nWidth += CodePointWidth(0xFFFD);
+    } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < nSize && strData[i + 1] >= 0xDC00 && strData[i + 1] <= 0xDFFF) {
+      nWidth += CodePointWidth(0x10000 + ((c - 0xD800) << 10) + (strData[i + 1] - 0xDC00));
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      nWidth += CodePointWidth(0xFFFD);
+    } else {
+      nWidth += CodePointWidth(c);
+    }
+  }
+  return std::max(nWidest, nWidth);
+}
+
 CTableLayout MeasureColumns(const std::vector<CLogRecord>& aRecords) {
   CTableLayout layout;
   for (int i = 0; i < kFieldCount; ++i) layout[i] = DisplayWidth(kHeadings[i]);

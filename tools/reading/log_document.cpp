@@ -25,7 +25,7 @@ class CReadingDocument : public CXmlDocument {
 // Passes records on to the sink after the first nSkip, and counts them.
 class CCountingSink {
  public:
-  CCountingSink(CRecordSink& sink, size_t nSkip, CLogText& result) : m_sink(sink), m_nSkip(nSkip), m_result(result) {}
+  CCountingSink(CRecordSink& sink, const size_t& nSkip, CLogText& result) : m_sink(sink), m_nSkip(nSkip), m_result(result) {}
   void Take(const CRecordText& record, size_t nEnd) {
     if (m_result.m_nRecords++ >= m_nSkip) m_sink.Take(record);
     m_result.m_nRecordsEnd = nEnd;
@@ -33,7 +33,7 @@ class CCountingSink {
 
  private:
   CRecordSink& m_sink;
-  size_t m_nSkip;
+  const size_t& m_nSkip;
   CLogText& m_result;
 };
 
@@ -124,7 +124,7 @@ CLogText ScanLogText(std::u16string& strText, size_t nLibraryUnits, const std::s
   const bool bBeyond = nLibraryUnits < strText.size();
   const std::u16string_view strLibrary = std::u16string_view(strText).substr(0, nLibraryUnits);
   if (!bBeyond && IsBlank(strLibrary)) return result;
-  CCountingSink counting(sink, nSkip, result);
+  CCountingSink counting(sink, nSkip, result);  // nSkip may grow below
 
   // The fast path: records in the library's own form, as far as they go.
   size_t nStop = 0;  // where the engine takes over; 0: the whole text
@@ -147,10 +147,18 @@ CLogText ScanLogText(std::u16string& strText, size_t nLibraryUnits, const std::s
     }
     nStop = nPos;
   }
+  if (nStop > 0 && nStop < strLibrary.size() / 2) {
+    // Most of the text is still to be read: the engine takes it whole
+    // rather than a copy of the rest, and the records read so far are not
+    // given again.
+    nSkip = std::max(nSkip, result.m_nRecords);
+    result.m_nRecords = 0;
+    result.m_nRecordsEnd = npos;
+    nStop = 0;
+  }
 
   CReadingDocument doc;
   int64_t nShift = 0;  // from the document's offsets to the text's
-  bool bMoved = false;  // strText is in the document
   bool bParsed = false;
   if (nStop > 0) {
     // The rest of the text as the content of the root: the engine's parse of
@@ -170,20 +178,21 @@ CLogText ScanLogText(std::u16string& strText, size_t nLibraryUnits, const std::s
       return result;
     }
   } else {
-    // The text goes into the engine without a copy, and comes back.
-    bMoved = !bBeyond;
-    bParsed = doc.SetDocument(bMoved ? std::move(strText) : std::u16string(strLibrary));
-    if (bParsed) {
-      TakeParsedLog(doc, strFile, result, counting);
-      if (bMoved) strText = doc.TakeText();
-      return result;
-    }
+    // The text goes into the engine without a copy, and comes back; what
+    // lies behind its zero unit waits aside, and goes back where it was,
+    // within the string's room.
+    std::u16string strBeyond = strText.substr(nLibraryUnits);
+    strText.resize(nLibraryUnits);
+    bParsed = doc.SetDocument(std::move(strText));
+    if (bParsed) TakeParsedLog(doc, strFile, result, counting);
+    strText = doc.TakeText();
+    strText += strBeyond;
+    if (bParsed) return result;
   }
   result.m_nOutcome = logTextMalformed;
   result.m_stop.m_strMessage = ToUtf8(doc.GetParseError());
   int64_t nStopOffset = doc.GetParseErrorOffset();
   if (nStopOffset >= 0) nStopOffset += nShift;
-  if (bMoved) strText = doc.TakeText();
   doc.SetDocument();  // the index is no longer needed
   if (result.m_stop.m_strMessage.empty()) {
     // The engine gives no message when the first tag is an end tag.
