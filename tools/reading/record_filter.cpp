@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <locale>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "text_encoding.h"
 
 namespace {
@@ -76,7 +80,13 @@ CRecordMatcher::CRecordMatcher(const CRecordFilter& filter) : m_filter(filter) {
     nPos = nEnd + 1;
   }
   // A folded needle holds only folded units; a unit that folding changes
-  // can never be met, so the stretch is kept as folded.
+  // can never be met, so the stretch is kept as folded. The units that fold
+  // to its first one are looked for a few at a time.
+  if (m_pFold != nullptr && !m_strPiece.empty()) {
+    for (char32_t c = 0; c < 0x10000; ++c) {
+      if (m_pFold[c] == m_strPiece[0]) m_strFirstUnits += static_cast<char16_t>(c);
+    }
+  }
 }
 
 bool CRecordMatcher::MayMatch(const CRecordText& record) const {
@@ -87,7 +97,34 @@ bool CRecordMatcher::MayMatch(const CRecordText& record) const {
   if (strText.size() < nPiece) return false;
   const char16_t cFirst = m_strPiece[0];
   const char16_t* pFold = m_pFold;
-  for (size_t i = 0, nLast = strText.size() - nPiece; i <= nLast; ++i) {
+  const size_t nLast = strText.size() - nPiece;
+  size_t i = 0;
+#if defined(__SSE2__)
+  if (!m_strFirstUnits.empty() && m_strFirstUnits.size() <= 4) {
+    // Eight units at a time against every unit that folds to the first one.
+    __m128i aFirst[4];
+    for (size_t n = 0; n < 4; ++n) {
+      aFirst[n] = _mm_set1_epi16(static_cast<short>(m_strFirstUnits[std::min(n, m_strFirstUnits.size() - 1)]));
+    }
+    const char16_t* p = strText.data();
+    while (i + 8 <= nLast + 1) {
+      const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(units, aFirst[0]), _mm_cmpeq_epi16(units, aFirst[1])),
+                                        _mm_or_si128(_mm_cmpeq_epi16(units, aFirst[2]), _mm_cmpeq_epi16(units, aFirst[3])));
+      unsigned nMask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+      while (nMask != 0) {
+        const size_t j = i + static_cast<size_t>(__builtin_ctz(nMask)) / 2;
+        size_t k = 1;
+        while (k < nPiece && pFold[p[j + k]] == m_strPiece[k]) ++k;
+        if (k == nPiece) return true;
+        nMask &= nMask - 1;
+        nMask &= nMask - 1;  // both bytes of the unit
+      }
+      i += 8;
+    }
+  }
+#endif
+  for (; i <= nLast; ++i) {
     if (pFold[strText[i]] != cFirst) continue;
     size_t j = 1;
     while (j < nPiece && pFold[strText[i + j]] == m_strPiece[j]) ++j;

@@ -24,13 +24,17 @@ size_t SkipSpace(const std::u16string& strText, size_t nPos) {
 
 // Whether the text holds the start tag "<name" at nPos: the name ends there.
 bool IsStartTagAt(const std::u16string& strText, size_t nPos, const std::u16string& strOpen) {
-  if (strText.compare(nPos, strOpen.size(), strOpen) != 0) return false;
+  if (strText.size() - nPos < strOpen.size()) return false;
+  for (size_t i = 0; i < strOpen.size(); ++i) {
+    if (strText[nPos + i] != strOpen[i]) return false;
+  }
   const size_t nAfter = nPos + strOpen.size();
   return nAfter < strText.size() && (strText[nAfter] == u'>' || strText[nAfter] == u'/' || IsSpace(strText[nAfter]));
 }
 
 size_t FindRecordStart(const std::u16string& strText, size_t nFrom) {
-  for (size_t nPos = strText.find(kRecordStart, nFrom); nPos != npos; nPos = strText.find(kRecordStart, nPos + 1)) {
+  // From one '<' to the next, several units at a time.
+  for (size_t nPos = FindUnit(strText, u'<', nFrom); nPos < strText.size(); nPos = FindUnit(strText, u'<', nPos + 1)) {
     if (IsStartTagAt(strText, nPos, kRecordStart)) return nPos;
   }
   return npos;

@@ -20,8 +20,14 @@ const std::u16string kRecordClose = u"</" + std::u16string(kRecordElement) + u">
 const std::u16string kRootOpen = u"<" + std::u16string(kLogRoot) + u">";
 const std::u16string kRootClose = u"</" + std::u16string(kLogRoot) + u">";
 
+// Tags are a few units long: a plain loop beats a call of memcmp.
 bool IsAt(std::u16string_view strText, size_t nPos, std::u16string_view strPart) {
-  return strText.size() - nPos >= strPart.size() && std::memcmp(strText.data() + nPos, strPart.data(), strPart.size() * 2) == 0;
+  if (strText.size() - nPos < strPart.size()) return false;
+  const char16_t* p = strText.data() + nPos;
+  for (size_t i = 0; i < strPart.size(); ++i) {
+    if (p[i] != strPart[i]) return false;
+  }
+  return true;
 }
 
 // The first '<' or zero unit from nPos on, or the text's size.
@@ -48,8 +54,7 @@ size_t ScanField(std::u16string_view strText, size_t nPos, const char16_t* szNam
   const size_t nName = std::char_traits<char16_t>::length(szName);
   const size_t nSize = strText.size();
   // "<" name then ">" or "/>"
-  if (nPos + nName + 3 > nSize || strText[nPos] != u'<' ||
-      std::memcmp(strText.data() + nPos + 1, szName, nName * 2) != 0) {
+  if (nPos + nName + 3 > nSize || strText[nPos] != u'<' || !IsAt(strText, nPos + 1, std::u16string_view(szName, nName))) {
     return npos;
   }
   size_t nAfterName = nPos + 1 + nName;
@@ -63,7 +68,7 @@ size_t ScanField(std::u16string_view strText, size_t nPos, const char16_t* szNam
   const size_t nDataEnd = FindMarkupOrZero(strText, nDataBegin);
   // "</" name ">"
   if (nDataEnd + nName + 3 > nSize || strText[nDataEnd] != u'<' || strText[nDataEnd + 1] != u'/' ||
-      std::memcmp(strText.data() + nDataEnd + 2, szName, nName * 2) != 0 || strText[nDataEnd + 2 + nName] != u'>') {
+      !IsAt(strText, nDataEnd + 2, std::u16string_view(szName, nName)) || strText[nDataEnd + 2 + nName] != u'>') {
     return npos;
   }
   data = strText.substr(nDataBegin, nDataEnd - nDataBegin);
@@ -106,6 +111,22 @@ void DecodeUnits(std::u16string_view strData, bool bEscaped, Take&& take) {
 }
 
 }  // namespace
+
+size_t FindUnit(std::u16string_view strText, char16_t c, size_t nPos) {
+  const char16_t* p = strText.data();
+  const size_t nSize = strText.size();
+#if defined(__SSE2__)
+  const __m128i wanted = _mm_set1_epi16(static_cast<short>(c));
+  for (; nPos + 8 <= nSize; nPos += 8) {
+    const int nMask = _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + nPos)), wanted));
+    if (nMask != 0) return nPos + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(nMask))) / 2;
+  }
+#endif
+  for (; nPos < nSize; ++nPos) {
+    if (p[nPos] == c) return nPos;
+  }
+  return nSize;
+}
 
 size_t FindZeroUnit(std::u16string_view strText, size_t nPos) {
   const char16_t* p = strText.data();

@@ -49,6 +49,8 @@ void AppendFieldUtf8(std::string& strOut, std::u16string_view strData, bool bEsc
 // The same as UTF-16.
 void AppendFieldUtf16(std::u16string& strOut, std::u16string_view strData, bool bEscaped);
 
+// The first unit c from nPos on, or the text's size.
+size_t FindUnit(std::u16string_view strText, char16_t c, size_t nPos = 0);
 // The first zero unit from nPos on, or the text's size.
 size_t FindZeroUnit(std::u16string_view strText, size_t nPos = 0);
 
