@@ -253,7 +253,9 @@ TEST(RecordMatcher, NeverRulesOutARecordThatMatches) {
         text.m_markup = strMarkup;
         text.m_aData[fieldDescription] = std::u16string_view(strMarkup).substr(8, strData.size());
         const CLogRecord record = MakeLogRecord(text, false);
-        if (matcher.Matches(record)) EXPECT_TRUE(matcher.MayMatch(text)) << strNeedle << " " << ToUtf8(strData);
+        if (matcher.Matches(record)) {
+          EXPECT_TRUE(matcher.MayMatch(text)) << strNeedle << " " << ToUtf8(strData);
+        }
       }
     }
   }
