@@ -17,8 +17,15 @@ bool IsBlank(std::u16string_view strText) {
 
 // The engine with a way to hand its text back: a text moved in for a parse
 // comes out again without a copy once the parse has been read.
+//
+// The engine's own fast path reads the same forms as the tool's (and gives
+// up at anything else, parsing the whole text again by its general rules);
+// what reaches the engine here is text where the tool's fast path met
+// something else, mostly damage, so it goes to the general rules at once.
+// Both fill the index alike, and only the general rules word errors.
 class CReadingDocument : public CXmlDocument {
  public:
+  bool Parse(std::u16string strText) { return InstallDocument(std::move(strText), false); }
   std::u16string TakeText() { return std::move(m_strDocument); }
 };
 
@@ -169,7 +176,7 @@ CLogText ScanLogText(std::u16string& strText, size_t nLibraryUnits, const std::s
     strRest.reserve(strRootOpen.size() + strLibrary.size() - nStop);
     strRest += strRootOpen;
     strRest += strLibrary.substr(nStop);
-    bParsed = doc.SetDocument(std::move(strRest));
+    bParsed = doc.Parse(std::move(strRest));
     if (bParsed) {
       doc.FindNextElement();
       doc.EnterElement();
@@ -183,7 +190,7 @@ CLogText ScanLogText(std::u16string& strText, size_t nLibraryUnits, const std::s
     // within the string's room.
     std::u16string strBeyond = strText.substr(nLibraryUnits);
     strText.resize(nLibraryUnits);
-    bParsed = doc.SetDocument(std::move(strText));
+    bParsed = doc.Parse(std::move(strText));
     if (bParsed) TakeParsedLog(doc, strFile, result, counting);
     strText = doc.TakeText();
     strText += strBeyond;
