@@ -1,6 +1,7 @@
 #include "log_follow.h"
 
 #include <algorithm>
+#include <memory>
 #include <unordered_map>
 
 #include "day_files.h"
@@ -8,6 +9,7 @@
 #include "log_file.h"
 #include "log_layout.h"
 #include "platform_files.h"
+#include "record_filter.h"
 #include "record_recovery.h"
 #include "text_encoding.h"
 
@@ -53,8 +55,24 @@ class CFollowSink : public CRecordSink {
  public:
   CFollowSink(std::vector<CLogRecord>& aRecords, std::vector<uint64_t>& aIndexes, const std::vector<uint64_t>& aPassed,
               uint64_t nFirstIndex, uint64_t nKeepFrom)
-      : m_aRecords(aRecords), m_aIndexes(aIndexes), m_nIndex(nFirstIndex), m_nKeepFrom(nKeepFrom) {
+      : m_aRecords(aRecords), m_aIndexes(aIndexes), m_nIndex(nFirstIndex), m_nKeepFrom(nKeepFrom),
+        m_nFirstKept(aRecords.size()) {
     for (uint64_t nHash : aPassed) ++m_passed[nHash];
+  }
+  // Keeps only the last nLast records that pass the filter (nLast < 0: all
+  // of them): the backlog that follow shows, without holding the others.
+  void KeepLast(const CRecordFilter& filter, long nLast) {
+    m_pMatcher = std::make_unique<CRecordMatcher>(filter);
+    m_nLast = nLast;
+  }
+  // Drops what KeepLast does not keep.
+  void Trim() {
+    if (m_nLast < 0 || m_aRecords.size() - m_nFirstKept <= static_cast<size_t>(m_nLast)) return;
+    const auto nDrop = static_cast<std::ptrdiff_t>(m_aRecords.size() - m_nFirstKept - static_cast<size_t>(m_nLast));
+    m_aRecords.erase(m_aRecords.begin() + static_cast<std::ptrdiff_t>(m_nFirstKept),
+                     m_aRecords.begin() + static_cast<std::ptrdiff_t>(m_nFirstKept) + nDrop);
+    m_aIndexes.erase(m_aIndexes.begin() + static_cast<std::ptrdiff_t>(m_nFirstKept),
+                     m_aIndexes.begin() + static_cast<std::ptrdiff_t>(m_nFirstKept) + nDrop);
   }
   void Take(const CRecordText& record) override {
     const uint64_t nHash = HashRecord(record);
@@ -62,8 +80,12 @@ class CFollowSink : public CRecordSink {
     if (it != m_passed.end() && it->second > 0) {
       --it->second;
     } else if (m_nIndex >= m_nKeepFrom) {
-      m_aRecords.push_back(MakeLogRecord(record, false));
-      m_aIndexes.push_back(m_nIndex);
+      CLogRecord logRecord = MakeLogRecord(record, false);
+      if (m_pMatcher == nullptr || m_pMatcher->Matches(logRecord)) {
+        m_aRecords.push_back(std::move(logRecord));
+        m_aIndexes.push_back(m_nIndex);
+        if (m_nLast >= 0 && m_aRecords.size() - m_nFirstKept >= 2 * static_cast<size_t>(m_nLast) + 64) Trim();
+      }
     }
     m_aHashes.push_back(nHash);
     ++m_nIndex;
@@ -76,6 +98,9 @@ class CFollowSink : public CRecordSink {
   std::unordered_map<uint64_t, uint32_t> m_passed;
   uint64_t m_nIndex;
   uint64_t m_nKeepFrom;
+  size_t m_nFirstKept;  // records kept before this reading
+  std::unique_ptr<CRecordMatcher> m_pMatcher;
+  long m_nLast = -1;
   std::vector<uint64_t> m_aHashes;
 };
 
@@ -98,6 +123,14 @@ std::vector<CLogRecord> CLogFollower::Start(const CDay& today, uint64_t nFirst) 
   m_aIndexes.clear();
   std::vector<CLogRecord> aRecords;
   ReadChanges(aRecords, nFirst);
+  return aRecords;
+}
+
+std::vector<CLogRecord> CLogFollower::StartWithBacklog(const CDay& today, const CRecordFilter& filter, long nLast) {
+  m_pBacklogFilter = &filter;
+  m_nBacklog = nLast;
+  std::vector<CLogRecord> aRecords = Start(today);
+  m_pBacklogFilter = nullptr;
   return aRecords;
 }
 
@@ -143,7 +176,9 @@ void CLogFollower::ReadWhole(std::vector<CLogRecord>& aNew, uint64_t nKeepFrom) 
   const bool bIdentity = ReadFileIdentity(strPath, identity);
   const size_t nKept = aNew.size();
   CFollowSink sink(aNew, m_aIndexes, m_aPassed, 0, nKeepFrom);
+  if (m_pBacklogFilter != nullptr) sink.KeepLast(*m_pBacklogFilter, m_nBacklog);
   CLogFile file = ReadLogFile(strPath, sink, 2, true);
+  sink.Trim();
   // A damaged file that no write is about to mend gives its complete
   // records, and the library goes on appending behind the damage.
   const bool bDamaged = file.m_nOutcome == logFileRead && file.m_text.m_nOutcome == logTextMalformed;

@@ -20,6 +20,7 @@
 
 #include "file_identity.h"
 #include "log_record.h"
+#include "record_filter.h"
 #include "time_stamp.h"
 
 class CLogFollower {
@@ -30,6 +31,9 @@ class CLogFollower {
   // the nFirst-th on (all by default), which count as passed on, as do those
   // before it.
   std::vector<CLogRecord> Start(const CDay& today, uint64_t nFirst = 0);
+  // The same, returning only the last nLast records that pass the filter
+  // (all that pass for a negative nLast), the others never held.
+  std::vector<CLogRecord> StartWithBacklog(const CDay& today, const CRecordFilter& filter, long nLast);
 
   // Records added since the last call. When `today` is a later day than the
   // one being watched, the old file is read a last time (a record written
@@ -78,6 +82,8 @@ class CLogFollower {
   std::string m_strWarning;      // waiting for TakeWarning
   std::vector<uint64_t> m_aIndexes;
   std::vector<uint64_t> m_aPassed;  // a hash of each record passed on, in file order
+  const CRecordFilter* m_pBacklogFilter = nullptr;  // while StartWithBacklog reads
+  long m_nBacklog = -1;
 
   // Where the records passed on end, and what tells the bytes before it.
   bool m_bHasPlace = false;
