@@ -39,7 +39,7 @@ class CDayFile {
     m_strBytes = "\xFF\xFE";
     m_strBytes.append(reinterpret_cast<const char*>(strText.data()), strText.size() * 2);
     Restore();
-    g_strLogFolder = m_folder.u16string();
+    LogFolder() = m_folder.u16string();
     g_nLogLife.store(kDefaultLogLife);
     SetClockForTesting(kBenchClock);
   }

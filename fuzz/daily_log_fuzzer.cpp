@@ -69,7 +69,7 @@ std::u16string ReadDay(const std::u16string& strPath, bool* pbUnreadData = nullp
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
   const CScratchFolder& scratch = Scratch();
-  g_strLogFolder = scratch.Folder();
+  LogFolder() = scratch.Folder();
   g_nLogLife.store(kDefaultLogLife);
   SetClockForTesting(1302253503);  // 8 April 2011, 09:05:03 UTC
   const std::string strName = "Vardlix20110408.xml";

@@ -4,155 +4,128 @@
 #include <exception>
 #include <vector>
 
+#include "commit_journal.h"
 #include "document_file.h"
 #include "library_state.h"
 #include "log_folder.h"
 #include "log_layout.h"
+#include "log_records.h"
 #include "markup.h"
 #include "pending_records.h"
 #include "platform_files.h"
-#include "settings.h"
 #include "time_stamps.h"
 
 namespace {
 
-// Guarded by LockFileOperations.
-CPendingRecords g_pendingRecords;
-// Day files that the load could not look at for the remains of an
-// interrupted update, because another program held them. Guarded by
-// LockFileOperations. Made on first use: the load that fills it may run
-// before the dynamic initialisers of this file (see library_state.cpp).
-std::vector<std::u16string>& UncheckedLogs() {
-  static std::vector<std::u16string> aUnchecked;
-  return aUnchecked;
-}
-
-// What became of the records given to one file.
+// What became of the records given to a day's file.
 enum WriteOutcome {
   recordsWritten,
   recordsHeld,     // another program held the file: worth another try
-  recordsDropped,  // a lasting failure: trying again would not help
+  recordsFailed,   // it could not be written (no room, no right)
+  recordsDropped,  // no file can take them now: the day's file is no log,
+                   // or its pending file is kept by another program
+  recordsRetry,    // the day's file appeared meanwhile, or the folder was made again
 };
 
-// The records of one day, [m_nFirst, m_nFirst + m_nCount) of the queue.
-struct DayRun {
-  const CPendingRecords& m_records;
-  size_t m_nFirst;
-  size_t m_nCount;
-};
-
-// The text of a day's file that has no record yet.
-std::u16string BuildEmptyLogText() {
-  CXmlDocument doc;
-  doc.SetDocument(std::u16string(g_strXmlDeclaration));
-  doc.AddElement(kLogRoot);
-  return doc.GetDocument();
-}
-
-// Adds the records after the last child of the root "日志". Each record is
-// left again for its parent, where it stays the current element, so the next
-// one follows it. Where no record can be added (a document whose top
-// element is not "日志"), none of the fields is either.
-void AddRecords(CXmlDocument& doc, const DayRun& run) {
-  doc.FindNextElement(kLogRoot);
-  doc.EnterElement();
-  for (size_t i = run.m_nFirst; i < run.m_nFirst + run.m_nCount; ++i) {
-    const CHostRecord& record = run.m_records.At(i);
-    if (!doc.AddElement(kRecordElement)) return;
-    doc.EnterElement();
-    const std::u16string* aFields[kRecordFieldCount] = {&record.m_strTime,       &record.m_strType,
-                                                        &record.m_strLocation,   &record.m_strOperation,
-                                                        &record.m_strParameters, &record.m_strDescription};
-    for (size_t nField = 0; nField < kRecordFieldCount; ++nField) {
-      doc.AddElement(kRecordFields[nField], aFields[nField]->c_str());
+// Adds to doc, a day's text, the records waiting in the day's pending file
+// and then the call's own record (none when only waiting records move), and
+// notes in the pending file where its records go. False when the document
+// takes no record (its top element is not "日志"), and when waiting records
+// cannot be taken: a record never overtakes those that wait before it.
+bool AddDayRecords(CXmlDocument& doc, CPendingRecords& pending, CPendingRecords::TakeResult nTaken,
+                   const CHostRecord* pRecord) {
+  if (nTaken == CPendingRecords::pendingHeld) return false;
+  if (nTaken == CPendingRecords::pendingTaken) {
+    pending.SettleNote(doc.ViewDocument());
+    const std::vector<CHostRecord>& aWaiting = pending.Records();
+    if (!aWaiting.empty()) {
+      const size_t nBefore = doc.ViewDocument().size();
+      if (!AddRecords(doc, aWaiting.data(), aWaiting.size())) return false;
+      pending.WriteNote(doc.ViewDocument(), static_cast<size_t>(doc.GetFirstChangedOffset()),
+                        doc.ViewDocument().size() - nBefore);
     }
-    doc.LeaveElement();
   }
+  return pRecord == nullptr || AddRecords(doc, pRecord, 1);
 }
 
-
-// The first records of a day come into being with their file: the file
-// appears whole, or not at all when the records cannot be written.
-CreateDocumentResult CreateLogWithRecords(const std::u16string& strPath, const DayRun& run, FileWait nWait) {
-  CXmlDocument doc;
-  doc.SetDocument(BuildEmptyLogText());
-  AddRecords(doc, run);
-  return CreateDocumentFile(strPath, doc.ViewDocument(), nWait);
-}
-
-WriteOutcome AppendToOpenLog(CFile& file, const std::u16string& strPath, const DayRun& run) {
-  bool bUnreadData = false;
-  std::u16string strText = ReadDocumentFile(file, &bUnreadData);
-  const size_t nOldUnits = strText.size();
-  // No text at all (zero bytes, a lone byte-order mark, or a mark and a zero
-  // unit ahead of what an interrupted first write left) means a creator
-  // stopped before its first content was whole: start it afresh rather than
-  // leave a document without its root, to which no later record of the day
-  // could be added.
-  const bool bStartAfresh = strText.empty();
-  if (bStartAfresh) strText = BuildEmptyLogText();
-
-  CXmlDocument doc;
-  doc.SetDocument(std::move(strText));
-  // UTF-16 text that stops at a zero unit with more behind it. Behind a log's
-  // root that is what an interrupted update left, and the update cuts it;
-  // after any other text (a zero inside the root) it is content that could
-  // not be read, and writing would destroy it: the file is left as it is and
-  // the records dropped.
-  if (bUnreadData && !bStartAfresh && !IsLogDocument(doc)) return recordsDropped;
-  const size_t nUnitsBefore = doc.ViewDocument().size();
-  AddRecords(doc, run);
-  // A document whose top element is not "日志" takes no record. Writing its
-  // text back would change nothing but the encoding of a narrow file (GBK
-  // text read in another code page, say), which is no one's to change.
-  if (doc.ViewDocument().size() == nUnitsBefore) return recordsDropped;
-  const size_t nUnchanged = bStartAfresh ? 0 : static_cast<size_t>(doc.GetFirstChangedOffset());
-  UpdateDocumentFile(file, strPath, nOldUnits, nUnchanged, doc.ViewDocument());
+WriteOutcome AppendToOpenLog(CFile& file, const std::u16string& strPath, const std::u16string& strDate,
+                             const CHostRecord* pRecord, FileWait nPendingWait) {
+  COpenLog log(file, strPath);
+  if (!log.Read()) return recordsDropped;
+  CPendingRecords pending(strDate);
+  const CPendingRecords::TakeResult nTaken = pending.Take(nPendingWait);
+  if (!AddDayRecords(log.Document(), pending, nTaken, pRecord)) return recordsDropped;
+  if (log.HasChanged()) log.Write();
+  pending.Remove();
   return recordsWritten;
 }
 
-// A log folder that a cleanup tool removed while the host runs is made
-// again; only the folder itself, as at load.
-bool RecreateLogFolder() {
+// The first records of a day come into being with their file: the file
+// appears whole, or not at all when the records cannot be written.
+WriteOutcome CreateLogWithRecords(const std::u16string& strPath, const std::u16string& strDate,
+                                  const CHostRecord* pRecord, FileWait nWait, FileWait nPendingWait) {
+  CPendingRecords pending(strDate);
+  const CPendingRecords::TakeResult nTaken = pending.Take(nPendingWait);
+  // Once the pending file is ours, no one else can move its records. A day's
+  // file that is there now (a look that failed, or a mover that made it and
+  // stopped before removing the pending file) is the one to settle its note
+  // against: the note must not be written over before that.
   CFileStatus status;
-  if (CFile::GetStatus(g_strLogFolder, status)) return false;
-  return CreateFolder(g_strLogFolder) == folderCreated;
+  if (CFile::GetStatus(strPath, status)) return recordsRetry;
+  CXmlDocument doc;
+  doc.SetDocument(BuildEmptyLogText());
+  if (!AddDayRecords(doc, pending, nTaken, pRecord)) return recordsDropped;
+  if (doc.GetFirstChangedOffset() == static_cast<int32_t>(doc.ViewDocument().size())) return recordsWritten;
+  switch (CreateDocumentFile(strPath, doc.ViewDocument(), nWait)) {
+    case documentCreated:
+      pending.Remove();
+      return recordsWritten;
+    case documentHeld: return recordsHeld;
+    case documentExists: return recordsRetry;
+    case documentNotCreated: break;
+  }
+  return RecreateLogFolder() ? recordsRetry : recordsFailed;
 }
 
-WriteOutcome WriteDayRun(const DayRun& run, FileWait nWait) {
-  const std::u16string strPath = MakeLogPath(MakeDailyLogName(run.m_records.At(run.m_nFirst).m_strDate));
+WriteOutcome WriteDay(const std::u16string& strDate, const CHostRecord* pRecord, FileWait nWait) {
+  const std::u16string strPath = MakeLogPath(MakeDailyLogName(strDate));
+  // A call with a record of its own waits for another writer of the library
+  // that has the pending file (it appends a record and lets go): moving on
+  // without it would put the record ahead of older ones. A move alone, as at
+  // load, waits for nothing it does not have to.
+  const FileWait nPendingWait = pRecord != nullptr ? waitForHolder : nWait;
   // A second round follows a file that another process created, or removed,
   // between our look and our own attempt, or a folder made again.
   for (int nRound = 0; nRound < 2; ++nRound) {
     CFileStatus status;
     if (!CFile::GetStatus(strPath, status)) {
-      switch (CreateLogWithRecords(strPath, run, nWait)) {
-        case documentCreated: return recordsWritten;
-        case documentHeld: return recordsHeld;
-        case documentNotCreated:
-          if (RecreateLogFolder()) continue;
-          return recordsDropped;
-        case documentExists: break;
-      }
+      const WriteOutcome nOutcome = CreateLogWithRecords(strPath, strDate, pRecord, nWait, nPendingWait);
+      if (nOutcome != recordsRetry) return nOutcome;
+      if (!CFile::GetStatus(strPath, status)) continue;
     }
     CFile file;
-    if (file.Open(strPath, CFile::modeReadWriteDenyWrite, nWait)) return AppendToOpenLog(file, strPath, run);
+    if (file.Open(strPath, CFile::modeReadWriteDenyWrite, nWait)) {
+      return AppendToOpenLog(file, strPath, strDate, pRecord, nPendingWait);
+    }
     if (file.GetOpenError() == causeSharingViolation) return recordsHeld;
-    if (file.GetOpenError() != causeNotFound) return recordsDropped;
+    if (file.GetOpenError() != causeNotFound) return recordsFailed;
   }
-  return recordsDropped;
+  return recordsFailed;
 }
 
-// A failure of reading or writing the open file is as lasting as a failed
+// A failure of reading or writing an open file is as lasting as a failed
 // create, except a sharing violation, which a later call may not meet.
-WriteOutcome WriteDayRunSafely(const DayRun& run, FileWait nWait) {
+WriteOutcome WriteDaySafely(const std::u16string& strDate, const CHostRecord* pRecord, FileWait nWait) {
   try {
-    return WriteDayRun(run, nWait);
+    return WriteDay(strDate, pRecord, nWait);
   } catch (const CFileException& error) {
-    return error.m_nCause == causeSharingViolation ? recordsHeld : recordsDropped;
-  } catch (const std::exception&) {
-    return recordsDropped;
+    return error.m_nCause == causeSharingViolation ? recordsHeld : recordsFailed;
   }
+}
+
+void RememberPendingDay(const std::u16string& strDate) {
+  std::vector<std::u16string>& aDays = LibraryState().m_aWaitingDays;
+  if (std::find(aDays.begin(), aDays.end(), strDate) == aDays.end()) aDays.push_back(strDate);
 }
 
 // Cuts the day's file at strPath where a zero unit ends the text of a whole
@@ -164,8 +137,9 @@ bool CutBehindLogText(const std::u16string& strPath) {
     if (!file.Open(strPath, CFile::modeReadWriteDenyWrite, waitNever)) {
       return file.GetOpenError() != causeSharingViolation;
     }
-    const uint64_t nUnread = LocateUnreadBytes(file);
+    uint64_t nUnread = LocateUnreadBytes(file);
     if (nUnread == 0) return true;
+    if (RollBackCommit(file)) nUnread = LocateUnreadBytes(file);
     CXmlDocument doc;
     if (doc.SetDocument(ReadDocumentFile(file)) && IsLogDocument(doc)) file.SetLength(nUnread);
   } catch (const CFileException& error) {
@@ -193,46 +167,53 @@ bool EnsureDailyLogFile(const std::u16string& strPath) {
   return nResult == documentCreated || nResult == documentExists;
 }
 
-void WritePendingRecords(FileWait nWait) {
-  while (!g_pendingRecords.IsEmpty()) {
-    const DayRun run{g_pendingRecords, 0, g_pendingRecords.CountFrontDay()};
-    if (WriteDayRunSafely(run, nWait) == recordsHeld) return;
-    g_pendingRecords.RemoveFront(run.m_nCount);
+void AppendLogRecord(const CHostRecord& record, FileWait nWait) {
+  const WriteOutcome nOutcome = WriteDaySafely(record.m_strDate, &record, nWait);
+  if (nOutcome == recordsHeld || nOutcome == recordsFailed) KeepPendingRecord(record);
+}
+
+void KeepPendingRecord(const CHostRecord& record) {
+  if (AppendPendingRecord(record)) RememberPendingDay(record.m_strDate);
+}
+
+bool HasPendingRecords(const std::u16string& strDate) {
+  CFileStatus status;
+  return CFile::GetStatus(MakeLogPath(MakePendingLogName(strDate)), status) &&
+         (status.m_attribute & attributeDirectory) == 0;
+}
+
+void MoveOwnPendingRecords(const std::u16string& strSkipDate, FileWait nWait) {
+  std::vector<std::u16string>& aDays = LibraryState().m_aWaitingDays;
+  aDays.erase(std::remove_if(aDays.begin(), aDays.end(),
+                             [&](const std::u16string& strDate) {
+                               if (strDate == strSkipDate) return false;
+                               const WriteOutcome nOutcome = WriteDaySafely(strDate, nullptr, nWait);
+                               return nOutcome == recordsWritten || !HasPendingRecords(strDate);
+                             }),
+              aDays.end());
+}
+
+void MoveAllPendingRecords() {
+  std::vector<std::u16string> aDates;
+  CFileFind find;
+  if (!find.FindFile(LogFolder())) return;
+  for (bool bMore = true; bMore;) {
+    bMore = find.FindNextEntry();
+    std::u16string strDate;
+    if (!find.IsDirectory() && ParsePendingLogName(find.GetFileName(), strDate)) aDates.push_back(strDate);
   }
+  find.Close();
+  for (const std::u16string& strDate : aDates) WriteDaySafely(strDate, nullptr, waitNever);
 }
 
 void CutInterruptedUpdates() {
   const int64_t nNow = ReadClock();
-  UncheckedLogs() = {MakeLogPath(MakeDailyLogName(FormatDateStamp(nNow))),
-                      MakeLogPath(MakeDailyLogName(FormatPreviousDateStamp(nNow)))};
+  LibraryState().m_aUncheckedLogs = {MakeLogPath(MakeDailyLogName(FormatDateStamp(nNow))),
+                                     MakeLogPath(MakeDailyLogName(FormatPreviousDateStamp(nNow)))};
   CutDeferredInterruptedUpdates();
 }
 
 void CutDeferredInterruptedUpdates() {
-  std::vector<std::u16string>& aUnchecked = UncheckedLogs();
+  std::vector<std::u16string>& aUnchecked = LibraryState().m_aUncheckedLogs;
   aUnchecked.erase(std::remove_if(aUnchecked.begin(), aUnchecked.end(), CutBehindLogText), aUnchecked.end());
-}
-
-void DiscardPendingRecords() { g_pendingRecords.Clear(); }
-
-size_t CountPendingRecords() { return g_pendingRecords.GetCount(); }
-
-void AppendLogRecord(CHostRecord&& record) {
-  auto lock = LockFileOperations();
-  CutDeferredInterruptedUpdates();
-  // Once a call has found the file held and kept its record, the holder is
-  // not waited for again: the following calls try once and return.
-  const FileWait nWait = g_pendingRecords.IsEmpty() ? waitForHolder : waitNever;
-  g_pendingRecords.Add(std::move(record));
-  // Until the settings are read it is not known whether to write at all.
-  if (LoadDeferredSettings(nWait)) {
-    if (g_nLogLife.load() == 0) g_pendingRecords.Clear();
-    WritePendingRecords(nWait);
-  }
-  g_pendingRecords.DropPastBound();
-}
-
-void AppendLogRecord(const char16_t* szType, const char16_t* szLocation, const char16_t* szOperation,
-                     const char16_t* szParameters, const char16_t* szDescription) {
-  AppendLogRecord(MakeHostRecord(ReadClock(), szType, szLocation, szOperation, szParameters, szDescription));
 }

@@ -1,9 +1,9 @@
 // The daily log files: one XML document per day, root "日志", one "记录"
-// with six fields per call of WriteVardlix.
+// with six fields per call of WriteVardlix, and the pending file of a day
+// whose file another program held (pending_records.h).
 #pragma once
 
 #include <string>
-#include <string_view>
 
 #include "host_record.h"
 #include "platform_files.h"
@@ -14,25 +14,36 @@
 // all. Returns false when it can't be.
 bool EnsureDailyLogFile(const std::u16string& strPath);
 
-// What the export WriteVardlix does with a record: appends it to its day's
-// file after the records still waiting (pending_records.h). Nothing is
-// written while the retention is 0, which is checked here, under the lock
-// that SetLogLife takes too. The first record of a day is written together
-// with its new file; a file that exists but holds nothing yet is started
-// like a new one. A process that ends part-way leaves the file readable
-// with or without the records (UpdateDocumentFile).
+// What WriteVardlix does with a record, once the retention is known and not
+// 0: appends it to its day's file, behind the records that wait in the
+// day's pending file, which go in first and exactly once. The first records
+// of a day are written together with their new file; a file that exists but
+// holds nothing yet is started like a new one. A process that ends part-way
+// leaves the file readable with or without the records (UpdateDocumentFile).
 //
-// While another program holds the day's file (or the settings file that the
-// load could not read), the call waits for it at most kShareWaitMilliseconds
-// without progress, and not at all while records are waiting already: the
-// record is kept for a later call. A record that cannot be written for any
-// other reason (no room on the disk, no right to create the file) is
-// dropped. Serialised with every other operation on the library's files.
-// Raises std::bad_alloc.
-void AppendLogRecord(CHostRecord&& record);
-// The same for five texts stamped with the clock's current value.
-void AppendLogRecord(const char16_t* szType, const char16_t* szLocation, const char16_t* szOperation,
-                     const char16_t* szParameters, const char16_t* szDescription);
+// nWait tells whether another program that holds the day's file is waited
+// for (see CFile::Open). When the day's file stays held, or cannot be
+// written, the record goes into the day's pending file, to be moved in by
+// a later call; it is dropped only when that cannot be written either, or
+// when the day's file is not a log that can take records. The caller holds
+// LockFileOperations.
+void AppendLogRecord(const CHostRecord& record, FileWait nWait);
+// Puts the record into its day's pending file without trying the day's
+// file: the settings the load could not read may yet forbid writing (the
+// purge that follows their reading then deletes it). The caller holds
+// LockFileOperations.
+void KeepPendingRecord(const CHostRecord& record);
+// Whether records of the day strDate wait in its pending file.
+bool HasPendingRecords(const std::u16string& strDate);
+
+// Moves the waiting records of the days this process left in pending files,
+// other than strSkipDate, as far as their day's files can be opened now.
+// The caller holds LockFileOperations.
+void MoveOwnPendingRecords(const std::u16string& strSkipDate, FileWait nWait);
+// Moves the records of every pending file of the log folder into their
+// day's files, without waiting for another program: the load, after a
+// process that wrote them ended. The caller holds LockFileOperations.
+void MoveAllPendingRecords();
 
 // What an interrupted update leaves behind the text of a day's file (see
 // UpdateDocumentFile): a zero unit, perhaps followed by part of the new text.
@@ -48,12 +59,3 @@ void CutInterruptedUpdates();
 // they can be opened now without waiting; each export calls it until none
 // is left. The caller holds LockFileOperations.
 void CutDeferredInterruptedUpdates();
-
-// Writes the records that are waiting, day by day, oldest first, as far as
-// their files can be opened now. The caller holds LockFileOperations.
-void WritePendingRecords(FileWait nWait);
-// Forgets the records that are waiting (logging was switched off, or the
-// test that left them is over). The caller holds LockFileOperations.
-void DiscardPendingRecords();
-// How many records are waiting. The caller holds LockFileOperations.
-size_t CountPendingRecords();

@@ -1,7 +1,8 @@
 // The DLL's load and unload notifications.
 //
-// There is no class framework to register with, so the load is the settings
-// and the purge (RunLoadSequence) and the unload has nothing to end. Neither
+// There is no class framework to register with, so the load is the settings,
+// the waiting records and the purge (RunLoadSequence), and the unload has
+// nothing to end: waiting records are on disk already. Neither
 // lets an exception out and no file can make the load fail, so the
 // notification always reports success. Around them the DLL puts its own
 // runtime in order: its unwind tables with the unwinder it throws through
@@ -30,7 +31,6 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD nReason, LPVOID pReser
       // unwinder's or the thread runtime's locks, and everything goes with
       // the process anyway: nothing is taken back then.
       const bool bProcessEnding = pReserved != nullptr;
-      RunUnloadSequence(bProcessEnding);
       if (!bProcessEnding) {
         DeregisterOwnFrames();
         ReleaseRuntimeAtUnload();

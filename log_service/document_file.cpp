@@ -1,5 +1,7 @@
 #include "document_file.h"
 
+#include "commit_journal.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -64,7 +66,7 @@ bool HoldsDataBeyond(const char* p, size_t nCount, CFile& file) {
   return false;
 }
 
-std::u16string ReadWideText(CFile& file, size_t nBytesAfterMark, bool* pbUnreadData) {
+std::u16string ReadWideText(CFile& file, size_t nBytesAfterMark, bool* pbUnreadData, bool& bZeroUnit) {
   constexpr size_t kPieceUnits = 128 * 1024;
   const size_t nUnits = nBytesAfterMark / 2;  // an odd last byte is ignored
   std::u16string strText;
@@ -76,6 +78,7 @@ std::u16string ReadWideText(CFile& file, size_t nBytesAfterMark, bool* pbUnreadD
     const size_t nRead = file.Read(strText.data() + nDone, nWanted * 2) / 2;
     if constexpr (!kLittleEndian) SwapByteOrder(strText.data() + nDone, nRead);
     const size_t nZero = FindFirstZeroUnit(strText.data() + nDone, nRead);
+    bZeroUnit = bZeroUnit || nZero < nRead;
     if (nZero < nRead && pbUnreadData != nullptr) {
       const char* pAfterZero = reinterpret_cast<const char*>(strText.data() + nDone + nZero + 1);
       *pbUnreadData = HoldsDataBeyond(pAfterZero, (nRead - nZero - 1) * 2, file);
@@ -84,6 +87,23 @@ std::u16string ReadWideText(CFile& file, size_t nBytesAfterMark, bool* pbUnreadD
     if (nZero < nWanted) break;  // a zero unit, or the file ended early
   }
   strText.resize(nDone);
+  return strText;
+}
+
+// The text of a file whose commit a kill may have cut: its bytes with the
+// journal's saved bytes put back, up to the first zero unit. Whatever
+// follows is what the interrupted update left.
+std::u16string ReadThroughJournal(CFile& file, const CCommitJournal& journal, bool* pbUnreadData) {
+  std::string strBytes(static_cast<size_t>(journal.m_nJournalAt - sizeof kByteOrderMark), '\0');
+  file.Seek(sizeof kByteOrderMark);
+  strBytes.resize(file.Read(strBytes.data(), strBytes.size()));
+  const size_t nSavedAt = static_cast<size_t>(journal.m_nSavedAt - sizeof kByteOrderMark);
+  strBytes.replace(nSavedAt, journal.m_strSaved.size(), journal.m_strSaved);
+  std::u16string strText(strBytes.size() / 2, u'\0');
+  std::memcpy(strText.data(), strBytes.data(), strText.size() * 2);
+  if constexpr (!kLittleEndian) SwapByteOrder(strText.data(), strText.size());
+  strText.resize(FindFirstZeroUnit(strText.data(), strText.size()));
+  if (pbUnreadData != nullptr) *pbUnreadData = true;
   return strText;
 }
 
@@ -104,7 +124,13 @@ std::u16string ReadDocumentFile(CFile& file, bool* pbUnreadData) {
   unsigned char abHead[2] = {0, 0};
   const size_t nHead = file.Read(abHead, nLength < 2 ? nLength : 2);
   if (nHead == 2 && abHead[0] == kByteOrderMark[0] && abHead[1] == kByteOrderMark[1]) {
-    return ReadWideText(file, nLength - 2, pbUnreadData);
+    bool bZeroUnit = false;
+    std::u16string strText = ReadWideText(file, nLength - 2, pbUnreadData, bZeroUnit);
+    CCommitJournal journal;
+    if (bZeroUnit && FindCommitJournal(file, journal) && journal.m_nSavedAt >= sizeof kByteOrderMark) {
+      return ReadThroughJournal(file, journal, pbUnreadData);
+    }
+    return strText;
   }
   return ReadNarrowText(file, abHead, nHead, nLength);
 }

@@ -24,7 +24,9 @@ constexpr bool kLittleEndian = true;
 // Whole content of an open file as text, read from its first byte: UTF-16LE
 // after the byte-order mark FF FE (an odd last byte is ignored), otherwise
 // narrow text decoded by the platform. Either way the text ends at its first
-// zero. The file stays open. Raises CFileException when reading fails.
+// zero. A UTF-16 file whose commit a kill may have cut is read with the bytes
+// its journal saved (commit_journal.h): as its old text. The file stays
+// open. Raises CFileException when reading fails.
 // *pbUnreadData, when given, tells whether in a UTF-16 file a byte other than
 // zero follows that first zero unit: content the text does not show. (Narrow
 // text is not looked at: behind its first zero byte an interrupted rewrite

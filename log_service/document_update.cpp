@@ -27,11 +27,14 @@
 // Step 1 may be cut anywhere; a kill between the steps leaves the old text
 // with the remains of step 1 behind a zero unit, which the library's reader
 // ignores and other readers reject until they are cut (by the next update of
-// the file, or by the next load: CutInterruptedUpdates). The commit is done
-// this way only when no kill can cut it; when one could (about one record in
-// three hundred, and every whole rewrite longer than a page, such as a file
-// of narrow text), the new content is written to a temporary file that then
-// replaces the old one in one step.
+// the file, or by the next load: CutInterruptedUpdates). Where the commit
+// could be cut itself (it crosses a page boundary: about one record in three
+// hundred, and a rewrite of a longer stretch), the bytes it overwrites are
+// first saved in a journal at the file's end, and the commit is written a
+// page at a time (commit_journal.h): a reader that finds the journal puts the
+// old bytes back. Only text that was narrow, which becomes UTF-16 from its
+// first byte on, is written to a temporary file that then replaces the old
+// one in one step.
 //
 // A write that fails is undone: the old bytes from the first one that may
 // change onward are read before anything is written, and are written back
@@ -44,6 +47,7 @@
 #include <cstring>
 #include <string>
 
+#include "commit_journal.h"
 #include "platform_files.h"
 
 namespace {
@@ -150,6 +154,7 @@ std::string ReadBytes(CFile& file, uint64_t nFrom, uint64_t nTo) {
 
 // What is known of the old file before anything is written.
 struct OldContent {
+  bool m_bWide;          // UTF-16 after a byte-order mark, not narrow text
   uint64_t m_nFileEnd;   // its length in bytes
   uint64_t m_nTextEnd;   // end of the bytes the reader took for its text
   uint64_t m_nSavedAt;   // offset of m_strSaved; the bytes before it stay
@@ -160,6 +165,12 @@ OldContent ReadOldContent(CFile& file, size_t nOldUnits, size_t nUnchangedUnits)
   OldContent old;
   old.m_nFileEnd = file.GetLength();
   const bool bWide = StartsWithByteOrderMark(file);
+  // More than the text: perhaps a commit that a kill cut, whose journal
+  // gives the text back its old bytes before anything is compared.
+  if (bWide && old.m_nFileEnd > sizeof kByteOrderMark + 2 * uint64_t{nOldUnits} && RollBackCommit(file)) {
+    old.m_nFileEnd = file.GetLength();
+  }
+  old.m_bWide = bWide;
   old.m_nSavedAt = bWide ? sizeof kByteOrderMark + 2 * uint64_t{std::min(nUnchangedUnits, nOldUnits)} : 0;
   old.m_strSaved = ReadBytes(file, old.m_nSavedAt, old.m_nFileEnd);
   old.m_nFileEnd = old.m_nSavedAt + old.m_strSaved.size();
@@ -220,6 +231,30 @@ void WriteInPlace(CFile& file, const OldContent& old, Writes writes) {
   }
 }
 
+// The commit [nKeep, nCommitEnd) of new bytes, followed by nGuard zero
+// bytes, where one write could be cut: the bytes it overwrites go into a
+// journal at the file's end (nFileEnd), then the commit a page at a time,
+// then the cut at the new end takes the journal away.
+void WriteJournaledCommit(CFile& file, const OldContent& old, CDocumentBytes& bytes, uint64_t nKeep,
+                          uint64_t nCommitEnd, size_t nGuard, uint64_t nFileEnd) {
+  constexpr uint64_t kPageBytes = 4096;
+  const uint64_t nOverwrittenEnd = nCommitEnd + nGuard;
+  std::string strSaved(static_cast<size_t>(nOverwrittenEnd - nKeep), '\0');
+  // What lies there now: old text, then the zero unit of step 1.
+  const uint64_t nOldEnd = std::min(nOverwrittenEnd, old.m_nTextEnd);
+  std::memcpy(strSaved.data(), old.m_strSaved.data() + (nKeep - old.m_nSavedAt), static_cast<size_t>(nOldEnd - nKeep));
+  const std::string strJournal = BuildCommitJournal(nFileEnd, nKeep, strSaved);
+  file.Seek(nFileEnd);
+  file.Write(strJournal.data(), strJournal.size());
+  const std::string strCommit(bytes.Range(nKeep, nCommitEnd, nGuard));
+  for (uint64_t nFrom = nKeep; nFrom < nOverwrittenEnd;) {
+    const uint64_t nTo = std::min(nOverwrittenEnd, (nFrom / kPageBytes + 1) * kPageBytes);
+    file.Seek(nFrom);
+    file.Write(strCommit.data() + (nFrom - nKeep), static_cast<size_t>(nTo - nFrom));
+    nFrom = nTo;
+  }
+}
+
 }  // namespace
 
 CreateDocumentResult CreateDocumentFile(const std::u16string& strPath, std::u16string_view strText,
@@ -261,15 +296,21 @@ void UpdateDocumentFile(CFile& file, const std::u16string& strPath, size_t nOldU
   const bool bGrows = nNewEnd > nTextEnd;
   const uint64_t nCommitEnd = bGrows ? std::min(nNewEnd, nTextEnd + sizeof kZeroUnit) : nNewEnd;
   const size_t nGuard = bGrows ? 0 : static_cast<size_t>(std::min<uint64_t>(sizeof kZeroUnit, nTextEnd - nNewEnd));
-  if (!IsWriteAllOrNothing(nKeep, static_cast<size_t>(nCommitEnd - nKeep) + nGuard)) {
+  const bool bOneWriteCommit = IsWriteAllOrNothing(nKeep, static_cast<size_t>(nCommitEnd - nKeep) + nGuard);
+  if (!bOneWriteCommit && !old.m_bWide) {
     ReplaceDocumentFile(strPath, strText);
     return;
   }
   WriteInPlace(file, old, [&] {
     if (bGrows) WriteBehindZeroUnit(file, bytes, nTextEnd);
-    const std::string_view strCommit = bytes.Range(nKeep, nCommitEnd, nGuard);
-    file.Seek(nKeep);
-    file.Write(strCommit.data(), strCommit.size());
-    if (nTextEnd > nNewEnd) file.SetLength(nNewEnd);
+    if (bOneWriteCommit) {
+      const std::string_view strCommit = bytes.Range(nKeep, nCommitEnd, nGuard);
+      file.Seek(nKeep);
+      file.Write(strCommit.data(), strCommit.size());
+      if (nTextEnd > nNewEnd) file.SetLength(nNewEnd);
+      return;
+    }
+    WriteJournaledCommit(file, old, bytes, nKeep, nCommitEnd, nGuard, std::max(nNewEnd, nTextEnd));
+    file.SetLength(nNewEnd);
   });
 }

@@ -4,11 +4,9 @@
 #define VARDLIX_BUILDING_LIBRARY
 #include "vardlix.h"
 
-#include <utility>
-
-#include "daily_log.h"
+#include "host_record.h"
+#include "library_calls.h"
 #include "platform_files.h"
-#include "settings.h"
 
 static_assert(sizeof(VardlixChar) == sizeof(char16_t), "the host's wide characters are UTF-16 code units");
 
@@ -44,7 +42,7 @@ extern "C" VARDLIX_API void VARDLIX_CALL WriteVardlix(const CVardlixString& strT
     // left held: no lock that the next call would wait on for ever.
     CHostRecord record = MakeHostRecord(ReadClock(), TextOf(strType), TextOf(strLocation), TextOf(strOperation),
                                       TextOf(strParameters), TextOf(strDescription));
-    AppendLogRecord(std::move(record));
+    WriteHostRecord(record);
   } catch (...) {
   }
 }

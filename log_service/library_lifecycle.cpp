@@ -12,27 +12,18 @@ void RunLoadSequence() noexcept {
     // of the host needs to load a library or to start: nothing here waits
     // for another program. Settings that cannot be read at once (a viewer or
     // a backup tool holds the file) are read by the first call of an export,
-    // and the purge waits for them: purging on a default retention would
-    // delete logs the host asked to keep. A day's file held elsewhere is
-    // looked at for what an interrupted update left by the calls that follow.
-    g_bSettingsDeferred = !LoadSettings(waitNever);
+    // and the purge and the moves wait for them: purging on a default
+    // retention would delete logs the host asked to keep, and a retention of
+    // 0 wants the waiting records gone. A day's file held elsewhere is looked
+    // at for what an interrupted update left by the calls that follow.
+    CLibraryState& state = LibraryState();
+    state.m_bSettingsDeferred = !LoadSettings(waitNever);
     CutInterruptedUpdates();
-    if (!g_bSettingsDeferred) PurgeExpiredLogs(waitNever);
+    if (state.m_bSettingsDeferred) return;
+    if (g_nLogLife.load() != 0) MoveAllPendingRecords();
+    PurgeExpiredLogs(waitNever);
   } catch (...) {
     // No file and no shortage of memory may fail the host's load: the
     // library then runs with whatever retention it had reached.
-  }
-}
-
-void RunUnloadSequence(bool bProcessEnding) noexcept {
-  // A process that is ending has had its other threads stopped wherever
-  // they were, perhaps inside this library or the heap: nothing is touched.
-  if (bProcessEnding) return;
-  try {
-    // A host that unloads the library while another of its threads is
-    // still inside it has nothing to gain from a wait here.
-    auto lock = TryLockFileOperations();
-    if (lock.owns_lock()) WritePendingRecords(waitNever);
-  } catch (...) {
   }
 }

@@ -1,22 +1,56 @@
-// What the library keeps for its whole life: the log folder, the retention,
-// and the lock that serialises every operation on its files.
+// What the library keeps for its whole life, beyond its files: the log
+// folder, the retention, the lock that serialises every operation on its
+// files, and the work the load had to leave for the calls.
+//
+// A host thread may still call an export while the process ends, after the
+// runtime has destroyed the library's static objects (for a library loaded
+// with dlopen they go before its own unload runs). So nothing here is ever
+// destroyed: the state is one object made on first use, and the retention an
+// atomic, which has nothing to destroy.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
-// Log folder without a trailing separator once derived; the platform's
-// fallback folder until then. Written only by the load sequence.
-extern std::u16string g_strLogFolder;
+struct CLibraryState {
+  // Held by every operation on the library's files for its whole length, so
+  // that the calls of one process never compete for a file lock; the file
+  // locks of the platform layer then only have other processes to wait for.
+  std::mutex m_fileOperations;
+
+  // Everything below is guarded by m_fileOperations.
+
+  // Log folder without a trailing separator once derived; the platform's
+  // fallback folder until then. Written only by the load sequence.
+  std::u16string m_strLogFolder;
+  // The settings file was there at load but could not be read without
+  // waiting: the retention in g_nLogLife is no decision of the host's yet.
+  bool m_bSettingsDeferred = false;
+  // Day files the load could not look at for what an interrupted update
+  // left, because another program held them.
+  std::vector<std::u16string> m_aUncheckedLogs;
+  // Date stamps of the days whose pending file this process has added
+  // records to; each call moves them once it can.
+  std::vector<std::u16string> m_aWaitingDays;
+};
+
+// The one state object. Safe to call from any thread at any time, also
+// before the library's static objects are constructed and after they are
+// destroyed.
+CLibraryState& LibraryState();
+// Shorthand for LibraryState().m_strLogFolder.
+inline std::u16string& LogFolder() { return LibraryState().m_strLogFolder; }
+
 // Retention in days. Written by the load and by SetLogLife while other
-// threads read it; each reader only needs the latest whole value.
+// threads read it; each reader only needs the latest whole value. Constant
+// initialised, so the load may read it before any dynamic initialiser runs.
 extern std::atomic<int32_t> g_nLogLife;
 
-// Held by every operation on the library's files for its whole length, so
-// that the calls of one process never compete for a file lock; the file
-// locks of the platform layer then only have other processes to wait for.
 std::unique_lock<std::mutex> LockFileOperations();
-// The same lock when it is free at this moment; an empty lock otherwise.
-std::unique_lock<std::mutex> TryLockFileOperations();
+
+// Puts the state back as a fresh load found it, with strLogFolder as the log
+// folder: for tests, which run many "loads" in one process.
+void ResetLibraryStateForTesting(const std::u16string& strLogFolder);

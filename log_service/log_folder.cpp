@@ -18,9 +18,15 @@ std::u16string LocateLogFolder() {
 }
 
 std::u16string MakeLogPath(std::u16string_view strName) {
-  std::u16string strPath = g_strLogFolder;
+  std::u16string strPath = LogFolder();
   // The fallback folder is a root that already ends in a separator.
   if (strPath.empty() || strPath.back() != kPathSeparator[0]) strPath += kPathSeparator;
   strPath += strName;
   return strPath;
+}
+
+bool RecreateLogFolder() {
+  CFileStatus status;
+  if (CFile::GetStatus(LogFolder(), status)) return false;
+  return CreateFolder(LogFolder()) == folderCreated;
 }

@@ -10,5 +10,10 @@
 // cannot be made.
 std::u16string LocateLogFolder();
 
-// g_strLogFolder + separator + strName.
+// LogFolder() + separator + strName.
 std::u16string MakeLogPath(std::u16string_view strName);
+
+// Makes the log folder again when it is gone (a cleanup tool removed it
+// while the host runs); only the folder itself, as at load. True when it
+// was made.
+bool RecreateLogFolder();

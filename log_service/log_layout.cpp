@@ -10,6 +10,22 @@ std::u16string MakeDailyLogName(std::u16string_view strDateStamp) {
   return strName;
 }
 
+std::u16string MakePendingLogName(std::u16string_view strDateStamp) {
+  std::u16string strName(kLogFilePrefix);
+  strName += strDateStamp;
+  strName += kPendingLogExtension;
+  return strName;
+}
+
+bool ParsePendingLogName(std::u16string_view strName, std::u16string& strDateStamp) {
+  constexpr size_t kDateUnits = 8;
+  if (strName.size() != kLogFilePrefix.size() + kDateUnits + kPendingLogExtension.size()) return false;
+  if (strName.substr(0, kLogFilePrefix.size()) != kLogFilePrefix) return false;
+  if (strName.substr(kLogFilePrefix.size() + kDateUnits) != kPendingLogExtension) return false;
+  strDateStamp = strName.substr(kLogFilePrefix.size(), kDateUnits);
+  return true;
+}
+
 bool IsLogFileName(std::u16string_view strName) {
   return strName.substr(0, kLogFilePrefix.size()) == kLogFilePrefix;
 }

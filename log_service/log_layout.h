@@ -7,7 +7,11 @@
 //    byte-order mark (document_file.h), the declaration, the root "日志" and
 //    one "记录" per call with the six fields of kRecordFields in order;
 //  - the hidden settings file "SettingInfo.xml": the root "配置信息" with
-//    "日志保留天数", the retention in days.
+//    "日志保留天数", the retention in days;
+//  - while a day's file is held by another program, a pending file of that
+//    day, the day's name with ".pending" for ".xml": the same format as a
+//    day's file, holding the records that wait to be moved into it
+//    (pending_log.h).
 #pragma once
 
 #include <cstddef>
@@ -29,6 +33,13 @@ constexpr std::u16string_view kSettingsFileName = u"SettingInfo.xml";
 
 // Name of the log file of a day: prefix + date stamp + ".xml".
 std::u16string MakeDailyLogName(std::u16string_view strDateStamp);
+// Name of the pending file of a day: prefix + date stamp + ".pending". It
+// starts with the log file prefix, so the purge ages it out like any log
+// file, and it is not found by those who look for "Vardlix*.xml".
+constexpr std::u16string_view kPendingLogExtension = u".pending";
+std::u16string MakePendingLogName(std::u16string_view strDateStamp);
+// The date stamp of a pending file's name; false for any other name.
+bool ParsePendingLogName(std::u16string_view strName, std::u16string& strDateStamp);
 // True for a name the purge counts as a log file.
 bool IsLogFileName(std::u16string_view strName);
 
@@ -46,6 +57,13 @@ constexpr size_t kRecordFieldCount = 6;
 // operation, parameters, description.
 constexpr const char16_t* kRecordFields[kRecordFieldCount] = {u"时间", u"类型", u"位置",
                                                               u"操作", u"参数", u"描述"};
+
+// The move note of a pending file (pending_log.h) and its four children.
+constexpr char16_t kMoveNoteElement[] = u"迁移";
+constexpr char16_t kMoveRecordsElement[] = u"记录数";
+constexpr char16_t kMoveOffsetElement[] = u"起点";
+constexpr char16_t kMoveLengthElement[] = u"长度";
+constexpr char16_t kMoveChecksumElement[] = u"校验";
 
 constexpr char16_t kSettingsRoot[] = u"配置信息";
 constexpr char16_t kLogLifeElement[] = u"日志保留天数";

@@ -1,51 +1,74 @@
-// Records that could not be written yet, kept in call order until a later
-// call can open their file.
+// The records of a day that wait in its pending file (pending_log.h) while
+// another program holds the day's file, as the library's writer fills the
+// file and moves its records into the day's file.
 //
-// A program that holds a day's file open without letting the library write
-// (an office program or a .NET reader showing it, a virus scanner, or for a
-// moment another writer of the library) must cost the host neither time nor
-// records: the call keeps its record here and returns, and the next call that
-// gets the file writes everything kept, oldest first. So does the unload of
-// the library while the process goes on.
+// Records whose call returned live on disk, not in memory: a host that ends,
+// is killed or unloads the library loses none of them, and the next call of
+// any process that gets the day's file moves them in, ahead of its own
+// record, exactly once (the move note of pending_log.h).
 //
-// What stays in the queue is bounded: kMaxPendingRecords records or
-// kMaxPendingUnits code units of text, whichever comes first. Past the bound
-// a new record is dropped (and counted), so the file still shows an unbroken
-// stretch of the host's calls up to the moment the bound was reached.
+// A pending file takes records while its text is shorter than
+// kMaxPendingUnits; past that, and when it cannot be written at all (no
+// right to write, a full disk), a record is dropped.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
-#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "host_record.h"
+#include "log_records.h"
+#include "pending_log.h"
+#include "platform_files.h"
 
-constexpr size_t kMaxPendingRecords = 10000;
-constexpr size_t kMaxPendingUnits = 2 * 1024 * 1024;  // 4 MiB of UTF-16 text
+// 32 MiB of UTF-16 text: some 70,000 records of the usual size.
+constexpr size_t kMaxPendingUnits = 16 * 1024 * 1024;
 
+// Puts the record behind those waiting in its day's pending file, which is
+// made when there is none. False when it cannot be written, and the record is
+// lost. Never raises CFileException.
+bool AppendPendingRecord(const CHostRecord& record);
+
+// The pending file of one day, taken by a writer of the day's file, which
+// holds the day's file already.
 class CPendingRecords {
  public:
-  // Puts the record behind those kept already, whatever its size: a call
-  // first tries to write it with the others.
-  void Add(CHostRecord&& record);
-  // Drops records from the back, the newest first, until the queue is
-  // within its bound again; they are counted.
-  void DropPastBound();
+  explicit CPendingRecords(const std::u16string& strDate);
+  CPendingRecords(const CPendingRecords&) = delete;
+  CPendingRecords& operator=(const CPendingRecords&) = delete;
 
-  bool IsEmpty() const { return m_aRecords.empty(); }
-  size_t GetCount() const { return m_aRecords.size(); }
-  const CHostRecord& At(size_t nIndex) const { return m_aRecords[nIndex]; }
-  // How many records from the front share the first one's day, and so go to
-  // one file together. 0 when empty.
-  size_t CountFrontDay() const;
-  // Forgets the first nCount records (written, or dropped for good).
-  void RemoveFront(size_t nCount);
-  void Clear();
-  // Records dropped at the bound since the start.
-  uint64_t GetDroppedCount() const { return m_nDropped; }
+  enum TakeResult {
+    pendingNone,     // nothing waits for the day
+    pendingTaken,    // open, its records and note read
+    pendingHeld,     // it cannot be opened: another program keeps it
+    pendingForeign,  // something of that name that holds no records the
+                     // library can move: no log, no plain file; left alone
+  };
+  // Opens the pending file and reads it, waiting for another writer of the
+  // library as nWait allows. Raises CFileException when reading fails.
+  TakeResult Take(FileWait nWait);
+
+  // Forgets the records that the file's note says are in strDayText
+  // already: a move that was stopped after it wrote them.
+  void SettleNote(std::u16string_view strDayText);
+  // The records still to move, oldest first.
+  const std::vector<CHostRecord>& Records() const { return m_aRecords; }
+  // Notes in the file that these records are about to go into the day's
+  // text, where strDayText holds them at [nOffset, nOffset + nLength).
+  // Raises CFileException, with the file as it was.
+  void WriteNote(std::u16string_view strDayText, size_t nOffset, size_t nLength);
+  // Removes the file once the day's file holds its records. A file that
+  // cannot be removed keeps its note, and the next writer removes it.
+  void Remove() noexcept;
 
  private:
-  std::deque<CHostRecord> m_aRecords;  // oldest first
-  size_t m_nUnits = 0;                // text held, in code units
-  uint64_t m_nDropped = 0;            // refused at the bound
+  std::u16string m_strDate;             // date stamp of the day
+  std::u16string m_strPath;             // the pending file
+  CFile m_file;                         // open while taken
+  COpenLog m_log{m_file, m_strPath};    // its text as read
+  std::vector<CHostRecord> m_aRecords;  // records still to move
+  bool m_bSettled = false;              // records a stopped move wrote were forgotten
+  bool m_bNote = false;                 // the file holds a note
+  CMoveNote m_note;                     // ... this one
 };

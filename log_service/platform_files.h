@@ -124,6 +124,11 @@ class CFile {
     // shared lock as modeReadShared, which the library's writers wait for
     // as long as the read lasts.
     modeReadAlongsideWriters,
+    // As modeReadWriteDenyWrite, and the holder may remove the file while
+    // it has it open (RemoveAndClose). Windows: an opener that does not
+    // share deletion (a viewer opening with read sharing only) keeps it out
+    // as a writer would.
+    modeReadWriteRemovable,
   };
 
   CFile() = default;
@@ -156,6 +161,12 @@ class CFile {
 
   // Closes the file; closing a closed file does nothing. Never raises.
   void Close() noexcept;
+  // Removes the file, opened with modeReadWriteRemovable, from its folder
+  // and closes it, so that no other opener can take the file between the
+  // two: one that waited for it finds the name gone (causeNotFound), or on
+  // Windows pending deletion until the last reader closes it. Raises on
+  // failure, with the file still open.
+  void RemoveAndClose();
 
   // True when strPath exists; fills status (a directory has
   // attributeDirectory set). Never raises.
@@ -262,7 +273,7 @@ void ResetHostPathForTesting();
 // Fault injection, for tests that fail every file operation in turn. While a
 // plan is set, each call of a file operation of this seam counts one:
 // CFile::Open, Read, Write, Seek (SeekToBegin), GetLength, SetLength,
-// GetStatus, SetStatus, Remove and Rename, CFileFind::FindFile and
+// RemoveAndClose, GetStatus, SetStatus, Remove and Rename, CFileFind::FindFile and
 // CreateFolder; closing cannot fail and is not counted. The call numbered
 // m_nFailAt fails with m_nCause the way the platform reports that error:
 // Open and FindFile return false (GetOpenError tells the cause), GetStatus

@@ -288,7 +288,8 @@ int OpenFlags(CFile::OpenMode nMode) {
     case CFile::modeReadAlongsideWriters: return nCommon | O_RDONLY;
     case CFile::modeCreateExclusive: return nCommon | O_WRONLY | O_CREAT;
     case CFile::modeCreateNewExclusive: return nCommon | O_WRONLY | O_CREAT | O_EXCL;
-    case CFile::modeReadWriteDenyWrite: return nCommon | O_RDWR;
+    case CFile::modeReadWriteDenyWrite:
+    case CFile::modeReadWriteRemovable: return nCommon | O_RDWR;
   }
   return nCommon | O_RDONLY;
 }
@@ -583,6 +584,16 @@ void CFile::Close() noexcept {
   if (m_hFile == -1) return;
   CloseDescriptor(static_cast<int>(m_hFile));  // releases the lock too
   m_hFile = -1;
+}
+
+// The name goes while the lock is held: a waiter that wins the lock after
+// the close sees that the path no longer names its file and starts over.
+void CFile::RemoveAndClose() {
+  if (const int nInjected = CountFileCall()) RaiseError(nInjected, m_strPath);
+  const std::string strSystemPath = ToSystemPath(m_strPath);
+  const int nFile = static_cast<int>(m_hFile);
+  if (StillNamesFile(nFile, strSystemPath) && unlink(strSystemPath.c_str()) != 0) RaiseError(errno, m_strPath);
+  Close();
 }
 
 bool CFile::GetStatus(const std::u16string& strPath, CFileStatus& status) {

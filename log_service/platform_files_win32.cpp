@@ -229,7 +229,7 @@ void MoveFilePointer(HANDLE hFile, uint64_t nOffset, const std::u16string& strPa
 // ---------------------------------------------------------------------------
 
 struct OpenRequest {
-  DWORD nAccess;       // GENERIC_READ / GENERIC_WRITE
+  DWORD nAccess;       // GENERIC_READ / GENERIC_WRITE / DELETE
   DWORD nShareMode;    // what other openers may do meanwhile
   DWORD nDisposition;  // OPEN_EXISTING, CREATE_ALWAYS or CREATE_NEW
 };
@@ -256,8 +256,13 @@ OpenRequest RequestFor(CFile::OpenMode nMode) {
       return {GENERIC_WRITE, nShareExclusive, CREATE_NEW};
     case CFile::modeReadAlongsideWriters:
       // Write sharing lets the library's writer, which holds the day's file
-      // with GENERIC_WRITE, open before or while this reader has it.
-      return {GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING};
+      // with GENERIC_WRITE, open before or while this reader has it; delete
+      // sharing lets it remove a pending file that this reader has open.
+      return {GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING};
+    case CFile::modeReadWriteRemovable:
+      // DELETE access, for RemoveAndClose; every other opener must then
+      // share deletion, which the library's own readers do.
+      return {GENERIC_READ | GENERIC_WRITE | DELETE, nShareDenyWrite, OPEN_EXISTING};
     case CFile::modeReadWriteDenyWrite:
     default:
       return {GENERIC_READ | GENERIC_WRITE, nShareDenyWrite, OPEN_EXISTING};
@@ -324,7 +329,13 @@ HANDLE OpenWaitingForSharers(const std::u16string& strPath, const OpenRequest& r
         nFailure = hFile == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
         return hFile != INVALID_HANDLE_VALUE;
       },
-      [&](DWORD nFailure) { return bCreates ? IsHeldForCreate(nFailure, strPath) : IsSharingConflict(nFailure); });
+      [&](DWORD nFailure) {
+        // A file that a holder of DELETE access has just removed stays,
+        // pending deletion, until its readers close it: a create meets it,
+        // and so does an opener that wants to remove the file too.
+        const bool bMeetsDeletion = bCreates || (request.nAccess & DELETE) != 0;
+        return bMeetsDeletion ? IsHeldForCreate(nFailure, strPath) : IsSharingConflict(nFailure);
+      });
   return hFile;
 }
 
@@ -445,6 +456,20 @@ void CFile::Close() noexcept {
   if (m_hFile == -1) return;
   CloseHandle(reinterpret_cast<HANDLE>(m_hFile));
   m_hFile = -1;
+}
+
+// The deletion is marked on the open handle, so the name stays ours until
+// the close; a reader that shares deletion keeps the file alive, nameless
+// to new openers, until it closes it too.
+void CFile::RemoveAndClose() {
+  if (CountFileCall() != ERROR_SUCCESS) RaiseLastError(m_strPath);
+  FILE_DISPOSITION_INFO disposition;
+  disposition.DeleteFile = TRUE;
+  if (!SetFileInformationByHandle(HandleOf(m_hFile, m_strPath), FileDispositionInfo, &disposition,
+                                  sizeof disposition)) {
+    RaiseLastError(m_strPath);
+  }
+  Close();
 }
 
 bool CFile::GetStatus(const std::u16string& strPath, CFileStatus& status) {

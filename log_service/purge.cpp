@@ -31,7 +31,7 @@ void PurgeEntry(const CFileFind& find, int64_t nNow, FileWait nWait) {
 void PurgeExpiredLogs(FileWait nWait) {
   const int64_t nNow = ReadClock();
   CFileFind find;
-  if (!find.FindFile(g_strLogFolder)) return;
+  if (!find.FindFile(LogFolder())) return;
   bool bMore = true;
   while (bMore) {
     bMore = find.FindNextEntry();

@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "daily_log.h"
 #include "document_file.h"
 #include "library_state.h"
 #include "log_folder.h"
@@ -53,6 +52,8 @@ CreateDocumentResult CreateSettingsFile(const std::u16string& strPath, int32_t n
   return nResult;
 }
 
+}  // namespace
+
 // Writes nDays into the settings file. An existing file is updated in place,
 // so that it holds the old value or the new one at every moment and keeps
 // its hidden attribute throughout (nothing is re-created, which Windows
@@ -82,8 +83,6 @@ bool RewriteSettingsFile(int32_t nDays) {
   }
   return false;
 }
-
-}  // namespace
 
 std::u16string BuildSettingsText(int32_t nDays) {
   CXmlDocument doc;
@@ -123,39 +122,20 @@ bool ReadOrCreateSettings(FileWait nWait) {
 
 }  // namespace
 
-bool g_bSettingsDeferred = false;
-
 bool LoadSettings(FileWait nWait) {
-  g_strLogFolder = LocateLogFolder();
+  LogFolder() = LocateLogFolder();
   return ReadOrCreateSettings(nWait);
 }
 
 bool LoadDeferredSettings(FileWait nWait) {
-  if (!g_bSettingsDeferred) return true;
+  CLibraryState& state = LibraryState();
+  if (!state.m_bSettingsDeferred) return true;
   if (!ReadOrCreateSettings(nWait)) return false;
-  g_bSettingsDeferred = false;
+  state.m_bSettingsDeferred = false;
   try {
     PurgeExpiredLogs(nWait);
   } catch (...) {
     // What the purge could not delete now, the next purge deletes.
   }
   return true;
-}
-
-int ChangeLogLife(uint32_t nDays) {
-  if (nDays > kMaxLogLife) return 0;
-  auto lock = LockFileOperations();
-  CutDeferredInterruptedUpdates();
-  if (!RewriteSettingsFile(static_cast<int32_t>(nDays))) return 0;
-  g_nLogLife.store(static_cast<int32_t>(nDays));
-  // The host has decided: whatever the load could not read no longer counts.
-  g_bSettingsDeferred = false;
-  if (nDays == 0) DiscardPendingRecords();
-  try {
-    PurgeExpiredLogs();
-  } catch (...) {
-    // The new retention is written and in force; whatever the purge could
-    // not delete now, the next purge deletes.
-  }
-  return 1;
 }

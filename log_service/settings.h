@@ -10,7 +10,7 @@
 #include "platform_files.h"
 
 
-// Derives and creates the log folder (g_strLogFolder), then reads the
+// Derives and creates the log folder (LogFolder()), then reads the
 // retention from the settings file into g_nLogLife, or creates the file with
 // the default of 7 days when there is none. Returns false when a settings
 // file is there but could not be read: g_nLogLife then keeps its value and
@@ -19,27 +19,18 @@
 // whether a writer or an exclusive holder is waited for.
 bool LoadSettings(FileWait nWait = waitForHolder);
 
-// True while the retention in g_nLogLife is not the one the settings file
-// holds: the load found the file but could not read it without waiting.
-// Guarded by LockFileOperations.
-extern bool g_bSettingsDeferred;
-
-// Reads the settings that the load had to leave, and then purges as the load
-// would have; true when the retention is known (at once when nothing was
-// left). The caller holds LockFileOperations.
+// Reads the settings that the load had to leave (m_bSettingsDeferred of the
+// library's state), and then purges as the load would have; true when the
+// retention is known (at once when nothing was left). The caller holds
+// LockFileOperations.
 bool LoadDeferredSettings(FileWait nWait);
-
 
 // The settings file's text for a retention: declaration, "配置信息" holding
 // "日志保留天数" with the number in decimal.
 std::u16string BuildSettingsText(int32_t nDays);
 
-// What the export SetLogLife does. Refuses more than kMaxLogLife days with 0.
-// Otherwise writes the new value into the settings file, which holds the old
-// value or the new one at every moment and stays hidden with its times as
-// they were, sets g_nLogLife and purges; returns 1.
-// Returns 0 when the file cannot be created; a settings file that has
-// disappeared is created afresh. Serialised with every other operation on
-// the library's files. A retention of 0 also forgets the records that were
-// waiting to be written. Raises only before anything was applied.
-int ChangeLogLife(uint32_t nDays);
+// Writes nDays into the settings file, which holds the old value or the new
+// one at every moment and stays hidden with its times as they were; a
+// settings file that has disappeared is created afresh. False when the file
+// cannot be written. The caller holds LockFileOperations.
+bool RewriteSettingsFile(int32_t nDays);

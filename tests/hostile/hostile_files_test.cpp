@@ -102,7 +102,8 @@ class HostileFiles : public CHostileTest {
   std::unique_ptr<CUnwritable> m_pUnwritable;
 };
 
-TEST_F(HostileFiles, DayFileInTheWayDropsTheRecordAndStaysAsItWas) {
+// The record waits in the day's pending file instead.
+TEST_F(HostileFiles, DayFileInTheWayStaysAsItWasAndTheRecordWaits) {
   struct Case {
     const char* m_pszName;
     Trap m_nTrap;
@@ -125,8 +126,13 @@ TEST_F(HostileFiles, DayFileInTheWayDropsTheRecordAndStaysAsItWas) {
       Clear();
       continue;
     }
-    WriteThroughExport({u"Info", u"Main", u"Open", u"", u"dropped"});
+    WriteThroughExport({u"Info", u"Main", u"Open", u"", Ascii16(test.m_pszName)});
     ExpectUntouched(test.m_nTrap, kTodaysLog, strLog);
+    std::vector<RecordFields> aWaiting;
+    ASSERT_TRUE(ReadRecords(ReadDayText(kTodaysPendingFile), aWaiting));
+    ASSERT_EQ(aWaiting.size(), 1u);
+    EXPECT_EQ(aWaiting[0][5], Ascii16(test.m_pszName));
+    fs::remove(m_folder.Path(kTodaysPendingFile));
     Clear();
   }
 }
@@ -146,10 +152,39 @@ TEST_F(HostileFiles, DayFileHeldElsewhereTakesTheKeptRecordWithTheNextOnceReleas
   EXPECT_EQ(aRecords[1][5], u"next");
 }
 
+// Something else under the name of the day's pending file: nothing is
+// written through or into it, and the record goes into the day's file.
+TEST_F(HostileFiles, PendingNameInTheWayIsLeftAloneAndTheRecordGoesIntoTheDaysFile) {
+  struct Case {
+    const char* m_pszName;
+    Trap m_nTrap;
+  };
+  const Case kCases[] = {
+      {"DirectoryIsNotEntered", trapDirectory},
+      {"LinkIsNotFollowed", trapLinkToFile},
+      {"DanglingLinkCreatesNothing", trapDanglingLink},
+      {"FifoDoesNotBlock", trapFifo},
+  };
+  m_folder.WriteBytes(kTodaysLog, EncodeDocument(kDeclaration + u"<日志/>\r\n"));
+  for (const Case& test : kCases) {
+    SCOPED_TRACE(test.m_pszName);
+    fs::remove_all(m_folder.Path(kTodaysPendingFile));
+    fs::remove_all(m_folder.Path("elsewhere"));
+    Lay(test.m_nTrap, kTodaysPendingFile, kPrecious);
+    WriteThroughExport({u"Info", u"Main", u"Open", u"", Ascii16(test.m_pszName)});
+    ExpectUntouched(test.m_nTrap, kTodaysPendingFile, kPrecious);
+    std::vector<RecordFields> aRecords;
+    ASSERT_TRUE(ReadRecords(ReadDayText(), aRecords));
+    ASSERT_FALSE(aRecords.empty());
+    EXPECT_EQ(aRecords.back()[5], Ascii16(test.m_pszName));
+  }
+}
+
 // A file of narrow text longer than a page is rewritten whole: the new text
 // goes to a temporary file named after the day's file and the process,
 // which then takes the day's name. Whatever stands at that temporary name is
-// neither followed nor replaced, and the day's file stays as it was.
+// neither followed nor replaced, and the day's file stays as it was; the
+// record waits in the day's pending file.
 TEST_F(HostileFiles, TemporaryNameInTheWayLeavesTheDaysFileAsItWas) {
   struct Case {
     const char* m_pszName;
@@ -169,17 +204,19 @@ TEST_F(HostileFiles, TemporaryNameInTheWayLeavesTheDaysFileAsItWas) {
     fs::remove_all(m_folder.Path("elsewhere"));
     m_folder.WriteBytes(kTodaysLog, strNarrowLog);
     Lay(test.m_nTrap, strTemporary, kPrecious);
-    WriteThroughExport({u"Info", u"Main", u"Open", u"", u"dropped"});
+    WriteThroughExport({u"Info", u"Main", u"Open", u"", Ascii16(test.m_pszName)});
     EXPECT_EQ(m_folder.ReadBytes(kTodaysLog), strNarrowLog);
     ExpectUntouched(test.m_nTrap, strTemporary, kPrecious);
   }
-  // The same file with the name free: rewritten as UTF-16 with its record.
+  // The same file with the name free: rewritten as UTF-16 with the waiting
+  // records and the new one, in call order.
   fs::remove_all(m_folder.Path(strTemporary));
   WriteThroughExport({u"Info", u"Main", u"Open", u"", u"kept"});
   std::vector<RecordFields> aRecords;
   ASSERT_TRUE(ReadRecords(DecodeDocument(m_folder.ReadBytes(kTodaysLog)), aRecords));
-  ASSERT_EQ(aRecords.size(), 1u);
-  EXPECT_EQ(aRecords[0][5], u"kept");
+  ASSERT_EQ(aRecords.size(), std::size(kCases) + 1);
+  for (size_t n = 0; n < std::size(kCases); ++n) EXPECT_EQ(aRecords[n][5], Ascii16(kCases[n].m_pszName));
+  EXPECT_EQ(aRecords.back()[5], u"kept");
 }
 
 TEST_F(HostileFiles, LogFolderThatIsAPlainFileGetsNothingWritten) {
@@ -187,7 +224,7 @@ TEST_F(HostileFiles, LogFolderThatIsAPlainFileGetsNothingWritten) {
   SetHostPathForTesting(m_folder.File("host.bin"));
   g_nLogLife.store(3);
   EXPECT_TRUE(LoadSettings());  // nothing to read and nothing can be made: the retention stays
-  EXPECT_EQ(g_strLogFolder, m_folder.File("hostLog"));
+  EXPECT_EQ(LogFolder(), m_folder.File("hostLog"));
   EXPECT_EQ(g_nLogLife.load(), 3);
   WriteThroughExport({u"Info", u"Main", u"Open", u"", u"dropped"});
   EXPECT_EQ(SetLogLife(30), 0);

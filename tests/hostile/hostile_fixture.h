@@ -24,6 +24,10 @@
 inline const std::string kTodaysLog = "Vardlix20110408.xml";
 inline const std::u16string kDeclaration = u"<?xml version=\"1.0\" encoding=\"unicode\"?>\r\n";
 inline const std::u16string kTimeStamp = u"2011.04.08 09:05:03";
+inline const std::string kTodaysPendingFile = "Vardlix20110408.pending";
+
+// An ASCII text as UTF-16.
+inline std::u16string Ascii16(const char* psz) { return std::u16string(psz, psz + std::char_traits<char>::length(psz)); }
 
 // The five texts of one call of WriteVardlix, in argument order.
 using RecordArguments = std::array<std::u16string, 5>;

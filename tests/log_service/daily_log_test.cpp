@@ -33,7 +33,7 @@ const std::u16string kOneRecordDay = kDeclaration + u"<日志>\r\n" +
                                       RecordLines(u"2011.04.08 09:05:03", u"Info", u"") + u"</日志>\r\n";
 
 void WriteRecordOfInfo(const char16_t* szType = u"Info", const char16_t* szDescription = u"") {
-  AppendLogRecord(szType, u"Main", u"Open", u"a&b", szDescription);
+  WriteHostRecord(szType, u"Main", u"Open", u"a&b", szDescription);
 }
 
 // Every description of the records in a day's file, checking that the file
@@ -70,7 +70,7 @@ TEST_F(DailyLogTest, LaterRecordsGoBehindTheLastOne) {
 }
 
 TEST_F(DailyLogTest, LogFolderRemovedByAnotherProgramIsMadeAgain) {
-  g_strLogFolder = m_folder.File("hostLog");
+  LogFolder() = m_folder.File("hostLog");
   std::filesystem::create_directory(m_folder.Path("hostLog"));
   WriteRecordOfInfo();
   std::filesystem::remove_all(m_folder.Path("hostLog"));

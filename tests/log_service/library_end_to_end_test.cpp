@@ -1,10 +1,14 @@
 // The built libvardlix.so as a host sees it: loaded at run time by a small
 // host program copied, with the library, into a fresh folder, so that the
 // log folder is that folder's "hostLog".
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <set>
 #include <sstream>
 
@@ -32,21 +36,64 @@ std::string Quote(const std::string& str) {
   return strQuoted + "'";
 }
 
+// Today's file name as the library makes it, from the local date.
+std::string TodaysLogName() {
+  const std::time_t nNow = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&nNow, &local);
+  char szName[64];
+  std::snprintf(szName, sizeof szName, "Vardlix%04d%02d%02d.xml", local.tm_year + 1900, local.tm_mon + 1,
+                local.tm_mday);
+  return szName;
+}
+
+// Another program that keeps a file, as the library's file lock sees it.
+class CFileHolder {
+ public:
+  explicit CFileHolder(const std::filesystem::path& path) : m_nFile(open(path.c_str(), O_RDWR | O_CLOEXEC)) {
+    EXPECT_EQ(flock(m_nFile, LOCK_EX), 0) << path;
+  }
+  ~CFileHolder() { close(m_nFile); }
+  CFileHolder(const CFileHolder&) = delete;
+  CFileHolder& operator=(const CFileHolder&) = delete;
+
+ private:
+  int m_nFile;
+};
+
 class LibraryEndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::filesystem::copy_file(VARDLIX_TEST_HOST, m_folder.Path("host"));
     std::filesystem::copy_file(VARDLIX_LIBRARY, m_folder.Path("libvardlix.so.1"));
+    std::filesystem::copy_file(VARDLIX_DEMO_HOST, m_folder.Path("vardlix-demo"));
   }
 
   // Runs the host with the given arguments; its standard output.
   std::string RunHost(const std::string& strArguments) {
+    return RunProgram(Quote(m_folder.Path("host").string()) + " " + Quote(m_folder.Path("libvardlix.so.1").string()) +
+                      " " + strArguments);
+  }
+  std::string RunProgram(const std::string& strCommand) {
     std::string strOutput;
-    EXPECT_TRUE(RunCommand(Quote(m_folder.Path("host").string()) + " " +
-                               Quote(m_folder.Path("libvardlix.so.1").string()) + " " + strArguments,
-                           strOutput))
-        << strOutput;
+    EXPECT_TRUE(RunCommand(strCommand, strOutput)) << strCommand << ": " << strOutput;
     return strOutput;
+  }
+
+  // The descriptions of the records in a day's file, in order.
+  std::vector<std::u16string> Descriptions(const std::string& strPath) const {
+    CXmlDocument doc;
+    doc.SetDocument(DecodeDocument(m_folder.ReadBytes(strPath)));
+    std::vector<std::u16string> aDescriptions;
+    doc.FindNextElement(u"日志");
+    doc.EnterElement();
+    while (doc.FindNextElement(u"记录")) {
+      doc.EnterElement();
+      doc.FindNextElement(u"描述");
+      aDescriptions.push_back(doc.GetCurrentData());
+      doc.LeaveElement();
+    }
+    return aDescriptions;
   }
 
   // Names of the day files in the log folder.
@@ -116,6 +163,45 @@ TEST_F(LibraryEndToEndTest, RetentionZeroDeletesLogsAndStopsLogging) {
   EXPECT_EQ(RunHost("write Info Main Open x y"), "");  // the next load reads 0
   EXPECT_TRUE(DayFiles().empty());
   EXPECT_EQ(SettingsData(), u"0");
+}
+
+// Hosts that load the library with dlopen and end without dlclose, as most
+// do, while another program holds the day's file: their records wait on
+// disk, they exit normally, and the next run's first call moves the records
+// in, in order, ahead of its own.
+TEST_F(LibraryEndToEndTest, HostEndingWhileItsRecordsWaitExitsNormallyAndLosesNone) {
+  const std::string strDemo = Quote(m_folder.Path("vardlix-demo").string());
+  const std::string strTestHost =
+      Quote(m_folder.Path("host").string()) + " " + Quote(m_folder.Path("libvardlix.so.1").string());
+  const struct {
+    const char* m_pszName;
+    std::string m_strFolder;  // the host's log folder
+    std::string m_strFirst, m_strHeld, m_strNext;
+    size_t m_nRecords;  // in the day's file at the end
+  } kCases[] = {
+      {"TestHost", "hostLog", strTestHost + " write Info Main Open x a",
+       strTestHost + " write Info Main Open x b write Info Main Open x c exit", strTestHost + " write Info Main Open x d",
+       4},
+      {"DemoHost", "vardlix-demoLog", strDemo, strDemo, strDemo, 15},
+  };
+  for (const auto& test : kCases) {
+    SCOPED_TRACE(test.m_pszName);
+    RunProgram(test.m_strFirst);
+    const std::string strDay = test.m_strFolder + "/" + TodaysLogName();
+    {
+      CFileHolder holder(m_folder.Path(strDay));
+      RunProgram(test.m_strHeld);
+    }
+    RunProgram(test.m_strNext);
+    const std::vector<std::u16string> aDescriptions = Descriptions(strDay);
+    EXPECT_EQ(aDescriptions.size(), test.m_nRecords);
+    if (test.m_nRecords == 4) {
+      EXPECT_EQ(aDescriptions, (std::vector<std::u16string>{u"a", u"b", u"c", u"d"}));
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(m_folder.Path(test.m_strFolder))) {
+      EXPECT_NE(entry.path().extension(), ".pending") << "left waiting: " << entry.path();
+    }
+  }
 }
 
 }  // namespace

@@ -91,9 +91,9 @@ TEST_F(LocateLogFolderTest, FolderIsCreatedKeptOrReplacedByFallback) {
 }
 
 TEST_F(LocateLogFolderTest, NamesAreJoinedWithOneSeparator) {
-  g_strLogFolder = u"/srv/hostLog";
+  LogFolder() = u"/srv/hostLog";
   EXPECT_EQ(MakeLogPath(u"SettingInfo.xml"), u"/srv/hostLog" + std::u16string(kPathSeparator) + u"SettingInfo.xml");
-  g_strLogFolder = kFallbackFolder;
+  LogFolder() = kFallbackFolder;
   EXPECT_EQ(MakeLogPath(u"SettingInfo.xml"), std::u16string(kFallbackFolder) + u"SettingInfo.xml");
 }
 
@@ -303,7 +303,7 @@ TEST_F(LoadSequenceTest, LoadPurgesOnlyOnARetentionItCouldRead) {
     }
     g_nLogLife.store(kDefaultLogLife);
     RunLoadSequence();
-    EXPECT_EQ(g_strLogFolder, folder.File("hostLog"));
+    EXPECT_EQ(LogFolder(), folder.File("hostLog"));
     EXPECT_EQ(g_nLogLife.load(), test.m_bSettingsHeld ? kDefaultLogLife : 30);
     EXPECT_EQ(std::filesystem::exists(folder.Path("hostLog/Vardlix20110301.xml")), !test.m_bOldLogDeleted);
   }
@@ -328,10 +328,10 @@ TEST_F(LoadSequenceTest, SettingsHeldAtLoadDecideAtTheFirstCallWhetherRecordsAre
     CFile holder;
     ASSERT_TRUE(holder.Open(folder.File("hostLog/SettingInfo.xml"), CFile::modeReadExclusive));
     RunLoadSequence();
-    AppendLogRecord(u"Info", u"Main", u"Open", u"", u"first");
+    WriteHostRecord(u"Info", u"Main", u"Open", u"", u"first");
     EXPECT_FALSE(std::filesystem::exists(folder.Path("hostLog/Vardlix20110408.xml")));
     holder.Close();
-    AppendLogRecord(u"Info", u"Main", u"Open", u"", u"second");
+    WriteHostRecord(u"Info", u"Main", u"Open", u"", u"second");
     const std::string strBytes = folder.ReadBytes("hostLog/Vardlix20110408.xml");
     const std::u16string strText = strBytes.empty() ? u"" : DecodeDocument(strBytes);
     size_t nRecords = 0;

@@ -115,6 +115,29 @@ TEST(CFileTest, HeldFileRefusesSecondOpenerAfterShareWait) {
   }
 }
 
+// A waiter for a file that its holder removes never gets the removed file:
+// what it wrote there would be lost.
+TEST(CFileTest, RemovedWhileHeldIsGoneForTheWaiter) {
+  CTempFolder folder;
+  folder.WriteBytes("f", "abc");
+  CFile holder;
+  ASSERT_TRUE(holder.Open(folder.File("f"), CFile::modeReadWriteRemovable));
+  bool bOpened = true;
+  FileErrorCause nCause = causeNone;
+  std::thread waiter([&] {
+    CFile file;
+    bOpened = file.Open(folder.File("f"), CFile::modeReadWriteRemovable);
+    nCause = file.GetOpenError();
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(kShareWaitMilliseconds / 5));
+  holder.RemoveAndClose();
+  waiter.join();
+  EXPECT_FALSE(holder.IsOpen());
+  EXPECT_FALSE(bOpened);
+  EXPECT_EQ(nCause, causeNotFound);
+  EXPECT_FALSE(std::filesystem::exists(folder.Path("f")));
+}
+
 TEST(CFileTest, CreateWaitsForHolderBeforeEmptyingTheFile) {
   CTempFolder folder;
   folder.WriteBytes("f", "abc");

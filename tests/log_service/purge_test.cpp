@@ -124,7 +124,7 @@ TEST_F(PurgeTest, FileInUseIsSkippedAndTheRestStillGo) {
 }
 
 TEST_F(PurgeTest, MissingFolderPurgesNothing) {
-  g_strLogFolder = m_folder.File("missing");
+  LogFolder() = m_folder.File("missing");
   g_nLogLife.store(0);
   EXPECT_NO_THROW(PurgeExpiredLogs());
 }
@@ -180,7 +180,7 @@ TEST_F(PurgeTest, EntryWithoutReadableStatusIsSkippedAndTheRestStillGo) {
   CFileStatus status;
   ASSERT_FALSE(CFile::GetStatus(strFolder + std::u16string(strUnreachable.begin(), strUnreachable.end()), status));
   ASSERT_TRUE(CFile::GetStatus(strFolder + u"VardlixB.xml", status));
-  g_strLogFolder = deep.Path().u16string();
+  LogFolder() = deep.Path().u16string();
   g_nLogLife.store(1);
   SetClockForTesting(status.m_ctime + kSecondsPerDay);
   EXPECT_NO_THROW(PurgeExpiredLogs());

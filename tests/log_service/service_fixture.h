@@ -9,6 +9,7 @@
 #include "daily_log.h"
 #include "document_bytes.h"
 #include "document_file.h"
+#include "library_calls.h"
 #include "library_lifecycle.h"
 #include "library_state.h"
 #include "log_folder.h"
@@ -24,21 +25,16 @@ constexpr int64_t kApril8th2011At090503 = 1302253503;
 class CServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_strSavedFolder = g_strLogFolder;
-    g_strLogFolder = m_folder.Folder();
+    m_strSavedFolder = LogFolder();
+    LogFolder() = m_folder.Folder();
     g_nLogLife.store(kDefaultLogLife);
     SetClockForTesting(kApril8th2011At090503);
   }
   void TearDown() override {
     ResetClockForTesting();
     ResetHostPathForTesting();
-    g_strLogFolder = m_strSavedFolder;
-    g_nLogLife.store(kDefaultLogLife);
-    // A test that left records waiting or settings unread must not hand
-    // them to the next one.
-    auto lock = LockFileOperations();
-    DiscardPendingRecords();
-    g_bSettingsDeferred = false;
+    // A test that left settings unread must not hand them to the next one.
+    ResetLibraryStateForTesting(m_strSavedFolder);
   }
 
   std::u16string ReadText(const std::string& strName) const { return DecodeDocument(m_folder.ReadBytes(strName)); }

@@ -54,7 +54,7 @@ class SettingsTest : public CServiceTest {
 TEST_F(SettingsTest, FirstLoadCreatesHiddenFileWithFourLines) {
   g_nLogLife.store(3);
   EXPECT_TRUE(LoadAsHost());
-  EXPECT_EQ(g_strLogFolder, m_folder.File("hostLog"));
+  EXPECT_EQ(LogFolder(), m_folder.File("hostLog"));
   EXPECT_EQ(m_folder.ReadBytes(SettingsName()), EncodeDocument(kDefaultSettings));
   EXPECT_EQ(g_nLogLife.load(), 7);
   if (HasUserAttributes(m_folder.Path())) {
@@ -184,7 +184,7 @@ TEST_F(SettingsTest, SetLogLifeRecreatesVanishedFile) {
 }
 
 TEST_F(SettingsTest, SetLogLifeThatCannotWriteChangesNothing) {
-  g_strLogFolder = m_folder.File("missing");
+  LogFolder() = m_folder.File("missing");
   g_nLogLife.store(12);
   EXPECT_EQ(SetLogLife(30), 0);
   EXPECT_EQ(g_nLogLife.load(), 12);

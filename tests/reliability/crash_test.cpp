@@ -8,8 +8,16 @@
 // records from it: nothing may follow the text that a reader outside the
 // library would choke on.
 //
+// In one trial in twelve another process holds the day's file when the writer
+// starts and lets go a little past the share wait: the writer's records then
+// wait in the day's pending file, and the kill comes while the calls after
+// the release move them in.
+//
 // VARDLIX_KILL_TRIALS sets the number of trials (500 by default).
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -116,19 +124,22 @@ TEST_F(CrashTest, KilledWriterLeavesEveryReturnedRecordAndAFileEveryReaderTakes)
   std::mt19937 random(nSeed);
   // Mostly anywhere in a run of calls; one trial in five within the first
   // call, which on a fresh file creates it.
-  std::uniform_int_distribution<int> longDelay(0, 4000), shortDelay(0, 300), pick(0, 4);
+  std::uniform_int_distribution<int> longDelay(0, 4000), shortDelay(0, 300), pick(0, 4), pickHeld(0, 11);
+  std::uniform_int_distribution<int> heldDelay(kShareWaitMilliseconds + 5, kShareWaitMilliseconds + 60);
   // The day's file after each trial, for Python to read once all are done,
   // and the records that each must give.
   CTempFolder snapshots;
   std::map<std::string, std::string> mapExpected;
 
   std::vector<CLoggedRecord> aExpected;
-  int nReturned = 0, nInFlight = 0, nCut = 0;
+  int nReturned = 0, nInFlight = 0, nCut = 0, nHeld = 0;
   for (int nTrial = 0; nTrial < nTrials; ++nTrial) {
     if (nTrial % kTrialsPerFile == 0) {
       UseFreshFolder();
       aExpected.clear();
     }
+    CFile holder;
+    if (pickHeld(random) == 0) holder.Open(m_pFolder->Path(m_strDayName).u16string(), CFile::modeReadWriteDenyWrite);
     int aPipe[2];
     ASSERT_EQ(pipe(aPipe), 0);
     const pid_t nWriter = fork();
@@ -138,6 +149,11 @@ TEST_F(CrashTest, KilledWriterLeavesEveryReturnedRecordAndAFileEveryReaderTakes)
       RunWriter(nTrial, aPipe[1]);
     }
     close(aPipe[1]);
+    if (holder.IsOpen()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(heldDelay(random)));
+      holder.Close();
+      ++nHeld;
+    }
     const int nDelay = pick(random) == 0 ? shortDelay(random) : longDelay(random);
     std::this_thread::sleep_for(std::chrono::microseconds(nDelay));
     kill(nWriter, SIGKILL);
@@ -151,6 +167,8 @@ TEST_F(CrashTest, KilledWriterLeavesEveryReturnedRecordAndAFileEveryReaderTakes)
     const std::string strKilled = m_pFolder->Read(m_strDayName);
     ASSERT_TRUE(LoadInNewProcess());
     const CFolderFiles files = ReadFolderFiles(m_pFolder->Path());
+    // The load moved whatever waited: no pending file is left.
+    EXPECT_EQ(files.count(Narrow(MakePendingLogName(FormatDateStamp()))), 0u);
     // A writer killed while it wrote a whole file under its temporary name
     // leaves that file, which the purge takes once it is old enough.
     EXPECT_LE(CountTemporaryFiles(files), nTrial % kTrialsPerFile + 1);
@@ -194,8 +212,82 @@ TEST_F(CrashTest, KilledWriterLeavesEveryReturnedRecordAndAFileEveryReaderTakes)
   EXPECT_EQ(nDiffering, 0) << "files that Python's XML parser rejects or reads otherwise";
   std::cout << nTrials << " writers killed, each followed by a load: " << nReturned
             << " returned records all kept, " << nInFlight << " trials with the record in flight kept whole, "
-            << nCut << " kills that left bytes behind the text, which the load cut, " << mapPython.size()
+            << nCut << " kills that left bytes behind the text, which the load cut, " << nHeld
+            << " trials whose records waited in a pending file, " << mapPython.size()
             << " files read by Python's XML parser with the same records\n";
+}
+
+// A disk that fills up: the log folder is a tmpfs of 1 MB, mounted by a
+// child in a mount namespace of its own. Records go in until the disk has
+// room for no more than a few pages, never a copy of the whole file, and
+// every file left is whole for Python's parser.
+constexpr int kSkipExit = 77;
+
+// The child: mounts the tmpfs over the log folder, writes until twenty calls
+// in a row add nothing, then copies the files to strCopies and writes how
+// many records went in and how many bytes were still free to strReport.
+[[noreturn]] void FillSmallDisk(const std::filesystem::path& folder, const std::filesystem::path& copies,
+                                const std::filesystem::path& report) {
+  if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=1m") != 0) {
+    _exit(kSkipExit);
+  }
+  auto Used = [&folder] {
+    uintmax_t nBytes = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) nBytes += entry.file_size();
+    return nBytes;
+  };
+  // Records of about a kilobyte, as a host with a stack trace writes them.
+  const std::u16string strDescription(480, u'x');
+  const CVardlixString empty{reinterpret_cast<const VardlixChar*>(u"")};
+  const CVardlixString writer{reinterpret_cast<const VardlixChar*>(u"disk")};
+  const CVardlixString description{reinterpret_cast<const VardlixChar*>(strDescription.c_str())};
+  uint32_t nWritten = 0;
+  for (int nIdle = 0; nIdle < 20; ++nWritten) {
+    const uintmax_t nBefore = Used();
+    const std::u16string strSequence = Widen(std::to_string(nWritten));
+    const CVardlixString sequence{reinterpret_cast<const VardlixChar*>(strSequence.c_str())};
+    WriteVardlix(empty, writer, sequence, empty, description);
+    nIdle = Used() == nBefore ? nIdle + 1 : 0;
+  }
+  struct statvfs disk {};
+  statvfs(folder.c_str(), &disk);
+  std::filesystem::copy(folder, copies);
+  std::ofstream(report) << nWritten << " " << uint64_t{disk.f_bavail} * disk.f_frsize;
+  _exit(0);
+}
+
+TEST_F(CrashTest, NearlyFullDiskTakesRecordsUntilOnlyAFewPagesAreLeft) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root";
+  UseFreshFolder();
+  CTempFolder scratch;
+  const pid_t nChild = fork();
+  ASSERT_NE(nChild, -1);
+  if (nChild == 0) FillSmallDisk(m_pFolder->Path(), scratch.Path("copies"), scratch.Path("report"));
+  int nStatus = 0;
+  ASSERT_EQ(waitpid(nChild, &nStatus, 0), nChild);
+  ASSERT_TRUE(WIFEXITED(nStatus));
+  if (WEXITSTATUS(nStatus) == kSkipExit) GTEST_SKIP() << "no mount namespace of its own here";
+  ASSERT_EQ(WEXITSTATUS(nStatus), 0);
+  std::istringstream report(scratch.ReadBytes("report"));
+  uint64_t nCalls = 0, nFree = 0;
+  ASSERT_TRUE(report >> nCalls >> nFree);
+  std::cout << "1 MB disk: " << nCalls << " calls until twenty in a row added nothing, " << nFree
+            << " bytes free then\n";
+  EXPECT_LE(nFree, 2u * 4096) << "records refused while the disk had room";
+  // Python reads every file left, and they hold the records in call order.
+  std::map<std::string, std::string> mapPython = ReadWithPython(scratch.Path("copies"));
+  ASSERT_FALSE(mapPython.empty());
+  std::string strRecords;
+  for (const auto& file : mapPython) {
+    ASSERT_EQ(file.second.compare(0, 3, "ok "), 0) << file.first << ": " << file.second.substr(0, 160);
+    strRecords += file.second.substr(2);
+  }
+  std::string strExpected;
+  for (uint64_t n = 0; n + 20 < nCalls && strExpected.size() < strRecords.size(); ++n) {
+    strExpected += " disk:" + std::to_string(n);
+  }
+  EXPECT_EQ(strRecords, strExpected);
 }
 
 }  // namespace

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "folder_state.h"
+#include "log_records.h"
+#include "pending_log.h"
 #include "reliability_fixture.h"
 
 namespace {
@@ -86,17 +88,28 @@ int Load() {
   return -1;
 }
 
-// What a reader of the library takes for a file's text: UTF-16 after the
-// byte-order mark up to the first zero unit, else narrow text up to the first
-// zero byte. Whatever lies behind is no part of it.
+// What the library's reader takes for a file's text: UTF-16 after the
+// byte-order mark up to the first zero unit, as the journal of a commit that
+// was cut gives it back, else narrow text up to the first zero byte.
+// Whatever lies behind is no part of it.
 std::u16string ReaderText(const std::string& strBytes) {
-  if (strBytes.compare(0, 2, "\xFF\xFE") == 0) return ReadLogView(strBytes);
-  const std::string strNarrow(strBytes.c_str());
-  return u"narrow:" + std::u16string(strNarrow.begin(), strNarrow.end());
+  const bool bWide = strBytes.compare(0, 2, "\xFF\xFE") == 0;
+  // Text that runs to the end of the file needs no journal.
+  if (bWide && strBytes.size() / 2 <= ReadLogView(strBytes).size() + 1) return ReadLogView(strBytes);
+  static const CTempFolder scratch;
+  scratch.WriteBytes("file", strBytes);
+  CFile file;
+  if (!file.Open(scratch.File("file"), CFile::modeReadExclusive)) return u"unreadable";
+  return (bWide ? u"" : u"narrow:") + ReadDocumentFile(file);
 }
 
 bool SameText(const std::string& strActual, const std::string& strExpected) {
   return ReaderText(strActual) == ReaderText(strExpected);
+}
+
+bool IsPendingName(const std::string& strName) {
+  std::u16string strDate;
+  return ParsePendingLogName(Widen(strName), strDate);
 }
 
 const std::string* Find(const CFolderFiles& files, const std::string& strName) {
@@ -104,13 +117,52 @@ const std::string* Find(const CFolderFiles& files, const std::string& strName) {
   return it == files.end() ? nullptr : &it->second;
 }
 
+// The records a reader takes from the folder, as "writer:sequence": those of
+// the day's file, then those of its pending file that a stopped move did not
+// put in yet.
+std::vector<std::string> VisibleRecords(const CFolderFiles& files, const std::string& strDayName) {
+  std::vector<std::string> aRecords;
+  std::u16string strDayText;
+  auto Add = [&aRecords](const CXmlDocument& doc, size_t nSkip) {
+    const std::vector<CHostRecord> aRead = ReadRecords(doc, u"");
+    for (size_t n = nSkip; n < aRead.size(); ++n) {
+      aRecords.push_back(Narrow(aRead[n].m_strLocation) + ":" + Narrow(aRead[n].m_strOperation));
+    }
+  };
+  if (const std::string* pDay = Find(files, strDayName)) {
+    strDayText = ReaderText(*pDay);
+    if (strDayText.compare(0, 7, u"narrow:") == 0) strDayText.erase(0, 7);
+    CXmlDocument day;
+    day.SetDocument(strDayText);
+    Add(day, 0);
+  }
+  for (const auto& file : files) {
+    if (!IsPendingName(file.first)) continue;
+    CXmlDocument pending;
+    pending.SetDocument(ReaderText(file.second));
+    CMoveNote note;
+    const bool bMoved = ReadMoveNote(pending, note) && IsMoveDone(strDayText, note);
+    Add(pending, bMoved ? static_cast<size_t>(note.m_nRecords) : 0);
+  }
+  return aRecords;
+}
+
 // Each file is as it was or as the run without faults left it. After calls
 // that kept failing, nothing could be undone: a file may then differ in bytes
-// that no reader sees, never in its text.
-void ExpectOldOrNew(const CFolderFiles& actual, const References& refs, bool bPersistent) {
+// that no reader sees, never in its text. A record that could not go into the
+// day's file may wait in the day's pending file: the records that a reader
+// sees are then those of the run without faults.
+void ExpectOldOrNew(const CFolderFiles& actual, const References& refs, bool bPersistent,
+                    const std::string& strDayName) {
+  const std::vector<std::string> aVisible = VisibleRecords(actual, strDayName);
+  EXPECT_TRUE(aVisible == VisibleRecords(refs.m_before, strDayName) ||
+              aVisible == VisibleRecords(refs.m_after, strDayName))
+      << "a record was lost or doubled";
   std::set<std::string> setNames;
   for (const CFolderFiles* pFiles : {&actual, &refs.m_before, &refs.m_after}) {
-    for (const auto& file : *pFiles) setNames.insert(file.first);
+    for (const auto& file : *pFiles) {
+      if (!IsPendingName(file.first)) setNames.insert(file.first);
+    }
   }
   for (const std::string& strName : setNames) {
     const std::string* pActual = Find(actual, strName);
@@ -187,6 +239,33 @@ class FaultLoopTest : public CReliabilityTest {
     const std::u16string strRemains = std::u16string(1, u'\0') + u"\r\n<时间>" + m_strTime;
     folder.Write(m_strDayName, LogBytes({{u"a", u"1"}}) + EncodeDocument(strRemains).substr(2));
   }
+  // Records that waited while another program held the day's file.
+  void DayWithPendingRecords(const CLogFolder& folder) const {
+    DayWithRecords(folder);
+    folder.Write(PendingName(), LogBytes({{u"p", u"1"}, {u"p", u"2"}}));
+  }
+  // A move stopped after the day's file took the first waiting record: the
+  // note says so, and only the second is still to go in.
+  void DayWithStoppedMove(const CLogFolder& folder) const {
+    SettingsOnly(folder);
+    const std::u16string strBefore = LogText(m_strTime, {{u"a", u"1"}});
+    const std::u16string strDay = LogText(m_strTime, {{u"a", u"1"}, {u"p", u"1"}});
+    const size_t nOffset = strBefore.rfind(u"</日志>");
+    folder.Write(m_strDayName, EncodeDocument(strDay));
+    CXmlDocument pending;
+    pending.SetDocument(LogText(m_strTime, {{u"p", u"1"}, {u"p", u"2"}}));
+    pending.FindNextElement(kLogRoot);
+    pending.EnterElement();
+    AddMoveNote(pending, MakeMoveNote(strDay, 1, static_cast<int64_t>(nOffset),
+                                      static_cast<int64_t>(strDay.size() - strBefore.size())));
+    folder.Write(PendingName(), EncodeDocument(pending.GetDocument()));
+  }
+  // The same, under a retention that keeps them past the load's purge.
+  void KeptDayWithPendingRecords(const CLogFolder& folder) const {
+    DayWithPendingRecords(folder);
+    folder.Write("SettingInfo.xml", SettingsBytes(60));
+  }
+  std::string PendingName() const { return Narrow(MakePendingLogName(FormatDateStamp())); }
   // Left by a creator that stopped before writing anything.
   void EmptyDayFile(const CLogFolder& folder) const {
     SettingsOnly(folder);
@@ -250,7 +329,7 @@ class FaultLoopTest : public CReliabilityTest {
     const CFolderFiles all = ReadFolderFiles(m_pFolder->Path());
     EXPECT_LE(CountTemporaryFiles(all), kind.m_bPersistent ? 1 : 0);
     const CFolderFiles files = WithoutTemporaryFiles(all);
-    ExpectOldOrNew(files, refs, kind.m_bPersistent && !scenario.m_bOneWrite);
+    ExpectOldOrNew(files, refs, kind.m_bPersistent && !scenario.m_bOneWrite, m_strDayName);
     const int32_t nLife = g_nLogLife.load();
     EXPECT_TRUE(nLife == refs.m_nLifeBefore || nLife == refs.m_nLifeAfter) << nLife;
     if (nResult >= 0) {
@@ -285,6 +364,11 @@ class FaultLoopTest : public CReliabilityTest {
          false},
         {"record added to an empty day's file", &FaultLoopTest::EmptyDayFile, WriteFaultedRecord, WriteNextRecord,
          false},
+        {"record behind those of the pending file", &FaultLoopTest::DayWithPendingRecords, WriteFaultedRecord,
+         WriteNextRecord, false},
+        {"record behind a pending file whose move stopped", &FaultLoopTest::DayWithStoppedMove,
+         WriteFaultedRecord, WriteNextRecord, false},
+        {"load moving a pending file", &FaultLoopTest::KeptDayWithPendingRecords, Load, Load, false},
         {"SetLogLife with a purge", &FaultLoopTest::SettingsAndOldLogs, SetLifeToTen, SetLifeToTen, false},
         {"load reading the settings and purging", &FaultLoopTest::TenDaysAndOldLogs, Load, Load, false},
         {"load creating the settings file", &FaultLoopTest::NothingYet, Load, Load, false},

@@ -13,6 +13,7 @@
 #include "daily_log.h"
 #include "document_bytes.h"
 #include "document_file.h"
+#include "library_calls.h"
 #include "library_lifecycle.h"
 #include "library_state.h"
 #include "log_folder.h"
@@ -58,7 +59,7 @@ class CLogFolder {
 class CReliabilityTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_strSavedFolder = g_strLogFolder;
+    m_strSavedFolder = LogFolder();
     SetClockForTesting(static_cast<int64_t>(std::time(nullptr)) + 30 * kSecondsPerDayInTests);
     m_strDayName = Narrow(MakeLogName());
     m_strTime = FormatTimeStamp();
@@ -68,17 +69,13 @@ class CReliabilityTest : public ::testing::Test {
     ResetFileFaultsForTesting();
     ResetClockForTesting();
     ResetHostPathForTesting();
-    g_strLogFolder = m_strSavedFolder;
-    g_nLogLife.store(kDefaultLogLife);
-    auto lock = LockFileOperations();
-    DiscardPendingRecords();
-    g_bSettingsDeferred = false;
+    ResetLibraryStateForTesting(m_strSavedFolder);
   }
 
   // Makes pFolder the library's log folder, with the default retention.
   void UseFolder(std::unique_ptr<CLogFolder> pFolder) {
     m_pFolder = std::move(pFolder);
-    g_strLogFolder = m_pFolder->Path().u16string();
+    LogFolder() = m_pFolder->Path().u16string();
     SetHostPathForTesting(m_pFolder->HostPath());
     g_nLogLife.store(kDefaultLogLife);
   }

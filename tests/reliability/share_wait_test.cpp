@@ -1,7 +1,7 @@
 // A holder that keeps the day's file open: a call waits for it as long as
 // the file shows progress, and gives up once it has shown none for the share
 // wait, so that a viewer or a hung holder cannot block the host; the records
-// wait in memory for the first call that gets the file.
+// wait in the day's pending file for the first call that gets the file.
 #include <chrono>
 #include <thread>
 
@@ -18,6 +18,8 @@ class ShareWaitTest : public CReliabilityTest {
     m_pFolder->Write(m_strDayName, LogBytes({{u"a", u"0"}}));
   }
   std::u16string DayPath() const { return m_pFolder->Path(m_strDayName).u16string(); }
+  std::string PendingName() const { return Narrow(MakePendingLogName(FormatDateStamp())); }
+  bool PendingExists() const { return std::filesystem::exists(m_pFolder->Path(PendingName())); }
 };
 
 TEST_F(ShareWaitTest, HolderThatNeverLetsGoCostsOneWaitAndLosesNoRecord) {
@@ -31,26 +33,28 @@ TEST_F(ShareWaitTest, HolderThatNeverLetsGoCostsOneWaitAndLosesNoRecord) {
   WriteRecord(u"d", u"3");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kShareWaitMilliseconds));
   EXPECT_EQ(m_pFolder->Read(m_strDayName), strBefore);
+  // On disk, in call order, in the format of a day's file.
+  EXPECT_EQ(m_pFolder->Read(PendingName()), LogBytes({{u"b", u"1"}, {u"c", u"2"}, {u"d", u"3"}}));
   holder.Close();
   WriteRecord(u"e", u"4");
   EXPECT_EQ(m_pFolder->Read(m_strDayName),
             LogBytes({{u"a", u"0"}, {u"b", u"1"}, {u"c", u"2"}, {u"d", u"3"}, {u"e", u"4"}}));
+  EXPECT_FALSE(PendingExists());
 }
 
-// Past the bound the newest records are dropped; those kept are written
-// whole, in order, with the next call that gets the file.
+// A pending file takes records while its text is under the bound; the
+// records past it are dropped, and those kept are moved whole, in order,
+// with the next call that gets the file.
 TEST_F(ShareWaitTest, RecordsPastTheBoundAreDroppedAndTheRestKeptInOrder) {
   CFile holder;
   ASSERT_TRUE(holder.Open(DayPath(), CFile::modeReadWriteDenyWrite));
-  for (size_t n = 1; n <= kMaxPendingRecords + 1; ++n) WriteRecord(u"b", std::u16string(1, u'0' + n % 10));
-  {
-    auto lock = LockFileOperations();
-    EXPECT_EQ(CountPendingRecords(), kMaxPendingRecords);
-  }
+  const std::u16string strLarge(1024 * 1024, u'x');
+  const size_t nKept = kMaxPendingUnits / strLarge.size();
+  for (size_t n = 1; n <= nKept + 2; ++n) WriteRecord(Widen(std::to_string(n)) + strLarge, u"1");
   holder.Close();
   WriteRecord(u"c", u"0");
   std::vector<CLoggedRecord> aExpected = {{u"a", u"0"}};
-  for (size_t n = 1; n <= kMaxPendingRecords; ++n) aExpected.push_back({u"b", std::u16string(1, u'0' + n % 10)});
+  for (size_t n = 1; n <= nKept; ++n) aExpected.push_back({Widen(std::to_string(n)) + strLarge, u"1"});
   aExpected.push_back({u"c", u"0"});
   EXPECT_EQ(m_pFolder->Read(m_strDayName), LogBytes(aExpected));
 }

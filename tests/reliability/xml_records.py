@@ -5,10 +5,11 @@ and the text is decoded already).
 
     python3 xml_records.py FOLDER
 
-For each file NAME.xml in FOLDER, prints one line:
+For each day's file NAME.xml and each pending file NAME.pending in FOLDER,
+prints one line (KEY is NAME for a day's file, NAME.pending for the other):
 
-    NAME ok LOCATION:OPERATION ...   the records, in file order
-    NAME error MESSAGE               the file is no XML this parser accepts
+    KEY ok LOCATION:OPERATION ...    the records, in file order
+    KEY error MESSAGE                the file is no XML this parser accepts
 """
 import os
 import sys
@@ -28,12 +29,13 @@ def read_records(path):
 def main(folder):
     for name in sorted(os.listdir(folder)):
         stem, extension = os.path.splitext(name)
-        if extension != ".xml":
+        if extension not in (".xml", ".pending"):
             continue
+        key = stem if extension == ".xml" else name
         try:
-            print(stem, "ok", *read_records(os.path.join(folder, name)))
+            print(key, "ok", *read_records(os.path.join(folder, name)))
         except Exception as error:  # every way a file can fail is a result here
-            print(stem, "error", type(error).__name__, str(error).replace("\n", " "))
+            print(key, "error", type(error).__name__, str(error).replace("\n", " "))
 
 
 if __name__ == "__main__":

@@ -109,12 +109,12 @@ void ExpectRecordFields(const CSyslogMessage& message, size_t n, const std::stri
 class ForwardToRsyslog : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_strSavedFolder = g_strLogFolder;
+    m_strSavedFolder = LibraryState().m_strLogFolder;
     std::filesystem::create_directory(LogFolder());
-    FromUtf8(LogFolder(), g_strLogFolder);
+    FromUtf8(LogFolder(), LibraryState().m_strLogFolder);
   }
   void TearDown() override {
-    g_strLogFolder = m_strSavedFolder;
+    LibraryState().m_strLogFolder = m_strSavedFolder;
     ResetClockForTesting();
     setenv("TZ", "UTC", 1);  // as CTest runs every suite
     tzset();

@@ -18,6 +18,9 @@
 //     signal NAME, wait NAME  set, or wait for, a named event of the driver
 //     report FILE           writes the milliseconds of the load and of each
 //                           write step, one number a line
+//     end                   ends the process at once (ExitProcess), without
+//                           FreeLibrary, as a host linked with the import
+//                           library ends
 //
 // Records: type "Info", location TAG, operation "Op<n>" with n counting the
 // records of that TAG from 0, parameters "a&b<c>", description empty. Other
@@ -276,6 +279,8 @@ int CHost::Run(int nArgs, wchar_t** ppArgs) {
       nExit = WaitForEvent(ppArgs[++i]);
     } else if (strStep == L"report" && bHasArg) {
       nExit = Report(ppArgs[++i]);
+    } else if (strStep == L"end") {
+      ExitProcess(exitDone);
     } else {
       return exitUsage;
     }

@@ -2,6 +2,7 @@
 // DLL into a fresh folder of their own, runs the host there (so the log
 // folder is HostLog beside it) and checks the files the DLL left.
 #define WIN32_LEAN_AND_MEAN
+#include <algorithm>
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -141,6 +142,29 @@ class HostTest : public ::testing::Test {
 
   DWORD RunHost(const std::wstring& strArgs, const std::filesystem::path& folder = {}) const {
     return WaitForHost(StartHost(strArgs, folder));
+  }
+
+  // What vardlix.exe, from the test's own folder, writes to its standard
+  // output for these arguments.
+  std::string RunToolOutput(const std::wstring& strArgs) const {
+    const std::wstring strOutput = m_folder.Path("tool-output.txt").wstring();
+    SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr /* default security */, TRUE /* inherited */};
+    HANDLE hOutput = CreateFileW(strOutput.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr /* template */);
+    std::wstring strCommand = L"\"" + (OwnFolder() / "vardlix.exe").wstring() + L"\" " + strArgs;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = hOutput;
+    PROCESS_INFORMATION process{};
+    if (CreateProcessW(nullptr /* program: from the command line */, &strCommand[0], nullptr /* process security */,
+                       nullptr /* thread security */, TRUE /* the standard handles */, CREATE_NO_WINDOW,
+                       nullptr /* this environment */, m_folder.Path().wstring().c_str(), &startup, &process)) {
+      CloseHandle(process.hThread);
+      WaitForHost(process.hProcess);
+    }
+    CloseHandle(hOutput);
+    return m_folder.ReadBytes("tool-output.txt");
   }
 
   // Text of a file the DLL wrote: byte-order mark FF FE, then UTF-16LE.
@@ -369,9 +393,38 @@ TEST_F(HostTest, ViewerHoldingTodaysFileCostsTheHostNoWaitAndNoRecord) {
   std::cout << "three calls while the viewer held the file: " << aTimes[2] << " ms\n";
 }
 
+// A host that ends without FreeLibrary, as one linked with the import
+// library always does, while a viewer holds today's file: its records wait
+// in the day's pending file, and the first call of the next host moves them
+// in, in order, ahead of its own.
+TEST_F(HostTest, HostEndingWhileAViewerHoldsTodaysFileLosesNoRecord) {
+  const int64_t nBefore = std::time(nullptr);
+  const std::wstring strWritten = MakeEvent(L"Written"), strHeld = MakeEvent(L"Held");
+  HANDLE hHost = StartHost(L"by-name write 1 A signal " + strWritten + L" wait " + strHeld + L" write 5 A end");
+  ASSERT_TRUE(WaitForSignal(hHost, strWritten));
+  const std::string strName = DailyFileName(nBefore);
+  const std::u16string strBefore = ReadDocument(strName);
+  HANDLE hViewer = HoldLogFile(strName, GENERIC_READ, FILE_SHARE_READ);
+  SetNamedEvent(strHeld);
+  EXPECT_EQ(WaitForHost(hHost), 0u);
+  EXPECT_EQ(ReadDocument(strName), strBefore);
+  // The tool shows the day's records, those waiting included.
+  const std::string strShown = RunToolOutput(L"show --folder HostLog --format json");
+  EXPECT_EQ(std::count(strShown.begin(), strShown.end(), '\n'), 6) << strShown;
+  size_t nWaiting = 0;
+  for (size_t n = 0; (n = strShown.find(".pending\"", n)) != std::string::npos; ++n) ++nWaiting;
+  EXPECT_EQ(nWaiting, 5u);
+  CloseHandle(hViewer);
+  ASSERT_EQ(RunHost(L"by-ordinal write 1 B"), 0u);
+  std::vector<std::u16string> aExpected(6, u"A");
+  aExpected.push_back(u"B");
+  EXPECT_EQ(DailyTags(nBefore), aExpected);
+}
+
 // The settings file held by another program at load (a backup tool, a
 // scanner) with a retention of 0: the load does not wait for it, and the
-// first call that can read it learns that nothing is to be written.
+// first call that can read it learns that nothing is to be written: the
+// record that waited meanwhile goes with the purge.
 TEST_F(HostTest, SettingsHeldAtLoadAreReadLaterAndRetentionZeroWritesNothing) {
   ASSERT_EQ(RunHost(L"by-name life 0"), 1u);
   const std::wstring strWritten = MakeEvent(L"Written"), strReleased = MakeEvent(L"Released");
@@ -379,7 +432,7 @@ TEST_F(HostTest, SettingsHeldAtLoadAreReadLaterAndRetentionZeroWritesNothing) {
   HANDLE hHost = StartHost(L"by-name write 1 A signal " + strWritten + L" wait " + strReleased +
                            L" write 1 A report report.txt");
   EXPECT_TRUE(WaitForSignal(hHost, strWritten));
-  EXPECT_TRUE(DailyFileNames().empty());
+  for (const std::string& strName : DailyFileNames()) EXPECT_EQ(strName.rfind(".pending"), 15u) << strName;
   CloseHandle(hSettings);
   SetNamedEvent(strReleased);
   ASSERT_EQ(WaitForHost(hHost), 0u);

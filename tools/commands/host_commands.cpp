@@ -9,6 +9,7 @@
 #include "log_stats.h"
 #include "platform_files.h"
 #include "text_encoding.h"
+#include "waiting_records.h"
 
 namespace {
 
@@ -29,23 +30,34 @@ size_t CountRecords(const std::string& strFolder, const CDay& day) {
   return file.m_nOutcome == logFileRead ? file.m_text.m_aRecords.size() : 0;
 }
 
-// Whether a record with these fields came after the first nBefore records
-// of the day it was written on (the next day, when midnight came between).
-bool HasArrived(const std::array<std::u16string, 5>& aText, const std::string& strFolder, const CDay& day,
-                size_t nBefore) {
+enum Arrival : int {
+  arrivalInFile,     // in the day's file
+  arrivalWaiting,    // in the day's pending file, to be moved in later
+  arrivalNowhere,
+};
+
+// Where a record with these fields went: after the first nBefore records of
+// the day it was written on (or of the next day, when midnight came
+// between), or among the records waiting beside that day's file.
+Arrival FindArrival(const std::array<std::u16string, 5>& aText, const std::string& strFolder, const CDay& day,
+                    size_t nBefore) {
   std::array<std::string, 5> aExpected;
   for (size_t i = 0; i < aText.size(); ++i) aExpected[i] = ToUtf8(aText[i]);
+  auto Holds = [&aExpected](const std::vector<CLogRecord>& aRecords, size_t nFirst) {
+    return std::any_of(aRecords.begin() + static_cast<std::ptrdiff_t>(std::min(nFirst, aRecords.size())),
+                       aRecords.end(), [&](const CLogRecord& record) {
+                         return std::equal(aExpected.begin(), aExpected.end(), record.m_aField.begin() + fieldType);
+                       });
+  };
   const CDay aDays[] = {day, Today()};
   for (const CDay& candidate : aDays) {
-    CLogFile file = ReadLogFile(JoinPath(strFolder, DayFileName(candidate)));
-    if (file.m_nOutcome != logFileRead) continue;
-    const auto& aRecords = file.m_text.m_aRecords;
+    const std::string strDayPath = JoinPath(strFolder, DayFileName(candidate));
+    CLogFile file = ReadLogFile(strDayPath);
     const size_t nFirst = FormatDayStamp(candidate) == FormatDayStamp(day) ? nBefore : 0;
-    for (size_t i = std::min(nFirst, aRecords.size()); i < aRecords.size(); ++i) {
-      if (std::equal(aExpected.begin(), aExpected.end(), aRecords[i].m_aField.begin() + fieldType)) return true;
-    }
+    if (file.m_nOutcome == logFileRead && Holds(file.m_text.m_aRecords, nFirst)) return arrivalInFile;
+    if (Holds(ReadWaitingRecords(strDayPath), 0)) return arrivalWaiting;
   }
-  return false;
+  return arrivalNowhere;
 }
 
 // What the tool can tell of why a record did not reach its file.
@@ -70,8 +82,8 @@ std::string WhyNotWritten(const std::string& strFolder, const CDay& day) {
     CFile::Remove(strProbe, waitNever);
   } catch (const CFileException&) {
   }
-  return "the folder can be written, so another program held today's file or the disk is full; nothing more can "
-         "be known from here";
+  return "the folder can be written, so the disk is full, or another program held the file where the record was to "
+         "wait; nothing more can be known from here";
 }
 
 }  // namespace
@@ -97,9 +109,17 @@ int RunWrite(const std::vector<std::string>& aFields, const std::string& strLibr
     }
     library.WriteVardlix(aText[0], aText[1], aText[2], aText[3], aText[4]);
   }
-  // The export reports nothing, and a record that met a held file is written
-  // only when the library unloads; so the file itself is asked, afterwards.
-  if (HasArrived(aText, strFolder, today, nBefore)) return exitOk;
+  // The export reports nothing; so the files themselves are asked, afterwards.
+  switch (FindArrival(aText, strFolder, today, nBefore)) {
+    case arrivalInFile:
+      return exitOk;
+    case arrivalWaiting:
+      ReportError(err, "another program holds today's file in " + strFolder +
+                           ": the record waits beside it and goes in with the next call that gets the file");
+      return exitOk;
+    case arrivalNowhere:
+      break;
+  }
   ReportError(err, "the record did not arrive in " + strFolder + ": " + WhyNotWritten(strFolder, today));
   return exitFailure;
 }

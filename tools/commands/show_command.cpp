@@ -9,6 +9,7 @@
 #include "record_scan.h"
 #include "terminal.h"
 #include "text_encoding.h"
+#include "waiting_records.h"
 
 namespace {
 
@@ -162,6 +163,19 @@ class CShowReading {
         break;
     }
     if (bFirst) m_nRead += sink.Seen();
+    // Records that wait for the day's file while another program holds it
+    // are the day's too, after the records in the file.
+    for (CLogRecord& record : ReadWaitingRecords(strPath)) {
+      if (LimitReached()) break;
+      if (bFirst) ++m_nRead;
+      if (!m_matcher.Matches(record)) continue;
+      if (m_options.m_bReverse) {
+        sink.Held().push_back(std::move(record));
+      } else {
+        ++m_nTaken;
+        take(record);
+      }
+    }
     std::vector<CLogRecord>& aHeld = sink.Held();
     for (auto it = aHeld.rbegin(); it != aHeld.rend() && !LimitReached(); ++it) {
       ++m_nTaken;

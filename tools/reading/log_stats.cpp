@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iomanip>
+#include <iterator>
 
 #include "day_files.h"
 #include "display_width.h"
@@ -12,6 +13,7 @@
 #include "platform_files.h"
 #include "record_scan.h"
 #include "text_encoding.h"
+#include "waiting_records.h"
 
 namespace {
 
@@ -33,9 +35,11 @@ class CTypeCounter : public CRecordSink {
   void Take(const CRecordText& record) override {
     m_strType.clear();
     AppendFieldUtf8(m_strType, record.m_aData[fieldType], record.m_bEscaped);
-    auto it = std::find_if(m_aCounts.begin(), m_aCounts.end(),
-                           [&](const auto& count) { return count.first == m_strType; });
-    if (it == m_aCounts.end()) m_aCounts.emplace_back(m_strType, 1);
+    Count(m_strType);
+  }
+  void Count(const std::string& strType) {
+    auto it = std::find_if(m_aCounts.begin(), m_aCounts.end(), [&](const auto& count) { return count.first == strType; });
+    if (it == m_aCounts.end()) m_aCounts.emplace_back(strType, 1);
     else ++it->second;
   }
 
@@ -60,7 +64,11 @@ CDayStats MeasureDay(const CFolderEntry& entry, const CDay& day) {
   } else if (file.m_text.m_nOutcome == logTextNotLog) {
     dayStats.m_strProblem = "not a day's log (top element " + file.m_text.m_strTopElement + ")";
   }
-  dayStats.m_nRecords = file.m_text.m_nRecords;
+  // Records waiting beside the file count for its day, after its own.
+  const std::vector<CLogRecord> aWaiting = ReadWaitingRecords(entry.m_strPath);
+  dayStats.m_nWaiting = aWaiting.size();
+  dayStats.m_nRecords = file.m_text.m_nRecords + aWaiting.size();
+  for (const auto& record : aWaiting) counter.Count(record.m_aField[fieldType]);
   return dayStats;
 }
 
@@ -170,7 +178,11 @@ void WriteFolderStats(const std::string& strFolder, const CFolderStats& stats, i
     out << "DAY         RECORDS       BYTES  TYPES\n";
     for (const auto& day : stats.m_aDays) {
       out << FormatIsoDay(day.m_day) << std::setw(9) << day.m_nRecords << std::setw(12) << day.m_nSize << "  "
-          << (day.m_strProblem.empty() ? DescribeTypes(day) : day.m_strProblem) << "\n";
+          << (day.m_strProblem.empty() ? DescribeTypes(day) : day.m_strProblem);
+      if (day.m_nWaiting > 0) {
+        out << " (" << day.m_nWaiting << " waiting for the file, held by another program)";
+      }
+      out << "\n";
     }
   }
   WritePurge(stats, nNow, out);

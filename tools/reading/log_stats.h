@@ -21,7 +21,8 @@ struct CDayStats {
   std::string m_strName;                        // file name
   CDay m_day;
   uint64_t m_nSize = 0;                         // bytes
-  size_t m_nRecords = 0;
+  size_t m_nRecords = 0;                        // the file's and those waiting beside it
+  size_t m_nWaiting = 0;                        // of them in the day's pending file
   std::vector<std::pair<std::string, size_t>> m_aTypeCounts;  // by first appearance
   std::string m_strProblem;                     // why it could not be read, if so
 };

@@ -1,0 +1,97 @@
+#include "pending_log.h"
+
+#include <cstdio>
+
+#include "log_layout.h"
+#include "markup.h"
+
+namespace {
+
+std::u16string FormatNumber(const char* pszFormat, unsigned long long n) {
+  char buffer[32];
+  const int nLength = std::snprintf(buffer, sizeof buffer, pszFormat, n);
+  return std::u16string(buffer, buffer + (nLength > 0 ? nLength : 0));
+}
+
+// Digits only, in the given base, at most 19 decimal or 16 hexadecimal
+// digits: a note is the library's own text, and anything else is no note.
+bool ParseNumber(std::u16string_view strText, unsigned nBase, uint64_t& nValue) {
+  const size_t nMaxDigits = nBase == 16 ? 16 : 18;
+  if (strText.empty() || strText.size() > nMaxDigits) return false;
+  nValue = 0;
+  for (char16_t c : strText) {
+    unsigned nDigit;
+    if (c >= u'0' && c <= u'9') {
+      nDigit = c - u'0';
+    } else if (nBase == 16 && c >= u'a' && c <= u'f') {
+      nDigit = c - u'a' + 10;
+    } else {
+      return false;
+    }
+    nValue = nValue * nBase + nDigit;
+  }
+  return true;
+}
+
+bool ReadNoteField(const CXmlDocument& doc, int32_t iNote, const char16_t* szName, unsigned nBase,
+                   uint64_t& nValue) {
+  const int32_t iField = doc.LocateElement(iNote, 0, szName);
+  return iField != 0 && ParseNumber(doc.GetElementData(iField), nBase, nValue);
+}
+
+}  // namespace
+
+uint64_t ChecksumText(std::u16string_view strText) {
+  uint64_t nHash = 0xcbf29ce484222325ULL;
+  for (char16_t c : strText) {
+    for (unsigned nByte : {c & 0xFFu, unsigned(c) >> 8}) {
+      nHash ^= nByte;
+      nHash *= 0x100000001b3ULL;
+    }
+  }
+  return nHash;
+}
+
+CMoveNote MakeMoveNote(std::u16string_view strDayText, int64_t nRecords, int64_t nOffset, int64_t nLength) {
+  CMoveNote note;
+  note.m_nRecords = nRecords;
+  note.m_nOffset = nOffset;
+  note.m_nLength = nLength;
+  note.m_nChecksum = ChecksumText(strDayText.substr(static_cast<size_t>(nOffset), static_cast<size_t>(nLength)));
+  return note;
+}
+
+bool IsMoveDone(std::u16string_view strDayText, const CMoveNote& note) {
+  if (note.m_nOffset < 0 || note.m_nLength <= 0) return false;
+  const auto nOffset = static_cast<uint64_t>(note.m_nOffset), nLength = static_cast<uint64_t>(note.m_nLength);
+  if (nOffset > strDayText.size() || nLength > strDayText.size() - nOffset) return false;
+  return ChecksumText(strDayText.substr(nOffset, nLength)) == note.m_nChecksum;
+}
+
+bool ReadMoveNote(CXmlDocument& doc, CMoveNote& note) {
+  const int32_t iRoot = doc.LocateElement(0, 0, kLogRoot);
+  const int32_t iNote = iRoot == 0 ? 0 : doc.LocateElement(iRoot, 0, kMoveNoteElement);
+  if (iNote == 0) return false;
+  uint64_t nRecords = 0, nOffset = 0, nLength = 0, nChecksum = 0;
+  if (!ReadNoteField(doc, iNote, kMoveRecordsElement, 10, nRecords) ||
+      !ReadNoteField(doc, iNote, kMoveOffsetElement, 10, nOffset) ||
+      !ReadNoteField(doc, iNote, kMoveLengthElement, 10, nLength) ||
+      !ReadNoteField(doc, iNote, kMoveChecksumElement, 16, nChecksum)) {
+    return false;
+  }
+  note.m_nRecords = static_cast<int64_t>(nRecords);
+  note.m_nOffset = static_cast<int64_t>(nOffset);
+  note.m_nLength = static_cast<int64_t>(nLength);
+  note.m_nChecksum = nChecksum;
+  return true;
+}
+
+void AddMoveNote(CXmlDocument& doc, const CMoveNote& note) {
+  doc.AddElement(kMoveNoteElement);
+  doc.EnterElement();
+  doc.AddElement(kMoveRecordsElement, FormatNumber("%llu", static_cast<unsigned long long>(note.m_nRecords)).c_str());
+  doc.AddElement(kMoveOffsetElement, FormatNumber("%llu", static_cast<unsigned long long>(note.m_nOffset)).c_str());
+  doc.AddElement(kMoveLengthElement, FormatNumber("%llu", static_cast<unsigned long long>(note.m_nLength)).c_str());
+  doc.AddElement(kMoveChecksumElement, FormatNumber("%016llx", note.m_nChecksum).c_str());
+  doc.LeaveElement();
+}

@@ -1,0 +1,59 @@
+// The pending file of a day and the note that moves its records into the
+// day's file exactly once.
+//
+// A pending file (log_layout.h) has the format of a day's file: the
+// declaration, the root "日志" and one "记录" per record, in call order. Its
+// records go into the day's file, behind the records there, as soon as a
+// writer gets that file; then the pending file is removed. A writer stopped
+// between the two (killed, or a failed write) must leave neither a lost nor
+// a doubled record, and the day's file has no room for marks. So before the
+// day's file is written, the mover notes in the pending file which records
+// go and where their text will stand:
+//
+//   <迁移>
+//   <记录数>3</记录数>                 the first 3 records of the pending file
+//   <起点>12345</起点>                 their text starts at this code unit of
+//                                      the day's text
+//   <长度>678</长度>                   and is this many code units long
+//   <校验>89ab01cd23ef4567</校验>      FNV-1a (64 bits) of that text in hex
+//   </迁移>
+//
+// The note is the first child of the root. The next writer of the day's file
+// reads it: where the day's text holds the noted text at the noted place, the
+// noted records are in and only the rest is moved; otherwise all of them are.
+// No one writes the day's file between a note and its reading, because every
+// writer of a day's file takes the day's pending file first and settles its
+// note before adding anything. The vardlix tool reads the note the same way,
+// so that it shows each record once.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+class CXmlDocument;
+
+struct CMoveNote {
+  int64_t m_nRecords = 0;    // how many records, from the first, are moved
+  int64_t m_nOffset = 0;     // where their text starts in the day's text, in code units
+  int64_t m_nLength = 0;     // its length in code units
+  uint64_t m_nChecksum = 0;  // ChecksumText of it
+};
+
+// FNV-1a over the code units of strText, low byte first.
+uint64_t ChecksumText(std::u16string_view strText);
+
+// The note for nRecords records whose text is strDayText's units
+// [nOffset, nOffset + nLength).
+CMoveNote MakeMoveNote(std::u16string_view strDayText, int64_t nRecords, int64_t nOffset, int64_t nLength);
+// Whether strDayText holds the noted text at the noted place: the noted
+// records are in the day's file.
+bool IsMoveDone(std::u16string_view strDayText, const CMoveNote& note);
+
+// The note of a parsed pending file; false when it has none, or one that
+// does not read as four numbers. The document's position does not move.
+bool ReadMoveNote(CXmlDocument& doc, CMoveNote& note);
+// Adds the note where the next element goes (AddElement), which in a
+// pending file being built is right inside the root, ahead of the records.
+// The note is then the current element.
+void AddMoveNote(CXmlDocument& doc, const CMoveNote& note);
