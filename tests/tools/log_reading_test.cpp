@@ -1,6 +1,8 @@
 // Reading records out of day log texts, and following a folder across days.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "log_document.h"
 #include "log_follow.h"
 #include "text_encoding.h"
@@ -142,6 +144,65 @@ TEST(LogFollower, WaitsForAMissingFileAndWarnsOnceAboutABrokenOne) {
 
   WriteUtf16File(folder.Path("Vardlix20110408.xml"), MakeLogText({Record("a"), Record("b")}));
   EXPECT_EQ(TypesOf(follower.Poll(day)), (std::vector<std::string>{"b"}));
+}
+
+std::vector<std::vector<std::string>> Records(const std::vector<std::string>& aTypes) {
+  std::vector<std::vector<std::string>> aRecords;
+  for (const auto& strType : aTypes) aRecords.push_back(Record(strType));
+  return aRecords;
+}
+
+// The follower reads what the library adds in front of "</日志>" and no more;
+// a file that changed in any other way is read whole again, and each of its
+// records is passed on once: the new ones, not those passed on before.
+TEST(LogFollower, ReadsWhatWasAddedAndAChangedFileWholeAgainEachRecordOnce) {
+  enum Change { inPlace, byRename };
+  struct {
+    const char* szName;
+    std::vector<std::string> aAfter;  // the file's records after the change
+    Change nChange;
+    std::vector<std::string> aExpected;  // what the poll after it passes on
+  } const kCases[] = {
+      {"grown in place", {"a", "b", "c", "d"}, inPlace, {"d"}},
+      {"replaced by the library's rename, bytes kept", {"a", "b", "c", "d", "e"}, byRename, {"d", "e"}},
+      {"replaced by another file", {"x", "y"}, byRename, {"x", "y"}},
+      {"replaced by a file that starts alike", {"a", "b", "x", "c"}, byRename, {"x"}},
+      {"shrunk", {"a", "b"}, inPlace, {}},
+      {"shrunk and grown past its size", {"a", "b", "yyyyyyyyyyyyyyyyyyyy", "zzzzzzzzzzzzzzzzzzzz"}, inPlace,
+       {"yyyyyyyyyyyyyyyyyyyy", "zzzzzzzzzzzzzzzzzzzz"}},
+      {"rewritten in place, one record changed", {"a", "B", "c", "d"}, inPlace, {"B", "d"}},
+      {"rewritten in place, a record put in before the others", {"n", "a", "b", "c"}, inPlace, {"n"}},
+      {"damaged and mended", {"a", "b", "c"}, inPlace, {}},
+  };
+  for (const auto& c : kCases) {
+    CScratchFolder folder;
+    const CDay day{2011, 4, 8};
+    const std::string strPath = folder.Path("Vardlix20110408.xml");
+    WriteUtf16File(strPath, MakeLogText(Records({"a", "b", "c"})));
+    CLogFollower follower(folder.Path());
+    EXPECT_EQ(TypesOf(follower.Start(day)), (std::vector<std::string>{"a", "b", "c"})) << c.szName;
+    if (std::string(c.szName) == "damaged and mended") {
+      std::string strCut = MakeLogText(Records({"a", "b", "c"}));
+      WriteUtf16File(strPath, strCut.substr(0, strCut.rfind("<类型>c")));
+      EXPECT_TRUE(follower.Poll(day).empty()) << c.szName;
+    }
+    if (c.nChange == inPlace) {
+      WriteUtf16File(strPath, MakeLogText(Records(c.aAfter)));
+    } else {
+      WriteUtf16File(strPath + ".1.tmp", MakeLogText(Records(c.aAfter)));
+      std::filesystem::rename(strPath + ".1.tmp", strPath);
+    }
+    EXPECT_EQ(TypesOf(follower.Poll(day)), c.aExpected) << c.szName;
+    // Whatever came before, the next record the library adds is passed on
+    // once, with its index in the file.
+    std::vector<std::string> aGrown = c.aAfter;
+    aGrown.push_back("next");
+    WriteUtf16File(strPath, MakeLogText(Records(aGrown)));
+    EXPECT_EQ(TypesOf(follower.Poll(day)), (std::vector<std::string>{"next"})) << c.szName;
+    ASSERT_EQ(follower.LastIndexes().size(), 1u) << c.szName;
+    EXPECT_EQ(follower.LastIndexes()[0], c.aAfter.size()) << c.szName;
+    EXPECT_TRUE(follower.Poll(day).empty()) << c.szName;
+  }
 }
 
 }  // namespace

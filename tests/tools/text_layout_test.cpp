@@ -6,8 +6,13 @@
 #include <cwchar>
 #include <locale.h>
 
+#include <nlohmann/json.hpp>
+
 #include "display_width.h"
+#include "record_filter.h"
 #include "record_output.h"
+#include "record_scan.h"
+#include "text_encoding.h"
 #include "time_stamp.h"
 
 namespace {
@@ -182,6 +187,78 @@ TEST(FitColumns, NarrowsTheWidestColumnsAndNeverTheTime) {
     }
   }
   EXPECT_EQ(FitColumns(natural, 0), natural);
+}
+
+// Field data as it may stand in a file: escaped references, other '&',
+// line breaks of every kind, control characters, C1 controls, pairs and
+// lone halves of surrogate pairs, wide and zero-width characters.
+const std::u16string kFieldTexts[] = {
+    u"",
+    u"plain ASCII text",
+    u"a &lt;b&gt; &amp; &quot;c&apos; &amp &#60; &",
+    u"line one\r\nline two\nthree\rfour\r",
+    u"tab\tbell\x07" u"esc\x1B[31m del\x7F c1\x85 end",
+    u"\u4E2D\u6587 \uFF21 \u0301 \u200B \U0001F600 \U00020000",
+    u"lone \xD800 x \xDC00 y \xD800",
+    u"\xD83D&amp;\xDE00",
+};
+
+TEST(FieldTextWidth, IsTheWidthOfTheDecodedField) {
+  for (const std::u16string& strData : kFieldTexts) {
+    for (bool bEscaped : {true, false}) {
+      std::string strField;
+      AppendFieldUtf8(strField, strData, bEscaped);
+      std::u16string strDecoded;
+      AppendFieldUtf16(strDecoded, strData, bEscaped);
+      EXPECT_EQ(strField, ToUtf8(strDecoded));
+      for (bool bLines : {false, true}) {
+        EXPECT_EQ(FieldTextWidth(strData, bEscaped, bLines), DisplayTextWidth(strField, bLines)) << strField;
+      }
+      EXPECT_EQ(DisplayTextWidth(strField, false), DisplayWidth(MakeDisplayText(strField, false))) << strField;
+    }
+  }
+}
+
+TEST(JsonLine, IsWhatNlohmannJsonWrites) {
+  for (const std::u16string& strData : kFieldTexts) {
+    CLogRecord record;
+    record.m_aField[fieldTime] = "2011.04.08 08:00:00";
+    for (int i = fieldType; i < kFieldCount; ++i) AppendFieldUtf8(record.m_aField[i], strData, i % 2 == 0);
+    record.m_strFile = "Vardlix20110408.xml";
+    nlohmann::ordered_json object;
+    object["time"] = FormatIsoTime(record.m_aField[fieldTime]);
+    for (int i = fieldType; i < kFieldCount; ++i) object[kFieldEnglishNames[i]] = record.m_aField[i];
+    object["file"] = record.m_strFile;
+    std::string strLine;
+    AppendJsonLine(strLine, record);
+    EXPECT_EQ(strLine, object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+  }
+}
+
+// --grep's look at a record's text never rules out a record that matches.
+TEST(RecordMatcher, NeverRulesOutARecordThatMatches) {
+  const std::string aNeedles[] = {"a", "A", "&", "<b>", "c'", "\"c", "LINE TWO", "\xEF\xBF\xBD", "\xF0\x9F\x98\x80",
+                                  "\xC3\xA9", "\xE2\x84\xAA"};  // U+FFFD, an emoji, é, the Kelvin sign
+  const std::u16string aTexts[] = {u"x a &lt;b&gt; &amp; &quot;c&apos; y", u"line one\r\nLine Two", u"lone \xD800 x",
+                                   u"\U0001F600", u"\u00C9t\u00E9", u"k K \u212A"};
+  for (const std::string& strNeedle : aNeedles) {
+    for (bool bIgnoreCase : {false, true}) {
+      CRecordFilter filter;
+      filter.m_strGrep = strNeedle;
+      filter.m_bIgnoreCase = bIgnoreCase;
+      const CRecordMatcher matcher(filter);
+      for (const std::u16string& strData : aTexts) {
+        const std::u16string strMarkup = u"<\u8bb0\u5f55><\u63cf\u8ff0>" + strData + u"</\u63cf\u8ff0></\u8bb0\u5f55>";
+        CRecordText text;
+        text.m_markup = strMarkup;
+        text.m_aData[fieldDescription] = std::u16string_view(strMarkup).substr(8, strData.size());
+        const CLogRecord record = MakeLogRecord(text, false);
+        if (matcher.Matches(record)) {
+          EXPECT_TRUE(matcher.MayMatch(text)) << strNeedle << " " << ToUtf8(strData);
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // What check finds in a file, one line per finding with its line and column:
 // whether the library reads it and adds records to it, what is damaged, and
 // whether standard XML tools will accept it.
+#include <algorithm>
 #include <cctype>
 
 #include "commands.h"
@@ -31,15 +32,15 @@ class CCheckReport {
   int Run() {
     const CLogText& text = m_file.m_text;
     const size_t nLibraryEnd = std::min(m_file.m_nZeroUnit, m_text.size());
-    const std::u16string strLibraryText = m_text.substr(0, nLibraryEnd);
+    const std::u16string_view strLibraryText = std::u16string_view(m_text).substr(0, nLibraryEnd);
     if (!m_file.m_bWide) {
       Finding("", "not UTF-16: there is no byte-order mark, so the file was read as text in this system's code page; "
                   "the library rewrites it as UTF-16 at its next record");
     }
     switch (text.m_nOutcome) {
       case logTextRead:
-        m_out << m_strPath << ": well-formed day's log, " << text.m_aRecords.size()
-              << (text.m_aRecords.size() == 1 ? " record\n" : " records\n");
+        m_out << m_strPath << ": well-formed day's log, " << text.m_nRecords
+              << (text.m_nRecords == 1 ? " record\n" : " records\n");
         break;
       case logTextEmpty:
         Finding("", "not well-formed: the file holds no element");
@@ -76,7 +77,7 @@ class CCheckReport {
 
   void ReportDamage(const CLogText& text) {
     Finding(FormatPlace(text.m_stop.m_place), "not well-formed: " + text.m_stop.m_strMessage);
-    const size_t nRecords = text.m_aRecords.size();
+    const size_t nRecords = text.m_nRecords;
     for (const CDamagedStretch& stretch : text.m_aDamage) {
       Finding(FormatPlace(stretch.m_begin),
               "damaged text up to " + FormatPlace(stretch.m_end) + ", skipped; " +
@@ -119,13 +120,13 @@ class CCheckReport {
     Finding("", "the library adds no record to this file: the records given to it for this day are dropped");
   }
 
-  void ReportXmlTools(const std::u16string& strLibraryText) {
+  void ReportXmlTools(std::u16string_view strLibraryText) {
     const size_t nDeclarationEnd = strLibraryText.find(u"?>");
     const size_t nEncoding = strLibraryText.rfind(u"encoding=\"", nDeclarationEnd);
-    if (strLibraryText.compare(0, 5, u"<?xml") == 0 && nEncoding != std::u16string::npos) {
+    if (strLibraryText.substr(0, 5) == u"<?xml" && nEncoding != std::u16string::npos) {
       const size_t nNameStart = nEncoding + 10;
       const std::string strName =
-          ToUtf8(strLibraryText.substr(nNameStart, strLibraryText.find(u'"', nNameStart) - nNameStart));
+          ToUtf8(strLibraryText.substr(nNameStart, std::min(strLibraryText.find(u'"', nNameStart), strLibraryText.size()) - nNameStart));
       if (!IsPortableEncodingName(strName)) {
         Line(FormatPlace(PlaceAt(m_text, static_cast<int32_t>(nNameStart))),
              "note: standard XML parsers do not know the encoding name \"" + strName +
@@ -150,10 +151,19 @@ class CCheckReport {
   bool m_bAttention = false;
 };
 
+// Counts records without keeping them.
+class CNoSink : public CRecordSink {
+ public:
+  void Take(const CRecordText&) override {}
+};
+
 }  // namespace
 
 int RunCheck(const std::string& strPath, std::ostream& out, std::ostream& err) {
-  CLogFile file = ReadLogFile(strPath, 5, true);
+  // The text is kept for the places of the findings; the records are only
+  // counted.
+  CNoSink sink;
+  CLogFile file = ReadLogFile(strPath, sink, 5, true);
   if (file.m_nOutcome != logFileRead) {
     ReportError(err, strPath + ": " + file.m_strError);
     return exitFailure;

@@ -54,7 +54,9 @@ int RunFollow(const CFollowOptions& options, std::ostream& out, std::ostream& er
   if (options.m_nFormat == formatCsv) WriteCsvHeader(out);
 
   CLogFollower follower(options.m_strFolder);
-  WriteRecords(TakeBacklog(follower.Start(Today()), options.m_filter, options.m_nBacklog), options, layout, table,
+  WriteRecords(TakeBacklog(follower.StartWithBacklog(Today(), options.m_filter, options.m_nBacklog), options.m_filter,
+                           options.m_nBacklog),
+               options, layout, table,
                out);
   while (!WasInterrupted() && out.good()) {
     SleepUnlessInterrupted(options.m_nPollMilliseconds);

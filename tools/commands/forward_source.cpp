@@ -2,6 +2,7 @@
 
 #include "day_files.h"
 #include "log_file.h"
+#include "record_scan.h"
 
 namespace {
 
@@ -22,6 +23,20 @@ std::vector<std::string> DayFilesBetween(const std::string& strFolder, const std
   return aFiles;
 }
 
+// Keeps the records of a day file from the nFrom-th on, without their XML.
+class CPastDaySink : public CRecordSink {
+ public:
+  CPastDaySink(std::vector<CLogRecord>& aRecords, uint64_t nFrom) : m_aRecords(aRecords), m_nFrom(nFrom) {}
+  void Take(const CRecordText& record) override {
+    if (m_nIndex++ >= m_nFrom) m_aRecords.push_back(MakeLogRecord(record, false));
+  }
+
+ private:
+  std::vector<CLogRecord>& m_aRecords;
+  uint64_t m_nFrom;
+  uint64_t m_nIndex = 0;
+};
+
 }  // namespace
 
 void CRecordSource::BeginAfter(const std::string& strFile, uint64_t nSkip, const CDay& today) {
@@ -40,7 +55,9 @@ std::string CRecordSource::BeginAtOldest(const CDay& today) {
 
 uint64_t CRecordSource::BeginNow(const CDay& today) {
   m_aPastFiles.clear();
-  const uint64_t nHeld = m_follower.Start(today).size();
+  // Counted, none kept.
+  m_follower.Start(today, UINT64_MAX);
+  const uint64_t nHeld = m_follower.Passed();
   m_bFollowing = true;
   m_strFollowedFile = DayFileName(today);
   m_nFollowedIndex = nHeld;
@@ -53,26 +70,29 @@ void CRecordSource::Read(const CDay& today, std::deque<CQueuedRecord>& aQueue) {
     return;
   }
   if (!m_bFollowing) {
-    std::vector<CLogRecord> aRecords = m_follower.Start(today);
+    // Only the records after those already sent are kept; a file that now
+    // holds fewer than that was replaced, and is sent from its first record.
+    std::vector<CLogRecord> aRecords = m_follower.Start(today, m_nSkip);
+    if (m_follower.Passed() < m_nSkip) aRecords = m_follower.Start(today);
     m_bFollowing = true;
     m_strFollowedFile = DayFileName(today);
-    const uint64_t nSkip = m_nSkip <= aRecords.size() ? m_nSkip : 0;
-    aRecords.erase(aRecords.begin(), aRecords.begin() + static_cast<std::ptrdiff_t>(nSkip));
-    m_nFollowedIndex = nSkip + aRecords.size();
-    Append(std::move(aRecords), nSkip, aQueue);
+    TakeFollowed(std::move(aRecords), aQueue);
     return;
   }
-  for (auto& record : m_follower.Poll(today)) {
-    // The follower moved to the next day's file, which it reads from its
-    // first record.
-    if (record.m_strFile != m_strFollowedFile) {
-      m_strFollowedFile = record.m_strFile;
-      m_nFollowedIndex = 0;
-    }
-    aQueue.push_back({std::move(record), m_nFollowedIndex++});
-  }
+  TakeFollowed(m_follower.Poll(today), aQueue);
   std::string strWarning = m_follower.TakeWarning();
   if (!strWarning.empty()) m_strWarning = strWarning;
+}
+
+void CRecordSource::TakeFollowed(std::vector<CLogRecord>&& aRecords, std::deque<CQueuedRecord>& aQueue) {
+  // The follower gives each record's index in its file: a file it read
+  // whole again, or the next day's, starts again at 0.
+  const std::vector<uint64_t>& aIndexes = m_follower.LastIndexes();
+  for (size_t i = 0; i < aRecords.size(); ++i) {
+    m_strFollowedFile = aRecords[i].m_strFile;
+    m_nFollowedIndex = aIndexes[i] + 1;
+    aQueue.push_back({std::move(aRecords[i]), aIndexes[i]});
+  }
 }
 
 void CRecordSource::ReadPastDay(std::deque<CQueuedRecord>& aQueue) {
@@ -80,15 +100,22 @@ void CRecordSource::ReadPastDay(std::deque<CQueuedRecord>& aQueue) {
   m_aPastFiles.erase(m_aPastFiles.begin());
   const uint64_t nSkip = m_nSkip;
   m_nSkip = 0;
-  CLogFile file = ReadLogFile(JoinPath(m_strFolder, strName));
+  // The records after those already sent, without their XML; a file that
+  // holds fewer than that was replaced, and is sent from its first record.
+  std::vector<CLogRecord> aRecords;
+  CPastDaySink sink(aRecords, nSkip);
+  CLogFile file = ReadLogFile(JoinPath(m_strFolder, strName), sink);
   if (file.m_nOutcome != logFileRead) {
     // Gone since the listing (the purge) is no news; anything else is.
     if (file.m_nOutcome != logFileMissing) m_strWarning = strName + " cannot be read: " + file.m_strError;
     return;
   }
-  std::vector<CLogRecord>& aRecords = file.m_text.m_aRecords;
-  const uint64_t nFrom = nSkip <= aRecords.size() ? nSkip : 0;
-  aRecords.erase(aRecords.begin(), aRecords.begin() + static_cast<std::ptrdiff_t>(nFrom));
+  uint64_t nFrom = nSkip;
+  if (file.m_text.m_nRecords < nSkip) {
+    CPastDaySink all(aRecords, 0);
+    file = ReadLogFile(JoinPath(m_strFolder, strName), all);
+    nFrom = 0;
+  }
   Append(std::move(aRecords), nFrom, aQueue);
 }
 

@@ -42,6 +42,7 @@ class CRecordSource {
 
  private:
   void ReadPastDay(std::deque<CQueuedRecord>& aQueue);
+  void TakeFollowed(std::vector<CLogRecord>&& aRecords, std::deque<CQueuedRecord>& aQueue);
   void Append(std::vector<CLogRecord>&& aRecords, uint64_t nFirstIndex, std::deque<CQueuedRecord>& aQueue);
 
   std::string m_strFolder;

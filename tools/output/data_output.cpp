@@ -1,31 +1,74 @@
 #include "record_output.h"
 
-#include <nlohmann/json.hpp>
-
 #include "text_encoding.h"
 #include "time_stamp.h"
 
 namespace {
 
-std::string QuoteCsv(const std::string& strField) {
-  if (strField.find_first_of(",\"\r\n") == std::string::npos) return strField;
-  std::string strOut = "\"";
+void AppendCsvField(std::string& strOut, std::string_view strField) {
+  if (strField.find_first_of(",\"\r\n") == std::string_view::npos) {
+    strOut += strField;
+    return;
+  }
+  strOut += '"';
   for (char c : strField) {
     if (c == '"') strOut += '"';
     strOut += c;
   }
-  return strOut + '"';
+  strOut += '"';
 }
 
 }  // namespace
 
+void AppendJsonString(std::string& strOut, std::string_view strText) {
+  static const char kHex[] = "0123456789abcdef";
+  strOut += '"';
+  size_t nRun = 0;  // start of the bytes not yet copied
+  for (size_t i = 0; i < strText.size(); ++i) {
+    const auto c = static_cast<unsigned char>(strText[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    strOut.append(strText.data() + nRun, i - nRun);
+    nRun = i + 1;
+    switch (c) {
+      case '"': strOut += "\\\""; break;
+      case '\\': strOut += "\\\\"; break;
+      case '\b': strOut += "\\b"; break;
+      case '\f': strOut += "\\f"; break;
+      case '\n': strOut += "\\n"; break;
+      case '\r': strOut += "\\r"; break;
+      case '\t': strOut += "\\t"; break;
+      default:
+        strOut += "\\u00";
+        strOut += kHex[c >> 4];
+        strOut += kHex[c & 0xF];
+    }
+  }
+  strOut.append(strText.data() + nRun, strText.size() - nRun);
+  strOut += '"';
+}
+
+void AppendJsonLine(std::string& strOut, const CLogRecord& record) {
+  // The form nlohmann::json's dump() gives the same object: keys in this
+  // order, no blanks, UTF-8 kept, control characters escaped.
+  strOut += "{\"";
+  strOut += kFieldEnglishNames[fieldTime];
+  strOut += "\":";
+  AppendJsonString(strOut, FormatIsoTime(record.m_aField[fieldTime]));
+  for (int i = fieldType; i < kFieldCount; ++i) {
+    strOut += ",\"";
+    strOut += kFieldEnglishNames[i];
+    strOut += "\":";
+    AppendJsonString(strOut, record.m_aField[i]);
+  }
+  strOut += ",\"file\":";
+  AppendJsonString(strOut, record.m_strFile);
+  strOut += "}\n";
+}
+
 void WriteJsonLine(const CLogRecord& record, std::ostream& out) {
-  nlohmann::ordered_json object;
-  object[kFieldEnglishNames[fieldTime]] = FormatIsoTime(record.m_aField[fieldTime]);
-  for (int i = fieldType; i < kFieldCount; ++i) object[kFieldEnglishNames[i]] = record.m_aField[i];
-  object["file"] = record.m_strFile;
-  // The fields are valid UTF-8 already; replacing guards the pipeline anyway.
-  out << object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+  std::string strLine;
+  AppendJsonLine(strLine, record);
+  out.write(strLine.data(), static_cast<std::streamsize>(strLine.size()));
 }
 
 void WriteCsvHeader(std::ostream& out) {
@@ -33,11 +76,28 @@ void WriteCsvHeader(std::ostream& out) {
   out << "file\r\n";
 }
 
-void WriteCsvRow(const CLogRecord& record, std::ostream& out) {
-  out << QuoteCsv(FormatIsoTime(record.m_aField[fieldTime]));
-  for (int i = fieldType; i < kFieldCount; ++i) out << ',' << QuoteCsv(record.m_aField[i]);
-  out << ',' << QuoteCsv(record.m_strFile) << "\r\n";
+void AppendCsvRow(std::string& strOut, const CLogRecord& record) {
+  AppendCsvField(strOut, FormatIsoTime(record.m_aField[fieldTime]));
+  for (int i = fieldType; i < kFieldCount; ++i) {
+    strOut += ',';
+    AppendCsvField(strOut, record.m_aField[i]);
+  }
+  strOut += ',';
+  AppendCsvField(strOut, record.m_strFile);
+  strOut += "\r\n";
 }
+
+void WriteCsvRow(const CLogRecord& record, std::ostream& out) {
+  std::string strLine;
+  AppendCsvRow(strLine, record);
+  out.write(strLine.data(), static_cast<std::streamsize>(strLine.size()));
+}
+
+void WriteXmlHead(std::ostream& out) {
+  out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<" << ToUtf8(kLogRoot) << ">\r\n";
+}
+
+void WriteXmlTail(std::ostream& out) { out << "</" << ToUtf8(kLogRoot) << ">\r\n"; }
 
 void WriteXml(const std::vector<CLogRecord>& aRecords, std::ostream& out) {
   const std::string strRoot = ToUtf8(kLogRoot);

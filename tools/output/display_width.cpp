@@ -60,6 +60,7 @@ const char kEllipsis[] = "\xE2\x80\xA6";  // "…", one cell
 
 int CodePointWidth(char32_t c) {
   if (c < 0x300) return 1;
+  if (c >= 0x4E00 && c <= 0xA4CF) return 2;  // CJK ideographs, the usual case beyond ASCII
   if (InRanges(kZeroWidthRanges, c)) return 0;
   return InRanges(kWideRanges, c) ? 2 : 1;
 }

@@ -5,6 +5,7 @@
 #include <array>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "log_record.h"
@@ -35,6 +36,9 @@ void WriteTableHeader(const CTableLayout& layout, const CTableOptions& options, 
 // line per description line. Other fields show a line break as "↵".
 void WriteTableRow(const CLogRecord& record, const CTableLayout& layout, const CTableOptions& options,
                    std::ostream& out);
+// The same, appended to a buffer.
+void AppendTableRow(std::string& strOut, const CLogRecord& record, const CTableLayout& layout,
+                    const CTableOptions& options);
 // Header and rows, laid out to fit the records and the width.
 void WriteTable(const std::vector<CLogRecord>& aRecords, const CTableOptions& options, std::ostream& out);
 
@@ -49,6 +53,25 @@ void WriteCsvRow(const CLogRecord& record, std::ostream& out);
 
 // The records' XML as it stands in their files, under one "日志" root.
 void WriteXml(const std::vector<CLogRecord>& aRecords, std::ostream& out);
+// The same in three steps, for records that come one at a time: the
+// declaration and the root's start tag, then each record's m_strMarkup
+// followed by CR LF, then the root's end tag.
+void WriteXmlHead(std::ostream& out);
+void WriteXmlTail(std::ostream& out);
+
+// The line of WriteJsonLine and the row of WriteCsvRow, appended to a
+// buffer; and one JSON string, quoted and escaped as nlohmann::json dumps it
+// (UTF-8 kept as it is, which it always is here).
+void AppendJsonLine(std::string& strOut, const CLogRecord& record);
+void AppendCsvRow(std::string& strOut, const CLogRecord& record);
+void AppendJsonString(std::string& strOut, std::string_view strText);
+
+// Cells the text of MakeDisplayText(strField, bKeepLines = false) takes;
+// with bLines, the widest of its lines (split at CR LF, LF or CR) instead.
+int DisplayTextWidth(std::string_view strField, bool bLines);
+// The same for a field's data as it stands in a file, decoded as the engine
+// decodes it when bEscaped.
+int FieldTextWidth(std::u16string_view strData, bool bEscaped, bool bLines);
 
 // A field's text made safe for a terminal: control characters are shown in
 // caret notation ("^[" for escape) instead of reaching the terminal, a tab

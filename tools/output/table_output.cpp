@@ -37,38 +37,45 @@ const char* ColorOfType(const std::string& strType) {
   return nullptr;
 }
 
-// The lines of a text, split at CR LF, LF or CR.
-std::vector<std::string> SplitLines(const std::string& strText) {
-  std::vector<std::string> aLines(1);
-  for (size_t i = 0; i < strText.size(); ++i) {
-    char c = strText[i];
-    if (c == '\r' || c == '\n') {
-      if (c == '\r' && i + 1 < strText.size() && strText[i + 1] == '\n') ++i;
-      aLines.emplace_back();
-    } else {
-      aLines.back() += c;
-    }
-  }
-  return aLines;
-}
-
 int FieldWidth(const CLogRecord& record, int iField) {
-  if (iField != fieldDescription) return DisplayWidth(MakeDisplayText(record.m_aField[iField], false));
-  int nWidth = 0;
-  for (const auto& strLine : SplitLines(record.m_aField[iField])) {
-    nWidth = std::max(nWidth, DisplayWidth(MakeDisplayText(strLine, false)));
-  }
-  return nWidth;
+  return DisplayTextWidth(record.m_aField[iField], iField == fieldDescription);
 }
 
-void WriteCell(const std::string& strText, int iField, const CTableLayout& layout, const char* szColor,
-               std::ostream& out) {
-  std::string strCell = FitToWidth(strText, layout[iField]);
-  bool bLast = iField == kFieldCount - 1;
-  if (szColor && !strCell.empty()) out << szColor << strCell << kReset;
-  else out << strCell;
+bool IsPlainAscii(std::string_view strText) {
+  for (char c : strText) {
+    if (c < 0x20 || c > 0x7E) return false;  // char is signed: bytes from 0x80 are negative
+  }
+  return true;
+}
+
+// Appends one cell: the text made safe for the terminal, cut to the
+// column's width, and the blanks up to the next column.
+void AppendCell(std::string& strOut, std::string_view strField, int iField, const CTableLayout& layout,
+                const char* szColor) {
+  std::string strSafe;
+  std::string_view strText = strField;
+  int nWidth = static_cast<int>(strField.size());
+  if (!IsPlainAscii(strField)) {
+    strSafe = MakeDisplayText(std::string(strField), false);
+    strText = strSafe;
+    nWidth = DisplayWidth(strText);
+  }
+  std::string strCut;
+  if (nWidth > layout[iField]) {
+    strCut = FitToWidth(strText, layout[iField]);
+    strText = strCut;
+    nWidth = DisplayWidth(strText);
+  }
+  if (szColor && !strText.empty()) {
+    strOut += szColor;
+    strOut += strText;
+    strOut += kReset;
+  } else {
+    strOut += strText;
+  }
   // No trailing blanks after the last column.
-  if (!bLast) out << std::string(static_cast<size_t>(layout[iField] - DisplayWidth(strCell) + kGap), ' ');
+  if (iField == kFieldCount - 1) return;
+  strOut.append(static_cast<size_t>(std::max(layout[iField] - nWidth + kGap, 0)), ' ');
 }
 
 // The largest width cap under which the columns from iFirst to iLast fit
@@ -126,6 +133,81 @@ std::string MakeDisplayText(const std::string& strField, bool bKeepLines) {
   return strOut;
 }
 
+int DisplayTextWidth(std::string_view strField, bool bLines) {
+  int nWidest = 0;
+  int nWidth = 0;
+  for (size_t nPos = 0; nPos < strField.size();) {
+    const auto cByte = static_cast<unsigned char>(strField[nPos]);
+    if (cByte >= 0x20 && cByte < 0x7F) {  // the usual case, one cell
+      ++nWidth;
+      ++nPos;
+      continue;
+    }
+    const char32_t c = NextCodePoint(strField, nPos);
+    if (c == '\r' || c == '\n') {
+      if (c == '\r' && nPos < strField.size() && strField[nPos] == '\n') ++nPos;
+      if (bLines) {
+        nWidest = std::max(nWidest, nWidth);
+        nWidth = 0;
+      } else {
+        nWidth += CodePointWidth(0x21B5);  // "↵"
+      }
+    } else if (c == '\t') {
+      ++nWidth;
+    } else if (c < 0x20 || c == 0x7F) {
+      nWidth += 2;  // caret notation
+    } else if (c >= 0x80 && c < 0xA0) {
+      nWidth += CodePointWidth(0xFFFD);
+    } else {
+      nWidth += CodePointWidth(c);
+    }
+  }
+  return std::max(nWidest, nWidth);
+}
+
+int FieldTextWidth(std::u16string_view strData, bool bEscaped, bool bLines) {
+  static const std::u16string_view kEntities[] = {u"lt;", u"amp;", u"gt;", u"apos;", u"quot;"};
+  int nWidest = 0;
+  int nWidth = 0;
+  const size_t nSize = strData.size();
+  for (size_t i = 0; i < nSize; ++i) {
+    const char32_t c = strData[i];
+    if (c >= 0x20 && c < 0x7F) {
+      ++nWidth;
+      if (c == u'&' && bEscaped) {
+        for (std::u16string_view strName : kEntities) {
+          if (strData.substr(i + 1, strName.size()) == strName) {
+            i += strName.size();
+            break;
+          }
+        }
+      }
+    } else if (c == u'\r' || c == u'\n') {
+      if (c == u'\r' && i + 1 < nSize && strData[i + 1] == u'\n') ++i;
+      if (bLines) {
+        nWidest = std::max(nWidest, nWidth);
+        nWidth = 0;
+      } else {
+        nWidth += CodePointWidth(0x21B5);  // "↵"
+      }
+    } else if (c == u'\t') {
+      ++nWidth;
+    } else if (c < 0x20 || c == 0x7F) {
+      nWidth += 2;  // caret notation
+    } else if (c >= 0x80 && c < 0xA0) {
+      nWidth += CodePointWidth(0xFFFD);
+    } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < nSize && strData[i + 1] >= 0xDC00 && strData[i + 1] <= 0xDFFF) {
+      nWidth += CodePointWidth(0x10000 + ((c - 0xD800) << 10) + (strData[i + 1] - 0xDC00));
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      nWidth += CodePointWidth(0xFFFD);
+    } else {
+      nWidth += CodePointWidth(c);
+    }
+  }
+  return std::max(nWidest, nWidth);
+}
+
 CTableLayout MeasureColumns(const std::vector<CLogRecord>& aRecords) {
   CTableLayout layout;
   for (int i = 0; i < kFieldCount; ++i) layout[i] = DisplayWidth(kHeadings[i]);
@@ -150,23 +232,42 @@ CTableLayout FitColumns(const CTableLayout& natural, int nWidth) {
 }
 
 void WriteTableHeader(const CTableLayout& layout, const CTableOptions& options, std::ostream& out) {
-  for (int i = 0; i < kFieldCount; ++i) WriteCell(kHeadings[i], i, layout, options.m_bColor ? kBold : nullptr, out);
-  out << '\n';
+  std::string strLine;
+  for (int i = 0; i < kFieldCount; ++i) AppendCell(strLine, kHeadings[i], i, layout, options.m_bColor ? kBold : nullptr);
+  strLine += '\n';
+  out << strLine;
+}
+
+void AppendTableRow(std::string& strOut, const CLogRecord& record, const CTableLayout& layout,
+                    const CTableOptions& options) {
+  const char* szTypeColor = options.m_bColor ? ColorOfType(record.m_aField[fieldType]) : nullptr;
+  const std::string& strDescription = record.m_aField[fieldDescription];
+  size_t nLineStart = 0;
+  for (bool bFirst = true;; bFirst = false) {
+    for (int i = 0; i < fieldDescription; ++i) {
+      const char* szColor = i == fieldType ? szTypeColor : (i == fieldTime && options.m_bColor ? kDim : nullptr);
+      AppendCell(strOut, bFirst ? std::string_view(record.m_aField[i]) : std::string_view(), i, layout, szColor);
+    }
+    // One line of the description, up to CR LF, LF or CR.
+    size_t nLineEnd = strDescription.find_first_of("\r\n", nLineStart);
+    const bool bLast = nLineEnd == std::string::npos;
+    if (bLast) nLineEnd = strDescription.size();
+    AppendCell(strOut, std::string_view(strDescription).substr(nLineStart, nLineEnd - nLineStart), fieldDescription,
+               layout, nullptr);
+    strOut += '\n';
+    if (bLast) break;
+    nLineStart = nLineEnd + (strDescription[nLineEnd] == '\r' && nLineEnd + 1 < strDescription.size() &&
+                                     strDescription[nLineEnd + 1] == '\n'
+                                 ? 2
+                                 : 1);
+  }
 }
 
 void WriteTableRow(const CLogRecord& record, const CTableLayout& layout, const CTableOptions& options,
                    std::ostream& out) {
-  const char* szTypeColor = options.m_bColor ? ColorOfType(record.m_aField[fieldType]) : nullptr;
-  std::vector<std::string> aLines = SplitLines(record.m_aField[fieldDescription]);
-  for (size_t nLine = 0; nLine < aLines.size(); ++nLine) {
-    for (int i = 0; i < fieldDescription; ++i) {
-      std::string strText = nLine == 0 ? MakeDisplayText(record.m_aField[i], false) : std::string();
-      const char* szColor = i == fieldType ? szTypeColor : (i == fieldTime && options.m_bColor ? kDim : nullptr);
-      WriteCell(strText, i, layout, szColor, out);
-    }
-    WriteCell(MakeDisplayText(aLines[nLine], false), fieldDescription, layout, nullptr, out);
-    out << '\n';
-  }
+  std::string strRow;
+  AppendTableRow(strRow, record, layout, options);
+  out << strRow;
 }
 
 void WriteTable(const std::vector<CLogRecord>& aRecords, const CTableOptions& options, std::ostream& out) {

@@ -1,5 +1,6 @@
 #include "log_file.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -7,6 +8,7 @@
 #include "log_layout.h"
 #include "markup.h"
 #include "platform_files.h"
+#include "record_scan.h"
 #include "text_encoding.h"
 
 namespace {
@@ -29,59 +31,114 @@ std::string DescribeOpenError(FileErrorCause nCause) {
   }
 }
 
-// The units behind the first zero unit of a UTF-16 file, whose text ends
-// at nTextUnits, read from the disk: the library's reading passes over them.
-std::u16string ReadUnitsBeyond(CFile& file, size_t nTextUnits) {
-  const uint64_t nFrom = sizeof kByteOrderMark + 2 * (uint64_t{nTextUnits} + 1);
-  const uint64_t nLength = file.GetLength();
-  std::u16string strBeyond;
-  if (nLength <= nFrom) return strBeyond;
-  std::string strBytes(static_cast<size_t>(nLength - nFrom), '\0');
-  file.Seek(nFrom);
-  strBytes.resize(file.Read(strBytes.data(), strBytes.size()));
-  strBeyond.resize(strBytes.size() / 2);
-  for (size_t i = 0; i < strBeyond.size(); ++i) {
-    strBeyond[i] = static_cast<char16_t>(static_cast<unsigned char>(strBytes[2 * i]) |
-                                         static_cast<unsigned char>(strBytes[2 * i + 1]) << 8);
-  }
-  return strBeyond;
+constexpr size_t kPieceUnits = 512 * 1024;
+// Bytes at the end of a file compared again after a parse failure.
+constexpr size_t kTailBytes = 64 * 1024;
+
+char16_t UnitAt(const std::string& strBytes, size_t i) {
+  return static_cast<char16_t>(static_cast<unsigned char>(strBytes[2 * i]) |
+                               static_cast<unsigned char>(strBytes[2 * i + 1]) << 8);
 }
 
-// One attempt. False when another may do better: the file was held past
-// the wait, changed size while it was read, or did not parse. The file is
-// open only for this attempt, so that no wait between attempts (or between
-// the polls of follow) keeps it open.
-bool ReadOnce(const std::u16string& strPath, const std::string& strName, bool bKeepText, bool bLastAttempt,
-              CLogFile& result) {
+// Whether the last bytes of the file are still the ones the text was read
+// from: the text, then zeros (the zeros at its end that were not kept).
+bool TailUnchanged(const std::u16string& strWidePath, uint64_t nSize, const std::u16string& strText) {
+  CFile file;
+  if (!file.Open(strWidePath, CFile::modeReadAlongsideWriters)) return false;
+  try {
+    if (file.GetLength() != nSize) return false;
+    const uint64_t nUnits = (nSize - sizeof kByteOrderMark) / 2;
+    const uint64_t nFirst = nUnits > kTailBytes / 2 ? nUnits - kTailBytes / 2 : 0;
+    std::string strBytes(static_cast<size_t>(nUnits - nFirst) * 2, '\0');
+    file.Seek(sizeof kByteOrderMark + 2 * nFirst);
+    if (file.Read(strBytes.data(), strBytes.size()) != strBytes.size()) return false;
+    for (size_t i = 0; i < strBytes.size() / 2; ++i) {
+      const uint64_t nUnit = nFirst + i;
+      const char16_t cExpected = nUnit < strText.size() ? strText[static_cast<size_t>(nUnit)] : 0;
+      if (UnitAt(strBytes, i) != cExpected) return false;
+    }
+    return true;
+  } catch (const CFileException&) {
+    return false;
+  }
+}
+
+// Passes records on, and counts those passed, so that a reading of the same
+// file after a failed attempt passes on only what it did not.
+class CAttemptSink : public CRecordSink {
+ public:
+  explicit CAttemptSink(CRecordSink& sink) : m_sink(sink) {}
+  void Take(const CRecordText& record) override {
+    m_sink.Take(record);
+    ++m_nPassed;
+  }
+  size_t Passed() const { return m_nPassed; }
+
+ private:
+  CRecordSink& m_sink;
+  size_t m_nPassed = 0;
+};
+
+// How one attempt ended.
+enum AttemptResult : int {
+  attemptDone,     // the file was read (or found missing, or not a file)
+  attemptAgain,    // worth another attempt: held past the wait, changed while read
+  attemptDamaged,  // a damaged text, read without recovery, whose file kept its end
+};
+
+// One attempt. The file is open only for the read, so that no wait between
+// attempts (or between the polls of follow) keeps it open. The text read
+// stays in strText, for the recovery of a damaged one.
+AttemptResult ReadOnce(const std::u16string& strPath, const std::string& strName, bool bLastAttempt,
+                       CAttemptSink& sink, std::u16string& strText, CLogFile& result) {
   CFile file;
   if (!file.Open(strPath, CFile::modeReadAlongsideWriters)) {
     result.m_nOutcome = file.GetOpenError() == causeNotFound ? logFileMissing : logFileUnreadable;
     result.m_strError = DescribeOpenError(file.GetOpenError());
-    return file.GetOpenError() != causeSharingViolation;
+    return file.GetOpenError() == causeSharingViolation ? attemptAgain : attemptDone;
   }
+  size_t nLibraryUnits = 0;
   try {
-    uint64_t nSizeBefore = file.GetLength();
-    std::u16string strText = ReadDocumentFile(file);
+    const uint64_t nSizeBefore = file.GetLength();
     result.m_bWide = StartsWithByteOrderMark(file);
-    result.m_nSize = file.GetLength();
-    std::u16string strBeyond;
-    const bool bZeroUnit = result.m_bWide && sizeof kByteOrderMark + 2 * (uint64_t{strText.size()} + 1) <= result.m_nSize;
-    if (bZeroUnit) {
-      strBeyond = ReadUnitsBeyond(file, strText.size());
-      result.m_nZeroUnit = strText.size();
-      result.m_bDataBeyondZero = strBeyond.find_first_not_of(u'\0') != std::u16string::npos;
+    if (result.m_bWide) {
+      bool bZero = false;
+      std::u16string strBeyond;
+      strText = ReadWideTextFrom(file, sizeof kByteOrderMark, bZero, result.m_bDataBeyondZero, &strBeyond);
+      nLibraryUnits = strText.size();
+      if (bZero) result.m_nZeroUnit = strText.size();
+      if (result.m_bDataBeyondZero) {
+        strText += u'\0';
+        strText += strBeyond;
+      }
+    } else {
+      strText = ReadDocumentFile(file);
+      nLibraryUnits = strText.size();
     }
+    result.m_nTextUnits = nLibraryUnits;
+    result.m_nSize = file.GetLength();
     file.Close();
-    result.m_nOutcome = logFileRead;
-    if (bKeepText) result.m_strText = bZeroUnit ? strText + u'\0' + strBeyond : strText;
-    result.m_text =
-        ReadLogText(std::move(strText), strName, result.m_bDataBeyondZero ? &strBeyond : nullptr, bLastAttempt);
-    return nSizeBefore == result.m_nSize && result.m_text.m_nOutcome != logTextMalformed;
+    if (nSizeBefore != result.m_nSize) return attemptAgain;
   } catch (const CFileException&) {
     result.m_nOutcome = logFileUnreadable;
     result.m_strError = "reading it failed";
-    return false;
+    return attemptAgain;
   }
+  result.m_nOutcome = logFileRead;
+  result.m_text = ScanLogText(strText, nLibraryUnits, strName, bLastAttempt, sink, sink.Passed());
+  if (result.m_text.m_nOutcome != logTextMalformed || bLastAttempt) return attemptDone;
+  // A write in progress changes the end of the file; a damaged text whose
+  // file still ends as it did is damage. Narrow text is never written in
+  // place by the library.
+  if (result.m_bWide && !TailUnchanged(strPath, result.m_nSize, strText)) return attemptAgain;
+  return attemptDamaged;
+}
+
+// Whether the file was written in the last moments: a writer that stops
+// half way (a copy, another program) may be about to go on.
+bool WrittenJustNow(const std::u16string& strPath) {
+  CFileStatus status;
+  return CFile::GetStatus(strPath, status) && ReadClock() - status.m_mtime < 2;
 }
 
 }  // namespace
@@ -111,7 +168,67 @@ std::string JoinPath(const std::string& strFolder, const std::string& strName) {
   return strFolder + static_cast<char>(kPathSeparator[0]) + strName;
 }
 
-CLogFile ReadLogFile(const std::string& strPath, int nAttempts, bool bKeepText) {
+std::u16string ReadWideTextFrom(CFile& file, uint64_t nByteOffset, bool& bZero, bool& bDataBeyond,
+                                std::u16string* pBeyond) {
+  bZero = bDataBeyond = false;
+  const uint64_t nLength = file.GetLength();
+  const uint64_t nUnits = nLength > nByteOffset ? (nLength - nByteOffset) / 2 : 0;
+  file.Seek(nByteOffset);
+  std::u16string strText;
+  // Room for the whole text up front, where it is no larger than a day's
+  // log can be; beyond that the string grows as it is read.
+  strText.reserve(static_cast<size_t>(std::min<uint64_t>(nUnits, 64 * 1024 * 1024)));
+  size_t nDone = 0;
+  size_t nZero = 0;
+  for (;;) {
+    const size_t nWanted = static_cast<size_t>(std::min<uint64_t>(nUnits - nDone, kPieceUnits));
+    if (nWanted == 0) break;
+    strText.resize(nDone + nWanted);
+    const size_t nRead = file.Read(strText.data() + nDone, nWanted * 2) / 2;
+    nZero = FindZeroUnit(std::u16string_view(strText).substr(nDone, nRead)) + nDone;
+    if (nZero < nDone + nRead) {
+      bZero = true;
+      break;
+    }
+    nDone += nRead;
+    if (nRead < nWanted) break;
+  }
+  if (!bZero) {
+    strText.resize(nDone);
+    return strText;
+  }
+  // Behind the zero unit: what the piece read holds, then the rest of the
+  // file a piece at a time; runs of zeros are kept only where data follows.
+  std::u16string strPiece(strText, nZero + 1);
+  strText.resize(nZero);
+  uint64_t nPendingZeros = 0;
+  auto Take = [&](std::u16string_view strUnits) {
+    const size_t nLast = strUnits.find_last_not_of(u'\0');
+    if (nLast == std::u16string_view::npos) {
+      nPendingZeros += strUnits.size();
+      return;
+    }
+    bDataBeyond = true;
+    if (pBeyond != nullptr) {
+      pBeyond->append(static_cast<size_t>(nPendingZeros), u'\0');
+      pBeyond->append(strUnits.substr(0, nLast + 1));
+    }
+    nPendingZeros = strUnits.size() - nLast - 1;
+  };
+  Take(strPiece);
+  if (!bDataBeyond || pBeyond != nullptr) {
+    strPiece.resize(kPieceUnits / 8);
+    for (size_t nRead; (nRead = file.Read(strPiece.data(), strPiece.size() * 2) / 2) > 0;) {
+      Take(std::u16string_view(strPiece).substr(0, nRead));
+      if (bDataBeyond && pBeyond == nullptr) break;
+    }
+  }
+  return strText;
+}
+
+namespace {
+
+CLogFile ReadLogFileInto(const std::string& strPath, CRecordSink& sink, int nAttempts, bool bKeepText) {
   CLogFile result;
   std::u16string strWidePath;
   if (!FromUtf8(strPath, strWidePath)) {
@@ -130,23 +247,45 @@ CLogFile ReadLogFile(const std::string& strPath, int nAttempts, bool bKeepText) 
     return result;
   }
   std::string strName = FileNameOf(strPath);
+  CAttemptSink attemptSink(sink);
+  std::u16string strText;
   for (int i = 1; i <= nAttempts; ++i) {
     result = CLogFile();
-    // Only the last attempt looks for the records of a damaged text: an
-    // earlier one may have met a write in progress.
-    if (ReadOnce(strWidePath, strName, bKeepText, i == nAttempts, result)) break;
+    // Only the last attempt looks for the records of a damaged text whose
+    // end keeps changing: an earlier one may have met a write in progress.
+    AttemptResult nResult = ReadOnce(strWidePath, strName, i == nAttempts, attemptSink, strText, result);
+    // A damaged text that was written just now is watched for a moment, at
+    // the cost of a look at its end each time, not of a reading.
+    while (nResult == attemptDamaged && i < nAttempts && WrittenJustNow(strWidePath)) {
+      std::this_thread::sleep_for(kRetryDelay);
+      ++i;
+      if (!TailUnchanged(strWidePath, result.m_nSize, strText)) nResult = attemptAgain;
+    }
+    if (nResult == attemptDamaged) {
+      RecoverLogText(strText, strName, result.m_text, attemptSink, attemptSink.Passed());
+      nResult = attemptDone;
+    }
+    if (nResult == attemptDone) break;
     if (i < nAttempts) std::this_thread::sleep_for(kRetryDelay);
   }
+  if (bKeepText) result.m_strText = std::move(strText);
   return result;
 }
 
+}  // namespace
+
+CLogFile ReadLogFile(const std::string& strPath, CRecordSink& sink, int nAttempts, bool bKeepText) {
+  return ReadLogFileInto(strPath, sink, nAttempts, bKeepText);
+}
+
+CLogFile ReadLogFile(const std::string& strPath, int nAttempts, bool bKeepText) {
+  std::vector<CLogRecord> aRecords;
+  CRecordCollector collector(aRecords);
+  CLogFile file = ReadLogFileInto(strPath, collector, nAttempts, bKeepText);
+  file.m_text.m_aRecords = std::move(aRecords);
+  return file;
+}
+
 bool LibraryAddsRecords(const CLogFile& file) {
-  std::u16string strLibraryText = file.m_strText.substr(0, file.m_nZeroUnit);
-  if (strLibraryText.empty()) return true;  // the library starts such a file afresh
-  CXmlDocument doc;
-  doc.SetDocument(std::move(strLibraryText));
-  if (file.m_bDataBeyondZero && !IsLogDocument(doc)) return false;
-  doc.FindNextElement(kLogRoot);
-  doc.EnterElement();
-  return doc.AddElement(kRecordElement);
+  return LibraryAddsRecords(file.m_text, file.m_nTextUnits, file.m_bDataBeyondZero);
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "log_document.h"
+#include "platform_files.h"
 
 enum LogFileOutcome : int {
   logFileRead,       // the text was read; see m_text for what it holds
@@ -25,15 +26,32 @@ struct CLogFile {
   // its position in the text, and whether anything but zeros follows it.
   size_t m_nZeroUnit = std::u16string::npos;
   bool m_bDataBeyondZero = false;
-  // When asked for: the whole decoded text, zero unit and all behind it.
+  size_t m_nTextUnits = 0;     // units of the text the library reads, before any zero unit
+  // When asked for: the decoded text, and when data follows the zero unit,
+  // the zero unit and that data (zeros at the end of the file are never
+  // kept, however many).
   std::u16string m_strText;
 };
 
-// Reads and parses one file. The library rewrites a day's log in place, so a
-// read that overlaps a write can see a mix of old and new bytes; a parse
-// failure, or a size that changed during the read, is therefore taken as a
-// write in progress and the file is read again, up to nAttempts times.
+// Reads and parses one file, collecting its records in m_text.m_aRecords.
+// The library rewrites a day's log in place, so a read that overlaps a write
+// can see a mix of old and new bytes: a size that changed during the read,
+// or a parse failure while the end of the file changed under the read, is
+// taken as a write in progress and the file is read again, up to nAttempts
+// times. A file that stays damaged is read once.
 CLogFile ReadLogFile(const std::string& strPath, int nAttempts = 5, bool bKeepText = false);
+// The same, giving the records to a sink as they are read, each once even
+// when the file is read again. Only one file's text is held at a time.
+CLogFile ReadLogFile(const std::string& strPath, CRecordSink& sink, int nAttempts = 5, bool bKeepText = false);
+
+// The text of an open file from nByteOffset (even, past the byte-order mark
+// of a UTF-16 file) up to its first zero unit, decoded as UTF-16LE; sets
+// bZero when a zero unit ends it and bDataBeyond when a byte other than zero
+// follows that unit. Reads a piece at a time: zeros at the end are never
+// held. pBeyond, when given, receives the units after the zero unit, without
+// the zeros that end the file.
+std::u16string ReadWideTextFrom(CFile& file, uint64_t nByteOffset, bool& bZero, bool& bDataBeyond,
+                                std::u16string* pBeyond = nullptr);
 
 // Paths as the tool takes them: "/" separates on both platforms, and on
 // Windows "\" as well; a folder is joined to a name with the platform's own
@@ -50,6 +68,7 @@ bool HasFolderPart(const std::string& strPath);
 std::string JoinPath(const std::string& strFolder, const std::string& strName);
 
 // Whether a record given to the library now would be added to this file,
-// read with its text kept, as the library decides it: into the root "日志",
+// as the library decides it: into the root "日志",
 // and only when no content hides behind a zero unit inside the text.
 bool LibraryAddsRecords(const CLogFile& file);
+// (The same from what the reading found is in log_document.h.)

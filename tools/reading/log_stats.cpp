@@ -11,6 +11,7 @@
 #include "log_layout.h"
 #include "markup.h"
 #include "platform_files.h"
+#include "record_scan.h"
 #include "text_encoding.h"
 #include "waiting_records.h"
 
@@ -26,12 +27,34 @@ std::u16string ReadLogLifeData(std::u16string strText) {
   return FindLogLifeData(doc);
 }
 
+// Counts the records of each type as they are read, in order of first
+// appearance.
+class CTypeCounter : public CRecordSink {
+ public:
+  explicit CTypeCounter(std::vector<std::pair<std::string, size_t>>& aCounts) : m_aCounts(aCounts) {}
+  void Take(const CRecordText& record) override {
+    m_strType.clear();
+    AppendFieldUtf8(m_strType, record.m_aData[fieldType], record.m_bEscaped);
+    Count(m_strType);
+  }
+  void Count(const std::string& strType) {
+    auto it = std::find_if(m_aCounts.begin(), m_aCounts.end(), [&](const auto& count) { return count.first == strType; });
+    if (it == m_aCounts.end()) m_aCounts.emplace_back(strType, 1);
+    else ++it->second;
+  }
+
+ private:
+  std::vector<std::pair<std::string, size_t>>& m_aCounts;
+  std::string m_strType;
+};
+
 CDayStats MeasureDay(const CFolderEntry& entry, const CDay& day) {
   CDayStats dayStats;
   dayStats.m_strName = entry.m_strName;
   dayStats.m_day = day;
   dayStats.m_nSize = entry.m_status.m_size;
-  CLogFile file = ReadLogFile(entry.m_strPath);
+  CTypeCounter counter(dayStats.m_aTypeCounts);
+  CLogFile file = ReadLogFile(entry.m_strPath, counter);
   if (file.m_nOutcome != logFileRead) {
     dayStats.m_strProblem = file.m_strError;
   } else if (file.m_text.m_nOutcome == logTextMalformed) {
@@ -42,18 +65,10 @@ CDayStats MeasureDay(const CFolderEntry& entry, const CDay& day) {
     dayStats.m_strProblem = "not a day's log (top element " + file.m_text.m_strTopElement + ")";
   }
   // Records waiting beside the file count for its day, after its own.
-  std::vector<CLogRecord> aRecords = std::move(file.m_text.m_aRecords);
-  std::vector<CLogRecord> aWaiting = ReadWaitingRecords(entry.m_strPath);
+  const std::vector<CLogRecord> aWaiting = ReadWaitingRecords(entry.m_strPath);
   dayStats.m_nWaiting = aWaiting.size();
-  std::move(aWaiting.begin(), aWaiting.end(), std::back_inserter(aRecords));
-  dayStats.m_nRecords = aRecords.size();
-  for (const auto& record : aRecords) {
-    const std::string& strType = record.m_aField[fieldType];
-    auto it = std::find_if(dayStats.m_aTypeCounts.begin(), dayStats.m_aTypeCounts.end(),
-                           [&](const auto& count) { return count.first == strType; });
-    if (it == dayStats.m_aTypeCounts.end()) dayStats.m_aTypeCounts.emplace_back(strType, 1);
-    else ++it->second;
-  }
+  dayStats.m_nRecords = file.m_text.m_nRecords + aWaiting.size();
+  for (const auto& record : aWaiting) counter.Count(record.m_aField[fieldType]);
   return dayStats;
 }
 

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <locale>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "text_encoding.h"
 
 namespace {
@@ -27,7 +31,120 @@ bool ContainsText(const std::string& strField, const std::string& strNeedle, boo
   return FoldCase(strField).find(strNeedle) != std::string::npos;
 }
 
+// The folded form of every code unit of the Basic Multilingual Plane, as
+// FoldCase folds the character; surrogates stay as they are. Null when some
+// character folds to one outside the plane (no Unicode table does).
+const char16_t* UnitFoldTable() {
+  static const std::u16string s_table = [] {
+    const auto& table = UnicodeCaseTable();
+    std::u16string strTable(0x10000, u'\0');
+    for (char32_t c = 0; c < 0x10000; ++c) {
+      char32_t cFolded = c;
+      if (c < 0x80) {
+        cFolded = (c >= 'A' && c <= 'Z') ? c + 32 : c;
+      } else if (c < 0xD800 || c > 0xDFFF) {
+        cFolded = static_cast<char32_t>(table.tolower(static_cast<wchar_t>(c)));
+      }
+      if (cFolded > 0xFFFF || (cFolded >= 0xD800 && cFolded <= 0xDFFF && !(c >= 0xD800 && c <= 0xDFFF))) {
+        return std::u16string();
+      }
+      strTable[c] = static_cast<char16_t>(cFolded);
+    }
+    return strTable;
+  }();
+  return s_table.empty() ? nullptr : s_table.data();
+}
+
+// Whether a unit of the needle can be looked for as it is in the text.
+bool IsPlainUnit(char16_t c) {
+  return c != u'&' && c != u'<' && c != u'>' && c != u'"' && c != u'\'' && !(c >= 0xD800 && c <= 0xDFFF) &&
+         c != 0xFFFD;
+}
+
 }  // namespace
+
+CRecordMatcher::CRecordMatcher(const CRecordFilter& filter) : m_filter(filter) {
+  if (filter.m_strGrep.empty()) return;
+  m_strNeedle = filter.m_bIgnoreCase ? FoldCase(filter.m_strGrep) : filter.m_strGrep;
+  if (filter.m_bIgnoreCase) {
+    m_pFold = UnitFoldTable();
+    if (m_pFold == nullptr) return;
+  }
+  std::u16string strNeedle;
+  if (!FromUtf8(m_strNeedle, strNeedle)) return;
+  // The longest stretch of plain units.
+  for (size_t nPos = 0; nPos < strNeedle.size();) {
+    size_t nEnd = nPos;
+    while (nEnd < strNeedle.size() && IsPlainUnit(strNeedle[nEnd])) ++nEnd;
+    if (nEnd - nPos > m_strPiece.size()) m_strPiece = strNeedle.substr(nPos, nEnd - nPos);
+    nPos = nEnd + 1;
+  }
+  // A folded needle holds only folded units; a unit that folding changes
+  // can never be met, so the stretch is kept as folded. The units that fold
+  // to its first one are looked for a few at a time.
+  if (m_pFold != nullptr && !m_strPiece.empty()) {
+    for (char32_t c = 0; c < 0x10000; ++c) {
+      if (m_pFold[c] == m_strPiece[0]) m_strFirstUnits += static_cast<char16_t>(c);
+    }
+  }
+}
+
+bool CRecordMatcher::MayMatch(const CRecordText& record) const {
+  if (m_strPiece.empty()) return true;
+  const std::u16string_view strText = record.m_markup;
+  if (m_pFold == nullptr) return strText.find(m_strPiece) != std::u16string_view::npos;
+  const size_t nPiece = m_strPiece.size();
+  if (strText.size() < nPiece) return false;
+  const char16_t cFirst = m_strPiece[0];
+  const char16_t* pFold = m_pFold;
+  const size_t nLast = strText.size() - nPiece;
+  size_t i = 0;
+#if defined(__SSE2__)
+  if (!m_strFirstUnits.empty() && m_strFirstUnits.size() <= 4) {
+    // Eight units at a time against every unit that folds to the first one.
+    __m128i aFirst[4];
+    for (size_t n = 0; n < 4; ++n) {
+      aFirst[n] = _mm_set1_epi16(static_cast<short>(m_strFirstUnits[std::min(n, m_strFirstUnits.size() - 1)]));
+    }
+    const char16_t* p = strText.data();
+    while (i + 8 <= nLast + 1) {
+      const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(units, aFirst[0]), _mm_cmpeq_epi16(units, aFirst[1])),
+                                        _mm_or_si128(_mm_cmpeq_epi16(units, aFirst[2]), _mm_cmpeq_epi16(units, aFirst[3])));
+      unsigned nMask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+      while (nMask != 0) {
+        const size_t j = i + static_cast<size_t>(__builtin_ctz(nMask)) / 2;
+        size_t k = 1;
+        while (k < nPiece && pFold[p[j + k]] == m_strPiece[k]) ++k;
+        if (k == nPiece) return true;
+        nMask &= nMask - 1;
+        nMask &= nMask - 1;  // both bytes of the unit
+      }
+      i += 8;
+    }
+  }
+#endif
+  for (; i <= nLast; ++i) {
+    if (pFold[strText[i]] != cFirst) continue;
+    size_t j = 1;
+    while (j < nPiece && pFold[strText[i + j]] == m_strPiece[j]) ++j;
+    if (j == nPiece) return true;
+  }
+  return false;
+}
+
+bool CRecordMatcher::Matches(const CLogRecord& record) const {
+  const std::string& strTime = record.m_aField[fieldTime];
+  if (!m_filter.m_aTypes.empty() &&
+      std::find(m_filter.m_aTypes.begin(), m_filter.m_aTypes.end(), record.m_aField[fieldType]) == m_filter.m_aTypes.end()) {
+    return false;
+  }
+  if (!IsAtOrAfter(strTime, m_filter.m_since) || !IsAtOrBefore(strTime, m_filter.m_until)) return false;
+  if (m_strNeedle.empty()) return true;
+  return std::any_of(record.m_aField.begin(), record.m_aField.end(), [&](const std::string& strField) {
+    return ContainsText(strField, m_strNeedle, m_filter.m_bIgnoreCase);
+  });
+}
 
 std::string FoldCase(std::string_view strText) {
   const auto& table = UnicodeCaseTable();
@@ -44,22 +161,12 @@ std::string FoldCase(std::string_view strText) {
   return strOut;
 }
 
-bool CRecordFilter::Matches(const CLogRecord& record) const {
-  const std::string& strTime = record.m_aField[fieldTime];
-  if (!m_aTypes.empty() &&
-      std::find(m_aTypes.begin(), m_aTypes.end(), record.m_aField[fieldType]) == m_aTypes.end()) {
-    return false;
-  }
-  if (!IsAtOrAfter(strTime, m_since) || !IsAtOrBefore(strTime, m_until)) return false;
-  if (m_strGrep.empty()) return true;
-  std::string strNeedle = m_bIgnoreCase ? FoldCase(m_strGrep) : m_strGrep;
-  return std::any_of(record.m_aField.begin(), record.m_aField.end(),
-                     [&](const std::string& strField) { return ContainsText(strField, strNeedle, m_bIgnoreCase); });
-}
+bool CRecordFilter::Matches(const CLogRecord& record) const { return CRecordMatcher(*this).Matches(record); }
 
 void SelectRecords(std::vector<CLogRecord>& aRecords, const CRecordFilter& filter, bool bReverse, long nLimit) {
+  const CRecordMatcher matcher(filter);
   aRecords.erase(std::remove_if(aRecords.begin(), aRecords.end(),
-                                [&](const CLogRecord& record) { return !filter.Matches(record); }),
+                                [&](const CLogRecord& record) { return !matcher.Matches(record); }),
                  aRecords.end());
   if (bReverse) std::reverse(aRecords.begin(), aRecords.end());
   if (nLimit >= 0 && aRecords.size() > static_cast<size_t>(nLimit)) aRecords.resize(static_cast<size_t>(nLimit));

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "log_record.h"
+#include "record_scan.h"
 #include "time_stamp.h"
 
 struct CRecordFilter {
@@ -17,6 +18,32 @@ struct CRecordFilter {
   bool m_bIgnoreCase = false;         // --grep compares without regard to case
 
   bool Matches(const CLogRecord& record) const;
+};
+
+// A filter made ready for many records: the needle folded once, and a look
+// at a record's text in the file that rules most records out before any of
+// their fields is decoded.
+class CRecordMatcher {
+ public:
+  explicit CRecordMatcher(const CRecordFilter& filter);
+
+  // False only for a record that cannot match --grep: its text in the file
+  // holds no place where the needle's longest stretch without '&', '<',
+  // '>', quotes and characters outside the Basic Multilingual Plane can
+  // stand, case folded as --grep -i folds it. Every decoded field is a
+  // stretch of that text with only those characters replaced, so a field
+  // that holds the needle holds that stretch in the text too.
+  bool MayMatch(const CRecordText& record) const;
+  // The filter itself, on the decoded record.
+  bool Matches(const CLogRecord& record) const;
+  bool HasTextFilter() const { return !m_filter.m_strGrep.empty(); }
+
+ private:
+  const CRecordFilter& m_filter;
+  std::string m_strNeedle;      // the needle, folded for -i
+  std::u16string m_strPiece;    // the stretch looked for in the text; empty: no look
+  const char16_t* m_pFold = nullptr;  // -i: the folded form of each code unit
+  std::u16string m_strFirstUnits;     // -i: the units that fold to the stretch's first one
 };
 
 // Lower-case form of a UTF-8 text for case-insensitive comparison: simple

@@ -24,13 +24,17 @@ size_t SkipSpace(const std::u16string& strText, size_t nPos) {
 
 // Whether the text holds the start tag "<name" at nPos: the name ends there.
 bool IsStartTagAt(const std::u16string& strText, size_t nPos, const std::u16string& strOpen) {
-  if (strText.compare(nPos, strOpen.size(), strOpen) != 0) return false;
+  if (strText.size() - nPos < strOpen.size()) return false;
+  for (size_t i = 0; i < strOpen.size(); ++i) {
+    if (strText[nPos + i] != strOpen[i]) return false;
+  }
   const size_t nAfter = nPos + strOpen.size();
   return nAfter < strText.size() && (strText[nAfter] == u'>' || strText[nAfter] == u'/' || IsSpace(strText[nAfter]));
 }
 
 size_t FindRecordStart(const std::u16string& strText, size_t nFrom) {
-  for (size_t nPos = strText.find(kRecordStart, nFrom); nPos != npos; nPos = strText.find(kRecordStart, nPos + 1)) {
+  // From one '<' to the next, several units at a time.
+  for (size_t nPos = FindUnit(strText, u'<', nFrom); nPos < strText.size(); nPos = FindUnit(strText, u'<', nPos + 1)) {
     if (IsStartTagAt(strText, nPos, kRecordStart)) return nPos;
   }
   return npos;
@@ -55,49 +59,55 @@ size_t SkipProlog(const std::u16string& strText, CLogText& result) {
 // every field. A zero unit is no part of any record the library wrote (a
 // host's strings end at theirs): a record holding one is damaged.
 bool ReadRecordAt(const std::u16string& strText, size_t nBegin, size_t nEnd, const std::string& strFile,
-                  CLogRecord& record) {
-  if (strText.find(u'\0', nBegin) < nEnd) return false;
-  CXmlDocument doc;
-  if (!doc.SetDocument(strText.substr(nBegin, nEnd - nBegin)) || !doc.FindNextElement(kRecordElement)) return false;
-  CReadRecord read = ReadCurrentRecord(doc, strFile);
-  if (read.m_nFields != kFieldCount) return false;
-  record = std::move(read.m_record);
-  return true;
-}
-
-// The record's XML for an export that standard parsers must accept: as it
-// stands in the file when XML 1.0 allows every character of it, otherwise
-// made again from its fields in the library's layout, each forbidden unit in
-// its visible form (see xml_characters.h).
-std::string MakePortableMarkup(std::u16string_view strMarkup, const std::array<std::u16string, kFieldCount>& aData) {
-  if (FindForbiddenUnits(strMarkup).m_nCount == 0) return ToUtf8(strMarkup);
-  const std::string strRecord = ToUtf8(kRecordElement);
-  std::string strOut = "<" + strRecord + ">\r\n";
-  for (int i = 0; i < kFieldCount; ++i) {
-    const std::string strName = ToUtf8(kFieldElementNames[i]);
-    strOut += "<" + strName + ">" + EscapeXmlData(aData[i]) + "</" + strName + ">\r\n";
-  }
-  return strOut + "</" + strRecord + ">";
+                  CXmlDocument& doc, CEngineRecord& record) {
+  const std::u16string_view strRecord = std::u16string_view(strText).substr(nBegin, nEnd - nBegin);
+  if (strRecord.find(u'\0') != npos) return false;
+  if (!doc.SetDocument(std::u16string(strRecord)) || !doc.FindNextElement(kRecordElement)) return false;
+  ReadEngineRecord(doc, strFile, record);
+  return record.m_nFields == kFieldCount;
 }
 
 // Walks the text record by record, noting what lies between as damage.
 class CRecovery {
  public:
-  CRecovery(const std::u16string& strText, const std::string& strFile, CLogText& result)
-      : m_strText(strText), m_strFile(strFile), m_result(result) {}
+  CRecovery(const std::u16string& strText, const std::string& strFile, CLogText& result, CRecordSink& sink,
+            size_t nSkip)
+      : m_strText(strText), m_strFile(strFile), m_result(result), m_sink(sink), m_nSkip(nSkip) {}
 
-  void Run() {
-    m_nGap = SkipProlog(m_strText, m_result);
+  void Run(size_t nFrom) {
     size_t nLastRecordEnd = npos;
+    if (nFrom == 0) {
+      m_nGap = SkipProlog(m_strText, m_result);
+    } else {
+      m_nGap = nFrom;
+      m_result.m_bRootOpened = true;
+      if (m_result.m_nRecords > 0) nLastRecordEnd = nFrom;
+    }
+    CRecordText record;
+    record.m_pFile = &m_strFile;
+    CXmlDocument doc;
+    CEngineRecord engineRecord;
     for (size_t nStart = FindRecordStart(m_strText, m_nGap); nStart != npos;) {
       const size_t nNext = FindRecordStart(m_strText, nStart + 1);
-      const size_t nEndTag = m_strText.find(kRecordEnd, nStart);
-      CLogRecord record;
-      if (nEndTag != npos && nEndTag < nNext &&
-          ReadRecordAt(m_strText, nStart, nEndTag + kRecordEnd.size(), m_strFile, record)) {
+      const size_t nLimit = nNext == npos ? m_strText.size() : nNext;
+      // A record in the library's form is read as it stands; any other goes
+      // to the engine, its end tag looked for up to the next record's start.
+      size_t nEnd = ScanStandardRecord(m_strText, nStart, record);
+      const CRecordText* pRecord = &record;
+      if (nEnd == npos || nEnd > nLimit) {
+        const size_t nEndTag = std::u16string_view(m_strText).substr(0, nLimit).find(kRecordEnd, nStart);
+        nEnd = nEndTag == npos ? npos : nEndTag + kRecordEnd.size();
+        if (nEnd != npos && nEnd <= nLimit && ReadRecordAt(m_strText, nStart, nEnd, m_strFile, doc, engineRecord)) {
+          pRecord = &engineRecord.m_text;
+        } else {
+          nEnd = npos;
+        }
+      }
+      if (nEnd != npos) {
         NoteGap(nStart);
-        m_result.m_aRecords.push_back(std::move(record));
-        m_nGap = nEndTag + kRecordEnd.size();
+        if (m_result.m_nRecords++ >= m_nSkip) m_sink.Take(*pRecord);
+        m_result.m_nRecordsEnd = nEnd;
+        m_nGap = nEnd;
         nLastRecordEnd = m_nGap;
       }
       nStart = nNext;
@@ -115,7 +125,7 @@ class CRecovery {
     CDamagedStretch stretch;
     stretch.m_begin = m_places.At(nBegin);
     stretch.m_end = m_places.At(nEnd - 1);
-    stretch.m_nRecordsBefore = m_result.m_aRecords.size();
+    stretch.m_nRecordsBefore = m_result.m_nRecords;
     m_result.m_aDamage.push_back(stretch);
   }
 
@@ -137,37 +147,38 @@ class CRecovery {
   const std::u16string& m_strText;
   const std::string& m_strFile;
   CLogText& m_result;
+  CRecordSink& m_sink;
+  size_t m_nSkip;
   size_t m_nGap = 0;  // where the text not yet accounted for begins
   CPlaceFinder m_places{m_strText};
 };
 
 }  // namespace
 
-CReadRecord ReadCurrentRecord(CXmlDocument& doc, const std::string& strFile) {
-  CReadRecord read;
-  CLogRecord& record = read.m_record;
-  record.m_strFile = strFile;
+void ReadEngineRecord(CXmlDocument& doc, const std::string& strFile, CEngineRecord& record) {
   const ElemPos& pos = doc.ElemPosAt(doc.GetCurrentElement());
-  const std::u16string_view strMarkup =
+  record.m_text.m_markup =
       std::u16string_view(doc.ViewDocument()).substr(pos.nStartOpen, pos.nEndClose - pos.nStartOpen + 1);
-  std::array<std::u16string, kFieldCount> aData;
   std::array<bool, kFieldCount> aFound{};
+  for (auto& strData : record.m_aData) strData.clear();
   doc.EnterElement();
   while (doc.FindNextElement()) {
     std::u16string strName = doc.GetTagName(doc.GetCurrentElement());
     for (int i = 0; i < kFieldCount; ++i) {
       if (strName != kFieldElementNames[i]) continue;
-      aData[i] = doc.GetCurrentData();
+      record.m_aData[i] = doc.GetCurrentData();
       aFound[i] = true;
     }
   }
   doc.LeaveElement();
-  for (bool bFound : aFound) read.m_nFields += bFound ? 1 : 0;
-  for (int i = 0; i < kFieldCount; ++i) record.m_aField[i] = ToUtf8(aData[i]);
-  record.m_strMarkup = MakePortableMarkup(strMarkup, aData);
-  return read;
+  record.m_nFields = 0;
+  for (bool bFound : aFound) record.m_nFields += bFound ? 1 : 0;
+  for (int i = 0; i < kFieldCount; ++i) record.m_text.m_aData[i] = record.m_aData[i];
+  record.m_text.m_bEscaped = false;
+  record.m_text.m_pFile = &strFile;
 }
 
-void RecoverRecords(const std::u16string& strText, const std::string& strFile, CLogText& result) {
-  CRecovery(strText, strFile, result).Run();
+void RecoverRecords(const std::u16string& strText, const std::string& strFile, CLogText& result, CRecordSink& sink,
+                    size_t nSkip, size_t nFrom) {
+  CRecovery(strText, strFile, result, sink, nSkip).Run(nFrom);
 }

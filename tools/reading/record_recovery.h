@@ -9,21 +9,29 @@
 // damage, and is skipped.
 #pragma once
 
+#include <array>
 #include <string>
 
 #include "log_document.h"
 
 class CXmlDocument;
 
-// The record the document stands on, and how many of the six fields it has.
-// Children are matched by name, so a record whose elements are out of order
-// still reads; unknown children are passed over.
-struct CReadRecord {
-  CLogRecord m_record;
+// The record the document stands on, as the engine reads it, and how many
+// of the six fields it has. Children are matched by name, so a record whose
+// elements are out of order still reads; unknown children are passed over.
+// m_text's views point into m_aData and into the document's text.
+struct CEngineRecord {
+  std::array<std::u16string, kFieldCount> m_aData;
   int m_nFields = 0;
+  CRecordText m_text;
 };
-CReadRecord ReadCurrentRecord(CXmlDocument& doc, const std::string& strFile);
+void ReadEngineRecord(CXmlDocument& doc, const std::string& strFile, CEngineRecord& record);
 
-// Fills result's records, damaged stretches and root flags from a text that
-// does not parse as a whole.
-void RecoverRecords(const std::u16string& strText, const std::string& strFile, CLogText& result);
+// Gives the sink every complete record of a text that does not parse as a
+// whole, from nFrom on, and fills result's damaged stretches, root flags and
+// the place of the last record's end. nFrom 0: from the start, the prolog
+// and the root's start tag skipped where they stand; otherwise the place
+// where the records read so far (result.m_nRecords of them) end, inside the
+// root. The first nSkip records go to the sink no more.
+void RecoverRecords(const std::u16string& strText, const std::string& strFile, CLogText& result, CRecordSink& sink,
+                    size_t nSkip = 0, size_t nFrom = 0);

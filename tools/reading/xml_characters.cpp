@@ -22,8 +22,8 @@ CForbiddenUnits FindForbiddenUnits(std::u16string_view strText) {
   CForbiddenUnits found;
   for (size_t i = 0; i < strText.size(); ++i) {
     const char16_t c = strText[i];
-    // Nearly every unit is printable and below the surrogates.
-    if (c >= 0x20 && c < 0xD800) continue;
+    // Nearly every unit is printable and below the surrogates, or a line break.
+    if ((c >= 0x20 && c < 0xD800) || c == u'\n' || c == u'\r' || c == u'\t') continue;
     if (!IsForbiddenInXml(strText, i)) continue;
     if (found.m_nCount++ == 0) found.m_nFirst = i;
   }

@@ -1,0 +1,270 @@
+#include "record_scan.h"
+
+#include <cstring>
+
+#include "log_layout.h"
+#include "text_encoding.h"
+#include "xml_characters.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+constexpr size_t npos = std::u16string_view::npos;
+
+// "<记录>", "</记录>", "<日志>", "</日志>".
+const std::u16string kRecordOpen = u"<" + std::u16string(kRecordElement) + u">";
+const std::u16string kRecordClose = u"</" + std::u16string(kRecordElement) + u">";
+const std::u16string kRootOpen = u"<" + std::u16string(kLogRoot) + u">";
+const std::u16string kRootClose = u"</" + std::u16string(kLogRoot) + u">";
+
+// Tags are a few units long: a plain loop beats a call of memcmp.
+bool IsAt(std::u16string_view strText, size_t nPos, std::u16string_view strPart) {
+  if (strText.size() - nPos < strPart.size()) return false;
+  const char16_t* p = strText.data() + nPos;
+  for (size_t i = 0; i < strPart.size(); ++i) {
+    if (p[i] != strPart[i]) return false;
+  }
+  return true;
+}
+
+// The first '<' or zero unit from nPos on, or the text's size.
+size_t FindMarkupOrZero(std::u16string_view strText, size_t nPos) {
+  const char16_t* p = strText.data();
+  const size_t nSize = strText.size();
+#if defined(__SSE2__)
+  const __m128i lt = _mm_set1_epi16(u'<');
+  const __m128i zero = _mm_setzero_si128();
+  for (; nPos + 8 <= nSize; nPos += 8) {
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + nPos));
+    const int nMask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(units, lt), _mm_cmpeq_epi16(units, zero)));
+    if (nMask != 0) return nPos + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(nMask))) / 2;
+  }
+#endif
+  for (; nPos < nSize; ++nPos) {
+    if (p[nPos] == u'<' || p[nPos] == 0) return nPos;
+  }
+  return nSize;
+}
+
+// A field at nPos: "<name>data</name>" or "<name/>". The offset past it.
+size_t ScanField(std::u16string_view strText, size_t nPos, const char16_t* szName, std::u16string_view& data) {
+  const size_t nName = std::char_traits<char16_t>::length(szName);
+  const size_t nSize = strText.size();
+  // "<" name then ">" or "/>"
+  if (nPos + nName + 3 > nSize || strText[nPos] != u'<' || !IsAt(strText, nPos + 1, std::u16string_view(szName, nName))) {
+    return npos;
+  }
+  size_t nAfterName = nPos + 1 + nName;
+  if (strText[nAfterName] == u'/') {
+    if (strText[nAfterName + 1] != u'>') return npos;
+    data = std::u16string_view();
+    return nAfterName + 2;
+  }
+  if (strText[nAfterName] != u'>') return npos;
+  const size_t nDataBegin = nAfterName + 1;
+  const size_t nDataEnd = FindMarkupOrZero(strText, nDataBegin);
+  // "</" name ">"
+  if (nDataEnd + nName + 3 > nSize || strText[nDataEnd] != u'<' || strText[nDataEnd + 1] != u'/' ||
+      !IsAt(strText, nDataEnd + 2, std::u16string_view(szName, nName)) || strText[nDataEnd + 2 + nName] != u'>') {
+    return npos;
+  }
+  data = strText.substr(nDataBegin, nDataEnd - nDataBegin);
+  return nDataEnd + nName + 3;
+}
+
+bool IsHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+struct CEntity {
+  std::u16string_view m_strName;  // what follows the '&', ';' included
+  char16_t m_cUnit;
+};
+// The engine's references, in the engine's order.
+constexpr CEntity kEntities[] = {
+    {u"lt;", u'<'}, {u"amp;", u'&'}, {u"gt;", u'>'}, {u"apos;", u'\''}, {u"quot;", u'"'},
+};
+
+// Calls take(unit) for each unit of the decoded data.
+template <typename Take>
+void DecodeUnits(std::u16string_view strData, bool bEscaped, Take&& take) {
+  for (size_t i = 0; i < strData.size(); ++i) {
+    const char16_t c = strData[i];
+    if (c != u'&' || !bEscaped) {
+      take(c);
+      continue;
+    }
+    bool bReplaced = false;
+    for (const CEntity& entity : kEntities) {
+      if (strData.size() - i - 1 >= entity.m_strName.size() &&
+          strData.compare(i + 1, entity.m_strName.size(), entity.m_strName) == 0) {
+        take(entity.m_cUnit);
+        i += entity.m_strName.size();
+        bReplaced = true;
+        break;
+      }
+    }
+    if (!bReplaced) take(u'&');
+  }
+}
+
+}  // namespace
+
+size_t FindUnit(std::u16string_view strText, char16_t c, size_t nPos) {
+  const char16_t* p = strText.data();
+  const size_t nSize = strText.size();
+#if defined(__SSE2__)
+  const __m128i wanted = _mm_set1_epi16(static_cast<short>(c));
+  for (; nPos + 8 <= nSize; nPos += 8) {
+    const int nMask = _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + nPos)), wanted));
+    if (nMask != 0) return nPos + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(nMask))) / 2;
+  }
+#endif
+  for (; nPos < nSize; ++nPos) {
+    if (p[nPos] == c) return nPos;
+  }
+  return nSize;
+}
+
+size_t FindZeroUnit(std::u16string_view strText, size_t nPos) {
+  const char16_t* p = strText.data();
+  const size_t nSize = strText.size();
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (; nPos + 32 <= nSize; nPos += 32) {
+    const __m128i* pBlock = reinterpret_cast<const __m128i*>(p + nPos);
+    const __m128i first = _mm_or_si128(_mm_cmpeq_epi16(_mm_loadu_si128(pBlock), zero),
+                                       _mm_cmpeq_epi16(_mm_loadu_si128(pBlock + 1), zero));
+    const __m128i second = _mm_or_si128(_mm_cmpeq_epi16(_mm_loadu_si128(pBlock + 2), zero),
+                                        _mm_cmpeq_epi16(_mm_loadu_si128(pBlock + 3), zero));
+    if (_mm_movemask_epi8(_mm_or_si128(first, second)) != 0) break;
+  }
+#endif
+  for (; nPos < nSize; ++nPos) {
+    if (p[nPos] == 0) return nPos;
+  }
+  return nSize;
+}
+
+size_t SkipBlanks(std::u16string_view strText, size_t nPos) {
+  while (nPos < strText.size() && IsBlankUnit(strText[nPos])) ++nPos;
+  return nPos;
+}
+
+size_t ScanStandardRecord(std::u16string_view strText, size_t nPos, CRecordText& record) {
+  if (!IsAt(strText, nPos, kRecordOpen)) return npos;
+  const size_t nBegin = nPos;
+  nPos += kRecordOpen.size();
+  for (int i = 0; i < kFieldCount; ++i) {
+    nPos = ScanField(strText, SkipBlanks(strText, nPos), kFieldElementNames[i], record.m_aData[i]);
+    if (nPos == npos) return npos;
+  }
+  nPos = SkipBlanks(strText, nPos);
+  if (!IsAt(strText, nPos, kRecordClose)) return npos;
+  nPos += kRecordClose.size();
+  record.m_markup = strText.substr(nBegin, nPos - nBegin);
+  record.m_bEscaped = true;
+  return nPos;
+}
+
+size_t ScanStandardProlog(std::u16string_view strText) {
+  size_t nPos = SkipBlanks(strText, 0);
+  if (IsAt(strText, nPos, u"<?xml")) {
+    const size_t nEnd = strText.find(u"?>", nPos);
+    if (nEnd == npos) return npos;
+    nPos = SkipBlanks(strText, nEnd + 2);
+  }
+  if (!IsAt(strText, nPos, kRootOpen)) return npos;
+  return nPos + kRootOpen.size();
+}
+
+bool IsRootEndAt(std::u16string_view strText, size_t nPos) { return IsAt(strText, nPos, kRootClose); }
+
+void AppendFieldUtf8(std::string& strOut, std::u16string_view strData, bool bEscaped) {
+  // At most three bytes per unit; the string is cut to what was written.
+  const size_t nStart = strOut.size();
+  strOut.resize(nStart + 3 * strData.size());
+  char* p = strOut.data() + nStart;
+  auto Put3 = [&p](char32_t c) {
+    p[0] = static_cast<char>(0xE0 | (c >> 12));
+    p[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    p[2] = static_cast<char>(0x80 | (c & 0x3F));
+    p += 3;
+  };
+  const size_t nSize = strData.size();
+  for (size_t i = 0; i < nSize; ++i) {
+    const char32_t c = strData[i];
+    if (c < 0x80) {
+      if (c == u'&' && bEscaped) {
+        char cUnit = '&';
+        for (const CEntity& entity : kEntities) {
+          if (nSize - i - 1 >= entity.m_strName.size() && strData.compare(i + 1, entity.m_strName.size(), entity.m_strName) == 0) {
+            cUnit = static_cast<char>(entity.m_cUnit);
+            i += entity.m_strName.size();
+            break;
+          }
+        }
+        *p++ = cUnit;
+      } else {
+        *p++ = static_cast<char>(c);
+      }
+    } else if (c < 0x800) {
+      p[0] = static_cast<char>(0xC0 | (c >> 6));
+      p[1] = static_cast<char>(0x80 | (c & 0x3F));
+      p += 2;
+    } else if (IsHighSurrogate(c) && i + 1 < nSize && IsLowSurrogate(strData[i + 1])) {
+      const char32_t cPoint = 0x10000 + ((c - 0xD800) << 10) + (strData[i + 1] - 0xDC00);
+      p[0] = static_cast<char>(0xF0 | (cPoint >> 18));
+      p[1] = static_cast<char>(0x80 | ((cPoint >> 12) & 0x3F));
+      p[2] = static_cast<char>(0x80 | ((cPoint >> 6) & 0x3F));
+      p[3] = static_cast<char>(0x80 | (cPoint & 0x3F));
+      p += 4;
+      ++i;
+    } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
+      Put3(0xFFFD);
+    } else {
+      Put3(c);
+    }
+  }
+  strOut.resize(static_cast<size_t>(p - strOut.data()));
+}
+
+void AppendFieldUtf16(std::u16string& strOut, std::u16string_view strData, bool bEscaped) {
+  if (!bEscaped || strData.find(u'&') == npos) {
+    strOut.append(strData);
+    return;
+  }
+  DecodeUnits(strData, bEscaped, [&](char16_t c) { strOut += c; });
+}
+
+CLogRecord MakeLogRecord(const CRecordText& record, bool bMarkup) {
+  CLogRecord out;
+  for (int i = 0; i < kFieldCount; ++i) {
+    out.m_aField[i].reserve(record.m_aData[i].size());
+    AppendFieldUtf8(out.m_aField[i], record.m_aData[i], record.m_bEscaped);
+  }
+  if (record.m_pFile != nullptr) out.m_strFile = *record.m_pFile;
+  if (bMarkup) {
+    if (FindForbiddenUnits(record.m_markup).m_nCount == 0) {
+      out.m_strMarkup = ToUtf8(record.m_markup);
+    } else {
+      std::array<std::u16string, kFieldCount> aData;
+      for (int i = 0; i < kFieldCount; ++i) AppendFieldUtf16(aData[i], record.m_aData[i], record.m_bEscaped);
+      out.m_strMarkup = MakePortableMarkup(record.m_markup, aData);
+    }
+  }
+  return out;
+}
+
+std::string MakePortableMarkup(std::u16string_view strMarkup, const std::array<std::u16string, kFieldCount>& aData) {
+  if (FindForbiddenUnits(strMarkup).m_nCount == 0) return ToUtf8(strMarkup);
+  const std::string strRecord = ToUtf8(kRecordElement);
+  std::string strOut = "<" + strRecord + ">\r\n";
+  for (int i = 0; i < kFieldCount; ++i) {
+    const std::string strName = ToUtf8(kFieldElementNames[i]);
+    strOut += "<" + strName + ">" + EscapeXmlData(aData[i]) + "</" + strName + ">\r\n";
+  }
+  return strOut + "</" + strRecord + ">";
+}
