@@ -10,8 +10,9 @@
  * hidden settings file SettingInfo.xml.
  *
  * Neither function ever lets an exception or an error escape: a record whose
- * file another program holds waits in memory for a later call, one that
- * cannot be written at all is dropped, and SetLogLife reports by its result.
+ * file another program holds waits on disk, in the day's pending file, for a
+ * later call; one that cannot be written at all is dropped, and SetLogLife
+ * reports by its result.
  * Both may be called from any thread; calls are serialised inside the
  * library and, through file locks, across processes.
  *
@@ -42,9 +43,10 @@ typedef char16_t VardlixChar;
 #endif
 
 /* A string argument: one pointer to zero-terminated UTF-16 code units, and
- * nothing else. This is the memory layout of the wide string object of the
- * Windows class framework, so such a host passes its strings as they are;
- * any other host wraps a pointer: CVardlixString s = { u"text" };
+ * nothing else. This is the memory layout of the wide string object of
+ * ATL and MFC (CStringW, CString in a Unicode build), whose hosts pass their
+ * strings as they are (see the overload below); any other host wraps a
+ * pointer: CVardlixString s = { u"text" };
  * A null pointer is taken as the empty string. */
 typedef struct CVardlixString {
   const VardlixChar* m_pszData; /* zero-terminated UTF-16 text */
@@ -71,6 +73,25 @@ VARDLIX_API void VARDLIX_CALL WriteVardlix(VARDLIX_STRING_ARG strType, VARDLIX_S
                                            VARDLIX_STRING_ARG strDescription);
 
 #if defined(__cplusplus)
+}
+#endif
+
+/* ATL's and MFC's own strings. Their headers (atlstr.h, afxstr.h, which
+ * afx.h and the usual pch.h include) define CStringW: a CStringT whose only
+ * member points to its zero-terminated characters, which is
+ * CVardlixString's layout. When one of them came before this header, a
+ * host passes its strings unchanged, WriteVardlix(strType, strLocation, ...)
+ * with CString in a Unicode build, through this inline overload; it calls
+ * the same export with the same arguments, so the DLL and its exports are
+ * the same for every host. Include this header after the framework's. */
+#if defined(__cplusplus) && defined(_WIN32) && (defined(__ATLSTR_H__) || defined(__AFXSTR_H__))
+inline void WriteVardlix(const CStringW& strType, const CStringW& strLocation, const CStringW& strOperation,
+                         const CStringW& strParameters, const CStringW& strDescription) {
+  static_assert(sizeof(CStringW) == sizeof(CVardlixString), "CStringW is one pointer to its characters");
+  WriteVardlix(reinterpret_cast<const CVardlixString&>(strType), reinterpret_cast<const CVardlixString&>(strLocation),
+               reinterpret_cast<const CVardlixString&>(strOperation),
+               reinterpret_cast<const CVardlixString&>(strParameters),
+               reinterpret_cast<const CVardlixString&>(strDescription));
 }
 #endif
 

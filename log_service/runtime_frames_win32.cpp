@@ -16,13 +16,14 @@
 // DLL's code and, when it does not, registers the module's .eh_frame with it
 // as well, from the section's start (the few entries of the start-up objects
 // that lie before crtbegin's own mark come along, and do no harm). The
-// shared runtime keeps the registration the start-up code made, which the
-// start-up code also undoes. A host that loads the shared runtime
-// only after the DLL finds the tables with the static copy already, and then
-// nothing is added.
+// section is the one that holds the entry the shared runtime finds for the
+// DLL's code: its name, ".eh_frame", is longer than the eight characters of
+// the image's section table, which then points into a string table that is
+// not mapped. The shared runtime keeps the registration the start-up code
+// made, which the start-up code also undoes. A host that loads the shared
+// runtime only after the DLL finds the tables with the static copy already,
+// and then nothing is added.
 #include "runtime_frames_win32.h"
-
-#include <cstring>
 
 extern "C" {
 // The frame registry of the libgcc linked into the DLL (unwind-dw2-fde.c).
@@ -52,21 +53,32 @@ bool IsOwnCodeKnown() {
   return _Unwind_Find_FDE(reinterpret_cast<void*>(&IsOwnCodeKnown), &bases) != nullptr;
 }
 
-// The .eh_frame section of the mapped module. The image's section table
-// holds names of up to eight characters: a longer one is "/<offset>" into a
-// string table that is not mapped, and the linker writes one whenever the
-// image keeps debug sections. The DLL is therefore linked with
-// --disable-long-section-names, which cuts the name to ".eh_fram".
+// The unwind entry that the shared runtime (libgcc_s_dw2-1.dll, the one
+// name crtbegin looks for) finds for the DLL's code; null when the process
+// has no such runtime or it does not know the code.
+const void* FindEntryInSharedRuntime() {
+  HMODULE hShared = GetModuleHandleW(L"libgcc_s_dw2-1.dll");
+  if (hShared == nullptr) return nullptr;
+  using FindEntryFunction = const void* (*)(void* pAddress, DwarfBases* pBases);
+  const auto findEntry = reinterpret_cast<FindEntryFunction>(
+      reinterpret_cast<void*>(GetProcAddress(hShared, "_Unwind_Find_FDE")));
+  if (findEntry == nullptr) return nullptr;
+  DwarfBases bases{};
+  return findEntry(reinterpret_cast<void*>(&IsOwnCodeKnown), &bases);
+}
+
+// The start of the mapped module's .eh_frame section: the section that holds
+// the entry the shared runtime has for the DLL's code.
 const void* FindUnwindTables(HMODULE hModule) {
+  const auto* pEntry = static_cast<const unsigned char*>(FindEntryInSharedRuntime());
+  if (pEntry == nullptr) return nullptr;
   const auto* pImage = reinterpret_cast<const unsigned char*>(hModule);
   const auto* pDosHeader = reinterpret_cast<const IMAGE_DOS_HEADER*>(pImage);
   const auto* pHeaders = reinterpret_cast<const IMAGE_NT_HEADERS*>(pImage + pDosHeader->e_lfanew);
   const IMAGE_SECTION_HEADER* pSection = IMAGE_FIRST_SECTION(pHeaders);
   for (WORD nSection = 0; nSection < pHeaders->FileHeader.NumberOfSections; ++nSection, ++pSection) {
-    if (std::memcmp(pSection->Name, ".eh_fram", IMAGE_SIZEOF_SHORT_NAME) == 0 &&
-        pSection->Misc.VirtualSize >= sizeof(DWORD)) {
-      return pImage + pSection->VirtualAddress;
-    }
+    const unsigned char* pStart = pImage + pSection->VirtualAddress;
+    if (pEntry >= pStart && pEntry < pStart + pSection->Misc.VirtualSize) return pStart;
   }
   return nullptr;
 }

@@ -34,10 +34,21 @@
 
 #include "runtime_release_win32.h"
 
+// The symbols of the import slot of TlsAlloc as the linker's --wrap names
+// them (log_service/CMakeLists.txt): x86 symbols carry a leading "_" and
+// stdcall's "@0", x86-64 symbols neither.
+#if defined(_WIN64)
+#define VARDLIX_REAL_TLSALLOC_IMPORT "__real___imp_TlsAlloc"
+#define VARDLIX_WRAPPED_TLSALLOC_IMPORT "__wrap___imp_TlsAlloc"
+#else
+#define VARDLIX_REAL_TLSALLOC_IMPORT "___real__imp__TlsAlloc@0"
+#define VARDLIX_WRAPPED_TLSALLOC_IMPORT "___wrap__imp__TlsAlloc@0"
+#endif
+
 extern "C" {
-// The system's TlsAlloc, as the import that --wrap=_imp__TlsAlloc@0 moved
-// aside; its callers in the runtime reach RecordRuntimeSlot instead.
-extern DWORD(WINAPI* const g_pSystemTlsAlloc)() __asm__("___real__imp__TlsAlloc@0");
+// The system's TlsAlloc, as the import that --wrap moved aside; its callers
+// in the runtime reach RecordRuntimeSlot instead.
+extern DWORD(WINAPI* const g_pSystemTlsAlloc)() __asm__(VARDLIX_REAL_TLSALLOC_IMPORT);
 // winpthreads' TLS callback (its __dyn_tls_pthread), which the loader calls
 // for every thread of the process that ends while the DLL is loaded.
 extern PIMAGE_TLS_CALLBACK __xl_f;
@@ -93,7 +104,7 @@ void ScheduleRuntimeRelease() { std::atexit(&ReleaseRuntime); }
 
 extern "C" {
 // The import slot that the runtime's calls of TlsAlloc read.
-__attribute__((used)) DWORD(WINAPI* g_pRecordingTlsAlloc)() __asm__("___wrap__imp__TlsAlloc@0") =
+__attribute__((used)) DWORD(WINAPI* g_pRecordingTlsAlloc)() __asm__(VARDLIX_WRAPPED_TLSALLOC_IMPORT) =
     &RecordRuntimeSlot;
 }
 

@@ -8,6 +8,7 @@
 
 #include "log_layout.h"
 #include "platform_files.h"
+#include "settings_file.h"
 
 
 // Derives and creates the log folder (LogFolder()), then reads the
@@ -25,12 +26,7 @@ bool LoadSettings(FileWait nWait = waitForHolder);
 // LockFileOperations.
 bool LoadDeferredSettings(FileWait nWait);
 
-// The settings file's text for a retention: declaration, "配置信息" holding
-// "日志保留天数" with the number in decimal.
-std::u16string BuildSettingsText(int32_t nDays);
-
-// Writes nDays into the settings file, which holds the old value or the new
-// one at every moment and stays hidden with its times as they were; a
-// settings file that has disappeared is created afresh. False when the file
-// cannot be written. The caller holds LockFileOperations.
+// Writes nDays into the settings file of the log folder (settings_file.h).
+// False when the file cannot be written. The caller holds
+// LockFileOperations.
 bool RewriteSettingsFile(int32_t nDays);

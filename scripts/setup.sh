@@ -2,7 +2,7 @@
 # Installs what the build, the tests and the demo need, when it is missing.
 # Safe to run again: it only calls apt-get for packages that are not there.
 #   scripts/setup.sh            Linux build, tests, benchmarks, tool
-#   scripts/setup.sh --windows  also the 32-bit MinGW cross compiler and Wine
+#   scripts/setup.sh --windows  also the MinGW cross compilers and Wine, 32- and 64-bit
 set -euo pipefail
 
 # python3: its XML, JSON and CSV modules read what the crash test and the
@@ -11,12 +11,18 @@ set -euo pipefail
 packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev
           libpugixml-dev libcli11-dev nlohmann-json3-dev clang libclang-rt-dev attr file python3
           rsyslog lnav)
+# mono-mcs and mono-runtime: the test of the .NET binding compiles it and
+# runs it against libvardlix.so.
+packages+=(mono-mcs mono-runtime)
 windows=0
 [[ "${1:-}" == "--windows" ]] && windows=1
 if (( windows )); then
   # llvm (llvm-dlltool), lld (lld-link) and clang-tools-14 (clang-cl) make
   # the Microsoft-format import library and a host in that ABI.
   packages+=(g++-mingw-w64-i686 wine wine32:i386 llvm lld clang-tools-14 locales)
+  # The 64-bit DLL: the x86-64 cross compiler (its posix variant) and Wine's
+  # 64-bit loader.
+  packages+=(g++-mingw-w64-x86-64-posix wine64)
 fi
 
 # Wine takes the ANSI code page from the Linux locale, which must exist:

@@ -1,8 +1,10 @@
 # Sourced by the Wine scripts: the environment of a headless, quiet Wine in
-# the prefix given as $1. The prefix is 32-bit because the DLL is.
+# the prefix given as $1, of the architecture given as $2: win32 (the
+# default) for the 32-bit DLL, win64 for the 64-bit one. A prefix keeps the
+# architecture it was made with, so each build has a prefix of its own.
 wine_prefix=$(realpath -m "$1")
 export WINEPREFIX="$wine_prefix"
-export WINEARCH=win32
+export WINEARCH="${2:-win32}"
 export WINEDEBUG=-all
 # No .NET or HTML engine: the prefix is created without asking for them.
 export WINEDLLOVERRIDES="mscoree,mshtml="

@@ -68,18 +68,26 @@ TEST_F(LibraryFolder, WrittenRecordsReadBackUnchanged) {
 TEST_F(LibraryFolder, LifeSetsTheRetentionThatStatsReports) {
   struct {
     std::string strDays;
+    bool bByHostPath;  // the plain tool with --host, not the host's own library
     int nStatus;
     std::string strOut;
   } const kCases[] = {
-      {"", 0, "Retention 7 days in " + LogFolder()},  // the default, in the host's folder
-      {"3", 0, "Retention 3 days in "},
-      {"36500", 0, "Retention 36500 days"},
-      {"36501", 2, ""},                               // refused, nothing changed
-      {"", 0, "Retention 36500 days"},
-      {"1", 0, "Retention 1 day in "},
+      {"", false, 0, "Retention 7 days in " + LogFolder()},  // the default, in the host's folder
+      {"3", false, 0, "Retention 3 days in "},
+      {"36500", false, 0, "Retention 36500 days"},
+      {"36501", false, 2, ""},                               // refused, nothing changed
+      {"", false, 0, "Retention 36500 days"},
+      {"2", true, 0,
+       "Retention 2 days in " + LogFolder() + "\nA host that is running applies it at its next load of the library.\n"},
+      {"", false, 0, "Retention 2 days in "},                // the host's library reads what --host wrote
+      {"", true, 0, "Retention 2 days in " + LogFolder() + "\n"},
+      {"1", false, 0, "Retention 1 day in "},
   };
   for (const auto& c : kCases) {
-    CToolResult result = c.strDays.empty() ? Host({"life"}) : Host({"life", c.strDays});
+    std::vector<std::string> aArgs = {"life"};
+    if (!c.strDays.empty()) aArgs.push_back(c.strDays);
+    if (c.bByHostPath) aArgs.insert(aArgs.begin() + 1, {"--host", m_strHost});
+    CToolResult result = c.bByHostPath ? RunTool(aArgs) : Host(aArgs);
     EXPECT_EQ(result.m_nStatus, c.nStatus) << c.strDays << result.m_strErr;
     EXPECT_EQ(result.m_strOut.find(c.strOut), 0u) << c.strDays << " gave " << result.m_strOut;
   }
@@ -97,8 +105,12 @@ TEST_F(LibraryFolder, LifeSetsTheRetentionThatStatsReports) {
   EXPECT_TRUE(std::regex_search(stats.m_strOut, std::regex(R"(Vardlix\d{8}\.xml  deleted from \d{4}-\d\d-\d\d )"
                                                            R"(\d\d:\d\d:\d\d \(in (1 d 0 h|23 h \d+ min)\))")))
       << stats.m_strOut;
-  // With logging off the record goes nowhere, and write says so.
-  ASSERT_EQ(Host({"life", "0"}).m_nStatus, 0);
+  // Logging switched off through --host deletes the host's logs, and the
+  // record goes nowhere; write says so.
+  ASSERT_EQ(RunTool({"life", "--host", m_strHost, "0"}).m_nStatus, 0);
+  for (const auto& entry : std::filesystem::directory_iterator(LogFolder())) {
+    EXPECT_EQ(entry.path().filename().string().rfind("Vardlix", 0), std::string::npos) << entry.path();
+  }
   CToolResult off = Host({"write", "Info", "Main", "Open", "", ""});
   EXPECT_EQ(off.m_nStatus, 1);
   EXPECT_NE(off.m_strErr.find("did not arrive in " + LogFolder() + ": logging is off"), std::string::npos)

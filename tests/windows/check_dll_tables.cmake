@@ -1,7 +1,10 @@
 # Reads the import and export tables of the DLL with objdump and fails unless
 # it imports system DLLs only (the C++ runtime is linked in) and exports
 # exactly SetLogLife at ordinal 1 and WriteVardlix at ordinal 2, undecorated.
-#   cmake -DOBJDUMP=<objdump> -DDLL=<Vardlix.dll> -P check_dll_tables.cmake
+# With DEBUG_SPLIT (a Release build) the DLL must also hold no debug
+# information but a .gnu_debuglink section, and Vardlix.dll.debug beside it
+# the debug information of the library's own code.
+#   cmake -DOBJDUMP=<objdump> -DDLL=<Vardlix.dll> [-DDEBUG_SPLIT=1] -P check_dll_tables.cmake
 execute_process(COMMAND "${OBJDUMP}" -p "${DLL}"
                 OUTPUT_VARIABLE strDump RESULT_VARIABLE nResult)
 if(NOT nResult EQUAL 0)
@@ -37,3 +40,17 @@ if(NOT aExports STREQUAL "SetLogLife@1;WriteVardlix@2")
   message(FATAL_ERROR "exports: ${aExports}; expected SetLogLife@1;WriteVardlix@2")
 endif()
 message(STATUS "imports ${aImports}; exports ${aExports}")
+
+if(DEBUG_SPLIT)
+  execute_process(COMMAND "${OBJDUMP}" -h "${DLL}" OUTPUT_VARIABLE strSections)
+  if(strSections MATCHES "\\.debug_" OR NOT strSections MATCHES "\\.gnu_debuglink")
+    message(FATAL_ERROR "${DLL} keeps debug sections or has no debug link:\n${strSections}")
+  endif()
+  # The library's own code, named by its source files in the debug strings.
+  execute_process(COMMAND "${OBJDUMP}" -h "${DLL}.debug" OUTPUT_VARIABLE strDebugSections)
+  file(STRINGS "${DLL}.debug" aSourceNames REGEX "exports\\.cpp" LIMIT_COUNT 1)
+  if(NOT strDebugSections MATCHES "\\.debug_info" OR NOT aSourceNames)
+    message(FATAL_ERROR "${DLL}.debug does not describe the library's own code")
+  endif()
+  message(STATUS "debug information in ${DLL}.debug")
+endif()

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # vardlix.exe forward under Wine, to a real rsyslogd of this machine: one
 # record written through Vardlix.dll reaches it over TCP and over UDP, each
-# field as sent. Started by CTest: forward_wine_test.sh TOOL_FOLDER PREFIX
-# (TOOL_FOLDER holds vardlix.exe and Vardlix.dll).
+# field as sent. Started by CTest: forward_wine_test.sh TOOL_FOLDER PREFIX ARCH
+# (TOOL_FOLDER holds vardlix.exe and Vardlix.dll; ARCH as for wine-env.sh).
 set -euo pipefail
 tool_folder=$1
-source "$(dirname "$0")/../../scripts/wine-env.sh" "$2"
+source "$(dirname "$0")/../../scripts/wine-env.sh" "$2" "$3"
 wine_prefix_ensure
 
 work=$(mktemp -d)

@@ -169,7 +169,11 @@ LONG CALLBACK GuardCrashes(EXCEPTION_POINTERS* pException) {
       GetCurrentThreadId() != g_nGuardedThread) {
     return EXCEPTION_CONTINUE_SEARCH;
   }
+#if defined(_WIN64)
+  pException->ContextRecord->Rip = reinterpret_cast<DWORD64>(&EndGuardedThread);
+#else
   pException->ContextRecord->Eip = reinterpret_cast<DWORD>(&EndGuardedThread);
+#endif
   return EXCEPTION_CONTINUE_EXECUTION;
 }
 

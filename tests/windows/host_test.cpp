@@ -489,28 +489,42 @@ TEST_F(HostTest, LogFolderNearThePathLimitGetsItsFiles) {
   }
 }
 
-// A host in the Microsoft ABI, linked against Vardlix.lib with no C runtime
-// of its own, passes its strings and gets its record.
-TEST_F(HostTest, MicrosoftAbiHostLinkedAgainstTheImportLibraryWritesItsRecord) {
-  std::filesystem::copy_file(OwnFolder() / "MsvcHost.exe", m_folder.Path("MsvcHost.exe"));
-  const int64_t nBefore = std::time(nullptr);
-  std::wstring strCommand = L"\"" + m_folder.Path("MsvcHost.exe").wstring() + L"\"";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  ASSERT_TRUE(CreateProcessW(nullptr /* program: from the command line */, &strCommand[0],
-                             nullptr /* process security */, nullptr /* thread security */, FALSE /* no handles */, 0,
-                             nullptr /* this environment */, m_folder.Path().wstring().c_str(), &startup, &process));
-  CloseHandle(process.hThread);
-  ASSERT_EQ(WaitForHost(process.hProcess), 0u);
-  const std::string strDay = "MsvcHostLog/Vardlix" + Ascii(DateStamp(nBefore)) + ".xml";
-  const std::string strBytes = m_folder.ReadBytes(strDay);
-  ASSERT_GT(strBytes.size(), 2u) << strDay;
-  std::u16string strText((strBytes.size() - 2) / 2, u'\0');
-  std::memcpy(&strText[0], strBytes.data() + 2, strText.size() * 2);
-  EXPECT_NE(strText.find(u"<位置>MsvcHost</位置>\r\n<操作>Link</操作>\r\n<参数>lib=Vardlix.lib</参数>\r\n"
-                         u"<描述>微软链接器</描述>"),
-            std::u16string::npos);
+// Hosts in the Microsoft ABI, linked against Vardlix.lib with no C runtime
+// of their own, pass their strings and get their records: a C host with
+// CVardlixString, and a Unicode ATL or MFC host with its own CString
+// objects, passed unchanged.
+TEST_F(HostTest, MicrosoftAbiHostsLinkedAgainstTheImportLibraryWriteTheirRecords) {
+  const struct {
+    const char* m_pszHost;
+    std::u16string m_strFields;  // location to description, as written
+  } kHosts[] = {
+      {"MsvcHost", u"<位置>MsvcHost</位置>\r\n<操作>Link</操作>\r\n<参数>lib=Vardlix.lib</参数>\r\n"
+                   u"<描述>微软链接器</描述>"},
+      {"FrameworkHost", u"<位置>FrameworkHost</位置>\r\n<操作>Pass</操作>\r\n<参数>class=CString</参数>\r\n"
+                        u"<描述>框架字符串</描述>"},
+  };
+  for (const auto& host : kHosts) {
+    SCOPED_TRACE(host.m_pszHost);
+    const std::string strExe = std::string(host.m_pszHost) + ".exe";
+    std::filesystem::copy_file(OwnFolder() / strExe, m_folder.Path(strExe));
+    const int64_t nBefore = std::time(nullptr);
+    std::wstring strCommand = L"\"" + m_folder.Path(strExe).wstring() + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(nullptr /* program: from the command line */, &strCommand[0],
+                               nullptr /* process security */, nullptr /* thread security */, FALSE /* no handles */,
+                               0, nullptr /* this environment */, m_folder.Path().wstring().c_str(), &startup,
+                               &process));
+    CloseHandle(process.hThread);
+    ASSERT_EQ(WaitForHost(process.hProcess), 0u);
+    const std::string strDay = std::string(host.m_pszHost) + "Log/Vardlix" + Ascii(DateStamp(nBefore)) + ".xml";
+    const std::string strBytes = m_folder.ReadBytes(strDay);
+    ASSERT_GT(strBytes.size(), 2u) << strDay;
+    std::u16string strText((strBytes.size() - 2) / 2, u'\0');
+    std::memcpy(&strText[0], strBytes.data() + 2, strText.size() * 2);
+    EXPECT_NE(strText.find(host.m_strFields), std::u16string::npos);
+  }
 }
 
 // Files saved in the ANSI code page, without byte-order mark: GBK text,

@@ -10,8 +10,9 @@
 //       process's handle count and the bytes in use on its heaps, after the
 //       first cycle and after the last.
 //
-// WHEN is where the shared GCC runtime (libgcc_s_dw2-1.dll from this
-// program's folder) comes in: "before" the DLL is loaded, "after" it (for
+// WHEN is where the shared GCC runtime (VARDLIX_SHARED_GCC_RUNTIME from this
+// program's folder: libgcc_s_dw2-1.dll in 32-bit, libgcc_s_seh-1.dll in
+// 64-bit) comes in: "before" the DLL is loaded, "after" it (for
 // cycles: after the first one), or "none".
 //
 // Records: type "Info", operation "Op<n>", parameters and description empty.
@@ -53,8 +54,8 @@ HMODULE LoadFromOwnFolder(const wchar_t* pszName) { return LoadLibraryW((OwnFold
 
 // The shared runtime, as a MinGW- or Qt-built host has it in its process.
 bool LoadSharedRuntime() {
-  return LoadFromOwnFolder(L"libgcc_s_dw2-1.dll") != nullptr &&
-         GetModuleHandleW(L"libgcc_s_dw2-1.dll") != nullptr;
+  return LoadFromOwnFolder(L"" VARDLIX_SHARED_GCC_RUNTIME) != nullptr &&
+         GetModuleHandleW(L"" VARDLIX_SHARED_GCC_RUNTIME) != nullptr;
 }
 
 void WriteRecords(WriteVardlixFunction writeVardlix, int nCount, const wchar_t* pszTag) {

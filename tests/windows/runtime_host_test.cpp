@@ -40,7 +40,7 @@ std::string DayFileName() {
 class CHostFolder {
  public:
   CHostFolder() {
-    for (const char* pszFile : {"RuntimeHost.exe", "Vardlix.dll", "libgcc_s_dw2-1.dll", "libwinpthread-1.dll"}) {
+    for (const char* pszFile : {"RuntimeHost.exe", "Vardlix.dll", VARDLIX_SHARED_GCC_RUNTIME, "libwinpthread-1.dll"}) {
       std::filesystem::copy_file(OwnFolder() / pszFile, m_folder.Path(pszFile));
     }
   }

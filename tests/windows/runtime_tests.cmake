@@ -14,9 +14,18 @@ target_include_directories(windows_runtime_tests PRIVATE "${PROJECT_SOURCE_DIR}/
 add_dependencies(windows_runtime_tests RuntimeHost)
 
 # The shared runtime of the compiler that builds the DLL, as a MinGW-built
-# host ships it: libgcc_s_dw2-1.dll, which imports libwinpthread-1.dll.
+# host ships it: libgcc_s_dw2-1.dll in 32-bit (DWARF-2 unwinding),
+# libgcc_s_seh-1.dll in 64-bit; each imports libwinpthread-1.dll. The host
+# and the driver get its name from here.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(VARDLIX_SHARED_GCC_RUNTIME libgcc_s_dw2-1.dll)
+else()
+  set(VARDLIX_SHARED_GCC_RUNTIME libgcc_s_seh-1.dll)
+endif()
+target_compile_definitions(RuntimeHost PRIVATE "VARDLIX_SHARED_GCC_RUNTIME=\"${VARDLIX_SHARED_GCC_RUNTIME}\"")
+target_compile_definitions(windows_runtime_tests PRIVATE "VARDLIX_SHARED_GCC_RUNTIME=\"${VARDLIX_SHARED_GCC_RUNTIME}\"")
 set(VARDLIX_SHARED_RUNTIME "")
-foreach(strDll IN ITEMS libgcc_s_dw2-1.dll libwinpthread-1.dll)
+foreach(strDll IN ITEMS ${VARDLIX_SHARED_GCC_RUNTIME} libwinpthread-1.dll)
   execute_process(COMMAND "${CMAKE_CXX_COMPILER}" "-print-file-name=${strDll}"
                   OUTPUT_VARIABLE strPath OUTPUT_STRIP_TRAILING_WHITESPACE)
   if(NOT IS_ABSOLUTE "${strPath}" OR NOT EXISTS "${strPath}")

@@ -375,6 +375,12 @@ TEST_F(ToolExe, EveryCommandWorksWithChinesePathsAndText) {
       {"life sets the retention in the tool's own log folder", runPiped, {L"life", L"30"}, 0,
        {"Retention 30 days in {tool}\\vardlixLog\n"}, {}, ""},
       {"life reads it back", runPiped, {L"life"}, 0, {"Retention 30 days in {tool}\\vardlixLog\n"}, {}, ""},
+      {"life --host sets another program's retention without loading the library", runPiped,
+       {L"life", L"--host", L"{tool}\\Host.exe", L"12"}, 0,
+       {"Retention 12 days in {tool}\\HostLog\nA host that is running applies it at its next load of the library.\n"},
+       {}, ""},
+      {"life --host reads it back", runPiped, {L"life", L"--host", L"{tool}\\Host.exe"}, 0,
+       {"Retention 12 days in {tool}\\HostLog\n"}, {"running"}, ""},
       {"stats reports the folder, the retention and the types", runPiped, {L"stats", L"--folder", L"{log}"}, 0,
        {"Folder     {tool}\\vardlixLog\n", "Retention  30 days (SettingInfo.xml holds \"30\")\n", "信息 1, Error 1\n"},
        {}, ""},
@@ -474,6 +480,37 @@ TEST_F(ToolExe, RecordOfAMicrosoftAbiHostIsShown) {
                             R"("description":"微软链接器")"),
             std::string::npos)
       << show.Out() << show.Err();
+}
+
+// Both binaries carry the version resource that Explorer's Details tab,
+// installers and crash reports read, with the project's version.
+TEST_F(ToolExe, BinariesCarryTheProjectsVersionResource) {
+  const std::wstring strVersion = L"" VARDLIX_VERSION;
+  for (const wchar_t* pszFile : {L"vardlix.exe", L"Vardlix.dll"}) {
+    SCOPED_TRACE(Utf8(pszFile));
+    const std::wstring strPath = (ToolFolder() / pszFile).wstring();
+    DWORD nHandle = 0;
+    std::vector<char> aInfo(GetFileVersionInfoSizeW(strPath.c_str(), &nHandle));
+    ASSERT_FALSE(aInfo.empty()) << GetLastError();
+    ASSERT_TRUE(GetFileVersionInfoW(strPath.c_str(), 0, static_cast<DWORD>(aInfo.size()), aInfo.data()));
+    VS_FIXEDFILEINFO* pFixed = nullptr;
+    UINT nSize = 0;
+    ASSERT_TRUE(VerQueryValueW(aInfo.data(), L"\\", reinterpret_cast<void**>(&pFixed), &nSize));
+    EXPECT_EQ(std::to_wstring(HIWORD(pFixed->dwFileVersionMS)) + L"." + std::to_wstring(LOWORD(pFixed->dwFileVersionMS)) +
+                  L"." + std::to_wstring(HIWORD(pFixed->dwFileVersionLS)),
+              strVersion);
+    const struct {
+      const wchar_t* m_pszName;
+      std::wstring m_strValue;
+    } kStrings[] = {{L"ProductName", L"Vardlix"}, {L"FileVersion", strVersion}, {L"OriginalFilename", pszFile}};
+    for (const auto& entry : kStrings) {
+      wchar_t* pszValue = nullptr;
+      const std::wstring strKey = std::wstring(L"\\StringFileInfo\\040904B0\\") + entry.m_pszName;
+      ASSERT_TRUE(VerQueryValueW(aInfo.data(), strKey.c_str(), reinterpret_cast<void**>(&pszValue), &nSize))
+          << Utf8(entry.m_pszName);
+      EXPECT_EQ(std::wstring(pszValue), entry.m_strValue);
+    }
+  }
 }
 
 }  // namespace

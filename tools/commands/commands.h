@@ -54,7 +54,8 @@ int RunForward(const CForwardOptions& options, std::ostream& err);
 int RunStats(const std::string& strFolder, std::ostream& out, std::ostream& err);
 int RunCheck(const std::string& strPath, std::ostream& out, std::ostream& err);
 int RunWrite(const std::vector<std::string>& aFields, const std::string& strLibrary, std::ostream& err);
-int RunLife(const std::string& strDays, const std::string& strLibrary, std::ostream& out, std::ostream& err);
+int RunLife(const std::string& strDays, const std::string& strLibrary, const std::string& strHost, std::ostream& out,
+            std::ostream& err);
 
 // "vardlix: " + message, on a line of its own.
 void ReportError(std::ostream& err, const std::string& strMessage);

@@ -8,6 +8,7 @@
 #include "log_file.h"
 #include "log_stats.h"
 #include "platform_files.h"
+#include "settings_file.h"
 #include "text_encoding.h"
 #include "waiting_records.h"
 
@@ -124,12 +125,59 @@ int RunWrite(const std::vector<std::string>& aFields, const std::string& strLibr
   return exitFailure;
 }
 
-int RunLife(const std::string& strDays, const std::string& strLibrary, std::ostream& out, std::ostream& err) {
+namespace {
+
+// Days for life: empty (only show), or 0 to kMaxLogLife.
+bool CheckLifeDays(const std::string& strDays, uint32_t& nDays, std::ostream& err) {
+  if (strDays.empty() || (ParseDays(strDays, nDays) && nDays <= static_cast<uint32_t>(kMaxLogLife))) return true;
+  ReportError(err, "days must be a whole number from 0 to " + std::to_string(kMaxLogLife) + ", not \"" + strDays +
+                       "\"");
+  return false;
+}
+
+void ShowRetention(const std::string& strFolder, std::ostream& out) {
+  CRetention retention = ReadRetention(strFolder);
+  out << "Retention " << retention.m_nDays << (retention.m_nDays == 1 ? " day" : " days") << " in " << strFolder
+      << "\n";
+}
+
+// What SetLogLife does to its own folder, done to another program's: the
+// settings file written, then the purge. The library of a host that runs
+// read the retention at its load and keeps it until the next.
+int SetHostLife(const std::string& strFolder, uint32_t nDays, std::ostream& out, std::ostream& err) {
+  std::u16string strFolderText;
+  // Only the folder itself, as the library makes it at load: a host whose
+  // own folder is missing has no log folder to set.
+  if (!FromUtf8(strFolder, strFolderText) || CreateFolder(strFolderText) == folderFailed ||
+      !RewriteSettingsFile(strFolderText + kPathSeparator + std::u16string(kSettingsFileName),
+                           static_cast<int32_t>(nDays))) {
+    ReportError(err, "the settings file in " + strFolder + " cannot be written");
+    return exitFailure;
+  }
+  try {
+    PurgeLogFolder(strFolderText, static_cast<int32_t>(nDays), waitForHolder);
+  } catch (...) {
+    // The retention is written; what the purge could not delete now, the
+    // next purge deletes.
+  }
+  ShowRetention(strFolder, out);
+  out << "A host that is running applies it at its next load of the library.\n";
+  return exitOk;
+}
+
+}  // namespace
+
+int RunLife(const std::string& strDays, const std::string& strLibrary, const std::string& strHost, std::ostream& out,
+            std::ostream& err) {
   uint32_t nDays = 0;
-  if (!strDays.empty() && (!ParseDays(strDays, nDays) || nDays > static_cast<uint32_t>(kMaxLogLife))) {
-    ReportError(err, "days must be a whole number from 0 to " + std::to_string(kMaxLogLife) + ", not \"" + strDays +
-                         "\"");
-    return exitUsage;
+  if (!CheckLifeDays(strDays, nDays, err)) return exitUsage;
+  if (!strHost.empty()) {
+    const std::string strFolder = HostLogFolder(strHost);
+    if (strDays.empty()) {
+      ShowRetention(strFolder, out);
+      return exitOk;
+    }
+    return SetHostLife(strFolder, nDays, out, err);
   }
   CHostLibrary library;
   std::string strError;
@@ -142,8 +190,6 @@ int RunLife(const std::string& strDays, const std::string& strLibrary, std::ostr
     ReportError(err, "the settings file in " + strFolder + " cannot be written");
     return exitFailure;
   }
-  CRetention retention = ReadRetention(strFolder);
-  out << "Retention " << retention.m_nDays << (retention.m_nDays == 1 ? " day" : " days") << " in " << strFolder
-      << "\n";
+  ShowRetention(strFolder, out);
   return exitOk;
 }

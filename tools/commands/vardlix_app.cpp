@@ -104,7 +104,7 @@ struct CCommandLine {
   std::string m_strStatsFolder = ".", m_strStatsHost;
   std::string m_strCheckFile;
   std::vector<std::string> m_aWriteFields = std::vector<std::string>(5);
-  std::string m_strWriteLibrary, m_strLifeLibrary, m_strLifeDays;
+  std::string m_strWriteLibrary, m_strLifeLibrary, m_strLifeDays, m_strLifeHost;
 };
 
 // The subcommands, to tell afterwards which one was given.
@@ -204,9 +204,17 @@ CLI::App* AddLifeCommand(CLI::App& app, CCommandLine& line) {
   CLI::App* pLife = app.add_subcommand("life", "Show the retention, or set it through the library's SetLogLife");
   pLife->add_option("days", line.m_strLifeDays, "Days to keep log files, 0 to " + std::to_string(kMaxLogLife) +
                                                     " (0 switches logging off and deletes every log file)");
-  pLife->add_option("--library", line.m_strLifeLibrary, std::string("Path of ") + kLibraryFileName + " to load");
+  CLI::Option* pLibrary =
+      pLife->add_option("--library", line.m_strLifeLibrary, std::string("Path of ") + kLibraryFileName + " to load");
+  pLife->add_option("--host", line.m_strLifeHost,
+                    "The retention of the host program at PATH, in its log folder (" + HostLogFolder(kExampleHost) +
+                        " for " + kExampleHost + "), set as SetLogLife sets it, without loading the library")
+      ->type_name("PATH")
+      ->excludes(pLibrary);
   pLife->footer(FolderNote() + "\nLoading the library, like setting the retention, deletes the expired logs of "
-                               "that folder.");
+                               "that folder.\nWith --host, DAYS is written into that folder's settings file and its "
+                               "expired logs are deleted; a host that is running applies the new retention at its "
+                               "next load of the library.");
   return pLife;
 }
 
@@ -229,7 +237,9 @@ int RunSubcommand(const CSubcommands& commands, CCommandLine& line) {
   }
   if (commands.m_pCheck->parsed()) return RunCheck(line.m_strCheckFile, std::cout, std::cerr);
   if (commands.m_pWrite->parsed()) return RunWrite(line.m_aWriteFields, line.m_strWriteLibrary, std::cerr);
-  if (commands.m_pLife->parsed()) return RunLife(line.m_strLifeDays, line.m_strLifeLibrary, std::cout, std::cerr);
+  if (commands.m_pLife->parsed()) {
+    return RunLife(line.m_strLifeDays, line.m_strLifeLibrary, line.m_strLifeHost, std::cout, std::cerr);
+  }
   ReportError(std::cerr,
               "a command is needed: show, follow, stats, check, write, life or forward (see vardlix --help)");
   return exitUsage;

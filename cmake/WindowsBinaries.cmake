@@ -1,0 +1,40 @@
+# What every Windows binary of the project carries: a version resource made
+# from the project's one version, and, in a Release build, its debug
+# information in a file of its own beside it. Included by the top-level
+# CMakeLists.txt for Windows builds, at its own scope, where the resource
+# compiler is enabled for every folder.
+enable_language(RC)
+
+set(VARDLIX_VERSION_RESOURCE_TEMPLATE "${PROJECT_SOURCE_DIR}/packaging/version.rc.in")
+
+# vardlix_windows_binary(TARGET FILE_NAME DESCRIPTION)
+#   The version resource: product "Vardlix", file and product version from
+#   PROJECT_VERSION, DESCRIPTION, and FILE_NAME (the binary's own name). In a
+#   Release build the binary is then stripped of its debug information,
+#   which goes to FILE_NAME.debug beside it; the binary names that file and
+#   its checksum in its .gnu_debuglink section, where GDB and the MinGW
+#   crash reporters look for it.
+function(vardlix_windows_binary target strFileName strDescription)
+  get_target_property(strType ${target} TYPE)
+  if(strType STREQUAL "SHARED_LIBRARY")
+    set(VARDLIX_FILE_TYPE "VFT_DLL")
+  else()
+    set(VARDLIX_FILE_TYPE "VFT_APP")
+  endif()
+  set(VARDLIX_FILE_NAME "${strFileName}")
+  get_filename_component(VARDLIX_INTERNAL_NAME "${strFileName}" NAME_WE)
+  set(VARDLIX_FILE_DESCRIPTION "${strDescription}")
+  set(strResource "${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc")
+  configure_file("${VARDLIX_VERSION_RESOURCE_TEMPLATE}" "${strResource}" @ONLY)
+  target_sources(${target} PRIVATE "${strResource}")
+
+  if(CMAKE_BUILD_TYPE STREQUAL "Release")
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND "${CMAKE_OBJCOPY}" --only-keep-debug "$<TARGET_FILE_NAME:${target}>" "$<TARGET_FILE_NAME:${target}>.debug"
+      COMMAND "${CMAKE_OBJCOPY}" --strip-debug "--add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug"
+              "$<TARGET_FILE_NAME:${target}>"
+      WORKING_DIRECTORY "$<TARGET_FILE_DIR:${target}>"
+      COMMENT "Debug information of $<TARGET_FILE_NAME:${target}> to $<TARGET_FILE_NAME:${target}>.debug"
+      VERBATIM)
+  endif()
+endfunction()

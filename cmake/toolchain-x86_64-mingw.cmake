@@ -1,0 +1,7 @@
+# Cross build of the 64-bit Windows DLL and its tests with MinGW-w64.
+#   cmake -S . -B build/win64 -G Ninja \
+#         -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-mingw.cmake
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(VARDLIX_MINGW_TRIPLE x86_64-w64-mingw32)
+set(VARDLIX_WINE_ARCH win64)
+include("${CMAKE_CURRENT_LIST_DIR}/mingw-cross.cmake")

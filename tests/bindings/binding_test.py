@@ -1,0 +1,110 @@
+"""The Python and .NET bindings against the real libvardlix.so.
+
+Each test copies the interpreter (python3's real executable, or Mono's
+mono-sgen) into a folder of its own and runs a host there, so the library
+keeps its logs beside that copy (python3Log, mono-sgenLog) and nothing is
+written beside the system's interpreter. The host writes two records
+through the binding and sets the retention; the test then reads the day's
+file and the settings file the library left.
+
+    binding_test.py LIBRARY_FOLDER SOURCE_FOLDER [unittest arguments]
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import xml.etree.ElementTree as ElementTree
+
+LIBRARY_FOLDER = ""  # holds libvardlix.so and libvardlix.so.1
+SOURCE_FOLDER = ""   # the repository
+
+# What each host writes: type, location, operation, parameters, description.
+# A character beyond 16 bits (two UTF-16 units), markup, an empty field, a
+# null one (.NET) or None (Python), and a line break.
+EXPECTED_RECORDS = [
+    ("Info", "{host}", "Open", "file=a&b<c>.xml", "\u5DF2\u6253\u5F00\U0001F600"),
+    ("Error", "", "", "x", "two\nlines"),
+]
+
+PYTHON_HOST = """
+import sys
+import vardlix
+library = vardlix.CVardlix(sys.argv[1])
+library.WriteVardlix("Info", "Python", "Open", "file=a&b<c>.xml", "\\u5DF2\\u6253\\u5F00\\U0001F600")
+library.WriteVardlix("Error", None, "", "x", "two\\nlines")
+sys.exit(0 if library.SetLogLife(9) else 1)
+"""
+
+
+def ReadDocument(strPath):
+    """The element tree of a file the library wrote: a byte-order mark and
+    UTF-16LE, whose declaration names an encoding that XML parsers refuse in
+    text that is decoded already."""
+    with open(strPath, "rb") as file:
+        strBytes = file.read()
+    assert strBytes[:2] == b"\xff\xfe", strPath + " has no UTF-16LE byte-order mark"
+    strText = strBytes[2:].decode("utf-16-le")
+    return ElementTree.fromstring(strText[strText.index("?>") + 2:])
+
+
+class CBindingTest(unittest.TestCase):
+    def setUp(self):
+        self.m_strFolder = tempfile.mkdtemp(prefix="vardlix-binding-")
+
+    def tearDown(self):
+        shutil.rmtree(self.m_strFolder, ignore_errors=True)
+
+    def CopyInterpreter(self, strExecutable):
+        """A copy of the interpreter's real executable in the test's folder."""
+        strReal = os.path.realpath(strExecutable)
+        strCopy = os.path.join(self.m_strFolder, os.path.basename(strReal))
+        shutil.copy2(strReal, strCopy)
+        return strCopy
+
+    def Run(self, aCommand, **kwargs):
+        result = subprocess.run(aCommand, cwd=self.m_strFolder, capture_output=True, text=True, timeout=120, **kwargs)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+
+    def CheckLogFolder(self, strLogName, strHost):
+        """The records and the retention the host left in strLogName, the
+        only folder the library made."""
+        strLog = os.path.join(self.m_strFolder, strLogName)
+        self.assertEqual([s for s in os.listdir(self.m_strFolder) if s.endswith("Log")], [strLogName])
+        strDay = os.path.join(strLog, time.strftime("Vardlix%Y%m%d.xml"))
+        if not os.path.exists(strDay):  # midnight came between the call and this look
+            strDay = os.path.join(strLog, sorted(s for s in os.listdir(strLog) if s.endswith(".xml"))[-1])
+        aRecords = [tuple(field.text or "" for field in record)[1:] for record in ReadDocument(strDay)]
+        aExpected = [tuple(s.format(host=strHost) for s in record) for record in EXPECTED_RECORDS]
+        self.assertEqual(aRecords, aExpected)
+        settings = ReadDocument(os.path.join(strLog, "SettingInfo.xml"))
+        self.assertEqual([element.text for element in settings], ["9"])
+
+    def testPythonHostWritesEveryCharacterThroughTheBinding(self):
+        strPython = self.CopyInterpreter(sys.executable)
+        # Started through a link of another name: the folder still follows
+        # the real executable, python3.11 (a name whose "extension" is .11).
+        strLink = os.path.join(self.m_strFolder, "python")
+        os.symlink(os.path.basename(strPython), strLink)
+        environment = dict(os.environ, PYTHONPATH=os.path.join(SOURCE_FOLDER, "bindings", "python"))
+        self.Run([strLink, "-c", PYTHON_HOST, os.path.join(LIBRARY_FOLDER, "libvardlix.so.1")], env=environment)
+        strStem = os.path.basename(strPython)
+        self.CheckLogFolder(os.path.splitext(strStem)[0] + "Log", "Python")
+
+    def testDotNetHostWritesEveryCharacterThroughTheBinding(self):
+        strMono = self.CopyInterpreter(shutil.which("mono"))
+        strHost = os.path.join(self.m_strFolder, "VardlixHost.exe")
+        self.Run(["mcs", "-nologo", "-warnaserror", "-out:" + strHost,
+                  os.path.join(SOURCE_FOLDER, "bindings", "dotnet", "Vardlix.cs"),
+                  os.path.join(SOURCE_FOLDER, "tests", "bindings", "VardlixHost.cs")])
+        # DllImport("vardlix") finds libvardlix.so through the loader's path.
+        environment = dict(os.environ, LD_LIBRARY_PATH=LIBRARY_FOLDER)
+        self.Run([strMono, strHost], env=environment)
+        self.CheckLogFolder("mono-sgenLog", "DotNet")
+
+
+if __name__ == "__main__":
+    LIBRARY_FOLDER, SOURCE_FOLDER = sys.argv[1], sys.argv[2]
+    unittest.main(argv=[sys.argv[0]] + sys.argv[3:])
