@@ -9,7 +9,7 @@
 #include "markup.h"
 #include "platform_files.h"
 #include "purge.h"
-#include "settings_file.h"
+#include "log_retention.h"
 
 namespace {
 

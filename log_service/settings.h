@@ -8,7 +8,7 @@
 
 #include "log_layout.h"
 #include "platform_files.h"
-#include "settings_file.h"
+#include "log_retention.h"
 
 
 // Derives and creates the log folder (LogFolder()), then reads the
@@ -26,7 +26,7 @@ bool LoadSettings(FileWait nWait = waitForHolder);
 // LockFileOperations.
 bool LoadDeferredSettings(FileWait nWait);
 
-// Writes nDays into the settings file of the log folder (settings_file.h).
+// Writes nDays into the settings file of the log folder (log_retention.h).
 // False when the file cannot be written. The caller holds
 // LockFileOperations.
 bool RewriteSettingsFile(int32_t nDays);

@@ -44,7 +44,18 @@ endfunction()
 vardlix_msvc_host(MsvcHost msvc_host.c /Tc)
 vardlix_msvc_host(FrameworkHost framework_host.cpp /Tp)
 
-# The zip as a Windows developer gets it: made by CPack, its listing checked.
-add_test(NAME vardlix_win32_package
+# The zip as a Windows developer gets it: made by CPack, its listing
+# checked, and a CMake project of each ABI built against it.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(VARDLIX_PACKAGE_ARCH win32)
+else()
+  set(VARDLIX_PACKAGE_ARCH win64)
+endif()
+# The toolchain file, as the command line gave it, is relative to the source.
+get_filename_component(VARDLIX_TOOLCHAIN_FILE "${CMAKE_TOOLCHAIN_FILE}" ABSOLUTE BASE_DIR "${PROJECT_SOURCE_DIR}")
+add_test(NAME vardlix_package
          COMMAND "${CMAKE_COMMAND}" "-DCPACK=${CMAKE_CPACK_COMMAND}" "-DBUILD=${PROJECT_BINARY_DIR}"
-                 "-DVERSION=${PROJECT_VERSION}" -P "${CMAKE_CURRENT_SOURCE_DIR}/check_package.cmake")
+                 "-DVERSION=${PROJECT_VERSION}" "-DARCH=${VARDLIX_PACKAGE_ARCH}" "-DTOOLCHAIN=${VARDLIX_TOOLCHAIN_FILE}"
+                 "-DCLANG_CL=${VARDLIX_CLANG_CL}" "-DLLD_LINK=${VARDLIX_LLD_LINK}" "-DMSVC_TARGET=${VARDLIX_MSVC_TARGET}"
+                 "-DMINGW_INCLUDE=${VARDLIX_MINGW_INCLUDE}" "-DKERNEL32=${VARDLIX_MINGW_KERNEL32}"
+                 -P "${CMAKE_CURRENT_SOURCE_DIR}/check_package.cmake")

@@ -8,7 +8,7 @@
 #include "log_file.h"
 #include "log_stats.h"
 #include "platform_files.h"
-#include "settings_file.h"
+#include "log_retention.h"
 #include "text_encoding.h"
 #include "waiting_records.h"
 

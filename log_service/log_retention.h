@@ -1,6 +1,6 @@
-// The settings file of a log folder, written, and the folder's expired logs
-// deleted: what SetLogLife does to its own folder, for any folder. The
-// library calls these for the host's folder; the vardlix tool for the
+// A log folder's retention: the settings file that holds it, and the purge
+// that applies it. What SetLogLife does to its own folder, for any folder:
+// the library calls these for the host's folder, the vardlix tool for the
 // folder of another program (vardlix life --host).
 #pragma once
 

@@ -1,4 +1,4 @@
-#include "settings_file.h"
+#include "log_retention.h"
 
 #include <string>
 
