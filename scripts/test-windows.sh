@@ -27,7 +27,7 @@ test_architecture() (
   wineserver -p </dev/null >/dev/null 2>&1 || true
   stop_server() { wineserver -k >/dev/null 2>&1 || true; }
   trap stop_server EXIT
-  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  "$VARDLIX_WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
 
   cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/$toolchain" \
         -DVARDLIX_BUILD_TESTS=ON >/dev/null
@@ -37,7 +37,7 @@ test_architecture() (
   # file without byte-order mark is GBK text. The prefix's first program
   # under another locale is slow while Wine adapts it, so one runs before
   # the tests.
-  LANG=zh_CN.UTF-8 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  LANG=zh_CN.UTF-8 "$VARDLIX_WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
   # Once, a first run in a new prefix under this locale stalled a test past
   # its time (not seen again, nor with the warm-up above); such a test gets
   # one more try, and the log shows it.

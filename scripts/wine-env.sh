@@ -14,6 +14,18 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 export LANG="${VARDLIX_WINE_LANG:-C.UTF-8}"
 unset LC_ALL DISPLAY WAYLAND_DISPLAY
 
+# The loader that runs a program as the process itself: $VARDLIX_WINE, to be
+# used in place of the wine command. With both loaders installed, wine is
+# the 32-bit one, which starts a 64-bit program through start.exe: a child
+# that outlives a kill of the wine process, and that no signal sent to it
+# reaches (a test's Ctrl-C, CTest's time-out).
+# Debian keeps the loaders in lib/wine/ beside the wine command's bin/.
+VARDLIX_WINE=wine
+wine_loader64="$(dirname "$(readlink -f "$(command -v wine)")")/../lib/wine/wine64"
+if [[ $WINEARCH == win64 && -x $wine_loader64 ]]; then
+  VARDLIX_WINE=$(realpath "$wine_loader64")
+fi
+
 # Creates the prefix once. The lock keeps two programs that start at the
 # same moment from creating it together.
 wine_prefix_ensure() {

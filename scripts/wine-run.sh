@@ -7,4 +7,4 @@ set -euo pipefail
 source "$(dirname "$0")/wine-env.sh" "$1" "$2"
 shift 2
 wine_prefix_ensure
-exec wine "$@"
+exec "$VARDLIX_WINE" "$@"

@@ -60,7 +60,7 @@ wait_for bash -c "echo -n > /dev/tcp/127.0.0.1/$port" 2>/dev/null || fail "rsysl
 
 cp "$tool_folder/vardlix.exe" "$tool_folder/Vardlix.dll" "$work/"
 cd "$work"
-wine vardlix.exe write -- Error Network Connect 'host=example.org "port"=443]' 'Connection refused' ||
+"$VARDLIX_WINE" vardlix.exe write -- Error Network Connect 'host=example.org "port"=443]' 'Connection refused' ||
   fail "vardlix.exe write failed"
 day_file=$(cd vardlixLog && ls Vardlix*.xml)
 
@@ -68,7 +68,7 @@ count_lines() { [[ -f messages.jsonl ]] && wc -l < messages.jsonl || echo 0; }
 more_than() { [[ $(count_lines) -gt $1 ]]; }
 for scheme in tcp udp; do
   before=$(count_lines)
-  wine vardlix.exe forward --folder vardlixLog --to "$scheme://127.0.0.1:$port" --from-start \
+  "$VARDLIX_WINE" vardlix.exe forward --folder vardlixLog --to "$scheme://127.0.0.1:$port" --from-start \
     --state "$scheme.json" </dev/null >/dev/null 2>"forward-$scheme.err" &
   forward_pid=$!
   wait_for more_than "$before" || fail "nothing arrived over $scheme: $(cat "forward-$scheme.err")"

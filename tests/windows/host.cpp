@@ -170,6 +170,9 @@ LONG CALLBACK GuardCrashes(EXCEPTION_POINTERS* pException) {
     return EXCEPTION_CONTINUE_SEARCH;
   }
 #if defined(_WIN64)
+  // Entered as if called: the stack 8 bytes short of a 16-byte boundary, as
+  // the x64 convention promises every function at its entry.
+  pException->ContextRecord->Rsp = (pException->ContextRecord->Rsp & ~DWORD64{15}) - 8;
   pException->ContextRecord->Rip = reinterpret_cast<DWORD64>(&EndGuardedThread);
 #else
   pException->ContextRecord->Eip = reinterpret_cast<DWORD>(&EndGuardedThread);
