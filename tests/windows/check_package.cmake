@@ -38,7 +38,10 @@ execute_process(COMMAND "${CMAKE_COMMAND}" -E tar xf "${zip}" WORKING_DIRECTORY 
 set(consumer "${CMAKE_CURRENT_LIST_DIR}/package_consumer")
 function(check_consumer strName strExpected)
   set(binary "${out}/${strName}")
-  execute_process(COMMAND "${CMAKE_COMMAND}" -S "${consumer}" -B "${binary}" -G Ninja "-DCMAKE_PREFIX_PATH=${package}"
+  # Vardlix_DIR rather than CMAKE_PREFIX_PATH: the MinGW toolchain looks for
+  # packages only below its own root, as a cross build does.
+  execute_process(COMMAND "${CMAKE_COMMAND}" -S "${consumer}" -B "${binary}" -G Ninja
+                          "-DVardlix_DIR=${package}/lib/cmake/Vardlix"
                           "-DVARDLIX_HOST_SOURCE=${CMAKE_CURRENT_LIST_DIR}/msvc_host.c" "-DVARDLIX_KERNEL32=${KERNEL32}"
                           ${ARGN}
                   RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
