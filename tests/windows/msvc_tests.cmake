@@ -7,10 +7,16 @@ find_program(VARDLIX_CLANG_CL NAMES clang-cl-14 clang-cl REQUIRED)
 find_program(VARDLIX_LLD_LINK NAMES lld-link lld-link-14 REQUIRED)
 find_path(VARDLIX_MINGW_INCLUDE windows.h REQUIRED)
 find_library(VARDLIX_MINGW_KERNEL32 kernel32 REQUIRED)
+# The kernel32 functions of the C++ host come from MinGW's import library,
+# whose objects lack the safe exception handler marker that a 32-bit
+# Microsoft-ABI link asks for (a Visual Studio host links the SDK's
+# kernel32.lib); Vardlix.lib has it.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(VARDLIX_MSVC_TARGET i686-pc-windows-msvc)
+  set(VARDLIX_MSVC_LINK_OPTIONS /safeseh:no)
 else()
   set(VARDLIX_MSVC_TARGET x86_64-pc-windows-msvc)
+  set(VARDLIX_MSVC_LINK_OPTIONS)
 endif()
 
 # Both tools take an argument that begins with "/" for an option, so the
@@ -28,7 +34,7 @@ function(vardlix_msvc_host strName strSource strLanguage)
     COMMAND "${VARDLIX_CLANG_CL}" --target=${VARDLIX_MSVC_TARGET} /nologo /c /O2 /GS- /EHs-c- /GR- /W3
             -imsvc "${VARDLIX_MINGW_INCLUDE}" "/I${PROJECT_SOURCE_DIR}/include" "/I${CMAKE_CURRENT_SOURCE_DIR}"
             "${strLanguage}${CMAKE_CURRENT_SOURCE_DIR}/${strSource}" /Fo${strName}.obj
-    COMMAND "${VARDLIX_LLD_LINK}" /nologo /entry:main /subsystem:console /nodefaultlib
+    COMMAND "${VARDLIX_LLD_LINK}" /nologo /entry:main /subsystem:console /nodefaultlib ${VARDLIX_MSVC_LINK_OPTIONS}
             "/libpath:${VARDLIX_MINGW_LIBDIR}" ${strName}.obj "${VARDLIX_MSVC_IMPORT_RELATIVE}"
             "${VARDLIX_MINGW_KERNEL32_NAME}" /out:${strName}.exe
     WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
