@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <stdexcept>
 #include <string_view>
 #include <thread>
@@ -21,9 +22,9 @@ namespace {
 // The app name of the datagrams that WaitForUdp sends; left out of Messages.
 const char kProbeApp[] = "vardlix-probe";
 
-// A UDP port that nothing listens on at this moment.
-int FreeUdpPort() {
-  int nSocket = socket(AF_INET, SOCK_DGRAM, 0);
+// A port that nothing listens on at this moment.
+int FreePort(int nType) {
+  int nSocket = socket(AF_INET, nType, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -36,10 +37,15 @@ int FreeUdpPort() {
 
 // Each field of a message, JSON-escaped, so that line breaks and control
 // characters arrive as they were sent. rsyslog's own messages stay out.
-std::string Configuration(const std::string& strFolder, int nTcpPort, int nUdpPort) {
+std::string Configuration(const std::string& strFolder, int nTcpPort, int nUdpPort, int nRelpPort) {
   return "global(workDirectory=\"" + strFolder +
          "\" maxMessageSize=\"256k\"\n"
          "       parser.escapeControlCharactersOnReceive=\"off\" parser.dropTrailingLFOnReception=\"off\")\n"
+         "main_queue(queue.type=\"Direct\")\n"
+         "module(load=\"imrelp\")\n"
+         "input(type=\"imrelp\" address=\"127.0.0.1\" port=\"" +
+         std::to_string(nRelpPort) +
+         "\" maxDataSize=\"256k\")\n"
          "module(load=\"imtcp\")\n"
          "module(load=\"imudp\")\n"
          "input(type=\"imtcp\" address=\"127.0.0.1\" port=\"" +
@@ -59,7 +65,7 @@ std::string Configuration(const std::string& strFolder, int nTcpPort, int nUdpPo
          "  property(outname=\"msg\" name=\"msg\" format=\"jsonf\")\n"
          "  property(outname=\"raw\" name=\"rawmsg\" format=\"jsonf\")\n"
          "}\n"
-         "if $inputname == \"imtcp\" or $inputname == \"imudp\" then {\n"
+         "if $inputname == \"imtcp\" or $inputname == \"imudp\" or $inputname == \"imrelp\" then {\n"
          "  action(type=\"omfile\" file=\"" +
          strFolder +
          "/messages.jsonl\" template=\"fields\")\n"
@@ -82,8 +88,14 @@ bool IsProbe(const std::string& strLine) { return strLine.find(kProbeApp) != std
 }  // namespace
 
 CRsyslogCollector::CRsyslogCollector() {
-  m_nUdpPort = FreeUdpPort();
+  m_nUdpPort = FreePort(SOCK_DGRAM);
+  m_nRelpPort = FreePort(SOCK_STREAM);
   Launch(true);
+}
+
+std::string CRsyslogCollector::Target(const std::string& strScheme) const {
+  if (strScheme == "relp") return RelpTarget();
+  return strScheme == "udp" ? UdpTarget() : TcpTarget();
 }
 
 CRsyslogCollector::~CRsyslogCollector() {
@@ -96,7 +108,8 @@ CRsyslogCollector::~CRsyslogCollector() {
 void CRsyslogCollector::Launch(bool bAnyTcpPort) {
   const std::string strPortFile = m_folder.Path("tcp-port");
   std::remove(strPortFile.c_str());
-  WriteBytes(m_folder.Path("rsyslog.conf"), Configuration(m_folder.Path(), bAnyTcpPort ? 0 : m_nTcpPort, m_nUdpPort));
+  WriteBytes(m_folder.Path("rsyslog.conf"),
+             Configuration(m_folder.Path(), bAnyTcpPort ? 0 : m_nTcpPort, m_nUdpPort, m_nRelpPort));
   const std::string strLog = m_folder.Path("rsyslogd.log");
   m_nPid = fork();
   if (m_nPid == 0) {
@@ -124,7 +137,7 @@ void CRsyslogCollector::Launch(bool bAnyTcpPort) {
         m_nTcpPort = std::stoi(strPort);
       }
     }
-    if (m_nTcpPort != 0 && AcceptsConnection(m_nTcpPort)) return;
+    if (m_nTcpPort != 0 && AcceptsConnection(m_nTcpPort) && AcceptsConnection(m_nRelpPort)) return;
     int nStatus = 0;
     if (waitpid(m_nPid, &nStatus, WNOHANG) == m_nPid) {
       m_nPid = -1;
@@ -134,7 +147,7 @@ void CRsyslogCollector::Launch(bool bAnyTcpPort) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   Stop();
-  throw std::runtime_error("rsyslogd opened no TCP port within 30 s: " + ReadBytes(strLog));
+  throw std::runtime_error("rsyslogd opened no TCP or RELP port within 30 s: " + ReadBytes(strLog));
 }
 
 void CRsyslogCollector::Stop() {
@@ -142,6 +155,21 @@ void CRsyslogCollector::Stop() {
   kill(m_nPid, SIGTERM);
   waitpid(m_nPid, nullptr, 0);
   m_nPid = -1;
+}
+
+void CRsyslogCollector::Kill() {
+  if (m_nPid <= 0) return;
+  kill(m_nPid, SIGKILL);
+  waitpid(m_nPid, nullptr, 0);
+  m_nPid = -1;
+}
+
+void CRsyslogCollector::Pause() {
+  if (m_nPid > 0) kill(m_nPid, SIGSTOP);
+}
+
+void CRsyslogCollector::Resume() {
+  if (m_nPid > 0) kill(m_nPid, SIGCONT);
 }
 
 void CRsyslogCollector::Start() { Launch(false); }
@@ -195,6 +223,17 @@ size_t CRsyslogCollector::CountMessages() const {
     if (text.substr(nStart, nEnd - nStart).find(kProbeApp) == std::string_view::npos) ++nCount;
   }
   return nCount;
+}
+
+size_t CRsyslogCollector::CountDistinctRecords() const {
+  // In the JSON of a line the parameter reads operation=\"op-N\".
+  const std::string strText = ReadBytes(m_folder.Path("messages.jsonl"));
+  const std::string strKey = "operation=\\\"op-";
+  std::set<long> aNumbers;
+  for (size_t nAt = strText.find(strKey); nAt != std::string::npos; nAt = strText.find(strKey, nAt + 1)) {
+    aNumbers.insert(std::strtol(strText.c_str() + nAt + strKey.size(), nullptr, 10));
+  }
+  return aNumbers.size();
 }
 
 size_t CRsyslogCollector::WaitForMessages(size_t nCount, std::chrono::seconds deadline) const {
