@@ -6,7 +6,10 @@
 // on their own; and the README's collector configurations, checked by
 // rsyslogd itself.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -20,6 +23,8 @@
 
 #include "forward_test_support.h"
 #include "forwarder.h"
+#include "network.h"
+#include "rsyslog_collector.h"
 #include "syslog_relp.h"
 #include "test_collector.h"
 #include "tool_process.h"
@@ -356,21 +361,19 @@ TEST(SyslogRelp, SessionCountsAnswersInOrderAndEndsOnRefusalOrServerclose) {
 
 // --- The README's collector configurations ------------------------------------
 
-// Every rsyslog configuration that the README's "Forwarding to syslog" gives
-// (a block that loads a module) is one that rsyslogd accepts.
-TEST(ForwardReadme, EveryCollectorConfigurationIsAcceptedByRsyslogd) {
+// The code blocks of the README's "Forwarding to syslog", without their fences.
+std::vector<std::string> ReadmeForwardingBlocks() {
   std::ifstream readme(VARDLIX_README);
   std::stringstream text;
   text << readme.rdbuf();
   const std::string strText = text.str();
   const size_t nSection = strText.find("\n## Forwarding to syslog");
-  ASSERT_NE(nSection, std::string::npos);
+  if (nSection == std::string::npos) return {};
   const size_t nEnd = strText.find("\n## ", nSection + 1);
-  const std::string strSection = strText.substr(nSection, nEnd - nSection);
   std::vector<std::string> aBlocks;
   std::string strBlock, strLine;
   bool bInBlock = false;
-  std::istringstream lines(strSection);
+  std::istringstream lines(strText.substr(nSection, nEnd - nSection));
   while (std::getline(lines, strLine)) {
     const size_t nIndent = strLine.find_first_not_of(' ');
     if (nIndent != std::string::npos && strLine.compare(nIndent, 3, "```") == 0) {
@@ -381,11 +384,22 @@ TEST(ForwardReadme, EveryCollectorConfigurationIsAcceptedByRsyslogd) {
     }
     if (bInBlock) strBlock += strLine + "\n";
   }
+  return aBlocks;
+}
+
+bool IsRsyslogConfiguration(const std::string& strBlock) {
+  return strBlock.rfind("global(", 0) == 0 || strBlock.rfind("module(", 0) == 0;
+}
+
+// Every rsyslog configuration that the README's "Forwarding to syslog" gives
+// (a block that begins with global() or module()) is one that rsyslogd
+// accepts.
+TEST(ForwardReadme, EveryCollectorConfigurationIsAcceptedByRsyslogd) {
   CScratchFolder scratch;
   size_t nChecked = 0;
   bool bRelp = false;
-  for (const auto& strConfiguration : aBlocks) {
-    if (strConfiguration.find("module(load=") == std::string::npos) continue;
+  for (const auto& strConfiguration : ReadmeForwardingBlocks()) {
+    if (!IsRsyslogConfiguration(strConfiguration)) continue;
     bRelp = bRelp || strConfiguration.find("module(load=\"imrelp\")") != std::string::npos;
     const std::string strFile = scratch.Path("rsyslog-" + std::to_string(nChecked++) + ".conf");
     WriteBytes(strFile, strConfiguration);
@@ -398,6 +412,71 @@ TEST(ForwardReadme, EveryCollectorConfigurationIsAcceptedByRsyslogd) {
   }
   EXPECT_GE(nChecked, 2u);
   EXPECT_TRUE(bRelp) << "no imrelp configuration";
+}
+
+// Replaces the one place of strOld in strText; false when it is not there.
+bool ReplaceOnce(std::string& strText, const std::string& strOld, const std::string& strNew) {
+  const size_t nAt = strText.find(strOld);
+  if (nAt == std::string::npos) return false;
+  strText.replace(nAt, strOld.size(), strNew);
+  return true;
+}
+
+// The README's relay as it stands there, with ports and folders of the
+// test's own, between a forwarder and a second rsyslogd as the store: each
+// message reaches the store as the desktop sent it (no line feed added on
+// the way), and lands in the relay's file of the record's own day.
+TEST(ForwardReadme, RelayPassesEachMessageOnAsSentAndFilesItByItsOwnDay) {
+  std::string strRelay;
+  for (const auto& strBlock : ReadmeForwardingBlocks()) {
+    if (IsRsyslogConfiguration(strBlock) && strBlock.find("store.example") != std::string::npos) strRelay = strBlock;
+  }
+  ASSERT_FALSE(strRelay.empty()) << "no relay configuration in the README";
+  CForwardFolder folder;
+  CRsyslogCollector store;
+  CScratchFolder relay;
+  std::filesystem::create_directory(relay.Path("spool"));
+  const int nRelayPort = FreePort(SOCK_STREAM);
+  ASSERT_TRUE(ReplaceOnce(strRelay, "input(type=\"imrelp\" port=\"2514\"",
+                          "input(type=\"imrelp\" address=\"127.0.0.1\" port=\"" + std::to_string(nRelayPort) + "\""));
+  ASSERT_TRUE(ReplaceOnce(strRelay, "target=\"store.example\" port=\"6514\"",
+                          "target=\"127.0.0.1\" port=\"" + std::to_string(store.TcpPort()) + "\""));
+  ASSERT_TRUE(ReplaceOnce(strRelay, "/var/log/vardlix/", relay.Path("files") + "/"));
+  ASSERT_TRUE(ReplaceOnce(strRelay, "/var/spool/rsyslog", relay.Path("spool")));
+  WriteBytes(relay.Path("relay.conf"), strRelay);
+  const pid_t nRelay = StartRsyslogd(relay.Path("relay.conf"), relay.Path("relay.pid"), relay.Path("relay.log"));
+  for (int i = 0; i < 1500 && !AcceptsConnection(nRelayPort); ++i) std::this_thread::sleep_for(20ms);
+
+  constexpr size_t kRecords = 10;
+  std::vector<std::vector<std::string>> aRecords;
+  for (size_t n = 0; n < kRecords; ++n) aRecords.push_back(DayFileFields(n));
+  WriteUtf16File(folder.LogFolder() + "/Vardlix20110408.xml", MakeLogText(aRecords));
+  std::vector<std::string> aArgs = folder.ForwardArgs("relp://127.0.0.1:" + std::to_string(nRelayPort));
+  aArgs.push_back("--from-start");
+  CToolProcess forward(aArgs, folder.Path("forward.out"));
+  EXPECT_EQ(store.WaitForMessages(kRecords, 30s), kRecords) << ReadBytes(relay.Path("relay.log"));
+  forward.Interrupt();
+  EXPECT_EQ(forward.Wait(), 0);
+  kill(nRelay, SIGTERM);
+  waitpid(nRelay, nullptr, 0);
+  store.Stop();
+
+  CSyslogSettings settings;
+  settings.m_strHostName = HeaderValue(LocalHostName(), kMaxHostNameLength);
+  settings.m_strAppName = "host";
+  const std::vector<CSyslogMessage> aMessages = store.Messages();
+  ASSERT_EQ(aMessages.size(), kRecords);
+  for (size_t n = 0; n < kRecords; ++n) {
+    CLogRecord record;
+    std::vector<std::string> aFields = RecordFields(n);
+    aFields.insert(aFields.begin(), "2011.04.08 10:00:00");
+    std::copy(aFields.begin(), aFields.end(), record.m_aField.begin());
+    record.m_strFile = "Vardlix20110408.xml";
+    bool bCut = false;
+    EXPECT_EQ(aMessages[n].m_strRaw, FormatSyslogMessage(record, settings, bCut)) << "record " << n;
+  }
+  const std::string strDayFile = relay.Path("files/" + settings.m_strHostName + "/host-20110408.log");
+  EXPECT_EQ(SplitLines(ReadBytes(strDayFile)).size(), kRecords) << strDayFile;
 }
 
 }  // namespace

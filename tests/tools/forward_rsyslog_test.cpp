@@ -259,19 +259,6 @@ TEST_P(ForwardCollectorTrouble, RelpLosesNoRecordAndTcpSaysWhatItKnows) {
   }
 }
 
-// Record n's six fields as a day file holds them: markup characters
-// escaped, as the library writes them.
-std::vector<std::string> DayFileFields(size_t n, const std::string& strTime = "2011.04.08 10:00:00") {
-  std::vector<std::string> aFields = RecordFields(n);
-  for (auto& strField : aFields) {
-    std::string strEscaped;
-    for (char c : strField) strEscaped += c == '<' ? "&lt;" : c == '&' ? "&amp;" : c == '>' ? "&gt;" : std::string(1, c);
-    strField = strEscaped;
-  }
-  aFields.insert(aFields.begin(), strTime);
-  return aFields;
-}
-
 TEST_F(ForwardToRsyslog, DatagramsCarryWhatFitsAndCutTheRestAtACharacter) {
   ASSERT_TRUE(m_collector.WaitForUdp());
   std::vector<std::vector<std::string>> aRecords;

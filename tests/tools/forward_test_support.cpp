@@ -34,6 +34,17 @@ std::vector<std::string> RecordFields(size_t n) {
           kDescriptions[n % (sizeof kDescriptions / sizeof kDescriptions[0])]};
 }
 
+std::vector<std::string> DayFileFields(size_t n, const std::string& strTime) {
+  std::vector<std::string> aFields = RecordFields(n);
+  for (auto& strField : aFields) {
+    std::string strEscaped;
+    for (char c : strField) strEscaped += c == '<' ? "&lt;" : c == '&' ? "&amp;" : c == '>' ? "&gt;" : std::string(1, c);
+    strField = strEscaped;
+  }
+  aFields.insert(aFields.begin(), strTime);
+  return aFields;
+}
+
 long RecordNumber(const std::string& strOperation) {
   return strOperation.rfind("op-", 0) == 0 ? std::stol(strOperation.substr(3)) : -1;
 }

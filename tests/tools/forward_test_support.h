@@ -29,6 +29,11 @@ extern const size_t kTypeCount;
 // escapes, markup, an empty text).
 std::vector<std::string> RecordFields(size_t n);
 
+// Record n's six fields as a day file holds them (MakeLogText): a stamp,
+// then RecordFields(n) with markup characters escaped, as the library
+// writes them.
+std::vector<std::string> DayFileFields(size_t n, const std::string& strTime = "2011.04.08 10:00:00");
+
 // The number in an operation "op-N", or -1.
 long RecordNumber(const std::string& strOperation);
 // The number of the record a raw message carries (its operation="op-N"), or -1.

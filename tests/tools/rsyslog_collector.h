@@ -4,10 +4,10 @@
 // message it takes as one JSON object per line, so that a test compares
 // field by field.
 //
-// The main queue is direct: a message is written to the file before the
-// input takes the next, so that a message imrelp has answered is in the
-// file and survives SIGKILL (the setting the README asks of a collector
-// that must keep what it answered).
+// The inputs feed a ruleset whose queue is direct: a message is written to
+// the file before the input takes the next, so that a message imrelp has
+// answered is in the file and survives SIGKILL (the setting the README asks
+// of a collector that must keep what it answered).
 #pragma once
 
 #include <sys/types.h>
@@ -86,6 +86,14 @@ class CRsyslogCollector {
   int m_nUdpPort = 0;
   int m_nRelpPort = 0;
 };
+
+// Starts rsyslogd -n with the configuration strConf, its standard streams on
+// strLog; it is killed when the test process ends. Returns its process id.
+pid_t StartRsyslogd(const std::string& strConf, const std::string& strPidFile, const std::string& strLog);
+// A port of 127.0.0.1 that nothing uses at this moment (SOCK_STREAM or
+// SOCK_DGRAM), and whether a TCP port takes connections.
+int FreePort(int nType);
+bool AcceptsConnection(int nPort);
 
 // Splits "[ID name=\"value\" ...]" into the SD-ID and its parameters, undoing
 // the escapes of '"', '\' and ']'. False for anything else.

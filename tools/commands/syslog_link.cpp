@@ -288,7 +288,7 @@ std::string CSyslogLink::DoneWords() const {
   return CNetSocket::TellsUnacknowledged() ? "sent and acknowledged by the collector's system" : "sent";
 }
 
-void CSyslogLink::Break(int64_t nNow, const std::string& strReason) {
+void CSyslogLink::Break(int64_t nNow, std::string strReason) {
   m_strWriteError.clear();
   size_t nWaiting = 0;
   for (const auto& pending : m_aPending) nWaiting += pending.m_bSkipped ? 0 : 1;
