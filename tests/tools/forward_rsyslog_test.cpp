@@ -71,6 +71,23 @@ std::string DoneWords(const std::string& strScheme) {
 
 class ForwardToRsyslog : public ::testing::Test {
  protected:
+  // Writes the records (six fields each) as the day file of 8 April 2011,
+  // forwards it from its start to strTarget until the collector has them
+  // all, and ends the forwarder with Ctrl-C; returns what it said on
+  // standard error.
+  std::string ForwardDayFile(const std::vector<std::vector<std::string>>& aRecords, const std::string& strTarget,
+                             const std::vector<std::string>& aMoreArgs = {}) {
+    WriteUtf16File(m_folder.LogFolder() + "/Vardlix20110408.xml", MakeLogText(aRecords));
+    std::vector<std::string> aArgs = m_folder.ForwardArgs(strTarget);
+    aArgs.push_back("--from-start");
+    aArgs.insert(aArgs.end(), aMoreArgs.begin(), aMoreArgs.end());
+    CToolProcess forward(aArgs, m_folder.Path("forward.out"));
+    EXPECT_EQ(m_collector.WaitForMessages(aRecords.size(), 30s), aRecords.size());
+    forward.Interrupt();
+    EXPECT_EQ(forward.Wait(), 0);
+    return ReadBytes(m_folder.Path("forward.out.err"));
+  }
+
   CForwardFolder m_folder;
   CRsyslogCollector m_collector;
 };
@@ -273,15 +290,7 @@ TEST_F(ForwardToRsyslog, DatagramsCarryWhatFitsAndCutTheRestAtACharacter) {
   aRecords.push_back({"2011.04.08 10:00:00", "Info", "Main", "op-21", "", "x" + strChinese});
   aRecords.push_back({"2011.04.08 10:00:00", "Info", "Main", "op-22", "", strAscii});
   aRecords.push_back({"2011.04.08 10:00:00", "Info", "Main", "op-23", strQuotes, "short"});
-  WriteUtf16File(m_folder.LogFolder() + "/Vardlix20110408.xml", MakeLogText(aRecords));
-
-  std::vector<std::string> aArgs = m_folder.ForwardArgs(m_collector.UdpTarget());
-  aArgs.push_back("--from-start");
-  CToolProcess forward(aArgs, m_folder.Path("forward.out"));
-  EXPECT_EQ(m_collector.WaitForMessages(aRecords.size(), 30s), aRecords.size());
-  forward.Interrupt();
-  EXPECT_EQ(forward.Wait(), 0);
-  const std::string strErr = ReadBytes(m_folder.Path("forward.out.err"));
+  const std::string strErr = ForwardDayFile(aRecords, m_collector.UdpTarget());
   EXPECT_NE(strErr.find("forward: 24 records to " + m_collector.UdpTarget() + " sent, 0 behind; 4 cut to fit the "
                         "message size"),
             std::string::npos)
@@ -335,15 +344,7 @@ TEST_P(ForwardBadRecord, TravelsCutToTheLimitAndNeverStopsTheStream) {
   aRecords[3] = {strLongTime, "Info", "Main", "op-3", "k=v", "the stamp does not read"};
   aRecords[4] = {"2011.04.08 10:00:00", "Info", "Main", "op-4", "k=v", strLongText};
   aRecords[5] = {"2011.04.08 10:00:00", "Info", "Main", "op-5", strQuotes, "short"};
-  WriteUtf16File(m_folder.LogFolder() + "/Vardlix20110408.xml", MakeLogText(aRecords));
-
-  std::vector<std::string> aArgs = m_folder.ForwardArgs(m_collector.Target(strScheme));
-  aArgs.push_back("--from-start");
-  CToolProcess forward(aArgs, m_folder.Path("forward.out"));
-  EXPECT_EQ(m_collector.WaitForMessages(aRecords.size(), 30s), aRecords.size());
-  forward.Interrupt();
-  EXPECT_EQ(forward.Wait(), 0);
-  const std::string strErr = ReadBytes(m_folder.Path("forward.out.err"));
+  const std::string strErr = ForwardDayFile(aRecords, m_collector.Target(strScheme));
   EXPECT_NE(strErr.find("forward: 10 records to " + m_collector.Target(strScheme) + DoneWords(strScheme) +
                         "0 behind; 3 cut to fit the message size"),
             std::string::npos)
@@ -379,13 +380,7 @@ TEST_F(ForwardToRsyslog, LineFramingWritesLineBreaksAsRsyslogShowsThem) {
   std::vector<std::vector<std::string>> aRecords;
   for (size_t n = 0; n < 20; ++n) aRecords.push_back(DayFileFields(n));
   aRecords.push_back({"2011.04.08 10:00:00", "Info", "Main\r\nSecond", "op-20", "a=1\nb=2", "one\ntwo\r\nthree\r"});
-  WriteUtf16File(m_folder.LogFolder() + "/Vardlix20110408.xml", MakeLogText(aRecords));
-  std::vector<std::string> aArgs = m_folder.ForwardArgs(m_collector.TcpTarget());
-  aArgs.insert(aArgs.end(), {"--from-start", "--framing", "lf"});
-  CToolProcess forward(aArgs, m_folder.Path("forward.out"));
-  EXPECT_EQ(m_collector.WaitForMessages(aRecords.size(), 30s), aRecords.size());
-  forward.Interrupt();
-  EXPECT_EQ(forward.Wait(), 0);
+  ForwardDayFile(aRecords, m_collector.TcpTarget(), {"--framing", "lf"});
   m_collector.Stop();
   const std::vector<CSyslogMessage> aMessages = m_collector.Messages();
   ASSERT_EQ(aMessages.size(), aRecords.size());

@@ -78,6 +78,14 @@ for row in "relp $relp_port delivered" "tcp $port sent" "udp $port sent"; do
     --state "$scheme.json" </dev/null >/dev/null 2>"forward-$scheme.err" &
   forward_pid=$!
   wait_for more_than "$before" || fail "nothing arrived over $scheme: $(cat "forward-$scheme.err")"
+  # A second forwarder on the same checkpoint finds its lock taken.
+  if [[ $scheme == relp ]]; then
+    second=0
+    wine vardlix.exe forward --folder vardlixLog --to "$scheme://127.0.0.1:$scheme_port" --state "$scheme.json" \
+      </dev/null >/dev/null 2>second.err || second=$?
+    (( second == 1 )) && grep -q "another vardlix forward is using the checkpoint" second.err ||
+      fail "a second forwarder on one checkpoint ended with $second: $(cat second.err)"
+  fi
   kill -INT "$forward_pid"
   status=0
   wait "$forward_pid" || status=$?

@@ -83,7 +83,7 @@ bool CSyslogLink::Connect(int64_t nNow) {
   m_aPending.clear();
   if (m_target.m_nTransport == transportRelp) {
     m_relp.Begin();
-    Queue(m_relp.OpenFrame(), nNow);
+    Queue(m_relp.OpenFrame());
     if (!Flush(nNow, strError)) Break(nNow, strError);
     return IsUp();
   }
@@ -112,15 +112,14 @@ LinkSend CSyslogLink::Send(const std::string& strMessage, int64_t nNow) {
   if (m_target.m_nTransport == transportRelp) {
     if (m_relp.Unanswered() >= kRelpWindow || !m_strWriteError.empty()) return linkLater;
     if (m_relp.Unanswered() == 0) m_nLastAnswerAt = nNow;  // the wait for an answer starts now
-    Queue(m_relp.MessageFrame(strMessage), nNow);
+    Queue(m_relp.MessageFrame(strMessage));
     m_aPending.push_back({m_nHandedOver, -1, false});
     // A write that fails leaves the answers that came before it to be read
     // (Poll), before the connection is given up.
     if (!Flush(nNow, strError)) m_strWriteError = strError;
     return linkTaken;
   }
-  Queue(m_nFraming == framingLineFeed ? strMessage + '\n' : std::to_string(strMessage.size()) + ' ' + strMessage,
-        nNow);
+  Queue(m_nFraming == framingLineFeed ? strMessage + '\n' : std::to_string(strMessage.size()) + ' ' + strMessage);
   m_aPending.push_back({m_nHandedOver, -1, false});
   if (!Flush(nNow, strError)) Break(nNow, strError);
   return linkTaken;
@@ -134,7 +133,7 @@ void CSyslogLink::Skip() {
   m_aPending.push_back({m_nHandedOver, 0, true});
 }
 
-void CSyslogLink::Queue(const std::string& strBytes, int64_t /*nNow*/) {
+void CSyslogLink::Queue(const std::string& strBytes) {
   m_strOutput += strBytes;
   m_nHandedOver += strBytes.size();
 }
@@ -265,7 +264,7 @@ CLinkReport CSyslogLink::Shutdown(int nMilliseconds) {
   bool bBroken = !Flush(Now(), strError);
   if (!bBroken && m_target.m_nTransport == transportRelp && m_relp.IsOpen()) {
     // The collector answers what it has taken before it answers close.
-    Queue(m_relp.CloseFrame(), Now());
+    Queue(m_relp.CloseFrame());
     while (!bBroken && !m_relp.IsClosed() && Now() < nEnd) {
       bBroken = !Flush(Now(), strError);
       if (!bBroken) report.m_nDone += CountDone(Now(), strError, bBroken);

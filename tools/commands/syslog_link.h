@@ -134,7 +134,7 @@ class CSyslogLink {
     bool m_bSkipped = false;  // not sent: done once those before it are
   };
 
-  void Queue(const std::string& strBytes, int64_t nNow);
+  void Queue(const std::string& strBytes);
   bool Flush(int64_t nNow, std::string& strError);
   bool ReadAnswers(std::string& strError);
   size_t CountDone(int64_t nNow, std::string& strError, bool& bBroken);
