@@ -97,13 +97,13 @@ int64_t SteadyMilliseconds() {
       .count();
 }
 
-CForwardFolder::CForwardFolder() : m_strSavedFolder(g_strLogFolder) {
+CForwardFolder::CForwardFolder() : m_strSavedFolder(LibraryState().m_strLogFolder) {
   std::filesystem::create_directory(LogFolder());
-  FromUtf8(LogFolder(), g_strLogFolder);
+  FromUtf8(LogFolder(), LibraryState().m_strLogFolder);
 }
 
 CForwardFolder::~CForwardFolder() {
-  g_strLogFolder = m_strSavedFolder;
+  LibraryState().m_strLogFolder = m_strSavedFolder;
   ResetClockForTesting();
   setenv("TZ", "UTC", 1);  // as CTest runs every suite
   tzset();
