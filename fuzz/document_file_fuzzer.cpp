@@ -1,8 +1,10 @@
 // Reads arbitrary bytes as a document file, the way every file of the
-// library is read (byte-order mark, UTF-16LE, narrow text), and checks the
+// library is read (byte-order mark, UTF-16LE, narrow text, the journal of a
+// commit that a kill cut), and checks the
 // text against a decoder written here from the file format alone. The text
 // is then written back and must read again unchanged.
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "document_file.h"
@@ -60,11 +62,50 @@ std::u16string ExpectedNarrowText(const uint8_t* p, size_t nCount) {
   return strText;
 }
 
+uint64_t LittleEndian64(const uint8_t* p) {
+  uint64_t n = 0;
+  for (int i = 7; i >= 0; --i) n = (n << 8) | p[i];
+  return n;
+}
+
+// A commit journal at the end of a UTF-16 file: zero unit, saved bytes,
+// their offset, their count, an FNV-1a check over journal offset, saved
+// offset, count (8 bytes each, little-endian) and the saved bytes, and
+// "VxUndo1\0". Where there is one, the saved bytes go back before reading.
+std::string WithJournalUndone(const uint8_t* p, size_t nSize) {
+  std::string strBytes(reinterpret_cast<const char*>(p), nSize);
+  if (nSize < 2 + 32 || std::memcmp(p + nSize - 8, "VxUndo1", 8) != 0) return strBytes;
+  const uint64_t nSavedAt = LittleEndian64(p + nSize - 32), nCount = LittleEndian64(p + nSize - 24);
+  if (nCount > nSize - 34) return strBytes;
+  const uint64_t nJournalAt = nSize - 32 - nCount - 2;
+  if (nSavedAt < 2 || nSavedAt > nJournalAt || nCount > nJournalAt - nSavedAt) return strBytes;
+  uint64_t nHash = 0xcbf29ce484222325ULL;
+  uint8_t aNumbers[24];
+  for (int i = 0; i < 8; ++i) {
+    aNumbers[i] = static_cast<uint8_t>(nJournalAt >> (8 * i));
+    aNumbers[8 + i] = static_cast<uint8_t>(nSavedAt >> (8 * i));
+    aNumbers[16 + i] = static_cast<uint8_t>(nCount >> (8 * i));
+  }
+  for (uint8_t b : aNumbers) nHash = (nHash ^ b) * 0x100000001b3ULL;
+  for (uint64_t i = 0; i < nCount; ++i) nHash = (nHash ^ p[nJournalAt + 2 + i]) * 0x100000001b3ULL;
+  if (nHash != LittleEndian64(p + nSize - 16)) return strBytes;
+  // Only a text that stops at a zero unit has a commit behind it.
+  bool bZeroUnit = false;
+  for (size_t i = 2; i + 1 < nSize && !bZeroUnit; i += 2) bZeroUnit = p[i] == 0 && p[i + 1] == 0;
+  if (!bZeroUnit) return strBytes;
+  strBytes.resize(nJournalAt);
+  strBytes.replace(nSavedAt, nCount, reinterpret_cast<const char*>(p + nJournalAt + 2), nCount);
+  return strBytes;
+}
+
 // The text of a document file's bytes: UTF-16LE after FF FE up to the first
 // zero unit (an odd last byte is ignored), else narrow text up to the first
 // zero byte.
-std::u16string ExpectedText(const uint8_t* p, size_t nSize) {
-  if (nSize >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
+std::u16string ExpectedText(const uint8_t* pData, size_t nData) {
+  if (nData >= 2 && pData[0] == 0xFF && pData[1] == 0xFE) {
+    const std::string strBytes = WithJournalUndone(pData, nData);
+    const auto* p = reinterpret_cast<const uint8_t*>(strBytes.data());
+    const size_t nSize = strBytes.size();
     std::u16string strText;
     for (size_t i = 2; i + 1 < nSize; i += 2) {
       const char16_t c = static_cast<char16_t>(p[i] | (p[i + 1] << 8));
@@ -74,8 +115,8 @@ std::u16string ExpectedText(const uint8_t* p, size_t nSize) {
     return strText;
   }
   size_t nEnd = 0;
-  while (nEnd < nSize && p[nEnd] != 0) ++nEnd;
-  return ExpectedNarrowText(p, nEnd);
+  while (nEnd < nData && pData[nEnd] != 0) ++nEnd;
+  return ExpectedNarrowText(pData, nEnd);
 }
 
 std::u16string ReadAsTheLibraryDoes(const std::u16string& strPath) {

@@ -97,8 +97,12 @@ std::u16string ReadThroughJournal(CFile& file, const CCommitJournal& journal, bo
   std::string strBytes(static_cast<size_t>(journal.m_nJournalAt - sizeof kByteOrderMark), '\0');
   file.Seek(sizeof kByteOrderMark);
   strBytes.resize(file.Read(strBytes.data(), strBytes.size()));
+  // A file that a writer cut meanwhile (a reader alongside the library) has
+  // its commit behind it, and the saved bytes belong to no text of it.
   const size_t nSavedAt = static_cast<size_t>(journal.m_nSavedAt - sizeof kByteOrderMark);
-  strBytes.replace(nSavedAt, journal.m_strSaved.size(), journal.m_strSaved);
+  if (strBytes.size() >= nSavedAt + journal.m_strSaved.size()) {
+    strBytes.replace(nSavedAt, journal.m_strSaved.size(), journal.m_strSaved);
+  }
   std::u16string strText(strBytes.size() / 2, u'\0');
   std::memcpy(strText.data(), strBytes.data(), strText.size() * 2);
   if constexpr (!kLittleEndian) SwapByteOrder(strText.data(), strText.size());

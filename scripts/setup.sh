@@ -6,11 +6,12 @@
 set -euo pipefail
 
 # python3: its XML, JSON and CSV modules read what the crash test and the
-# tool's exports leave. rsyslog and lnav: the tests of vardlix forward and of
-# the lnav format start them (their services are never started).
+# tool's exports leave. rsyslog (with rsyslog-relp, its RELP input) and lnav:
+# the tests of vardlix forward and of the lnav format start them (their
+# services are never started).
 packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev
           libpugixml-dev libcli11-dev nlohmann-json3-dev clang libclang-rt-dev attr file python3
-          rsyslog lnav)
+          rsyslog rsyslog-relp lnav)
 # mono-mcs and mono-runtime: the test of the .NET binding compiles it and
 # runs it against libvardlix.so.
 packages+=(mono-mcs mono-runtime)

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <stdexcept>
 #include <string_view>
 #include <thread>
@@ -21,9 +22,48 @@ namespace {
 // The app name of the datagrams that WaitForUdp sends; left out of Messages.
 const char kProbeApp[] = "vardlix-probe";
 
-// A UDP port that nothing listens on at this moment.
-int FreeUdpPort() {
-  int nSocket = socket(AF_INET, SOCK_DGRAM, 0);
+bool IsProbe(const std::string& strLine) { return strLine.find(kProbeApp) != std::string::npos; }
+
+// Each field of a message, JSON-escaped, so that line breaks and control
+// characters arrive as they were sent. rsyslog's own messages stay out.
+std::string Configuration(const std::string& strFolder, int nTcpPort, int nUdpPort, int nRelpPort) {
+  const std::string strInputs =
+      "module(load=\"imrelp\")\n"
+      "input(type=\"imrelp\" address=\"127.0.0.1\" port=\"" + std::to_string(nRelpPort) +
+      "\" maxDataSize=\"256k\" ruleset=\"store\")\n"
+      "module(load=\"imtcp\")\n"
+      "input(type=\"imtcp\" address=\"127.0.0.1\" port=\"" + std::to_string(nTcpPort) + "\" listenPortFileName=\"" +
+      strFolder + "/tcp-port\" ruleset=\"store\")\n"
+      "module(load=\"imudp\")\n"
+      "input(type=\"imudp\" address=\"127.0.0.1\" port=\"" + std::to_string(nUdpPort) + "\" ruleset=\"store\")\n";
+  const std::string strFields =
+      "template(name=\"fields\" type=\"list\" option.jsonf=\"on\") {\n"
+      "  property(outname=\"pri\" name=\"pri\" format=\"jsonf\")\n"
+      "  property(outname=\"time\" name=\"timereported\" dateFormat=\"rfc3339\" format=\"jsonf\")\n"
+      "  property(outname=\"host\" name=\"hostname\" format=\"jsonf\")\n"
+      "  property(outname=\"app\" name=\"app-name\" format=\"jsonf\")\n"
+      "  property(outname=\"procid\" name=\"procid\" format=\"jsonf\")\n"
+      "  property(outname=\"msgid\" name=\"msgid\" format=\"jsonf\")\n"
+      "  property(outname=\"sd\" name=\"structured-data\" format=\"jsonf\")\n"
+      "  property(outname=\"msg\" name=\"msg\" format=\"jsonf\")\n"
+      "  property(outname=\"raw\" name=\"rawmsg\" format=\"jsonf\")\n"
+      "}\n";
+  // The inputs feed a ruleset of their own (rsyslog's own messages stay
+  // out) whose queue is direct: a message is in the file before the input
+  // answers for it, as the README asks of a collector.
+  return "global(workDirectory=\"" + strFolder +
+         "\" maxMessageSize=\"256k\"\n"
+         "       parser.escapeControlCharactersOnReceive=\"off\" parser.dropTrailingLFOnReception=\"off\")\n" +
+         strInputs + strFields +
+         "ruleset(name=\"store\" queue.type=\"Direct\") {\n"
+         "  action(type=\"omfile\" file=\"" + strFolder + "/messages.jsonl\" template=\"fields\")\n"
+         "}\n";
+}
+
+}  // namespace
+
+int FreePort(int nType) {
+  int nSocket = socket(AF_INET, nType, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -34,36 +74,21 @@ int FreeUdpPort() {
   return ntohs(address.sin_port);
 }
 
-// Each field of a message, JSON-escaped, so that line breaks and control
-// characters arrive as they were sent. rsyslog's own messages stay out.
-std::string Configuration(const std::string& strFolder, int nTcpPort, int nUdpPort) {
-  return "global(workDirectory=\"" + strFolder +
-         "\" maxMessageSize=\"256k\"\n"
-         "       parser.escapeControlCharactersOnReceive=\"off\" parser.dropTrailingLFOnReception=\"off\")\n"
-         "module(load=\"imtcp\")\n"
-         "module(load=\"imudp\")\n"
-         "input(type=\"imtcp\" address=\"127.0.0.1\" port=\"" +
-         std::to_string(nTcpPort) + "\" listenPortFileName=\"" + strFolder +
-         "/tcp-port\")\n"
-         "input(type=\"imudp\" address=\"127.0.0.1\" port=\"" +
-         std::to_string(nUdpPort) +
-         "\")\n"
-         "template(name=\"fields\" type=\"list\" option.jsonf=\"on\") {\n"
-         "  property(outname=\"pri\" name=\"pri\" format=\"jsonf\")\n"
-         "  property(outname=\"time\" name=\"timereported\" dateFormat=\"rfc3339\" format=\"jsonf\")\n"
-         "  property(outname=\"host\" name=\"hostname\" format=\"jsonf\")\n"
-         "  property(outname=\"app\" name=\"app-name\" format=\"jsonf\")\n"
-         "  property(outname=\"procid\" name=\"procid\" format=\"jsonf\")\n"
-         "  property(outname=\"msgid\" name=\"msgid\" format=\"jsonf\")\n"
-         "  property(outname=\"sd\" name=\"structured-data\" format=\"jsonf\")\n"
-         "  property(outname=\"msg\" name=\"msg\" format=\"jsonf\")\n"
-         "  property(outname=\"raw\" name=\"rawmsg\" format=\"jsonf\")\n"
-         "}\n"
-         "if $inputname == \"imtcp\" or $inputname == \"imudp\" then {\n"
-         "  action(type=\"omfile\" file=\"" +
-         strFolder +
-         "/messages.jsonl\" template=\"fields\")\n"
-         "}\n";
+pid_t StartRsyslogd(const std::string& strConf, const std::string& strPidFile, const std::string& strLog) {
+  const pid_t nPid = fork();
+  if (nPid != 0) return nPid;
+  // A test that dies leaves no collector behind.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  int nLog = open(strLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  int nNull = open("/dev/null", O_RDONLY);
+  dup2(nNull, 0);
+  dup2(nLog, 1);
+  dup2(nLog, 2);
+  // Not every user has the system's folders in PATH.
+  std::string strPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+  setenv("PATH", (strPath + ":/usr/sbin:/sbin").c_str(), 1);
+  execlp("rsyslogd", "rsyslogd", "-n", "-f", strConf.c_str(), "-i", strPidFile.c_str(), static_cast<char*>(nullptr));
+  _exit(127);
 }
 
 bool AcceptsConnection(int nPort) {
@@ -77,13 +102,15 @@ bool AcceptsConnection(int nPort) {
   return bConnected;
 }
 
-bool IsProbe(const std::string& strLine) { return strLine.find(kProbeApp) != std::string::npos; }
-
-}  // namespace
-
 CRsyslogCollector::CRsyslogCollector() {
-  m_nUdpPort = FreeUdpPort();
+  m_nUdpPort = FreePort(SOCK_DGRAM);
+  m_nRelpPort = FreePort(SOCK_STREAM);
   Launch(true);
+}
+
+std::string CRsyslogCollector::Target(const std::string& strScheme) const {
+  if (strScheme == "relp") return RelpTarget();
+  return strScheme == "udp" ? UdpTarget() : TcpTarget();
 }
 
 CRsyslogCollector::~CRsyslogCollector() {
@@ -96,24 +123,10 @@ CRsyslogCollector::~CRsyslogCollector() {
 void CRsyslogCollector::Launch(bool bAnyTcpPort) {
   const std::string strPortFile = m_folder.Path("tcp-port");
   std::remove(strPortFile.c_str());
-  WriteBytes(m_folder.Path("rsyslog.conf"), Configuration(m_folder.Path(), bAnyTcpPort ? 0 : m_nTcpPort, m_nUdpPort));
+  WriteBytes(m_folder.Path("rsyslog.conf"),
+             Configuration(m_folder.Path(), bAnyTcpPort ? 0 : m_nTcpPort, m_nUdpPort, m_nRelpPort));
   const std::string strLog = m_folder.Path("rsyslogd.log");
-  m_nPid = fork();
-  if (m_nPid == 0) {
-    // A test that dies leaves no collector behind.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    int nLog = open(strLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    int nNull = open("/dev/null", O_RDONLY);
-    dup2(nNull, 0);
-    dup2(nLog, 1);
-    dup2(nLog, 2);
-    // Not every user has the system's folders in PATH.
-    std::string strPath = std::getenv("PATH") ? std::getenv("PATH") : "";
-    setenv("PATH", (strPath + ":/usr/sbin:/sbin").c_str(), 1);
-    const std::string strConf = m_folder.Path("rsyslog.conf"), strPid = m_folder.Path("rsyslogd.pid");
-    execlp("rsyslogd", "rsyslogd", "-n", "-f", strConf.c_str(), "-i", strPid.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  m_nPid = StartRsyslogd(m_folder.Path("rsyslog.conf"), m_folder.Path("rsyslogd.pid"), strLog);
   // Ready once its TCP port takes a connection; a first start learns the
   // port that the system chose from the file rsyslogd writes.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -124,7 +137,7 @@ void CRsyslogCollector::Launch(bool bAnyTcpPort) {
         m_nTcpPort = std::stoi(strPort);
       }
     }
-    if (m_nTcpPort != 0 && AcceptsConnection(m_nTcpPort)) return;
+    if (m_nTcpPort != 0 && AcceptsConnection(m_nTcpPort) && AcceptsConnection(m_nRelpPort)) return;
     int nStatus = 0;
     if (waitpid(m_nPid, &nStatus, WNOHANG) == m_nPid) {
       m_nPid = -1;
@@ -134,7 +147,7 @@ void CRsyslogCollector::Launch(bool bAnyTcpPort) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   Stop();
-  throw std::runtime_error("rsyslogd opened no TCP port within 30 s: " + ReadBytes(strLog));
+  throw std::runtime_error("rsyslogd opened no TCP or RELP port within 30 s: " + ReadBytes(strLog));
 }
 
 void CRsyslogCollector::Stop() {
@@ -142,6 +155,21 @@ void CRsyslogCollector::Stop() {
   kill(m_nPid, SIGTERM);
   waitpid(m_nPid, nullptr, 0);
   m_nPid = -1;
+}
+
+void CRsyslogCollector::Kill() {
+  if (m_nPid <= 0) return;
+  kill(m_nPid, SIGKILL);
+  waitpid(m_nPid, nullptr, 0);
+  m_nPid = -1;
+}
+
+void CRsyslogCollector::Pause() {
+  if (m_nPid > 0) kill(m_nPid, SIGSTOP);
+}
+
+void CRsyslogCollector::Resume() {
+  if (m_nPid > 0) kill(m_nPid, SIGCONT);
 }
 
 void CRsyslogCollector::Start() { Launch(false); }
@@ -195,6 +223,17 @@ size_t CRsyslogCollector::CountMessages() const {
     if (text.substr(nStart, nEnd - nStart).find(kProbeApp) == std::string_view::npos) ++nCount;
   }
   return nCount;
+}
+
+size_t CRsyslogCollector::CountDistinctRecords() const {
+  // In the JSON of a line the parameter reads operation=\"op-N\".
+  const std::string strText = ReadBytes(m_folder.Path("messages.jsonl"));
+  const std::string strKey = "operation=\\\"op-";
+  std::set<long> aNumbers;
+  for (size_t nAt = strText.find(strKey); nAt != std::string::npos; nAt = strText.find(strKey, nAt + 1)) {
+    aNumbers.insert(std::strtol(strText.c_str() + nAt + strKey.size(), nullptr, 10));
+  }
+  return aNumbers.size();
 }
 
 size_t CRsyslogCollector::WaitForMessages(size_t nCount, std::chrono::seconds deadline) const {

@@ -1,7 +1,13 @@
 // A real rsyslogd for the tests of `vardlix forward`, started by the test on
-// 127.0.0.1 with a configuration of its own: imtcp and imudp on free ports,
-// and an omfile action whose template writes each field of every message it
-// takes as one JSON object per line, so that a test compares field by field.
+// 127.0.0.1 with a configuration of its own: imrelp, imtcp and imudp on free
+// ports, and an omfile action whose template writes each field of every
+// message it takes as one JSON object per line, so that a test compares
+// field by field.
+//
+// The inputs feed a ruleset whose queue is direct: a message is written to
+// the file before the input takes the next, so that a message imrelp has
+// answered is in the file and survives SIGKILL (the setting the README asks
+// of a collector that must keep what it answered).
 #pragma once
 
 #include <sys/types.h>
@@ -38,12 +44,22 @@ class CRsyslogCollector {
 
   int TcpPort() const { return m_nTcpPort; }
   int UdpPort() const { return m_nUdpPort; }
+  int RelpPort() const { return m_nRelpPort; }
   std::string TcpTarget() const { return "tcp://127.0.0.1:" + std::to_string(m_nTcpPort); }
   std::string UdpTarget() const { return "udp://127.0.0.1:" + std::to_string(m_nUdpPort); }
+  std::string RelpTarget() const { return "relp://127.0.0.1:" + std::to_string(m_nRelpPort); }
+  // "tcp", "udp" or "relp".
+  std::string Target(const std::string& strScheme) const;
 
   // Ends rsyslogd the way a service manager does (SIGTERM) and waits for it
   // to exit; what it has taken is then in its output file.
   void Stop();
+  // Ends it at once (SIGKILL), as a crash does.
+  void Kill();
+  // Stops it in its tracks (SIGSTOP), and lets it go on (SIGCONT): while it
+  // stands still, its system still takes and acknowledges TCP bytes.
+  void Pause();
+  void Resume();
   // Starts it again on the same ports.
   void Start();
 
@@ -54,6 +70,9 @@ class CRsyslogCollector {
   // Every message written so far, and the number of them, in file order.
   std::vector<CSyslogMessage> Messages() const;
   size_t CountMessages() const;
+  // How many different records the messages written so far carry (by the
+  // number in their operation "op-N"), counted without parsing them.
+  size_t CountDistinctRecords() const;
   // Waits until at least nCount messages are written or the deadline
   // passes; returns how many there are.
   size_t WaitForMessages(size_t nCount, std::chrono::seconds deadline) const;
@@ -65,7 +84,16 @@ class CRsyslogCollector {
   pid_t m_nPid = -1;
   int m_nTcpPort = 0;
   int m_nUdpPort = 0;
+  int m_nRelpPort = 0;
 };
+
+// Starts rsyslogd -n with the configuration strConf, its standard streams on
+// strLog; it is killed when the test process ends. Returns its process id.
+pid_t StartRsyslogd(const std::string& strConf, const std::string& strPidFile, const std::string& strLog);
+// A port of 127.0.0.1 that nothing uses at this moment (SOCK_STREAM or
+// SOCK_DGRAM), and whether a TCP port takes connections.
+int FreePort(int nType);
+bool AcceptsConnection(int nPort);
 
 // Splits "[ID name=\"value\" ...]" into the SD-ID and its parameters, undoing
 // the escapes of '"', '\' and ']'. False for anything else.

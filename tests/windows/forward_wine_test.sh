@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # vardlix.exe forward under Wine, to a real rsyslogd of this machine: one
-# record written through Vardlix.dll reaches it over TCP and over UDP, each
-# field as sent. Started by CTest: forward_wine_test.sh TOOL_FOLDER PREFIX ARCH
-# (TOOL_FOLDER holds vardlix.exe and Vardlix.dll; ARCH as for wine-env.sh).
+# record written through Vardlix.dll reaches it over RELP, TCP and UDP, each
+# field as sent, and the summary says what each transport knows. Started by
+# CTest: forward_wine_test.sh TOOL_FOLDER PREFIX ARCH (TOOL_FOLDER holds
+# vardlix.exe and Vardlix.dll; ARCH as for wine-env.sh).
 set -euo pipefail
 tool_folder=$1
 source "$(dirname "$0")/../../scripts/wine-env.sh" "$2" "$3"
@@ -29,9 +30,13 @@ wait_for() {
 }
 
 # The TCP port is the system's choice; the UDP port takes the same number,
-# which no UDP socket of this machine is likely to hold.
+# which no UDP socket of this machine is likely to hold; the RELP port is one
+# that was free a moment ago.
+relp_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 cat > "$work/rsyslog.conf" <<CONF
 global(workDirectory="$work")
+module(load="imrelp")
+input(type="imrelp" address="127.0.0.1" port="$relp_port")
 module(load="imtcp")
 module(load="imudp")
 input(type="imtcp" address="127.0.0.1" port="0" listenPortFileName="$work/port")
@@ -42,7 +47,7 @@ template(name="fields" type="list" option.jsonf="on") {
   property(outname="sd" name="structured-data" format="jsonf")
   property(outname="msg" name="msg" format="jsonf")
 }
-if \$inputname == "imtcp" or \$inputname == "imudp" then {
+if \$inputname == "imtcp" or \$inputname == "imudp" or \$inputname == "imrelp" then {
   action(type="omfile" file="$work/messages.jsonl" template="fields")
 }
 CONF
@@ -56,7 +61,8 @@ sed -i "s|port=\"0\"|port=\"$port\"|; s|^module(load=\"imudp\")|&\ninput(type=\"
   "$work/rsyslog.conf"
 PATH="$PATH:/usr/sbin:/sbin" rsyslogd -n -f "$work/rsyslog.conf" -i "$work/rsyslogd.pid" </dev/null >"$work/rsyslogd.log" 2>&1 &
 rsyslog_pid=$!
-wait_for bash -c "echo -n > /dev/tcp/127.0.0.1/$port" 2>/dev/null || fail "rsyslogd did not come back"
+wait_for bash -c "echo -n > /dev/tcp/127.0.0.1/$port && echo -n > /dev/tcp/127.0.0.1/$relp_port" 2>/dev/null ||
+  fail "rsyslogd did not come back: $(cat "$work/rsyslogd.log")"
 
 cp "$tool_folder/vardlix.exe" "$tool_folder/Vardlix.dll" "$work/"
 cd "$work"
@@ -66,18 +72,27 @@ day_file=$(cd vardlixLog && ls Vardlix*.xml)
 
 count_lines() { [[ -f messages.jsonl ]] && wc -l < messages.jsonl || echo 0; }
 more_than() { [[ $(count_lines) -gt $1 ]]; }
-for scheme in tcp udp; do
+for row in "relp $relp_port delivered" "tcp $port sent" "udp $port sent"; do
+  read -r scheme scheme_port words <<<"$row"
   before=$(count_lines)
-  "$VARDLIX_WINE" vardlix.exe forward --folder vardlixLog --to "$scheme://127.0.0.1:$port" --from-start \
+  "$VARDLIX_WINE" vardlix.exe forward --folder vardlixLog --to "$scheme://127.0.0.1:$scheme_port" --from-start \
     --state "$scheme.json" </dev/null >/dev/null 2>"forward-$scheme.err" &
   forward_pid=$!
   wait_for more_than "$before" || fail "nothing arrived over $scheme: $(cat "forward-$scheme.err")"
+  # A second forwarder on the same checkpoint finds its lock taken.
+  if [[ $scheme == relp ]]; then
+    second=0
+    "$VARDLIX_WINE" vardlix.exe forward --folder vardlixLog --to "$scheme://127.0.0.1:$scheme_port" --state "$scheme.json" \
+      </dev/null >/dev/null 2>second.err || second=$?
+    (( second == 1 )) && grep -q "another vardlix forward is using the checkpoint" second.err ||
+      fail "a second forwarder on one checkpoint ended with $second: $(cat second.err)"
+  fi
   kill -INT "$forward_pid"
   status=0
   wait "$forward_pid" || status=$?
   forward_pid=""
   (( status == 0 )) || fail "forward over $scheme ended with $status: $(cat "forward-$scheme.err")"
-  grep -q "^forward: 1 records to $scheme://127.0.0.1:$port confirmed" "forward-$scheme.err" ||
+  grep -q "^forward: 1 records to $scheme://127.0.0.1:$scheme_port $words, 0 behind" "forward-$scheme.err" ||
     fail "no summary over $scheme: $(cat "forward-$scheme.err")"
 done
 
@@ -85,5 +100,5 @@ expected='{"pri":"11", "app":"vardlix", "msgid":"Error", "sd":"[vardlix@32473 ty
 while read -r line; do
   [[ "$line" == "$expected" ]] || fail "$(printf 'got      %s\nexpected %s' "$line" "$expected")"
 done < messages.jsonl
-[[ $(count_lines) -eq 2 ]] || fail "$(count_lines) messages instead of 2"
-echo "forward_wine_test: vardlix.exe delivered over tcp and udp"
+[[ $(count_lines) -eq 3 ]] || fail "$(count_lines) messages instead of 3"
+echo "forward_wine_test: vardlix.exe delivered over relp, tcp and udp"

@@ -10,11 +10,12 @@
 namespace {
 
 // How often the progress line is drawn again, and how long Ctrl-C waits for
-// the collector to confirm what it has been given.
+// the collector to answer (or its system to acknowledge) what it has been
+// given.
 constexpr int64_t kProgressMilliseconds = 250;
 constexpr int64_t kDrainMilliseconds = 2000;
-// The pause between rounds while records wait for the window or for the
-// collector's confirmation.
+// The pause between rounds while records wait for the window, the pace or
+// the collector.
 constexpr int kBusyPauseMilliseconds = 2;
 
 int64_t SteadyMilliseconds() {
@@ -22,18 +23,40 @@ int64_t SteadyMilliseconds() {
       .count();
 }
 
-std::string ProgressText(const CForwardCounts& counts, bool bConnected) {
-  return "forward: " + std::to_string(counts.m_nConfirmed) + " sent, " + std::to_string(counts.m_nBehind) +
-         " behind" + (bConnected ? "" : ", waiting for the collector");
+std::string ProgressText(const CForwarder& forwarder) {
+  const CForwardCounts& counts = forwarder.Counts();
+  return "forward: " + std::to_string(counts.m_nDone) + " " + forwarder.DoneWords() + ", " +
+         std::to_string(counts.m_nBehind) + " behind" + (forwarder.IsConnected() ? "" : ", waiting for the collector");
 }
 
+// What became of the records, in the words of what the transport knows:
+// delivered (RELP), sent and acknowledged by the collector's system (TCP),
+// sent (UDP).
 std::string SummaryText(const CForwarder& forwarder) {
   const CForwardCounts& counts = forwarder.Counts();
-  std::string strText = "forward: " + std::to_string(counts.m_nConfirmed) + " records to " +
-                        forwarder.Target().Text() + " confirmed, " + std::to_string(counts.m_nBehind) + " behind";
+  std::string strText = "forward: " + std::to_string(counts.m_nDone) + " records to " + forwarder.Target().Text() +
+                        " " + forwarder.DoneWords() + ", " + std::to_string(counts.m_nBehind) + " behind";
   if (counts.m_nResent > 0) strText += "; " + std::to_string(counts.m_nResent) + " sent again after a break";
-  if (counts.m_nCut > 0) strText += "; " + std::to_string(counts.m_nCut) + " cut to fit a datagram";
+  if (counts.m_nCut > 0) strText += "; " + std::to_string(counts.m_nCut) + " cut to fit the message size";
+  if (counts.m_nSkipped > 0) strText += "; " + std::to_string(counts.m_nSkipped) + " skipped (could not be sent)";
+  if (!forwarder.CheckpointTrouble().empty()) {
+    return strText + "; the checkpoint " + forwarder.StatePath() +
+           " is stale: its last write failed, and a new start sends again what was done since";
+  }
   return strText + "; checkpoint " + forwarder.StatePath();
+}
+
+// What the transport does not allow, as a command-line error; empty when
+// the options fit it.
+std::string TransportMisuse(const CForwardOptions& options, const CSyslogTarget& target) {
+  if (options.m_bLineFraming && target.m_nTransport != transportTcp) {
+    return "--framing applies to tcp:// only (RELP and UDP frame each message themselves)";
+  }
+  if (target.m_nTransport == transportUdp && options.m_nMaxSize > kMaximumDatagramSize) {
+    return "--max-size " + std::to_string(options.m_nMaxSize) + " is more than a datagram holds (" +
+           std::to_string(kMaximumDatagramSize) + ")";
+  }
+  return std::string();
 }
 
 // A line on a terminal that redraws itself; nothing anywhere else.
@@ -80,6 +103,11 @@ int RunForward(const CForwardOptions& options, std::ostream& err) {
     ReportError(err, strError);
     return exitUsage;
   }
+  strError = TransportMisuse(options, target);
+  if (!strError.empty()) {
+    ReportError(err, strError);
+    return exitUsage;
+  }
   CatchInterrupts();
   CForwarder forwarder(options, target);
   if (!forwarder.Start(Today(), strError)) {
@@ -93,19 +121,20 @@ int RunForward(const CForwardOptions& options, std::ostream& err) {
     const bool bBusy = forwarder.Step(Today(), nNow);
     ReportMessages(forwarder, progress, err);
     if (nNow - nProgressAt >= kProgressMilliseconds) {
-      progress.Show(ProgressText(forwarder.Counts(), forwarder.IsConnected()));
+      progress.Show(ProgressText(forwarder));
       nProgressAt = nNow;
     }
     if (bBusy) std::this_thread::sleep_for(std::chrono::milliseconds(kBusyPauseMilliseconds));
     else SleepUnlessInterrupted(options.m_nPollMilliseconds);
   }
-  // What the collector has been given is likely confirmed within moments;
-  // the checkpoint should say so, or the next start sends it again.
+  // What the collector has been given is likely answered (or acknowledged)
+  // within moments; the checkpoint should say so, or the next start sends
+  // it again.
   for (const int64_t nEnd = SteadyMilliseconds() + kDrainMilliseconds; SteadyMilliseconds() < nEnd;) {
     if (!forwarder.Step(Today(), SteadyMilliseconds())) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(kBusyPauseMilliseconds));
   }
-  forwarder.SaveCheckpoint(SteadyMilliseconds());
+  forwarder.Finish(SteadyMilliseconds());
   ReportMessages(forwarder, progress, err);
   progress.Clear();
   err << SummaryText(forwarder) << '\n';

@@ -35,9 +35,11 @@ CLI::App* AddForwardCommand(CLI::App& app, CForwardCommandLine& line) {
   CLI::App* pForward = app.add_subcommand(
       "forward", "Send each record to a syslog collector (RFC 5424), as follow reads them, moving on to the next "
                  "day's file after midnight; Ctrl-C ends it");
-  pForward->add_option("--to", options.m_strTarget, "tcp://HOST:PORT (octet counting) or udp://HOST:PORT")
+  pForward->add_option("--to", options.m_strTarget,
+                       "relp://HOST:PORT (RELP, as rsyslog's imrelp takes it: delivered means answered), "
+                       "tcp://HOST:PORT or udp://HOST:PORT")
       ->required()
-      ->check(TextValidator(IsTarget, "tcp://HOST:PORT or udp://HOST:PORT", "URL"));
+      ->check(TextValidator(IsTarget, "relp://HOST:PORT, tcp://HOST:PORT or udp://HOST:PORT", "URL"));
   CLI::Option* pFolder =
       pForward->add_option("--folder,-d", options.m_strFolder, "Log folder (default: the current directory)");
   pForward->add_option("--host", line.m_strHost, "The log folder of the host program at PATH, as the library derives it")
@@ -65,16 +67,26 @@ CLI::App* AddForwardCommand(CLI::App& app, CForwardCommandLine& line) {
       ->check(TextValidator(IsFacility, "a facility", "NAME"));
   pForward->add_flag("--bom", options.m_syslog.m_bByteOrderMark,
                      "Start each message text with the UTF-8 byte-order mark that RFC 5424 gives UTF-8 text");
-  pForward->add_option("--max-size", options.m_nDatagramSize,
-                       "UDP: octets of a datagram; longer messages are cut (default " +
-                           std::to_string(kDefaultDatagramSize) + ")")
-      ->check(CLI::Range(kMinimumDatagramSize, kMaximumDatagramSize));
+  pForward->add_option("--max-size", options.m_nMaxSize,
+                       "Octets of a message; longer ones are cut, and say so (default " +
+                           std::to_string(kDefaultStreamMessageSize) + " over RELP and TCP, what rsyslog takes "
+                           "unless told more; " + std::to_string(kDefaultDatagramSize) + " over UDP)")
+      ->check(CLI::Range(kMinimumMessageSize, kMaximumStreamMessageSize));
+  pForward->add_option("--framing", line.m_strFraming,
+                       "TCP: octet (default: the length before each message, RFC 6587) or lf (a line feed after "
+                       "each; line breaks inside written as #015 and #012)")
+      ->check(CLI::IsMember({"octet", "lf"}));
+  pForward->add_option("--rate", options.m_nRate,
+                       "Records a second at most; 0 no limit (default " + std::to_string(kDefaultDatagramRate) +
+                           " over UDP, none over RELP and TCP)")
+      ->check(CLI::Range(0L, 10000000L));
   pForward->add_option("--interval", options.m_nPollMilliseconds, "Milliseconds between looks at the file")
       ->check(CLI::Range(10, 60000));
   pForward->footer(
       "Severity by type: Error/错误 err, Warning/警告 warning, Info/信息 info, Debug/调试 debug, any other notice; "
-      "--severity comes first.\nDelivery is at least once: the checkpoint follows what the collector has "
-      "confirmed, and a new start sends at most " +
+      "--severity comes first.\nOver RELP a record counts once the collector has answered for it; over TCP once "
+      "its system has acknowledged the bytes (what the collector had not read is lost if it stops); over UDP once "
+      "sent. The checkpoint follows what counts, and a new start sends at most " +
       std::to_string(kForwardWindow) + " records again.");
   return pForward;
 }
@@ -88,5 +100,6 @@ CForwardOptions FinishForwardOptions(const CForwardCommandLine& line) {
                                                 ParseSeverity(strPair.substr(nEquals + 1)));
   }
   options.m_syslog.m_nFacility = ParseFacility(line.m_strFacility);
+  options.m_bLineFraming = line.m_strFraming == "lf";
   return options;
 }

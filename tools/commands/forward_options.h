@@ -14,6 +14,7 @@ struct CForwardCommandLine {
   std::string m_strHost;                 // --host, the other way to name the folder
   std::vector<std::string> m_aSeverities;  // TYPE=LEVEL
   std::string m_strFacility = "user";
+  std::string m_strFraming = "octet";
 };
 
 CLI::App* AddForwardCommand(CLI::App& app, CForwardCommandLine& line);

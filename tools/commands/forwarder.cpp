@@ -1,5 +1,7 @@
 #include "forwarder.h"
 
+#include <algorithm>
+
 #include "day_files.h"
 #include "log_file.h"
 #include "network.h"
@@ -23,39 +25,60 @@ std::string AppNameOfFolder(std::string strFolder) {
 }  // namespace
 
 CForwarder::CForwarder(const CForwardOptions& options, const CSyslogTarget& target)
-    : m_options(options), m_link(target), m_source(options.m_strFolder) {
+    : m_options(options),
+      m_link(target, options.m_bLineFraming ? framingLineFeed : framingOctetCounting),
+      m_source(options.m_strFolder) {
   CSyslogSettings& syslog = m_options.m_syslog;
   syslog.m_strHostName = HeaderValue(LocalHostName(), kMaxHostNameLength);
   syslog.m_strAppName = options.m_strAppName.empty() ? AppNameOfFolder(options.m_strFolder)
                                                      : HeaderValue(options.m_strAppName, kMaxAppNameLength);
-  syslog.m_nMaxSize = target.m_nKind == socketDatagram ? options.m_nDatagramSize : 0;
+  const bool bDatagrams = target.m_nTransport == transportUdp;
+  syslog.m_nMaxSize = options.m_nMaxSize != 0 ? options.m_nMaxSize
+                      : bDatagrams            ? kDefaultDatagramSize
+                                              : kDefaultStreamMessageSize;
+  syslog.m_bEscapeLineBreaks = options.m_bLineFraming && target.m_nTransport == transportTcp;
+  if (m_options.m_nRate < 0) m_options.m_nRate = bDatagrams ? kDefaultDatagramRate : 0;
   m_strStatePath = options.m_strState.empty()
                        ? DefaultCheckpointPath(options.m_strFolder, target.Scheme(), target.m_strHost, target.m_nPort)
                        : options.m_strState;
-  m_confirmed.m_strFolder = options.m_strFolder;
-  m_confirmed.m_strTarget = target.Text();
+  m_done.m_strFolder = options.m_strFolder;
+  m_done.m_strTarget = target.Text();
 }
 
 bool CForwarder::Start(const CDay& today, std::string& strError) {
+  if (!IsStateFilePath(m_strStatePath, strError)) {
+    strError = "the checkpoint " + m_strStatePath + " is " + strError;
+    return false;
+  }
+  switch (m_lock.Take(m_strStatePath, strError)) {
+    case CStateLock::lockTaken: break;
+    case CStateLock::lockHeld:
+      strError = "another vardlix forward is using the checkpoint " + m_strStatePath + " (it holds " +
+                 CStateLock::LockPathOf(m_strStatePath) + "); one forwarder a checkpoint";
+      return false;
+    case CStateLock::lockFailed:
+      strError = "cannot lock the checkpoint: " + strError;
+      return false;
+  }
   if (m_options.m_bFromStart) {
-    m_confirmed.m_strFile = m_source.BeginAtOldest(today);
-    m_confirmed.m_nRecords = 0;
-    return WriteConfirmed(strError);
+    m_done.m_strFile = m_source.BeginAtOldest(today);
+    m_done.m_nRecords = 0;
+    return WriteDone(strError);
   }
   CForwardCheckpoint checkpoint;
   switch (ReadCheckpoint(m_strStatePath, checkpoint, strError)) {
     case checkpointRead:
       m_source.BeginAfter(checkpoint.m_strFile, checkpoint.m_nRecords, today);
-      m_confirmed.m_strFile = checkpoint.m_strFile;
-      m_confirmed.m_nRecords = checkpoint.m_nRecords;
-      m_confirmed.m_strTime = checkpoint.m_strTime;
+      m_done.m_strFile = checkpoint.m_strFile;
+      m_done.m_nRecords = checkpoint.m_nRecords;
+      m_done.m_strTime = checkpoint.m_strTime;
       return true;
     case checkpointMissing:
-      // Written at once: records that arrive before the first is confirmed
-      // are then not skipped by a new start.
-      m_confirmed.m_nRecords = m_source.BeginNow(today);
-      m_confirmed.m_strFile = DayFileName(today);
-      return WriteConfirmed(strError);
+      // Written at once: records that arrive before the first is done are
+      // then not skipped by a new start.
+      m_done.m_nRecords = m_source.BeginNow(today);
+      m_done.m_strFile = DayFileName(today);
+      return WriteDone(strError);
     case checkpointBad:
       strError = m_strStatePath + ": " + strError + " (remove it, or give --from-start)";
       return false;
@@ -66,8 +89,8 @@ bool CForwarder::Start(const CDay& today, std::string& strError) {
 bool CForwarder::Step(const CDay& today, int64_t nNow) {
   if (m_aQueue.size() < kReadAhead) m_source.Read(today, m_aQueue);
   const CLinkReport report = m_link.Poll(nNow);
-  Confirm(report.m_nConfirmed);
-  // What was handed over on a broken connection and not confirmed goes again.
+  Done(report.m_nDone);
+  // What was handed over on a broken connection and is not done goes again.
   if (report.m_bBroke) m_nHandedOver = 0;
   const bool bWindowFull = m_nPastCheckpoint + m_nEverSent >= kForwardWindow;
   if (m_nPastCheckpoint > 0 &&
@@ -75,34 +98,66 @@ bool CForwarder::Step(const CDay& today, int64_t nNow) {
     SaveCheckpoint(nNow);
   }
   if (m_link.Connect(nNow)) HandOver(nNow);
-  for (std::string strMessage : {m_link.TakeEvent(), m_source.TakeWarning()}) {
-    if (!strMessage.empty()) m_aMessages.push_back(std::move(strMessage));
-  }
+  for (auto& strEvent : m_link.TakeEvents()) m_aMessages.push_back(std::move(strEvent));
+  std::string strWarning = m_source.TakeWarning();
+  if (!strWarning.empty()) m_aMessages.push_back(std::move(strWarning));
   m_counts.m_nBehind = m_aQueue.size();
-  return m_link.IsUp() && (m_link.Unconfirmed() > 0 || m_nHandedOver < m_aQueue.size());
+  return m_link.IsUp() && (m_link.Pending() > 0 || m_nHandedOver < m_aQueue.size());
 }
 
-void CForwarder::Confirm(size_t nCount) {
+void CForwarder::Done(size_t nCount) {
   for (size_t i = 0; i < nCount && !m_aQueue.empty(); ++i) {
     const CQueuedRecord& queued = m_aQueue.front();
-    m_confirmed.m_strFile = queued.m_record.m_strFile;
-    m_confirmed.m_nRecords = queued.m_nIndex + 1;
-    m_confirmed.m_strTime = FormatIsoTime(queued.m_record.m_aField[fieldTime]);
+    m_done.m_strFile = queued.m_record.m_strFile;
+    m_done.m_nRecords = queued.m_nIndex + 1;
+    m_done.m_strTime = FormatIsoTime(queued.m_record.m_aField[fieldTime]);
     m_aQueue.pop_front();
     --m_nHandedOver;
     --m_nEverSent;
     ++m_nPastCheckpoint;
-    ++m_counts.m_nConfirmed;
+    ++m_counts.m_nDone;
   }
+}
+
+bool CForwarder::TakeToken(int64_t nNow) {
+  if (m_options.m_nRate <= 0) return true;
+  // A burst of at most 20 ms of the pace, so that a stalled loop does not
+  // send a flood when it wakes.
+  const double dBurst = std::max(1.0, static_cast<double>(m_options.m_nRate) / 50);
+  const double dGained = static_cast<double>(m_options.m_nRate) * static_cast<double>(nNow - m_nTokensAt) / 1000;
+  m_dTokens = m_nTokensAt < 0 ? dBurst : std::min(dBurst, m_dTokens + dGained);
+  m_nTokensAt = nNow;
+  if (m_dTokens < 1) return false;
+  m_dTokens -= 1;
+  return true;
 }
 
 void CForwarder::HandOver(int64_t nNow) {
   while (m_nHandedOver < m_aQueue.size()) {
     const bool bAgain = m_nHandedOver < m_nEverSent;
     if (!bAgain && m_nPastCheckpoint + m_nEverSent >= kForwardWindow) break;
+    if (!m_link.IsReady()) break;
+    const CQueuedRecord& queued = m_aQueue[m_nHandedOver];
     bool bCut = false;
-    const std::string strMessage = FormatSyslogMessage(m_aQueue[m_nHandedOver].m_record, m_options.m_syslog, bCut);
-    if (!m_link.Send(strMessage, nNow)) break;
+    const std::string strMessage = FormatSyslogMessage(queued.m_record, m_options.m_syslog, bCut);
+    if (strMessage.empty()) {
+      SkipRecord(queued, bAgain,
+                 "its message cannot be made to fit " + std::to_string(m_options.m_syslog.m_nMaxSize) +
+                     " octets (--max-size)");
+      continue;
+    }
+    if (!TakeToken(nNow)) break;
+    const LinkSend nSend = m_link.Send(strMessage, nNow);
+    if (nSend == linkLater) {
+      m_dTokens += 1;  // the pace's share goes back: nothing was sent
+      break;
+    }
+    if (nSend == linkTooLong) {
+      SkipRecord(queued, bAgain,
+                 "its message of " + std::to_string(strMessage.size()) +
+                     " octets is more than the system sends as one datagram (give a smaller --max-size)");
+      continue;
+    }
     ++m_nHandedOver;
     ++m_counts.m_nSent;
     if (bAgain) {
@@ -114,23 +169,39 @@ void CForwarder::HandOver(int64_t nNow) {
   }
 }
 
+void CForwarder::SkipRecord(const CQueuedRecord& queued, bool bAgain, const std::string& strWhy) {
+  m_link.Skip();
+  ++m_nHandedOver;
+  if (bAgain) return;  // told the first time
+  ++m_nEverSent;
+  ++m_counts.m_nSkipped;
+  m_aMessages.push_back("record " + std::to_string(queued.m_nIndex + 1) + " of " + queued.m_record.m_strFile +
+                        " skipped: " + strWhy);
+}
+
 void CForwarder::SaveCheckpoint(int64_t nNow) {
   if (m_nPastCheckpoint == 0) return;
   m_nCheckpointAt = nNow;
   std::string strError;
-  if (!WriteConfirmed(strError)) {
+  if (!WriteDone(strError)) {
     // The window stays full until it can be written: sending on would let a
     // crash send more records again than the bound allows.
-    if (!m_bCheckpointFailed) m_aMessages.push_back(strError);
-    m_bCheckpointFailed = true;
+    if (m_strCheckpointTrouble.empty()) m_aMessages.push_back(strError);
+    m_strCheckpointTrouble = strError;
     return;
   }
-  m_bCheckpointFailed = false;
+  m_strCheckpointTrouble.clear();
   m_nPastCheckpoint = 0;
 }
 
-bool CForwarder::WriteConfirmed(std::string& strError) {
-  if (WriteCheckpoint(m_strStatePath, m_confirmed, strError)) return true;
+void CForwarder::Finish(int64_t nNow) {
+  const CLinkReport report = m_link.Shutdown(kShutdownMilliseconds);
+  Done(report.m_nDone);
+  SaveCheckpoint(nNow);
+}
+
+bool CForwarder::WriteDone(std::string& strError) {
+  if (WriteCheckpoint(m_strStatePath, m_done, strError)) return true;
   strError = "cannot write the checkpoint " + m_strStatePath + ": " + strError;
   return false;
 }

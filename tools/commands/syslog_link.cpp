@@ -1,6 +1,8 @@
 #include "syslog_link.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -13,7 +15,19 @@ bool ParsePort(const std::string& strText, int& nPort) {
   return nPort >= 1 && nPort <= 65535;
 }
 
+// "N records" with the right word for one.
+std::string Records(size_t nCount) { return std::to_string(nCount) + (nCount == 1 ? " record" : " records"); }
+
 }  // namespace
+
+std::string CSyslogTarget::Scheme() const {
+  switch (m_nTransport) {
+    case transportUdp: return "udp";
+    case transportRelp: return "relp";
+    case transportTcp: break;
+  }
+  return "tcp";
+}
 
 std::string CSyslogTarget::Text() const {
   const bool bIpv6 = m_strHost.find(':') != std::string::npos;
@@ -21,12 +35,14 @@ std::string CSyslogTarget::Text() const {
 }
 
 bool ParseSyslogTarget(const std::string& strText, CSyslogTarget& target, std::string& strError) {
-  strError = "\"" + strText + "\" is not tcp://HOST:PORT or udp://HOST:PORT";
+  strError = "\"" + strText + "\" is not relp://HOST:PORT, tcp://HOST:PORT or udp://HOST:PORT";
   const size_t nSchemeEnd = strText.find("://");
   if (nSchemeEnd == std::string::npos) return false;
   const std::string strScheme = strText.substr(0, nSchemeEnd);
-  if (strScheme != "tcp" && strScheme != "udp") return false;
-  target.m_nKind = strScheme == "tcp" ? socketStream : socketDatagram;
+  if (strScheme == "tcp") target.m_nTransport = transportTcp;
+  else if (strScheme == "udp") target.m_nTransport = transportUdp;
+  else if (strScheme == "relp") target.m_nTransport = transportRelp;
+  else return false;
   const std::string strRest = strText.substr(nSchemeEnd + 3);
   size_t nHostEnd = strRest.find(':');
   if (!strRest.empty() && strRest[0] == '[') {
@@ -42,6 +58,9 @@ bool ParseSyslogTarget(const std::string& strText, CSyslogTarget& target, std::s
   if (nHostEnd < strRest.size()) {
     // An IPv6 address without brackets fails here, at its second colon.
     if (strRest[nHostEnd] != ':' || !ParsePort(strRest.substr(nHostEnd + 1), target.m_nPort)) return false;
+  } else if (target.m_nTransport == transportRelp) {
+    strError = "\"" + strText + "\" has no port: RELP has no standard one (imrelp's input names it)";
+    return false;
   }
   strError.clear();
   return true;
@@ -51,43 +70,72 @@ bool CSyslogLink::Connect(int64_t nNow) {
   if (IsUp()) return true;
   if (nNow < m_nRetryAt) return false;
   std::string strError;
-  if (!m_socket.Connect(m_target.m_strHost, m_target.m_nPort, m_target.m_nKind, kConnectTimeoutMilliseconds,
+  if (!m_socket.Connect(m_target.m_strHost, m_target.m_nPort, m_target.Kind(), kConnectTimeoutMilliseconds,
                         strError)) {
     Failed(nNow, "cannot connect to " + m_target.Text() + " (" + strError + ")");
     return false;
   }
-  if (m_bTroubleReported) m_strEvent = "connected to " + m_target.Text() + " again";
-  m_bTroubleReported = false;
-  m_nConnectedAt = nNow;
+  m_nConnectedAt = m_nLastAnswerAt = nNow;
+  m_bProgress = false;
   m_strOutput.clear();
   m_nOutputStart = 0;
   m_nHandedOver = m_nWritten = 0;
-  m_aInFlight.clear();
+  m_aPending.clear();
+  if (m_target.m_nTransport == transportRelp) {
+    m_relp.Begin();
+    Queue(m_relp.OpenFrame());
+    if (!Flush(nNow, strError)) Break(nNow, strError);
+    return IsUp();
+  }
+  if (m_bTroubleReported) m_aEvents.push_back("connected to " + m_target.Text() + " again");
+  m_bTroubleReported = false;
   return true;
 }
 
-bool CSyslogLink::Send(const std::string& strMessage, int64_t nNow) {
-  if (!IsUp()) return false;
+LinkSend CSyslogLink::Send(const std::string& strMessage, int64_t nNow) {
+  if (!IsReady()) return linkLater;
   std::string strError;
-  if (m_target.m_nKind == socketDatagram) {
-    if (!m_socket.SendDatagram(strMessage.data(), strMessage.size(), strError)) {
-      // The system refuses a datagram after the collector's port refused the
-      // one before: the collector is away, and this one waits for it.
-      m_socket.Close();
-      Failed(nNow, "cannot send to " + m_target.Text() + " (" + strError + ")");
-      return false;
+  if (m_target.m_nTransport == transportUdp) {
+    switch (m_socket.SendDatagram(strMessage.data(), strMessage.size(), strError)) {
+      case datagramSent: ++m_nDoneSinceLastPoll; return linkTaken;
+      case datagramLater: return linkLater;
+      case datagramTooLong: return linkTooLong;
+      case datagramFailed: break;
     }
-    ++m_nDatagramsSent;
-    return true;
+    // The system refuses a datagram after the collector's port refused the
+    // one before: the collector is away, and this one waits for it.
+    m_socket.Close();
+    Failed(nNow, "cannot send to " + m_target.Text() + " (" + strError + ")");
+    return linkLater;
   }
-  if (m_strOutput.size() - m_nOutputStart > kMaxWaitingBytes) return false;
-  m_strOutput += std::to_string(strMessage.size());
-  m_strOutput += ' ';
-  m_strOutput += strMessage;
-  m_nHandedOver += std::to_string(strMessage.size()).size() + 1 + strMessage.size();
-  m_aInFlight.push_back({m_nHandedOver, -1});
+  if (m_strOutput.size() - m_nOutputStart > kMaxWaitingBytes) return linkLater;
+  if (m_target.m_nTransport == transportRelp) {
+    if (m_relp.Unanswered() >= kRelpWindow || !m_strWriteError.empty()) return linkLater;
+    if (m_relp.Unanswered() == 0) m_nLastAnswerAt = nNow;  // the wait for an answer starts now
+    Queue(m_relp.MessageFrame(strMessage));
+    m_aPending.push_back({m_nHandedOver, -1, false});
+    // A write that fails leaves the answers that came before it to be read
+    // (Poll), before the connection is given up.
+    if (!Flush(nNow, strError)) m_strWriteError = strError;
+    return linkTaken;
+  }
+  Queue(m_nFraming == framingLineFeed ? strMessage + '\n' : std::to_string(strMessage.size()) + ' ' + strMessage);
+  m_aPending.push_back({m_nHandedOver, -1, false});
   if (!Flush(nNow, strError)) Break(nNow, strError);
-  return true;
+  return linkTaken;
+}
+
+void CSyslogLink::Skip() {
+  if (m_aPending.empty()) {
+    ++m_nDoneSinceLastPoll;
+    return;
+  }
+  m_aPending.push_back({m_nHandedOver, 0, true});
+}
+
+void CSyslogLink::Queue(const std::string& strBytes) {
+  m_strOutput += strBytes;
+  m_nHandedOver += strBytes.size();
 }
 
 bool CSyslogLink::Flush(int64_t nNow, std::string& strError) {
@@ -107,53 +155,172 @@ bool CSyslogLink::Flush(int64_t nNow, std::string& strError) {
     m_nOutputStart = 0;
   }
   // The newest messages are the ones whose writing may have ended just now.
-  for (auto it = m_aInFlight.rbegin(); it != m_aInFlight.rend() && it->m_nWritten < 0; ++it) {
+  for (auto it = m_aPending.rbegin(); it != m_aPending.rend() && it->m_nWritten < 0; ++it) {
     if (it->m_nEnd <= m_nWritten) it->m_nWritten = nNow;
   }
   return true;
 }
 
-CLinkReport CSyslogLink::Poll(int64_t nNow) {
-  CLinkReport report;
-  report.m_nConfirmed = m_nDatagramsSent;
-  m_nDatagramsSent = 0;
-  std::string strError;
-  if (IsUp() && m_target.m_nKind == socketStream && !Flush(nNow, strError)) Break(nNow, strError);
-  report.m_bBroke = m_bBroken;
-  m_bBroken = false;
-  if (!IsUp() || m_target.m_nKind == socketDatagram) return report;
-  // Asked before looking for a break: a reset empties the system's queue,
-  // which would then read as everything acknowledged.
+bool CSyslogLink::ReadAnswers(std::string& strError) {
+  char aBuffer[16384];
+  for (;;) {
+    const long nRead = m_socket.ReadSome(aBuffer, sizeof aBuffer, strError);
+    if (nRead < 0) return false;
+    if (nRead == 0) return true;
+    if (!m_relp.Receive(aBuffer, static_cast<size_t>(nRead), strError)) return false;
+  }
+}
+
+size_t CSyslogLink::CountDone(int64_t nNow, std::string& strError, bool& bBroken) {
+  size_t nDone = 0;
+  bBroken = false;
+  if (m_target.m_nTransport == transportRelp) {
+    const bool bWasOpen = m_relp.IsOpen();
+    if (!ReadAnswers(strError)) {
+      bBroken = true;
+      // What was answered before the break is the collector's.
+    }
+    size_t nAnswered = m_relp.TakeAnswered();
+    if (nAnswered > 0 || m_relp.IsOpen() != bWasOpen) m_nLastAnswerAt = nNow;
+    if (!bWasOpen && m_relp.IsOpen()) {
+      if (m_bTroubleReported) m_aEvents.push_back("connected to " + m_target.Text() + " again");
+      m_bTroubleReported = false;
+    }
+    while (!m_aPending.empty() && (m_aPending.front().m_bSkipped || nAnswered > 0)) {
+      if (!m_aPending.front().m_bSkipped) --nAnswered;
+      m_aPending.pop_front();
+      ++nDone;
+    }
+    const bool bWaiting = !m_relp.IsOpen() || m_relp.Unanswered() > 0;
+    if (!bBroken && bWaiting && nNow - m_nLastAnswerAt >= kRelpAnswerTimeoutMilliseconds) {
+      strError = "no answer for " + std::to_string(kRelpAnswerTimeoutMilliseconds / 1000) + " s";
+      bBroken = true;
+    }
+    return nDone;
+  }
+  // TCP. Asked before looking for a break: a reset empties the system's
+  // queue, which would then read as everything acknowledged.
   uint64_t nUnacknowledged = 0;
   const bool bKnown = m_socket.CountUnacknowledged(nUnacknowledged);
+  m_bSettleOnly = !bKnown;
   if (m_socket.HasBroken(strError)) {
-    Break(nNow, strError);
-    report.m_bBroke = true;
-    m_bBroken = false;
-    return report;
+    bBroken = true;
+    return 0;
   }
   const uint64_t nSafe = bKnown ? m_nWritten - std::min(nUnacknowledged, m_nWritten) : m_nWritten;
-  while (!m_aInFlight.empty() && m_aInFlight.front().m_nEnd <= nSafe &&
-         (bKnown || (m_aInFlight.front().m_nWritten >= 0 &&
-                     nNow - m_aInFlight.front().m_nWritten >= kSettleMilliseconds))) {
-    m_aInFlight.pop_front();
-    ++report.m_nConfirmed;
+  while (!m_aPending.empty()) {
+    const CPending& front = m_aPending.front();
+    const bool bDone = front.m_bSkipped || (front.m_nEnd <= nSafe && (bKnown || (front.m_nWritten >= 0 &&
+                                                                              nNow - front.m_nWritten >=
+                                                                                  kSettleMilliseconds)));
+    if (!bDone) break;
+    m_aPending.pop_front();
+    ++nDone;
+  }
+  return nDone;
+}
+
+CLinkReport CSyslogLink::Poll(int64_t nNow) {
+  CLinkReport report;
+  report.m_nDone = m_nDoneSinceLastPoll;
+  m_nDoneSinceLastPoll = 0;
+  std::string strError;
+  if (IsUp() && m_target.m_nTransport == transportTcp && !Flush(nNow, strError)) Break(nNow, strError);
+  report.m_bBroke = m_bBroken;
+  m_bBroken = false;
+  if (!IsUp() || m_target.m_nTransport == transportUdp) return report;
+  std::string strWriteError = m_strWriteError;
+  if (m_target.m_nTransport == transportRelp && strWriteError.empty() && !Flush(nNow, strWriteError)) {
+    m_strWriteError = strWriteError;
+  }
+  bool bBroken = false;
+  const size_t nDone = CountDone(nNow, strError, bBroken);
+  report.m_nDone += nDone;
+  if (nDone > 0) m_bProgress = true;
+  if (bBroken || !m_strWriteError.empty()) {
+    // The write's error says more: a reset reads as a close once it told.
+    Break(nNow, m_strWriteError.empty() ? strError : m_strWriteError);
+    report.m_bBroke = true;
+    m_bBroken = false;
   }
   return report;
 }
 
-void CSyslogLink::Break(int64_t nNow, const std::string& strReason) {
+CLinkReport CSyslogLink::Shutdown(int nMilliseconds) {
+  CLinkReport report;
+  report.m_nDone = m_nDoneSinceLastPoll;
+  m_nDoneSinceLastPoll = 0;
+  if (!IsUp() || m_target.m_nTransport == transportUdp) {
+    m_socket.Close();
+    return report;
+  }
+  const auto Now = [] {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  };
+  const int64_t nEnd = Now() + nMilliseconds;
+  std::string strError;
+  bool bBroken = !Flush(Now(), strError);
+  if (!bBroken && m_target.m_nTransport == transportRelp && m_relp.IsOpen()) {
+    // The collector answers what it has taken before it answers close.
+    Queue(m_relp.CloseFrame());
+    while (!bBroken && !m_relp.IsClosed() && Now() < nEnd) {
+      bBroken = !Flush(Now(), strError);
+      if (!bBroken) report.m_nDone += CountDone(Now(), strError, bBroken);
+      if (!bBroken) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  } else if (!bBroken) {
+    report.m_nDone += CountDone(Now(), strError, bBroken);
+  }
+  m_socket.Close();
+  m_aPending.clear();
+  return report;
+}
+
+std::string CSyslogLink::DoneWords() const {
+  switch (m_target.m_nTransport) {
+    case transportRelp: return "delivered";
+    case transportUdp: return "sent";
+    case transportTcp: break;
+  }
+  return CNetSocket::TellsUnacknowledged() ? "sent and acknowledged by the collector's system" : "sent";
+}
+
+void CSyslogLink::Break(int64_t nNow, std::string strReason) {
+  m_strWriteError.clear();
+  size_t nWaiting = 0;
+  for (const auto& pending : m_aPending) nWaiting += pending.m_bSkipped ? 0 : 1;
   m_socket.Close();
   m_bBroken = true;
-  m_aInFlight.clear();
+  m_aPending.clear();
   m_strOutput.clear();
   m_nOutputStart = 0;
-  if (nNow - m_nConnectedAt >= kSteadyMilliseconds) m_nBackoff = kFirstRetryMilliseconds;
-  m_nRetryAt = nNow;  // the first attempt at once: most breaks are a restart
-  if (!m_bTroubleReported) {
-    m_strEvent = "connection to " + m_target.Text() + " lost (" + strReason +
-                 "); its records are kept and sent again once it is back";
-    m_bTroubleReported = true;
+  // A connection that lasted, or that the collector took messages on, is
+  // followed by a new one at once; one that it dropped at once, after a
+  // growing wait.
+  const bool bWasSteady = nNow - m_nConnectedAt >= kSteadyMilliseconds || m_bProgress;
+  if (bWasSteady) m_nBackoff = kFirstRetryMilliseconds;
+  if (bWasSteady || m_nBackoff == kFirstRetryMilliseconds) {
+    m_nRetryAt = nNow;  // the first attempt at once: most breaks are a restart
+  } else {
+    // A collector that takes connections and drops them is not hammered.
+    m_nRetryAt = nNow + m_nBackoff;
+  }
+  m_nBackoff = std::min(m_nBackoff * 2, kLastRetryMilliseconds);
+  if (m_bTroubleReported) return;
+  m_bTroubleReported = true;
+  const std::string strLost = "connection to " + m_target.Text() + " lost (" + strReason + "); ";
+  const std::string strAgain = (nWaiting == 1 ? " is" : " are") + std::string(" sent again once it is back");
+  if (m_target.m_nTransport == transportRelp) {
+    m_aEvents.push_back(strLost + "the " + Records(nWaiting) + " it had not answered" + strAgain);
+  } else if (CNetSocket::TellsUnacknowledged()) {
+    m_aEvents.push_back(strLost + "the " + Records(nWaiting) + " its system had not acknowledged" + strAgain +
+                        "; any that its system acknowledged and the collector had not read are lost (relp:// keeps "
+                        "them)");
+  } else {
+    m_aEvents.push_back(strLost + "the " + Records(nWaiting) + " written in the last second" + strAgain +
+                        "; any written before and not read by the collector are lost (relp:// keeps them)");
   }
 }
 
@@ -161,8 +328,8 @@ void CSyslogLink::Failed(int64_t nNow, const std::string& strReason) {
   m_nRetryAt = nNow + m_nBackoff;
   m_nBackoff = std::min(m_nBackoff * 2, kLastRetryMilliseconds);
   if (!m_bTroubleReported) {
-    m_strEvent = strReason + "; trying again, at least every " + std::to_string(kLastRetryMilliseconds / 1000) +
-                 " s, and keeping the records until then";
+    m_aEvents.push_back(strReason + "; trying again, at least every " +
+                        std::to_string(kLastRetryMilliseconds / 1000) + " s; the records wait in the log files until then");
     m_bTroubleReported = true;
   }
 }

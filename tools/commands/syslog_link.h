@@ -1,112 +1,164 @@
-// The connection of `vardlix forward` to its collector: TCP with octet
-// counting (RFC 6587) or UDP with one datagram per message, reconnected
-// after a growing, bounded wait, and the count of messages the collector
-// has confirmed.
+// The connection of `vardlix forward` to its collector, reconnected after a
+// growing, bounded wait, and the count of messages it is done with:
 //
-// A message is confirmed when it can no longer be lost on the way:
-//  - TCP, where the system tells (Linux): once the collector's system has
-//    acknowledged its last byte. A collector that stops reads what it has
-//    been given before it closes, so an acknowledged message is the
-//    collector's; any other message of a connection that breaks is handed
-//    over again on the next one.
-//  - TCP elsewhere (Windows): once written, and the connection has stayed
-//    up for kSettleMilliseconds since.
-//  - UDP: once sent; a datagram the network loses is lost.
+//  - RELP (relp://): each message is a RELP "syslog" command (syslog_relp.h)
+//    and is done once the collector has answered it: delivered. Messages
+//    left unanswered when the session breaks are handed over again on the
+//    next one.
+//  - TCP (tcp://), framed by octet counting or by a line feed (RFC 6587): a
+//    message is done once the collector's system has acknowledged its last
+//    byte, where the system tells (Linux, SIOCOUTQ), or once it has been
+//    written and the connection has stayed up for kSettleMilliseconds since
+//    (Windows). That is all plain TCP syslog can know: bytes the collector's
+//    system acknowledged and the collector never read are lost when it
+//    stops, resets or dies. Messages not acknowledged when the connection
+//    breaks are handed over again.
+//  - UDP (udp://): one datagram per message, done once sent; a datagram that
+//    the network or a full receive buffer loses is lost.
 #pragma once
 
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "network.h"
+#include "syslog_relp.h"
+
+enum SyslogTransport : int {
+  transportTcp,
+  transportUdp,
+  transportRelp,
+};
+
+// How TCP separates messages (RFC 6587).
+enum SyslogFraming : int {
+  framingOctetCounting,  // "LENGTH SP MESSAGE"
+  framingLineFeed,       // "MESSAGE LF"; line breaks inside are written as #015 and #012
+};
 
 struct CSyslogTarget {
-  SocketKind m_nKind = socketStream;
+  SyslogTransport m_nTransport = transportTcp;
   std::string m_strHost;  // without the brackets of an IPv6 address
   int m_nPort = 514;
 
-  std::string Scheme() const { return m_nKind == socketStream ? "tcp" : "udp"; }
-  std::string Text() const;  // "tcp://HOST:PORT"
+  SocketKind Kind() const { return m_nTransport == transportUdp ? socketDatagram : socketStream; }
+  std::string Scheme() const;  // "tcp", "udp" or "relp"
+  std::string Text() const;    // "tcp://HOST:PORT"
 };
 
-// "tcp://HOST:PORT" or "udp://HOST:PORT"; HOST may be a name, an IPv4
-// address or an IPv6 address in brackets; PORT defaults to 514. False, with
-// a message, for anything else.
+// "relp://HOST:PORT", "tcp://HOST:PORT" or "udp://HOST:PORT"; HOST may be a
+// name, an IPv4 address or an IPv6 address in brackets; PORT defaults to
+// 514 for TCP and UDP and must be given for RELP, which has no standard
+// port. False, with a message, for anything else.
 bool ParseSyslogTarget(const std::string& strText, CSyslogTarget& target, std::string& strError);
 
 // Waits between attempts to connect: the first after kFirstRetryMilliseconds,
 // each one twice the one before, up to kLastRetryMilliseconds. A connection
-// that lasted kSteadyMilliseconds starts the count again when it breaks, so
-// a collector that accepts and drops at once is not hammered.
+// that lasted kSteadyMilliseconds, or on which messages were done, starts
+// the count again when it breaks, so a collector that accepts and drops at
+// once is not hammered, and one that drops a busy connection now and then
+// is not left waiting.
 constexpr int64_t kFirstRetryMilliseconds = 250;
 constexpr int64_t kLastRetryMilliseconds = 30000;
 constexpr int64_t kSteadyMilliseconds = 10000;
 constexpr int kConnectTimeoutMilliseconds = 5000;
 constexpr int64_t kSettleMilliseconds = 1000;
+// RELP: messages sent and not yet answered, at most; and how long a session
+// may go without an answer while it waits for one before it is given up
+// (and its unanswered messages sent again on a new one).
+constexpr size_t kRelpWindow = 512;
+constexpr int64_t kRelpAnswerTimeoutMilliseconds = 60000;
 
 struct CLinkReport {
-  size_t m_nConfirmed = 0;  // messages newly confirmed, the oldest first
-  bool m_bBroke = false;    // the connection broke: the messages handed over
-                            // and not confirmed are gone, and the link is down
+  size_t m_nDone = 0;      // messages newly done (see above), the oldest first
+  bool m_bBroke = false;   // the connection broke: the messages handed over
+                           // and not done must be handed over again
+};
+
+enum LinkSend : int {
+  linkTaken,    // handed over
+  linkLater,    // not now: the link is down, opening, or full
+  linkTooLong,  // UDP: larger than the system sends as one datagram
 };
 
 class CSyslogLink {
  public:
-  explicit CSyslogLink(CSyslogTarget target) : m_target(std::move(target)) {}
+  CSyslogLink(CSyslogTarget target, SyslogFraming nFraming) : m_target(std::move(target)), m_nFraming(nFraming) {}
 
   const CSyslogTarget& Target() const { return m_target; }
   bool IsUp() const { return m_socket.IsOpen(); }
+  // Up and ready for messages (RELP: the session is open).
+  bool IsReady() const { return IsUp() && (m_target.m_nTransport != transportRelp || m_relp.IsOpen()); }
 
-  // When down, connects if the wait since the last attempt is over. True
-  // when up. nNow: milliseconds of a steady clock.
+  // When down, connects if the wait since the last attempt is over (RELP:
+  // and asks to open a session). True when up. nNow: milliseconds of a
+  // steady clock.
   bool Connect(int64_t nNow);
 
-  // Hands one message over. TCP: its length, a space and the message, written
-  // as far as the socket takes them now; the rest waits in the link, which
-  // takes no more while over kMaxWaitingBytes wait. UDP: one datagram. False
-  // when the message was not taken: the link is down, full, or the send
-  // failed (the link is then down).
-  bool Send(const std::string& strMessage, int64_t nNow);
+  // Hands one message over. TCP: framed, and written as far as the socket
+  // takes it now; the rest waits in the link, which takes no more while over
+  // kMaxWaitingBytes wait. RELP: the same, as a syslog command, while fewer
+  // than kRelpWindow are unanswered. UDP: one datagram.
+  LinkSend Send(const std::string& strMessage, int64_t nNow);
 
-  // Writes what waits, looks whether the connection broke and counts the
-  // messages confirmed since the last call.
+  // A message that is not sent at all: counted as done in its turn, after
+  // the messages handed over before it.
+  void Skip();
+
+  // Writes what waits, reads the collector's answers, looks whether the
+  // connection broke and counts the messages done since the last call.
   CLinkReport Poll(int64_t nNow);
 
-  // Messages handed over and not confirmed yet, and whether bytes still
-  // wait to be written.
-  size_t Unconfirmed() const { return m_aInFlight.size(); }
-  bool HasWaitingBytes() const { return m_nOutputStart < m_strOutput.size(); }
+  // Ends the connection the way its protocol asks (RELP: close, and waits up
+  // to nMilliseconds for the answer), counting what was done meanwhile.
+  CLinkReport Shutdown(int nMilliseconds);
 
-  // Waits up to nMilliseconds for the socket to take more bytes.
-  void WaitWritable(int nMilliseconds) const { m_socket.WaitWritable(nMilliseconds); }
+  // Messages handed over (or skipped) and not done yet.
+  size_t Pending() const { return m_aPending.size(); }
 
-  // What happened to the connection, for the user; empty when nothing new.
-  std::string TakeEvent() { return std::move(m_strEvent); }
+  // What the link is done with, in words: "delivered", "acknowledged by the
+  // collector's system", "sent".
+  std::string DoneWords() const;
+
+  // What happened to the connection since the last call, for the user, one
+  // line each.
+  std::vector<std::string> TakeEvents() { return std::move(m_aEvents); }
 
  private:
   static constexpr size_t kMaxWaitingBytes = 1 << 20;
 
-  struct CInFlight {
-    uint64_t m_nEnd = 0;      // byte of the connection just past the message
-    int64_t m_nWritten = -1;  // when its last byte was written; -1 not yet
+  struct CPending {
+    uint64_t m_nEnd = 0;      // TCP: byte of the connection just past the message
+    int64_t m_nWritten = -1;  // TCP: when its last byte was written; -1 not yet
+    bool m_bSkipped = false;  // not sent: done once those before it are
   };
 
+  void Queue(const std::string& strBytes);
   bool Flush(int64_t nNow, std::string& strError);
-  void Break(int64_t nNow, const std::string& strReason);
+  bool ReadAnswers(std::string& strError);
+  size_t CountDone(int64_t nNow, std::string& strError, bool& bBroken);
+  void Break(int64_t nNow, std::string strReason);  // by value: it may be m_strWriteError, which it clears
   void Failed(int64_t nNow, const std::string& strReason);
 
   CSyslogTarget m_target;
+  SyslogFraming m_nFraming;
   CNetSocket m_socket;
-  std::string m_strOutput;          // framed bytes not yet written
+  CRelpSession m_relp;
+  std::string m_strOutput;          // bytes not yet written
   size_t m_nOutputStart = 0;        // of m_strOutput, the first not written
   uint64_t m_nHandedOver = 0;       // bytes of this connection handed over
   uint64_t m_nWritten = 0;          // of those, written to the socket
-  std::deque<CInFlight> m_aInFlight;
-  size_t m_nDatagramsSent = 0;      // UDP: sent since the last Poll
+  std::deque<CPending> m_aPending;  // handed over or skipped, not done, oldest first
+  size_t m_nDoneSinceLastPoll = 0;  // UDP datagrams sent, and skips when nothing was pending
   bool m_bBroken = false;           // a break that Poll has not reported yet
   int64_t m_nRetryAt = 0;           // no attempt to connect before this
   int64_t m_nBackoff = kFirstRetryMilliseconds;
   int64_t m_nConnectedAt = 0;
+  bool m_bProgress = false;         // messages were done on this connection
+  int64_t m_nLastAnswerAt = 0;      // RELP: when the session last moved
   bool m_bTroubleReported = false;  // the current spell of trouble was told
-  std::string m_strEvent;
+  bool m_bSettleOnly = false;       // TCP: the system does not count acknowledged bytes
+  std::string m_strWriteError;      // RELP: a write failed; the answers before it are read first
+  std::vector<std::string> m_aEvents;
 };

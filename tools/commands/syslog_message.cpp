@@ -76,20 +76,45 @@ bool LocalOffset(int64_t nLocal, int64_t& nOffset) {
 // PARAM-VALUE: '"', '\' and ']' are the three characters the RFC escapes.
 bool IsEscaped(char c) { return c == '"' || c == '\\' || c == ']'; }
 
-void AppendParamValue(std::string& strOut, const std::string& strValue) {
+bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
+
+// How the characters of a value are written: '"', '\' and ']' escaped in a
+// parameter value, and line breaks as "#015" and "#012" where messages end
+// at a line feed.
+struct CEncoding {
+  bool m_bParamValue = false;
+  bool m_bLineBreaks = false;
+};
+
+size_t EncodedSize(char c, const CEncoding& encoding) {
+  if (encoding.m_bLineBreaks && IsLineBreak(c)) return 4;
+  return encoding.m_bParamValue && IsEscaped(c) ? 2 : 1;
+}
+
+size_t EncodedSize(const std::string& strValue, const CEncoding& encoding) {
+  size_t nSize = 0;
+  for (char c : strValue) nSize += EncodedSize(c, encoding);
+  return nSize;
+}
+
+void AppendEncoded(std::string& strOut, const std::string& strValue, const CEncoding& encoding) {
   for (char c : strValue) {
-    if (IsEscaped(c)) strOut += '\\';
+    if (encoding.m_bLineBreaks && IsLineBreak(c)) {
+      strOut += c == '\r' ? "#015" : "#012";
+      continue;
+    }
+    if (encoding.m_bParamValue && IsEscaped(c)) strOut += '\\';
     strOut += c;
   }
 }
 
 // Shortens a UTF-8 text by at least nExcess octets of the message, counting
-// the escapes of a parameter value, without splitting a character.
-void CutUtf8(std::string& strText, size_t nExcess, bool bEscaped) {
+// how each character is written, without splitting a character.
+void CutUtf8(std::string& strText, size_t nExcess, const CEncoding& encoding) {
   size_t nKeep = strText.size(), nRemoved = 0;
   while (nKeep > 0 && nRemoved < nExcess) {
     --nKeep;
-    nRemoved += bEscaped && IsEscaped(strText[nKeep]) ? 2 : 1;
+    nRemoved += EncodedSize(strText[nKeep], encoding);
   }
   while (nKeep > 0 && (static_cast<unsigned char>(strText[nKeep]) & 0xC0) == 0x80) --nKeep;
   strText.resize(nKeep);
@@ -98,15 +123,19 @@ void CutUtf8(std::string& strText, size_t nExcess, bool bEscaped) {
 // The values of a message that cutting may shorten, and the rest.
 struct CMessageParts {
   std::string m_strHeader;        // "<PRI>1 TIMESTAMP HOSTNAME APP-NAME - MSGID"
-  std::string m_strUnreadTime;    // the stamp, when TIMESTAMP could not carry it
   std::string m_strFile;
   std::string m_strTruncated;     // octets before cutting; empty when uncut
-  // description, parameters, operation, location, type: the order in which
-  // the longest is cut first when two are equally long
-  std::array<std::string, 5> m_aValues;
+  // description, parameters, operation, location, type, and the stamp when
+  // TIMESTAMP could not carry it: the order in which the longest is cut
+  // first when two are equally long
+  std::array<std::string, 6> m_aValues;
 };
 
-enum CutValue : int { cutDescription, cutParameters, cutOperation, cutLocation, cutType };
+enum CutValue : size_t { cutDescription, cutParameters, cutOperation, cutLocation, cutType, cutUnreadTime };
+
+CEncoding EncodingOf(size_t iValue, const CSyslogSettings& settings) {
+  return CEncoding{iValue != cutDescription, settings.m_bEscapeLineBreaks};
+}
 
 std::string Assemble(const CMessageParts& parts, const CSyslogSettings& settings) {
   std::string strOut = parts.m_strHeader + " [" + settings.m_strStructuredDataId;
@@ -116,16 +145,17 @@ std::string Assemble(const CMessageParts& parts, const CSyslogSettings& settings
       {"operation", &parts.m_aValues[cutOperation]},
       {"parameters", &parts.m_aValues[cutParameters]},
       {"file", &parts.m_strFile},
-      {"time", &parts.m_strUnreadTime},
+      {"time", &parts.m_aValues[cutUnreadTime]},
       {"truncated", &parts.m_strTruncated},
   };
+  const CEncoding param = EncodingOf(cutParameters, settings);
   for (const auto& [szName, pValue] : aParams) {
     const bool bOptional = std::string(szName) == "time" || std::string(szName) == "truncated";
     if (bOptional && pValue->empty()) continue;
     strOut += ' ';
     strOut += szName;
     strOut += "=\"";
-    AppendParamValue(strOut, *pValue);
+    AppendEncoded(strOut, *pValue, param);
     strOut += '"';
   }
   strOut += ']';
@@ -133,7 +163,7 @@ std::string Assemble(const CMessageParts& parts, const CSyslogSettings& settings
   if (!strDescription.empty()) {
     strOut += ' ';
     if (settings.m_bByteOrderMark) strOut += "\xEF\xBB\xBF";
-    strOut += strDescription;
+    AppendEncoded(strOut, strDescription, EncodingOf(cutDescription, settings));
   }
   return strOut;
 }
@@ -219,27 +249,35 @@ std::string FormatSyslogMessage(const CLogRecord& record, const CSyslogSettings&
   parts.m_strHeader = "<" + std::to_string(settings.m_nFacility * 8 + SeverityOfType(strType, settings)) + ">1 " +
                       strTime + " " + settings.m_strHostName + " " + settings.m_strAppName + " - " +
                       HeaderValue(strType, kMaxMessageIdLength);
-  if (strTime == "-") parts.m_strUnreadTime = record.m_aField[fieldTime];
   parts.m_strFile = record.m_strFile;
-  parts.m_aValues = {record.m_aField[fieldDescription], record.m_aField[fieldParameters],
-                     record.m_aField[fieldOperation], record.m_aField[fieldLocation], strType};
+  parts.m_aValues = {record.m_aField[fieldDescription],
+                     record.m_aField[fieldParameters],
+                     record.m_aField[fieldOperation],
+                     record.m_aField[fieldLocation],
+                     strType,
+                     strTime == "-" ? record.m_aField[fieldTime] : std::string()};
   std::string strMessage = Assemble(parts, settings);
   if (settings.m_nMaxSize == 0 || strMessage.size() <= settings.m_nMaxSize) return strMessage;
 
   bCut = true;
   parts.m_strTruncated = std::to_string(strMessage.size());
   // Each round cuts the longest value by what is still too much, or empties
-  // it; five rounds empty every value, which leaves a header too long
-  // for the limit only with absurd names.
-  for (int nRound = 0; nRound <= 5; ++nRound) {
+  // it: the message fits after at most one round per value, unless the
+  // header and the names alone are longer than the limit.
+  for (size_t nRound = 0; nRound <= parts.m_aValues.size(); ++nRound) {
     strMessage = Assemble(parts, settings);
-    if (strMessage.size() <= settings.m_nMaxSize) break;
+    if (strMessage.size() <= settings.m_nMaxSize) return strMessage;
     const size_t nExcess = strMessage.size() - settings.m_nMaxSize;
-    size_t iLongest = cutDescription;
+    size_t iLongest = cutDescription, nLongest = 0;
     for (size_t i = 0; i < parts.m_aValues.size(); ++i) {
-      if (parts.m_aValues[i].size() > parts.m_aValues[iLongest].size()) iLongest = i;
+      const size_t nSize = EncodedSize(parts.m_aValues[i], EncodingOf(i, settings));
+      if (nSize > nLongest) {
+        iLongest = i;
+        nLongest = nSize;
+      }
     }
-    CutUtf8(parts.m_aValues[iLongest], nExcess, iLongest != cutDescription);
+    if (nLongest == 0) break;
+    CutUtf8(parts.m_aValues[iLongest], nExcess, EncodingOf(iLongest, settings));
   }
-  return strMessage;
+  return std::string();
 }

@@ -36,10 +36,15 @@ extern const char kDefaultStructuredDataId[];
 // Octets of a datagram unless --max-size says otherwise: what every receiver
 // should accept over UDP.
 constexpr size_t kDefaultDatagramSize = 2048;
+// Octets of a message over TCP and RELP unless --max-size says otherwise:
+// what rsyslog takes unless told more (maxMessageSize, and imrelp's
+// maxDataSize, which defaults to it); it cuts longer ones itself.
+constexpr size_t kDefaultStreamMessageSize = 8096;
 // The smallest limit a message is cut to: what every IPv4 receiver must
 // accept, and room for the header and the names of the parameters.
-constexpr size_t kMinimumDatagramSize = 480;
-constexpr size_t kMaximumDatagramSize = 65507;  // largest UDP payload over IPv4
+constexpr size_t kMinimumMessageSize = 480;
+constexpr size_t kMaximumDatagramSize = 65507;         // largest UDP payload over IPv4
+constexpr size_t kMaximumStreamMessageSize = 1 << 24;  // 16 MiB
 
 // Limits of the header fields (printable ASCII, 33 to 126).
 constexpr size_t kMaxHostNameLength = 255;
@@ -56,6 +61,7 @@ struct CSyslogSettings {
   // built-in mapping, with the same comparison.
   std::vector<std::pair<std::string, int>> m_aSeverities;
   bool m_bByteOrderMark = false;    // MSG starts with EF BB BF
+  bool m_bEscapeLineBreaks = false; // CR and LF written as #015 and #012, as rsyslog shows them
   size_t m_nMaxSize = 0;            // octets of one message; 0: no limit
 };
 
@@ -86,7 +92,9 @@ std::string FormatSyslogTime(const std::string& strRecordStamp);
 
 // One record as a message. When settings.m_nMaxSize is set and the message
 // would be longer, the longest of the description, parameters, operation,
-// location and type is cut (at a character boundary) until it fits, and the
-// structured data says so with truncated="N", N being the octets of the
-// whole message uncut; bCut is then true.
+// location, type and unread stamp is cut (at a character boundary) until it
+// fits, and the structured data says so with truncated="N", N being the
+// octets of the whole message uncut; bCut is then true. Empty when even the
+// message with every value emptied is longer (a limit too small for the
+// header): such a record cannot be sent.
 std::string FormatSyslogMessage(const CLogRecord& record, const CSyslogSettings& settings, bool& bCut);

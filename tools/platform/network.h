@@ -4,9 +4,10 @@
 // socket header.
 //
 // A socket never blocks once connected: writes take what the system takes
-// at that moment, so that the forwarder keeps reading the log and answering
-// Ctrl-C while a collector is slow or away. Errors come back as results with
-// the system's reason in words; nothing here raises.
+// at that moment, and reads what has arrived, so that the forwarder keeps
+// reading the log and answering Ctrl-C while a collector is slow or away.
+// Errors come back as results with the system's reason in words; nothing
+// here raises.
 #pragma once
 
 #include <cstddef>
@@ -16,6 +17,14 @@
 enum SocketKind : int {
   socketStream,    // TCP
   socketDatagram,  // UDP
+};
+
+// What became of one datagram.
+enum DatagramSend : int {
+  datagramSent,
+  datagramLater,    // the system's buffer is full for now: send it again later
+  datagramTooLong,  // larger than the system sends as one datagram: it never will
+  datagramFailed,   // refused (no route, a port that refused the one before)
 };
 
 class CNetSocket {
@@ -41,19 +50,26 @@ class CNetSocket {
   // returns that number (0 when its buffer is full), or -1 when the
   // connection is broken (strError says how).
   long WriteSome(const char* pBytes, size_t nCount, std::string& strError);
-  // Datagram: sends the nCount bytes as one datagram. False when the system
-  // refused it (no route, a port that refused the one before, a full buffer).
-  bool SendDatagram(const char* pBytes, size_t nCount, std::string& strError);
+  // Datagram: sends the nCount bytes as one datagram; strError says why
+  // when it was not sent.
+  DatagramSend SendDatagram(const char* pBytes, size_t nCount, std::string& strError);
+
+  // Stream: reads up to nCount bytes that have arrived; returns their number
+  // (0 when none is there now), or -1 when the peer closed or reset the
+  // connection or it failed (strError says which).
+  long ReadSome(char* pBytes, size_t nCount, std::string& strError);
 
   // Stream: whether the peer has closed or reset the connection, or it
   // failed; looks without waiting. Bytes the peer sends are read and thrown
-  // away: a syslog collector has nothing to say.
+  // away: a plain syslog collector has nothing to say.
   bool HasBroken(std::string& strError);
 
   // Stream: bytes written that the peer's system has not acknowledged yet.
   // False where the system does not tell (Windows), and on a socket that is
   // not a connected stream.
   bool CountUnacknowledged(uint64_t& nBytes) const;
+  // Whether this system tells that (Linux).
+  static bool TellsUnacknowledged();
 
   // Waits up to nMilliseconds until the socket takes more bytes, the
   // connection breaks, or the process is interrupted.

@@ -88,30 +88,33 @@ long CNetSocket::WriteSome(const char* pBytes, size_t nCount, std::string& strEr
   return -1;
 }
 
-bool CNetSocket::SendDatagram(const char* pBytes, size_t nCount, std::string& strError) {
+DatagramSend CNetSocket::SendDatagram(const char* pBytes, size_t nCount, std::string& strError) {
   const ssize_t nSent = send(Descriptor(m_hSocket), pBytes, nCount, MSG_NOSIGNAL | MSG_DONTWAIT);
-  if (nSent == static_cast<ssize_t>(nCount)) return true;
-  strError = nSent < 0 ? ErrorText(errno) : "the datagram was cut";
-  return false;
+  if (nSent == static_cast<ssize_t>(nCount)) return datagramSent;
+  if (nSent >= 0) {
+    strError = "the datagram was cut";
+    return datagramFailed;
+  }
+  const int nError = errno;
+  strError = ErrorText(nError);
+  if (nError == EAGAIN || nError == EWOULDBLOCK || nError == EINTR || nError == ENOBUFS) return datagramLater;
+  return nError == EMSGSIZE ? datagramTooLong : datagramFailed;
 }
 
-bool CNetSocket::HasBroken(std::string& strError) {
+long CNetSocket::ReadSome(char* pBytes, size_t nCount, std::string& strError) {
   if (m_hSocket == -1) {
     strError = "not connected";
-    return true;
+    return -1;
   }
-  char aDiscard[512];
-  for (;;) {
-    const ssize_t nRead = recv(Descriptor(m_hSocket), aDiscard, sizeof aDiscard, MSG_DONTWAIT);
-    if (nRead > 0) continue;
-    if (nRead == 0) {
-      strError = "the collector closed the connection";
-      return true;
-    }
-    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return false;
-    strError = ErrorText(errno);
-    return true;
+  const ssize_t nRead = recv(Descriptor(m_hSocket), pBytes, nCount, MSG_DONTWAIT);
+  if (nRead > 0) return static_cast<long>(nRead);
+  if (nRead == 0) {
+    strError = "the collector closed the connection";
+    return -1;
   }
+  if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
+  strError = ErrorText(errno);
+  return -1;
 }
 
 bool CNetSocket::CountUnacknowledged(uint64_t& nBytes) const {
@@ -124,6 +127,14 @@ bool CNetSocket::CountUnacknowledged(uint64_t& nBytes) const {
   return true;
 #else
   (void)nBytes;
+  return false;
+#endif
+}
+
+bool CNetSocket::TellsUnacknowledged() {
+#if defined(__linux__)
+  return true;
+#else
   return false;
 #endif
 }

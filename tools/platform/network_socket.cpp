@@ -1,6 +1,6 @@
 // What a socket's ownership is made of, the same on every platform: the
 // handle moves with the object and is closed with it (Close is each
-// platform's own).
+// platform's own); and what is built on the platform's reads.
 #include "network.h"
 
 CNetSocket::~CNetSocket() { Close(); }
@@ -14,4 +14,13 @@ CNetSocket& CNetSocket::operator=(CNetSocket&& other) noexcept {
     other.m_hSocket = -1;
   }
   return *this;
+}
+
+bool CNetSocket::HasBroken(std::string& strError) {
+  char aDiscard[512];
+  for (;;) {
+    const long nRead = ReadSome(aDiscard, sizeof aDiscard, strError);
+    if (nRead == 0) return false;
+    if (nRead < 0) return true;
+  }
 }

@@ -123,34 +123,40 @@ long CNetSocket::WriteSome(const char* pBytes, size_t nCount, std::string& strEr
   return -1;
 }
 
-bool CNetSocket::SendDatagram(const char* pBytes, size_t nCount, std::string& strError) {
+DatagramSend CNetSocket::SendDatagram(const char* pBytes, size_t nCount, std::string& strError) {
   const int nSent = send(Handle(m_hSocket), pBytes, static_cast<int>(nCount), 0 /* flags */);
-  if (nSent == static_cast<int>(nCount)) return true;
-  strError = nSent == SOCKET_ERROR ? ErrorText(WSAGetLastError()) : "the datagram was cut";
-  return false;
+  if (nSent == static_cast<int>(nCount)) return datagramSent;
+  if (nSent != SOCKET_ERROR) {
+    strError = "the datagram was cut";
+    return datagramFailed;
+  }
+  const int nError = WSAGetLastError();
+  strError = ErrorText(nError);
+  if (IsWouldBlock(nError) || nError == WSAENOBUFS) return datagramLater;
+  return nError == WSAEMSGSIZE ? datagramTooLong : datagramFailed;
 }
 
-bool CNetSocket::HasBroken(std::string& strError) {
+long CNetSocket::ReadSome(char* pBytes, size_t nCount, std::string& strError) {
   if (m_hSocket == -1) {
     strError = "not connected";
-    return true;
+    return -1;
   }
-  char aDiscard[512];
-  for (;;) {
-    const int nRead = recv(Handle(m_hSocket), aDiscard, sizeof aDiscard, 0 /* flags */);
-    if (nRead > 0) continue;
-    if (nRead == 0) {
-      strError = "the collector closed the connection";
-      return true;
-    }
-    const int nError = WSAGetLastError();
-    if (IsWouldBlock(nError)) return false;
-    strError = ErrorText(nError);
-    return true;
+  const int nChunk = nCount > 1 << 20 ? 1 << 20 : static_cast<int>(nCount);
+  const int nRead = recv(Handle(m_hSocket), pBytes, nChunk, 0 /* flags */);
+  if (nRead > 0) return nRead;
+  if (nRead == 0) {
+    strError = "the collector closed the connection";
+    return -1;
   }
+  const int nError = WSAGetLastError();
+  if (IsWouldBlock(nError)) return 0;
+  strError = ErrorText(nError);
+  return -1;
 }
 
 bool CNetSocket::CountUnacknowledged(uint64_t& /*nBytes*/) const { return false; }
+
+bool CNetSocket::TellsUnacknowledged() { return false; }
 
 void CNetSocket::WaitWritable(int nMilliseconds) const {
   if (m_hSocket == -1) return;

@@ -1,0 +1,482 @@
+// What `vardlix forward` promises about delivery, against collectors that
+// misbehave as real ones do (test_collector.h stands in for the ones rsyslog
+// cannot be made to play): over RELP every record arrives, over TCP the
+// forwarder says what it knows. Then the checkpoint, which no planted name
+// redirects and no second forwarder moves back; the RELP frames and session
+// on their own; and the README's collector configurations, checked by
+// rsyslogd itself.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <sstream>
+#include <thread>
+
+#include "forward_test_support.h"
+#include "forwarder.h"
+#include "network.h"
+#include "rsyslog_collector.h"
+#include "syslog_relp.h"
+#include "test_collector.h"
+#include "tool_process.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// --- Misbehaving collectors -------------------------------------------------
+
+struct CMisbehaviour {
+  const char* szScheme;
+  const char* szName;
+};
+
+void PrintTo(const CMisbehaviour& row, std::ostream* pOut) { *pOut << row.szScheme << ", " << row.szName; }
+class ForwardMisbehavingCollector : public ::testing::TestWithParam<CMisbehaviour> {};
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ForwardMisbehavingCollector,
+    ::testing::Values(CMisbehaviour{"relp", "accepts_and_closes_for_6_s"}, CMisbehaviour{"relp", "resets_after_50_KB"},
+                      CMisbehaviour{"relp", "never_reads_then_is_killed"},
+                      CMisbehaviour{"relp", "reads_slowly_then_closes"},
+                      CMisbehaviour{"tcp", "accepts_and_closes_for_6_s"}, CMisbehaviour{"tcp", "resets_after_50_KB"},
+                      CMisbehaviour{"tcp", "never_reads_then_is_killed"},
+                      CMisbehaviour{"tcp", "reads_slowly_then_closes"}),
+    [](const auto& info) { return std::string(info.param.szScheme) + "_" + info.param.szName; });
+
+// 3,000 records of an earlier day to a collector that misbehaves, then
+// behaves: over RELP every one arrives; over TCP the summary and the break
+// message say what TCP knows (acknowledged by the collector's system, and
+// lost what it had not read).
+TEST_P(ForwardMisbehavingCollector, RelpLosesNoRecordAndTcpSaysWhatItKnows) {
+  const std::string strScheme = GetParam().szScheme, strName = GetParam().szName;
+  const bool bRelp = strScheme == "relp";
+  constexpr size_t kRecords = 3000;
+  CForwardFolder folder;
+  WriteBacklog(folder.LogFolder(), kRecords);
+  CTestCollector collector(bRelp);
+  if (strName == "accepts_and_closes_for_6_s") collector.Behave(collectorAcceptAndClose);
+  if (strName == "resets_after_50_KB") collector.Behave(collectorResetAfter, 50 * 1024);
+  if (strName == "never_reads_then_is_killed") collector.Behave(collectorNeverRead);
+  if (strName == "reads_slowly_then_closes") collector.Behave(collectorReadSlowly);
+  std::vector<std::string> aArgs = folder.ForwardArgs(collector.Target());
+  aArgs.push_back("--from-start");
+  CToolProcess forward(aArgs, folder.Path("forward.out"));
+  if (strName == "accepts_and_closes_for_6_s") {
+    std::this_thread::sleep_for(6s);
+    collector.Behave(collectorWell);
+  }
+  if (strName == "never_reads_then_is_killed") {
+    std::this_thread::sleep_for(3s);
+    collector.Kill();
+  }
+  if (strName == "reads_slowly_then_closes") {
+    std::this_thread::sleep_for(3s);
+    collector.CloseAll();
+  }
+  auto Distinct = [&collector] {
+    std::vector<long> aNumbers;
+    for (const auto& strMessage : collector.Messages()) aNumbers.push_back(RecordNumberOfMessage(strMessage));
+    return CountArrivals(aNumbers).Distinct();
+  };
+  WaitUntilSettled(Distinct, kRecords, 60s, bRelp ? 60s : 5s);
+  forward.Interrupt();
+  EXPECT_EQ(forward.Wait(), 0);
+
+  std::vector<long> aNumbers;
+  for (const auto& strMessage : collector.Messages()) aNumbers.push_back(RecordNumberOfMessage(strMessage));
+  const CArrivals arrivals = CountArrivals(aNumbers);
+  const size_t nMissing = arrivals.MissingOf(kRecords);
+  RecordProperty("lost", static_cast<int>(nMissing));
+  RecordProperty("duplicates", static_cast<int>(arrivals.Duplicates()));
+  std::cout << strScheme << ", collector " << strName << ": " << nMissing << " of " << kRecords
+            << " records lost, " << arrivals.Duplicates() << " came twice\n";
+  const std::string strErr = ReadBytes(folder.Path("forward.out.err"));
+  EXPECT_EQ(strErr.find("confirmed"), std::string::npos) << strErr;
+  if (bRelp) {
+    EXPECT_EQ(nMissing, 0u) << "records lost";
+    EXPECT_NE(strErr.find("forward: " + std::to_string(kRecords) + " records to " + collector.Target() +
+                          " delivered, 0 behind"),
+              std::string::npos)
+        << strErr;
+  } else {
+    EXPECT_NE(strErr.find(" records to " + collector.Target() + " sent and acknowledged by the collector's system"),
+              std::string::npos)
+        << strErr;
+    if (strName != "accepts_and_closes_for_6_s") {
+      // A connection that carried records broke.
+      EXPECT_NE(strErr.find("the collector had not read are lost (relp:// keeps them)"), std::string::npos) << strErr;
+    }
+  }
+}
+
+// --- The checkpoint -----------------------------------------------------------
+
+// A RELP port where nothing listens: the forwarder starts, writes its
+// checkpoint and waits for a collector.
+const char kNoCollector[] = "relp://127.0.0.1:1";
+
+// Runs the tool, ended after 20 s at most whatever it does.
+CToolResult RunBounded(const std::vector<std::string>& aArgs) {
+  std::vector<std::string> aTimed = {"20", VARDLIX_TOOL_PATH};
+  aTimed.insert(aTimed.end(), aArgs.begin(), aArgs.end());
+  return RunTool(aTimed, {}, "/usr/bin/timeout");
+}
+
+bool Exists(const std::string& strPath) {
+  struct stat info {};
+  return lstat(strPath.c_str(), &info) == 0;
+}
+
+// Starts a forwarder to kNoCollector and waits until it has written its
+// checkpoint.
+void StartAndWaitForCheckpoint(std::optional<CToolProcess>& forward, const CForwardFolder& folder,
+                               const std::vector<std::string>& aArgs) {
+  std::remove(folder.StatePath().c_str());
+  forward.emplace(aArgs, folder.Path("forward.out"));
+  for (int i = 0; i < 500 && !Exists(folder.StatePath()); ++i) std::this_thread::sleep_for(20ms);
+}
+
+// A user who can write the log folder plants links where the forwarder
+// writes: at the temporary name earlier versions used, at the lock file, and
+// at the checkpoint itself. None makes it write anywhere else.
+TEST(ForwardCheckpoint, PlantedLinksRedirectNothing) {
+  CForwardFolder folder;
+  const std::string strVictim = folder.Path("victim");
+  WriteBytes(strVictim, "root's own file\n");
+  chmod(strVictim.c_str(), 0600);
+  std::vector<std::string> aArgs = folder.ForwardArgs(kNoCollector);
+  aArgs.push_back("--from-start");
+
+  std::filesystem::create_symlink(strVictim, folder.StatePath() + ".tmp");
+  std::optional<CToolProcess> forward;
+  StartAndWaitForCheckpoint(forward, folder, aArgs);
+  forward->Interrupt();
+  EXPECT_EQ(forward->Wait(), 0) << ReadBytes(folder.Path("forward.out.err"));
+  forward.reset();
+  EXPECT_EQ(ReadBytes(strVictim), "root's own file\n");
+  EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(folder.StatePath())));
+  EXPECT_EQ(nlohmann::json::parse(ReadBytes(folder.StatePath()))["records"], 0);
+  for (const auto& entry : std::filesystem::directory_iterator(folder.Path(""))) {
+    EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path() << " left behind";
+  }
+
+  std::remove((folder.StatePath() + ".lock").c_str());
+  std::filesystem::create_symlink(strVictim, folder.StatePath() + ".lock");
+  CToolResult result = RunBounded(aArgs);
+  EXPECT_EQ(result.m_nStatus, 1);
+  EXPECT_NE(result.m_strErr.find(".lock: a symbolic link, not a regular file"), std::string::npos) << result.m_strErr;
+  std::remove((folder.StatePath() + ".lock").c_str());
+
+  std::remove(folder.StatePath().c_str());
+  std::filesystem::create_symlink(strVictim, folder.StatePath());
+  result = RunBounded(aArgs);
+  EXPECT_EQ(result.m_nStatus, 1);
+  EXPECT_NE(result.m_strErr.find("is a symbolic link, not a regular file"), std::string::npos) << result.m_strErr;
+  EXPECT_EQ(ReadBytes(strVictim), "root's own file\n");
+  struct stat info {};
+  ASSERT_EQ(stat(strVictim.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+// A device, a pipe or a folder is no checkpoint, nor is a file larger than a
+// checkpoint can be: each is refused at once, and nothing is written there.
+TEST(ForwardCheckpoint, OnlyARegularFileOfBoundedSizeIsOne) {
+  CForwardFolder folder;
+  const std::string strPipe = folder.Path("pipe"), strFolder = folder.Path("folder"), strLarge = folder.Path("large");
+  ASSERT_EQ(mkfifo(strPipe.c_str(), 0600), 0);
+  std::filesystem::create_directory(strFolder);
+  WriteBytes(strLarge, std::string(100 * 1024, ' '));
+  const std::pair<std::string, std::string> kCases[] = {
+      {"/dev/zero", "is a device, not a regular file"},
+      {strPipe, "is a pipe, not a regular file"},
+      {strFolder, "is a folder, not a regular file"},
+      {strLarge, "larger than 64 KiB"},
+  };
+  for (const auto& [strState, strWords] : kCases) {
+    SCOPED_TRACE(strState);
+    const auto start = std::chrono::steady_clock::now();
+    const CToolResult result =
+        RunBounded({"forward", "-d", folder.LogFolder(), "--to", kNoCollector, "--state", strState});
+    EXPECT_EQ(result.m_nStatus, 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_NE(result.m_strErr.find(strWords), std::string::npos) << result.m_strErr;
+  }
+  EXPECT_FALSE(Exists("/dev/zero.lock"));
+}
+
+// A second forwarder on the checkpoint of a running one says so and ends
+// with 1, leaving the checkpoint alone; once the first has ended, a new one
+// runs.
+TEST(ForwardCheckpoint, SecondForwarderOnOneCheckpointSaysSoAndEnds) {
+  CForwardFolder folder;
+  const std::vector<std::string> aArgs = folder.ForwardArgs(kNoCollector);
+  std::optional<CToolProcess> first;
+  StartAndWaitForCheckpoint(first, folder, aArgs);
+  const std::string strCheckpoint = ReadBytes(folder.StatePath());
+  ASSERT_FALSE(strCheckpoint.empty());
+  std::vector<std::string> aFromStart = aArgs;
+  aFromStart.push_back("--from-start");
+  const CToolResult second = RunBounded(aFromStart);
+  EXPECT_EQ(second.m_nStatus, 1);
+  EXPECT_NE(second.m_strErr.find("another vardlix forward is using the checkpoint " + folder.StatePath()),
+            std::string::npos)
+      << second.m_strErr;
+  EXPECT_EQ(ReadBytes(folder.StatePath()), strCheckpoint);
+  first->Interrupt();
+  EXPECT_EQ(first->Wait(), 0);
+  first.reset();
+  std::optional<CToolProcess> third;
+  StartAndWaitForCheckpoint(third, folder, aFromStart);
+  third->Interrupt();
+  EXPECT_EQ(third->Wait(), 0) << ReadBytes(folder.Path("forward.out.err"));
+}
+
+// When the last checkpoint cannot be written (here its folder is gone), the
+// summary says that the checkpoint is stale.
+TEST(ForwardCheckpoint, FailedLastWriteMakesTheSummarySayItIsStale) {
+  CForwardFolder folder;
+  CTestCollector collector(true);
+  const std::string strStateFolder = folder.Path("state");
+  std::filesystem::create_directory(strStateFolder);
+  std::vector<std::string> aArgs = folder.ForwardArgs(collector.Target());
+  aArgs[6] = strStateFolder + "/forward.json";  // --state
+  CToolProcess forward(aArgs, folder.Path("forward.out"));
+  for (int i = 0; i < 500 && !Exists(aArgs[6]); ++i) std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(Exists(aArgs[6]));
+  std::filesystem::remove_all(strStateFolder);
+  for (size_t n = 0; n < 5; ++n) WriteRecord(RecordFields(n));
+  EXPECT_EQ(collector.WaitForMessages(5, 30s), 5u);
+  forward.Interrupt();
+  EXPECT_EQ(forward.Wait(), 0);
+  const std::string strErr = ReadBytes(folder.Path("forward.out.err"));
+  EXPECT_NE(strErr.find("cannot write the checkpoint " + aArgs[6]), std::string::npos) << strErr;
+  EXPECT_NE(strErr.find("forward: 5 records to " + collector.Target() + " delivered, 0 behind; the checkpoint " +
+                        aArgs[6] + " is stale"),
+            std::string::npos)
+      << strErr;
+}
+
+// A checkpoint as earlier versions wrote it, beside the temporary file they
+// left, is read: forwarding goes on after it.
+TEST(ForwardCheckpoint, ACheckpointOfEarlierVersionsIsRead) {
+  CForwardFolder folder;
+  CTestCollector collector(true);
+  WriteBacklog(folder.LogFolder(), 10);
+  WriteBytes(folder.StatePath(),
+             "{\"file\":\"Vardlix20110408.xml\",\"records\":4,\"time\":\"2011-04-08T10:00:00\",\"folder\":\"" +
+                 folder.LogFolder() + "\",\"to\":\"tcp://logs.example:514\"}\n");
+  WriteBytes(folder.StatePath() + ".tmp", "{\"file\":");
+  CToolProcess forward(folder.ForwardArgs(collector.Target()), folder.Path("forward.out"));
+  EXPECT_EQ(collector.WaitForMessages(6, 30s), 6u);
+  forward.Interrupt();
+  EXPECT_EQ(forward.Wait(), 0);
+  std::vector<long> aNumbers;
+  for (const auto& strMessage : collector.Messages()) aNumbers.push_back(RecordNumberOfMessage(strMessage));
+  EXPECT_EQ(aNumbers, (std::vector<long>{4, 5, 6, 7, 8, 9}));
+  EXPECT_EQ(nlohmann::json::parse(ReadBytes(folder.StatePath()))["records"], 10);
+}
+
+// --- RELP on its own ----------------------------------------------------------
+
+TEST(SyslogRelp, FramesAreWrittenAndReadAsTheProtocolSays) {
+  EXPECT_EQ(RelpFrame(1, "open", "relp_version=0\nrelp_software=vardlix\ncommands=syslog"),
+            "1 open 52 relp_version=0\nrelp_software=vardlix\ncommands=syslog\n");
+  EXPECT_EQ(RelpFrame(999999999, "close", ""), "999999999 close 0\n");
+  const std::string strAnswers = "2 rsp 6 200 OK\n3 rsp 0\n0 serverclose 0\n";
+  // Read whole, and one byte at a time: a frame split anywhere waits for the rest.
+  std::vector<CRelpFrame> aFrames;
+  std::string strSoFar;
+  size_t nStart = 0;
+  for (char c : strAnswers) {
+    strSoFar += c;
+    CRelpFrame frame;
+    std::string strError;
+    const RelpParse nParse = ParseRelpFrame(strSoFar, nStart, frame, strError);
+    ASSERT_NE(nParse, relpMalformed) << strError;
+    if (nParse == relpFrameRead) aFrames.push_back(frame);
+  }
+  ASSERT_EQ(aFrames.size(), 3u);
+  EXPECT_EQ(aFrames[0].m_nTxnr, 2u);
+  EXPECT_EQ(aFrames[0].m_strCommand, "rsp");
+  EXPECT_EQ(aFrames[0].m_strData, "200 OK");
+  EXPECT_EQ(aFrames[1].m_strData, "");
+  EXPECT_EQ(aFrames[2].m_nTxnr, 0u);
+  EXPECT_EQ(aFrames[2].m_strCommand, "serverclose");
+  for (const char* szBad : {"x rsp 0\n", "1rsp 0\n", "1 rsp x\n", "1 rsp 3 abcX", "1 rsp 0 \n", "1234567890 rsp 0\n",
+                            "1 rsp 99999999 x\n"}) {
+    CRelpFrame frame;
+    std::string strError;
+    size_t nAt = 0;
+    EXPECT_EQ(ParseRelpFrame(szBad, nAt, frame, strError), relpMalformed) << szBad;
+  }
+}
+
+TEST(SyslogRelp, SessionCountsAnswersInOrderAndEndsOnRefusalOrServerclose) {
+  CRelpSession session;
+  session.Begin();
+  EXPECT_EQ(session.OpenFrame(), "1 open 52 relp_version=0\nrelp_software=vardlix\ncommands=syslog\n");
+  EXPECT_EQ(session.MessageFrame("<14>1 - - - - - - a"), "2 syslog 19 <14>1 - - - - - - a\n");
+  EXPECT_EQ(session.MessageFrame(""), "3 syslog 0\n");
+  EXPECT_EQ(session.MessageFrame("b"), "4 syslog 1 b\n");
+  std::string strError;
+  const std::string strOpen = RelpFrame(1, "rsp", "200 OK\nrelp_version=0\nrelp_software=x\ncommands=syslog");
+  ASSERT_TRUE(session.Receive(strOpen.data(), strOpen.size(), strError)) << strError;
+  EXPECT_TRUE(session.IsOpen());
+  // 3 answered before 2: nothing counts until 2 is answered too.
+  const std::string strThree = RelpFrame(3, "rsp", "200 OK");
+  ASSERT_TRUE(session.Receive(strThree.data(), strThree.size(), strError)) << strError;
+  EXPECT_EQ(session.TakeAnswered(), 0u);
+  const std::string strTwo = RelpFrame(2, "rsp", "200 OK");
+  ASSERT_TRUE(session.Receive(strTwo.data(), strTwo.size(), strError)) << strError;
+  EXPECT_EQ(session.TakeAnswered(), 2u);
+  EXPECT_EQ(session.Unanswered(), 1u);
+  const std::string strRefused = RelpFrame(4, "rsp", "500 queue is full");
+  EXPECT_FALSE(session.Receive(strRefused.data(), strRefused.size(), strError));
+  EXPECT_EQ(strError, "the collector did not take a message: 500 queue is full");
+
+  session.Begin();
+  session.OpenFrame();
+  const std::string strNoSyslog = RelpFrame(1, "rsp", "200 OK\nrelp_version=0\ncommands=something");
+  EXPECT_FALSE(session.Receive(strNoSyslog.data(), strNoSyslog.size(), strError));
+  EXPECT_FALSE(session.IsOpen());
+
+  session.Begin();
+  session.OpenFrame();
+  ASSERT_TRUE(session.Receive(strOpen.data(), strOpen.size(), strError)) << strError;
+  session.MessageFrame("a");
+  const std::string strServerClose = "0 serverclose 0\n";
+  EXPECT_FALSE(session.Receive(strServerClose.data(), strServerClose.size(), strError));
+  EXPECT_NE(strError.find("serverclose"), std::string::npos);
+  EXPECT_EQ(session.TakeAnswered(), 0u);
+}
+
+// --- The README's collector configurations ------------------------------------
+
+// The code blocks of the README's "Forwarding to syslog", without their fences.
+std::vector<std::string> ReadmeForwardingBlocks() {
+  std::ifstream readme(VARDLIX_README);
+  std::stringstream text;
+  text << readme.rdbuf();
+  const std::string strText = text.str();
+  const size_t nSection = strText.find("\n## Forwarding to syslog");
+  if (nSection == std::string::npos) return {};
+  const size_t nEnd = strText.find("\n## ", nSection + 1);
+  std::vector<std::string> aBlocks;
+  std::string strBlock, strLine;
+  bool bInBlock = false;
+  std::istringstream lines(strText.substr(nSection, nEnd - nSection));
+  while (std::getline(lines, strLine)) {
+    const size_t nIndent = strLine.find_first_not_of(' ');
+    if (nIndent != std::string::npos && strLine.compare(nIndent, 3, "```") == 0) {
+      if (bInBlock) aBlocks.push_back(strBlock);
+      bInBlock = !bInBlock;
+      strBlock.clear();
+      continue;
+    }
+    if (bInBlock) strBlock += strLine + "\n";
+  }
+  return aBlocks;
+}
+
+bool IsRsyslogConfiguration(const std::string& strBlock) {
+  return strBlock.rfind("global(", 0) == 0 || strBlock.rfind("module(", 0) == 0;
+}
+
+// Every rsyslog configuration that the README's "Forwarding to syslog" gives
+// (a block that begins with global() or module()) is one that rsyslogd
+// accepts.
+TEST(ForwardReadme, EveryCollectorConfigurationIsAcceptedByRsyslogd) {
+  CScratchFolder scratch;
+  size_t nChecked = 0;
+  bool bRelp = false;
+  for (const auto& strConfiguration : ReadmeForwardingBlocks()) {
+    if (!IsRsyslogConfiguration(strConfiguration)) continue;
+    bRelp = bRelp || strConfiguration.find("module(load=\"imrelp\")") != std::string::npos;
+    const std::string strFile = scratch.Path("rsyslog-" + std::to_string(nChecked++) + ".conf");
+    WriteBytes(strFile, strConfiguration);
+    const std::string strCommand =
+        "PATH=\"$PATH:/usr/sbin:/sbin\" rsyslogd -N1 -f '" + strFile + "' > '" + strFile + ".out' 2>&1";
+    const int nStatus = std::system(strCommand.c_str());
+    const std::string strOut = ReadBytes(strFile + ".out");
+    EXPECT_EQ(nStatus, 0) << strConfiguration << strOut;
+    EXPECT_EQ(strOut.find("error"), std::string::npos) << strConfiguration << strOut;
+  }
+  EXPECT_GE(nChecked, 2u);
+  EXPECT_TRUE(bRelp) << "no imrelp configuration";
+}
+
+// Replaces the one place of strOld in strText; false when it is not there.
+bool ReplaceOnce(std::string& strText, const std::string& strOld, const std::string& strNew) {
+  const size_t nAt = strText.find(strOld);
+  if (nAt == std::string::npos) return false;
+  strText.replace(nAt, strOld.size(), strNew);
+  return true;
+}
+
+// The README's relay as it stands there, with ports and folders of the
+// test's own, between a forwarder and a second rsyslogd as the store: each
+// message reaches the store as the desktop sent it (no line feed added on
+// the way), and lands in the relay's file of the record's own day.
+TEST(ForwardReadme, RelayPassesEachMessageOnAsSentAndFilesItByItsOwnDay) {
+  std::string strRelay;
+  for (const auto& strBlock : ReadmeForwardingBlocks()) {
+    if (IsRsyslogConfiguration(strBlock) && strBlock.find("store.example") != std::string::npos) strRelay = strBlock;
+  }
+  ASSERT_FALSE(strRelay.empty()) << "no relay configuration in the README";
+  CForwardFolder folder;
+  CRsyslogCollector store;
+  CScratchFolder relay;
+  std::filesystem::create_directory(relay.Path("spool"));
+  const int nRelayPort = FreePort(SOCK_STREAM);
+  ASSERT_TRUE(ReplaceOnce(strRelay, "input(type=\"imrelp\" port=\"2514\"",
+                          "input(type=\"imrelp\" address=\"127.0.0.1\" port=\"" + std::to_string(nRelayPort) + "\""));
+  ASSERT_TRUE(ReplaceOnce(strRelay, "target=\"store.example\" port=\"6514\"",
+                          "target=\"127.0.0.1\" port=\"" + std::to_string(store.TcpPort()) + "\""));
+  ASSERT_TRUE(ReplaceOnce(strRelay, "/var/log/vardlix/", relay.Path("files") + "/"));
+  ASSERT_TRUE(ReplaceOnce(strRelay, "/var/spool/rsyslog", relay.Path("spool")));
+  WriteBytes(relay.Path("relay.conf"), strRelay);
+  const pid_t nRelay = StartRsyslogd(relay.Path("relay.conf"), relay.Path("relay.pid"), relay.Path("relay.log"));
+  for (int i = 0; i < 1500 && !AcceptsConnection(nRelayPort); ++i) std::this_thread::sleep_for(20ms);
+
+  constexpr size_t kRecords = 10;
+  std::vector<std::vector<std::string>> aRecords;
+  for (size_t n = 0; n < kRecords; ++n) aRecords.push_back(DayFileFields(n));
+  WriteUtf16File(folder.LogFolder() + "/Vardlix20110408.xml", MakeLogText(aRecords));
+  std::vector<std::string> aArgs = folder.ForwardArgs("relp://127.0.0.1:" + std::to_string(nRelayPort));
+  aArgs.push_back("--from-start");
+  CToolProcess forward(aArgs, folder.Path("forward.out"));
+  EXPECT_EQ(store.WaitForMessages(kRecords, 30s), kRecords) << ReadBytes(relay.Path("relay.log"));
+  forward.Interrupt();
+  EXPECT_EQ(forward.Wait(), 0);
+  kill(nRelay, SIGTERM);
+  waitpid(nRelay, nullptr, 0);
+  store.Stop();
+
+  CSyslogSettings settings;
+  settings.m_strHostName = HeaderValue(LocalHostName(), kMaxHostNameLength);
+  settings.m_strAppName = "host";
+  const std::vector<CSyslogMessage> aMessages = store.Messages();
+  ASSERT_EQ(aMessages.size(), kRecords);
+  for (size_t n = 0; n < kRecords; ++n) {
+    CLogRecord record;
+    std::vector<std::string> aFields = RecordFields(n);
+    aFields.insert(aFields.begin(), "2011.04.08 10:00:00");
+    std::copy(aFields.begin(), aFields.end(), record.m_aField.begin());
+    record.m_strFile = "Vardlix20110408.xml";
+    bool bCut = false;
+    EXPECT_EQ(aMessages[n].m_strRaw, FormatSyslogMessage(record, settings, bCut)) << "record " << n;
+  }
+  const std::string strDayFile = relay.Path("files/" + settings.m_strHostName + "/host-20110408.log");
+  EXPECT_EQ(SplitLines(ReadBytes(strDayFile)).size(), kRecords) << strDayFile;
+}
+
+}  // namespace

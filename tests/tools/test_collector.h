@@ -1,0 +1,76 @@
+// A collector of the test's own, for the ways a collector misbehaves that a
+// real rsyslogd cannot be made to show on cue: one that accepts connections
+// and closes them at once, resets each connection after so many bytes,
+// never reads, or reads slowly. It speaks RELP (answering each message once
+// it has it) or plain TCP syslog with octet counting, on a free port of
+// 127.0.0.1, served by a thread of its own.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+enum CollectorBehaviour : int {
+  collectorWell,            // reads, keeps and (RELP) answers every message
+  collectorAcceptAndClose,  // closes each connection as soon as it is made
+  collectorResetAfter,      // resets each connection once it has read so many bytes of it
+  collectorNeverRead,       // leaves every connection unread
+  collectorReadSlowly,      // reads a few hundred bytes a connection every 20 ms
+};
+
+class CTestCollector {
+ public:
+  // bRelp: RELP; else TCP with octet counting.
+  explicit CTestCollector(bool bRelp);
+  ~CTestCollector();
+  CTestCollector(const CTestCollector&) = delete;
+  CTestCollector& operator=(const CTestCollector&) = delete;
+
+  std::string Target() const;  // "relp://127.0.0.1:PORT" or "tcp://..."
+
+  void Behave(CollectorBehaviour nBehaviour, size_t nResetBytes = 50 * 1024);
+  // Ends every connection at once, as the system of a collector that was
+  // killed does (a reset: what it had not read is gone), and behaves well
+  // from then on.
+  void Kill();
+  // Closes every connection the ordinary way (what it had not read is gone
+  // all the same), and behaves well from then on.
+  void CloseAll();
+
+  // The messages it has kept (RELP: the ones it answered), in order.
+  std::vector<std::string> Messages() const;
+  size_t CountMessages() const;
+  size_t WaitForMessages(size_t nCount, std::chrono::seconds deadline) const;
+
+ private:
+  struct CConnection {
+    int m_nSocket = -1;
+    std::string m_strInput;
+    size_t m_nBytesRead = 0;
+  };
+
+  void Serve();
+  void Accept();
+  // Reads what the behaviour allows; false when the connection is over.
+  bool ReadFrom(CConnection& connection);
+  // Takes the whole frames of the input; false when the connection is over.
+  bool TakeFrames(CConnection& connection);
+  void Keep(const std::string& strMessage);
+  void EndAll(bool bReset);
+
+  bool m_bRelp;
+  int m_nListener = -1;
+  int m_nPort = 0;
+  std::atomic<int> m_nBehaviour{collectorWell};
+  std::atomic<size_t> m_nResetBytes{50 * 1024};
+  std::atomic<int> m_nEndAll{0};  // 1 close, 2 reset: asked of the thread
+  std::atomic<bool> m_bStop{false};
+  std::vector<CConnection> m_aConnections;  // the thread's own
+  mutable std::mutex m_mutex;
+  std::vector<std::string> m_aMessages;
+  std::thread m_thread;
+};
