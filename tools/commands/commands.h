@@ -22,6 +22,8 @@ struct CViewOptions {
   OutputFormat m_nFormat = formatTable;
   bool m_bWide = false;
   std::string m_strColor = "auto";
+  bool m_bKeepFormulas = false;      // CSV cells that begin like a formula stay as they are
+  std::string m_strTimeZone;         // --tz; empty: the system's
 };
 
 struct CShowOptions : CViewOptions {

@@ -11,6 +11,7 @@
 #include "library_loader.h"
 #include "log_layout.h"
 #include "platform_files.h"
+#include "time_zone.h"
 
 namespace {
 
@@ -20,6 +21,20 @@ const std::string kExampleHost = kPathSeparator[0] == u'\\' ? "C:\\Apps\\Viewer.
 const std::string kDayHelp = std::string("DAY is ") + kDayForms + ".";
 const char kTimeHelp[] =
     "TIME is hh:mm[:ss], which applies to every day shown, or a full \"yyyy.mm.dd hh:mm:ss\" stamp.";
+const char kZoneHelp[] =
+    "The time zone (TZ, or --tz ZONE for a folder that comes from another zone) gives each record time its UTC "
+    "offset in JSON and CSV, summer time included; in the hour repeated when clocks go back, the order of the "
+    "records tells the first pass from the second. It also decides which day is today.";
+
+// --tz: the zone of the folder's host.
+void AddZoneOption(CLI::App& command, std::string& strZone) {
+  command.add_option("--tz", strZone,
+                     kPathSeparator[0] == u'\\'
+                         ? "Time zone of the folder's host: UTC or an offset such as +08:00 (default: the system's)"
+                         : "Time zone of the folder's host: a zone name such as Asia/Shanghai, UTC or an offset such "
+                           "as +08:00 (default: TZ, else the system's)")
+      ->type_name("ZONE");
+}
 
 // Accepts what ParseTimeBound accepts; CLI11 shows the message otherwise.
 CLI::Validator TimeValidator() {
@@ -71,6 +86,10 @@ void AddViewOptions(CLI::App& command, CViewOptions& options, std::string& strHo
   command.add_flag("--wide,-w", options.m_bWide, "Don't cut long fields to the terminal's width");
   command.add_option("--color", options.m_strColor, "auto (terminal and no NO_COLOR), always or never")
       ->check(CLI::IsMember({"auto", "always", "never"}));
+  command.add_flag("--keep-formulas", options.m_bKeepFormulas,
+                   "CSV: leave cells that begin with =, +, -, @, a tab or CR as they are (by default they start with "
+                   "', so that a spreadsheet shows them as text instead of running them as formulas)");
+  AddZoneOption(command, options.m_strTimeZone);
 }
 
 // Turns the text options that CLI11 has checked into the filter's values.
@@ -131,12 +150,16 @@ CLI::App* AddShowCommand(CLI::App& app, CCommandLine& line) {
                   "Start CSV with a UTF-8 byte-order mark, which spreadsheet programs on Windows need to read it as "
                   "UTF-8");
   pShow->footer(std::string(kDayHelp) + "\n" + kTimeHelp +
-                "\nJSON Lines: one object per record with time (ISO 8601 local time), type, location, operation, "
-                "parameters, description and file.\nCSV: UTF-8 with CR LF line ends; redirected to a file it starts "
-                "with the header line \"time,type,...\", without byte-order mark unless --bom is given.\nXML: UTF-8, "
-                "the records as they stand in their files; a code unit that XML 1.0 forbids (a control character, "
-                "half of a surrogate pair) is written as <char code=\"001B\"/> in a record made again from its "
-                "fields.\nA damaged file shows its complete records, with one warning, and exit status 1. Filters "
+                "\nJSON Lines: one object per record with time (ISO 8601 local time with its UTC offset, "
+                "2026-12-07T23:53:06+04:00), type, location, operation, parameters, description and file.\n" +
+                kZoneHelp +
+                "\nCSV: UTF-8 with CR LF line ends; redirected to a file it starts with the header line "
+                "\"time,type,...\", without byte-order mark unless --bom is given. A cell that begins with =, +, -, "
+                "@, a tab or CR starts with ' (see --keep-formulas).\nXML: UTF-8, the records as they stand in "
+                "their files; a record that standard XML parsers would refuse or read otherwise than the library "
+                "(a control character, half of a surrogate pair, a bare &, a character reference, a malformed tag) "
+                "is made again from its fields, a code unit that XML 1.0 forbids written as <char code=\"001B\"/>."
+                "\nA damaged file shows its complete records, with one warning, and exit status 1. Filters "
                 "that match nothing say so on standard error; the exit status stays 0.");
   return pShow;
 }
@@ -150,7 +173,7 @@ CLI::App* AddFollowCommand(CLI::App& app, CCommandLine& line) {
   pFollow->add_option("--lines,-n", line.m_follow.m_nBacklog, "Show the last N records of today first (default 10)")
       ->check(CountValidator());
   pFollow->footer(std::string(kTimeHelp) + "\nWith --format json, each record is one line: a feed for a log "
-                                          "pipeline.");
+                                          "pipeline.\n" + kZoneHelp);
   pFollow->add_option("--interval", line.m_follow.m_nPollMilliseconds, "Milliseconds between looks at the file")
       ->check(CLI::Range(10, 60000));
   return pFollow;
@@ -210,16 +233,27 @@ CLI::App* AddLifeCommand(CLI::App& app, CCommandLine& line) {
   return pLife;
 }
 
+// Puts --tz into effect before anything reads the clock; false after
+// reporting a zone it does not know.
+bool ApplyTimeZone(const std::string& strZone) {
+  std::string strError;
+  if (strZone.empty() || UseTimeZone(strZone, strError)) return true;
+  ReportError(std::cerr, strError);
+  return false;
+}
+
 // Runs the one subcommand that was given.
 int RunSubcommand(const CSubcommands& commands, CCommandLine& line) {
   if (commands.m_pShow->parsed()) {
     FinishViewOptions(line.m_show, line.m_strShowHost, line.m_strShowSince, line.m_strShowUntil,
                       line.m_strShowFormat);
+    if (!ApplyTimeZone(line.m_show.m_strTimeZone)) return exitUsage;
     return RunShow(line.m_show, std::cout, std::cerr);
   }
   if (commands.m_pFollow->parsed()) {
     FinishViewOptions(line.m_follow, line.m_strFollowHost, line.m_strFollowSince, line.m_strFollowUntil,
                       line.m_strFollowFormat);
+    if (!ApplyTimeZone(line.m_follow.m_strTimeZone)) return exitUsage;
     return RunFollow(line.m_follow, std::cout, std::cerr);
   }
   if (commands.m_pForward->parsed()) return RunForward(FinishForwardOptions(line.m_forward), std::cerr);

@@ -43,13 +43,17 @@ void AppendTableRow(std::string& strOut, const CLogRecord& record, const CTableL
 void WriteTable(const std::vector<CLogRecord>& aRecords, const CTableOptions& options, std::ostream& out);
 
 // One JSON object on one line: the six fields by their English names (the
-// time in ISO 8601 local time) and "file", the day file it came from.
+// time in ISO 8601 local time, with its UTC offset when the record has one)
+// and "file", the day file it came from.
 void WriteJsonLine(const CLogRecord& record, std::ostream& out);
 
 // A header line and one line per record, quoted where a field holds a comma,
-// a quote or a line break (quotes doubled), each line ending in CR LF.
+// a quote or a line break (quotes doubled), each line ending in CR LF; the
+// time as in JSON. A cell that begins with '=', '+', '-', '@', a tab or CR,
+// which a spreadsheet would take for a formula, starts with an apostrophe,
+// unless bKeepFormulas.
 void WriteCsvHeader(std::ostream& out);
-void WriteCsvRow(const CLogRecord& record, std::ostream& out);
+void WriteCsvRow(const CLogRecord& record, std::ostream& out, bool bKeepFormulas = false);
 
 // The records' XML as it stands in their files, under one "日志" root.
 void WriteXml(const std::vector<CLogRecord>& aRecords, std::ostream& out);
@@ -63,7 +67,7 @@ void WriteXmlTail(std::ostream& out);
 // buffer; and one JSON string, quoted and escaped as nlohmann::json dumps it
 // (UTF-8 kept as it is, which it always is here).
 void AppendJsonLine(std::string& strOut, const CLogRecord& record);
-void AppendCsvRow(std::string& strOut, const CLogRecord& record);
+void AppendCsvRow(std::string& strOut, const CLogRecord& record, bool bKeepFormulas = false);
 void AppendJsonString(std::string& strOut, std::string_view strText);
 
 // Cells the text of MakeDisplayText(strField, bKeepLines = false) takes;
