@@ -39,8 +39,7 @@ class CCheckReport {
     }
     switch (text.m_nOutcome) {
       case logTextRead:
-        m_out << m_strPath << ": well-formed day's log, " << text.m_nRecords
-              << (text.m_nRecords == 1 ? " record\n" : " records\n");
+        Line("", "well-formed day's log, " + CountRecords(text.m_nRecords, "record"));
         break;
       case logTextEmpty:
         Finding("", "not well-formed: the file holds no element");
@@ -67,8 +66,9 @@ class CCheckReport {
     return strOut;
   }
 
+  // Names and text from the file are shown as the table shows them.
   void Line(const std::string& strWhere, const std::string& strMessage) {
-    m_out << m_strPath << (strWhere.empty() ? "" : ":" + strWhere) << ": " << strMessage << "\n";
+    m_out << MakeDisplayText(m_strPath + (strWhere.empty() ? "" : ":" + strWhere) + ": " + strMessage, false) << "\n";
   }
   void Finding(const std::string& strWhere, const std::string& strMessage) {
     m_bAttention = true;

@@ -17,7 +17,9 @@ void ReportNoMatch(const CRecordFilter& filter, size_t nRead, std::ostream& err)
 
 }  // namespace
 
-void ReportError(std::ostream& err, const std::string& strMessage) { err << "vardlix: " << strMessage << std::endl; }
+void ReportError(std::ostream& err, const std::string& strMessage) {
+  err << "vardlix: " << MakeDisplayText(strMessage, false) << std::endl;
+}
 
 int RunShow(const CShowOptions& options, std::ostream& out, std::ostream& err) {
   if (options.m_bByteOrderMark && options.m_nFormat != formatCsv) {

@@ -109,12 +109,25 @@ int ShareCells(const CTableLayout& natural, int iFirst, int iLast, int nAvailabl
 
 }  // namespace
 
+bool IsShownByNumber(char32_t c) {
+  return (c >= 0x80 && c < 0xA0) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+void AppendNumberForm(std::string& strOut, char32_t c) {
+  static const char kHex[] = "0123456789ABCDEF";
+  strOut += "<U+";
+  for (int nShift = 12; nShift >= 0; nShift -= 4) strOut += kHex[(c >> nShift) & 0xF];
+  strOut += '>';
+}
+
 std::string MakeDisplayText(const std::string& strField, bool bKeepLines) {
   std::string strOut;
   strOut.reserve(strField.size());
   for (size_t nPos = 0; nPos < strField.size();) {
     char32_t c = NextCodePoint(strField, nPos);
-    if ((c == '\n' || c == '\r') && bKeepLines) {
+    if (IsShownByNumber(c)) {
+      AppendNumberForm(strOut, c);
+    } else if ((c == '\n' || c == '\r') && bKeepLines) {
       strOut += static_cast<char>(c);
     } else if (c == '\r' || c == '\n') {
       if (c == '\r' && nPos < strField.size() && strField[nPos] == '\n') ++nPos;
@@ -124,8 +137,6 @@ std::string MakeDisplayText(const std::string& strField, bool bKeepLines) {
     } else if (c < 0x20 || c == 0x7F) {
       strOut += '^';
       strOut += static_cast<char>(c == 0x7F ? '?' : c + 0x40);
-    } else if (c >= 0x80 && c < 0xA0) {
-      AppendUtf8(strOut, 0xFFFD);
     } else {
       AppendUtf8(strOut, c);
     }
@@ -156,8 +167,8 @@ int DisplayTextWidth(std::string_view strField, bool bLines) {
       ++nWidth;
     } else if (c < 0x20 || c == 0x7F) {
       nWidth += 2;  // caret notation
-    } else if (c >= 0x80 && c < 0xA0) {
-      nWidth += CodePointWidth(0xFFFD);
+    } else if (IsShownByNumber(c)) {
+      nWidth += kNumberFormWidth;
     } else {
       nWidth += CodePointWidth(c);
     }
@@ -194,8 +205,8 @@ int FieldTextWidth(std::u16string_view strData, bool bEscaped, bool bLines) {
       ++nWidth;
     } else if (c < 0x20 || c == 0x7F) {
       nWidth += 2;  // caret notation
-    } else if (c >= 0x80 && c < 0xA0) {
-      nWidth += CodePointWidth(0xFFFD);
+    } else if (IsShownByNumber(c)) {
+      nWidth += kNumberFormWidth;
     } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < nSize && strData[i + 1] >= 0xDC00 && strData[i + 1] <= 0xDFFF) {
       nWidth += CodePointWidth(0x10000 + ((c - 0xD800) << 10) + (strData[i + 1] - 0xDC00));
       ++i;
