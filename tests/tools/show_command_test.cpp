@@ -67,12 +67,12 @@ TEST_F(ShowCommand, FiltersCombine) {
 }
 
 TEST_F(ShowCommand, JsonLinesCarryEveryFieldDecoded) {
-  CToolResult result = Show({"--format", "json"});
+  CToolResult result = Show({"--format", "json", "--tz", "Asia/Shanghai"});
   ASSERT_EQ(result.m_nStatus, 0) << result.m_strErr;
   std::vector<std::string> aLines = SplitLines(result.m_strOut);
   ASSERT_EQ(aLines.size(), 4u);
   nlohmann::json second = nlohmann::json::parse(aLines[1]);
-  EXPECT_EQ(second["time"], "2011-04-08T09:30:00");
+  EXPECT_EQ(second["time"], "2011-04-08T09:30:00+08:00");
   EXPECT_EQ(second["location"], "网络");
   EXPECT_EQ(second["description"], "line one\r\nline two");
   EXPECT_EQ(second["parameters"], "");
@@ -81,20 +81,34 @@ TEST_F(ShowCommand, JsonLinesCarryEveryFieldDecoded) {
   EXPECT_EQ(nlohmann::json::parse(aLines[3])["description"], "<raw>&amp;");
 }
 
-TEST_F(ShowCommand, CsvQuotesWhatNeedsQuoting) {
+TEST_F(ShowCommand, CsvQuotesWhatNeedsQuotingAndDisarmsFormulas) {
+  // Every cell that a spreadsheet would take for a formula.
+  WriteUtf16File(m_folder.Path("Vardlix20110409.xml"),
+                 MakeLogText({{"2011.04.09 08:00:00", "+x", "=1+1", "-5", "@SUM(A1)", "\tTab"},
+                              {"2011.04.09 08:00:01", "Info", "\rcr", "", "", ""}}));
+  const std::string strHeader = "time,type,location,operation,parameters,description,file\r\n";
+  const std::string strSelected =
+      "2011-04-08T09:30:00+00:00,Error,网络,连接,,\"line one\r\nline two\",Vardlix20110408.xml\r\n"
+      "2011-04-08T12:00:00+00:00,Warning,Parser,Read,x<y,\"Quote \"\"q\"\", comma\",Vardlix20110408.xml\r\n";
   struct {
     std::vector<std::string> aArgs;
-    std::string strStart;
-  } const kCases[] = {{{}, ""}, {{"--bom"}, "\xEF\xBB\xBF"}};  // the mark only when asked for
+    std::string strExpected;
+  } const kCases[] = {
+      {{"20110408", "--type", "Warning", "--type", "Error"}, strHeader + strSelected},
+      {{"20110408", "--type", "Warning", "--type", "Error", "--bom"}, "\xEF\xBB\xBF" + strHeader + strSelected},
+      {{"20110409"},
+       strHeader + "2011-04-09T08:00:00+00:00,'+x,'=1+1,'-5,'@SUM(A1),'\tTab,Vardlix20110409.xml\r\n"
+                   "2011-04-09T08:00:01+00:00,Info,\"'\rcr\",,,,Vardlix20110409.xml\r\n"},
+      {{"20110409", "--keep-formulas"},
+       strHeader + "2011-04-09T08:00:00+00:00,+x,=1+1,-5,@SUM(A1),\tTab,Vardlix20110409.xml\r\n"
+                   "2011-04-09T08:00:01+00:00,Info,\"\rcr\",,,,Vardlix20110409.xml\r\n"},
+  };
   for (const auto& c : kCases) {
-    std::vector<std::string> aArgs = {"--format", "csv", "--type", "Warning", "--type", "Error"};
+    std::vector<std::string> aArgs = {"show", "--folder", m_folder.Path(), "--format", "csv"};
     aArgs.insert(aArgs.end(), c.aArgs.begin(), c.aArgs.end());
-    CToolResult result = Show(aArgs);
+    CToolResult result = RunTool(aArgs, {{"TZ", "UTC"}});
     ASSERT_EQ(result.m_nStatus, 0) << result.m_strErr;
-    EXPECT_EQ(result.m_strOut,
-              c.strStart + "time,type,location,operation,parameters,description,file\r\n"
-              "2011-04-08T09:30:00,Error,网络,连接,,\"line one\r\nline two\",Vardlix20110408.xml\r\n"
-              "2011-04-08T12:00:00,Warning,Parser,Read,x<y,\"Quote \"\"q\"\", comma\",Vardlix20110408.xml\r\n");
+    EXPECT_EQ(result.m_strOut, c.strExpected) << ::testing::PrintToString(c.aArgs);
   }
 }
 
@@ -164,17 +178,37 @@ TEST_F(ShowCommand, ColourOnlyWhenAskedForOrOnATerminal) {
   EXPECT_NE(result.m_strOut.find("\x1b[33mWarning"), std::string::npos);
 }
 
+// Escape sequences, C1 and bidi controls in a file would otherwise reach
+// the terminal: through the table, show's warnings, check and stats.
 TEST(ShowControlCharacters, NeverReachTheTerminalRaw) {
   CScratchFolder folder;
-  // An escape sequence in a field would otherwise reach the terminal.
   WriteUtf16File(folder.Path("Vardlix20110408.xml"),
-                 MakeLogText({{"2011.04.08 08:00:00", "Info", "\x1b[2J", "tab\there", "", "bell\x07"}}));
-  CToolResult result = RunTool({"show", "-d", folder.Path(), "20110408", "--color", "never"});
-  ASSERT_EQ(result.m_nStatus, 0) << result.m_strErr;
-  EXPECT_EQ(result.m_strOut.find('\x1b'), std::string::npos);
-  EXPECT_EQ(result.m_strOut.find('\x07'), std::string::npos);
-  EXPECT_NE(result.m_strOut.find("^[[2J"), std::string::npos);
-  EXPECT_NE(result.m_strOut.find("tab here"), std::string::npos);
+                 MakeLogText({{"2011.04.08 08:00:00", "Info\x1b[31m", "\x1b[2J", "tab\there", "\xE2\x80\xAE" "desrever",
+                               "bell\x07 \xC2\x9B" "31m"}}));
+  WriteUtf16File(folder.Path("foreign.xml"), "<?xml version=\"1.0\" encoding=\"\x1b[31m\"?>\r\n"
+                                             "<a\x1b[2J\xE2\x80\xAE>x</a\x1b[2J\xE2\x80\xAE>");
+  const std::string strForeign = folder.Path("foreign.xml");
+  struct {
+    std::vector<std::string> aArgs;
+    std::string strVisible;  // how one of them shows
+  } const kCases[] = {
+      {{"show", "-d", folder.Path(), "20110408", "--color", "never"}, "^[[2J"},
+      {{"show", "-d", folder.Path(), "20110408", "--color", "never"}, "tab here"},
+      {{"show", "-d", folder.Path(), "20110408", "--color", "never"}, "<U+202E>desrever"},
+      {{"show", "-d", folder.Path(), "20110408", "--color", "never"}, "bell^G <U+009B>31m"},
+      {{"show", strForeign}, "its top element is <a^[[2J<U+202E>>"},  // the warning
+      {{"check", strForeign}, "encoding name \"^[[31m\""},
+      {{"check", strForeign}, "its top element is <a^[[2J<U+202E>>"},
+      {{"stats", "-d", folder.Path()}, "Info^[[31m 1"},
+  };
+  for (const auto& c : kCases) {
+    CToolResult result = RunTool(c.aArgs);
+    const std::string strShown = result.m_strOut + result.m_strErr;
+    for (const char* szRaw : {"\x1b", "\x07", "\xE2\x80\xAE", "\xC2\x9B"}) {
+      EXPECT_EQ(strShown.find(szRaw), std::string::npos) << ::testing::PrintToString(c.aArgs) << strShown;
+    }
+    EXPECT_NE(strShown.find(c.strVisible), std::string::npos) << ::testing::PrintToString(c.aArgs) << strShown;
+  }
   // The machine formats keep the data as it is.
   CToolResult json = RunTool({"show", "-d", folder.Path(), "20110408", "-f", "json"});
   EXPECT_EQ(nlohmann::json::parse(json.m_strOut)["location"], "\x1b[2J");

@@ -57,6 +57,6 @@ CXmlProblems FindXmlProblems(std::u16string_view strText);
 // character reference or a declared entity (the engine keeps them as
 // text), a comment, an instruction or an element (the engine reads them as
 // text, or the field as empty), text beside a CDATA section, or when a
-// field is missing or given twice. Line ends aside: every XML reader turns
+// field is given twice. A missing field is missing in both. Line ends aside: every XML reader turns
 // CR LF into LF. Characters XML 1.0 forbids are not looked at here.
 bool ReadsAlikeInXml(std::u16string_view strMarkup);
