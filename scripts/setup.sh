@@ -7,10 +7,13 @@ set -euo pipefail
 
 # python3: its XML, JSON and CSV modules read what the crash test and the
 # tool's exports leave. rsyslog and lnav: the tests of vardlix forward and of
-# the lnav format start them (their services are never started).
+# the lnav format start them (their services are never started). chromium,
+# chromium-driver and python3-selenium: the test of vardlix report opens its
+# page in a headless Chromium; fonts-wqy-zenhei gives it Chinese glyphs.
+# tzdata: the zone names of --tz.
 packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev
           libpugixml-dev libcli11-dev nlohmann-json3-dev clang libclang-rt-dev attr file python3
-          rsyslog lnav)
+          rsyslog lnav chromium chromium-driver python3-selenium fonts-wqy-zenhei tzdata)
 windows=0
 [[ "${1:-}" == "--windows" ]] && windows=1
 if (( windows )); then

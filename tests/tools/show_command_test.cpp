@@ -1,6 +1,8 @@
-// vardlix show through its command line, on hand-made day logs.
+// vardlix show through its command line, on hand-made day logs; and the
+// page of vardlix report in a real headless Chromium.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "display_width.h"
@@ -242,6 +244,78 @@ TEST(ShowFiles, ReadsDaysAndFilesInTheOrderGiven) {
     }
     EXPECT_EQ(strTypes + strFiles.substr(1), c.strExpected);
   }
+}
+
+// A Python that has Debian's python3-selenium: the one CMake found, or the
+// system's, where apt puts the package.
+std::string SeleniumPython() {
+  for (const char* szPython : {VARDLIX_PYTHON, "/usr/bin/python3"}) {
+    if (RunTool({"-c", "import selenium"}, {}, szPython).m_nStatus == 0) return szPython;
+  }
+  return std::string();
+}
+
+// The page of a day with a record waiting beside its file, its table held
+// to four rows: Chromium draws a bar per hour with a segment per type, the
+// table keeps the errors and warnings first, and its filters show the rows
+// they should, set by clicking and typing or by the address.
+TEST(Report, ChromiumDrawsTheTimelineAndFiltersTheTable) {
+  const std::string strPython = SeleniumPython();
+  ASSERT_FALSE(strPython.empty()) << "python3-selenium is missing: scripts/setup.sh installs it";
+  CScratchFolder folder;
+  WriteUtf16File(folder.Path("Vardlix20110408.xml"),
+                 MakeLogText({{"2011.04.08 08:05:00", "Info", "Main", "Start", "", "started"},
+                              {"2011.04.08 08:10:00", "错误", "网络", "连接", "", "连接被拒绝\r\n第二行"},
+                              {"2011.04.08 08:20:00", "Info", "Main", "Read", "", "read"},
+                              {"2011.04.08 10:00:00", "Warning", "Parser", "Compare", "a&lt;b", "\xE2\x80\xAE" "x"},
+                              {"2011.04.08 10:30:00", "信息", "主窗口", "打开文件", "报表=x.xlsx", "已打开"}}));
+  WriteUtf16File(folder.Path("Vardlix20110408.pending"),
+                 MakeLogText({{"2011.04.08 10:45:00", "错误", "网络", "重试", "", "refused again"}}));
+  const std::string strPage = folder.Path("report.html");
+  CToolResult report = RunTool({"report", "-d", folder.Path(), "20110408", "--rows", "4", "-o", strPage});
+  ASSERT_EQ(report.m_nStatus, 0) << report.m_strErr;
+  // Nothing in it points anywhere.
+  const std::string strHtml = ReadBytes(strPage);
+  for (const char* szLink : {"src=", "href=", "url(", "http:", "https:", "@import"}) {
+    EXPECT_EQ(strHtml.find(szLink), std::string::npos) << szLink;
+  }
+
+  CToolResult browser = RunTool({VARDLIX_REPORT_PAGE, strPage, "错误", "again", "已打开"}, {}, strPython);
+  ASSERT_EQ(browser.m_nStatus, 0) << browser.m_strErr;
+  const nlohmann::json seen = nlohmann::json::parse(browser.m_strOut);
+  EXPECT_EQ(seen["resources"], 0);
+  // A bar per hour of the day; the two hours with records stacked by type.
+  ASSERT_EQ(seen["bars"].size(), 24u);
+  std::map<std::string, std::map<std::string, int>> aCounts;
+  std::map<std::string, std::map<std::string, double>> aHeights;
+  for (const auto& bar : seen["bars"]) {
+    for (const auto& segment : bar["segments"]) {
+      aCounts[bar["bucket"]][segment["type"]] = segment["count"];
+      aHeights[bar["bucket"]][segment["type"]] = segment["height"];
+    }
+  }
+  const std::map<std::string, std::map<std::string, int>> kExpected = {
+      {"2011-04-08 08:00", {{"Info", 2}, {"错误", 1}}},
+      {"2011-04-08 10:00", {{"Warning", 1}, {"信息", 1}, {"错误", 1}}}};
+  EXPECT_EQ(aCounts, kExpected);
+  EXPECT_GT(aHeights["2011-04-08 08:00"]["错误"], 10.0);
+  EXPECT_NEAR(aHeights["2011-04-08 08:00"]["Info"], 2 * aHeights["2011-04-08 08:00"]["错误"], 0.5);
+  EXPECT_NEAR(seen["bars"][8]["height"].get<double>(), seen["bars"][10]["height"].get<double>(), 0.5);
+  EXPECT_EQ(seen["bars"][9]["height"], 0);
+
+  // Four rows: the errors and the warning, then the latest other record.
+  auto Column = [](const nlohmann::json& aRows, int iCell) {
+    std::vector<std::string> aCells;
+    for (const auto& row : aRows) aCells.push_back(row[iCell]);
+    return aCells;
+  };
+  EXPECT_EQ(Column(seen["rows"], 5), (std::vector<std::string>{"连接被拒绝\n第二行", "<U+202E>x", "已打开", "refused again"}));
+  EXPECT_NE(seen["note"].get<std::string>().find("The table holds 4 of the 6 records"), std::string::npos);
+  EXPECT_EQ(Column(seen["by_type"], 1), (std::vector<std::string>{"错误", "错误"}));
+  EXPECT_EQ(Column(seen["by_type_and_text"], 5), (std::vector<std::string>{"refused again"}));
+  EXPECT_EQ(seen["shown"], "1");
+  EXPECT_EQ(seen["address"], "#type=%E9%94%99%E8%AF%AF&text=again");
+  EXPECT_EQ(Column(seen["from_address"], 4), (std::vector<std::string>{"报表=x.xlsx"}));
 }
 
 }  // namespace

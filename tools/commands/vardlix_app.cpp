@@ -121,6 +121,8 @@ struct CCommandLine {
   std::string m_strFollowHost, m_strFollowSince, m_strFollowUntil, m_strFollowFormat = "table";
   CForwardCommandLine m_forward;
   std::string m_strStatsFolder = ".", m_strStatsHost;
+  CReportOptions m_report;
+  std::string m_strReportHost;
   std::string m_strCheckFile;
   std::vector<std::string> m_aWriteFields = std::vector<std::string>(5);
   std::string m_strWriteLibrary, m_strLifeLibrary, m_strLifeDays;
@@ -135,6 +137,7 @@ struct CSubcommands {
   CLI::App* m_pWrite;
   CLI::App* m_pLife;
   CLI::App* m_pForward;
+  CLI::App* m_pReport;
 };
 
 CLI::App* AddShowCommand(CLI::App& app, CCommandLine& line) {
@@ -162,6 +165,32 @@ CLI::App* AddShowCommand(CLI::App& app, CCommandLine& line) {
                 "\nA damaged file shows its complete records, with one warning, and exit status 1. Filters "
                 "that match nothing say so on standard error; the exit status stays 0.");
   return pShow;
+}
+
+CLI::App* AddReportCommand(CLI::App& app, CCommandLine& line) {
+  CLI::App* pReport = app.add_subcommand(
+      "report", "Write one HTML page of the records of some days: a timeline of records per hour stacked by type, "
+                "the types, locations and operations with the most errors and warnings, and the records in a table "
+                "to filter");
+  CReportOptions& options = line.m_report;
+  CLI::Option* pDays =
+      pReport->add_option("days", options.m_aDays, "DAY or FILE (a day's log file, by path or by name in the folder)");
+  AddFolderOptions(*pReport, options.m_strFolder, line.m_strReportHost);
+  pReport->add_flag("--all,-a", options.m_bAll, "Every day log of the folder")->excludes(pDays);
+  pReport->add_option("--output,-o", options.m_strOutput, "Write the page to FILE (default: standard output)")
+      ->type_name("FILE");
+  pReport->add_option("--rows", options.m_nMaxRows, "Records the page's table holds (default 10000)")
+      ->check(CountValidator());
+  AddZoneOption(*pReport, options.m_strTimeZone);
+  pReport->footer(std::string(kDayHelp) +
+                  "\nThe page holds everything it shows and loads nothing: it opens from disk in any browser. The "
+                  "timeline has a bar per hour, or per day when the records span more than three days. Past --rows "
+                  "records, the table keeps every error and warning first (the latest, when there are more) and "
+                  "then the latest of the other records; the timeline and the lists count all of them. The table "
+                  "filters by type and text, and the address keeps the filter: report.html#type=Error&text=refused."
+                  "\nExit status: 0 the page is written; 1 it is, but a file was damaged or could not be read (the "
+                  "page says which), or the page could not be written.");
+  return pReport;
 }
 
 CLI::App* AddFollowCommand(CLI::App& app, CCommandLine& line) {
@@ -257,6 +286,11 @@ int RunSubcommand(const CSubcommands& commands, CCommandLine& line) {
     return RunFollow(line.m_follow, std::cout, std::cerr);
   }
   if (commands.m_pForward->parsed()) return RunForward(FinishForwardOptions(line.m_forward), std::cerr);
+  if (commands.m_pReport->parsed()) {
+    if (!line.m_strReportHost.empty()) line.m_report.m_strFolder = HostLogFolder(line.m_strReportHost);
+    if (!ApplyTimeZone(line.m_report.m_strTimeZone)) return exitUsage;
+    return RunReport(line.m_report, std::cout, std::cerr);
+  }
   if (commands.m_pStats->parsed()) {
     const std::string& strHost = line.m_strStatsHost;
     return RunStats(strHost.empty() ? line.m_strStatsFolder : HostLogFolder(strHost), std::cout, std::cerr);
@@ -265,7 +299,7 @@ int RunSubcommand(const CSubcommands& commands, CCommandLine& line) {
   if (commands.m_pWrite->parsed()) return RunWrite(line.m_aWriteFields, line.m_strWriteLibrary, std::cerr);
   if (commands.m_pLife->parsed()) return RunLife(line.m_strLifeDays, line.m_strLifeLibrary, std::cout, std::cerr);
   ReportError(std::cerr,
-              "a command is needed: show, follow, stats, check, write, life or forward (see vardlix --help)");
+              "a command is needed: show, report, follow, stats, check, write, life or forward (see vardlix --help)");
   return exitUsage;
 }
 
@@ -286,7 +320,7 @@ int RunVardlix(const std::vector<std::string>& aArgs) {
   CCommandLine line;
   const CSubcommands commands{AddShowCommand(app, line),  AddFollowCommand(app, line), AddStatsCommand(app, line),
                               AddCheckCommand(app, line), AddWriteCommand(app, line),  AddLifeCommand(app, line),
-                              AddForwardCommand(app, line.m_forward)};
+                              AddForwardCommand(app, line.m_forward), AddReportCommand(app, line)};
   try {
     std::vector<const char*> aArgv;
     for (const auto& strArg : aArgs) aArgv.push_back(strArg.c_str());

@@ -17,24 +17,9 @@ const char kReset[] = "\x1b[0m";
 const char kBold[] = "\x1b[1m";
 const char kDim[] = "\x1b[2m";
 
-// Colour of a type, from words that hosts commonly use for their types; a
-// type none of them matches stays uncoloured.
 const char* ColorOfType(const std::string& strType) {
-  static const struct {
-    const char* szWord;
-    const char* szColor;
-  } kTypeColors[] = {
-      {"error", "\x1b[31m"}, {"fatal", "\x1b[31m"}, {"crit", "\x1b[31m"},  {"fail", "\x1b[31m"},
-      {"错误", "\x1b[31m"},  {"异常", "\x1b[31m"},  {"失败", "\x1b[31m"},  {"严重", "\x1b[31m"},
-      {"warn", "\x1b[33m"},  {"警告", "\x1b[33m"},  {"info", "\x1b[32m"},  {"notice", "\x1b[32m"},
-      {"信息", "\x1b[32m"},  {"提示", "\x1b[32m"},  {"debug", "\x1b[36m"}, {"trace", "\x1b[36m"},
-      {"调试", "\x1b[36m"},
-  };
-  std::string strFolded = FoldCase(strType);
-  for (const auto& entry : kTypeColors) {
-    if (strFolded.find(entry.szWord) != std::string::npos) return entry.szColor;
-  }
-  return nullptr;
+  static const char* const kColors[] = {"\x1b[31m", "\x1b[33m", "\x1b[32m", "\x1b[36m", nullptr};
+  return kColors[CategoryOfType(strType)];
 }
 
 int FieldWidth(const CLogRecord& record, int iField) {
@@ -108,6 +93,24 @@ int ShareCells(const CTableLayout& natural, int iFirst, int iLast, int nAvailabl
 }
 
 }  // namespace
+
+TypeCategory CategoryOfType(const std::string& strType) {
+  static const struct {
+    const char* szWord;
+    TypeCategory nCategory;
+  } kTypeWords[] = {
+      {"error", categoryError}, {"fatal", categoryError},  {"crit", categoryError},     {"fail", categoryError},
+      {"错误", categoryError},  {"异常", categoryError},   {"失败", categoryError},     {"严重", categoryError},
+      {"warn", categoryWarning}, {"警告", categoryWarning}, {"info", categoryInfo},     {"notice", categoryInfo},
+      {"信息", categoryInfo},   {"提示", categoryInfo},    {"debug", categoryDebug},   {"trace", categoryDebug},
+      {"调试", categoryDebug},
+  };
+  const std::string strFolded = FoldCase(strType);
+  for (const auto& entry : kTypeWords) {
+    if (strFolded.find(entry.szWord) != std::string::npos) return entry.nCategory;
+  }
+  return categoryOther;
+}
 
 bool IsShownByNumber(char32_t c) {
   return (c >= 0x80 && c < 0xA0) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);

@@ -20,6 +20,19 @@ int64_t DaysFromCivil(int64_t nYear, int nMonth, int nDay) {
   return nEra * 146097 + nDayOfEra - 719468;
 }
 
+// The date of a count of days since 1970-01-01: DaysFromCivil turned back.
+void CivilFromDays(int64_t nDays, int& nYear, int& nMonth, int& nDay) {
+  nDays += 719468;
+  const int64_t nEra = (nDays >= 0 ? nDays : nDays - 146096) / 146097;
+  const int64_t nDayOfEra = nDays - nEra * 146097;
+  const int64_t nYearOfEra = (nDayOfEra - nDayOfEra / 1460 + nDayOfEra / 36524 - nDayOfEra / 146096) / 365;
+  const int64_t nDayOfYear = nDayOfEra - (365 * nYearOfEra + nYearOfEra / 4 - nYearOfEra / 100);
+  const int64_t nMonthIndex = (5 * nDayOfYear + 2) / 153;
+  nDay = static_cast<int>(nDayOfYear - (153 * nMonthIndex + 2) / 5 + 1);
+  nMonth = static_cast<int>(nMonthIndex < 10 ? nMonthIndex + 3 : nMonthIndex - 9);
+  nYear = static_cast<int>(nYearOfEra + nEra * 400 + (nMonth <= 2 ? 1 : 0));
+}
+
 // A local date and time counted as if it were UTC.
 int64_t SecondsOfCivil(int64_t nYear, int nMonth, int nDay, int nHour, int nMinute, int nSecond) {
   return DaysFromCivil(nYear, nMonth, nDay) * kDay + nHour * 3600 + nMinute * 60 + nSecond;
@@ -49,6 +62,17 @@ int64_t FloorDiv(int64_t nValue, int64_t nDivisor) {
 
 int64_t LocalSeconds(const CStamp& stamp) {
   return SecondsOfCivil(stamp.m_nYear, stamp.m_nMonth, stamp.m_nDay, stamp.m_nHour, stamp.m_nMinute, stamp.m_nSecond);
+}
+
+CStamp StampOfSeconds(int64_t nLocal) {
+  CStamp stamp;
+  const int64_t nDays = FloorDiv(nLocal, kDay);
+  CivilFromDays(nDays, stamp.m_nYear, stamp.m_nMonth, stamp.m_nDay);
+  const int64_t nSeconds = nLocal - nDays * kDay;
+  stamp.m_nHour = static_cast<int>(nSeconds / 3600);
+  stamp.m_nMinute = static_cast<int>(nSeconds / 60 % 60);
+  stamp.m_nSecond = static_cast<int>(nSeconds % 60);
+  return stamp;
 }
 
 // The offset of "now"'s rules would be wrong for a record from the other

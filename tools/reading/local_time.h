@@ -15,6 +15,9 @@
 // it were UTC.
 int64_t LocalSeconds(const CStamp& stamp);
 
+// The date and time of such a count of seconds: LocalSeconds turned back.
+CStamp StampOfSeconds(int64_t nLocal);
+
 // The offset of the zone at the moment whose local time is nLocal, in
 // seconds east of UTC: the one offset under which nLocal is a local time of
 // the zone; in the hours that the clocks skip or repeat, one of the two
