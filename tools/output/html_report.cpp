@@ -32,7 +32,7 @@ svg text.y { text-anchor: end; } svg text.x { text-anchor: middle; } svg text.da
 .swatch { display: inline-block; width: .9em; height: .9em; border-radius: 2px; margin-right: .35em;
           vertical-align: -.1em; }
 .n { color: #868e96; }
-.lists { display: flex; flex-wrap: wrap; gap: 1.5em; }
+.lists { display: flex; flex-wrap: wrap; gap: 1.5em; align-items: flex-start; }
 .lists table { border-collapse: collapse; min-width: 16em; }
 table th { text-align: left; font-weight: 600; border-bottom: 2px solid #dee2e6; padding: .25em .6em; }
 table td { border-bottom: 1px solid #f1f3f5; padding: .25em .6em; vertical-align: top; }

@@ -135,11 +135,14 @@ std::string FormatBucket(int64_t nStart, bool bHourly) {
   return szText;
 }
 
-// The smallest of 1, 2, 5, 10, 20, 50... at least nValue.
-size_t NiceStep(size_t nValue) {
+// The grid of the value axis: the smallest step of 1, 2, 5, 10, 20, 50...
+// that reaches nMost in at most five steps, and the number of steps.
+void ChooseGrid(size_t nMost, size_t& nStep, size_t& nSteps) {
   for (size_t nPower = 1;; nPower *= 10) {
     for (size_t nFactor : {1, 2, 5}) {
-      if (nFactor * nPower >= nValue) return nFactor * nPower;
+      nStep = nFactor * nPower;
+      nSteps = std::max<size_t>((nMost + nStep - 1) / nStep, 1);
+      if (nSteps <= 5) return;
     }
   }
 }
@@ -153,14 +156,14 @@ std::string Number(double dValue) {
   return strText;
 }
 
-void AppendAxes(std::string& strOut, const CTimeline& timeline, size_t nStep, double dSlot) {
+void AppendAxes(std::string& strOut, const CTimeline& timeline, size_t nStep, size_t nSteps, double dSlot) {
   const int nPlotHeight = kHeight - kTop - kBottom;
-  for (int i = 0; i <= 4; ++i) {
-    const double dY = kTop + nPlotHeight - nPlotHeight * i / 4.0;
+  for (size_t i = 0; i <= nSteps; ++i) {
+    const double dY = kTop + nPlotHeight - nPlotHeight * static_cast<double>(i) / static_cast<double>(nSteps);
     strOut += "<line class=\"grid\" x1=\"" + std::to_string(kLeft) + "\" x2=\"" + std::to_string(kWidth - kRight) +
               "\" y1=\"" + Number(dY) + "\" y2=\"" + Number(dY) + "\"/>";
     strOut += "<text class=\"y\" x=\"" + std::to_string(kLeft - 6) + "\" y=\"" + Number(dY + 4) + "\">" +
-              FormatCount(nStep * static_cast<size_t>(i)) + "</text>";
+              FormatCount(nStep * i) + "</text>";
   }
   const size_t nBuckets = timeline.m_aBuckets.size();
   size_t nEvery = 1;
@@ -238,14 +241,15 @@ void AppendTimeline(std::string& strOut, const CReportSummary& summary) {
   }
   size_t nMost = 1;
   for (const CBucket& bucket : timeline.m_aBuckets) nMost = std::max(nMost, bucket.m_nTotal);
-  const size_t nStep = NiceStep((nMost + 3) / 4);
-  const double dScale = static_cast<double>(kHeight - kTop - kBottom) / static_cast<double>(nStep * 4);
+  size_t nStep = 1, nSteps = 1;
+  ChooseGrid(nMost, nStep, nSteps);
+  const double dScale = static_cast<double>(kHeight - kTop - kBottom) / static_cast<double>(nStep * nSteps);
   const double dSlot = static_cast<double>(kWidth - kLeft - kRight) / static_cast<double>(timeline.m_aBuckets.size());
   const double dBarWidth = std::max(dSlot * 0.8, 1.0);
   strOut += std::string("<svg class=\"timeline\" viewBox=\"0 0 ") + std::to_string(kWidth) + " " +
             std::to_string(kHeight) + "\" role=\"img\" aria-label=\"Records per " +
             (timeline.m_bHourly ? "hour" : "day") + ", stacked by type\" lang=\"zh-CN\">";
-  AppendAxes(strOut, timeline, nStep, dSlot);
+  AppendAxes(strOut, timeline, nStep, nSteps, dSlot);
   for (size_t i = 0; i < timeline.m_aBuckets.size(); ++i) {
     AppendBar(strOut, timeline, timeline.m_aBuckets[i], kLeft + dSlot * static_cast<double>(i) + (dSlot - dBarWidth) / 2,
               dBarWidth, dScale);

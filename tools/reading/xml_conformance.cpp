@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "log_record.h"
@@ -189,9 +190,7 @@ class CXmlScanner {
     bool bKnown = false;
     for (std::u16string_view strDefined : kPredefined) bKnown = bKnown || strName == strDefined;
     if (!bKnown) {
-      bool bDeclared = false;
-      for (const std::u16string& strEntity : m_aEntities) bDeclared = bDeclared || strName == strEntity;
-      if (!bDeclared) Note(xmlUndefinedEntity, nPos);
+      if (m_aEntities.count(std::u16string(strName)) == 0) Note(xmlUndefinedEntity, nPos);
       if (!bInAttribute) FieldDiffers();
     }
     return nNameEnd + 1;
@@ -298,7 +297,7 @@ class CXmlScanner {
       const size_t nName = SkipSpace(i + 8);
       bool bValid = false;
       const size_t nNameEnd = ScanName(nName, bValid);
-      if (bValid && nName > i + 8) m_aEntities.emplace_back(m_strText.substr(nName, nNameEnd - nName));
+      if (bValid && nName > i + 8) m_aEntities.emplace(m_strText.substr(nName, nNameEnd - nName));
     }
   }
 
@@ -387,6 +386,7 @@ class CXmlScanner {
   size_t ScanAttributes(size_t nPos, bool& bEmpty) {
     std::vector<std::u16string_view>& aNames = m_aAttributes;
     aNames.clear();
+    std::unordered_set<std::u16string_view> aManyNames;  // once a tag has many, so that each is found at once
     const size_t nSize = m_strText.size();
     for (;;) {
       const size_t nName = SkipSpace(nPos);
@@ -407,13 +407,17 @@ class CXmlScanner {
         return npos;
       }
       const std::u16string_view strName = m_strText.substr(nName, nNameEnd - nName);
-      for (std::u16string_view strOther : aNames) {
-        if (strOther == strName) {
-          Note(xmlDuplicateAttribute, nName);
-          return npos;
-        }
+      constexpr size_t kFewNames = 16;
+      const bool bTwice = aNames.size() < kFewNames ? std::find(aNames.begin(), aNames.end(), strName) != aNames.end()
+                                                    : !aManyNames.insert(strName).second;
+      if (bTwice) {
+        Note(xmlDuplicateAttribute, nName);
+        return npos;
       }
-      aNames.push_back(strName);
+      if (aNames.size() < kFewNames) {
+        aNames.push_back(strName);
+        if (aNames.size() == kFewNames) aManyNames.insert(aNames.begin(), aNames.end());
+      }
       nPos = ScanValue(SkipSpace(nNameEnd), nName);
       if (nPos == npos) return npos;
     }
@@ -453,7 +457,7 @@ class CXmlScanner {
   CFieldWatch* m_pWatch;
   std::vector<std::u16string_view> m_aOpen;        // names of the open elements
   std::vector<std::u16string_view> m_aAttributes;  // names of the tag's attributes so far
-  std::vector<std::u16string> m_aEntities;         // declared in the DOCTYPE
+  std::unordered_set<std::u16string> m_aEntities;  // declared in the DOCTYPE
   bool m_bTopSeen = false;
   bool m_bDocType = false;
   CRecordText m_record;
