@@ -206,6 +206,7 @@ fs::path ShapeFile(const std::string& strShape, int nRecords) {
 std::vector<std::string> Command(const std::string& strCommand, const fs::path& file) {
   const std::string strTool = ToolPath();
   if (strCommand == "json") return {strTool, "show", file.string(), "--format", "json"};
+  if (strCommand == "csv") return {strTool, "show", file.string(), "--format", "csv"};
   if (strCommand == "table") return {strTool, "show", file.string(), "--wide"};
   if (strCommand == "grep") return {strTool, "show", file.string(), "--format", "json", "--grep", "ETIMEDOUT"};
   if (strCommand == "grep-i") return {strTool, "show", file.string(), "--format", "json", "--grep", "etimedout", "-i"};
@@ -369,7 +370,7 @@ void BM_ShowAll(benchmark::State& state) {
 }
 
 const int kRegistered = [] {
-  for (const char* szCommand : {"json", "grep", "grep-i", "table", "stats", "check"}) {
+  for (const char* szCommand : {"json", "csv", "grep", "grep-i", "table", "stats", "check"}) {
     benchmark::RegisterBenchmark((std::string("BM_Tool/") + szCommand + "/clean").c_str(), BM_Tool, szCommand,
                                  "clean")
         ->Arg(10000)

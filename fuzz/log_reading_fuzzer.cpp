@@ -10,7 +10,9 @@
 //    damaged stretches and root flags as the recovery from the start of the
 //    text;
 //  - the damaged stretches lie in order inside the text, and every record's
-//    XML is one that XML 1.0 parsers accept;
+//    XML is one that XML 1.0 parsers accept (no forbidden character, nothing
+//    the check of xml_conformance.h names);
+//  - that check of the whole text ends, in time;
 //  - whether the library adds records to the file is what the engine says.
 #include <cstddef>
 #include <cstdint>
@@ -24,6 +26,7 @@
 #include "record_recovery.h"
 #include "record_scan.h"
 #include "text_encoding.h"
+#include "xml_conformance.h"
 
 namespace {
 
@@ -156,7 +159,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     DescribeDamage(text);
   }
 
-  for (const CLogRecord& record : sink.m_aRecords) Check(IsPortable(record.m_strMarkup));
+  for (const CLogRecord& record : sink.m_aRecords) {
+    Check(IsPortable(record.m_strMarkup));
+    std::u16string strMarkup;
+    Check(FromUtf8(record.m_strMarkup, strMarkup) && !FindXmlProblems(strMarkup).Any());
+  }
+  FindXmlProblems(strLibrary);
   int32_t nPrevious = -1;
   for (const CDamagedStretch& stretch : text.m_aDamage) {
     Check(stretch.m_begin.m_nOffset > nPrevious && stretch.m_end.m_nOffset >= stretch.m_begin.m_nOffset &&

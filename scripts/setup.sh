@@ -8,10 +8,12 @@ set -euo pipefail
 # python3: its XML, JSON and CSV modules read what the crash test and the
 # tool's exports leave. rsyslog (with rsyslog-relp, its RELP input) and lnav:
 # the tests of vardlix forward and of the lnav format start them (their
-# services are never started).
+# services are never started). chromium, chromium-driver and python3-selenium:
+# the test of vardlix report opens its page in a headless Chromium;
+# fonts-wqy-zenhei gives it Chinese glyphs. tzdata: the zone names of --tz.
 packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev
           libpugixml-dev libcli11-dev nlohmann-json3-dev clang libclang-rt-dev attr file python3
-          rsyslog rsyslog-relp lnav)
+          rsyslog rsyslog-relp lnav chromium chromium-driver python3-selenium fonts-wqy-zenhei tzdata)
 # mono-mcs and mono-runtime: the test of the .NET binding compiles it and
 # runs it against libvardlix.so.
 packages+=(mono-mcs mono-runtime)

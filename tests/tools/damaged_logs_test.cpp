@@ -1,6 +1,8 @@
 // Damaged day files: the tool reads every complete record in file order and
 // warns once per file, and every export of every such file (and of records
-// holding characters XML 1.0 forbids) is accepted by a standard parser.
+// holding characters XML 1.0 forbids, references the engine keeps as text,
+// markup XML 1.0 refuses) is accepted by a standard parser, which reads the
+// same data from each.
 #include <gtest/gtest.h>
 
 #include "text_encoding.h"
@@ -96,6 +98,13 @@ TEST(DamagedLogs, EveryCompleteRecordIsReadOnceWarnedAndExportedForStandardParse
   strBareTags += AppendedRecords({"D", "E"});
   std::string strZeroLate = CutBefore(strFull, "d-B", 1) + AppendedRecords({"D", "E"});
   strZeroLate += std::string(1, '\0') + "<记录>\r\n<时间>";
+  // What the engine reads from files the library did not write, which XML
+  // 1.0 readers refuse or read otherwise.
+  const std::string strReferences = "x &#x1B; &#65; &#x110000; &nbsp; & ]]> y";
+  const std::string strForeignMarkup =
+      "<?xml version=\"1.0\" encoding=\"unicode\"?>\r\n<日志>\r\n<记录 a=1 a=\"2\">\r\n<时间>2011.04.08 08:00:00</时间>"
+      "<类型>A</类型><位置 b=\"<\">Main</位置><操作>Run</操作><参数/><描述>d-A<!-- x -- y --></描述>\r\n</记录>\r\n" +
+      AppendedRecords({"B"}) + "</日志>\r\n";
   std::string strGarbage = strFull;
   strGarbage.insert(strGarbage.find("<记录>", strGarbage.find("d-A")), "#garbage<x \r\n");
   struct {
@@ -103,8 +112,12 @@ TEST(DamagedLogs, EveryCompleteRecordIsReadOnceWarnedAndExportedForStandardParse
     std::string strText;  // UTF-8 of the file's text
     std::vector<std::string> aTypes;
     std::string strWarning;  // part of the one warning; empty: the file is whole
+    std::string strDescriptionA = "d-A";  // what record A's description reads as
   } const kCases[] = {
-      {"characters XML 1.0 forbids", MakeLogText({Fields("A", strColours), Fields("B")}), {"A", "B"}, ""},
+      {"characters XML 1.0 forbids", MakeLogText({Fields("A", strColours), Fields("B")}), {"A", "B"}, "", strColours},
+      {"references the engine keeps as text", MakeLogText({Fields("A", strReferences), Fields("B")}), {"A", "B"}, "",
+       strReferences},
+      {"markup XML 1.0 refuses", strForeignMarkup, {"A", "B"}, "", "d-A<!-- x -- y -->"},
       {"cut inside a tag", CutBefore(strFull, "<类型>C", 4), {"A", "B"}, "damaged text at 19:1-21:2"},
       {"cut inside data", CutBefore(strFull, "d-C", 2), {"A", "B"}, "(2 records before it, 0 after)"},
       {"cut between records", CutBefore(strFull, "<记录>\r\n<时间>2011.04.08 08:00:00</时间>\r\n<类型>C"),
@@ -135,8 +148,7 @@ TEST(DamagedLogs, EveryCompleteRecordIsReadOnceWarnedAndExportedForStandardParse
       ASSERT_EQ(parsed.m_nStatus, 0) << c.szName << " " << strForm << "\n" << parsed.m_strErr << show.m_strOut;
       std::string strExpected;
       for (const auto& strType : c.aTypes) {
-        strExpected += ExpectedLine(strType, strType == "A" && c.szName == std::string("characters XML 1.0 forbids") ? strColours : "d-" + strType,
-                                    strForm);
+        strExpected += ExpectedLine(strType, strType == "A" ? c.strDescriptionA : "d-" + strType, strForm);
       }
       EXPECT_EQ(parsed.m_strOut, strExpected) << c.szName << " " << strForm;
     }

@@ -1,6 +1,8 @@
-// vardlix show through its command line, on hand-made day logs.
+// vardlix show through its command line, on hand-made day logs; and the
+// page of vardlix report in a real headless Chromium.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "display_width.h"
@@ -67,12 +69,12 @@ TEST_F(ShowCommand, FiltersCombine) {
 }
 
 TEST_F(ShowCommand, JsonLinesCarryEveryFieldDecoded) {
-  CToolResult result = Show({"--format", "json"});
+  CToolResult result = Show({"--format", "json", "--tz", "Asia/Shanghai"});
   ASSERT_EQ(result.m_nStatus, 0) << result.m_strErr;
   std::vector<std::string> aLines = SplitLines(result.m_strOut);
   ASSERT_EQ(aLines.size(), 4u);
   nlohmann::json second = nlohmann::json::parse(aLines[1]);
-  EXPECT_EQ(second["time"], "2011-04-08T09:30:00");
+  EXPECT_EQ(second["time"], "2011-04-08T09:30:00+08:00");
   EXPECT_EQ(second["location"], "网络");
   EXPECT_EQ(second["description"], "line one\r\nline two");
   EXPECT_EQ(second["parameters"], "");
@@ -81,20 +83,34 @@ TEST_F(ShowCommand, JsonLinesCarryEveryFieldDecoded) {
   EXPECT_EQ(nlohmann::json::parse(aLines[3])["description"], "<raw>&amp;");
 }
 
-TEST_F(ShowCommand, CsvQuotesWhatNeedsQuoting) {
+TEST_F(ShowCommand, CsvQuotesWhatNeedsQuotingAndDisarmsFormulas) {
+  // Every cell that a spreadsheet would take for a formula.
+  WriteUtf16File(m_folder.Path("Vardlix20110409.xml"),
+                 MakeLogText({{"2011.04.09 08:00:00", "+x", "=1+1", "-5", "@SUM(A1)", "\tTab"},
+                              {"2011.04.09 08:00:01", "Info", "\rcr", "", "", ""}}));
+  const std::string strHeader = "time,type,location,operation,parameters,description,file\r\n";
+  const std::string strSelected =
+      "2011-04-08T09:30:00+00:00,Error,网络,连接,,\"line one\r\nline two\",Vardlix20110408.xml\r\n"
+      "2011-04-08T12:00:00+00:00,Warning,Parser,Read,x<y,\"Quote \"\"q\"\", comma\",Vardlix20110408.xml\r\n";
   struct {
     std::vector<std::string> aArgs;
-    std::string strStart;
-  } const kCases[] = {{{}, ""}, {{"--bom"}, "\xEF\xBB\xBF"}};  // the mark only when asked for
+    std::string strExpected;
+  } const kCases[] = {
+      {{"20110408", "--type", "Warning", "--type", "Error"}, strHeader + strSelected},
+      {{"20110408", "--type", "Warning", "--type", "Error", "--bom"}, "\xEF\xBB\xBF" + strHeader + strSelected},
+      {{"20110409"},
+       strHeader + "2011-04-09T08:00:00+00:00,'+x,'=1+1,'-5,'@SUM(A1),'\tTab,Vardlix20110409.xml\r\n"
+                   "2011-04-09T08:00:01+00:00,Info,\"'\rcr\",,,,Vardlix20110409.xml\r\n"},
+      {{"20110409", "--keep-formulas"},
+       strHeader + "2011-04-09T08:00:00+00:00,+x,=1+1,-5,@SUM(A1),\tTab,Vardlix20110409.xml\r\n"
+                   "2011-04-09T08:00:01+00:00,Info,\"\rcr\",,,,Vardlix20110409.xml\r\n"},
+  };
   for (const auto& c : kCases) {
-    std::vector<std::string> aArgs = {"--format", "csv", "--type", "Warning", "--type", "Error"};
+    std::vector<std::string> aArgs = {"show", "--folder", m_folder.Path(), "--format", "csv"};
     aArgs.insert(aArgs.end(), c.aArgs.begin(), c.aArgs.end());
-    CToolResult result = Show(aArgs);
+    CToolResult result = RunTool(aArgs, {{"TZ", "UTC"}});
     ASSERT_EQ(result.m_nStatus, 0) << result.m_strErr;
-    EXPECT_EQ(result.m_strOut,
-              c.strStart + "time,type,location,operation,parameters,description,file\r\n"
-              "2011-04-08T09:30:00,Error,网络,连接,,\"line one\r\nline two\",Vardlix20110408.xml\r\n"
-              "2011-04-08T12:00:00,Warning,Parser,Read,x<y,\"Quote \"\"q\"\", comma\",Vardlix20110408.xml\r\n");
+    EXPECT_EQ(result.m_strOut, c.strExpected) << ::testing::PrintToString(c.aArgs);
   }
 }
 
@@ -164,17 +180,37 @@ TEST_F(ShowCommand, ColourOnlyWhenAskedForOrOnATerminal) {
   EXPECT_NE(result.m_strOut.find("\x1b[33mWarning"), std::string::npos);
 }
 
+// Escape sequences, C1 and bidi controls in a file would otherwise reach
+// the terminal: through the table, show's warnings, check and stats.
 TEST(ShowControlCharacters, NeverReachTheTerminalRaw) {
   CScratchFolder folder;
-  // An escape sequence in a field would otherwise reach the terminal.
   WriteUtf16File(folder.Path("Vardlix20110408.xml"),
-                 MakeLogText({{"2011.04.08 08:00:00", "Info", "\x1b[2J", "tab\there", "", "bell\x07"}}));
-  CToolResult result = RunTool({"show", "-d", folder.Path(), "20110408", "--color", "never"});
-  ASSERT_EQ(result.m_nStatus, 0) << result.m_strErr;
-  EXPECT_EQ(result.m_strOut.find('\x1b'), std::string::npos);
-  EXPECT_EQ(result.m_strOut.find('\x07'), std::string::npos);
-  EXPECT_NE(result.m_strOut.find("^[[2J"), std::string::npos);
-  EXPECT_NE(result.m_strOut.find("tab here"), std::string::npos);
+                 MakeLogText({{"2011.04.08 08:00:00", "Info\x1b[31m", "\x1b[2J", "tab\there", "\xE2\x80\xAE" "desrever",
+                               "bell\x07 \xC2\x9B" "31m"}}));
+  WriteUtf16File(folder.Path("foreign.xml"), "<?xml version=\"1.0\" encoding=\"\x1b[31m\"?>\r\n"
+                                             "<a\x1b[2J\xE2\x80\xAE>x</a\x1b[2J\xE2\x80\xAE>");
+  const std::string strForeign = folder.Path("foreign.xml");
+  struct {
+    std::vector<std::string> aArgs;
+    std::string strVisible;  // how one of them shows
+  } const kCases[] = {
+      {{"show", "-d", folder.Path(), "20110408", "--color", "never"}, "^[[2J"},
+      {{"show", "-d", folder.Path(), "20110408", "--color", "never"}, "tab here"},
+      {{"show", "-d", folder.Path(), "20110408", "--color", "never"}, "<U+202E>desrever"},
+      {{"show", "-d", folder.Path(), "20110408", "--color", "never"}, "bell^G <U+009B>31m"},
+      {{"show", strForeign}, "its top element is <a^[[2J<U+202E>>"},  // the warning
+      {{"check", strForeign}, "encoding name \"^[[31m\""},
+      {{"check", strForeign}, "its top element is <a^[[2J<U+202E>>"},
+      {{"stats", "-d", folder.Path()}, "Info^[[31m 1"},
+  };
+  for (const auto& c : kCases) {
+    CToolResult result = RunTool(c.aArgs);
+    const std::string strShown = result.m_strOut + result.m_strErr;
+    for (const char* szRaw : {"\x1b", "\x07", "\xE2\x80\xAE", "\xC2\x9B"}) {
+      EXPECT_EQ(strShown.find(szRaw), std::string::npos) << ::testing::PrintToString(c.aArgs) << strShown;
+    }
+    EXPECT_NE(strShown.find(c.strVisible), std::string::npos) << ::testing::PrintToString(c.aArgs) << strShown;
+  }
   // The machine formats keep the data as it is.
   CToolResult json = RunTool({"show", "-d", folder.Path(), "20110408", "-f", "json"});
   EXPECT_EQ(nlohmann::json::parse(json.m_strOut)["location"], "\x1b[2J");
@@ -208,6 +244,78 @@ TEST(ShowFiles, ReadsDaysAndFilesInTheOrderGiven) {
     }
     EXPECT_EQ(strTypes + strFiles.substr(1), c.strExpected);
   }
+}
+
+// A Python that has Debian's python3-selenium: the one CMake found, or the
+// system's, where apt puts the package.
+std::string SeleniumPython() {
+  for (const char* szPython : {VARDLIX_PYTHON, "/usr/bin/python3"}) {
+    if (RunTool({"-c", "import selenium"}, {}, szPython).m_nStatus == 0) return szPython;
+  }
+  return std::string();
+}
+
+// The page of a day with a record waiting beside its file, its table held
+// to four rows: Chromium draws a bar per hour with a segment per type, the
+// table keeps the errors and warnings first, and its filters show the rows
+// they should, set by clicking and typing or by the address.
+TEST(Report, ChromiumDrawsTheTimelineAndFiltersTheTable) {
+  const std::string strPython = SeleniumPython();
+  ASSERT_FALSE(strPython.empty()) << "python3-selenium is missing: scripts/setup.sh installs it";
+  CScratchFolder folder;
+  WriteUtf16File(folder.Path("Vardlix20110408.xml"),
+                 MakeLogText({{"2011.04.08 08:05:00", "Info", "Main", "Start", "", "started"},
+                              {"2011.04.08 08:10:00", "错误", "网络", "连接", "", "连接被拒绝\r\n第二行"},
+                              {"2011.04.08 08:20:00", "Info", "Main", "Read", "", "read"},
+                              {"2011.04.08 10:00:00", "Warning", "Parser", "Compare", "a&lt;b", "\xE2\x80\xAE" "x"},
+                              {"2011.04.08 10:30:00", "信息", "主窗口", "打开文件", "报表=x.xlsx", "已打开"}}));
+  WriteUtf16File(folder.Path("Vardlix20110408.pending"),
+                 MakeLogText({{"2011.04.08 10:45:00", "错误", "网络", "重试", "", "refused again"}}));
+  const std::string strPage = folder.Path("report.html");
+  CToolResult report = RunTool({"report", "-d", folder.Path(), "20110408", "--rows", "4", "-o", strPage});
+  ASSERT_EQ(report.m_nStatus, 0) << report.m_strErr;
+  // Nothing in it points anywhere.
+  const std::string strHtml = ReadBytes(strPage);
+  for (const char* szLink : {"src=", "href=", "url(", "http:", "https:", "@import"}) {
+    EXPECT_EQ(strHtml.find(szLink), std::string::npos) << szLink;
+  }
+
+  CToolResult browser = RunTool({VARDLIX_REPORT_PAGE, strPage, "错误", "again", "已打开"}, {}, strPython);
+  ASSERT_EQ(browser.m_nStatus, 0) << browser.m_strErr;
+  const nlohmann::json seen = nlohmann::json::parse(browser.m_strOut);
+  EXPECT_EQ(seen["resources"], 0);
+  // A bar per hour of the day; the two hours with records stacked by type.
+  ASSERT_EQ(seen["bars"].size(), 24u);
+  std::map<std::string, std::map<std::string, int>> aCounts;
+  std::map<std::string, std::map<std::string, double>> aHeights;
+  for (const auto& bar : seen["bars"]) {
+    for (const auto& segment : bar["segments"]) {
+      aCounts[bar["bucket"]][segment["type"]] = segment["count"];
+      aHeights[bar["bucket"]][segment["type"]] = segment["height"];
+    }
+  }
+  const std::map<std::string, std::map<std::string, int>> kExpected = {
+      {"2011-04-08 08:00", {{"Info", 2}, {"错误", 1}}},
+      {"2011-04-08 10:00", {{"Warning", 1}, {"信息", 1}, {"错误", 1}}}};
+  EXPECT_EQ(aCounts, kExpected);
+  EXPECT_GT(aHeights["2011-04-08 08:00"]["错误"], 10.0);
+  EXPECT_NEAR(aHeights["2011-04-08 08:00"]["Info"], 2 * aHeights["2011-04-08 08:00"]["错误"], 0.5);
+  EXPECT_NEAR(seen["bars"][8]["height"].get<double>(), seen["bars"][10]["height"].get<double>(), 0.5);
+  EXPECT_EQ(seen["bars"][9]["height"], 0);
+
+  // Four rows: the errors and the warning, then the latest other record.
+  auto Column = [](const nlohmann::json& aRows, int iCell) {
+    std::vector<std::string> aCells;
+    for (const auto& row : aRows) aCells.push_back(row[iCell]);
+    return aCells;
+  };
+  EXPECT_EQ(Column(seen["rows"], 5), (std::vector<std::string>{"连接被拒绝\n第二行", "<U+202E>x", "已打开", "refused again"}));
+  EXPECT_NE(seen["note"].get<std::string>().find("The table holds 4 of the 6 records"), std::string::npos);
+  EXPECT_EQ(Column(seen["by_type"], 1), (std::vector<std::string>{"错误", "错误"}));
+  EXPECT_EQ(Column(seen["by_type_and_text"], 5), (std::vector<std::string>{"refused again"}));
+  EXPECT_EQ(seen["shown"], "1");
+  EXPECT_EQ(seen["address"], "#type=%E9%94%99%E8%AF%AF&text=again");
+  EXPECT_EQ(Column(seen["from_address"], 4), (std::vector<std::string>{"报表=x.xlsx"}));
 }
 
 }  // namespace

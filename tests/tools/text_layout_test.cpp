@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "display_width.h"
+#include "local_time.h"
 #include "record_filter.h"
 #include "record_output.h"
 #include "record_scan.h"
@@ -151,6 +152,57 @@ TEST(FormatIsoTime, ConvertsStampsAndPassesOthersThrough) {
   EXPECT_EQ(FormatIsoTime("2011.13.08 09:05:03"), "2011.13.08 09:05:03");
 }
 
+// Records of one file in file order, in a zone with summer time: the hour
+// repeated in October has two offsets, and the order of the records tells
+// which pass each record is from.
+TEST(RecordClock, GivesEachRecordTheOffsetOfItsOwnMoment) {
+  setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+  tzset();
+  struct {
+    const char* szStamp;  // nullptr: the next file starts
+    const char* szExpected;
+  } const kCases[] = {
+      {"2011.01.15 12:00:00", "2011-01-15T12:00:00+01:00"},
+      {"2011.10.30 01:59:00", "2011-10-30T01:59:00+02:00"},
+      {"2011.10.30 02:10:00", "2011-10-30T02:10:00+02:00"},  // the repeated hour, first pass
+      {"2011.10.30 02:50:00", "2011-10-30T02:50:00+02:00"},
+      {"2011.10.30 02:05:00", "2011-10-30T02:05:00+01:00"},  // back before the record above: second pass
+      {"2011.10.30 02:55:00", "2011-10-30T02:55:00+01:00"},
+      {"2011.10.30 03:00:00", "2011-10-30T03:00:00+01:00"},
+      {nullptr, nullptr},
+      {"2011.10.30 02:30:00", "2011-10-30T02:30:00+02:00"},  // no record before it: the first pass
+      {"2011.03.27 02:30:00", "2011-03-27T02:30:00+02:00"},  // skipped by the clocks: forward's offset
+      {"   0.00.00 -1:-1:-1", "   0.00.00 -1:-1:-1"},
+  };
+  CRecordClock clock;
+  for (const auto& c : kCases) {
+    if (c.szStamp == nullptr) {
+      clock.StartFile();
+      continue;
+    }
+    EXPECT_EQ(FormatRecordTime(c.szStamp, clock.OffsetOf(std::string_view(c.szStamp))), c.szExpected) << c.szStamp;
+  }
+  setenv("TZ", "UTC", 1);
+  tzset();
+}
+
+TEST(ParseUtcOffset, TakesFixedOffsetsOnly) {
+  struct {
+    const char* szText;
+    bool bRead;
+    int nMinutes;
+  } const kCases[] = {
+      {"UTC", true, 0},     {"+08:00", true, 480}, {"-0330", true, -210}, {"+05", true, 300},
+      {"+14:00", true, 840}, {"+8", false, 0},     {"+08:", false, 0},    {"+15:00", false, 0},
+      {"08:00", false, 0},  {"+08:60", false, 0},  {"Asia/Shanghai", false, 0},
+  };
+  for (const auto& c : kCases) {
+    int nMinutes = 0;
+    EXPECT_EQ(ParseUtcOffset(c.szText, nMinutes), c.bRead) << c.szText;
+    if (c.bRead) EXPECT_EQ(nMinutes, c.nMinutes) << c.szText;
+  }
+}
+
 TEST(PreviousDay, CrossesMonthAndYearEnds) {
   struct {
     CDay day;
@@ -198,6 +250,7 @@ const std::u16string kFieldTexts[] = {
     u"a &lt;b&gt; &amp; &quot;c&apos; &amp &#60; &",
     u"line one\r\nline two\nthree\rfour\r",
     u"tab\tbell\x07" u"esc\x1B[31m del\x7F c1\x85 end",
+    u"bidi \u202Ereversed\u202C \u2066isolated\u2069 c1 \x9B31m",
     u"\u4E2D\u6587 \uFF21 \u0301 \u200B \U0001F600 \U00020000",
     u"lone \xD800 x \xDC00 y \xD800",
     u"\xD83D&amp;\xDE00",

@@ -47,6 +47,8 @@ TEST_F(ToolErrors, BadInputGetsOneLineAndAStatus) {
       {{"show", "--format", "yaml"}, 2, "yaml"},
       {{"show", "--format", "json", "--bom"}, 2, "--bom goes with --format csv only"},
       {{"show", "--limit", "-3"}, 2, "not a whole number"},
+      {{"show", "--tz", "Mars/Olympus"}, 2, "unknown time zone \"Mars/Olympus\""},
+      {{"show", "--tz", "+8"}, 2, "unknown time zone \"+8\""},
       {{"show", "--all", "20110408"}, 2, "excludes"},
       {{"follow", "--format", "xml"}, 2, "xml"},
       {{"write", "Info", "Main"}, 2, "required"},
@@ -111,7 +113,12 @@ TEST_F(ToolErrors, CheckReportsWhereTheParseStopped) {
   }
 }
 
-TEST_F(ToolErrors, CheckNamesTheEngineMessageAndPosition) {
+// What stops the engine, and what the engine reads but XML 1.0 readers
+// refuse, in files the library did not write.
+TEST_F(ToolErrors, CheckNamesWhatStopsAParserAndWhere) {
+  auto Description = [](const std::string& strData) {
+    return "<日志>\r\n<记录><描述>" + strData + "</描述></记录>\r\n</日志>";
+  };
   struct {
     std::string strText;
     std::string strReport;
@@ -120,6 +127,19 @@ TEST_F(ToolErrors, CheckNamesTheEngineMessageAndPosition) {
       {"<日志>\r\n  <记录", "not well-formed: End of tag not found"},
       {"<日志>\r\n<'x'>", "not well-formed: Tag starts with quote"},
       {"<日志>\r\n<!-- open", "not well-formed: Invalid node"},
+      {Description("a & b"), ":2:11: not XML 1.0: a '&' that begins no reference"},
+      {Description("x&#x1B;y"), ":2:10: not XML 1.0: a character reference to a character XML 1.0 forbids"},
+      {Description("x&#x110000;"), ":2:10: not XML 1.0: a character reference to a character XML 1.0 forbids"},
+      {Description("&nbsp;"), ":2:9: not XML 1.0: a reference to an entity XML does not define"},
+      {Description("</描述><描述 a=\"1\" a=\"2\">"), ":2:24: not XML 1.0: an attribute given twice"},
+      {Description("</描述><描述 a=1>"), ":2:18: not XML 1.0: an attribute without a quoted value"},
+      {Description("</描述><描述 a>"), ":2:18: not XML 1.0: an attribute without a quoted value"},
+      {Description("</描述><描述 a=\"<\">"), ":2:21: not XML 1.0: '<' inside an attribute value"},
+      {Description("<!-- a -- b -->"), ":2:16: not XML 1.0: \"--\" inside a comment"},
+      {Description("x]]>y"), ":2:10: not XML 1.0: \"]]>\" in character data"},
+      {Description("</描述><1x/><描述>"), ":2:15: not XML 1.0: a name XML does not allow"},
+      {" <?xml version=\"1.0\"?><日志/>", ":1:2: not XML 1.0: an XML declaration or DOCTYPE out of place"},
+      {"<日志/>\r\ngarbage", ":2:1: not XML 1.0: content outside the top element"},
   };
   for (const auto& c : kCases) {
     WriteUtf16File(Path("bad.xml"), c.strText);

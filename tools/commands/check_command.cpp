@@ -9,6 +9,7 @@
 #include "log_layout.h"
 #include "text_encoding.h"
 #include "xml_characters.h"
+#include "xml_conformance.h"
 
 namespace {
 
@@ -17,6 +18,24 @@ bool IsPortableEncodingName(std::string strName) {
   for (char& c : strName) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return strName == "utf-16" || strName == "utf-16le";
 }
+
+// What each kind of problem is, as check names it.
+const char* const kXmlProblemTexts[kXmlProblemCount] = {
+    "a '&' that begins no reference",
+    "a reference to an entity XML does not define (only &lt; &gt; &amp; &apos; &quot; and what a DOCTYPE "
+    "declares)",
+    "a character reference to a character XML 1.0 forbids, or beyond U+10FFFF (the library reads it as text)",
+    "an attribute without a quoted value",
+    "an attribute given twice in one tag",
+    "'<' inside an attribute value",
+    "\"--\" inside a comment",
+    "\"]]>\" in character data",
+    "a name XML does not allow",
+    "markup XML does not allow",
+    "an end tag that does not match the open element",
+    "an XML declaration or DOCTYPE out of place",
+    "content outside the top element",
+};
 
 std::string CountRecords(size_t nCount, const std::string& strNoun) {
   return std::to_string(nCount) + " " + strNoun + (nCount == 1 ? "" : "s");
@@ -39,8 +58,7 @@ class CCheckReport {
     }
     switch (text.m_nOutcome) {
       case logTextRead:
-        m_out << m_strPath << ": well-formed day's log, " << text.m_nRecords
-              << (text.m_nRecords == 1 ? " record\n" : " records\n");
+        Line("", "well-formed day's log, " + CountRecords(text.m_nRecords, "record"));
         break;
       case logTextEmpty:
         Finding("", "not well-formed: the file holds no element");
@@ -67,8 +85,9 @@ class CCheckReport {
     return strOut;
   }
 
+  // Names and text from the file are shown as the table shows them.
   void Line(const std::string& strWhere, const std::string& strMessage) {
-    m_out << m_strPath << (strWhere.empty() ? "" : ":" + strWhere) << ": " << strMessage << "\n";
+    m_out << MakeDisplayText(m_strPath + (strWhere.empty() ? "" : ":" + strWhere) + ": " + strMessage, false) << "\n";
   }
   void Finding(const std::string& strWhere, const std::string& strMessage) {
     m_bAttention = true;
@@ -134,6 +153,7 @@ class CCheckReport {
                  "the README) or use vardlix show --format xml");
       }
     }
+    ReportXmlProblems(strLibraryText);
     const CForbiddenUnits forbidden = FindForbiddenUnits(strLibraryText);
     if (forbidden.m_nCount == 0) return;
     Finding(FormatPlace(PlaceAt(m_text, static_cast<int32_t>(forbidden.m_nFirst))),
@@ -142,6 +162,22 @@ class CCheckReport {
                 ", the first " + "U+" + FormatCodeUnit(strLibraryText[forbidden.m_nFirst]) +
                 ": standard XML parsers reject the file; vardlix show --format xml writes each as " +
                 ForbiddenUnitElement(strLibraryText[forbidden.m_nFirst]));
+  }
+
+  // What the engine reads but XML 1.0 readers refuse, one line per kind. A
+  // damaged text has its own findings, which say enough.
+  void ReportXmlProblems(std::u16string_view strLibraryText) {
+    if (m_file.m_text.m_nOutcome != logTextRead && m_file.m_text.m_nOutcome != logTextNotLog) return;
+    const CXmlProblems problems = FindXmlProblems(strLibraryText);
+    for (int i = 0; i < kXmlProblemCount; ++i) {
+      const size_t nCount = problems.m_aCount[i];
+      if (nCount == 0) continue;
+      Finding(FormatPlace(PlaceAt(m_text, static_cast<int32_t>(problems.m_aFirst[i]))),
+              std::string("not XML 1.0: ") + kXmlProblemTexts[i] +
+                  (nCount > 1 ? " (" + std::to_string(nCount) + " in the file, the first here)" : "") +
+                  ": standard XML parsers reject the file; vardlix show --format xml writes such records again "
+                  "from their fields");
+    }
   }
 
   const std::string& m_strPath;

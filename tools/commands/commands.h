@@ -22,6 +22,8 @@ struct CViewOptions {
   OutputFormat m_nFormat = formatTable;
   bool m_bWide = false;
   std::string m_strColor = "auto";
+  bool m_bKeepFormulas = false;      // CSV cells that begin like a formula stay as they are
+  std::string m_strTimeZone;         // --tz; empty: the system's
 };
 
 struct CShowOptions : CViewOptions {
@@ -50,7 +52,17 @@ struct CForwardOptions {
   int m_nPollMilliseconds = 250;
 };
 
+struct CReportOptions {
+  std::string m_strFolder = ".";
+  std::vector<std::string> m_aDays;  // days or files; empty: today
+  bool m_bAll = false;
+  std::string m_strOutput;           // the page's file; empty: standard output
+  long m_nMaxRows = 10000;           // records the page's table holds
+  std::string m_strTimeZone;         // --tz; empty: the system's
+};
+
 int RunShow(const CShowOptions& options, std::ostream& out, std::ostream& err);
+int RunReport(const CReportOptions& options, std::ostream& out, std::ostream& err);
 int RunFollow(const CFollowOptions& options, std::ostream& out, std::ostream& err);
 int RunForward(const CForwardOptions& options, std::ostream& err);
 int RunStats(const std::string& strFolder, std::ostream& out, std::ostream& err);

@@ -23,12 +23,30 @@ std::vector<CLogRecord> TakeBacklog(std::vector<CLogRecord> aRecords, const CRec
   return aRecords;
 }
 
-void WriteRecords(const std::vector<CLogRecord>& aRecords, const CFollowOptions& options, const CTableLayout& layout,
-                  const CTableOptions& table, std::ostream& out) {
-  for (const auto& record : aRecords) {
+// The offsets of the records' times, from the records of each file in the
+// order they arrive.
+class CFollowClock {
+ public:
+  void Give(CLogRecord& record) {
+    if (record.m_strFile != m_strFile) {
+      m_clock.StartFile();
+      m_strFile = record.m_strFile;
+    }
+    record.m_nUtcOffset = m_clock.OffsetOf(record.m_aField[fieldTime]);
+  }
+
+ private:
+  CRecordClock m_clock;
+  std::string m_strFile;
+};
+
+void WriteRecords(std::vector<CLogRecord> aRecords, const CFollowOptions& options, const CTableLayout& layout,
+                  const CTableOptions& table, CFollowClock& clock, std::ostream& out) {
+  for (auto& record : aRecords) {
+    if (options.m_nFormat != formatTable) clock.Give(record);
     if (!options.m_filter.Matches(record)) continue;
     if (options.m_nFormat == formatJson) WriteJsonLine(record, out);
-    else if (options.m_nFormat == formatCsv) WriteCsvRow(record, out);
+    else if (options.m_nFormat == formatCsv) WriteCsvRow(record, out, options.m_bKeepFormulas);
     else WriteTableRow(record, layout, table, out);
   }
   out.flush();
@@ -54,13 +72,13 @@ int RunFollow(const CFollowOptions& options, std::ostream& out, std::ostream& er
   if (options.m_nFormat == formatCsv) WriteCsvHeader(out);
 
   CLogFollower follower(options.m_strFolder);
+  CFollowClock clock;
   WriteRecords(TakeBacklog(follower.StartWithBacklog(Today(), options.m_filter, options.m_nBacklog), options.m_filter,
                            options.m_nBacklog),
-               options, layout, table,
-               out);
+               options, layout, table, clock, out);
   while (!WasInterrupted() && out.good()) {
     SleepUnlessInterrupted(options.m_nPollMilliseconds);
-    WriteRecords(follower.Poll(Today()), options, layout, table, out);
+    WriteRecords(follower.Poll(Today()), options, layout, table, clock, out);
     std::string strWarning = follower.TakeWarning();
     if (!strWarning.empty()) ReportError(err, strWarning);
   }

@@ -1,10 +1,8 @@
 #include "syslog_message.h"
 
 #include <array>
-#include <cstdio>
-#include <ctime>
 
-#include "platform_files.h"
+#include "local_time.h"
 #include "time_stamp.h"
 
 const char kDefaultStructuredDataId[] = "vardlix@32473";
@@ -32,45 +30,6 @@ int ParseSmallNumber(const std::string& strText, size_t nMaxDigits) {
     nValue = nValue * 10 + (c - '0');
   }
   return nValue;
-}
-
-// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
-int64_t DaysFromCivil(int64_t nYear, int nMonth, int nDay) {
-  nYear -= nMonth <= 2 ? 1 : 0;
-  const int64_t nEra = (nYear >= 0 ? nYear : nYear - 399) / 400;
-  const int64_t nYearOfEra = nYear - nEra * 400;
-  const int64_t nDayOfYear = (153 * (nMonth + (nMonth > 2 ? -3 : 9)) + 2) / 5 + nDay - 1;
-  const int64_t nDayOfEra = nYearOfEra * 365 + nYearOfEra / 4 - nYearOfEra / 100 + nDayOfYear;
-  return nEra * 146097 + nDayOfEra - 719468;
-}
-
-// A local date and time counted as if it were UTC.
-int64_t SecondsOfCivil(int64_t nYear, int nMonth, int nDay, int nHour, int nMinute, int nSecond) {
-  return DaysFromCivil(nYear, nMonth, nDay) * 86400 + nHour * 3600 + nMinute * 60 + nSecond;
-}
-
-// How far local time was ahead of UTC at the moment nTime.
-bool OffsetAt(int64_t nTime, int64_t& nOffset) {
-  std::tm local{};
-  if (!ConvertToLocalTime(nTime, local)) return false;
-  nOffset = SecondsOfCivil(local.tm_year + 1900LL, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                           local.tm_sec) -
-            nTime;
-  return true;
-}
-
-// The offset of the zone at the moment whose local time is nLocal. The
-// offset of "now" would be wrong for a record from the other side of a
-// change to or from summer time, so the moment is found first: an offset is
-// right when the local time it leads back to is nLocal again. A time that
-// the clocks skipped has no such offset; it gets the one before the change.
-bool LocalOffset(int64_t nLocal, int64_t& nOffset) {
-  int64_t nFirst = 0, nSecond = 0, nThird = 0;
-  if (!OffsetAt(nLocal, nFirst) || !OffsetAt(nLocal - nFirst, nSecond)) return false;
-  nOffset = nSecond;
-  if (nSecond == nFirst) return true;
-  if (!OffsetAt(nLocal - nSecond, nThird) || nThird != nSecond) nOffset = nFirst;
-  return true;
 }
 
 // PARAM-VALUE: '"', '\' and ']' are the three characters the RFC escapes.
@@ -229,16 +188,9 @@ int SeverityOfType(const std::string& strType, const CSyslogSettings& settings) 
 std::string FormatSyslogTime(const std::string& strRecordStamp) {
   CStamp stamp;
   if (!ParseRecordStamp(strRecordStamp, stamp)) return "-";
-  const int64_t nLocal =
-      SecondsOfCivil(stamp.m_nYear, stamp.m_nMonth, stamp.m_nDay, stamp.m_nHour, stamp.m_nMinute, stamp.m_nSecond);
   int64_t nOffset = 0;
-  if (!LocalOffset(nLocal, nOffset)) return "-";
-  const int64_t nMinutes = (nOffset < 0 ? -nOffset : nOffset) / 60;
-  char szText[40];
-  std::snprintf(szText, sizeof szText, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", stamp.m_nYear, stamp.m_nMonth,
-                stamp.m_nDay, stamp.m_nHour, stamp.m_nMinute, stamp.m_nSecond, nOffset < 0 ? '-' : '+',
-                static_cast<int>(nMinutes / 60), static_cast<int>(nMinutes % 60));
-  return szText;
+  if (!LocalOffset(LocalSeconds(stamp), nOffset)) return "-";
+  return FormatOffsetTime(stamp, nOffset);
 }
 
 std::string FormatSyslogMessage(const CLogRecord& record, const CSyslogSettings& settings, bool& bCut) {

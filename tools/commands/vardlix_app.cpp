@@ -11,6 +11,7 @@
 #include "library_loader.h"
 #include "log_layout.h"
 #include "platform_files.h"
+#include "time_zone.h"
 
 namespace {
 
@@ -20,6 +21,20 @@ const std::string kExampleHost = kPathSeparator[0] == u'\\' ? "C:\\Apps\\Viewer.
 const std::string kDayHelp = std::string("DAY is ") + kDayForms + ".";
 const char kTimeHelp[] =
     "TIME is hh:mm[:ss], which applies to every day shown, or a full \"yyyy.mm.dd hh:mm:ss\" stamp.";
+const char kZoneHelp[] =
+    "The time zone (TZ, or --tz ZONE for a folder that comes from another zone) gives each record time its UTC "
+    "offset in JSON and CSV, summer time included; in the hour repeated when clocks go back, the order of the "
+    "records tells the first pass from the second. It also decides which day is today.";
+
+// --tz: the zone of the folder's host.
+void AddZoneOption(CLI::App& command, std::string& strZone) {
+  command.add_option("--tz", strZone,
+                     kPathSeparator[0] == u'\\'
+                         ? "Time zone of the folder's host: UTC or an offset such as +08:00 (default: the system's)"
+                         : "Time zone of the folder's host: a zone name such as Asia/Shanghai, UTC or an offset such "
+                           "as +08:00 (default: TZ, else the system's)")
+      ->type_name("ZONE");
+}
 
 // Accepts what ParseTimeBound accepts; CLI11 shows the message otherwise.
 CLI::Validator TimeValidator() {
@@ -71,6 +86,10 @@ void AddViewOptions(CLI::App& command, CViewOptions& options, std::string& strHo
   command.add_flag("--wide,-w", options.m_bWide, "Don't cut long fields to the terminal's width");
   command.add_option("--color", options.m_strColor, "auto (terminal and no NO_COLOR), always or never")
       ->check(CLI::IsMember({"auto", "always", "never"}));
+  command.add_flag("--keep-formulas", options.m_bKeepFormulas,
+                   "CSV: leave cells that begin with =, +, -, @, a tab or CR as they are (by default they start with "
+                   "', so that a spreadsheet shows them as text instead of running them as formulas)");
+  AddZoneOption(command, options.m_strTimeZone);
 }
 
 // Turns the text options that CLI11 has checked into the filter's values.
@@ -102,6 +121,8 @@ struct CCommandLine {
   std::string m_strFollowHost, m_strFollowSince, m_strFollowUntil, m_strFollowFormat = "table";
   CForwardCommandLine m_forward;
   std::string m_strStatsFolder = ".", m_strStatsHost;
+  CReportOptions m_report;
+  std::string m_strReportHost;
   std::string m_strCheckFile;
   std::vector<std::string> m_aWriteFields = std::vector<std::string>(5);
   std::string m_strWriteLibrary, m_strLifeLibrary, m_strLifeDays, m_strLifeHost;
@@ -116,6 +137,7 @@ struct CSubcommands {
   CLI::App* m_pWrite;
   CLI::App* m_pLife;
   CLI::App* m_pForward;
+  CLI::App* m_pReport;
 };
 
 CLI::App* AddShowCommand(CLI::App& app, CCommandLine& line) {
@@ -131,14 +153,44 @@ CLI::App* AddShowCommand(CLI::App& app, CCommandLine& line) {
                   "Start CSV with a UTF-8 byte-order mark, which spreadsheet programs on Windows need to read it as "
                   "UTF-8");
   pShow->footer(std::string(kDayHelp) + "\n" + kTimeHelp +
-                "\nJSON Lines: one object per record with time (ISO 8601 local time), type, location, operation, "
-                "parameters, description and file.\nCSV: UTF-8 with CR LF line ends; redirected to a file it starts "
-                "with the header line \"time,type,...\", without byte-order mark unless --bom is given.\nXML: UTF-8, "
-                "the records as they stand in their files; a code unit that XML 1.0 forbids (a control character, "
-                "half of a surrogate pair) is written as <char code=\"001B\"/> in a record made again from its "
-                "fields.\nA damaged file shows its complete records, with one warning, and exit status 1. Filters "
+                "\nJSON Lines: one object per record with time (ISO 8601 local time with its UTC offset, "
+                "2026-12-07T23:53:06+04:00), type, location, operation, parameters, description and file.\n" +
+                kZoneHelp +
+                "\nCSV: UTF-8 with CR LF line ends; redirected to a file it starts with the header line "
+                "\"time,type,...\", without byte-order mark unless --bom is given. A cell that begins with =, +, -, "
+                "@, a tab or CR starts with ' (see --keep-formulas).\nXML: UTF-8, the records as they stand in "
+                "their files; a record that standard XML parsers would refuse or read otherwise than the library "
+                "(a control character, half of a surrogate pair, a bare &, a character reference, a malformed tag) "
+                "is made again from its fields, a code unit that XML 1.0 forbids written as <char code=\"001B\"/>."
+                "\nA damaged file shows its complete records, with one warning, and exit status 1. Filters "
                 "that match nothing say so on standard error; the exit status stays 0.");
   return pShow;
+}
+
+CLI::App* AddReportCommand(CLI::App& app, CCommandLine& line) {
+  CLI::App* pReport = app.add_subcommand(
+      "report", "Write one HTML page of the records of some days: a timeline of records per hour stacked by type, "
+                "the types, locations and operations with the most errors and warnings, and the records in a table "
+                "to filter");
+  CReportOptions& options = line.m_report;
+  CLI::Option* pDays =
+      pReport->add_option("days", options.m_aDays, "DAY or FILE (a day's log file, by path or by name in the folder)");
+  AddFolderOptions(*pReport, options.m_strFolder, line.m_strReportHost);
+  pReport->add_flag("--all,-a", options.m_bAll, "Every day log of the folder")->excludes(pDays);
+  pReport->add_option("--output,-o", options.m_strOutput, "Write the page to FILE (default: standard output)")
+      ->type_name("FILE");
+  pReport->add_option("--rows", options.m_nMaxRows, "Records the page's table holds (default 10000)")
+      ->check(CountValidator());
+  AddZoneOption(*pReport, options.m_strTimeZone);
+  pReport->footer(std::string(kDayHelp) +
+                  "\nThe page holds everything it shows and loads nothing: it opens from disk in any browser. The "
+                  "timeline has a bar per hour, or per day when the records span more than three days. Past --rows "
+                  "records, the table keeps every error and warning first (the latest, when there are more) and "
+                  "then the latest of the other records; the timeline and the lists count all of them. The table "
+                  "filters by type and text, and the address keeps the filter: report.html#type=Error&text=refused."
+                  "\nExit status: 0 the page is written; 1 it is, but a file was damaged or could not be read (the "
+                  "page says which), or the page could not be written.");
+  return pReport;
 }
 
 CLI::App* AddFollowCommand(CLI::App& app, CCommandLine& line) {
@@ -150,7 +202,7 @@ CLI::App* AddFollowCommand(CLI::App& app, CCommandLine& line) {
   pFollow->add_option("--lines,-n", line.m_follow.m_nBacklog, "Show the last N records of today first (default 10)")
       ->check(CountValidator());
   pFollow->footer(std::string(kTimeHelp) + "\nWith --format json, each record is one line: a feed for a log "
-                                          "pipeline.");
+                                          "pipeline.\n" + kZoneHelp);
   pFollow->add_option("--interval", line.m_follow.m_nPollMilliseconds, "Milliseconds between looks at the file")
       ->check(CLI::Range(10, 60000));
   return pFollow;
@@ -218,19 +270,35 @@ CLI::App* AddLifeCommand(CLI::App& app, CCommandLine& line) {
   return pLife;
 }
 
+// Puts --tz into effect before anything reads the clock; false after
+// reporting a zone it does not know.
+bool ApplyTimeZone(const std::string& strZone) {
+  std::string strError;
+  if (strZone.empty() || UseTimeZone(strZone, strError)) return true;
+  ReportError(std::cerr, strError);
+  return false;
+}
+
 // Runs the one subcommand that was given.
 int RunSubcommand(const CSubcommands& commands, CCommandLine& line) {
   if (commands.m_pShow->parsed()) {
     FinishViewOptions(line.m_show, line.m_strShowHost, line.m_strShowSince, line.m_strShowUntil,
                       line.m_strShowFormat);
+    if (!ApplyTimeZone(line.m_show.m_strTimeZone)) return exitUsage;
     return RunShow(line.m_show, std::cout, std::cerr);
   }
   if (commands.m_pFollow->parsed()) {
     FinishViewOptions(line.m_follow, line.m_strFollowHost, line.m_strFollowSince, line.m_strFollowUntil,
                       line.m_strFollowFormat);
+    if (!ApplyTimeZone(line.m_follow.m_strTimeZone)) return exitUsage;
     return RunFollow(line.m_follow, std::cout, std::cerr);
   }
   if (commands.m_pForward->parsed()) return RunForward(FinishForwardOptions(line.m_forward), std::cerr);
+  if (commands.m_pReport->parsed()) {
+    if (!line.m_strReportHost.empty()) line.m_report.m_strFolder = HostLogFolder(line.m_strReportHost);
+    if (!ApplyTimeZone(line.m_report.m_strTimeZone)) return exitUsage;
+    return RunReport(line.m_report, std::cout, std::cerr);
+  }
   if (commands.m_pStats->parsed()) {
     const std::string& strHost = line.m_strStatsHost;
     return RunStats(strHost.empty() ? line.m_strStatsFolder : HostLogFolder(strHost), std::cout, std::cerr);
@@ -241,7 +309,7 @@ int RunSubcommand(const CSubcommands& commands, CCommandLine& line) {
     return RunLife(line.m_strLifeDays, line.m_strLifeLibrary, line.m_strLifeHost, std::cout, std::cerr);
   }
   ReportError(std::cerr,
-              "a command is needed: show, follow, stats, check, write, life or forward (see vardlix --help)");
+              "a command is needed: show, report, follow, stats, check, write, life or forward (see vardlix --help)");
   return exitUsage;
 }
 
@@ -262,7 +330,7 @@ int RunVardlix(const std::vector<std::string>& aArgs) {
   CCommandLine line;
   const CSubcommands commands{AddShowCommand(app, line),  AddFollowCommand(app, line), AddStatsCommand(app, line),
                               AddCheckCommand(app, line), AddWriteCommand(app, line),  AddLifeCommand(app, line),
-                              AddForwardCommand(app, line.m_forward)};
+                              AddForwardCommand(app, line.m_forward), AddReportCommand(app, line)};
   try {
     std::vector<const char*> aArgv;
     for (const auto& strArg : aArgs) aArgv.push_back(strArg.c_str());

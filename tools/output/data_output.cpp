@@ -1,16 +1,28 @@
 #include "record_output.h"
 
+#include "local_time.h"
 #include "text_encoding.h"
-#include "time_stamp.h"
 
 namespace {
 
-void AppendCsvField(std::string& strOut, std::string_view strField) {
+// A spreadsheet takes a cell that begins with one of these for a formula
+// (a tab or CR in front of one is skipped over by some).
+bool StartsLikeFormula(std::string_view strField) {
+  if (strField.empty()) return false;
+  const char c = strField.front();
+  return c == '=' || c == '+' || c == '-' || c == '@' || c == '\t' || c == '\r';
+}
+
+void AppendCsvField(std::string& strOut, std::string_view strField, bool bKeepFormulas) {
+  // The leading apostrophe makes a spreadsheet show the cell as text.
+  const char* szGuard = !bKeepFormulas && StartsLikeFormula(strField) ? "'" : "";
   if (strField.find_first_of(",\"\r\n") == std::string_view::npos) {
+    strOut += szGuard;
     strOut += strField;
     return;
   }
   strOut += '"';
+  strOut += szGuard;
   for (char c : strField) {
     if (c == '"') strOut += '"';
     strOut += c;
@@ -53,7 +65,7 @@ void AppendJsonLine(std::string& strOut, const CLogRecord& record) {
   strOut += "{\"";
   strOut += kFieldEnglishNames[fieldTime];
   strOut += "\":";
-  AppendJsonString(strOut, FormatIsoTime(record.m_aField[fieldTime]));
+  AppendJsonString(strOut, FormatRecordTime(record.m_aField[fieldTime], record.m_nUtcOffset));
   for (int i = fieldType; i < kFieldCount; ++i) {
     strOut += ",\"";
     strOut += kFieldEnglishNames[i];
@@ -76,20 +88,20 @@ void WriteCsvHeader(std::ostream& out) {
   out << "file\r\n";
 }
 
-void AppendCsvRow(std::string& strOut, const CLogRecord& record) {
-  AppendCsvField(strOut, FormatIsoTime(record.m_aField[fieldTime]));
+void AppendCsvRow(std::string& strOut, const CLogRecord& record, bool bKeepFormulas) {
+  AppendCsvField(strOut, FormatRecordTime(record.m_aField[fieldTime], record.m_nUtcOffset), bKeepFormulas);
   for (int i = fieldType; i < kFieldCount; ++i) {
     strOut += ',';
-    AppendCsvField(strOut, record.m_aField[i]);
+    AppendCsvField(strOut, record.m_aField[i], bKeepFormulas);
   }
   strOut += ',';
-  AppendCsvField(strOut, record.m_strFile);
+  AppendCsvField(strOut, record.m_strFile, bKeepFormulas);
   strOut += "\r\n";
 }
 
-void WriteCsvRow(const CLogRecord& record, std::ostream& out) {
+void WriteCsvRow(const CLogRecord& record, std::ostream& out, bool bKeepFormulas) {
   std::string strLine;
-  AppendCsvRow(strLine, record);
+  AppendCsvRow(strLine, record, bKeepFormulas);
   out.write(strLine.data(), static_cast<std::streamsize>(strLine.size()));
 }
 

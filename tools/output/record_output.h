@@ -17,6 +17,18 @@ enum OutputFormat : int {
   formatXml,
 };
 
+// What a record's type says of it, from words that hosts commonly use for
+// their types ("Error", "FATAL", "警告", "trace"...): the table's colours and
+// the report's lists go by it.
+enum TypeCategory : int {
+  categoryError,
+  categoryWarning,
+  categoryInfo,
+  categoryDebug,
+  categoryOther,  // none of the words
+};
+TypeCategory CategoryOfType(const std::string& strType);
+
 struct CTableOptions {
   int m_nWidth = 0;      // cells per line; 0 or less: no limit
   bool m_bColor = false; // ANSI colours by record type
@@ -43,13 +55,17 @@ void AppendTableRow(std::string& strOut, const CLogRecord& record, const CTableL
 void WriteTable(const std::vector<CLogRecord>& aRecords, const CTableOptions& options, std::ostream& out);
 
 // One JSON object on one line: the six fields by their English names (the
-// time in ISO 8601 local time) and "file", the day file it came from.
+// time in ISO 8601 local time, with its UTC offset when the record has one)
+// and "file", the day file it came from.
 void WriteJsonLine(const CLogRecord& record, std::ostream& out);
 
 // A header line and one line per record, quoted where a field holds a comma,
-// a quote or a line break (quotes doubled), each line ending in CR LF.
+// a quote or a line break (quotes doubled), each line ending in CR LF; the
+// time as in JSON. A cell that begins with '=', '+', '-', '@', a tab or CR,
+// which a spreadsheet would take for a formula, starts with an apostrophe,
+// unless bKeepFormulas.
 void WriteCsvHeader(std::ostream& out);
-void WriteCsvRow(const CLogRecord& record, std::ostream& out);
+void WriteCsvRow(const CLogRecord& record, std::ostream& out, bool bKeepFormulas = false);
 
 // The records' XML as it stands in their files, under one "日志" root.
 void WriteXml(const std::vector<CLogRecord>& aRecords, std::ostream& out);
@@ -63,7 +79,7 @@ void WriteXmlTail(std::ostream& out);
 // buffer; and one JSON string, quoted and escaped as nlohmann::json dumps it
 // (UTF-8 kept as it is, which it always is here).
 void AppendJsonLine(std::string& strOut, const CLogRecord& record);
-void AppendCsvRow(std::string& strOut, const CLogRecord& record);
+void AppendCsvRow(std::string& strOut, const CLogRecord& record, bool bKeepFormulas = false);
 void AppendJsonString(std::string& strOut, std::string_view strText);
 
 // Cells the text of MakeDisplayText(strField, bKeepLines = false) takes;
@@ -73,7 +89,14 @@ int DisplayTextWidth(std::string_view strField, bool bLines);
 // decodes it when bEscaped.
 int FieldTextWidth(std::u16string_view strData, bool bEscaped, bool bLines);
 
-// A field's text made safe for a terminal: control characters are shown in
-// caret notation ("^[" for escape) instead of reaching the terminal, a tab
-// becomes a blank and, when bKeepLines is false, a line break becomes "↵".
+// A field's text made safe for a terminal: C0 controls are shown in caret
+// notation ("^[" for escape), C1 controls and the bidi controls that can
+// make a line read backwards (U+202A-U+202E, U+2066-U+2069) by their number
+// ("<U+202E>"), instead of reaching the terminal; a tab becomes a blank and,
+// when bKeepLines is false, a line break becomes "↵". Whatever the tool
+// prints of a file for a person goes through here.
 std::string MakeDisplayText(const std::string& strField, bool bKeepLines);
+
+// Whether c is shown by its number, and the cells that form takes.
+bool IsShownByNumber(char32_t c);
+constexpr int kNumberFormWidth = 8;  // "<U+202E>"

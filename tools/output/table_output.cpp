@@ -17,24 +17,9 @@ const char kReset[] = "\x1b[0m";
 const char kBold[] = "\x1b[1m";
 const char kDim[] = "\x1b[2m";
 
-// Colour of a type, from words that hosts commonly use for their types; a
-// type none of them matches stays uncoloured.
 const char* ColorOfType(const std::string& strType) {
-  static const struct {
-    const char* szWord;
-    const char* szColor;
-  } kTypeColors[] = {
-      {"error", "\x1b[31m"}, {"fatal", "\x1b[31m"}, {"crit", "\x1b[31m"},  {"fail", "\x1b[31m"},
-      {"错误", "\x1b[31m"},  {"异常", "\x1b[31m"},  {"失败", "\x1b[31m"},  {"严重", "\x1b[31m"},
-      {"warn", "\x1b[33m"},  {"警告", "\x1b[33m"},  {"info", "\x1b[32m"},  {"notice", "\x1b[32m"},
-      {"信息", "\x1b[32m"},  {"提示", "\x1b[32m"},  {"debug", "\x1b[36m"}, {"trace", "\x1b[36m"},
-      {"调试", "\x1b[36m"},
-  };
-  std::string strFolded = FoldCase(strType);
-  for (const auto& entry : kTypeColors) {
-    if (strFolded.find(entry.szWord) != std::string::npos) return entry.szColor;
-  }
-  return nullptr;
+  static const char* const kColors[] = {"\x1b[31m", "\x1b[33m", "\x1b[32m", "\x1b[36m", nullptr};
+  return kColors[CategoryOfType(strType)];
 }
 
 int FieldWidth(const CLogRecord& record, int iField) {
@@ -109,12 +94,43 @@ int ShareCells(const CTableLayout& natural, int iFirst, int iLast, int nAvailabl
 
 }  // namespace
 
+TypeCategory CategoryOfType(const std::string& strType) {
+  static const struct {
+    const char* szWord;
+    TypeCategory nCategory;
+  } kTypeWords[] = {
+      {"error", categoryError}, {"fatal", categoryError},  {"crit", categoryError},     {"fail", categoryError},
+      {"错误", categoryError},  {"异常", categoryError},   {"失败", categoryError},     {"严重", categoryError},
+      {"warn", categoryWarning}, {"警告", categoryWarning}, {"info", categoryInfo},     {"notice", categoryInfo},
+      {"信息", categoryInfo},   {"提示", categoryInfo},    {"debug", categoryDebug},   {"trace", categoryDebug},
+      {"调试", categoryDebug},
+  };
+  const std::string strFolded = FoldCase(strType);
+  for (const auto& entry : kTypeWords) {
+    if (strFolded.find(entry.szWord) != std::string::npos) return entry.nCategory;
+  }
+  return categoryOther;
+}
+
+bool IsShownByNumber(char32_t c) {
+  return (c >= 0x80 && c < 0xA0) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+void AppendNumberForm(std::string& strOut, char32_t c) {
+  static const char kHex[] = "0123456789ABCDEF";
+  strOut += "<U+";
+  for (int nShift = 12; nShift >= 0; nShift -= 4) strOut += kHex[(c >> nShift) & 0xF];
+  strOut += '>';
+}
+
 std::string MakeDisplayText(const std::string& strField, bool bKeepLines) {
   std::string strOut;
   strOut.reserve(strField.size());
   for (size_t nPos = 0; nPos < strField.size();) {
     char32_t c = NextCodePoint(strField, nPos);
-    if ((c == '\n' || c == '\r') && bKeepLines) {
+    if (IsShownByNumber(c)) {
+      AppendNumberForm(strOut, c);
+    } else if ((c == '\n' || c == '\r') && bKeepLines) {
       strOut += static_cast<char>(c);
     } else if (c == '\r' || c == '\n') {
       if (c == '\r' && nPos < strField.size() && strField[nPos] == '\n') ++nPos;
@@ -124,8 +140,6 @@ std::string MakeDisplayText(const std::string& strField, bool bKeepLines) {
     } else if (c < 0x20 || c == 0x7F) {
       strOut += '^';
       strOut += static_cast<char>(c == 0x7F ? '?' : c + 0x40);
-    } else if (c >= 0x80 && c < 0xA0) {
-      AppendUtf8(strOut, 0xFFFD);
     } else {
       AppendUtf8(strOut, c);
     }
@@ -156,8 +170,8 @@ int DisplayTextWidth(std::string_view strField, bool bLines) {
       ++nWidth;
     } else if (c < 0x20 || c == 0x7F) {
       nWidth += 2;  // caret notation
-    } else if (c >= 0x80 && c < 0xA0) {
-      nWidth += CodePointWidth(0xFFFD);
+    } else if (IsShownByNumber(c)) {
+      nWidth += kNumberFormWidth;
     } else {
       nWidth += CodePointWidth(c);
     }
@@ -194,8 +208,8 @@ int FieldTextWidth(std::u16string_view strData, bool bEscaped, bool bLines) {
       ++nWidth;
     } else if (c < 0x20 || c == 0x7F) {
       nWidth += 2;  // caret notation
-    } else if (c >= 0x80 && c < 0xA0) {
-      nWidth += CodePointWidth(0xFFFD);
+    } else if (IsShownByNumber(c)) {
+      nWidth += kNumberFormWidth;
     } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < nSize && strData[i + 1] >= 0xDC00 && strData[i + 1] <= 0xDFFF) {
       nWidth += CodePointWidth(0x10000 + ((c - 0xD800) << 10) + (strData[i + 1] - 0xDC00));
       ++i;

@@ -4,6 +4,7 @@
 #include <array>
 #include <string>
 
+#include "local_time.h"
 #include "log_layout.h"
 
 // The six child elements of a "记录", in the order the library writes them.
@@ -27,4 +28,5 @@ struct CLogRecord {
   std::array<std::string, kFieldCount> m_aField;  // decoded data, UTF-8
   std::string m_strMarkup;                         // the record's XML as it stands in the file, UTF-8
   std::string m_strFile;                           // name of the day file it came from
+  int64_t m_nUtcOffset = kNoUtcOffset;             // of its time, when the reader gave it one (CRecordClock)
 };

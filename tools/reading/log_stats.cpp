@@ -11,6 +11,7 @@
 #include "log_layout.h"
 #include "markup.h"
 #include "platform_files.h"
+#include "record_output.h"
 #include "record_scan.h"
 #include "text_encoding.h"
 #include "waiting_records.h"
@@ -88,9 +89,11 @@ void WritePurge(const CFolderStats& stats, int64_t nNow, std::ostream& out) {
     return;
   }
   int nNameWidth = 0;
-  for (const auto& candidate : stats.m_aPurge) nNameWidth = std::max(nNameWidth, DisplayWidth(candidate.m_strName));
   for (const auto& candidate : stats.m_aPurge) {
-    out << "  " << PadToWidth(candidate.m_strName, nNameWidth) << "  ";
+    nNameWidth = std::max(nNameWidth, DisplayTextWidth(candidate.m_strName, false));
+  }
+  for (const auto& candidate : stats.m_aPurge) {
+    out << "  " << PadToWidth(MakeDisplayText(candidate.m_strName, false), nNameWidth) << "  ";
     if (candidate.m_bExpired) {
       out << "deleted at the next purge (expired";
       if (stats.m_retention.m_nDays > 0) out << " since " << FormatLocalTime(candidate.m_nDue);
@@ -168,7 +171,7 @@ bool GatherFolderStats(const std::string& strFolder, int64_t nNow, CFolderStats&
 }
 
 void WriteFolderStats(const std::string& strFolder, const CFolderStats& stats, int64_t nNow, std::ostream& out) {
-  out << "Folder     " << strFolder << "\n";
+  out << "Folder     " << MakeDisplayText(strFolder, false) << "\n";
   out << "Retention  " << stats.m_retention.m_nDays << (stats.m_retention.m_nDays == 1 ? " day" : " days");
   if (stats.m_retention.m_nDays == 0) out << " (logging off)";
   out << " (" << stats.m_retention.m_strSource << ")\n\n";
@@ -178,7 +181,7 @@ void WriteFolderStats(const std::string& strFolder, const CFolderStats& stats, i
     out << "DAY         RECORDS       BYTES  TYPES\n";
     for (const auto& day : stats.m_aDays) {
       out << FormatIsoDay(day.m_day) << std::setw(9) << day.m_nRecords << std::setw(12) << day.m_nSize << "  "
-          << (day.m_strProblem.empty() ? DescribeTypes(day) : day.m_strProblem);
+          << MakeDisplayText(day.m_strProblem.empty() ? DescribeTypes(day) : day.m_strProblem, false);
       if (day.m_nWaiting > 0) {
         out << " (" << day.m_nWaiting << " waiting for the file, held by another program)";
       }

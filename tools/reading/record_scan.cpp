@@ -5,6 +5,7 @@
 #include "log_layout.h"
 #include "text_encoding.h"
 #include "xml_characters.h"
+#include "xml_conformance.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -108,6 +109,17 @@ void DecodeUnits(std::u16string_view strData, bool bEscaped, Take&& take) {
     }
     if (!bReplaced) take(u'&');
   }
+}
+
+// A record in the library's layout from its decoded fields.
+std::string BuildRecordMarkup(const std::array<std::u16string, kFieldCount>& aData) {
+  const std::string strRecord = ToUtf8(kRecordElement);
+  std::string strOut = "<" + strRecord + ">\r\n";
+  for (int i = 0; i < kFieldCount; ++i) {
+    const std::string strName = ToUtf8(kFieldElementNames[i]);
+    strOut += "<" + strName + ">" + EscapeXmlData(aData[i]) + "</" + strName + ">\r\n";
+  }
+  return strOut + "</" + strRecord + ">";
 }
 
 }  // namespace
@@ -247,24 +259,21 @@ CLogRecord MakeLogRecord(const CRecordText& record, bool bMarkup) {
   }
   if (record.m_pFile != nullptr) out.m_strFile = *record.m_pFile;
   if (bMarkup) {
-    if (FindForbiddenUnits(record.m_markup).m_nCount == 0) {
+    if (IsPortableAsItStands(record.m_markup)) {
       out.m_strMarkup = ToUtf8(record.m_markup);
     } else {
       std::array<std::u16string, kFieldCount> aData;
       for (int i = 0; i < kFieldCount; ++i) AppendFieldUtf16(aData[i], record.m_aData[i], record.m_bEscaped);
-      out.m_strMarkup = MakePortableMarkup(record.m_markup, aData);
+      out.m_strMarkup = BuildRecordMarkup(aData);
     }
   }
   return out;
 }
 
+bool IsPortableAsItStands(std::u16string_view strMarkup) {
+  return FindForbiddenUnits(strMarkup).m_nCount == 0 && ReadsAlikeInXml(strMarkup);
+}
+
 std::string MakePortableMarkup(std::u16string_view strMarkup, const std::array<std::u16string, kFieldCount>& aData) {
-  if (FindForbiddenUnits(strMarkup).m_nCount == 0) return ToUtf8(strMarkup);
-  const std::string strRecord = ToUtf8(kRecordElement);
-  std::string strOut = "<" + strRecord + ">\r\n";
-  for (int i = 0; i < kFieldCount; ++i) {
-    const std::string strName = ToUtf8(kFieldElementNames[i]);
-    strOut += "<" + strName + ">" + EscapeXmlData(aData[i]) + "</" + strName + ">\r\n";
-  }
-  return strOut + "</" + strRecord + ">";
+  return IsPortableAsItStands(strMarkup) ? ToUtf8(strMarkup) : BuildRecordMarkup(aData);
 }

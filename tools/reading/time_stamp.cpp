@@ -88,6 +88,17 @@ bool ParseRecordStamp(std::string_view strText, CStamp& stamp) {
   return true;
 }
 
+bool ParseRecordStamp(std::u16string_view strText, CStamp& stamp) {
+  constexpr size_t kLength = 19;
+  if (strText.size() != kLength) return false;
+  char szText[kLength];
+  for (size_t i = 0; i < kLength; ++i) {
+    if (strText[i] >= 0x80) return false;
+    szText[i] = static_cast<char>(strText[i]);
+  }
+  return ParseRecordStamp(std::string_view(szText, kLength), stamp);
+}
+
 std::string FormatIsoTime(std::string_view strRecordStamp) {
   CStamp stamp;
   if (!ParseRecordStamp(strRecordStamp, stamp)) return std::string(strRecordStamp);

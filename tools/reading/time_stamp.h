@@ -24,6 +24,8 @@ struct CStamp {
 // such as the stamp written when the local time could not be had
 // ("   0.00.00 -1:-1:-1").
 bool ParseRecordStamp(std::string_view strText, CStamp& stamp);
+// The same for the stamp as it stands in a file.
+bool ParseRecordStamp(std::u16string_view strText, CStamp& stamp);
 
 // ISO 8601 local time ("2011-04-08T09:05:03") of a record's stamp; a stamp
 // that does not read is passed on unchanged rather than lost.

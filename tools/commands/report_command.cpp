@@ -1,0 +1,89 @@
+// vardlix report: the records of chosen days of a folder as one HTML page
+// (html_report.h), read as show reads them, the records waiting beside a
+// day's file included.
+#include <sstream>
+
+#include "commands.h"
+#include "day_files.h"
+#include "html_report.h"
+#include "log_file.h"
+#include "platform_files.h"
+#include "show_reading.h"
+#include "text_encoding.h"
+
+namespace {
+
+// Reads each file on its own, so that one that can't be used leaves the
+// others in the report. What the reading warns of goes to err and to the
+// page. False when a file was damaged or could not be read.
+bool GatherRecords(const CShowOptions& show, const std::vector<std::string>& aPaths, CReportSummary& summary,
+                   CReportPage& page, std::ostream& err) {
+  bool bWhole = true;
+  for (const std::string& strPath : aPaths) {
+    const std::vector<std::string> aOne = {strPath};
+    CShowReading reading(show, aOne);
+    std::ostringstream warnings;
+    const bool bRead = reading.Run([&summary](const CLogRecord& record) { summary.Add(record); }, true, warnings);
+    bWhole = bWhole && bRead && !reading.Damaged();
+    err << warnings.str();
+    std::istringstream lines(warnings.str());
+    for (std::string strLine; std::getline(lines, strLine);) {
+      const std::string strPrefix = "vardlix: ";
+      page.m_aNotes.push_back(strLine.rfind(strPrefix, 0) == 0 ? strLine.substr(strPrefix.size()) : strLine);
+    }
+    page.m_aFiles.push_back(FileNameOf(strPath));
+  }
+  return bWhole;
+}
+
+// The page into a file of its own; a file cut short by a failed write is
+// removed again.
+bool WritePage(const std::string& strPath, const std::string& strPage, std::ostream& err) {
+  std::u16string strWidePath;
+  CFile file;
+  if (!FromUtf8(strPath, strWidePath) || !file.Open(strWidePath, CFile::modeCreateExclusive)) {
+    ReportError(err, strPath + ": cannot be written" +
+                         (file.GetOpenError() == causeNotFound ? " (no such folder)" : ""));
+    return false;
+  }
+  try {
+    file.Write(strPage.data(), strPage.size());
+    file.Close();
+  } catch (const CFileException& e) {
+    file.Close();
+    try {
+      CFile::Remove(strWidePath);
+    } catch (const CFileException&) {
+    }
+    ReportError(err, strPath + ": cannot be written (" + e.what() + ")");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int RunReport(const CReportOptions& options, std::ostream& out, std::ostream& err) {
+  CShowOptions show;
+  show.m_strFolder = options.m_strFolder;
+  show.m_aDays = options.m_aDays;
+  show.m_bAll = options.m_bAll;
+  std::vector<std::string> aPaths;
+  int nStatus = exitOk;
+  if (!ResolveFiles(show, aPaths, nStatus, err)) return nStatus;
+
+  CReportSummary summary(static_cast<size_t>(options.m_nMaxRows));
+  CReportPage page;
+  page.m_strFolder = options.m_strFolder;
+  page.m_strMade = FormatLocalTime(ReadClock());
+  const bool bWhole = GatherRecords(show, aPaths, summary, page, err);
+  std::ostringstream html;
+  WriteHtmlReport(summary, page, html);
+  if (options.m_strOutput.empty()) {
+    out << html.str();
+    out.flush();
+  } else if (!WritePage(options.m_strOutput, html.str(), err)) {
+    return exitFailure;
+  }
+  return bWhole ? exitOk : exitFailure;
+}
