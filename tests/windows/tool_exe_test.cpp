@@ -345,10 +345,10 @@ TEST_F(ToolExe, EveryCommandWorksWithChinesePathsAndText) {
       << "\xFF\xFE"
       << std::string(reinterpret_cast<const char*>(strDamaged.data()), strDamaged.size() * sizeof(wchar_t));
   const std::string strChinese =
-      R"({"time":"{time}","type":"信息","location":"主窗口","operation":"打开文件",)"
+      R"({"time":"{time}+00:00","type":"信息","location":"主窗口","operation":"打开文件",)"
       R"("parameters":"报表=二〇二四年度.xlsx","description":"已打开报表，共 12 页","file":"Vardlix{day}.xml"})";
   const std::string strError =
-      R"({"time":"{time}","type":"Error","location":"Network","operation":"Connect",)"
+      R"({"time":"{time}+00:00","type":"Error","location":"Network","operation":"Connect",)"
       R"("parameters":"host=example.org port=443","description":"Connection refused","file":"Vardlix{day}.xml"})";
   const CToolCase kCases[] = {
       {"write takes Chinese arguments from the wide command line", runPiped,
@@ -368,7 +368,7 @@ TEST_F(ToolExe, EveryCommandWorksWithChinesePathsAndText) {
       {"CSV keeps its CR LF and starts with the mark only when asked", runPiped,
        {L"show", L"-d", L"{log}", L"-f", L"csv", L"-t", L"Error", L"--bom"}, 0,
        {"\xEF\xBB\xBFtime,type,location,operation,parameters,description,file\r\n"
-        "{time},Error,Network,Connect,host=example.org port=443,Connection refused,Vardlix{day}.xml\r\n"},
+        "{time}+00:00,Error,Network,Connect,host=example.org port=443,Connection refused,Vardlix{day}.xml\r\n"},
        {"\r\r"}, ""},
       {"the day's file held by a writer as the library holds it is read", runHeldFile,
        {L"show", L"-d", L"{log}", L"-f", L"json", L"-t", L"Error"}, 0, {strError + "\n"}, {}, ""},

@@ -7,7 +7,9 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_C_COMPILER "${VARDLIX_CLANG_CL}")
 set(CMAKE_C_COMPILER_TARGET "${VARDLIX_MSVC_TARGET}")
 set(CMAKE_LINKER "${VARDLIX_LLD_LINK}")
-set(CMAKE_C_FLAGS_INIT "-imsvc ${VARDLIX_MINGW_INCLUDE}")
+# The target goes into the flags too: CMake hands it to clang-cl only for
+# some of its steps, and clang-cl without it builds for x86-64.
+set(CMAKE_C_FLAGS_INIT "--target=${VARDLIX_MSVC_TARGET} -imsvc ${VARDLIX_MINGW_INCLUDE}")
 # The compiler's checks build static libraries: there is no C runtime to
 # link a test program against.
 set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
