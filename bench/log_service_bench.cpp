@@ -15,9 +15,9 @@
 #include <random>
 #include <string>
 
-#include "library_state.h"
-#include "log_layout.h"
-#include "platform_files.h"
+#include "service/library_state.h"
+#include "format/log_layout.h"
+#include "platform/platform_files.h"
 #include "sample_logs.h"
 #include "vardlix.h"
 

@@ -7,7 +7,7 @@
 #include <map>
 #include <pugixml.hpp>
 
-#include "markup.h"
+#include "markup/markup.h"
 #include "sample_logs.h"
 
 namespace {

@@ -29,3 +29,19 @@ function(vardlix_benchmark name)
   vardlix_warnings(${name})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark)
 endfunction()
+
+# vardlix_layer(TARGET FOLDER): the target's sources live in FOLDER and
+# include its headers as "<folder name>/<header>". The include path it gets
+# (and passes on to the targets that link it) is a folder of its own in the
+# build tree that holds one link, to FOLDER: a target sees its own layer and
+# the layers it links, never one above it, whose headers lie beside its own
+# in the source tree.
+function(vardlix_layer target folder)
+  get_filename_component(name "${folder}" NAME)
+  set(root "${CMAKE_BINARY_DIR}/layers/${target}")
+  file(MAKE_DIRECTORY "${root}")
+  if(NOT IS_SYMLINK "${root}/${name}")
+    file(CREATE_LINK "${folder}" "${root}/${name}" SYMBOLIC)
+  endif()
+  target_include_directories(${target} PUBLIC "$<BUILD_INTERFACE:${root}>")
+endfunction()

@@ -16,7 +16,7 @@ endif()
 # The import library in the Microsoft format, for MSVC and clang-cl hosts,
 # made from the module-definition file that fixes the exports.
 find_program(VARDLIX_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED)
-set(VARDLIX_DEF_FILE "${PROJECT_SOURCE_DIR}/log_service/vardlix.def")
+set(VARDLIX_DEF_FILE "${PROJECT_SOURCE_DIR}/log_service/library/vardlix.def")
 set(VARDLIX_MSVC_IMPORT_LIBRARY "${PROJECT_BINARY_DIR}/log_service/Vardlix.lib")
 add_custom_command(OUTPUT "${VARDLIX_MSVC_IMPORT_LIBRARY}"
   COMMAND "${VARDLIX_DLLTOOL}" -m ${VARDLIX_DLLTOOL_MACHINE} -d "${VARDLIX_DEF_FILE}" -l "${VARDLIX_MSVC_IMPORT_LIBRARY}"

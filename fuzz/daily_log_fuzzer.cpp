@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "document_file.h"
-#include "library_state.h"
-#include "log_layout.h"
-#include "markup.h"
-#include "platform_files.h"
+#include "format/document_file.h"
+#include "service/library_state.h"
+#include "format/log_layout.h"
+#include "markup/markup.h"
+#include "platform/platform_files.h"
 #include "service_fuzz_support.h"
 #include "vardlix.h"
 

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "document_file.h"
-#include "platform_files.h"
+#include "format/document_file.h"
+#include "platform/platform_files.h"
 #include "service_fuzz_support.h"
 
 namespace {

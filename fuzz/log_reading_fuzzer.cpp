@@ -20,13 +20,13 @@
 #include <string>
 #include <vector>
 
-#include "log_document.h"
-#include "log_layout.h"
-#include "markup.h"
-#include "record_recovery.h"
-#include "record_scan.h"
-#include "text_encoding.h"
-#include "xml_conformance.h"
+#include "reading/log_document.h"
+#include "format/log_layout.h"
+#include "markup/markup.h"
+#include "reading/record_recovery.h"
+#include "reading/record_scan.h"
+#include "base/text_encoding.h"
+#include "reading/xml_conformance.h"
 
 namespace {
 

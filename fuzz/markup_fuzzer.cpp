@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "markup.h"
+#include "markup/markup.h"
 
 namespace {
 

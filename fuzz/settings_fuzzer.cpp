@@ -10,13 +10,13 @@
 #include <cstring>
 #include <string>
 
-#include "document_file.h"
-#include "library_state.h"
-#include "log_layout.h"
-#include "markup.h"
-#include "platform_files.h"
+#include "format/document_file.h"
+#include "service/library_state.h"
+#include "format/log_layout.h"
+#include "markup/markup.h"
+#include "platform/platform_files.h"
 #include "service_fuzz_support.h"
-#include "settings.h"
+#include "service/settings.h"
 #include "vardlix.h"
 
 namespace {

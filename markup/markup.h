@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "markup_tokens.h"
+#include "markup/markup_tokens.h"
 
 // Position of one element in the text. For an element written as a single
 // "<a/>" tag, nEndOpen is the '/' and nEndClose equals nStartClose.

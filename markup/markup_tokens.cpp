@@ -1,8 +1,8 @@
 // Tokenizer and node scanner: single forward scans over the zero-terminated
 // text, with no copying and no allocation except GetTokenText.
-#include "markup_tokens.h"
+#include "markup/markup_tokens.h"
 
-#include "markup.h"
+#include "markup/markup.h"
 
 namespace {
 

@@ -69,4 +69,4 @@ MarkupNodeKind ScanNode(TokenCursor& cursor);
 
 // The scanning primitives are defined inline: the parser calls them several
 // times per element, and a call costs more than the scan itself.
-#include "markup_scan_inline.h"
+#include "markup/markup_scan_inline.h"

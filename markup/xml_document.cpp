@@ -4,7 +4,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "markup.h"
+#include "markup/markup.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 // the whole text again with the general rules, which also word the errors.
 #include <memory>
 
-#include "markup.h"
+#include "markup/markup.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "markup.h"
+#include "markup/markup.h"
 
 namespace {
 

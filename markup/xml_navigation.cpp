@@ -2,7 +2,7 @@
 // read afresh from the text at the recorded offsets.
 #include <algorithm>
 
-#include "markup.h"
+#include "markup/markup.h"
 
 namespace {
 

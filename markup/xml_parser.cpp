@@ -1,6 +1,6 @@
 // The document parser: fills the element index from the text by plain forward
 // scans, one recursion level per level of nesting.
-#include "markup.h"
+#include "markup/markup.h"
 
 namespace {
 

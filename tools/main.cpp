@@ -1,5 +1,5 @@
-#include "console.h"
-#include "vardlix_app.h"
+#include "system/console.h"
+#include "commands/vardlix_app.h"
 
 int main(int argc, char** argv) {
   CStandardStreams streams;

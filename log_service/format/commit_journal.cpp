@@ -1,4 +1,4 @@
-#include "commit_journal.h"
+#include "format/commit_journal.h"
 
 #include <cstring>
 

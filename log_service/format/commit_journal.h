@@ -29,7 +29,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform_files.h"
+#include "platform/platform_files.h"
 
 struct CCommitJournal {
   uint64_t m_nJournalAt = 0;  // where the journal starts (its zero unit)

@@ -1,6 +1,6 @@
-#include "document_file.h"
+#include "format/document_file.h"
 
-#include "commit_journal.h"
+#include "format/commit_journal.h"
 
 #include <algorithm>
 #include <cstring>

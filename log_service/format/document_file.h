@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform_files.h"
+#include "platform/platform_files.h"
 
 constexpr unsigned char kByteOrderMark[2] = {0xFF, 0xFE};
 // A big-endian build swaps each code unit on the way in and out.

@@ -41,14 +41,14 @@
 // with the old length, which makes the file again what it was, byte for
 // byte. What an interrupted update left beyond a zero unit is no part of the
 // text and is cut first.
-#include "document_file.h"
+#include "format/document_file.h"
 
 #include <algorithm>
 #include <cstring>
 #include <string>
 
-#include "commit_journal.h"
-#include "platform_files.h"
+#include "format/commit_journal.h"
+#include "platform/platform_files.h"
 
 namespace {
 

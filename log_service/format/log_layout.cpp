@@ -1,7 +1,7 @@
-#include "log_layout.h"
+#include "format/log_layout.h"
 
-#include "markup.h"
-#include "platform_files.h"
+#include "markup/markup.h"
+#include "platform/platform_files.h"
 
 std::u16string MakeDailyLogName(std::u16string_view strDateStamp) {
   std::u16string strName(kLogFilePrefix);

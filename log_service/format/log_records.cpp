@@ -1,7 +1,7 @@
-#include "log_records.h"
+#include "format/log_records.h"
 
-#include "document_file.h"
-#include "log_layout.h"
+#include "format/document_file.h"
+#include "format/log_layout.h"
 
 std::u16string BuildEmptyLogText() {
   CXmlDocument doc;

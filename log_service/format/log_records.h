@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "host_record.h"
-#include "markup.h"
-#include "platform_files.h"
+#include "format/host_record.h"
+#include "markup/markup.h"
+#include "platform/platform_files.h"
 
 // The declaration and the empty root "日志".
 std::u16string BuildEmptyLogText();

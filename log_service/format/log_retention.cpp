@@ -1,11 +1,11 @@
-#include "log_retention.h"
+#include "format/log_retention.h"
 
 #include <string>
 
-#include "document_file.h"
-#include "log_layout.h"
-#include "markup.h"
-#include "platform_files.h"
+#include "format/document_file.h"
+#include "format/log_layout.h"
+#include "markup/markup.h"
+#include "platform/platform_files.h"
 
 namespace {
 

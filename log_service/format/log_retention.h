@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "document_file.h"
-#include "platform_files.h"
+#include "format/document_file.h"
+#include "platform/platform_files.h"
 
 // The settings file's text for a retention: declaration, "配置信息" holding
 // "日志保留天数" with the number in decimal.

@@ -1,9 +1,9 @@
-#include "pending_log.h"
+#include "format/pending_log.h"
 
 #include <cstdio>
 
-#include "log_layout.h"
-#include "markup.h"
+#include "format/log_layout.h"
+#include "markup/markup.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "time_stamps.h"
+#include "format/time_stamps.h"
 
 #include <cstdio>
 #include <ctime>
 
-#include "platform_files.h"
+#include "platform/platform_files.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // it is unloaded (dlclose, or the end of the process, which are not told
 // apart here). Everything they touch is made on first use or constant
 // initialised (library_state.h).
-#include "library_lifecycle.h"
-#include "library_state.h"
+#include "service/library_lifecycle.h"
+#include "service/library_state.h"
 
 __attribute__((constructor)) static void OnLibraryLoad() {
   RunLoadSequence();

@@ -23,7 +23,7 @@
 // made, which the start-up code also undoes. A host that loads the shared
 // runtime only after the DLL finds the tables with the static copy already,
 // and then nothing is added.
-#include "runtime_frames_win32.h"
+#include "library/runtime_frames_win32.h"
 
 extern "C" {
 // The frame registry of the libgcc linked into the DLL (unwind-dw2-fde.c).

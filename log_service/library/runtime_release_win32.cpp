@@ -32,7 +32,7 @@
 #include <atomic>
 #include <cstdlib>
 
-#include "runtime_release_win32.h"
+#include "library/runtime_release_win32.h"
 
 // The symbols of the import slot of TlsAlloc as the linker's --wrap names
 // them (log_service/CMakeLists.txt): x86 symbols carry a leading "_" and

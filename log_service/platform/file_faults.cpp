@@ -1,4 +1,4 @@
-#include "file_faults.h"
+#include "platform/file_faults.h"
 
 #include <atomic>
 #include <mutex>

@@ -3,7 +3,7 @@
 // each file call; nothing here calls the operating system.
 #pragma once
 
-#include "platform_files.h"
+#include "platform/platform_files.h"
 
 // Counts one call of a file operation. True when the plan says this call is
 // to fail; failing then receives the plan (its cause, and how much a failing

@@ -16,7 +16,7 @@
 #define _FILE_OFFSET_BITS 64
 #endif
 
-#include "platform_files.h"
+#include "platform/platform_files.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -41,8 +41,8 @@
 #include <thread>
 #include <vector>
 
-#include "file_faults.h"
-#include "platform_shared.h"
+#include "platform/file_faults.h"
+#include "platform/platform_shared.h"
 
 const char16_t kPathSeparator[] = u"/";
 const char16_t kFallbackFolder[] = u"/";

@@ -19,9 +19,9 @@
 #include <string>
 #include <utility>
 
-#include "platform_files.h"
-#include "file_faults.h"
-#include "platform_shared.h"
+#include "platform/platform_files.h"
+#include "platform/file_faults.h"
+#include "platform/platform_shared.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t),
               "Windows wide characters are UTF-16 code units");

@@ -1,4 +1,4 @@
-#include "platform_shared.h"
+#include "platform/platform_shared.h"
 
 #include <atomic>
 #include <mutex>

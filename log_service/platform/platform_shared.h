@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "platform_files.h"
+#include "platform/platform_files.h"
 
 // Pauses between attempts grow from a fraction of a typical update to a few
 // of them, so that a file does not lie idle long after its holder let go.

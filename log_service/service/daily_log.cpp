@@ -1,19 +1,19 @@
-#include "daily_log.h"
+#include "service/daily_log.h"
 
 #include <algorithm>
 #include <exception>
 #include <vector>
 
-#include "commit_journal.h"
-#include "document_file.h"
-#include "library_state.h"
-#include "log_folder.h"
-#include "log_layout.h"
-#include "log_records.h"
-#include "markup.h"
-#include "pending_records.h"
-#include "platform_files.h"
-#include "time_stamps.h"
+#include "format/commit_journal.h"
+#include "format/document_file.h"
+#include "service/library_state.h"
+#include "service/log_folder.h"
+#include "format/log_layout.h"
+#include "format/log_records.h"
+#include "markup/markup.h"
+#include "service/pending_records.h"
+#include "platform/platform_files.h"
+#include "format/time_stamps.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "host_record.h"
-#include "platform_files.h"
+#include "format/host_record.h"
+#include "platform/platform_files.h"
 
 // Makes sure the day's file at strPath exists. A missing file is created
 // (only if it still does not exist: an existing file is never emptied) with

@@ -4,9 +4,9 @@
 #define VARDLIX_BUILDING_LIBRARY
 #include "vardlix.h"
 
-#include "host_record.h"
-#include "library_calls.h"
-#include "platform_files.h"
+#include "format/host_record.h"
+#include "service/library_calls.h"
+#include "platform/platform_files.h"
 
 static_assert(sizeof(VardlixChar) == sizeof(char16_t), "the host's wide characters are UTF-16 code units");
 

@@ -1,11 +1,11 @@
-#include "library_calls.h"
+#include "service/library_calls.h"
 
-#include "daily_log.h"
-#include "library_state.h"
-#include "log_layout.h"
-#include "platform_files.h"
-#include "purge.h"
-#include "settings.h"
+#include "service/daily_log.h"
+#include "service/library_state.h"
+#include "format/log_layout.h"
+#include "platform/platform_files.h"
+#include "service/purge.h"
+#include "service/settings.h"
 
 void WriteHostRecord(const CHostRecord& record) {
   auto lock = LockFileOperations();

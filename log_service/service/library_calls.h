@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "host_record.h"
+#include "format/host_record.h"
 
 // WriteVardlix for a record already copied from the host's strings.
 // Nothing is written while the retention is 0, which is checked here, under

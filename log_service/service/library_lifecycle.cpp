@@ -1,9 +1,9 @@
-#include "library_lifecycle.h"
+#include "service/library_lifecycle.h"
 
-#include "daily_log.h"
-#include "library_state.h"
-#include "purge.h"
-#include "settings.h"
+#include "service/daily_log.h"
+#include "service/library_state.h"
+#include "service/purge.h"
+#include "service/settings.h"
 
 void RunLoadSequence() noexcept {
   try {

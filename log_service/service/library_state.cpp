@@ -1,9 +1,9 @@
-#include "library_state.h"
+#include "service/library_state.h"
 
 #include <new>
 
-#include "log_layout.h"
-#include "platform_files.h"
+#include "format/log_layout.h"
+#include "platform/platform_files.h"
 
 std::atomic<int32_t> g_nLogLife{kDefaultLogLife};
 

@@ -1,11 +1,11 @@
-#include "pending_records.h"
+#include "service/pending_records.h"
 
 #include <algorithm>
 
-#include "document_file.h"
-#include "library_state.h"
-#include "log_folder.h"
-#include "log_layout.h"
+#include "format/document_file.h"
+#include "service/library_state.h"
+#include "service/log_folder.h"
+#include "format/log_layout.h"
 
 namespace {
 

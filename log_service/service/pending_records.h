@@ -17,10 +17,10 @@
 #include <string_view>
 #include <vector>
 
-#include "host_record.h"
-#include "log_records.h"
-#include "pending_log.h"
-#include "platform_files.h"
+#include "format/host_record.h"
+#include "format/log_records.h"
+#include "format/pending_log.h"
+#include "platform/platform_files.h"
 
 // 32 MiB of UTF-16 text: some 70,000 records of the usual size.
 constexpr size_t kMaxPendingUnits = 16 * 1024 * 1024;

@@ -1,6 +1,6 @@
-#include "purge.h"
+#include "service/purge.h"
 
-#include "library_state.h"
-#include "log_retention.h"
+#include "service/library_state.h"
+#include "format/log_retention.h"
 
 void PurgeExpiredLogs(FileWait nWait) { PurgeLogFolder(LogFolder(), g_nLogLife.load(), nWait); }

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "platform_files.h"
+#include "platform/platform_files.h"
 
 // Deletes the expired log files of the log folder, for the retention in
 // g_nLogLife (PurgeLogFolder in log_retention.h says which go). nWait tells

@@ -1,15 +1,15 @@
-#include "settings.h"
+#include "service/settings.h"
 
 #include <string>
 
-#include "document_file.h"
-#include "library_state.h"
-#include "log_folder.h"
-#include "log_layout.h"
-#include "markup.h"
-#include "platform_files.h"
-#include "purge.h"
-#include "log_retention.h"
+#include "format/document_file.h"
+#include "service/library_state.h"
+#include "service/log_folder.h"
+#include "format/log_layout.h"
+#include "markup/markup.h"
+#include "platform/platform_files.h"
+#include "service/purge.h"
+#include "format/log_retention.h"
 
 namespace {
 

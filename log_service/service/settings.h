@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "log_layout.h"
-#include "platform_files.h"
-#include "log_retention.h"
+#include "format/log_layout.h"
+#include "platform/platform_files.h"
+#include "format/log_retention.h"
 
 
 // Derives and creates the log folder (LogFolder()), then reads the

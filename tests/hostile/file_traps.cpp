@@ -7,7 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform_files.h"
+#include "platform/platform_files.h"
 
 CLockHolder::CLockHolder(const std::u16string& strPath) {
   int aReady[2];

@@ -6,7 +6,7 @@
 
 #include "heap_peak.h"
 #include "hostile_fixture.h"
-#include "settings.h"
+#include "service/settings.h"
 
 namespace {
 

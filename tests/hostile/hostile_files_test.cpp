@@ -11,7 +11,7 @@
 
 #include "file_traps.h"
 #include "hostile_fixture.h"
-#include "settings.h"
+#include "service/settings.h"
 
 namespace {
 

@@ -8,15 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "daily_log.h"
-#include "document_file.h"
-#include "library_lifecycle.h"
-#include "library_state.h"
-#include "log_folder.h"
-#include "log_layout.h"
-#include "time_stamps.h"
-#include "markup.h"
-#include "platform_files.h"
+#include "service/daily_log.h"
+#include "format/document_file.h"
+#include "service/library_lifecycle.h"
+#include "service/library_state.h"
+#include "service/log_folder.h"
+#include "format/log_layout.h"
+#include "format/time_stamps.h"
+#include "markup/markup.h"
+#include "platform/platform_files.h"
 #include "service_fixture.h"
 #include "vardlix.h"
 

@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "daily_log.h"
-#include "markup.h"
-#include "platform_files.h"
+#include "service/daily_log.h"
+#include "markup/markup.h"
+#include "platform/platform_files.h"
 #include "service_fixture.h"
 #include "vardlix.h"
 

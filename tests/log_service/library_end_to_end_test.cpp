@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "markup.h"
+#include "markup/markup.h"
 #include "document_bytes.h"
 #include "temp_folder.h"
 

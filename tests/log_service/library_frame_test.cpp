@@ -8,13 +8,13 @@
 #include <chrono>
 #include <climits>
 
-#include "document_file.h"
-#include "library_lifecycle.h"
-#include "library_state.h"
-#include "log_folder.h"
-#include "log_layout.h"
-#include "time_stamps.h"
-#include "platform_files.h"
+#include "format/document_file.h"
+#include "service/library_lifecycle.h"
+#include "service/library_state.h"
+#include "service/log_folder.h"
+#include "format/log_layout.h"
+#include "format/time_stamps.h"
+#include "platform/platform_files.h"
 #include "service_fixture.h"
 #include "vardlix.h"
 

@@ -6,7 +6,7 @@
 #include <set>
 #include <thread>
 
-#include "platform_files.h"
+#include "platform/platform_files.h"
 #include "temp_folder.h"
 
 namespace {

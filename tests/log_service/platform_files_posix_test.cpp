@@ -17,7 +17,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "platform_files.h"
+#include "platform/platform_files.h"
 #include "temp_folder.h"
 
 namespace {

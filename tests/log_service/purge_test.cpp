@@ -9,9 +9,9 @@
 #include <climits>
 #include <vector>
 
-#include "log_layout.h"
-#include "platform_files.h"
-#include "purge.h"
+#include "format/log_layout.h"
+#include "platform/platform_files.h"
+#include "service/purge.h"
 #include "service_fixture.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <chrono>
 #include <climits>
 
-#include "platform_files.h"
+#include "platform/platform_files.h"
 #include "service_fixture.h"
-#include "settings.h"
+#include "service/settings.h"
 #include "vardlix.h"
 
 namespace {

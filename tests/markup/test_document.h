@@ -5,7 +5,7 @@
 #include <string>
 #include <tuple>
 
-#include "markup.h"
+#include "markup/markup.h"
 
 class CTestDocument : public CXmlDocument {
  public:

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "folder_state.h"
-#include "log_records.h"
-#include "pending_log.h"
+#include "format/log_records.h"
+#include "format/pending_log.h"
 #include "reliability_fixture.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "platform_files.h"
+#include "platform/platform_files.h"
 #include "temp_folder.h"
 
 namespace {

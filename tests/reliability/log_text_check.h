@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "markup.h"
+#include "markup/markup.h"
 
 struct CLoggedRecord {
   CLoggedRecord() = default;

@@ -10,18 +10,18 @@
 #include <memory>
 #include <string>
 
-#include "daily_log.h"
+#include "service/daily_log.h"
 #include "document_bytes.h"
-#include "document_file.h"
-#include "library_calls.h"
-#include "library_lifecycle.h"
-#include "library_state.h"
-#include "log_folder.h"
-#include "log_layout.h"
-#include "time_stamps.h"
+#include "format/document_file.h"
+#include "service/library_calls.h"
+#include "service/library_lifecycle.h"
+#include "service/library_state.h"
+#include "service/log_folder.h"
+#include "format/log_layout.h"
+#include "format/time_stamps.h"
 #include "log_text_check.h"
-#include "platform_files.h"
-#include "settings.h"
+#include "platform/platform_files.h"
+#include "service/settings.h"
 #include "temp_folder.h"
 #include "vardlix.h"
 

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "pending_records.h"
+#include "service/pending_records.h"
 #include "reliability_fixture.h"
 
 namespace {

@@ -5,7 +5,7 @@
 // same data from each.
 #include <gtest/gtest.h>
 
-#include "text_encoding.h"
+#include "base/text_encoding.h"
 #include "tool_process.h"
 
 namespace {

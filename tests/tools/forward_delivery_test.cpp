@@ -22,10 +22,10 @@
 #include <thread>
 
 #include "forward_test_support.h"
-#include "forwarder.h"
-#include "network.h"
+#include "forward/forwarder.h"
+#include "system/network.h"
 #include "rsyslog_collector.h"
-#include "syslog_relp.h"
+#include "forward/syslog_relp.h"
 #include "test_collector.h"
 #include "tool_process.h"
 

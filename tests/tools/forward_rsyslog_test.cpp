@@ -18,12 +18,12 @@
 #include <set>
 #include <thread>
 
-#include "day_files.h"
+#include "reading/day_files.h"
 #include "forward_test_support.h"
-#include "forwarder.h"
+#include "forward/forwarder.h"
 #include "rsyslog_collector.h"
-#include "syslog_message.h"
-#include "text_encoding.h"
+#include "forward/syslog_message.h"
+#include "base/text_encoding.h"
 #include "tool_process.h"
 
 namespace {

@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <thread>
 
-#include "library_state.h"
-#include "platform_files.h"
-#include "text_encoding.h"
+#include "service/library_state.h"
+#include "platform/platform_files.h"
+#include "base/text_encoding.h"
 #include "tool_process.h"
 #include "vardlix.h"
 

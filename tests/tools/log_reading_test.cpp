@@ -3,9 +3,9 @@
 
 #include <filesystem>
 
-#include "log_document.h"
-#include "log_follow.h"
-#include "text_encoding.h"
+#include "reading/log_document.h"
+#include "reading/log_follow.h"
+#include "base/text_encoding.h"
 #include "tool_process.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
-#include "display_width.h"
+#include "base/display_width.h"
 #include "tool_process.h"
 
 namespace {

@@ -10,7 +10,7 @@
 
 #include <stdexcept>
 
-#include "syslog_relp.h"
+#include "forward/syslog_relp.h"
 
 namespace {
 

@@ -8,13 +8,13 @@
 
 #include <nlohmann/json.hpp>
 
-#include "display_width.h"
-#include "local_time.h"
-#include "record_filter.h"
-#include "record_output.h"
-#include "record_scan.h"
-#include "text_encoding.h"
-#include "time_stamp.h"
+#include "base/display_width.h"
+#include "reading/local_time.h"
+#include "reading/record_filter.h"
+#include "output/record_output.h"
+#include "reading/record_scan.h"
+#include "base/text_encoding.h"
+#include "reading/time_stamp.h"
 
 namespace {
 

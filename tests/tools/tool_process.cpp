@@ -10,7 +10,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "text_encoding.h"
+#include "base/text_encoding.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "platform_files.h"
+#include "platform/platform_files.h"
 #include "temp_folder.h"
 
 namespace {

@@ -1,9 +1,9 @@
-#include "display_width.h"
+#include "base/display_width.h"
 
 #include <algorithm>
 #include <iterator>
 
-#include "text_encoding.h"
+#include "base/text_encoding.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "text_encoding.h"
+#include "base/text_encoding.h"
 
-#include "platform_shared.h"
+#include "platform/platform_shared.h"
 
 namespace {
 

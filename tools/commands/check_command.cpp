@@ -4,12 +4,12 @@
 #include <algorithm>
 #include <cctype>
 
-#include "commands.h"
-#include "log_file.h"
-#include "log_layout.h"
-#include "text_encoding.h"
-#include "xml_characters.h"
-#include "xml_conformance.h"
+#include "commands/commands.h"
+#include "reading/log_file.h"
+#include "format/log_layout.h"
+#include "base/text_encoding.h"
+#include "reading/xml_characters.h"
+#include "reading/xml_conformance.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "record_filter.h"
-#include "record_output.h"
-#include "syslog_message.h"
+#include "reading/record_filter.h"
+#include "output/record_output.h"
+#include "forward/forward_options.h"
 
 enum ExitStatus : int {
   exitOk = 0,
@@ -36,19 +36,6 @@ struct CShowOptions : CViewOptions {
 
 struct CFollowOptions : CViewOptions {
   long m_nBacklog = 10;         // records of today shown before following
-  int m_nPollMilliseconds = 250;
-};
-
-struct CForwardOptions {
-  std::string m_strFolder = ".";
-  std::string m_strTarget;        // relp://HOST:PORT, tcp://HOST:PORT or udp://HOST:PORT
-  std::string m_strState;         // checkpoint file; empty: in the folder, named after the collector
-  bool m_bFromStart = false;      // from the oldest day file, whatever the checkpoint says
-  std::string m_strAppName;       // APP-NAME; empty: the host program's, from the folder's name
-  size_t m_nMaxSize = 0;          // octets of a message; 0: the transport's default
-  bool m_bLineFraming = false;    // TCP: a line feed ends each message, not a length before it
-  long m_nRate = -1;              // records a second at most; -1: the transport's default; 0: no limit
-  CSyslogSettings m_syslog;       // host and app names are filled in by RunForward
   int m_nPollMilliseconds = 250;
 };
 

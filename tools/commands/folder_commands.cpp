@@ -1,9 +1,9 @@
-#include "commands.h"
-#include "day_files.h"
-#include "log_file.h"
-#include "log_stats.h"
-#include "platform_files.h"
-#include "text_encoding.h"
+#include "commands/commands.h"
+#include "reading/day_files.h"
+#include "reading/log_file.h"
+#include "reading/log_stats.h"
+#include "platform/platform_files.h"
+#include "base/text_encoding.h"
 
 int RunStats(const std::string& strFolder, std::ostream& out, std::ostream& err) {
   CFolderStats stats;

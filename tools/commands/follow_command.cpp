@@ -1,10 +1,10 @@
 #include <algorithm>
 
-#include "commands.h"
-#include "console.h"
-#include "day_files.h"
-#include "log_follow.h"
-#include "terminal.h"
+#include "commands/commands.h"
+#include "system/console.h"
+#include "reading/day_files.h"
+#include "reading/log_follow.h"
+#include "output/terminal.h"
 
 namespace {
 

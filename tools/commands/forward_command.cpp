@@ -1,11 +1,11 @@
 #include <chrono>
 #include <thread>
 
-#include "commands.h"
-#include "console.h"
-#include "day_files.h"
-#include "forwarder.h"
-#include "terminal.h"
+#include "commands/commands.h"
+#include "system/console.h"
+#include "reading/day_files.h"
+#include "forward/forwarder.h"
+#include "output/terminal.h"
 
 namespace {
 

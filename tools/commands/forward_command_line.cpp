@@ -1,8 +1,8 @@
-#include "forward_options.h"
+#include "commands/forward_command_line.h"
 
-#include "forwarder.h"
-#include "host_library.h"
-#include "syslog_link.h"
+#include "forward/forwarder.h"
+#include "commands/host_library.h"
+#include "forward/syslog_link.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "commands.h"
+#include "commands/commands.h"
 
 // What CLI11 fills in; FinishForwardOptions turns it into CForwardOptions.
 struct CForwardCommandLine {

@@ -2,15 +2,16 @@
 #include <array>
 #include <cstdlib>
 
-#include "commands.h"
-#include "day_files.h"
-#include "host_library.h"
-#include "log_file.h"
-#include "log_stats.h"
-#include "platform_files.h"
-#include "log_retention.h"
-#include "text_encoding.h"
-#include "waiting_records.h"
+#include "commands/commands.h"
+#include "base/paths.h"
+#include "reading/day_files.h"
+#include "commands/host_library.h"
+#include "reading/log_file.h"
+#include "reading/log_stats.h"
+#include "platform/platform_files.h"
+#include "format/log_retention.h"
+#include "base/text_encoding.h"
+#include "reading/waiting_records.h"
 
 namespace {
 

@@ -1,10 +1,11 @@
-#include "host_library.h"
+#include "commands/host_library.h"
 
-#include "library_loader.h"
-#include "log_file.h"
-#include "log_layout.h"
-#include "platform_files.h"
-#include "text_encoding.h"
+#include "base/paths.h"
+#include "system/library_loader.h"
+#include "reading/log_file.h"
+#include "format/log_layout.h"
+#include "platform/platform_files.h"
+#include "base/text_encoding.h"
 #include "vardlix.h"
 
 namespace {

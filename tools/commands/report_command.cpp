@@ -3,13 +3,14 @@
 // day's file included.
 #include <sstream>
 
-#include "commands.h"
-#include "day_files.h"
-#include "html_report.h"
-#include "log_file.h"
-#include "platform_files.h"
-#include "show_reading.h"
-#include "text_encoding.h"
+#include "commands/commands.h"
+#include "base/paths.h"
+#include "reading/day_files.h"
+#include "output/html_report.h"
+#include "reading/log_file.h"
+#include "platform/platform_files.h"
+#include "commands/show_reading.h"
+#include "base/text_encoding.h"
 
 namespace {
 

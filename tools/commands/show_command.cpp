@@ -1,9 +1,9 @@
 #include <algorithm>
 #include <sstream>
 
-#include "commands.h"
-#include "show_reading.h"
-#include "terminal.h"
+#include "commands/commands.h"
+#include "commands/show_reading.h"
+#include "output/terminal.h"
 
 namespace {
 

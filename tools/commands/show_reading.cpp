@@ -1,12 +1,12 @@
-#include "show_reading.h"
+#include "commands/show_reading.h"
 
 #include <algorithm>
 
-#include "day_files.h"
-#include "log_file.h"
-#include "log_layout.h"
-#include "text_encoding.h"
-#include "waiting_records.h"
+#include "reading/day_files.h"
+#include "reading/log_file.h"
+#include "format/log_layout.h"
+#include "base/text_encoding.h"
+#include "reading/waiting_records.h"
 
 bool ResolveFiles(const CShowOptions& options, std::vector<std::string>& aPaths, int& nStatus, std::ostream& err) {
   nStatus = exitFailure;

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "commands.h"
-#include "log_document.h"
-#include "record_filter.h"
+#include "commands/commands.h"
+#include "reading/log_document.h"
+#include "reading/record_filter.h"
 
 // The files to read, in the order given (the days of the folder for
 // options.m_bAll, today when none is given); false after reporting why

@@ -1,17 +1,17 @@
-#include "vardlix_app.h"
+#include "commands/vardlix_app.h"
 
 #include <CLI/CLI.hpp>
 #include <iostream>
 #include <map>
 
-#include "commands.h"
-#include "day_files.h"
-#include "forward_options.h"
-#include "host_library.h"
-#include "library_loader.h"
-#include "log_layout.h"
-#include "platform_files.h"
-#include "time_zone.h"
+#include "commands/commands.h"
+#include "reading/day_files.h"
+#include "commands/forward_command_line.h"
+#include "commands/host_library.h"
+#include "system/library_loader.h"
+#include "format/log_layout.h"
+#include "platform/platform_files.h"
+#include "system/time_zone.h"
 
 namespace {
 

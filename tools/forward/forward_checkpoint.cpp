@@ -1,10 +1,11 @@
-#include "forward_checkpoint.h"
+#include "forward/forward_checkpoint.h"
 
 #include <nlohmann/json.hpp>
 
-#include "day_files.h"
-#include "log_file.h"
-#include "state_file.h"
+#include "base/paths.h"
+#include "reading/day_files.h"
+#include "reading/log_file.h"
+#include "system/state_file.h"
 
 namespace {
 

@@ -1,8 +1,9 @@
-#include "forward_source.h"
+#include "forward/forward_source.h"
 
-#include "day_files.h"
-#include "log_file.h"
-#include "record_scan.h"
+#include "base/paths.h"
+#include "reading/day_files.h"
+#include "reading/log_file.h"
+#include "reading/record_scan.h"
 
 namespace {
 

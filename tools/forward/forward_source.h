@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "log_follow.h"
-#include "log_record.h"
-#include "time_stamp.h"
+#include "reading/log_follow.h"
+#include "reading/log_record.h"
+#include "reading/time_stamp.h"
 
 struct CQueuedRecord {
   CLogRecord m_record;

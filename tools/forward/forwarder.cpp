@@ -1,12 +1,13 @@
-#include "forwarder.h"
+#include "forward/forwarder.h"
 
 #include <algorithm>
 
-#include "day_files.h"
-#include "log_file.h"
-#include "network.h"
-#include "platform_files.h"
-#include "time_stamp.h"
+#include "base/paths.h"
+#include "reading/day_files.h"
+#include "reading/log_file.h"
+#include "system/network.h"
+#include "platform/platform_files.h"
+#include "reading/time_stamp.h"
 
 namespace {
 

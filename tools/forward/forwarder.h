@@ -13,11 +13,11 @@
 #include <deque>
 #include <string>
 
-#include "commands.h"
-#include "forward_checkpoint.h"
-#include "forward_source.h"
-#include "state_file.h"
-#include "syslog_link.h"
+#include "forward/forward_options.h"
+#include "forward/forward_checkpoint.h"
+#include "forward/forward_source.h"
+#include "system/state_file.h"
+#include "forward/syslog_link.h"
 
 constexpr size_t kForwardWindow = 1000;
 // A checkpoint is written when the window is full, when nothing is left to

@@ -1,4 +1,4 @@
-#include "syslog_link.h"
+#include "forward/syslog_link.h"
 
 #include <algorithm>
 #include <chrono>

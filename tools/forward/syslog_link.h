@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "network.h"
-#include "syslog_relp.h"
+#include "system/network.h"
+#include "forward/syslog_relp.h"
 
 enum SyslogTransport : int {
   transportTcp,

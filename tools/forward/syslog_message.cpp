@@ -1,9 +1,9 @@
-#include "syslog_message.h"
+#include "forward/syslog_message.h"
 
 #include <array>
 
-#include "local_time.h"
-#include "time_stamp.h"
+#include "reading/local_time.h"
+#include "reading/time_stamp.h"
 
 const char kDefaultStructuredDataId[] = "vardlix@32473";
 

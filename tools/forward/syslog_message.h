@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "log_record.h"
+#include "reading/log_record.h"
 
 // The eight severities, by their numbers.
 enum SyslogSeverity : int {

@@ -1,4 +1,4 @@
-#include "syslog_relp.h"
+#include "forward/syslog_relp.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "record_output.h"
+#include "output/record_output.h"
 
-#include "local_time.h"
-#include "text_encoding.h"
+#include "reading/local_time.h"
+#include "base/text_encoding.h"
 
 namespace {
 

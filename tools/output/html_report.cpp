@@ -1,9 +1,9 @@
-#include "html_report.h"
+#include "output/html_report.h"
 
 #include <unordered_map>
 
-#include "report_chart.h"
-#include "time_stamp.h"
+#include "output/report_chart.h"
+#include "reading/time_stamp.h"
 
 namespace {
 

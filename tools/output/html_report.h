@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "report_summary.h"
+#include "output/report_summary.h"
 
 struct CReportPage {
   std::string m_strFolder;              // the log folder, as given

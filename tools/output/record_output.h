@@ -8,7 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "log_record.h"
+#include "base/display_text.h"
+#include "reading/log_record.h"
 
 enum OutputFormat : int {
   formatTable,
@@ -82,21 +83,7 @@ void AppendJsonLine(std::string& strOut, const CLogRecord& record);
 void AppendCsvRow(std::string& strOut, const CLogRecord& record, bool bKeepFormulas = false);
 void AppendJsonString(std::string& strOut, std::string_view strText);
 
-// Cells the text of MakeDisplayText(strField, bKeepLines = false) takes;
-// with bLines, the widest of its lines (split at CR LF, LF or CR) instead.
-int DisplayTextWidth(std::string_view strField, bool bLines);
 // The same for a field's data as it stands in a file, decoded as the engine
 // decodes it when bEscaped.
 int FieldTextWidth(std::u16string_view strData, bool bEscaped, bool bLines);
 
-// A field's text made safe for a terminal: C0 controls are shown in caret
-// notation ("^[" for escape), C1 controls and the bidi controls that can
-// make a line read backwards (U+202A-U+202E, U+2066-U+2069) by their number
-// ("<U+202E>"), instead of reaching the terminal; a tab becomes a blank and,
-// when bKeepLines is false, a line break becomes "↵". Whatever the tool
-// prints of a file for a person goes through here.
-std::string MakeDisplayText(const std::string& strField, bool bKeepLines);
-
-// Whether c is shown by its number, and the cells that form takes.
-bool IsShownByNumber(char32_t c);
-constexpr int kNumberFormWidth = 8;  // "<U+202E>"

@@ -1,4 +1,4 @@
-#include "report_chart.h"
+#include "output/report_chart.h"
 
 #include <algorithm>
 #include <array>
@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <numeric>
 
-#include "html_report.h"
-#include "local_time.h"
+#include "output/html_report.h"
+#include "reading/local_time.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "report_summary.h"
+#include "output/report_summary.h"
 
 // The SVG and the legend, appended to the page. A summary without a record
 // whose time reads gives a line that says so instead.

@@ -1,9 +1,9 @@
-#include "report_summary.h"
+#include "output/report_summary.h"
 
 #include <algorithm>
 
-#include "local_time.h"
-#include "time_stamp.h"
+#include "reading/local_time.h"
+#include "reading/time_stamp.h"
 
 void CReportSummary::Add(const CLogRecord& record) {
   ++m_nRecords;

@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "log_record.h"
-#include "record_output.h"
+#include "reading/log_record.h"
+#include "output/record_output.h"
 
 // Records with errors and warnings, by the name of a type, location or
 // operation.

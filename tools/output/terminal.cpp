@@ -1,10 +1,10 @@
-#include "terminal.h"
+#include "output/terminal.h"
 
 #include <chrono>
 #include <cstdlib>
 #include <thread>
 
-#include "console.h"
+#include "system/console.h"
 
 int OutputWidth() {
   if (const char* szColumns = std::getenv("COLUMNS")) {

@@ -1,12 +1,13 @@
-#include "day_files.h"
+#include "reading/day_files.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
 
-#include "log_file.h"
-#include "log_layout.h"
-#include "text_encoding.h"
+#include "base/paths.h"
+#include "reading/log_file.h"
+#include "format/log_layout.h"
+#include "base/text_encoding.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform_files.h"
-#include "time_stamp.h"
+#include "platform/platform_files.h"
+#include "reading/time_stamp.h"
 
 // "Vardlix" + yyyymmdd + ".xml" for a valid date; anything else is not the
 // name of a day's log, even when the purge would still delete it.

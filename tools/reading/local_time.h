@@ -9,7 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "time_stamp.h"
+#include "base/utc_offset.h"
+#include "reading/time_stamp.h"
 
 // A stamp's date and time in seconds since 1970-01-01 00:00, counted as if
 // it were UTC.
@@ -32,10 +33,6 @@ int FindLocalOffsets(int64_t nLocal, int64_t aOffsets[2]);
 
 // "2011-04-08T23:59:59+08:00", the offset in whole minutes.
 std::string FormatOffsetTime(const CStamp& stamp, int64_t nOffset);
-
-// A fixed offset as --tz takes it: "UTC" or "Z" (0), or a sign and hours,
-// with or without minutes: "+08:00", "-0330", "+05". Minutes east of UTC.
-bool ParseUtcOffset(std::string_view strText, int& nMinutes);
 
 // No offset: the stamp does not read, or the system cannot convert it.
 constexpr int64_t kNoUtcOffset = INT64_MIN;

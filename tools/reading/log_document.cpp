@@ -1,11 +1,11 @@
-#include "log_document.h"
+#include "reading/log_document.h"
 
 #include <algorithm>
 
-#include "log_layout.h"
-#include "markup.h"
-#include "record_recovery.h"
-#include "text_encoding.h"
+#include "format/log_layout.h"
+#include "markup/markup.h"
+#include "reading/record_recovery.h"
+#include "base/text_encoding.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "log_record.h"
-#include "record_scan.h"
+#include "reading/log_record.h"
+#include "reading/record_scan.h"
 
 enum LogTextOutcome : int {
   logTextRead,       // a day's log; every record was read

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "log_document.h"
-#include "platform_files.h"
+#include "reading/log_document.h"
+#include "platform/platform_files.h"
 
 enum LogFileOutcome : int {
   logFileRead,       // the text was read; see m_text for what it holds
@@ -52,20 +52,6 @@ CLogFile ReadLogFile(const std::string& strPath, CRecordSink& sink, int nAttempt
 // the zeros that end the file.
 std::u16string ReadWideTextFrom(CFile& file, uint64_t nByteOffset, bool& bZero, bool& bDataBeyond,
                                 std::u16string* pBeyond = nullptr);
-
-// Paths as the tool takes them: "/" separates on both platforms, and on
-// Windows "\" as well; a folder is joined to a name with the platform's own
-// separator (kPathSeparator).
-
-// The file name part of a path ("Vardlix20110408.xml").
-std::string FileNameOf(const std::string& strPath);
-// The folder part of a path, without the separator before the name unless
-// the folder is a root ("/", "C:\"); empty when the path has no folder part.
-std::string FolderOf(const std::string& strPath);
-// Whether the path has a folder part, rather than being a bare name.
-bool HasFolderPart(const std::string& strPath);
-// strFolder + separator + strName, without doubling a separator.
-std::string JoinPath(const std::string& strFolder, const std::string& strName);
 
 // Whether a record given to the library now would be added to this file,
 // as the library decides it: into the root "日志",

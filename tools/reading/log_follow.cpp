@@ -1,17 +1,18 @@
-#include "log_follow.h"
+#include "reading/log_follow.h"
 
 #include <algorithm>
 #include <memory>
 #include <unordered_map>
 
-#include "day_files.h"
-#include "document_file.h"
-#include "log_file.h"
-#include "log_layout.h"
-#include "platform_files.h"
-#include "record_filter.h"
-#include "record_recovery.h"
-#include "text_encoding.h"
+#include "base/paths.h"
+#include "reading/day_files.h"
+#include "format/document_file.h"
+#include "reading/log_file.h"
+#include "format/log_layout.h"
+#include "platform/platform_files.h"
+#include "reading/record_filter.h"
+#include "reading/record_recovery.h"
+#include "base/text_encoding.h"
 
 namespace {
 

@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "file_identity.h"
-#include "log_record.h"
-#include "record_filter.h"
-#include "time_stamp.h"
+#include "system/file_identity.h"
+#include "reading/log_record.h"
+#include "reading/record_filter.h"
+#include "reading/time_stamp.h"
 
 class CLogFollower {
  public:

@@ -1,4 +1,4 @@
-#include "log_record.h"
+#include "reading/log_record.h"
 
 
 const char* const kFieldEnglishNames[kFieldCount] = {

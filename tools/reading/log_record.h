@@ -4,8 +4,8 @@
 #include <array>
 #include <string>
 
-#include "local_time.h"
-#include "log_layout.h"
+#include "reading/local_time.h"
+#include "format/log_layout.h"
 
 // The six child elements of a "记录", in the order the library writes them.
 enum RecordField : int {

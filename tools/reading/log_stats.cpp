@@ -1,20 +1,21 @@
-#include "log_stats.h"
+#include "reading/log_stats.h"
 
 #include <algorithm>
 #include <iomanip>
 #include <iterator>
 
-#include "day_files.h"
-#include "display_width.h"
-#include "document_file.h"
-#include "log_file.h"
-#include "log_layout.h"
-#include "markup.h"
-#include "platform_files.h"
-#include "record_output.h"
-#include "record_scan.h"
-#include "text_encoding.h"
-#include "waiting_records.h"
+#include "base/paths.h"
+#include "reading/day_files.h"
+#include "base/display_text.h"
+#include "base/display_width.h"
+#include "format/document_file.h"
+#include "reading/log_file.h"
+#include "format/log_layout.h"
+#include "markup/markup.h"
+#include "platform/platform_files.h"
+#include "reading/record_scan.h"
+#include "base/text_encoding.h"
+#include "reading/waiting_records.h"
 
 namespace {
 

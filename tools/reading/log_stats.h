@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "log_layout.h"
-#include "time_stamp.h"
+#include "format/log_layout.h"
+#include "reading/time_stamp.h"
 
 struct CRetention {
   int32_t m_nDays = kDefaultLogLife;

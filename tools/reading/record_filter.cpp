@@ -1,4 +1,4 @@
-#include "record_filter.h"
+#include "reading/record_filter.h"
 
 #include <algorithm>
 #include <locale>
@@ -7,7 +7,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "text_encoding.h"
+#include "base/text_encoding.h"
 
 namespace {
 

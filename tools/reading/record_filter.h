@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "log_record.h"
-#include "record_scan.h"
-#include "time_stamp.h"
+#include "reading/log_record.h"
+#include "reading/record_scan.h"
+#include "reading/time_stamp.h"
 
 struct CRecordFilter {
   std::vector<std::string> m_aTypes;  // any of these, compared exactly; empty: every type

@@ -1,11 +1,11 @@
-#include "record_recovery.h"
+#include "reading/record_recovery.h"
 
 #include <array>
 
-#include "log_layout.h"
-#include "markup.h"
-#include "text_encoding.h"
-#include "xml_characters.h"
+#include "format/log_layout.h"
+#include "markup/markup.h"
+#include "base/text_encoding.h"
+#include "reading/xml_characters.h"
 
 namespace {
 

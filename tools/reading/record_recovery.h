@@ -12,7 +12,7 @@
 #include <array>
 #include <string>
 
-#include "log_document.h"
+#include "reading/log_document.h"
 
 class CXmlDocument;
 

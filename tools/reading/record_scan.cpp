@@ -1,11 +1,11 @@
-#include "record_scan.h"
+#include "reading/record_scan.h"
 
 #include <cstring>
 
-#include "log_layout.h"
-#include "text_encoding.h"
-#include "xml_characters.h"
-#include "xml_conformance.h"
+#include "format/log_layout.h"
+#include "base/text_encoding.h"
+#include "reading/xml_characters.h"
+#include "reading/xml_conformance.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

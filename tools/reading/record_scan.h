@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "log_record.h"
+#include "reading/log_record.h"
 
 // One record as it stands in a text: views into that text, or into strings
 // that the reader keeps for the moment of the call.

@@ -1,4 +1,4 @@
-#include "time_stamp.h"
+#include "reading/time_stamp.h"
 
 #include <cstdio>
 

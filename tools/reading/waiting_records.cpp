@@ -1,13 +1,14 @@
-#include "waiting_records.h"
+#include "reading/waiting_records.h"
 
 #include <algorithm>
 
-#include "day_files.h"
-#include "log_file.h"
-#include "log_layout.h"
-#include "markup.h"
-#include "pending_log.h"
-#include "text_encoding.h"
+#include "base/paths.h"
+#include "reading/day_files.h"
+#include "reading/log_file.h"
+#include "format/log_layout.h"
+#include "markup/markup.h"
+#include "format/pending_log.h"
+#include "base/text_encoding.h"
 
 std::string PendingPathFor(const std::string& strDayPath) {
   CDay day;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "log_record.h"
+#include "reading/log_record.h"
 
 // The pending file of the day's file at strDayPath: the same folder, the
 // day's name with ".pending" for ".xml". Empty when strDayPath names no day's

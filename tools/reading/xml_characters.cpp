@@ -1,6 +1,6 @@
-#include "xml_characters.h"
+#include "reading/xml_characters.h"
 
-#include "text_encoding.h"
+#include "base/text_encoding.h"
 
 namespace {
 

@@ -3,15 +3,15 @@
 // "--". Where a tag breaks a rule, its first problem is counted and the
 // scan goes on after the '>' that ends it for the engine, so that one
 // mistake is not counted again at every tag behind it.
-#include "xml_conformance.h"
+#include "reading/xml_conformance.h"
 
 #include <algorithm>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
-#include "log_record.h"
-#include "record_scan.h"
+#include "reading/log_record.h"
+#include "reading/record_scan.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

@@ -1,6 +1,6 @@
 // POSIX half of the tool's console seam (console.h): bytes pass as they are,
 // and a terminal is what isatty says.
-#include "console.h"
+#include "system/console.h"
 
 #include <signal.h>
 #include <sys/ioctl.h>

@@ -15,8 +15,8 @@
 #include <cstdio>
 #include <iostream>
 
-#include "console.h"
-#include "text_encoding.h"
+#include "system/console.h"
+#include "base/text_encoding.h"
 
 #ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
 #define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004

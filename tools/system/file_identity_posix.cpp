@@ -1,7 +1,7 @@
 // POSIX half of file_identity.h: the device and inode.
 #include <sys/stat.h>
 
-#include "file_identity.h"
+#include "system/file_identity.h"
 
 bool ReadFileIdentity(const std::string& strPath, CFileIdentity& identity) {
   struct stat status {};

@@ -1,7 +1,7 @@
 #include <dlfcn.h>
 
-#include "library_loader.h"
-#include "log_file.h"
+#include "system/library_loader.h"
+#include "base/paths.h"
 
 const char kLibraryFileName[] = "libvardlix.so";
 const char kLibraryPlaces[] = "beside this tool or on the loader's path";

@@ -1,5 +1,5 @@
 // POSIX half of the tool's network seam (network.h).
-#include "network.h"
+#include "system/network.h"
 
 #include <fcntl.h>
 #include <netdb.h>

@@ -1,7 +1,7 @@
 // What a socket's ownership is made of, the same on every platform: the
 // handle moves with the object and is closed with it (Close is each
 // platform's own); and what is built on the platform's reads.
-#include "network.h"
+#include "system/network.h"
 
 CNetSocket::~CNetSocket() { Close(); }
 

@@ -8,8 +8,8 @@
 
 #include <memory>
 
-#include "network.h"
-#include "text_encoding.h"
+#include "system/network.h"
+#include "base/text_encoding.h"
 
 static_assert(sizeof(SOCKET) <= sizeof(intptr_t), "a SOCKET fits the handle member");
 

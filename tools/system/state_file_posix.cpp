@@ -1,5 +1,5 @@
 // POSIX half of the tool's state files (state_file.h).
-#include "state_file.h"
+#include "system/state_file.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -11,7 +11,7 @@
 #include <cstring>
 #include <random>
 
-#include "log_file.h"
+#include "base/paths.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <random>
 
-#include "state_file.h"
-#include "text_encoding.h"
+#include "system/state_file.h"
+#include "base/text_encoding.h"
 
 namespace {
 

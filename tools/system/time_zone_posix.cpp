@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "local_time.h"
-#include "time_zone.h"
+#include "base/utc_offset.h"
+#include "system/time_zone.h"
 
 namespace {
 

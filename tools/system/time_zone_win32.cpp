@@ -3,8 +3,8 @@
 
 #include <cstdio>
 
-#include "local_time.h"
-#include "time_zone.h"
+#include "base/utc_offset.h"
+#include "system/time_zone.h"
 
 bool UseTimeZone(const std::string& strZone, std::string& strError) {
   int nMinutes = 0;
