@@ -7,6 +7,8 @@
 
 #include <chrono>
 #include <climits>
+#include <ctime>
+#include <vector>
 
 #include "format/document_file.h"
 #include "service/library_lifecycle.h"
@@ -118,6 +120,33 @@ TEST_F(StampTest, StampsFollowTheClockOrFallBack) {
     EXPECT_EQ(FormatDateStamp(), test.m_pszDate);
     EXPECT_EQ(FormatTimeStamp(), test.m_pszTime);
   }
+}
+
+// What the library writes, the tool reads back as the same moment: every
+// hour of a leap year and the turns of the years around it.
+TEST_F(StampTest, StampsReadBackAsTheMomentTheyWereWrittenFor) {
+  std::vector<int64_t> aTimes;
+  for (int64_t nTime = 1325376000 - 86400; nTime < 1325376000 + 367 * 86400; nTime += 3600 + 61) aTimes.push_back(nTime);
+  aTimes.push_back(0);
+  aTimes.push_back(1330559999);  // the last second of 29 February 2012
+  for (int64_t nTime : aTimes) {
+    SCOPED_TRACE(nTime);
+    std::tm local{};
+    ASSERT_TRUE(ConvertToLocalTime(nTime, local));
+    CStamp stamp;
+    ASSERT_TRUE(ParseRecordStamp(FormatTimeStamp(nTime), stamp));
+    EXPECT_EQ(std::vector<int>({stamp.m_nYear, stamp.m_nMonth, stamp.m_nDay, stamp.m_nHour, stamp.m_nMinute,
+                                stamp.m_nSecond}),
+              std::vector<int>({local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                                local.tm_sec}));
+    const std::u16string strDate = FormatDateStamp(nTime);
+    CDay day;
+    ASSERT_TRUE(ParseDay(std::string(strDate.begin(), strDate.end()), day));
+    EXPECT_EQ(std::vector<int>({day.m_nYear, day.m_nMonth, day.m_nDay}),
+              std::vector<int>({stamp.m_nYear, stamp.m_nMonth, stamp.m_nDay}));
+  }
+  CStamp stamp;
+  EXPECT_FALSE(ParseRecordStamp(FormatTimeStamp(INT64_MAX), stamp));
 }
 
 // The calendar's day before, whatever the hour, also on the day after the
