@@ -12,6 +12,7 @@
 #include "reading/local_time.h"
 #include "reading/record_filter.h"
 #include "output/record_output.h"
+#include "reading/record_export.h"
 #include "reading/record_scan.h"
 #include "base/text_encoding.h"
 #include "reading/time_stamp.h"

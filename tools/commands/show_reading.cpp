@@ -4,6 +4,7 @@
 
 #include "reading/day_files.h"
 #include "reading/log_file.h"
+#include "reading/record_export.h"
 #include "format/log_layout.h"
 #include "base/text_encoding.h"
 #include "reading/waiting_records.h"

@@ -3,6 +3,7 @@
 #include "base/paths.h"
 #include "reading/day_files.h"
 #include "reading/log_file.h"
+#include "reading/record_export.h"
 #include "reading/record_scan.h"
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include <unordered_map>
 
+#include "output/html_text.h"
 #include "output/report_chart.h"
 #include "reading/time_stamp.h"
 
@@ -204,24 +205,6 @@ void AppendRecords(std::string& strOut, const CReportSummary& summary) {
 }
 
 }  // namespace
-
-void AppendHtml(std::string& strOut, std::string_view strText, bool bKeepLines) {
-  const std::string strVisible = MakeDisplayText(std::string(strText), bKeepLines);
-  for (size_t i = 0; i < strVisible.size(); ++i) {
-    const char c = strVisible[i];
-    switch (c) {
-      case '&': strOut += "&amp;"; break;
-      case '<': strOut += "&lt;"; break;
-      case '>': strOut += "&gt;"; break;
-      case '"': strOut += "&quot;"; break;
-      case '\'': strOut += "&#39;"; break;
-      case '\r':  // CR LF, LF and CR are each one line break
-        if (i + 1 == strVisible.size() || strVisible[i + 1] != '\n') strOut += '\n';
-        break;
-      default: strOut += c;
-    }
-  }
-}
 
 void WriteHtmlReport(const CReportSummary& summary, const CReportPage& page, std::ostream& out) {
   std::string strOut = kHead;

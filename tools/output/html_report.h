@@ -27,8 +27,3 @@ struct CReportPage {
 };
 
 void WriteHtmlReport(const CReportSummary& summary, const CReportPage& page, std::ostream& out);
-
-// Text of a file for the page: its controls shown as MakeDisplayText shows
-// them, then escaped for HTML text and attribute values alike. With
-// bKeepLines, line breaks stay (as LF).
-void AppendHtml(std::string& strOut, std::string_view strText, bool bKeepLines = false);

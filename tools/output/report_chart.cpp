@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <numeric>
 
-#include "output/html_report.h"
+#include "output/html_text.h"
 #include "reading/local_time.h"
 
 namespace {

@@ -8,6 +8,7 @@
 #include "reading/day_files.h"
 #include "format/document_file.h"
 #include "reading/log_file.h"
+#include "reading/record_export.h"
 #include "format/log_layout.h"
 #include "platform/platform_files.h"
 #include "reading/record_filter.h"

@@ -12,7 +12,7 @@
 #include <array>
 #include <string>
 
-#include "reading/log_document.h"
+#include "reading/log_text.h"
 
 class CXmlDocument;
 
