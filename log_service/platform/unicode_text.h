@@ -102,18 +102,52 @@ inline char* WriteUtf8(char* p, char32_t cPoint) {
   return p;
 }
 
-// Appends the UTF-8 form of a code point, as WriteUtf8 writes it.
+// Appends the UTF-8 form of a code point, as WriteUtf8 writes it. Byte by
+// byte: appending a range of a few bytes costs a call that a loop of single
+// appends does not.
 inline void AppendUtf8(std::string& strOut, char32_t cPoint) {
   char aBytes[kLongestUtf8Sequence];
-  strOut.append(aBytes, WriteUtf8(aBytes, cPoint));
+  const char* const pEnd = WriteUtf8(aBytes, cPoint);
+  for (const char* p = aBytes; p != pEnd; ++p) strOut += *p;
+}
+
+// Length of the sequence a lead byte announces, 0 for a byte that cannot
+// lead: a continuation byte, C0 and C1 (only ever overlong) and F5 to FF
+// (only ever above U+10FFFF).
+constexpr size_t AnnouncedUtf8Length(unsigned char cLead) {
+  if (cLead < 0x80) return 1;
+  if (cLead >= 0xC2 && cLead <= 0xDF) return 2;
+  if (cLead >= 0xE0 && cLead <= 0xEF) return 3;
+  if (cLead >= 0xF0 && cLead <= 0xF4) return 4;
+  return 0;
 }
 
 // Reads the UTF-8 sequence that starts at nPos (inside strBytes) strictly:
 // its length, with its code point in cPoint, or 0 (cPoint undefined) when the
 // bytes there are not one well-formed sequence. Refused: a byte that cannot
 // lead, a missing continuation byte, a sequence cut off by the end, overlong
-// forms, encoded surrogates and anything above U+10FFFF.
-size_t ReadUtf8Sequence(std::string_view strBytes, size_t nPos, char32_t& cPoint);
+// forms, encoded surrogates and anything above U+10FFFF. Inline, as the
+// tool's width and display loops call it for every character.
+inline size_t ReadUtf8Sequence(std::string_view strBytes, size_t nPos, char32_t& cPoint) {
+  const auto cLead = static_cast<unsigned char>(strBytes[nPos]);
+  const size_t nLength = AnnouncedUtf8Length(cLead);
+  if (nLength == 0 || strBytes.size() - nPos < nLength) return 0;
+  if (nLength == 1) {
+    cPoint = cLead;
+    return 1;
+  }
+  char32_t cValue = cLead & (0x7F >> nLength);
+  for (size_t k = 1; k < nLength; ++k) {
+    const auto cNext = static_cast<unsigned char>(strBytes[nPos + k]);
+    if (!IsUtf8Continuation(cNext)) return 0;
+    cValue = (cValue << 6) | (cNext & 0x3F);
+  }
+  // The smallest code point each length may carry: anything less is overlong.
+  static constexpr char32_t kSmallest[kLongestUtf8Sequence + 1] = {0, 0, 0x80, 0x800, 0x10000};
+  if (cValue < kSmallest[nLength] || cValue > 0x10FFFF || IsSurrogate(cValue)) return 0;
+  cPoint = cValue;
+  return nLength;
+}
 
 // ---------------------------------------------------------------------------
 // Whole texts

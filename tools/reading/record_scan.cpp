@@ -214,11 +214,13 @@ void AppendFieldUtf8(std::string& strOut, std::u16string_view strData, bool bEsc
       } else {
         *p++ = static_cast<char>(c);
       }
+    } else if (!IsSurrogate(c)) {
+      p = WriteUtf8(p, c);  // the common case first: one test for every other unit
     } else if (StartsSurrogatePair(strData, i)) {
       p = WriteUtf8(p, CombineSurrogates(c, strData[i + 1]));  // four bytes for the pair's two units
       ++i;
     } else {
-      p = WriteUtf8(p, IsSurrogate(c) ? kReplacementCharacter : c);
+      p = WriteUtf8(p, kReplacementCharacter);
     }
   }
   strOut.resize(static_cast<size_t>(p - strOut.data()));
