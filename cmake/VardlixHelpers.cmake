@@ -35,7 +35,8 @@ endfunction()
 # (and passes on to the targets that link it) is a folder of its own in the
 # build tree that holds one link, to FOLDER: a target sees its own layer and
 # the layers it links, never one above it, whose headers lie beside its own
-# in the source tree.
+# in the source tree. A header-only (INTERFACE) target passes the path on
+# alone.
 function(vardlix_layer target folder)
   get_filename_component(name "${folder}" NAME)
   set(root "${CMAKE_BINARY_DIR}/layers/${target}")
@@ -43,5 +44,11 @@ function(vardlix_layer target folder)
   if(NOT IS_SYMLINK "${root}/${name}")
     file(CREATE_LINK "${folder}" "${root}/${name}" SYMBOLIC)
   endif()
-  target_include_directories(${target} PUBLIC "$<BUILD_INTERFACE:${root}>")
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "INTERFACE_LIBRARY")
+    set(scope INTERFACE)
+  else()
+    set(scope PUBLIC)
+  endif()
+  target_include_directories(${target} ${scope} "$<BUILD_INTERFACE:${root}>")
 endfunction()

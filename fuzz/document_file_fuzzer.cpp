@@ -13,6 +13,11 @@
 
 namespace {
 
+// The UTF-8 reading and the UTF-16 writing below are kept apart from
+// platform/unicode_text on purpose: this decoder is the independent account
+// the library's reading is checked against, and one that shared that code
+// would share its faults too.
+
 // Length of the well-formed UTF-8 sequence at p (RFC 3629: no overlong
 // forms, no surrogates, nothing above U+10FFFF), or 0. The ranges of the
 // second byte are those of the Unicode table of well-formed sequences.

@@ -43,6 +43,7 @@
 
 #include "platform/file_faults.h"
 #include "platform/platform_shared.h"
+#include "platform/unicode_text.h"
 
 const char16_t kPathSeparator[] = u"/";
 const char16_t kFallbackFolder[] = u"/";
@@ -53,12 +54,11 @@ namespace {
 // Text: UTF-16 <-> UTF-8
 // ---------------------------------------------------------------------------
 
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
 // Escapes for bytes that are not part of valid UTF-8; see the file comment.
-constexpr char16_t kEscapeFirst = 0xDC80;
-constexpr char16_t kEscapeLast = 0xDCFF;
+// The byte b travels as kEscapeBase + b, a lone low surrogate.
+constexpr char16_t kEscapeBase = 0xDC00;
+constexpr char16_t kEscapeFirst = kEscapeBase + 0x80;
+constexpr char16_t kEscapeLast = kEscapeBase + 0xFF;
 
 // Lone surrogates other than the byte escapes cannot name a file that a
 // listing returned; they are written in the three-byte form so that two
@@ -66,73 +66,30 @@ constexpr char16_t kEscapeLast = 0xDCFF;
 std::string ToSystemPath(const std::u16string& strPath) {
   std::string strOut;
   strOut.reserve(strPath.size());
-  for (size_t i = 0; i < strPath.size(); ++i) {
+  for (size_t i = 0; i < strPath.size();) {
     const char16_t c = strPath[i];
-    if (IsHighSurrogate(c) && i + 1 < strPath.size() && IsLowSurrogate(strPath[i + 1])) {
-      AppendUtf8(strOut, 0x10000 + ((uint32_t(c) - 0xD800) << 10) + (strPath[i + 1] - 0xDC00));
+    if (c >= kEscapeFirst && c <= kEscapeLast) {
+      strOut += static_cast<char>(c - kEscapeBase);
       ++i;
-    } else if (c >= kEscapeFirst && c <= kEscapeLast) {
-      strOut += static_cast<char>(c - 0xDC00);
     } else {
-      AppendUtf8(strOut, c);
+      AppendUtf8(strOut, NextUtf16CodePoint(strPath, i));
     }
   }
   return strOut;
 }
 
-// Length of the valid UTF-8 sequence at pBytes[i], or 0 when the bytes there
-// are not one: overlong forms, encoded surrogates and code points above
-// U+10FFFF are all rejected. nCode receives the decoded code point.
-size_t ReadUtf8Sequence(const unsigned char* pBytes, size_t nCount, size_t i, uint32_t& nCode) {
-  const unsigned char nLead = pBytes[i];
-  if (nLead < 0x80) {
-    nCode = nLead;
-    return 1;
-  }
-  size_t nLength;
-  uint32_t nMinimum;
-  if (nLead >= 0xC2 && nLead <= 0xDF) {
-    nLength = 2, nCode = nLead & 0x1F, nMinimum = 0x80;
-  } else if (nLead >= 0xE0 && nLead <= 0xEF) {
-    nLength = 3, nCode = nLead & 0x0F, nMinimum = 0x800;
-  } else if (nLead >= 0xF0 && nLead <= 0xF4) {
-    nLength = 4, nCode = nLead & 0x07, nMinimum = 0x10000;
-  } else {
-    return 0;
-  }
-  if (nCount - i < nLength) return 0;
-  for (size_t k = 1; k < nLength; ++k) {
-    const unsigned char nNext = pBytes[i + k];
-    if ((nNext & 0xC0) != 0x80) return 0;
-    nCode = (nCode << 6) | (nNext & 0x3F);
-  }
-  if (nCode < nMinimum || nCode > 0x10FFFF) return 0;
-  if (nCode >= 0xD800 && nCode <= 0xDFFF) return 0;
-  return nLength;
-}
-
-void AppendUtf16(std::u16string& strOut, uint32_t nCode) {
-  if (nCode < 0x10000) {
-    strOut += static_cast<char16_t>(nCode);
-  } else {
-    nCode -= 0x10000;
-    strOut += static_cast<char16_t>(0xD800 + (nCode >> 10));
-    strOut += static_cast<char16_t>(0xDC00 + (nCode & 0x3FF));
-  }
-}
-
 std::u16string FromSystemPath(const char* pBytes, size_t nCount) {
-  const auto* pUnsigned = reinterpret_cast<const unsigned char*>(pBytes);
+  const std::string_view strBytes(pBytes, nCount);
   std::u16string strOut;
   strOut.reserve(nCount);
   for (size_t i = 0; i < nCount;) {
-    uint32_t nCode = 0;
-    const size_t nLength = ReadUtf8Sequence(pUnsigned, nCount, i, nCode);
+    char32_t cPoint = 0;
+    const size_t nLength = ReadUtf8Sequence(strBytes, i, cPoint);
     if (nLength == 0) {
-      strOut += static_cast<char16_t>(0xDC00 + pUnsigned[i]);
+      strOut += static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(strBytes[i]));
       ++i;
     } else {
-      AppendUtf16(strOut, nCode);
+      AppendUtf16(strOut, cPoint);
       i += nLength;
     }
   }
@@ -141,16 +98,6 @@ std::u16string FromSystemPath(const char* pBytes, size_t nCount) {
 
 std::u16string FromSystemPath(const std::string& strBytes) {
   return FromSystemPath(strBytes.data(), strBytes.size());
-}
-
-bool IsValidUtf8(const unsigned char* pBytes, size_t nCount) {
-  for (size_t i = 0; i < nCount;) {
-    uint32_t nCode = 0;
-    const size_t nLength = ReadUtf8Sequence(pBytes, nCount, i, nCode);
-    if (nLength == 0) return false;
-    i += nLength;
-  }
-  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -792,16 +739,9 @@ bool ConvertToLocalTime(int64_t nTime, std::tm& local) {
 }
 
 std::u16string DecodeNarrowText(const char* pBytes, size_t nCount) {
-  const auto* pUnsigned = reinterpret_cast<const unsigned char*>(pBytes);
   std::u16string strText;
-  if (IsValidUtf8(pUnsigned, nCount)) {
-    strText.reserve(nCount);
-    for (size_t i = 0; i < nCount;) {
-      uint32_t nCode = 0;
-      i += ReadUtf8Sequence(pUnsigned, nCount, i, nCode);
-      AppendUtf16(strText, nCode);
-    }
-  } else {
+  if (!DecodeUtf8(std::string_view(pBytes, nCount), strText)) {
+    const auto* pUnsigned = reinterpret_cast<const unsigned char*>(pBytes);
     strText.assign(pUnsigned, pUnsigned + nCount);
   }
   return strText;

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <mutex>
 
+#include "platform/unicode_text.h"
+
 namespace {
 
 const char* DescribeCause(FileErrorCause nCause) {
@@ -17,22 +19,6 @@ const char* DescribeCause(FileErrorCause nCause) {
     case causeOther: break;
   }
   return "file error";
-}
-
-// UTF-8 of a path for a message; a lone surrogate shows as U+FFFD.
-std::string DescribePath(const std::u16string& strPath) {
-  std::string strOut;
-  for (size_t i = 0; i < strPath.size(); ++i) {
-    uint32_t nCode = strPath[i];
-    const bool bHigh = nCode >= 0xD800 && nCode <= 0xDBFF;
-    if (bHigh && i + 1 < strPath.size() && strPath[i + 1] >= 0xDC00 && strPath[i + 1] <= 0xDFFF) {
-      nCode = 0x10000 + ((nCode - 0xD800) << 10) + (strPath[++i] - 0xDC00);
-    } else if (nCode >= 0xD800 && nCode <= 0xDFFF) {
-      nCode = 0xFFFD;
-    }
-    AppendUtf8(strOut, nCode);
-  }
-  return strOut;
 }
 
 std::atomic<bool> g_bClockFixed{false};
@@ -52,27 +38,10 @@ HostPathOverride& GetHostPathOverride() {
 
 }  // namespace
 
-void AppendUtf8(std::string& strOut, uint32_t nCode) {
-  if (nCode < 0x80) {
-    strOut += static_cast<char>(nCode);
-  } else if (nCode < 0x800) {
-    strOut += static_cast<char>(0xC0 | (nCode >> 6));
-    strOut += static_cast<char>(0x80 | (nCode & 0x3F));
-  } else if (nCode < 0x10000) {
-    strOut += static_cast<char>(0xE0 | (nCode >> 12));
-    strOut += static_cast<char>(0x80 | ((nCode >> 6) & 0x3F));
-    strOut += static_cast<char>(0x80 | (nCode & 0x3F));
-  } else {
-    strOut += static_cast<char>(0xF0 | (nCode >> 18));
-    strOut += static_cast<char>(0x80 | ((nCode >> 12) & 0x3F));
-    strOut += static_cast<char>(0x80 | ((nCode >> 6) & 0x3F));
-    strOut += static_cast<char>(0x80 | (nCode & 0x3F));
-  }
-}
-
 CFileException::CFileException(FileErrorCause nCause, std::u16string strPath)
     : m_nCause(nCause), m_strPath(std::move(strPath)) {
-  m_strWhat = std::string(DescribeCause(m_nCause)) + ": " + DescribePath(m_strPath);
+  // A lone surrogate of the path shows as U+FFFD.
+  m_strWhat = std::string(DescribeCause(m_nCause)) + ": " + ToValidUtf8(m_strPath);
 }
 
 bool ReadClockOverride(int64_t& nTime) {

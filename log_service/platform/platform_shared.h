@@ -48,9 +48,6 @@ bool RetryWhileHeld(FileWait nWait, Attempt attempt, IsHeld isHeld, ReadProgress
   }
 }
 
-// Appends the UTF-8 form of the code point nCode.
-void AppendUtf8(std::string& strOut, uint32_t nCode);
-
 // The clock a test has fixed; false when none is.
 bool ReadClockOverride(int64_t& nTime);
 // The host path a test has made up; false when none is. bAvailable tells

@@ -92,7 +92,7 @@ TEST_F(HostileArguments, EachTextReadsBackUnchangedBetweenPlainRecords) {
     WriteThroughExport(kPlainArguments);
 
     std::vector<RecordFields> aRecords;
-    ASSERT_TRUE(ReadRecords(ReadDayText(), aRecords));
+    ASSERT_TRUE(ReadDayRecords(ReadDayText(), aRecords));
     ASSERT_EQ(aRecords.size(), 3u);
     EXPECT_EQ(aRecords[0], FieldsOf(kPlainArguments));
     const RecordFields aExpected = FieldsOf(test.m_aArguments);

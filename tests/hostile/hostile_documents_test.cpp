@@ -6,6 +6,7 @@
 
 #include "heap_peak.h"
 #include "hostile_fixture.h"
+#include "platform/unicode_text.h"
 #include "service/settings.h"
 
 namespace {
@@ -27,23 +28,6 @@ std::u16string Repeat(const std::u16string& strPiece, size_t nCount) {
 
 std::u16string WithZeroUnit(const std::u16string& strBefore, const std::u16string& strAfter) {
   return strBefore + std::u16string(1, u'\0') + strAfter;
-}
-
-std::string Utf8(const std::u16string& strText) {
-  std::string str;
-  for (char16_t c : strText) {
-    if (c < 0x80) {
-      str += static_cast<char>(c);
-    } else if (c < 0x800) {
-      str += static_cast<char>(0xC0 | (c >> 6));
-      str += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      str += static_cast<char>(0xE0 | (c >> 12));
-      str += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      str += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return str;
 }
 
 std::string Utf16BigEndian(const std::u16string& strText) {
@@ -194,7 +178,7 @@ std::vector<DayFileCase> MakeDayFileCases() {
       {"OddByteCountWithoutMarkIsNarrowText", "\xFF\x41\x42", u"\u00FF\x41\x42", placeAfterText},
       // Nothing but the mark: started like a new file.
       {"MarkWithAnOddByteStartsLikeANewFile", "\xFF\xFE\x41", kDeclaration + u"<日志>\r\n</日志>\r\n", placeInRoot},
-      {"Utf8MarkStaysAsTheFirstCharacter", "\xEF\xBB\xBF" + Utf8(kEarlierLog), u"\xFEFF" + kEarlierLog,
+      {"Utf8MarkStaysAsTheFirstCharacter", "\xEF\xBB\xBF" + ToValidUtf8(kEarlierLog), u"\xFEFF" + kEarlierLog,
        placeInRoot},
       // Not recognised: narrow text, which ends at the first zero byte.
       {"BigEndianMarkIsNarrowTextUpToTheFirstZeroByte", "\xFE\xFF" + Utf16BigEndian(kEarlierLog), u"\u00FE\u00FF",
@@ -238,10 +222,10 @@ TEST_F(HostileDocumentFiles, DayFileThatParsesTakesEveryLaterRecordInItsRoot) {
     SCOPED_TRACE(test.m_pszName);
     m_folder.WriteBytes(kTodaysLog, test.m_strBytes);
     std::vector<RecordFields> aBefore;
-    ASSERT_TRUE(ReadRecords(test.m_strKept, aBefore));
+    ASSERT_TRUE(ReadDayRecords(test.m_strKept, aBefore));
     for (int n = 0; n < 3; ++n) WriteThroughExport(kArguments);
     std::vector<RecordFields> aAfter;
-    ASSERT_TRUE(ReadRecords(ReadDayText(), aAfter));
+    ASSERT_TRUE(ReadDayRecords(ReadDayText(), aAfter));
     ASSERT_EQ(aAfter.size(), aBefore.size() + 3);
     EXPECT_TRUE(std::equal(aBefore.begin(), aBefore.end(), aAfter.begin()));
     EXPECT_EQ(aAfter.back()[5], kArguments[4]);

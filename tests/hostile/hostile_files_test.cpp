@@ -126,12 +126,12 @@ TEST_F(HostileFiles, DayFileInTheWayStaysAsItWasAndTheRecordWaits) {
       Clear();
       continue;
     }
-    WriteThroughExport({u"Info", u"Main", u"Open", u"", Ascii16(test.m_pszName)});
+    WriteThroughExport({u"Info", u"Main", u"Open", u"", Widen(test.m_pszName)});
     ExpectUntouched(test.m_nTrap, kTodaysLog, strLog);
     std::vector<RecordFields> aWaiting;
-    ASSERT_TRUE(ReadRecords(ReadDayText(kTodaysPendingFile), aWaiting));
+    ASSERT_TRUE(ReadDayRecords(ReadDayText(kTodaysPendingFile), aWaiting));
     ASSERT_EQ(aWaiting.size(), 1u);
-    EXPECT_EQ(aWaiting[0][5], Ascii16(test.m_pszName));
+    EXPECT_EQ(aWaiting[0][5], Widen(test.m_pszName));
     fs::remove(m_folder.Path(kTodaysPendingFile));
     Clear();
   }
@@ -146,7 +146,7 @@ TEST_F(HostileFiles, DayFileHeldElsewhereTakesTheKeptRecordWithTheNextOnceReleas
   m_pHolder->Release();
   WriteThroughExport({u"Info", u"Main", u"Open", u"", u"next"});
   std::vector<RecordFields> aRecords;
-  ASSERT_TRUE(ReadRecords(ReadDayText(), aRecords));
+  ASSERT_TRUE(ReadDayRecords(ReadDayText(), aRecords));
   ASSERT_EQ(aRecords.size(), 2u);
   EXPECT_EQ(aRecords[0][5], u"kept");
   EXPECT_EQ(aRecords[1][5], u"next");
@@ -174,10 +174,10 @@ TEST_F(HostileFiles, PendingNameInTheWayIsLeftAloneAndOvertakenByNoRecord) {
     fs::remove_all(m_folder.Path(kTodaysPendingFile));
     fs::remove_all(m_folder.Path("elsewhere"));
     Lay(test.m_nTrap, kTodaysPendingFile, kPrecious);
-    WriteThroughExport({u"Info", u"Main", u"Open", u"", Ascii16(test.m_pszName)});
+    WriteThroughExport({u"Info", u"Main", u"Open", u"", Widen(test.m_pszName)});
     ExpectUntouched(test.m_nTrap, kTodaysPendingFile, kPrecious);
     std::vector<RecordFields> aRecords;
-    ASSERT_TRUE(ReadRecords(ReadDayText(), aRecords));
+    ASSERT_TRUE(ReadDayRecords(ReadDayText(), aRecords));
     EXPECT_EQ(aRecords.size(), test.m_bWritten ? 1u : 0u);
   }
 }
@@ -206,7 +206,7 @@ TEST_F(HostileFiles, TemporaryNameInTheWayLeavesTheDaysFileAsItWas) {
     fs::remove_all(m_folder.Path("elsewhere"));
     m_folder.WriteBytes(kTodaysLog, strNarrowLog);
     Lay(test.m_nTrap, strTemporary, kPrecious);
-    WriteThroughExport({u"Info", u"Main", u"Open", u"", Ascii16(test.m_pszName)});
+    WriteThroughExport({u"Info", u"Main", u"Open", u"", Widen(test.m_pszName)});
     EXPECT_EQ(m_folder.ReadBytes(kTodaysLog), strNarrowLog);
     ExpectUntouched(test.m_nTrap, strTemporary, kPrecious);
   }
@@ -215,9 +215,9 @@ TEST_F(HostileFiles, TemporaryNameInTheWayLeavesTheDaysFileAsItWas) {
   fs::remove_all(m_folder.Path(strTemporary));
   WriteThroughExport({u"Info", u"Main", u"Open", u"", u"kept"});
   std::vector<RecordFields> aRecords;
-  ASSERT_TRUE(ReadRecords(DecodeDocument(m_folder.ReadBytes(kTodaysLog)), aRecords));
+  ASSERT_TRUE(ReadDayRecords(DecodeDocument(m_folder.ReadBytes(kTodaysLog)), aRecords));
   ASSERT_EQ(aRecords.size(), std::size(kCases) + 1);
-  for (size_t n = 0; n < std::size(kCases); ++n) EXPECT_EQ(aRecords[n][5], Ascii16(kCases[n].m_pszName));
+  for (size_t n = 0; n < std::size(kCases); ++n) EXPECT_EQ(aRecords[n][5], Widen(kCases[n].m_pszName));
   EXPECT_EQ(aRecords.back()[5], u"kept");
 }
 

@@ -18,6 +18,8 @@
 #include "markup/markup.h"
 #include "platform/platform_files.h"
 #include "service_fixture.h"
+#include "support/day_records.h"
+#include "support/test_text.h"
 #include "vardlix.h"
 
 // The day of the fixed clock, 8 April 2011.
@@ -26,13 +28,8 @@ inline const std::u16string kDeclaration = u"<?xml version=\"1.0\" encoding=\"un
 inline const std::u16string kTimeStamp = u"2011.04.08 09:05:03";
 inline const std::string kTodaysPendingFile = "Vardlix20110408.pending";
 
-// An ASCII text as UTF-16.
-inline std::u16string Ascii16(const char* psz) { return std::u16string(psz, psz + std::char_traits<char>::length(psz)); }
-
 // The five texts of one call of WriteVardlix, in argument order.
 using RecordArguments = std::array<std::u16string, 5>;
-// The six fields of a record as read back: time stamp, then the five texts.
-using RecordFields = std::array<std::u16string, 6>;
 
 // Heap that an operation may take beyond its input: a few copies of it (the
 // text, its element index, a spliced copy) and a fixed allowance for small
@@ -60,10 +57,9 @@ inline void WriteThroughExport(const RecordArguments& aArguments) {
 
 // The lines that one record adds, as the writer lays them out.
 inline std::u16string RecordLines(const RecordFields& aFields) {
-  static const char16_t* const kNames[6] = {u"时间", u"类型", u"位置", u"操作", u"参数", u"描述"};
   std::u16string strLines = u"<记录>\r\n";
   for (size_t i = 0; i < 6; ++i) {
-    const std::u16string strName = kNames[i];
+    const std::u16string strName = kRecordFieldNames[i];
     if (aFields[i].empty()) {
       strLines += u"<" + strName + u"/>\r\n";
     } else {
@@ -71,26 +67,6 @@ inline std::u16string RecordLines(const RecordFields& aFields) {
     }
   }
   return strLines + u"</记录>\r\n";
-}
-
-// Every record of a day's text, read through the engine. False when the text
-// does not parse or its top element is not the root "日志".
-inline bool ReadRecords(const std::u16string& strText, std::vector<RecordFields>& aRecords) {
-  static const char16_t* const kNames[6] = {u"时间", u"类型", u"位置", u"操作", u"参数", u"描述"};
-  CXmlDocument doc;
-  if (!doc.SetDocument(strText) || !doc.FindNextElement(u"日志")) return false;
-  doc.EnterElement();
-  aRecords.clear();
-  while (doc.FindNextElement(u"记录")) {
-    doc.EnterElement();
-    RecordFields aFields;
-    for (size_t i = 0; i < 6; ++i) {
-      if (doc.FindNextElement(kNames[i])) aFields[i] = doc.GetCurrentData();
-    }
-    aRecords.push_back(aFields);
-    doc.LeaveElement();
-  }
-  return true;
 }
 
 class CHostileTest : public CServiceTest {

@@ -14,6 +14,8 @@
 #include "markup/markup.h"
 #include "platform/platform_files.h"
 #include "service_fixture.h"
+#include "support/day_records.h"
+#include "support/test_text.h"
 #include "vardlix.h"
 
 namespace {
@@ -39,17 +41,11 @@ void WriteRecordOfInfo(const char16_t* szType = u"Info", const char16_t* szDescr
 // Every description of the records in a day's file, checking that the file
 // is one well-formed document whose root holds only complete records.
 std::vector<std::u16string> ReadDescriptions(const std::u16string& strText) {
-  CXmlDocument doc;
-  EXPECT_TRUE(doc.SetDocument(strText)) << std::string(doc.GetParseError().begin(), doc.GetParseError().end());
-  EXPECT_TRUE(doc.FindNextElement(u"日志"));
-  doc.EnterElement();
+  std::vector<RecordFields> aRecords;
+  std::u16string strError;
+  EXPECT_TRUE(ReadDayRecords(strText, aRecords, &strError)) << Narrow(strError);
   std::vector<std::u16string> aDescriptions;
-  while (doc.FindNextElement(u"记录")) {
-    doc.EnterElement();
-    EXPECT_TRUE(doc.FindNextElement(u"描述"));
-    aDescriptions.push_back(doc.GetCurrentData());
-    doc.LeaveElement();
-  }
+  for (const RecordFields& fields : aRecords) aDescriptions.push_back(fields[5]);
   return aDescriptions;
 }
 

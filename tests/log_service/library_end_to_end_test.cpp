@@ -15,8 +15,9 @@
 #include <gtest/gtest.h>
 
 #include "markup/markup.h"
-#include "document_bytes.h"
-#include "temp_folder.h"
+#include "support/day_records.h"
+#include "support/document_bytes.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -82,17 +83,10 @@ class LibraryEndToEndTest : public ::testing::Test {
 
   // The descriptions of the records in a day's file, in order.
   std::vector<std::u16string> Descriptions(const std::string& strPath) const {
-    CXmlDocument doc;
-    doc.SetDocument(DecodeDocument(m_folder.ReadBytes(strPath)));
+    std::vector<RecordFields> aRecords;
+    ReadDayRecords(DecodeDocument(m_folder.ReadBytes(strPath)), aRecords);
     std::vector<std::u16string> aDescriptions;
-    doc.FindNextElement(u"日志");
-    doc.EnterElement();
-    while (doc.FindNextElement(u"记录")) {
-      doc.EnterElement();
-      doc.FindNextElement(u"描述");
-      aDescriptions.push_back(doc.GetCurrentData());
-      doc.LeaveElement();
-    }
+    for (const RecordFields& fields : aRecords) aDescriptions.push_back(fields[5]);
     return aDescriptions;
   }
 

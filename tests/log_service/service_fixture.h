@@ -7,7 +7,6 @@
 #include <string>
 
 #include "service/daily_log.h"
-#include "document_bytes.h"
 #include "format/document_file.h"
 #include "service/library_calls.h"
 #include "service/library_lifecycle.h"
@@ -17,7 +16,9 @@
 #include "format/time_stamps.h"
 #include "platform/platform_files.h"
 #include "service/settings.h"
-#include "temp_folder.h"
+#include "support/document_bytes.h"
+#include "support/library_state_reset.h"
+#include "support/temp_folder.h"
 
 // 8 April 2011, 09:05:03 UTC (the tests run with TZ=UTC).
 constexpr int64_t kApril8th2011At090503 = 1302253503;
@@ -30,12 +31,7 @@ class CServiceTest : public ::testing::Test {
     g_nLogLife.store(kDefaultLogLife);
     SetClockForTesting(kApril8th2011At090503);
   }
-  void TearDown() override {
-    ResetClockForTesting();
-    ResetHostPathForTesting();
-    // A test that left settings unread must not hand them to the next one.
-    ResetLibraryStateForTesting(m_strSavedFolder);
-  }
+  void TearDown() override { ResetLibraryAfterTest(m_strSavedFolder); }
 
   std::u16string ReadText(const std::string& strName) const { return DecodeDocument(m_folder.ReadBytes(strName)); }
   void WriteText(const std::string& strName, std::u16string_view strText) const {

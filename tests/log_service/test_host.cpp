@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "support/test_text.h"
 #include "vardlix.h"
 
 namespace {
@@ -18,10 +19,6 @@ namespace {
 using SetLogLifeFunction = int (*)(uint32_t);
 using WriteVardlixFunction = void (*)(const CVardlixString&, const CVardlixString&, const CVardlixString&,
                                       const CVardlixString&, const CVardlixString&);
-
-std::u16string Widen(const char* psz) {
-  return std::u16string(psz, psz + std::strlen(psz));
-}
 
 }  // namespace
 

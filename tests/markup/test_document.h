@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "markup/markup.h"
+#include "support/test_text.h"
 
 class CTestDocument : public CXmlDocument {
  public:
@@ -53,19 +54,4 @@ inline RecordView ViewOf(const ElemPos& p) {
 inline std::ostream& operator<<(std::ostream& os, const RecordView& r) {
   return os << "{" << r.nStartOpen << "," << r.nStartClose << "," << r.nEndOpen << "," << r.nEndClose << " parent "
             << r.iParent << " first " << r.iFirstChild << " next " << r.iNextSibling << "}";
-}
-
-// Readable output of UTF-16 text in assertion messages (non-ASCII as \uXXXX).
-inline std::string Narrow(const std::u16string& s) {
-  std::string out;
-  for (char16_t c : s) {
-    if (c >= 0x20 && c < 0x7f) {
-      out.push_back(static_cast<char>(c));
-    } else {
-      static const char kHex[] = "0123456789abcdef";
-      out += "\\u";
-      for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kHex[(c >> shift) & 0xf]);
-    }
-  }
-  return out;
 }

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "load_check.h"
-#include "temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace {
 

@@ -15,6 +15,7 @@
 #include "folder_state.h"
 #include "format/log_records.h"
 #include "format/pending_log.h"
+#include "platform/unicode_text.h"
 #include "reliability_fixture.h"
 
 namespace {
@@ -218,17 +219,7 @@ class FaultLoopTest : public CReliabilityTest {
     WideCharToMultiByte(CP_ACP, 0, pszWide, nWide, &strBytes[0], nBytes, nullptr /* default char */, &bDefaultUsed);
     return bDefaultUsed ? std::string() : strBytes;
 #else
-    std::string strUtf8;
-    for (char16_t c : strText) {
-      if (c < 0x80) {
-        strUtf8 += static_cast<char>(c);
-      } else {
-        strUtf8 += static_cast<char>(0xE0 | (c >> 12));
-        strUtf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        strUtf8 += static_cast<char>(0x80 | (c & 0x3F));
-      }
-    }
-    return strUtf8;
+    return ToValidUtf8(strText);
 #endif
   }
   // Left by an update killed between its two steps: a zero unit behind the

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/platform_files.h"
-#include "temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
-// The reliability tests' view of a day's file: what a reader of the library
-// takes for its text, and a strict check of that text against the exact
+// The reliability tests' view of a day's file: a strict check of its text
+// (what a reader of the library takes for it, ReadLogView) against the exact
 // layout the writer produces. Records are written with empty type,
 // parameters and description; the location names the writer and the
 // operation is the writer's sequence number.
@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "markup/markup.h"
+#include "support/day_records.h"
+#include "support/document_bytes.h"
+#include "support/test_text.h"
 
 struct CLoggedRecord {
   CLoggedRecord() = default;
@@ -24,28 +26,6 @@ struct CLoggedRecord {
     return m_strWriter == other.m_strWriter && m_strSequence == other.m_strSequence;
   }
 };
-
-inline std::u16string Widen(const std::string& strAscii) { return std::u16string(strAscii.begin(), strAscii.end()); }
-inline std::string Narrow(const std::u16string& strText) {
-  std::string strOut;
-  for (char16_t c : strText) strOut += c < 0x80 ? static_cast<char>(c) : '?';
-  return strOut;
-}
-
-// The text a reader of the library sees in a file's bytes: the UTF-16LE code
-// units after the byte-order mark up to the first zero unit. "<no mark>"
-// for bytes without the mark.
-inline std::u16string ReadLogView(const std::string& strBytes) {
-  if (strBytes.size() < 2 || strBytes.compare(0, 2, "\xFF\xFE") != 0) return u"<no mark>";
-  std::u16string strText;
-  for (size_t i = 2; i + 1 < strBytes.size(); i += 2) {
-    const auto c = static_cast<char16_t>(static_cast<unsigned char>(strBytes[i]) |
-                                         (static_cast<unsigned char>(strBytes[i + 1]) << 8));
-    if (c == 0) break;
-    strText += c;
-  }
-  return strText;
-}
 
 constexpr char16_t kLogDeclaration[] = u"<?xml version=\"1.0\" encoding=\"unicode\"?>\r\n";
 
@@ -82,24 +62,19 @@ inline bool IsTimeStamp(const std::u16string& strTime) {
 inline bool ReadLoggedRecords(const std::u16string& strText, const std::u16string& strTime,
                               std::vector<CLoggedRecord>& aRecords, std::string& strWhy) {
   aRecords.clear();
-  CXmlDocument doc;
-  if (!doc.SetDocument(strText)) {
-    strWhy = "does not parse: " + Narrow(doc.GetParseError());
+  std::vector<RecordFields> aFields;
+  std::u16string strError;
+  if (!ReadDayRecords(strText, aFields, &strError)) {
+    strWhy = "does not parse: " + Narrow(strError);
     return false;
   }
-  doc.FindNextElement(u"日志");
-  doc.EnterElement();
-  while (doc.FindNextElement(u"记录")) {
-    doc.EnterElement();
-    CLoggedRecord record;
-    if (doc.FindNextElement(u"时间")) record.m_strTime = doc.GetCurrentData();
+  for (const RecordFields& fields : aFields) {
+    CLoggedRecord record(fields[2], fields[3]);
+    record.m_strTime = fields[0];
     if (strTime.empty() && !IsTimeStamp(record.m_strTime)) {
       strWhy = "a record without a time stamp";
       return false;
     }
-    if (doc.FindNextElement(u"位置")) record.m_strWriter = doc.GetCurrentData();
-    if (doc.FindNextElement(u"操作")) record.m_strSequence = doc.GetCurrentData();
-    doc.LeaveElement();
     aRecords.push_back(record);
   }
   // The records read back must give the very text the file holds: nothing

@@ -11,7 +11,6 @@
 #include <string>
 
 #include "service/daily_log.h"
-#include "document_bytes.h"
 #include "format/document_file.h"
 #include "service/library_calls.h"
 #include "service/library_lifecycle.h"
@@ -22,7 +21,9 @@
 #include "log_text_check.h"
 #include "platform/platform_files.h"
 #include "service/settings.h"
-#include "temp_folder.h"
+#include "support/document_bytes.h"
+#include "support/library_state_reset.h"
+#include "support/temp_folder.h"
 #include "vardlix.h"
 
 constexpr int64_t kSecondsPerDayInTests = 86400;
@@ -67,9 +68,7 @@ class CReliabilityTest : public ::testing::Test {
   }
   void TearDown() override {
     ResetFileFaultsForTesting();
-    ResetClockForTesting();
-    ResetHostPathForTesting();
-    ResetLibraryStateForTesting(m_strSavedFolder);
+    ResetLibraryAfterTest(m_strSavedFolder);
   }
 
   // Makes pFolder the library's log folder, with the default retention.

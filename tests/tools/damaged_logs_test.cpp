@@ -5,7 +5,10 @@
 // same data from each.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "base/text_encoding.h"
+#include "support/document_bytes.h"
 #include "tool_process.h"
 
 namespace {
@@ -39,13 +42,8 @@ constexpr char16_t kLoneSurrogate = 0xD800;
 std::string Utf16FileBytes(const std::string& strUtf8) {
   std::u16string strText;
   if (!FromUtf8(strUtf8, strText)) throw std::invalid_argument("test text is not UTF-8");
-  std::string strBytes = "\xFF\xFE";
-  for (char16_t c : strText) {
-    if (c == kLoneMark) c = kLoneSurrogate;
-    strBytes += static_cast<char>(c & 0xFF);
-    strBytes += static_cast<char>(c >> 8);
-  }
-  return strBytes;
+  std::replace(strText.begin(), strText.end(), kLoneMark, kLoneSurrogate);
+  return EncodeDocument(strText);
 }
 
 // What Python prints for a record: the JSON and CSV exports are UTF-8, which

@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "base/text_encoding.h"
+#include "support/document_bytes.h"
 
 namespace {
 
@@ -101,12 +102,7 @@ std::string MakeHost(const CScratchFolder& folder) {
 void WriteUtf16File(const std::string& strPath, const std::string& strUtf8) {
   std::u16string strText;
   if (!FromUtf8(strUtf8, strText)) throw std::invalid_argument("test text is not UTF-8");
-  std::string strBytes = "\xFF\xFE";
-  for (char16_t c : strText) {
-    strBytes += static_cast<char>(c & 0xFF);
-    strBytes += static_cast<char>(c >> 8);
-  }
-  WriteBytes(strPath, strBytes);
+  WriteBytes(strPath, EncodeDocument(strText));
 }
 
 void WriteBytes(const std::string& strPath, const std::string& strBytes) {

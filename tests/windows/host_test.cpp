@@ -18,7 +18,9 @@
 #include <vector>
 
 #include "file_age.h"
-#include "temp_folder.h"
+#include "support/document_bytes.h"
+#include "support/temp_folder.h"
+#include "support/test_text.h"
 
 namespace {
 
@@ -40,12 +42,6 @@ std::u16string DateStamp(int64_t nTime) {
   return std::u16string(aText, aText + std::strlen(aText));
 }
 
-std::u16string Utf16(const std::string& strAscii) { return std::u16string(strAscii.begin(), strAscii.end()); }
-std::string Ascii(const std::u16string& strText) {
-  std::string strAscii;
-  for (char16_t c : strText) strAscii += static_cast<char>(c);
-  return strAscii;
-}
 
 std::vector<std::u16string> SplitLines(const std::u16string& strText) {
   std::vector<std::u16string> lines;
@@ -62,7 +58,7 @@ std::vector<std::u16string> RecordLines(const std::u16string& strTag, int nRecor
   return {u"<记录>",
           u"<类型>Info</类型>",
           u"<位置>" + strTag + u"</位置>",
-          u"<操作>Op" + Utf16(std::to_string(nRecord)) + u"</操作>",
+          u"<操作>Op" + Widen(std::to_string(nRecord)) + u"</操作>",
           u"<参数>a&amp;b&lt;c&gt;</参数>",
           u"<描述/>",
           u"</记录>"};
@@ -180,9 +176,7 @@ class HostTest : public ::testing::Test {
       ADD_FAILURE() << strName << " is not UTF-16LE with a byte-order mark";
       return u"";
     }
-    std::u16string strText((strBytes.size() - 2) / 2, u'\0');
-    std::memcpy(&strText[0], strBytes.data() + 2, strBytes.size() - 2);
-    return strText;
+    return DecodeDocument(strBytes);
   }
 
   // Name of the one daily file in the log folder, checked against the date
@@ -193,7 +187,7 @@ class HostTest : public ::testing::Test {
       ADD_FAILURE() << names.size() << " daily files";
       return "";
     }
-    const std::u16string strName = Utf16(names[0]);
+    const std::u16string strName = Widen(names[0]);
     const bool bDated = strName == u"Vardlix" + DateStamp(nBefore) + u".xml" ||
                         strName == u"Vardlix" + DateStamp(std::time(nullptr)) + u".xml";
     EXPECT_TRUE(bDated) << names[0];
@@ -204,7 +198,7 @@ class HostTest : public ::testing::Test {
   std::vector<std::u16string> DailyTags(int64_t nBefore) const {
     const std::string strName = DailyFileName(nBefore);
     if (strName.empty()) return {};
-    return CheckDailyFile(ReadDocument(strName), Utf16(strName.substr(7, 8)));
+    return CheckDailyFile(ReadDocument(strName), Widen(strName.substr(7, 8)));
   }
 
   int SettingsValue() const {
@@ -215,7 +209,7 @@ class HostTest : public ::testing::Test {
       return -1;
     }
     const std::u16string strValue = lines[2].substr(strOpen.size(), lines[2].size() - strOpen.size() - strClose.size());
-    return std::stoi(Ascii(strValue));
+    return std::stoi(Narrow(strValue));
   }
 
   bool SettingsHidden() const {
@@ -289,7 +283,7 @@ TEST_F(HostTest, FirstLoadCreatesHiddenSettingsWithFourLines) {
             std::u16string(kDeclaration) + u"\r\n<配置信息>\r\n<日志保留天数>7</日志保留天数>\r\n</配置信息>\r\n");
   EXPECT_TRUE(SettingsHidden());
   // Nothing was written, so there is no daily file yet.
-  EXPECT_FALSE(std::filesystem::exists(LogPath("Vardlix" + Ascii(DateStamp(std::time(nullptr))) + ".xml")));
+  EXPECT_FALSE(std::filesystem::exists(LogPath("Vardlix" + Narrow(DateStamp(std::time(nullptr))) + ".xml")));
 }
 
 TEST_F(HostTest, RecordsKeepTheExactLayoutThroughEitherImport) {
@@ -311,7 +305,7 @@ TEST_F(HostTest, SetLogLifeAcceptsZeroTo36500AndKeepsSettingsHidden) {
       {L"by-name life 0", 1, 0},
   };
   for (const auto& test : kCases) {
-    SCOPED_TRACE(Ascii(std::u16string(test.m_pszArgs, test.m_pszArgs + std::wcslen(test.m_pszArgs))));
+    SCOPED_TRACE(Narrow(std::u16string(test.m_pszArgs, test.m_pszArgs + std::wcslen(test.m_pszArgs))));
     EXPECT_EQ(RunHost(test.m_pszArgs), test.m_nResult);
     EXPECT_EQ(SettingsValue(), test.m_nStored);
     EXPECT_TRUE(SettingsHidden());
@@ -487,7 +481,7 @@ TEST_F(HostTest, LogFolderNearThePathLimitGetsItsFiles) {
   ASSERT_EQ(RunHost(L"by-name write 2 A", deep), 0u);
   const std::wstring strLogFolder = L"\\\\?\\" + (deep / "HostLog").wstring();
   ASSERT_EQ(strLogFolder.size(), 4 + nFolderLength);
-  const std::string strDay = "Vardlix" + Ascii(DateStamp(nBefore)) + ".xml";
+  const std::string strDay = "Vardlix" + Narrow(DateStamp(nBefore)) + ".xml";
   for (const std::string& strName : {strDay, std::string("SettingInfo.xml")}) {
     const std::wstring strPath = strLogFolder + L"\\" + std::wstring(strName.begin(), strName.end());
     const DWORD nAttributes = GetFileAttributesW(strPath.c_str());
@@ -524,12 +518,10 @@ TEST_F(HostTest, MicrosoftAbiHostsLinkedAgainstTheImportLibraryWriteTheirRecords
                                &process));
     CloseHandle(process.hThread);
     ASSERT_EQ(WaitForHost(process.hProcess), 0u);
-    const std::string strDay = std::string(host.m_pszHost) + "Log/Vardlix" + Ascii(DateStamp(nBefore)) + ".xml";
+    const std::string strDay = std::string(host.m_pszHost) + "Log/Vardlix" + Narrow(DateStamp(nBefore)) + ".xml";
     const std::string strBytes = m_folder.ReadBytes(strDay);
     ASSERT_GT(strBytes.size(), 2u) << strDay;
-    std::u16string strText((strBytes.size() - 2) / 2, u'\0');
-    std::memcpy(&strText[0], strBytes.data() + 2, strText.size() * 2);
-    EXPECT_NE(strText.find(host.m_strFields), std::u16string::npos);
+    EXPECT_NE(DecodeDocument(strBytes).find(host.m_strFields), std::u16string::npos);
   }
 }
 
@@ -548,7 +540,7 @@ TEST_F(HostTest, FilesWithoutMarkAreReadInTheAnsiCodePage) {
       "<\xB2\xCE\xCA\xFD/>\r\n<\xC3\xE8\xCA\xF6>\xBE\xC9\xBC\xC7\xC2\xBC</\xC3\xE8\xCA\xF6>\r\n</\xBC\xC7\xC2\xBC>\r\n"
       "</\xC8\xD5\xD6\xBE>\r\n";  // 日志 holding one 记录 whose 描述 is 旧记录
   const int64_t nBefore = std::time(nullptr);
-  const std::string strDayName = "Vardlix" + Ascii(DateStamp(nBefore)) + ".xml";
+  const std::string strDayName = "Vardlix" + Narrow(DateStamp(nBefore)) + ".xml";
   std::filesystem::create_directory(LogPath());
   m_folder.WriteBytes("HostLog/SettingInfo.xml", strSettings);
   m_folder.WriteBytes("HostLog/" + strDayName, strDay);

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "platform/platform_files.h"
-#include "temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace {
 

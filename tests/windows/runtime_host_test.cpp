@@ -16,7 +16,8 @@
 #include <string>
 
 #include "file_age.h"
-#include "temp_folder.h"
+#include "support/document_bytes.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -88,8 +89,7 @@ class CHostFolder {
       if (strName.compare(0, 7, "Vardlix") != 0 || entry.path().extension() != ".xml") continue;
       std::ifstream in(entry.path(), std::ios::binary);
       const std::string strBytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-      std::u16string strText(strBytes.size() / 2, u'\0');
-      std::memcpy(&strText[0], strBytes.data(), strText.size() * 2);
+      const std::u16string strText = DecodeDocument(strBytes);
       for (size_t nAt = 0; (nAt = strText.find(strLocation, nAt)) != std::u16string::npos; nAt += strLocation.size()) {
         ++nRecords;
       }

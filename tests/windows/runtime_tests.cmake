@@ -9,8 +9,7 @@ vardlix_warnings(RuntimeHost)
 target_include_directories(RuntimeHost PRIVATE "${PROJECT_SOURCE_DIR}/include")
 target_link_options(RuntimeHost PRIVATE -municode)
 
-vardlix_test(windows_runtime_tests runtime_host_test.cpp)
-target_include_directories(windows_runtime_tests PRIVATE "${PROJECT_SOURCE_DIR}/tests/log_service")
+vardlix_test(windows_runtime_tests runtime_host_test.cpp LIBS vardlix_test_support)
 add_dependencies(windows_runtime_tests RuntimeHost)
 
 # The shared runtime of the compiler that builds the DLL, as a MinGW-built

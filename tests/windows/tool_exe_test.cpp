@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "temp_folder.h"
+#include "support/temp_folder.h"
 
 #ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
 #define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004

@@ -4,8 +4,7 @@ if(NOT TARGET vardlix_tool)
   return()
 endif()
 
-vardlix_test(windows_tool_tests tool_exe_test.cpp)
-target_include_directories(windows_tool_tests PRIVATE "${PROJECT_SOURCE_DIR}/tests/log_service")
+vardlix_test(windows_tool_tests tool_exe_test.cpp LIBS vardlix_test_support)
 # The version resources are read through version.dll, as Explorer reads them.
 target_link_libraries(windows_tool_tests PRIVATE version)
 target_compile_definitions(windows_tool_tests PRIVATE "VARDLIX_VERSION=\"${PROJECT_VERSION}\"")

@@ -4,6 +4,7 @@
 
 #include "base/display_width.h"
 #include "base/text_encoding.h"
+#include "platform/unicode_text.h"
 
 bool IsShownByNumber(char32_t c) {
   return (c >= 0x80 && c < 0xA0) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);

@@ -1,5 +1,7 @@
 // Conversions between the UTF-16 text of the log files and the UTF-8 text of
-// the terminal, the command line and the machine-readable output formats.
+// the terminal, the command line and the machine-readable output formats,
+// with the tool's answer to text that is not well formed. The arithmetic is
+// platform/unicode_text.h's.
 #pragma once
 
 #include <string>
@@ -16,6 +18,3 @@ bool FromUtf8(std::string_view strBytes, std::u16string& strText);
 // Reads the code point that starts at nPos of valid UTF-8 and moves nPos past
 // it. Malformed bytes are taken one at a time as U+FFFD.
 char32_t NextCodePoint(std::string_view strText, size_t& nPos);
-
-// Appends the UTF-8 form of one code point.
-void AppendUtf8(std::string& strOut, char32_t cPoint);

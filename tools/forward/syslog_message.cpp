@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "platform/unicode_text.h"
 #include "reading/local_time.h"
 #include "reading/time_stamp.h"
 
@@ -75,7 +76,7 @@ void CutUtf8(std::string& strText, size_t nExcess, const CEncoding& encoding) {
     --nKeep;
     nRemoved += EncodedSize(strText[nKeep], encoding);
   }
-  while (nKeep > 0 && (static_cast<unsigned char>(strText[nKeep]) & 0xC0) == 0x80) --nKeep;
+  while (nKeep > 0 && IsUtf8Continuation(static_cast<unsigned char>(strText[nKeep]))) --nKeep;
   strText.resize(nKeep);
 }
 

@@ -6,6 +6,7 @@
 #include "base/display_width.h"
 #include "reading/record_filter.h"
 #include "base/text_encoding.h"
+#include "platform/unicode_text.h"
 
 namespace {
 
@@ -143,11 +144,11 @@ int FieldTextWidth(std::u16string_view strData, bool bEscaped, bool bLines) {
       nWidth += 2;  // caret notation
     } else if (IsShownByNumber(c)) {
       nWidth += kNumberFormWidth;
-    } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < nSize && strData[i + 1] >= 0xDC00 && strData[i + 1] <= 0xDFFF) {
-      nWidth += CodePointWidth(0x10000 + ((c - 0xD800) << 10) + (strData[i + 1] - 0xDC00));
+    } else if (StartsSurrogatePair(strData, i)) {
+      nWidth += CodePointWidth(CombineSurrogates(c, strData[i + 1]));
       ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      nWidth += CodePointWidth(0xFFFD);
+    } else if (IsSurrogate(c)) {
+      nWidth += CodePointWidth(kReplacementCharacter);
     } else {
       nWidth += CodePointWidth(c);
     }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "platform/unicode_text.h"
+
 namespace {
 
 constexpr size_t npos = std::u16string::npos;
@@ -27,7 +29,7 @@ CTextPlace CPlaceFinder::At(size_t nOffset) {
     if (c == u'\n') {
       ++m_place.m_nLine;
       m_place.m_nColumn = 1;
-    } else if (!(c >= 0xDC00 && c <= 0xDFFF && i > 0 && m_strText[i - 1] >= 0xD800 && m_strText[i - 1] <= 0xDBFF)) {
+    } else if (!EndsSurrogatePair(m_strText, i)) {
       ++m_place.m_nColumn;  // the low half of a pair belongs to the column of its high half
     }
   }

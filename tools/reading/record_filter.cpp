@@ -8,6 +8,7 @@
 #endif
 
 #include "base/text_encoding.h"
+#include "platform/unicode_text.h"
 
 namespace {
 
@@ -42,10 +43,10 @@ const char16_t* UnitFoldTable() {
       char32_t cFolded = c;
       if (c < 0x80) {
         cFolded = (c >= 'A' && c <= 'Z') ? c + 32 : c;
-      } else if (c < 0xD800 || c > 0xDFFF) {
+      } else if (!IsSurrogate(c)) {
         cFolded = static_cast<char32_t>(table.tolower(static_cast<wchar_t>(c)));
       }
-      if (cFolded > 0xFFFF || (cFolded >= 0xD800 && cFolded <= 0xDFFF && !(c >= 0xD800 && c <= 0xDFFF))) {
+      if (cFolded > 0xFFFF || (IsSurrogate(cFolded) && !IsSurrogate(c))) {
         return std::u16string();
       }
       strTable[c] = static_cast<char16_t>(cFolded);
@@ -57,8 +58,8 @@ const char16_t* UnitFoldTable() {
 
 // Whether a unit of the needle can be looked for as it is in the text.
 bool IsPlainUnit(char16_t c) {
-  return c != u'&' && c != u'<' && c != u'>' && c != u'"' && c != u'\'' && !(c >= 0xD800 && c <= 0xDFFF) &&
-         c != 0xFFFD;
+  return c != u'&' && c != u'<' && c != u'>' && c != u'"' && c != u'\'' && !IsSurrogate(c) &&
+         c != kReplacementCharacter;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "format/log_layout.h"
 #include "base/text_encoding.h"
+#include "platform/unicode_text.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -73,9 +74,6 @@ size_t ScanField(std::u16string_view strText, size_t nPos, const char16_t* szNam
   data = strText.substr(nDataBegin, nDataEnd - nDataBegin);
   return nDataEnd + nName + 3;
 }
-
-bool IsHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 struct CEntity {
   std::u16string_view m_strName;  // what follows the '&', ';' included
@@ -186,12 +184,6 @@ void AppendFieldUtf8(std::string& strOut, std::u16string_view strData, bool bEsc
   const size_t nStart = strOut.size();
   strOut.resize(nStart + 3 * strData.size());
   char* p = strOut.data() + nStart;
-  auto Put3 = [&p](char32_t c) {
-    p[0] = static_cast<char>(0xE0 | (c >> 12));
-    p[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    p[2] = static_cast<char>(0x80 | (c & 0x3F));
-    p += 3;
-  };
   const size_t nSize = strData.size();
   for (size_t i = 0; i < nSize; ++i) {
     const char32_t c = strData[i];
@@ -209,22 +201,13 @@ void AppendFieldUtf8(std::string& strOut, std::u16string_view strData, bool bEsc
       } else {
         *p++ = static_cast<char>(c);
       }
-    } else if (c < 0x800) {
-      p[0] = static_cast<char>(0xC0 | (c >> 6));
-      p[1] = static_cast<char>(0x80 | (c & 0x3F));
-      p += 2;
-    } else if (IsHighSurrogate(c) && i + 1 < nSize && IsLowSurrogate(strData[i + 1])) {
-      const char32_t cPoint = 0x10000 + ((c - 0xD800) << 10) + (strData[i + 1] - 0xDC00);
-      p[0] = static_cast<char>(0xF0 | (cPoint >> 18));
-      p[1] = static_cast<char>(0x80 | ((cPoint >> 12) & 0x3F));
-      p[2] = static_cast<char>(0x80 | ((cPoint >> 6) & 0x3F));
-      p[3] = static_cast<char>(0x80 | (cPoint & 0x3F));
-      p += 4;
+    } else if (!IsSurrogate(c)) {
+      p = WriteUtf8(p, c);  // the common case first: one test for every other unit
+    } else if (StartsSurrogatePair(strData, i)) {
+      p = WriteUtf8(p, CombineSurrogates(c, strData[i + 1]));  // four bytes for the pair's two units
       ++i;
-    } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
-      Put3(0xFFFD);
     } else {
-      Put3(c);
+      p = WriteUtf8(p, kReplacementCharacter);
     }
   }
   strOut.resize(static_cast<size_t>(p - strOut.data()));

@@ -1,20 +1,14 @@
 #include "reading/xml_characters.h"
 
 #include "base/text_encoding.h"
-
-namespace {
-
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
-}  // namespace
+#include "platform/unicode_text.h"
 
 bool IsForbiddenInXml(std::u16string_view strText, size_t nPos) {
   const char16_t c = strText[nPos];
   if (c < 0x20) return c != u'\t' && c != u'\n' && c != u'\r';
-  if (c < 0xD800) return false;
-  if (IsHighSurrogate(c)) return nPos + 1 >= strText.size() || !IsLowSurrogate(strText[nPos + 1]);
-  if (IsLowSurrogate(c)) return nPos == 0 || !IsHighSurrogate(strText[nPos - 1]);
+  if (c < kFirstSurrogate) return false;
+  if (IsHighSurrogate(c)) return !StartsSurrogatePair(strText, nPos);
+  if (IsLowSurrogate(c)) return !EndsSurrogatePair(strText, nPos);
   return c == 0xFFFE || c == 0xFFFF;
 }
 
@@ -23,7 +17,7 @@ CForbiddenUnits FindForbiddenUnits(std::u16string_view strText) {
   for (size_t i = 0; i < strText.size(); ++i) {
     const char16_t c = strText[i];
     // Nearly every unit is printable and below the surrogates, or a line break.
-    if ((c >= 0x20 && c < 0xD800) || c == u'\n' || c == u'\r' || c == u'\t') continue;
+    if ((c >= 0x20 && c < kFirstSurrogate) || c == u'\n' || c == u'\r' || c == u'\t') continue;
     if (!IsForbiddenInXml(strText, i)) continue;
     if (found.m_nCount++ == 0) found.m_nFirst = i;
   }

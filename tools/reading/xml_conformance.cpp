@@ -10,6 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/unicode_text.h"
 #include "reading/log_record.h"
 #include "reading/record_scan.h"
 
@@ -104,13 +105,9 @@ class CXmlScanner {
   }
 
   char32_t CodePointAt(size_t nPos, size_t& nLength) const {
-    const char16_t c = m_strText[nPos];
-    nLength = 1;
-    if (c >= 0xD800 && c <= 0xDBFF && nPos + 1 < m_strText.size() && m_strText[nPos + 1] >= 0xDC00 &&
-        m_strText[nPos + 1] <= 0xDFFF) {
-      nLength = 2;
-      return 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (m_strText[nPos + 1] - 0xDC00);
-    }
+    size_t nNext = nPos;
+    const char32_t c = NextUtf16CodePoint(m_strText, nNext);
+    nLength = nNext - nPos;
     return c;
   }
 

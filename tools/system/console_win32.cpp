@@ -17,6 +17,7 @@
 
 #include "system/console.h"
 #include "base/text_encoding.h"
+#include "platform/unicode_text.h"
 
 #ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
 #define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
@@ -52,7 +53,7 @@ HANDLE ConsoleOf(DWORD nStandardHandle) {
 size_t IncompleteTail(const char* pText, size_t nCount) {
   for (size_t nBack = 1; nBack <= 3 && nBack <= nCount; ++nBack) {
     const auto c = static_cast<unsigned char>(pText[nCount - nBack]);
-    if ((c & 0xC0) == 0x80) continue;
+    if (IsUtf8Continuation(c)) continue;
     const size_t nLength = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
     return nLength > nBack ? nBack : 0;
   }
@@ -97,8 +98,7 @@ class CConsoleBuffer : public std::streambuf {
     for (size_t nDone = 0; nDone < static_cast<size_t>(nWide);) {
       size_t nPart = std::min(kChunk, static_cast<size_t>(nWide) - nDone);
       // Both halves of a surrogate pair go in one write.
-      if (nPart > 1 && nDone + nPart < static_cast<size_t>(nWide) && strWide[nDone + nPart - 1] >= 0xD800 &&
-          strWide[nDone + nPart - 1] <= 0xDBFF) {
+      if (nPart > 1 && nDone + nPart < static_cast<size_t>(nWide) && IsHighSurrogate(strWide[nDone + nPart - 1])) {
         --nPart;
       }
       DWORD nWritten = 0;

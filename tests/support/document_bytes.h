@@ -1,5 +1,6 @@
 // A document file's bytes as the library writes them: the byte-order mark
-// FF FE, then the text as UTF-16LE.
+// FF FE, then the text as UTF-16LE. The tests spell this out themselves
+// rather than ask the library, whose reading and writing they check.
 #pragma once
 
 #include <string>
@@ -24,4 +25,12 @@ inline std::u16string DecodeDocument(const std::string& strBytes) {
                                      (static_cast<unsigned char>(strBytes[i + 1]) << 8));
   }
   return strText;
+}
+
+// The text a reader of the library sees in a file's bytes: the UTF-16LE code
+// units after the byte-order mark up to the first zero unit. "<no mark>"
+// for bytes without the mark.
+inline std::u16string ReadLogView(const std::string& strBytes) {
+  const std::u16string strText = DecodeDocument(strBytes);
+  return strText.substr(0, strText.find(u'\0'));
 }
