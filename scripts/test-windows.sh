@@ -30,7 +30,7 @@ test_architecture() (
   "$VARDLIX_WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
 
   cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/$toolchain" \
-        -DVARDLIX_BUILD_TESTS=ON >/dev/null
+        -DVARDLIX_BUILD_TESTS=ON -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
   cmake --build "$build" -j2
   ctest --test-dir "$build" --output-on-failure -j2 --timeout 600
   # The same tests under the code page of the users in China (936), where a
