@@ -11,8 +11,9 @@ set -euo pipefail
 # services are never started). chromium, chromium-driver and python3-selenium:
 # the test of vardlix report opens its page in a headless Chromium;
 # fonts-wqy-zenhei gives it Chinese glyphs. tzdata: the zone names of --tz.
+# clang-format: the code's style, .clang-format at the top of the tree.
 packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev
-          libpugixml-dev libcli11-dev nlohmann-json3-dev clang libclang-rt-dev attr file python3
+          libpugixml-dev libcli11-dev nlohmann-json3-dev clang libclang-rt-dev clang-format attr file python3
           rsyslog rsyslog-relp lnav chromium chromium-driver python3-selenium fonts-wqy-zenhei tzdata)
 # mono-mcs and mono-runtime: the test of the .NET binding compiles it and
 # runs it against libvardlix.so.

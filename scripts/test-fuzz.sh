@@ -12,6 +12,7 @@ fi
 seconds=${FUZZ_SECONDS:-30}
 build=build/fuzz
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+      -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
       -DVARDLIX_BUILD_FUZZERS=ON -DVARDLIX_BUILD_TESTS=OFF -DVARDLIX_BUILD_TOOLS=OFF -DVARDLIX_INSTALL=OFF \
       -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target fuzzers

@@ -11,9 +11,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build/asan
 sanitize="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+# GCC 12 under AddressSanitizer takes a member of std::regex's own states for
+# uninitialized (GCC bug 105562, in libstdc++'s <regex>, not in our code): it
+# stays a warning here, and an error in every other build.
+warnings="-Wno-error=maybe-uninitialized"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc \
+      -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
       -DVARDLIX_BUILD_TESTS=ON -DVARDLIX_BUILD_TOOLS=ON -DVARDLIX_BUILD_BENCHMARKS=OFF -DVARDLIX_INSTALL=OFF \
-      -DCMAKE_CXX_FLAGS="$sanitize" -DCMAKE_EXE_LINKER_FLAGS="$sanitize" -DCMAKE_SHARED_LINKER_FLAGS="$sanitize" \
+      -DCMAKE_CXX_FLAGS="$sanitize $warnings" -DCMAKE_EXE_LINKER_FLAGS="$sanitize" -DCMAKE_SHARED_LINKER_FLAGS="$sanitize" \
       >/dev/null
 cmake --build "$build" -j "$(nproc)"
 

@@ -8,6 +8,7 @@ compiler=clang++
 command -v "$compiler" >/dev/null || compiler=g++
 build=build/tsan
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER="$compiler" \
+      -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
       -DVARDLIX_BUILD_TESTS=ON -DVARDLIX_BUILD_TOOLS=OFF -DVARDLIX_INSTALL=OFF \
       -DCMAKE_CXX_FLAGS="-fsanitize=thread" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" \
       -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=thread" >/dev/null

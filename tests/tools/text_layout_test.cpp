@@ -200,7 +200,9 @@ TEST(ParseUtcOffset, TakesFixedOffsetsOnly) {
   for (const auto& c : kCases) {
     int nMinutes = 0;
     EXPECT_EQ(ParseUtcOffset(c.szText, nMinutes), c.bRead) << c.szText;
-    if (c.bRead) EXPECT_EQ(nMinutes, c.nMinutes) << c.szText;
+    if (c.bRead) {
+      EXPECT_EQ(nMinutes, c.nMinutes) << c.szText;
+    }
   }
 }
 

@@ -25,13 +25,21 @@ file(RELATIVE_PATH VARDLIX_MSVC_IMPORT_RELATIVE "${CMAKE_CURRENT_BINARY_DIR}" "$
 get_filename_component(VARDLIX_MINGW_LIBDIR "${VARDLIX_MINGW_KERNEL32}" DIRECTORY)
 get_filename_component(VARDLIX_MINGW_KERNEL32_NAME "${VARDLIX_MINGW_KERNEL32}" NAME)
 
+# Warnings are errors here too when the build asks for it, as the project's
+# scripts do.
+set(VARDLIX_MSVC_WARNINGS /W3)
+if(CMAKE_COMPILE_WARNING_AS_ERROR)
+  list(APPEND VARDLIX_MSVC_WARNINGS /WX)
+endif()
+
 # vardlix_msvc_host(NAME SOURCE LANGUAGE_OPTION): NAME.exe from SOURCE,
 # compiled as C (/Tc) or C++ (/Tp) and linked against Vardlix.lib.
 function(vardlix_msvc_host strName strSource strLanguage)
   add_custom_command(OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/${strName}.exe"
     # /GS- drops the stack cookie and /EHs-c- /GR- the C++ exception and
     # type tables, the things that would need a C runtime.
-    COMMAND "${VARDLIX_CLANG_CL}" --target=${VARDLIX_MSVC_TARGET} /nologo /c /O2 /GS- /EHs-c- /GR- /W3
+    COMMAND "${VARDLIX_CLANG_CL}" --target=${VARDLIX_MSVC_TARGET} /nologo /c /O2 /GS- /EHs-c- /GR-
+            ${VARDLIX_MSVC_WARNINGS}
             -imsvc "${VARDLIX_MINGW_INCLUDE}" "/I${PROJECT_SOURCE_DIR}/include" "/I${CMAKE_CURRENT_SOURCE_DIR}"
             "${strLanguage}${CMAKE_CURRENT_SOURCE_DIR}/${strSource}" /Fo${strName}.obj
     COMMAND "${VARDLIX_LLD_LINK}" /nologo /entry:main /subsystem:console /nodefaultlib ${VARDLIX_MSVC_LINK_OPTIONS}

@@ -398,6 +398,7 @@ TEST_F(ToolExe, EveryCommandWorksWithChinesePathsAndText) {
        0, {"{red}Error"}, {}, ""},
       {"NO_COLOR keeps them off", runNoColor, {L"show", L"-d", L"{log}", L"-t", L"Error"}, 0, {"Error"}, {"{red}"},
        ""},
+      {"--version gives the project's version", runPiped, {L"--version"}, 0, {"vardlix " VARDLIX_VERSION "\n"}, {}, ""},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.szWhat);

@@ -324,6 +324,8 @@ int RunVardlix(const std::vector<std::string>& aArgs) {
                          "line (an unknown option, a date that does not exist, a value out of range).\n") +
              kDayHelp + "\n" + kTimeHelp);
   app.require_subcommand(0, 1);
+  // The project's version, which CMake gives the build.
+  app.set_version_flag("--version", std::string("vardlix ") + VARDLIX_VERSION, "Print the tool's version and exit");
   // CLI11 would take "/name" for an option on Windows; a path that starts
   // with "/" must stay a path there, as it is on Linux.
   app.allow_windows_style_options(false);
@@ -338,6 +340,8 @@ int RunVardlix(const std::vector<std::string>& aArgs) {
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     ReportError(std::cerr, OneLine(e.what()) + " (see vardlix --help)");
