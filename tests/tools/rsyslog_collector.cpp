@@ -226,12 +226,19 @@ size_t CRsyslogCollector::CountMessages() const {
 }
 
 size_t CRsyslogCollector::CountDistinctRecords() const {
-  // In the JSON of a line the parameter reads operation=\"op-N\".
+  // In the JSON of a line the parameter reads operation=\"op-N\". The digits
+  // are read here rather than by strtol, which under AddressSanitizer
+  // measures the whole rest of the text at each call: quadratic, minutes
+  // for 100,000 records.
   const std::string strText = ReadBytes(m_folder.Path("messages.jsonl"));
   const std::string strKey = "operation=\\\"op-";
   std::set<long> aNumbers;
   for (size_t nAt = strText.find(strKey); nAt != std::string::npos; nAt = strText.find(strKey, nAt + 1)) {
-    aNumbers.insert(std::strtol(strText.c_str() + nAt + strKey.size(), nullptr, 10));
+    long nNumber = 0;
+    for (size_t i = nAt + strKey.size(); i < strText.size() && strText[i] >= '0' && strText[i] <= '9'; ++i) {
+      nNumber = nNumber * 10 + (strText[i] - '0');
+    }
+    aNumbers.insert(nNumber);
   }
   return aNumbers.size();
 }
