@@ -15,10 +15,10 @@
 #include <random>
 #include <string>
 
-#include "service/library_state.h"
 #include "format/log_layout.h"
 #include "platform/platform_files.h"
 #include "sample_logs.h"
+#include "service/library_state.h"
 #include "vardlix.h"
 
 namespace {
@@ -120,8 +120,8 @@ void BM_OneWriteShare(benchmark::State& state) {
     day.Restore();
     std::string strBefore = ReadFileBytes(path);
     for (int n = 0; n < nRecords; ++n) {
-      const CVardlixString aArguments[5] = {{SampleField(n, 0)}, {SampleField(n, 1)}, {SampleField(n, 2)},
-                                            {SampleField(n, 3)}, {SampleField(n, 4)}};
+      const CVardlixString aArguments[5] = {
+          {SampleField(n, 0)}, {SampleField(n, 1)}, {SampleField(n, 2)}, {SampleField(n, 3)}, {SampleField(n, 4)}};
       WriteVardlix(aArguments[0], aArguments[1], aArguments[2], aArguments[3], aArguments[4]);
       std::string strAfter = ReadFileBytes(path);
       const auto nFirst = static_cast<size_t>(

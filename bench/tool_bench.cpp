@@ -60,14 +60,14 @@ std::string ToolPath() {
 
 fs::path BenchFolder() {
   const char* szDir = std::getenv("VARDLIX_BENCH_DIR");
-  static const fs::path folder =
-      (szDir != nullptr ? fs::path(szDir) : fs::temp_directory_path()) / ("vardlix-tool-bench-" + std::to_string(getpid()));
+  static const fs::path folder = (szDir != nullptr ? fs::path(szDir) : fs::temp_directory_path()) /
+                                 ("vardlix-tool-bench-" + std::to_string(getpid()));
   return folder;
 }
 
 struct CRun {
-  double m_dCpu = 0;      // seconds, user + system
-  double m_dPeakMb = 0;   // peak resident memory
+  double m_dCpu = 0;     // seconds, user + system
+  double m_dPeakMb = 0;  // peak resident memory
   int m_nStatus = -1;
 };
 
@@ -113,7 +113,8 @@ CRun RunChild(const std::vector<std::string>& aArgs) {
   close(aPipe[1]);
   char szReport[128] = {};
   size_t nDone = 0;
-  for (ssize_t n; (n = read(aPipe[0], szReport + nDone, sizeof szReport - 1 - nDone)) > 0;) nDone += static_cast<size_t>(n);
+  for (ssize_t n; (n = read(aPipe[0], szReport + nDone, sizeof szReport - 1 - nDone)) > 0;)
+    nDone += static_cast<size_t>(n);
   close(aPipe[0]);
   waitpid(pid, nullptr, 0);
   CRun run;
@@ -168,7 +169,8 @@ std::u16string MakeShape(const std::string& strShape, int nRecords) {
     // Damaged at its first record, and a zero unit at its end with the rest
     // of an interrupted update behind it: every record lies before the zero.
     const size_t nSecond = strClean.find(kRecordOpen, nFirst + 1);
-    strText = strClean.substr(0, nFirst + (nSecond - nFirst) / 2) + strClean.substr(nSecond, strClean.rfind(kRootClose) - nSecond);
+    strText = strClean.substr(0, nFirst + (nSecond - nFirst) / 2) +
+              strClean.substr(nSecond, strClean.rfind(kRootClose) - nSecond);
     return strText + u'\0' + kRecordOpen + u"\r\n";
   }
   std::abort();
@@ -371,8 +373,7 @@ void BM_ShowAll(benchmark::State& state) {
 
 const int kRegistered = [] {
   for (const char* szCommand : {"json", "csv", "grep", "grep-i", "table", "stats", "check"}) {
-    benchmark::RegisterBenchmark((std::string("BM_Tool/") + szCommand + "/clean").c_str(), BM_Tool, szCommand,
-                                 "clean")
+    benchmark::RegisterBenchmark((std::string("BM_Tool/") + szCommand + "/clean").c_str(), BM_Tool, szCommand, "clean")
         ->Arg(10000)
         ->Arg(100000)
         ->UseManualTime()
@@ -381,8 +382,8 @@ const int kRegistered = [] {
   }
   for (const char* szShape : {"cut", "bare", "noend", "zeros", "zerotail"}) {
     for (const char* szCommand : {"json", "check"}) {
-      benchmark::RegisterBenchmark((std::string("BM_Tool/") + szCommand + "/" + szShape).c_str(), BM_Tool,
-                                   szCommand, szShape)
+      benchmark::RegisterBenchmark((std::string("BM_Tool/") + szCommand + "/" + szShape).c_str(), BM_Tool, szCommand,
+                                   szShape)
           ->Args({500})
           ->Args({2000})
           ->Args({10000})

@@ -23,9 +23,8 @@
 namespace {
 
 using SetLogLifeFunction = int(VARDLIX_CALL*)(uint32_t);
-using WriteVardlixFunction = void(VARDLIX_CALL*)(const CVardlixString&, const CVardlixString&,
-                                                 const CVardlixString&, const CVardlixString&,
-                                                 const CVardlixString&);
+using WriteVardlixFunction = void(VARDLIX_CALL*)(const CVardlixString&, const CVardlixString&, const CVardlixString&,
+                                                 const CVardlixString&, const CVardlixString&);
 
 struct CVardlixExports {
   SetLogLifeFunction pSetLogLife = nullptr;

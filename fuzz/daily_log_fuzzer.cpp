@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "format/document_file.h"
-#include "service/library_state.h"
 #include "format/log_layout.h"
 #include "markup/markup.h"
 #include "platform/platform_files.h"
+#include "service/library_state.h"
 #include "service_fuzz_support.h"
 #include "vardlix.h"
 
@@ -30,7 +30,8 @@ const Fields kRecord = {u"2011.04.08 09:05:03", u"t", u"l<", u"o&", u"", u"d>"};
 const std::u16string kRecordLines =
     u"<记录>\r\n<时间>2011.04.08 09:05:03</时间>\r\n<类型>t</类型>\r\n<位置>l&lt;</位置>\r\n"
     u"<操作>o&amp;</操作>\r\n<参数/>\r\n<描述>d&gt;</描述>\r\n</记录>\r\n";
-const std::u16string kNewDay = u"<?xml version=\"1.0\" encoding=\"unicode\"?>\r\n<日志>\r\n" + kRecordLines + u"</日志>\r\n";
+const std::u16string kNewDay =
+    u"<?xml version=\"1.0\" encoding=\"unicode\"?>\r\n<日志>\r\n" + kRecordLines + u"</日志>\r\n";
 
 // The records under a top element "日志", each as the fields its children
 // give in order; false when the text does not parse with that root.
@@ -78,8 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
   bool bUnreadData = false;
   const std::u16string strBefore = ReadDay(strPath, &bUnreadData);
 
-  const CVardlixString aArguments[5] = {{kRecord[1].c_str()}, {kRecord[2].c_str()}, {kRecord[3].c_str()},
-                                        {kRecord[4].c_str()}, {kRecord[5].c_str()}};
+  const CVardlixString aArguments[5] = {
+      {kRecord[1].c_str()}, {kRecord[2].c_str()}, {kRecord[3].c_str()}, {kRecord[4].c_str()}, {kRecord[5].c_str()}};
   WriteVardlix(aArguments[0], aArguments[1], aArguments[2], aArguments[3], aArguments[4]);
   const std::u16string strAfter = ReadDay(strPath);
 

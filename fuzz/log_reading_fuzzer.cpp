@@ -20,12 +20,12 @@
 #include <string>
 #include <vector>
 
-#include "reading/log_document.h"
+#include "base/text_encoding.h"
 #include "format/log_layout.h"
 #include "markup/markup.h"
+#include "reading/log_document.h"
 #include "reading/record_recovery.h"
 #include "reading/record_scan.h"
-#include "base/text_encoding.h"
 #include "reading/xml_conformance.h"
 
 namespace {
@@ -95,10 +95,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
   // The input is UTF-16LE text; its first zero unit, when there is one,
   // splits it into the library's text and what lies beyond, as in a file.
   std::u16string strWhole(nSize / 2, u'\0');
-  for (size_t i = 0; i < strWhole.size(); ++i) strWhole[i] = static_cast<char16_t>(pData[2 * i] | pData[2 * i + 1] << 8);
+  for (size_t i = 0; i < strWhole.size(); ++i)
+    strWhole[i] = static_cast<char16_t>(pData[2 * i] | pData[2 * i + 1] << 8);
   const size_t nZero = strWhole.find(u'\0');
   const size_t nLibrary = nZero == std::u16string::npos ? strWhole.size() : nZero;
-  const bool bBeyond = nZero != std::u16string::npos && strWhole.find_first_not_of(u'\0', nZero) != std::u16string::npos;
+  const bool bBeyond =
+      nZero != std::u16string::npos && strWhole.find_first_not_of(u'\0', nZero) != std::u16string::npos;
   if (!bBeyond) strWhole.resize(nLibrary);  // a file's zeros at its end are never read
   const std::u16string strLibrary = strWhole.substr(0, nLibrary);
 
@@ -168,7 +170,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
   int32_t nPrevious = -1;
   for (const CDamagedStretch& stretch : text.m_aDamage) {
     Check(stretch.m_begin.m_nOffset > nPrevious && stretch.m_end.m_nOffset >= stretch.m_begin.m_nOffset &&
-          static_cast<size_t>(stretch.m_end.m_nOffset) < strWhole.size() && stretch.m_nRecordsBefore <= text.m_nRecords);
+          static_cast<size_t>(stretch.m_end.m_nOffset) < strWhole.size() &&
+          stretch.m_nRecordsBefore <= text.m_nRecords);
     nPrevious = stretch.m_end.m_nOffset;
   }
 

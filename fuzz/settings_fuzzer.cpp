@@ -11,12 +11,12 @@
 #include <string>
 
 #include "format/document_file.h"
-#include "service/library_state.h"
 #include "format/log_layout.h"
 #include "markup/markup.h"
 #include "platform/platform_files.h"
-#include "service_fuzz_support.h"
+#include "service/library_state.h"
 #include "service/settings.h"
+#include "service_fuzz_support.h"
 #include "vardlix.h"
 
 namespace {

@@ -133,8 +133,7 @@ class CXmlDocument {
       --m_iNextFree;
     }
   }
-  int32_t ReportParseError(const char16_t* szFormat, const char16_t* szName = nullptr,
-                           int32_t nOffset = -1);
+  int32_t ReportParseError(const char16_t* szFormat, const char16_t* szName = nullptr, int32_t nOffset = -1);
 
   // Insertion.
   void LocateInsertPoint(int32_t nFlags, int32_t iParent, int32_t& iSibling, int32_t& nOffset) const;

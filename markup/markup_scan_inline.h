@@ -90,10 +90,10 @@ MARKUP_READS_WHOLE_BLOCKS
 inline bool LineHoldsZeroUnit(const char16_t* pLine) {
   const __m128i* p = reinterpret_cast<const __m128i*>(pLine);
   const __m128i zero = _mm_setzero_si128();
-  const __m128i first = _mm_or_si128(_mm_cmpeq_epi16(_mm_load_si128(p), zero),
-                                     _mm_cmpeq_epi16(_mm_load_si128(p + 1), zero));
-  const __m128i second = _mm_or_si128(_mm_cmpeq_epi16(_mm_load_si128(p + 2), zero),
-                                      _mm_cmpeq_epi16(_mm_load_si128(p + 3), zero));
+  const __m128i first =
+      _mm_or_si128(_mm_cmpeq_epi16(_mm_load_si128(p), zero), _mm_cmpeq_epi16(_mm_load_si128(p + 1), zero));
+  const __m128i second =
+      _mm_or_si128(_mm_cmpeq_epi16(_mm_load_si128(p + 2), zero), _mm_cmpeq_epi16(_mm_load_si128(p + 3), zero));
   return _mm_movemask_epi8(_mm_or_si128(first, second)) != 0;
 }
 

@@ -37,9 +37,9 @@ struct TokenCursor {
 };
 
 // Membership in the three fixed character sets, one table lookup each.
-bool IsWhitespaceUnit(char16_t c);   // " \t\n\r"
-bool IsDelimiterUnit(char16_t c);    // " \t\n\r<>=\\/?!"
-bool IsNameFollowerUnit(char16_t c); // " =/["
+bool IsWhitespaceUnit(char16_t c);    // " \t\n\r"
+bool IsDelimiterUnit(char16_t c);     // " \t\n\r<>=\\/?!"
+bool IsNameFollowerUnit(char16_t c);  // " =/["
 
 // Moves nPos over whitespace. True when a code unit other than the end of the
 // text follows.

@@ -114,9 +114,14 @@ int32_t CXmlDocument::ParseCommonForms() {
     const int32_t nStartOpen = Offset(p);
     const int32_t nStartClose = Offset(pStartClose);
     OpenElement* pParent = nOpen > 0 ? &aOpen[static_cast<size_t>(nOpen - 1)] : nullptr;
-    m_aElemPos[static_cast<size_t>(i)] =
-        ElemPos{nStartOpen, nStartClose, bEmpty ? nStartClose - 1 : nStartClose + 1, bEmpty ? nStartClose : 0, 0,
-                pParent != nullptr ? pParent->i : 0, 0, 0};
+    m_aElemPos[static_cast<size_t>(i)] = ElemPos{nStartOpen,
+                                                 nStartClose,
+                                                 bEmpty ? nStartClose - 1 : nStartClose + 1,
+                                                 bEmpty ? nStartClose : 0,
+                                                 0,
+                                                 pParent != nullptr ? pParent->i : 0,
+                                                 0,
+                                                 0};
     LinkToParent(m_aElemPos, i, pParent, nStartOpen);
     if (!bEmpty) {
       aOpen[static_cast<size_t>(nOpen++)] = OpenElement{i, nStartOpen + 1, Offset(pNameEnd) - nStartOpen - 1, 0};

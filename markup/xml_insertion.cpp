@@ -12,10 +12,14 @@ constexpr char16_t kLineEnd[] = u"\r\n";
 // The three characters the writer escapes; quotes are written as they are.
 const char16_t* EscapeFor(char16_t c) {
   switch (c) {
-    case u'<': return u"&lt;";
-    case u'&': return u"&amp;";
-    case u'>': return u"&gt;";
-    default: return nullptr;
+    case u'<':
+      return u"&lt;";
+    case u'&':
+      return u"&amp;";
+    case u'>':
+      return u"&gt;";
+    default:
+      return nullptr;
   }
 }
 

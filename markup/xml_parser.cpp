@@ -173,8 +173,7 @@ inline int32_t CXmlDocument::ReadEndTag(int32_t i, NameRange name) {
   // exactly the three tokens that ReadEndTagTokens would take.
   const int32_t nNameEnd = nEndOpen + 2 + name.nLength;
   if (pText[nEndOpen + 1] == u'/' && nNameEnd <= static_cast<int32_t>(m_strDocument.size()) &&
-      pText[nNameEnd] == u'>' &&
-      markup_scan::SameUnits(pText + name.nFirst, pText + nEndOpen + 2, name.nLength)) {
+      pText[nNameEnd] == u'>' && markup_scan::SameUnits(pText + name.nFirst, pText + nEndOpen + 2, name.nLength)) {
     ElemPosAt(i).nEndClose = nNameEnd;
     return i;
   }

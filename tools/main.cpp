@@ -1,5 +1,5 @@
-#include "system/console.h"
 #include "commands/vardlix_app.h"
+#include "system/console.h"
 
 int main(int argc, char** argv) {
   CStandardStreams streams;

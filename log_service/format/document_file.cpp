@@ -17,7 +17,6 @@ namespace {
 // to it fits without moving the whole text to a larger block.
 constexpr size_t kGrowthRoomUnits = 4096;
 
-
 [[maybe_unused]] void SwapByteOrder(char16_t* p, size_t nCount) {
   for (size_t i = 0; i < nCount; ++i) p[i] = static_cast<char16_t>((p[i] >> 8) | (p[i] << 8));
 }

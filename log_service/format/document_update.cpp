@@ -54,7 +54,6 @@ namespace {
 
 constexpr char kZeroUnit[2] = {0, 0};
 
-
 // The bytes of a document file that holds a text: FF FE, then the text as
 // UTF-16LE. A range that the text's memory holds as it is comes straight
 // from there, without a copy.
@@ -154,10 +153,10 @@ std::string ReadBytes(CFile& file, uint64_t nFrom, uint64_t nTo) {
 
 // What is known of the old file before anything is written.
 struct OldContent {
-  bool m_bWide;          // UTF-16 after a byte-order mark, not narrow text
-  uint64_t m_nFileEnd;   // its length in bytes
-  uint64_t m_nTextEnd;   // end of the bytes the reader took for its text
-  uint64_t m_nSavedAt;   // offset of m_strSaved; the bytes before it stay
+  bool m_bWide;            // UTF-16 after a byte-order mark, not narrow text
+  uint64_t m_nFileEnd;     // its length in bytes
+  uint64_t m_nTextEnd;     // end of the bytes the reader took for its text
+  uint64_t m_nSavedAt;     // offset of m_strSaved; the bytes before it stay
   std::string m_strSaved;  // the bytes from m_nSavedAt to the end
 };
 
@@ -257,8 +256,7 @@ void WriteJournaledCommit(CFile& file, const OldContent& old, CDocumentBytes& by
 
 }  // namespace
 
-CreateDocumentResult CreateDocumentFile(const std::u16string& strPath, std::u16string_view strText,
-                                        FileWait nWait) {
+CreateDocumentResult CreateDocumentFile(const std::u16string& strPath, std::u16string_view strText, FileWait nWait) {
   CTemporaryFile temporary(strPath, nWait);
   try {
     temporary.Write(strText);

@@ -21,4 +21,4 @@ struct CHostRecord {
 // A record of the five texts, stamped with the local date and time of
 // nTime. A null text is taken as empty. Raises std::bad_alloc.
 CHostRecord MakeHostRecord(int64_t nTime, const char16_t* szType, const char16_t* szLocation,
-                         const char16_t* szOperation, const char16_t* szParameters, const char16_t* szDescription);
+                           const char16_t* szOperation, const char16_t* szParameters, const char16_t* szDescription);

@@ -26,9 +26,7 @@ bool ParsePendingLogName(std::u16string_view strName, std::u16string& strDateSta
   return true;
 }
 
-bool IsLogFileName(std::u16string_view strName) {
-  return strName.substr(0, kLogFilePrefix.size()) == kLogFilePrefix;
-}
+bool IsLogFileName(std::u16string_view strName) { return strName.substr(0, kLogFilePrefix.size()) == kLogFilePrefix; }
 
 bool IsLogDocument(const CXmlDocument& doc) { return doc.LocateElement(0, 0, kLogRoot) != 0; }
 
@@ -41,9 +39,7 @@ std::u16string FindLogLifeData(CXmlDocument& doc) {
 
 namespace {
 
-bool IsAtoiSpace(char16_t c) {
-  return c == u' ' || (c >= u'\t' && c <= u'\r');
-}
+bool IsAtoiSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
 
 }  // namespace
 

@@ -55,8 +55,7 @@ constexpr char16_t kRecordElement[] = u"记录";
 constexpr size_t kRecordFieldCount = 6;
 // The children of every record, in their order: time, type, location,
 // operation, parameters, description.
-constexpr const char16_t* kRecordFields[kRecordFieldCount] = {u"时间", u"类型", u"位置",
-                                                              u"操作", u"参数", u"描述"};
+constexpr const char16_t* kRecordFields[kRecordFieldCount] = {u"时间", u"类型", u"位置", u"操作", u"参数", u"描述"};
 
 // The move note of a pending file (pending_log.h) and its four children.
 constexpr char16_t kMoveNoteElement[] = u"迁移";

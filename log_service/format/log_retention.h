@@ -18,8 +18,7 @@ std::u16string BuildSettingsText(int32_t nDays);
 // none. The file appears whole or not at all, so a reader never takes a
 // half-written one for a file without a value; one that another process
 // made in the meantime is left as it is (documentExists).
-CreateDocumentResult CreateSettingsFile(const std::u16string& strPath, int32_t nDays,
-                                        FileWait nWait = waitForHolder);
+CreateDocumentResult CreateSettingsFile(const std::u16string& strPath, int32_t nDays, FileWait nWait = waitForHolder);
 
 // Writes nDays into the settings file strPath, which holds the old value or
 // the new one at every moment and stays hidden with its times as they were;

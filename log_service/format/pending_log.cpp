@@ -33,8 +33,7 @@ bool ParseNumber(std::u16string_view strText, unsigned nBase, uint64_t& nValue) 
   return true;
 }
 
-bool ReadNoteField(const CXmlDocument& doc, int32_t iNote, const char16_t* szName, unsigned nBase,
-                   uint64_t& nValue) {
+bool ReadNoteField(const CXmlDocument& doc, int32_t iNote, const char16_t* szName, unsigned nBase, uint64_t& nValue) {
   const int32_t iField = doc.LocateElement(iNote, 0, szName);
   return iField != 0 && ParseNumber(doc.GetElementData(iField), nBase, nValue);
 }

@@ -34,9 +34,7 @@ bool ReadChar(std::string_view strText, size_t& nPos, char cWanted) {
   return true;
 }
 
-bool IsValidTime(int nHour, int nMinute, int nSecond) {
-  return nHour <= 23 && nMinute <= 59 && nSecond <= 59;
-}
+bool IsValidTime(int nHour, int nMinute, int nSecond) { return nHour <= 23 && nMinute <= 59 && nSecond <= 59; }
 
 // "hh:mm" or "hh:mm:ss" from nPos to the end of the text.
 bool ReadTimeOfDay(std::string_view strText, size_t nPos, CStamp& stamp) {

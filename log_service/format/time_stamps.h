@@ -30,7 +30,7 @@ struct CStamp {
   int m_nMinute = 0;
   int m_nSecond = 0;
 
-  int64_t Key() const;          // yyyymmddhhmmss as one number
+  int64_t Key() const;           // yyyymmddhhmmss as one number
   int32_t TimeOfDayKey() const;  // hhmmss as one number
 };
 

@@ -11,10 +11,10 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-#include "service/library_lifecycle.h"
-#include "service/library_state.h"
 #include "library/runtime_frames_win32.h"
 #include "library/runtime_release_win32.h"
+#include "service/library_lifecycle.h"
+#include "service/library_state.h"
 
 // C linkage: the runtime's start-up code looks the function up by its plain
 // name, and a C++ name would leave it calling its own empty default.

@@ -6,13 +6,9 @@
 #include "service/library_lifecycle.h"
 #include "service/library_state.h"
 
-__attribute__((constructor)) static void OnLibraryLoad() {
-  RunLoadSequence();
-}
+__attribute__((constructor)) static void OnLibraryLoad() { RunLoadSequence(); }
 
 // Nothing is written: waiting records are on disk already. The memory the
 // library holds goes back, so that a host that loads and unloads it again and
 // again loses none.
-__attribute__((destructor)) static void OnLibraryUnload() {
-  ReleaseLibraryState();
-}
+__attribute__((destructor)) static void OnLibraryUnload() { ReleaseLibraryState(); }

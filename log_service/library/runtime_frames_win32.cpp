@@ -60,8 +60,8 @@ const void* FindEntryInSharedRuntime() {
   HMODULE hShared = GetModuleHandleW(L"libgcc_s_dw2-1.dll");
   if (hShared == nullptr) return nullptr;
   using FindEntryFunction = const void* (*)(void* pAddress, DwarfBases* pBases);
-  const auto findEntry = reinterpret_cast<FindEntryFunction>(
-      reinterpret_cast<void*>(GetProcAddress(hShared, "_Unwind_Find_FDE")));
+  const auto findEntry =
+      reinterpret_cast<FindEntryFunction>(reinterpret_cast<void*>(GetProcAddress(hShared, "_Unwind_Find_FDE")));
   if (findEntry == nullptr) return nullptr;
   DwarfBases bases{};
   return findEntry(reinterpret_cast<void*>(&IsOwnCodeKnown), &bases);

@@ -59,7 +59,7 @@ extern IMAGE_DOS_HEADER __ImageBase;
 namespace __gnu_cxx {
 // libstdc++'s release of its emergency exception memory (eh_alloc.cc).
 void __freeres() noexcept;
-}
+}  // namespace __gnu_cxx
 
 namespace {
 
@@ -104,8 +104,8 @@ void ScheduleRuntimeRelease() { std::atexit(&ReleaseRuntime); }
 
 extern "C" {
 // The import slot that the runtime's calls of TlsAlloc read.
-__attribute__((used)) DWORD(WINAPI* g_pRecordingTlsAlloc)() __asm__(VARDLIX_WRAPPED_TLSALLOC_IMPORT) =
-    &RecordRuntimeSlot;
+__attribute__((used))
+DWORD(WINAPI* g_pRecordingTlsAlloc)() __asm__(VARDLIX_WRAPPED_TLSALLOC_IMPORT) = &RecordRuntimeSlot;
 }
 
 // .CRT$XC: the table of C initializers that the start-up code runs at

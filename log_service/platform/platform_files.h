@@ -192,8 +192,8 @@ class CFile {
                      FileWait nWait = waitForHolder);
 
  private:
-  intptr_t m_hFile = -1;                // descriptor or handle; -1 when closed
-  std::u16string m_strPath;             // for exceptions
+  intptr_t m_hFile = -1;     // descriptor or handle; -1 when closed
+  std::u16string m_strPath;  // for exceptions
   FileErrorCause m_nOpenError = causeNone;
 };
 

@@ -96,9 +96,7 @@ std::u16string FromSystemPath(const char* pBytes, size_t nCount) {
   return strOut;
 }
 
-std::u16string FromSystemPath(const std::string& strBytes) {
-  return FromSystemPath(strBytes.data(), strBytes.size());
-}
+std::u16string FromSystemPath(const std::string& strBytes) { return FromSystemPath(strBytes.data(), strBytes.size()); }
 
 // ---------------------------------------------------------------------------
 // Errors: the one place where errno becomes a cause
@@ -143,14 +141,21 @@ FileErrorCause TranslateError(int nError) {
 
 int ErrorNumberFor(FileErrorCause nCause) {
   switch (nCause) {
-    case causeNotFound: return ENOENT;
-    case causeAlreadyExists: return EEXIST;
-    case causeAccessDenied: return EACCES;
-    case causeSharingViolation: return EWOULDBLOCK;
-    case causeDiskFull: return ENOSPC;
-    case causeIoError: return EIO;
+    case causeNotFound:
+      return ENOENT;
+    case causeAlreadyExists:
+      return EEXIST;
+    case causeAccessDenied:
+      return EACCES;
+    case causeSharingViolation:
+      return EWOULDBLOCK;
+    case causeDiskFull:
+      return ENOSPC;
+    case causeIoError:
+      return EIO;
     case causeNone:
-    case causeOther: break;
+    case causeOther:
+      break;
   }
   return EINVAL;
 }
@@ -220,7 +225,8 @@ int LockWithWait(int nFile, const std::string& strPath, int nLock, FileWait nWai
 // lock on a file that its holder removed or replaced meanwhile; writing to
 // that orphan would lose the data, so such an open starts over.
 bool StillNamesFile(int nFile, const std::string& strPath) {
-  struct stat opened {}, named {};
+  struct stat opened {
+  }, named{};
   if (fstat(nFile, &opened) != 0 || lstat(strPath.c_str(), &named) != 0) return false;
   return opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
@@ -232,11 +238,15 @@ int OpenFlags(CFile::OpenMode nMode) {
   switch (nMode) {
     case CFile::modeReadExclusive:
     case CFile::modeReadShared:
-    case CFile::modeReadAlongsideWriters: return nCommon | O_RDONLY;
-    case CFile::modeCreateExclusive: return nCommon | O_WRONLY | O_CREAT;
-    case CFile::modeCreateNewExclusive: return nCommon | O_WRONLY | O_CREAT | O_EXCL;
+    case CFile::modeReadAlongsideWriters:
+      return nCommon | O_RDONLY;
+    case CFile::modeCreateExclusive:
+      return nCommon | O_WRONLY | O_CREAT;
+    case CFile::modeCreateNewExclusive:
+      return nCommon | O_WRONLY | O_CREAT | O_EXCL;
     case CFile::modeReadWriteDenyWrite:
-    case CFile::modeReadWriteRemovable: return nCommon | O_RDWR;
+    case CFile::modeReadWriteRemovable:
+      return nCommon | O_RDWR;
   }
   return nCommon | O_RDONLY;
 }
@@ -410,9 +420,7 @@ bool ReadRealExecutablePath(std::u16string& strPath) {
 CFile::~CFile() { Close(); }
 
 CFile::CFile(CFile&& other) noexcept
-    : m_hFile(other.m_hFile),
-      m_strPath(std::move(other.m_strPath)),
-      m_nOpenError(other.m_nOpenError) {
+    : m_hFile(other.m_hFile), m_strPath(std::move(other.m_strPath)), m_nOpenError(other.m_nOpenError) {
   other.m_hFile = -1;
 }
 
@@ -646,8 +654,7 @@ bool CFileFind::FindFile(const std::u16string& strFolder) {
     bool bDirectory = pEntry->d_type == DT_DIR;
     if (pEntry->d_type == DT_UNKNOWN) {
       struct stat info {};
-      bDirectory = fstatat(dirfd(pDirectory), pEntry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-                   S_ISDIR(info.st_mode);
+      bDirectory = fstatat(dirfd(pDirectory), pEntry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode);
     }
     pListing->m_aEntries.push_back({pEntry->d_name, bDirectory});
   }

@@ -19,12 +19,11 @@
 #include <string>
 #include <utility>
 
-#include "platform/platform_files.h"
 #include "platform/file_faults.h"
+#include "platform/platform_files.h"
 #include "platform/platform_shared.h"
 
-static_assert(sizeof(wchar_t) == sizeof(char16_t),
-              "Windows wide characters are UTF-16 code units");
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide characters are UTF-16 code units");
 
 const char16_t kPathSeparator[] = u"\\";
 const char16_t kFallbackFolder[] = u"C:\\";
@@ -35,9 +34,7 @@ namespace {
 // Conversions
 // ---------------------------------------------------------------------------
 
-const wchar_t* Wide(const std::u16string& str) {
-  return reinterpret_cast<const wchar_t*>(str.c_str());
-}
+const wchar_t* Wide(const std::u16string& str) { return reinterpret_cast<const wchar_t*>(str.c_str()); }
 
 // Without the "\\?\" prefix the file calls refuse a path of MAX_PATH (260)
 // characters or more, and CreateDirectoryW one of 248 or more: a log folder
@@ -49,8 +46,8 @@ std::wstring SystemPath(const std::u16string& strPath) {
   constexpr size_t kShortLimit = MAX_PATH - 12;  // CreateDirectoryW's limit
   std::wstring strWide(Wide(strPath));
   if (strWide.size() < kShortLimit || strWide.compare(0, 4, L"\\\\?\\") == 0) return strWide;
-  const DWORD nNeeded = GetFullPathNameW(strWide.c_str(), 0, nullptr /* lpBuffer: size only */,
-                                         nullptr /* lpFilePart */);
+  const DWORD nNeeded =
+      GetFullPathNameW(strWide.c_str(), 0, nullptr /* lpBuffer: size only */, nullptr /* lpFilePart */);
   if (nNeeded == 0) return strWide;
   std::wstring strFull(nNeeded, L'\0');
   const DWORD nLength = GetFullPathNameW(strWide.c_str(), nNeeded, &strFull[0], nullptr /* lpFilePart */);
@@ -69,14 +66,12 @@ constexpr int64_t kTicksPerSecond = 10000000;
 constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
 
 int64_t SecondsSince1970(const FILETIME& time) {
-  const int64_t nTicks = static_cast<int64_t>(
-      (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+  const int64_t nTicks = static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
   return nTicks / kTicksPerSecond - kSecondsFrom1601To1970;
 }
 
 FILETIME FileTimeFromSeconds(int64_t nSeconds) {
-  const uint64_t nTicks =
-      static_cast<uint64_t>(nSeconds + kSecondsFrom1601To1970) * kTicksPerSecond;
+  const uint64_t nTicks = static_cast<uint64_t>(nSeconds + kSecondsFrom1601To1970) * kTicksPerSecond;
   FILETIME time;
   time.dwLowDateTime = static_cast<DWORD>(nTicks & 0xFFFFFFFFu);
   time.dwHighDateTime = static_cast<DWORD>(nTicks >> 32);
@@ -124,9 +119,7 @@ FileErrorCause TranslateError(DWORD nError) {
   throw CFileException(TranslateError(GetLastError()), strPath);
 }
 
-bool IsSharingConflict(DWORD nError) {
-  return nError == ERROR_SHARING_VIOLATION || nError == ERROR_LOCK_VIOLATION;
-}
+bool IsSharingConflict(DWORD nError) { return nError == ERROR_SHARING_VIOLATION || nError == ERROR_LOCK_VIOLATION; }
 
 // ---------------------------------------------------------------------------
 // Fault injection: the one place where file calls are counted
@@ -134,14 +127,21 @@ bool IsSharingConflict(DWORD nError) {
 
 DWORD ErrorCodeFor(FileErrorCause nCause) {
   switch (nCause) {
-    case causeNotFound: return ERROR_FILE_NOT_FOUND;
-    case causeAlreadyExists: return ERROR_FILE_EXISTS;
-    case causeAccessDenied: return ERROR_ACCESS_DENIED;
-    case causeSharingViolation: return ERROR_SHARING_VIOLATION;
-    case causeDiskFull: return ERROR_DISK_FULL;
-    case causeIoError: return ERROR_IO_DEVICE;
+    case causeNotFound:
+      return ERROR_FILE_NOT_FOUND;
+    case causeAlreadyExists:
+      return ERROR_FILE_EXISTS;
+    case causeAccessDenied:
+      return ERROR_ACCESS_DENIED;
+    case causeSharingViolation:
+      return ERROR_SHARING_VIOLATION;
+    case causeDiskFull:
+      return ERROR_DISK_FULL;
+    case causeIoError:
+      return ERROR_IO_DEVICE;
     case causeNone:
-    case causeOther: break;
+    case causeOther:
+      break;
   }
   return ERROR_INVALID_FUNCTION;
 }
@@ -170,8 +170,7 @@ class CHandle {
   ~CHandle() {
     if (IsValid()) CloseHandle(m_hHandle);
   }
-  CHandle(CHandle&& other) noexcept
-      : m_hHandle(std::exchange(other.m_hHandle, INVALID_HANDLE_VALUE)) {}
+  CHandle(CHandle&& other) noexcept : m_hHandle(std::exchange(other.m_hHandle, INVALID_HANDLE_VALUE)) {}
   CHandle& operator=(CHandle&& other) noexcept {
     std::swap(m_hHandle, other.m_hHandle);
     return *this;
@@ -181,9 +180,7 @@ class CHandle {
 
   bool IsValid() const noexcept { return m_hHandle != INVALID_HANDLE_VALUE; }
   HANDLE Get() const noexcept { return m_hHandle; }
-  HANDLE Release() noexcept {
-    return std::exchange(m_hHandle, INVALID_HANDLE_VALUE);
-  }
+  HANDLE Release() noexcept { return std::exchange(m_hHandle, INVALID_HANDLE_VALUE); }
 
  private:
   HANDLE m_hHandle;  // INVALID_HANDLE_VALUE when empty
@@ -273,10 +270,10 @@ OpenRequest RequestFor(CFile::OpenMode nMode) {
 // file's size or last-write time, and one that replaces the file leaves a
 // file of another creation time under the name.
 struct FileProgress {
-  bool m_bPresent = false;    // the name could be looked up
-  FILETIME m_created{};       // creation time of the file under the name
-  FILETIME m_written{};       // its last write
-  ULONGLONG m_nSize = 0;      // its length in bytes
+  bool m_bPresent = false;  // the name could be looked up
+  FILETIME m_created{};     // creation time of the file under the name
+  FILETIME m_written{};     // its last write
+  ULONGLONG m_nSize = 0;    // its length in bytes
 };
 
 FileProgress ReadProgress(const std::u16string& strPath) {
@@ -315,8 +312,7 @@ bool IsHeldForCreate(DWORD nError, const std::u16string& strPath) {
   return nError == ERROR_ACCESS_DENIED && GetFileAttributesW(SystemPath(strPath).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-HANDLE OpenWaitingForSharers(const std::u16string& strPath, const OpenRequest& request, FileWait nWait,
-                             DWORD& nError) {
+HANDLE OpenWaitingForSharers(const std::u16string& strPath, const OpenRequest& request, FileWait nWait, DWORD& nError) {
   const std::wstring strSystemPath = SystemPath(strPath);
   const bool bCreates = request.nDisposition != OPEN_EXISTING;
   HANDLE hFile = INVALID_HANDLE_VALUE;
@@ -324,8 +320,8 @@ HANDLE OpenWaitingForSharers(const std::u16string& strPath, const OpenRequest& r
       strPath, nWait, nError,
       [&](DWORD& nFailure) {
         hFile = CreateFileW(strSystemPath.c_str(), request.nAccess, request.nShareMode,
-                            nullptr /* lpSecurityAttributes: default */, request.nDisposition,
-                            FILE_ATTRIBUTE_NORMAL, nullptr /* hTemplateFile */);
+                            nullptr /* lpSecurityAttributes: default */, request.nDisposition, FILE_ATTRIBUTE_NORMAL,
+                            nullptr /* hTemplateFile */);
         nFailure = hFile == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
         return hFile != INVALID_HANDLE_VALUE;
       },
@@ -401,11 +397,9 @@ size_t CFile::Read(void* pBuffer, size_t nCount) {
   auto* pTo = static_cast<char*>(pBuffer);
   size_t nDone = 0;
   while (nDone < nCount) {
-    const DWORD nAsk =
-        static_cast<DWORD>(std::min<size_t>(nCount - nDone, kMostBytesPerCall));
+    const DWORD nAsk = static_cast<DWORD>(std::min<size_t>(nCount - nDone, kMostBytesPerCall));
     DWORD nGot = 0;
-    if (!ReadFile(HandleOf(m_hFile, m_strPath), pTo + nDone, nAsk, &nGot,
-                  nullptr /* lpOverlapped */)) {
+    if (!ReadFile(HandleOf(m_hFile, m_strPath), pTo + nDone, nAsk, &nGot, nullptr /* lpOverlapped */)) {
       RaiseLastError(m_strPath);
     }
     if (nGot == 0) break;  // end of file
@@ -424,11 +418,9 @@ void CFile::Write(const void* pBuffer, size_t nCount) {
   const size_t nEnd = nInjected == ERROR_SUCCESS ? nCount : failing.m_bShortWrite ? nCount / 2 : 0;
   size_t nDone = 0;
   while (nDone < nEnd) {
-    const DWORD nGive =
-        static_cast<DWORD>(std::min<size_t>(nEnd - nDone, kMostBytesPerCall));
+    const DWORD nGive = static_cast<DWORD>(std::min<size_t>(nEnd - nDone, kMostBytesPerCall));
     DWORD nPut = 0;
-    if (!WriteFile(HandleOf(m_hFile, m_strPath), pFrom + nDone, nGive, &nPut,
-                   nullptr /* lpOverlapped */)) {
+    if (!WriteFile(HandleOf(m_hFile, m_strPath), pFrom + nDone, nGive, &nPut, nullptr /* lpOverlapped */)) {
       RaiseLastError(m_strPath);
     }
     if (nPut == 0) throw CFileException(causeIoError, m_strPath);
@@ -481,13 +473,11 @@ bool CFile::GetStatus(const std::u16string& strPath, CFileStatus& status) {
   status.m_ctime = SecondsSince1970(data.ftCreationTime);
   status.m_mtime = SecondsSince1970(data.ftLastWriteTime);
   status.m_atime = SecondsSince1970(data.ftLastAccessTime);
-  status.m_size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) |
-                  data.nFileSizeLow;
+  status.m_size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   // Only the bits the library knows: a fresh Windows file also carries the
   // archive bit, which would make a normal file look otherwise.
-  status.m_attribute = static_cast<uint8_t>(
-      data.dwFileAttributes &
-      (attributeReadOnly | attributeHidden | attributeDirectory));
+  status.m_attribute =
+      static_cast<uint8_t>(data.dwFileAttributes & (attributeReadOnly | attributeHidden | attributeDirectory));
   return true;
 }
 
@@ -501,16 +491,14 @@ void CFile::SetStatus(const std::u16string& strPath, const CFileStatus& status) 
     // another caller holds open still gets its times.
     const DWORD nShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     CHandle file(CreateFileW(SystemPath(strPath).c_str(), FILE_WRITE_ATTRIBUTES, nShareAll,
-                             nullptr /* lpSecurityAttributes: default */,
-                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                             nullptr /* lpSecurityAttributes: default */, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                              nullptr /* hTemplateFile */));
     if (!file.IsValid()) RaiseLastError(strPath);
     const FILETIME created = FileTimeFromSeconds(status.m_ctime);
     const FILETIME accessed = FileTimeFromSeconds(status.m_atime);
     const FILETIME written = FileTimeFromSeconds(status.m_mtime);
     // A null time is left as it is.
-    if (!SetFileTime(file.Get(), status.m_ctime != 0 ? &created : nullptr,
-                     status.m_atime != 0 ? &accessed : nullptr,
+    if (!SetFileTime(file.Get(), status.m_ctime != 0 ? &created : nullptr, status.m_atime != 0 ? &accessed : nullptr,
                      status.m_mtime != 0 ? &written : nullptr)) {
       RaiseLastError(strPath);
     }
@@ -519,8 +507,7 @@ void CFile::SetStatus(const std::u16string& strPath, const CFileStatus& status) 
   // The hidden and read-only bits come from the record; the file keeps every
   // other attribute it has (archive, system, ...).
   const DWORD nOurs = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
-  DWORD nWanted = (nCurrent & ~(nOurs | FILE_ATTRIBUTE_DIRECTORY)) |
-                  (status.m_attribute & nOurs);
+  DWORD nWanted = (nCurrent & ~(nOurs | FILE_ATTRIBUTE_DIRECTORY)) | (status.m_attribute & nOurs);
   if (nWanted == 0) nWanted = FILE_ATTRIBUTE_NORMAL;
   if (!SetFileAttributesW(SystemPath(strPath).c_str(), nWanted)) RaiseLastError(strPath);
 }
@@ -569,8 +556,8 @@ void CFile::Rename(const std::u16string& strFrom, const std::u16string& strTo, b
 struct CFileFind::Listing {
   explicit Listing(CFindHandle&& find) : m_find(std::move(find)) {}
 
-  CFindHandle m_find;           // the system's listing
-  std::u16string m_strFolder;   // folder as given, for GetFilePath
+  CFindHandle m_find;            // the system's listing
+  std::u16string m_strFolder;    // folder as given, for GetFilePath
   WIN32_FIND_DATAW m_current{};  // entry the caller moved to
   WIN32_FIND_DATAW m_ahead{};    // entry read one ahead
   bool m_bAhead = false;         // m_ahead holds an entry
@@ -582,8 +569,7 @@ bool CFileFind::FindFile(const std::u16string& strFolder) {
   Close();
   if (CountFileCall() != ERROR_SUCCESS) return false;
   std::u16string strPattern = strFolder;
-  if (!strPattern.empty() && strPattern.back() != u'\\' &&
-      strPattern.back() != u'/') {
+  if (!strPattern.empty() && strPattern.back() != u'\\' && strPattern.back() != u'/') {
     strPattern += kPathSeparator;
   }
   strPattern += u"*.*";
@@ -631,8 +617,7 @@ std::u16string CFileFind::GetFilePath() const {
 
 std::u16string CFileFind::GetFileName() const {
   if (m_pListing == nullptr) return {};
-  return std::u16string(
-      reinterpret_cast<const char16_t*>(m_pListing->m_current.cFileName));
+  return std::u16string(reinterpret_cast<const char16_t*>(m_pListing->m_current.cFileName));
 }
 
 bool CFileFind::GetCreationTime(int64_t& nTime) const {
@@ -655,9 +640,8 @@ bool GetHostExecutablePath(std::u16string& strPath) {
   if (ReadHostPathOverride(strPath, bAvailable)) return bAvailable;
   constexpr DWORD kBufferLength = 520;
   wchar_t aBuffer[kBufferLength];
-  const DWORD nLength = GetModuleFileNameW(
-      nullptr /* hModule: the host's executable, not this library */, aBuffer,
-      kBufferLength);
+  const DWORD nLength =
+      GetModuleFileNameW(nullptr /* hModule: the host's executable, not this library */, aBuffer, kBufferLength);
   // A cut path fills the whole buffer, and Wine leaves it without its
   // terminating zero: treat it as no path at all.
   if (nLength == 0 || nLength >= kBufferLength) return false;
@@ -671,8 +655,7 @@ CreateFolderResult CreateFolder(const std::u16string& strPath) {
     return folderCreated;
   }
   // A plain file of that name answers ERROR_ALREADY_EXISTS too.
-  return GetLastError() == ERROR_ALREADY_EXISTS ? folderAlreadyExists
-                                                : folderFailed;
+  return GetLastError() == ERROR_ALREADY_EXISTS ? folderAlreadyExists : folderFailed;
 }
 
 bool IsWriteAllOrNothing(uint64_t /* nOffset */, size_t nCount) { return nCount <= kMostBytesPerCall; }
@@ -697,12 +680,10 @@ std::u16string DecodeNarrowText(const char* pBytes, size_t nCount) {
     throw std::length_error("narrow text too long");
   }
   const int nBytes = static_cast<int>(nCount);
-  const int nUnits = MultiByteToWideChar(CP_ACP, 0, pBytes, nBytes,
-                                         nullptr /* lpWideCharStr: size only */, 0);
+  const int nUnits = MultiByteToWideChar(CP_ACP, 0, pBytes, nBytes, nullptr /* lpWideCharStr: size only */, 0);
   std::u16string strText(static_cast<size_t>(nUnits > 0 ? nUnits : 0), u'\0');
   if (nUnits > 0) {
-    MultiByteToWideChar(CP_ACP, 0, pBytes, nBytes,
-                        reinterpret_cast<wchar_t*>(&strText[0]), nUnits);
+    MultiByteToWideChar(CP_ACP, 0, pBytes, nBytes, reinterpret_cast<wchar_t*>(&strText[0]), nUnits);
   }
   return strText;
 }

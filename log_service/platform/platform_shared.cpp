@@ -9,14 +9,22 @@ namespace {
 
 const char* DescribeCause(FileErrorCause nCause) {
   switch (nCause) {
-    case causeNone: return "no error";
-    case causeNotFound: return "not found";
-    case causeAlreadyExists: return "already exists";
-    case causeAccessDenied: return "access denied";
-    case causeSharingViolation: return "in use by another opener";
-    case causeDiskFull: return "disk full";
-    case causeIoError: return "I/O error";
-    case causeOther: break;
+    case causeNone:
+      return "no error";
+    case causeNotFound:
+      return "not found";
+    case causeAlreadyExists:
+      return "already exists";
+    case causeAccessDenied:
+      return "access denied";
+    case causeSharingViolation:
+      return "in use by another opener";
+    case causeDiskFull:
+      return "disk full";
+    case causeIoError:
+      return "I/O error";
+    case causeOther:
+      break;
   }
   return "file error";
 }

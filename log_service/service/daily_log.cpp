@@ -6,14 +6,14 @@
 
 #include "format/commit_journal.h"
 #include "format/document_file.h"
-#include "service/library_state.h"
-#include "service/log_folder.h"
 #include "format/log_layout.h"
 #include "format/log_records.h"
-#include "markup/markup.h"
-#include "service/pending_records.h"
-#include "platform/platform_files.h"
 #include "format/time_stamps.h"
+#include "markup/markup.h"
+#include "platform/platform_files.h"
+#include "service/library_state.h"
+#include "service/log_folder.h"
+#include "service/pending_records.h"
 
 namespace {
 
@@ -80,9 +80,12 @@ WriteOutcome CreateLogWithRecords(const std::u16string& strPath, const std::u16s
     case documentCreated:
       pending.Remove();
       return recordsWritten;
-    case documentHeld: return recordsHeld;
-    case documentExists: return recordsRetry;
-    case documentNotCreated: break;
+    case documentHeld:
+      return recordsHeld;
+    case documentExists:
+      return recordsRetry;
+    case documentNotCreated:
+      break;
   }
   return RecreateLogFolder() ? recordsRetry : recordsFailed;
 }
@@ -153,10 +156,10 @@ bool CutBehindLogText(const std::u16string& strPath) {
 }  // namespace
 
 CHostRecord MakeHostRecord(int64_t nTime, const char16_t* szType, const char16_t* szLocation,
-                         const char16_t* szOperation, const char16_t* szParameters, const char16_t* szDescription) {
+                           const char16_t* szOperation, const char16_t* szParameters, const char16_t* szDescription) {
   auto Text = [](const char16_t* sz) { return std::u16string(sz != nullptr ? sz : u""); };
-  return CHostRecord{FormatDateStamp(nTime), FormatTimeStamp(nTime), Text(szType), Text(szLocation),
-                    Text(szOperation),      Text(szParameters),      Text(szDescription)};
+  return CHostRecord{FormatDateStamp(nTime), FormatTimeStamp(nTime), Text(szType),       Text(szLocation),
+                     Text(szOperation),      Text(szParameters),     Text(szDescription)};
 }
 
 bool EnsureDailyLogFile(const std::u16string& strPath) {

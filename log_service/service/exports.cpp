@@ -5,8 +5,8 @@
 #include "vardlix.h"
 
 #include "format/host_record.h"
-#include "service/library_calls.h"
 #include "platform/platform_files.h"
+#include "service/library_calls.h"
 
 static_assert(sizeof(VardlixChar) == sizeof(char16_t), "the host's wide characters are UTF-16 code units");
 
@@ -41,7 +41,7 @@ extern "C" VARDLIX_API void VARDLIX_CALL WriteVardlix(const CVardlixString& strT
     // host's own crash guard resumes after it, nothing of the library is
     // left held: no lock that the next call would wait on for ever.
     CHostRecord record = MakeHostRecord(ReadClock(), TextOf(strType), TextOf(strLocation), TextOf(strOperation),
-                                      TextOf(strParameters), TextOf(strDescription));
+                                        TextOf(strParameters), TextOf(strDescription));
     WriteHostRecord(record);
   } catch (...) {
   }

@@ -1,9 +1,9 @@
 #include "service/library_calls.h"
 
-#include "service/daily_log.h"
-#include "service/library_state.h"
 #include "format/log_layout.h"
 #include "platform/platform_files.h"
+#include "service/daily_log.h"
+#include "service/library_state.h"
 #include "service/purge.h"
 #include "service/settings.h"
 

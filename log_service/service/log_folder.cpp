@@ -1,8 +1,8 @@
 #include "service/log_folder.h"
 
-#include "service/library_state.h"
 #include "format/log_layout.h"
 #include "platform/platform_files.h"
+#include "service/library_state.h"
 
 std::u16string LocateLogFolder() {
   std::u16string strExePath;

@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "format/document_file.h"
+#include "format/log_layout.h"
 #include "service/library_state.h"
 #include "service/log_folder.h"
-#include "format/log_layout.h"
 
 namespace {
 
@@ -39,12 +39,15 @@ bool AppendPendingRecord(const CHostRecord& record) {
       CFileStatus status;
       if (!CFile::GetStatus(strPath, status)) {
         switch (CreatePendingFile(strPath, record)) {
-          case documentCreated: return true;
-          case documentExists: break;
+          case documentCreated:
+            return true;
+          case documentExists:
+            break;
           case documentNotCreated:
             if (RecreateLogFolder()) continue;
             return false;
-          case documentHeld: return false;
+          case documentHeld:
+            return false;
         }
       }
       CFile file;
@@ -56,8 +59,7 @@ bool AppendPendingRecord(const CHostRecord& record) {
   return false;
 }
 
-CPendingRecords::CPendingRecords(const std::u16string& strDate)
-    : m_strDate(strDate), m_strPath(PendingPath(strDate)) {}
+CPendingRecords::CPendingRecords(const std::u16string& strDate) : m_strDate(strDate), m_strPath(PendingPath(strDate)) {}
 
 CPendingRecords::TakeResult CPendingRecords::Take(FileWait nWait) {
   if (!m_file.Open(m_strPath, CFile::modeReadWriteRemovable, nWait)) {

@@ -3,13 +3,13 @@
 #include <string>
 
 #include "format/document_file.h"
-#include "service/library_state.h"
-#include "service/log_folder.h"
 #include "format/log_layout.h"
+#include "format/log_retention.h"
 #include "markup/markup.h"
 #include "platform/platform_files.h"
+#include "service/library_state.h"
+#include "service/log_folder.h"
 #include "service/purge.h"
-#include "format/log_retention.h"
 
 namespace {
 

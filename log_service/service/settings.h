@@ -7,9 +7,8 @@
 #include <string_view>
 
 #include "format/log_layout.h"
-#include "platform/platform_files.h"
 #include "format/log_retention.h"
-
+#include "platform/platform_files.h"
 
 // Derives and creates the log folder (LogFolder()), then reads the
 // retention from the settings file into g_nLogLife, or creates the file with

@@ -3,8 +3,8 @@
 // write.
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+#include <string>
 
 // A child process that opens strPath as the library's writer does and holds
 // it, with the library's lock, until Release or destruction.
@@ -21,9 +21,9 @@ class CLockHolder {
   void Release();
 
  private:
-  pid_t m_nChild = -1;       // the holder, -1 once it has ended
-  int m_nReleaseFd = -1;     // closing it tells the child to let go
-  bool m_bHolding = false;   // the child reported the file open
+  pid_t m_nChild = -1;      // the holder, -1 once it has ended
+  int m_nReleaseFd = -1;    // closing it tells the child to let go
+  bool m_bHolding = false;  // the child reported the file open
 };
 
 // Makes a file unwritable: its write permissions are taken away, and where
@@ -40,8 +40,8 @@ class CUnwritable {
   bool IsEffective() const { return m_bEffective; }
 
  private:
-  std::string m_strPath;       // the file
-  unsigned m_nOldMode = 0;     // permissions to put back
-  bool m_bImmutable = false;   // the immutable flag was set and must be cleared
-  bool m_bEffective = false;   // an open for writing now fails
+  std::string m_strPath;      // the file
+  unsigned m_nOldMode = 0;    // permissions to put back
+  bool m_bImmutable = false;  // the immutable flag was set and must be cleared
+  bool m_bEffective = false;  // an open for writing now fails
 };

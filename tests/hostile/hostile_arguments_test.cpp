@@ -110,19 +110,20 @@ TEST_F(HostileArguments, TextIsStoredWithOnlyItsThreeMarkupCharactersEscaped) {
     std::u16string m_strStored;
   };
   const Case kCases[] = {
+      // clang-format off
       {"CDataTerminator", u"]]>", u"]]&gt;"},
       {"TagLookalike", u"</描述>", u"&lt;/描述&gt;"},
       {"EntityLookalike", u"&lt;", u"&amp;lt;"},
       {"ControlAndQuotes", u"\x01\"'\x1F", u"\x01\"'\x1F"},
       {"LoneSurrogate", u"\xD800", u"\xD800"},
+      // clang-format on
   };
   for (const Case& test : kCases) {
     SCOPED_TRACE(test.m_pszName);
     std::filesystem::remove(m_folder.Path(kTodaysLog));
     WriteThroughExport({u"t", u"l", u"o", u"", test.m_strArgument});
     EXPECT_EQ(ReadDayText(), kDeclaration + u"<日志>\r\n" +
-                                 RecordLines({kTimeStamp, u"t", u"l", u"o", u"", test.m_strStored}) +
-                                 u"</日志>\r\n");
+                                 RecordLines({kTimeStamp, u"t", u"l", u"o", u"", test.m_strStored}) + u"</日志>\r\n");
   }
 }
 

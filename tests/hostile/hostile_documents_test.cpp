@@ -68,8 +68,7 @@ std::vector<TextCase> MakeTextCases() {
       {"LoneLessThanIsAnAbruptEnd", u"<", false, u"Abrupt end within tag"},
       {"ZeroUnitInsideTheTopEndsTheText", WithZeroUnit(u"<r>ab", u"cd</r>"), false, u"Element tag not found"},
       {"ZeroUnitBehindTheTopIsNeverReached", WithZeroUnit(u"<r>ab</r>", u"<"), true, u"ab"},
-      {"LoneSurrogatesAreDataLikeAnyOther", u"<r>\xD800-\xDC00-\xDBFF\xD800</r>", true,
-       u"\xD800-\xDC00-\xDBFF\xD800"},
+      {"LoneSurrogatesAreDataLikeAnyOther", u"<r>\xD800-\xDC00-\xDBFF\xD800</r>", true, u"\xD800-\xDC00-\xDBFF\xD800"},
       {"LoneSurrogateNameMatchesItsEndTag", u"<\xDC00>x</\xDC00>", true, u"x"},
       {"ByteOrderMarkCharacterBeforeTheTopIsSkipped", u"\xFEFF<r>x</r>", true, u"x"},
       {"SwappedByteOrderMarkCharacterBeforeTheTopIsSkipped", u"\xFFFE<r>x</r>", true, u"x"},
@@ -145,8 +144,8 @@ enum RecordPlace {
 
 struct DayFileCase {
   const char* m_pszName;
-  std::string m_strBytes;       // the day's file before the call
-  std::u16string m_strKept;     // the text the library reads from it and keeps
+  std::string m_strBytes;    // the day's file before the call
+  std::u16string m_strKept;  // the text the library reads from it and keeps
   RecordPlace m_nPlace;
 };
 
@@ -165,8 +164,7 @@ std::vector<DayFileCase> MakeDayFileCases() {
       {"TenMillionUnitsWithoutATagGetTheRecordBehindThem", EncodeDocument(strLong), strLong, placeAfterText},
       {"UnterminatedCommentGetsTheRecordBehindIt", EncodeDocument(strComment), strComment, placeAfterText},
       {"UnterminatedCDataSectionGetsTheRecordBehindIt", EncodeDocument(strCData), strCData, placeAfterText},
-      {"UnterminatedDeclarationGetsTheRecordBehindIt", EncodeDocument(strDeclaration), strDeclaration,
-       placeAfterText},
+      {"UnterminatedDeclarationGetsTheRecordBehindIt", EncodeDocument(strDeclaration), strDeclaration, placeAfterText},
       // Only one top element is parsed: what follows the root is never read.
       {"LessThanAtTheVeryEndLeavesTheRootWhole", EncodeDocument(strLessThan), strLessThan, placeInRoot},
       {"ZeroUnitInsideTheRootLeavesTheFileAsItWas", EncodeDocument(WithZeroUnit(strHeadOfRoot, u"</日志>\r\n")),
@@ -193,8 +191,8 @@ class HostileDocumentFiles : public CHostileTest {};
 const RecordArguments kArguments = {u"Hostile", u"Main", u"Open", u"", u"after"};
 
 std::u16string ExpectedDayText(const DayFileCase& test) {
-  const std::u16string strRecord = RecordLines({kTimeStamp, kArguments[0], kArguments[1], kArguments[2],
-                                                kArguments[3], kArguments[4]});
+  const std::u16string strRecord =
+      RecordLines({kTimeStamp, kArguments[0], kArguments[1], kArguments[2], kArguments[3], kArguments[4]});
   if (test.m_nPlace == placeAfterText) return test.m_strKept + strRecord;
   std::u16string strText = test.m_strKept;
   return strText.insert(strText.rfind(u"</日志>"), strRecord);

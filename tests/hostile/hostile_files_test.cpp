@@ -109,12 +109,14 @@ TEST_F(HostileFiles, DayFileInTheWayStaysAsItWasAndTheRecordWaits) {
     Trap m_nTrap;
   };
   const Case kCases[] = {
+      // clang-format off
       {"DirectoryIsNotEntered", trapDirectory},
       {"LinkIsNotFollowed", trapLinkToFile},
       {"DanglingLinkCreatesNothing", trapDanglingLink},
       {"FifoDoesNotBlock", trapFifo},
       {"ReadOnlyFileIsNotWritten", trapReadOnly},
       {"FileLockedElsewhereIsNotWritten", trapLockedElsewhere},
+      // clang-format on
   };
   const std::string strLog = EncodeDocument(kDeclaration + u"<日志/>\r\n");
   for (const Case& test : kCases) {
@@ -198,7 +200,7 @@ TEST_F(HostileFiles, TemporaryNameInTheWayLeavesTheDaysFileAsItWas) {
       {"DirectoryIsNotEntered", trapDirectory},
   };
   const std::string strNarrowLog = "<?xml version=\"1.0\"?>\r\n<\xE6\x97\xA5\xE5\xBF\x97>\r\n" +
-                                    std::string(5000, 'x') + "\r\n</\xE6\x97\xA5\xE5\xBF\x97>\r\n";
+                                   std::string(5000, 'x') + "\r\n</\xE6\x97\xA5\xE5\xBF\x97>\r\n";
   const std::string strTemporary = kTodaysLog + "." + std::to_string(getpid()) + ".tmp";
   for (const Case& test : kCases) {
     SCOPED_TRACE(test.m_pszName);
@@ -239,9 +241,9 @@ TEST_F(HostileFiles, SettingsFileInTheWayKeepsTheRetentionAndStaysAsItWas) {
   struct Case {
     const char* m_pszName;
     Trap m_nTrap;
-    bool m_bLoaded;             // LoadSettings reports a retention it could read
-    int32_t m_nAfterLoad;       // retention after the load; 3 stands for "kept"
-    int32_t m_nAfterSetLogLife; // SetLogLife(40) is refused every time
+    bool m_bLoaded;              // LoadSettings reports a retention it could read
+    int32_t m_nAfterLoad;        // retention after the load; 3 stands for "kept"
+    int32_t m_nAfterSetLogLife;  // SetLogLife(40) is refused every time
   };
   const Case kCases[] = {
       {"DirectoryIsNotRead", trapDirectory, false, 3, 3},
@@ -286,12 +288,14 @@ TEST_F(HostileFiles, RetentionBeyondThirtyTwoBitsKeepsEveryLog) {
     bool m_bOldLogKept;  // a log 73,000 days old
   };
   const Case kCases[] = {
+      // clang-format off
       {u"99999999999", INT32_MAX, true},
       {u"4294967303", INT32_MAX, true},  // 2^32 + 7: wrapped, it would read as 7
       {u"2147483648", INT32_MAX, true},
       {u"18446744073709551623", INT32_MAX, true},  // 2^64 + 7
       {u"36500", 36500, false},
       {u"-99999999999", 0, false},
+      // clang-format on
   };
   constexpr int64_t kTwoHundredYears = int64_t{73000} * 86400;
   for (const Case& test : kCases) {

@@ -8,15 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "service/daily_log.h"
 #include "format/document_file.h"
-#include "service/library_lifecycle.h"
-#include "service/library_state.h"
-#include "service/log_folder.h"
 #include "format/log_layout.h"
 #include "format/time_stamps.h"
 #include "markup/markup.h"
 #include "platform/platform_files.h"
+#include "service/daily_log.h"
+#include "service/library_lifecycle.h"
+#include "service/library_state.h"
+#include "service/log_folder.h"
 #include "service_fixture.h"
 #include "support/day_records.h"
 #include "support/test_text.h"
@@ -50,8 +50,11 @@ template <class TString>
 
 // Calls the export with the five texts.
 inline void WriteThroughExport(const RecordArguments& aArguments) {
-  const CVardlixString aStrings[5] = {{aArguments[0].c_str()}, {aArguments[1].c_str()}, {aArguments[2].c_str()},
-                                      {aArguments[3].c_str()}, {aArguments[4].c_str()}};
+  const CVardlixString aStrings[5] = {{aArguments[0].c_str()},
+                                      {aArguments[1].c_str()},
+                                      {aArguments[2].c_str()},
+                                      {aArguments[3].c_str()},
+                                      {aArguments[4].c_str()}};
   WriteVardlix(aStrings[0], aStrings[1], aStrings[2], aStrings[3], aStrings[4]);
 }
 

@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "service/daily_log.h"
 #include "markup/markup.h"
 #include "platform/platform_files.h"
+#include "service/daily_log.h"
 #include "service_fixture.h"
 #include "support/day_records.h"
 #include "support/test_text.h"
@@ -31,8 +31,8 @@ std::u16string RecordLines(const std::u16string& strTime, const std::u16string& 
          (strDescription.empty() ? u"<描述/>" : u"<描述>" + strDescription + u"</描述>") + u"\r\n</记录>\r\n";
 }
 
-const std::u16string kOneRecordDay = kDeclaration + u"<日志>\r\n" +
-                                      RecordLines(u"2011.04.08 09:05:03", u"Info", u"") + u"</日志>\r\n";
+const std::u16string kOneRecordDay =
+    kDeclaration + u"<日志>\r\n" + RecordLines(u"2011.04.08 09:05:03", u"Info", u"") + u"</日志>\r\n";
 
 void WriteRecordOfInfo(const char16_t* szType = u"Info", const char16_t* szDescription = u"") {
   WriteHostRecord(szType, u"Main", u"Open", u"a&b", szDescription);

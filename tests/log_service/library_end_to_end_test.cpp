@@ -142,8 +142,9 @@ TEST_F(LibraryEndToEndTest, HostLogsRecordsAndSetsRetention) {
   const std::set<std::string> setDays = DayFiles();
   ASSERT_EQ(setDays.size(), 1u);
   const std::u16string strText = DecodeDocument(m_folder.ReadBytes("hostLog/" + *setDays.begin()));
-  EXPECT_NE(strText.find(u"<类型>Info</类型>\r\n<位置>Main</位置>\r\n<操作>Open</操作>\r\n<参数>a&amp;b</参数>\r\n<描述/>"),
-            std::u16string::npos);
+  EXPECT_NE(
+      strText.find(u"<类型>Info</类型>\r\n<位置>Main</位置>\r\n<操作>Open</操作>\r\n<参数>a&amp;b</参数>\r\n<描述/>"),
+      std::u16string::npos);
   EXPECT_NE(strText.find(u"<类型>Warn</类型>\r\n<位置>Disk</位置>\r\n<操作>Save</操作>\r\n<参数>x</参数>\r\n"
                          u"<描述>y&lt;z</描述>\r\n</记录>\r\n</日志>\r\n"),
             std::u16string::npos);
@@ -174,8 +175,8 @@ TEST_F(LibraryEndToEndTest, HostEndingWhileItsRecordsWaitExitsNormallyAndLosesNo
     size_t m_nRecords;  // in the day's file at the end
   } kCases[] = {
       {"TestHost", "hostLog", strTestHost + " write Info Main Open x a",
-       strTestHost + " write Info Main Open x b write Info Main Open x c exit", strTestHost + " write Info Main Open x d",
-       4},
+       strTestHost + " write Info Main Open x b write Info Main Open x c exit",
+       strTestHost + " write Info Main Open x d", 4},
       {"DemoHost", "vardlix-demoLog", strDemo, strDemo, strDemo, 15},
   };
   for (const auto& test : kCases) {

@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "format/document_file.h"
-#include "service/library_lifecycle.h"
-#include "service/library_state.h"
-#include "service/log_folder.h"
 #include "format/log_layout.h"
 #include "format/time_stamps.h"
 #include "platform/platform_files.h"
+#include "service/library_lifecycle.h"
+#include "service/library_state.h"
+#include "service/log_folder.h"
 #include "service_fixture.h"
 #include "vardlix.h"
 
@@ -126,7 +126,8 @@ TEST_F(StampTest, StampsFollowTheClockOrFallBack) {
 // hour of a leap year and the turns of the years around it.
 TEST_F(StampTest, StampsReadBackAsTheMomentTheyWereWrittenFor) {
   std::vector<int64_t> aTimes;
-  for (int64_t nTime = 1325376000 - 86400; nTime < 1325376000 + 367 * 86400; nTime += 3600 + 61) aTimes.push_back(nTime);
+  for (int64_t nTime = 1325376000 - 86400; nTime < 1325376000 + 367 * 86400; nTime += 3600 + 61)
+    aTimes.push_back(nTime);
   aTimes.push_back(0);
   aTimes.push_back(1330559999);  // the last second of 29 February 2012
   for (int64_t nTime : aTimes) {
@@ -135,10 +136,10 @@ TEST_F(StampTest, StampsReadBackAsTheMomentTheyWereWrittenFor) {
     ASSERT_TRUE(ConvertToLocalTime(nTime, local));
     CStamp stamp;
     ASSERT_TRUE(ParseRecordStamp(FormatTimeStamp(nTime), stamp));
-    EXPECT_EQ(std::vector<int>({stamp.m_nYear, stamp.m_nMonth, stamp.m_nDay, stamp.m_nHour, stamp.m_nMinute,
-                                stamp.m_nSecond}),
-              std::vector<int>({local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                                local.tm_sec}));
+    EXPECT_EQ(std::vector<int>(
+                  {stamp.m_nYear, stamp.m_nMonth, stamp.m_nDay, stamp.m_nHour, stamp.m_nMinute, stamp.m_nSecond}),
+              std::vector<int>(
+                  {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec}));
     const std::u16string strDate = FormatDateStamp(nTime);
     CDay day;
     ASSERT_TRUE(ParseDay(std::string(strDate.begin(), strDate.end()), day));
@@ -350,9 +351,9 @@ TEST_F(LoadSequenceTest, SettingsHeldAtLoadDecideAtTheFirstCallWhetherRecordsAre
     SCOPED_TRACE(test.m_pszName);
     CTempFolder folder;
     std::filesystem::create_directory(folder.Path("hostLog"));
-    folder.WriteBytes("hostLog/SettingInfo.xml", EncodeDocument(u"<配置信息><日志保留天数>" +
-                                                                std::u16string(test.m_pszLife) +
-                                                                u"</日志保留天数></配置信息>"));
+    folder.WriteBytes(
+        "hostLog/SettingInfo.xml",
+        EncodeDocument(u"<配置信息><日志保留天数>" + std::u16string(test.m_pszLife) + u"</日志保留天数></配置信息>"));
     SetHostPathForTesting(folder.File("host.bin"));
     CFile holder;
     ASSERT_TRUE(holder.Open(folder.File("hostLog/SettingInfo.xml"), CFile::modeReadExclusive));
@@ -382,23 +383,21 @@ TEST_F(LoadSequenceTest, LoadCutsWhatAnInterruptedUpdateLeftBehindALog) {
     const char* m_pszName;
     const char* m_pszFile;  // in the log folder, under the clock of 8 April 2011
     std::string m_strBytes;
-    bool m_bHeldAtLoad;     // by a reader until after the first call
+    bool m_bHeldAtLoad;  // by a reader until after the first call
     std::string m_strAfter;
   };
   const Case kCases[] = {
       {"TodaysFileIsCut", "Vardlix20110408.xml", EncodeDocument(strLog + strRemains), false, EncodeDocument(strLog)},
       {"YesterdaysFileIsCut", "Vardlix20110407.xml", EncodeDocument(strLog + strRemains), false,
        EncodeDocument(strLog)},
-      {"ZeroUnitsAloneAreCut", "Vardlix20110407.xml", EncodeDocument(strLog + u"\0\0"), false,
-       EncodeDocument(strLog)},
+      {"ZeroUnitsAloneAreCut", "Vardlix20110407.xml", EncodeDocument(strLog + u"\0\0"), false, EncodeDocument(strLog)},
       {"OlderFileIsLeft", "Vardlix20110406.xml", EncodeDocument(strLog + strRemains), false,
        EncodeDocument(strLog + strRemains)},
       {"ZeroUnitInsideTheRootIsLeft", "Vardlix20110408.xml", strInsideRoot, false, strInsideRoot},
       {"OtherTopElementIsLeft", "Vardlix20110408.xml", strOtherTop, false, strOtherTop},
-      {"NarrowTextIsLeft", "Vardlix20110407.xml", std::string("<日志/>\0x", 11), false,
-       std::string("<日志/>\0x", 11)},
-      {"HeldFileIsCutByTheFirstCallAfterItsRelease", "Vardlix20110407.xml", EncodeDocument(strLog + strRemains),
-       true, EncodeDocument(strLog)},
+      {"NarrowTextIsLeft", "Vardlix20110407.xml", std::string("<日志/>\0x", 11), false, std::string("<日志/>\0x", 11)},
+      {"HeldFileIsCutByTheFirstCallAfterItsRelease", "Vardlix20110407.xml", EncodeDocument(strLog + strRemains), true,
+       EncodeDocument(strLog)},
   };
   for (const Case& test : kCases) {
     SCOPED_TRACE(test.m_pszName);

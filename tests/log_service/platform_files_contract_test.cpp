@@ -171,7 +171,7 @@ TEST(CFileStatusTest, StatusReportsSizeKindAndAppliedTimes) {
   const int64_t kDay = 86400, kBase = 1300000000;
   CFile::SetStatus(folder.File("f"), CFileStatus{0, kBase, kBase - kDay, 0, attributeNormal});
   const struct {
-    int64_t m_nAccess, m_nWrite;      // applied; 0 leaves the time as it is
+    int64_t m_nAccess, m_nWrite;  // applied; 0 leaves the time as it is
     int64_t m_nWantAccess, m_nWantWrite;
   } kTimes[] = {{kBase, kBase + kDay, kBase, kBase + kDay},
                 {0, kBase - 8 * kDay, kBase, kBase - 8 * kDay},

@@ -34,8 +34,8 @@ TEST(DecodeNarrowTextTest, ValidUtf8IsDecoded) {
       {"caf\xC3\xA9", u"caf\u00E9"},
       {"\xE6\x97\xA5\xE5\xBF\x97", u"日志"},
       {"\xF0\x9F\x98\x80", u"\U0001F600"},
-      {"\xED\x9F\xBF\xEE\x80\x80", u"\uD7FF\uE000"},             // either side of the surrogates
-      {"\xF4\x8F\xBF\xBF", u"\U0010FFFF"},                       // the largest code point
+      {"\xED\x9F\xBF\xEE\x80\x80", u"\uD7FF\uE000"},  // either side of the surrogates
+      {"\xF4\x8F\xBF\xBF", u"\U0010FFFF"},            // the largest code point
       {std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
   };
   for (const DecodeCase& test : kCases) {
@@ -45,16 +45,16 @@ TEST(DecodeNarrowTextTest, ValidUtf8IsDecoded) {
 
 TEST(DecodeNarrowTextTest, AnyInvalidSequenceMakesWholeTextLatin1) {
   const DecodeCase kCases[] = {
-      {"caf\xE9", u"caf\u00E9"},                                 // lone Latin-1 byte
-      {"\xC3\xA9\xFF", u"\u00C3\u00A9\u00FF"},                   // valid pair, then a bad byte
-      {"\xC0\x80", u"\u00C0\u0080"},                             // overlong zero
-      {"\xE0\x9F\xBF", u"\u00E0\u009F\u00BF"},                   // overlong three-byte form
-      {"\xF0\x8F\xBF\xBF", u"\u00F0\u008F\u00BF\u00BF"},         // overlong four-byte form
-      {"\x80z", u"\u0080z"},                                     // continuation without a lead
-      {"\xE6z\x97", u"\u00E6z\u0097"},                           // cut inside the text
-      {"\xED\xA0\x80", u"\u00ED\u00A0\u0080"},                   // encoded surrogate
-      {"\xF4\x90\x80\x80", u"\u00F4\u0090\u0080\u0080"},         // above U+10FFFF
-      {"ok\xE6\x97", u"ok\u00E6\u0097"},                         // cut at the end
+      {"caf\xE9", u"caf\u00E9"},                          // lone Latin-1 byte
+      {"\xC3\xA9\xFF", u"\u00C3\u00A9\u00FF"},            // valid pair, then a bad byte
+      {"\xC0\x80", u"\u00C0\u0080"},                      // overlong zero
+      {"\xE0\x9F\xBF", u"\u00E0\u009F\u00BF"},            // overlong three-byte form
+      {"\xF0\x8F\xBF\xBF", u"\u00F0\u008F\u00BF\u00BF"},  // overlong four-byte form
+      {"\x80z", u"\u0080z"},                              // continuation without a lead
+      {"\xE6z\x97", u"\u00E6z\u0097"},                    // cut inside the text
+      {"\xED\xA0\x80", u"\u00ED\u00A0\u0080"},            // encoded surrogate
+      {"\xF4\x90\x80\x80", u"\u00F4\u0090\u0080\u0080"},  // above U+10FFFF
+      {"ok\xE6\x97", u"ok\u00E6\u0097"},                  // cut at the end
   };
   for (const DecodeCase& test : kCases) {
     EXPECT_EQ(DecodeNarrowText(test.m_strBytes.data(), test.m_strBytes.size()), test.m_strText);

@@ -88,11 +88,16 @@ TEST_F(PurgeTest, OnlyFilesNamedVardlixAreLogFiles) {
     bool m_bDeleted;
   };
   const Case kCases[] = {
-      {"Vardlix20110401.xml", true}, {"VardlixBackup.zip", true}, {"Vardlix", true},
+      {"Vardlix20110401.xml", true},
+      {"VardlixBackup.zip", true},
+      {"Vardlix", true},
       // Other cases name other files: on Windows names differing only in case
       // are one file.
-      {"vardlix20110402.xml", false}, {"VARDLIX20110403.xml", false}, {"SettingInfo.xml", false},
-      {"Vardli", false},             {"xVardlix.xml", false},
+      {"vardlix20110402.xml", false},
+      {"VARDLIX20110403.xml", false},
+      {"SettingInfo.xml", false},
+      {"Vardli", false},
+      {"xVardlix.xml", false},
   };
   int64_t nLatest = 0;
   for (const Case& test : kCases) nLatest = std::max(nLatest, Create(test.m_strName));

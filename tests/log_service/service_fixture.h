@@ -6,15 +6,15 @@
 
 #include <string>
 
-#include "service/daily_log.h"
 #include "format/document_file.h"
+#include "format/log_layout.h"
+#include "format/time_stamps.h"
+#include "platform/platform_files.h"
+#include "service/daily_log.h"
 #include "service/library_calls.h"
 #include "service/library_lifecycle.h"
 #include "service/library_state.h"
 #include "service/log_folder.h"
-#include "format/log_layout.h"
-#include "format/time_stamps.h"
-#include "platform/platform_files.h"
 #include "service/settings.h"
 #include "support/document_bytes.h"
 #include "support/library_state_reset.h"

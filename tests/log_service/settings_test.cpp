@@ -8,17 +8,16 @@
 #include <climits>
 
 #include "platform/platform_files.h"
-#include "service_fixture.h"
 #include "service/settings.h"
+#include "service_fixture.h"
 #include "vardlix.h"
 
 namespace {
 
-const std::u16string kDefaultSettings =
-    u"<?xml version=\"1.0\" encoding=\"unicode\"?>\r\n"
-    u"<配置信息>\r\n"
-    u"<日志保留天数>7</日志保留天数>\r\n"
-    u"</配置信息>\r\n";
+const std::u16string kDefaultSettings = u"<?xml version=\"1.0\" encoding=\"unicode\"?>\r\n"
+                                        u"<配置信息>\r\n"
+                                        u"<日志保留天数>7</日志保留天数>\r\n"
+                                        u"</配置信息>\r\n";
 
 std::u16string SettingsText(const std::u16string& strData) {
   return u"<?xml version=\"1.0\" encoding=\"unicode\"?>\r\n<配置信息>\r\n<日志保留天数>" + strData +
@@ -68,10 +67,20 @@ TEST_F(SettingsTest, RetentionAtLoadFollowsTheDataTable) {
     int32_t m_nLogLife;
   };
   const Case kCases[] = {
-      {u"30", 30},     {u"0", 0},       {u"00", 7},         {u" 0", 7},
-      {u"", 7},        {u"seven", 7},   {u"-5", 0},         {u"12abc", 12},
-      {u"99999", 99999}, {u"+5", 5},    {u"\t12", 12},      {u"-0", 7},
-      {u"99999999999", INT32_MAX},      {u"-99999999999", 0},
+      {u"30", 30},
+      {u"0", 0},
+      {u"00", 7},
+      {u" 0", 7},
+      {u"", 7},
+      {u"seven", 7},
+      {u"-5", 0},
+      {u"12abc", 12},
+      {u"99999", 99999},
+      {u"+5", 5},
+      {u"\t12", 12},
+      {u"-0", 7},
+      {u"99999999999", INT32_MAX},
+      {u"-99999999999", 0},
   };
   std::filesystem::create_directory(m_folder.Path("hostLog"));
   for (const Case& test : kCases) {
@@ -137,11 +146,13 @@ TEST_F(SettingsTest, SetLogLifeAcceptsUpToHundredYears) {
     int32_t m_nLogLife;
   };
   const Case kCases[] = {
+      // clang-format off
       {0, 1, u"0", 0},
       {36500, 1, u"36500", 36500},
       {36501, 0, u"7", 7},
       {UINT32_MAX, 0, u"7", 7},  // a negative number from the host
       {14, 1, u"14", 14},
+      // clang-format on
   };
   ASSERT_TRUE(LoadAsHost());
   for (const Case& test : kCases) {

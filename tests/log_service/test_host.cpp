@@ -40,10 +40,10 @@ int main(int argc, char** argv) {
       std::fflush(stdout);
       std::exit(0);
     } else if (std::strcmp(argv[i], "write") == 0 && i + 5 < argc) {
-      const std::u16string aText[5] = {Widen(argv[i + 1]), Widen(argv[i + 2]), Widen(argv[i + 3]),
-                                       Widen(argv[i + 4]), Widen(argv[i + 5])};
-      const CVardlixString aArgument[5] = {{aText[0].c_str()}, {aText[1].c_str()}, {aText[2].c_str()},
-                                           {aText[3].c_str()}, {aText[4].c_str()}};
+      const std::u16string aText[5] = {Widen(argv[i + 1]), Widen(argv[i + 2]), Widen(argv[i + 3]), Widen(argv[i + 4]),
+                                       Widen(argv[i + 5])};
+      const CVardlixString aArgument[5] = {
+          {aText[0].c_str()}, {aText[1].c_str()}, {aText[2].c_str()}, {aText[3].c_str()}, {aText[4].c_str()}};
       pWriteVardlix(aArgument[0], aArgument[1], aArgument[2], aArgument[3], aArgument[4]);
       i += 5;
     } else {

@@ -27,11 +27,13 @@ TEST(SkipWhitespace, StopsAtTheEndAndAtAnyOtherUnit) {
     bool bMore;
   };
   const Case kCases[] = {
+      // clang-format off
       {u"   ", 0, 3, false},
       {u" \t\r\nx", 0, 4, true},
       {u"\u00a0 ", 0, 0, true},  // a no-break space is not whitespace
       {u"ab", 1, 1, true},
       {u"", 0, 0, false},
+      // clang-format on
   };
   for (const Case& c : kCases) {
     int32_t nPos = c.nStart;

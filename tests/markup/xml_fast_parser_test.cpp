@@ -31,7 +31,8 @@ void ExpectSameParse(const std::u16string& strText) {
 std::u16string LogText(int nRecords) {
   std::u16string strText = u"<?xml version=\"1.0\" encoding=\"unicode\"?>\r\n<\u65e5\u5fd7>\r\n";
   for (int n = 0; n < nRecords; ++n) {
-    strText += u"<\u8bb0\u5f55>\r\n<\u65f6\u95f4>2026.12.07 10:00:00</\u65f6\u95f4>\r\n<\u7c7b\u578b>Info</\u7c7b\u578b>\r\n";
+    strText +=
+        u"<\u8bb0\u5f55>\r\n<\u65f6\u95f4>2026.12.07 10:00:00</\u65f6\u95f4>\r\n<\u7c7b\u578b>Info</\u7c7b\u578b>\r\n";
     strText += u"<\u4f4d\u7f6e/>\r\n<\u63cf\u8ff0>a &lt; b</\u63cf\u8ff0>\r\n</\u8bb0\u5f55>\r\n";
   }
   return strText + u"</\u65e5\u5fd7>\r\n";
@@ -39,7 +40,7 @@ std::u16string LogText(int nRecords) {
 
 TEST(FastPath, TakesEveryFormALogIsMadeOf) {
   const std::u16string kTexts[] = {
-      LogText(0), LogText(3), u"<r/>", u"<r a=\"1\" b='x>y'>t</r>", u"<?p?><r><?q x?>t<s/></r>trailing <junk",
+      LogText(0),   LogText(3), u"<r/>", u"<r a=\"1\" b='x>y'>t</r>", u"<?p?><r><?q x?>t<s/></r>trailing <junk",
       u"<?>?><r/>",
   };
   for (const std::u16string& strText : kTexts) {
@@ -51,15 +52,47 @@ TEST(FastPath, TakesEveryFormALogIsMadeOf) {
 TEST(FastPath, MatchesTheGeneralParserOnEveryForm) {
   const std::u16string kTexts[] = {
       // Forms the fast path reads itself.
-      LogText(0), LogText(2), u"<r/>", u"<r></r>", u"<r><a>x</a><b/><c d='1'/></r>", u"<a[1]/>",
-      u"<?xml?>\r\n<r><?pi <r>?><s/></r>", u"<?>?><r/>", u"<r/><s/>", u"<r/></nonsense",
+      LogText(0),
+      LogText(2),
+      u"<r/>",
+      u"<r></r>",
+      u"<r><a>x</a><b/><c d='1'/></r>",
+      u"<a[1]/>",
+      u"<?xml?>\r\n<r><?pi <r>?><s/></r>",
+      u"<?>?><r/>",
+      u"<r/><s/>",
+      u"<r/></nonsense",
       // Forms it leaves to the general parser.
-      u"< r >x</ r >", u"<r></r >", u"<r></r extra tokens>", u"<a[1]></a>", u"<r><!-- <x> --><s/></r>",
-      u"<!DOCTYPE r><r/>", u"<r><![CDATA[<]]></r>", u"<r></'q'>", u"<r>< /r>", u"<\"r\"/>", u"<=/>",
+      u"< r >x</ r >",
+      u"<r></r >",
+      u"<r></r extra tokens>",
+      u"<a[1]></a>",
+      u"<r><!-- <x> --><s/></r>",
+      u"<!DOCTYPE r><r/>",
+      u"<r><![CDATA[<]]></r>",
+      u"<r></'q'>",
+      u"<r>< /r>",
+      u"<\"r\"/>",
+      u"<=/>",
       // Errors, wherever the fast path meets them.
-      u"", u"text", u"<r>", u"<r", u"<", u"<r><a></r>", u"<r></s>", u"<ab></a>", u"<r></r", u"</r>",
-      u"<?xml", u"<r><?p", u"<r>x<a/>", u"<r><>", u"< ?x?><r/>", u"<r><!-- x</r>",
-      std::u16string(u"<r>\0</r>", 8), std::u16string(u"<r><a\0/></r>", 12),
+      u"",
+      u"text",
+      u"<r>",
+      u"<r",
+      u"<",
+      u"<r><a></r>",
+      u"<r></s>",
+      u"<ab></a>",
+      u"<r></r",
+      u"</r>",
+      u"<?xml",
+      u"<r><?p",
+      u"<r>x<a/>",
+      u"<r><>",
+      u"< ?x?><r/>",
+      u"<r><!-- x</r>",
+      std::u16string(u"<r>\0</r>", 8),
+      std::u16string(u"<r><a\0/></r>", 12),
   };
   for (const std::u16string& strText : kTexts) ExpectSameParse(strText);
 }
@@ -87,8 +120,9 @@ TEST(FastPath, GrowsTheIndexExactlyAsTheGeneralParserDoes) {
 // every point.
 TEST(FastPath, MatchesTheGeneralParserOnRandomTexts) {
   const std::u16string kPieces[] = {
-      u"<a>", u"</a>", u"<b x='1'>", u"</b>", u"<c/>", u"text", u"\r\n", u"<?p?>", u"<!-- c -->", u"< a>",
-      u"</a >", u"<![CDATA[x]]>", u"&lt;", u"<\u8bb0\u5f55>", u"</\u8bb0\u5f55>", u">", u"/",
+      u"<a>",  u"</a>",           u"<b x='1'>",       u"</b>", u"<c/>",  u"text",
+      u"\r\n", u"<?p?>",          u"<!-- c -->",      u"< a>", u"</a >", u"<![CDATA[x]]>",
+      u"&lt;", u"<\u8bb0\u5f55>", u"</\u8bb0\u5f55>", u">",    u"/",
   };
   std::mt19937 random(20261207);
   for (int nRound = 0; nRound < 3000; ++nRound) {

@@ -27,8 +27,13 @@ void ExpectIndexMatchesAFreshParse(const CTestDocument& built) {
     const ElemPos& p = parsed.ElemPosAt(i);
     const int32_t iBuilt = Translate(i);
     ASSERT_NE(iBuilt, 0) << "no added record starts at " << p.nStartOpen;
-    const RecordView expected{p.nStartOpen,      p.nStartClose,         p.nEndOpen,           p.nEndClose,
-                              Translate(p.iParent), Translate(p.iFirstChild), Translate(p.iNextSibling)};
+    const RecordView expected{p.nStartOpen,
+                              p.nStartClose,
+                              p.nEndOpen,
+                              p.nEndClose,
+                              Translate(p.iParent),
+                              Translate(p.iFirstChild),
+                              Translate(p.iNextSibling)};
     EXPECT_EQ(ViewOf(built.ElemPosAt(iBuilt)), expected) << "record " << iBuilt;
   }
   EXPECT_EQ(built.ElemPosAt(0).iFirstChild, Translate(1));
@@ -154,8 +159,7 @@ TEST(AddElement, DataIsEscapedAndLengthsCountCodeUnits) {
     ASSERT_TRUE(doc.AddElement(u"\u53c2\u6570\u540d\u79f0", c.strData.c_str()));
     const ElemPos& added = doc.ElemPosAt(2);
     EXPECT_EQ(added.nStartClose - added.nStartOpen, 5);  // '<' and four name units
-    EXPECT_EQ(doc.ViewDocument().substr(added.nStartClose + 1, added.nEndOpen - added.nStartClose - 1),
-              c.strStored);
+    EXPECT_EQ(doc.ViewDocument().substr(added.nStartClose + 1, added.nEndOpen - added.nStartClose - 1), c.strStored);
     EXPECT_EQ(doc.GetElementData(2), c.strData);  // reads back unchanged
     ExpectIndexMatchesAFreshParse(doc);
   }

@@ -41,7 +41,7 @@ TEST(Navigation, NamesMatchExactlyOrWithAPathLikeSuffix) {
     bool bFound;
   };
   const Case kCases[] = {
-      {u"<r><ab/></r>", u"a", false}, {u"<r><a/></r>", u"ab", false}, {u"<r><a/></r>", u"a/x", true},
+      {u"<r><ab/></r>", u"a", false}, {u"<r><a/></r>", u"ab", false},     {u"<r><a/></r>", u"a/x", true},
       {u"<r><a/></r>", u"A", false},  {u"<r><a x='1'/></r>", u"a", true}, {u"<r><a/></r>", u"a[1]", true},
   };
   for (const Case& c : kCases) {
@@ -106,7 +106,7 @@ TEST(GetElementData, DecodesTextAndReturnsALoneCDataSectionAsItStands) {
       {u"<a><![CDATA[]]></a>", u""},
       {u"<a><![CDATA[x]]>tail</a>", u"x"},
       {u"<a>x<![CDATA[y]]></a>", u"x<![CDATA[y]]>"},
-      {u"<a><b/>text</a>", u""},             // text beside child elements is never returned
+      {u"<a><b/>text</a>", u""},  // text beside child elements is never returned
       {u"<a> keep  spaces\r\n</a>", u" keep  spaces\r\n"},
       {u"<a>\u65e5\u5fd7 &lt;&gt;</a>", u"\u65e5\u5fd7 <>"},
   };
@@ -148,7 +148,7 @@ TEST(DecodeText, ReplacesTheFiveNamedReferencesOnlyWhenWhollyInside) {
   CTestDocument doc;
   doc.SetDocument(u"a&lt;b");
   EXPECT_EQ(doc.DecodeText(0, 3), u"a&lt");  // the ";" lies outside the range
-  EXPECT_EQ(doc.DecodeText(0, 4), u"a<");     // the ";" is the last unit of the range
+  EXPECT_EQ(doc.DecodeText(0, 4), u"a<");    // the ";" is the last unit of the range
   EXPECT_EQ(doc.DecodeText(3, 2), u"");
   EXPECT_EQ(doc.DecodeText(-4, 99), u"a<b");  // kept inside the text
 }

@@ -69,13 +69,13 @@ TEST(SetDocument, AcceptsLooseButWellPlacedTags) {
     int32_t nElements;
   };
   const Case kCases[] = {
-      {u"< r >x</ r >", 1},               // white space after '<' and between end-tag tokens
-      {u"<r t='1>2'>x</r>", 1},            // the start tag ends at the first '>'
+      {u"< r >x</ r >", 1},      // white space after '<' and between end-tag tokens
+      {u"<r t='1>2'>x</r>", 1},  // the start tag ends at the first '>'
       {u"<r a=\"1\" b='2'><s/>t<u></u></r>", 3},
       {u"<r><!-- <x> --><s/><?p <y>?></r>", 2},
       {u"<r></r extra tokens>", 1},
-      {u"<a[1]></a>", 1},                  // "a" matches the name "a[1]" like a path step
-      {u"<r></'q'>", 1},                   // a quoted second token is passed over
+      {u"<a[1]></a>", 1},  // "a" matches the name "a[1]" like a path step
+      {u"<r></'q'>", 1},   // a quoted second token is passed over
       {u"<\u65e5\u5fd7><\u8bb0\u5f55/></\u65e5\u5fd7>", 2},
   };
   for (const Case& c : kCases) {

@@ -71,8 +71,7 @@ bool LoadInNewProcess() {
     _exit(0);
   }
   int nStatus = 0;
-  return nLoader != -1 && waitpid(nLoader, &nStatus, 0) == nLoader && WIFEXITED(nStatus) &&
-         WEXITSTATUS(nStatus) == 0;
+  return nLoader != -1 && waitpid(nLoader, &nStatus, 0) == nLoader && WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0;
 }
 
 // Whether bytes that no reader takes for text follow a UTF-16 file's text.
@@ -191,8 +190,8 @@ TEST_F(CrashTest, KilledWriterLeavesEveryReturnedRecordAndAFileEveryReaderTakes)
     std::vector<CLoggedRecord> aWithInFlight = aWanted;
     aWithInFlight.push_back({strWriter, Widen(std::to_string(aReturned.size()))});
     const bool bInFlight = aRecords == aWithInFlight;
-    ASSERT_TRUE(aRecords == aWanted || bInFlight) << "the file holds " << aRecords.size() << " records, "
-                                                  << aWanted.size() << " expected";
+    ASSERT_TRUE(aRecords == aWanted || bInFlight)
+        << "the file holds " << aRecords.size() << " records, " << aWanted.size() << " expected";
     aExpected = aRecords;
     nReturned += static_cast<int>(aReturned.size());
     nInFlight += bInFlight;
@@ -210,9 +209,9 @@ TEST_F(CrashTest, KilledWriterLeavesEveryReturnedRecordAndAFileEveryReaderTakes)
     if (++nDiffering <= 5) ADD_FAILURE() << "trial " << expected.first << ": " << strPython.substr(0, 160);
   }
   EXPECT_EQ(nDiffering, 0) << "files that Python's XML parser rejects or reads otherwise";
-  std::cout << nTrials << " writers killed, each followed by a load: " << nReturned
-            << " returned records all kept, " << nInFlight << " trials with the record in flight kept whole, "
-            << nCut << " kills that left bytes behind the text, which the load cut, " << nHeld
+  std::cout << nTrials << " writers killed, each followed by a load: " << nReturned << " returned records all kept, "
+            << nInFlight << " trials with the record in flight kept whole, " << nCut
+            << " kills that left bytes behind the text, which the load cut, " << nHeld
             << " trials whose records waited in a pending file, " << mapPython.size()
             << " files read by Python's XML parser with the same records\n";
 }

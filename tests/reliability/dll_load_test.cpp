@@ -76,8 +76,8 @@ TEST(DllLoadTest, WritersOfTwoProcessesLoseNoRecordAndKeepTheirOrder) {
     std::filesystem::copy_file(OwnFolder() / pszFile, folder.Path(pszFile));
   }
   const std::wstring strEvent = L"VardlixReliabilityStart" + std::to_wstring(GetCurrentProcessId());
-  HANDLE hStart = CreateEventW(nullptr /* default security */, TRUE /* manual reset */, FALSE /* not set */,
-                               strEvent.c_str());
+  HANDLE hStart =
+      CreateEventW(nullptr /* default security */, TRUE /* manual reset */, FALSE /* not set */, strEvent.c_str());
   ASSERT_NE(hStart, nullptr);
   HANDLE hReady = CreateSemaphoreW(nullptr /* default security */, 0, kProcesses, (strEvent + L"Ready").c_str());
   ASSERT_NE(hReady, nullptr);

@@ -56,8 +56,8 @@ int wmain(int nArgs, wchar_t** ppArgs) {
   const int nRecords = std::wcstol(ppArgs[3], nullptr, 10);
   HANDLE hStart = OpenEventW(SYNCHRONIZE, FALSE /* bInheritHandle */, ppArgs[4]);
   if (hStart == nullptr) return exitNoEvent;
-  HANDLE hReady = OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE /* bInheritHandle */,
-                                 (std::wstring(ppArgs[4]) + L"Ready").c_str());
+  HANDLE hReady =
+      OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE /* bInheritHandle */, (std::wstring(ppArgs[4]) + L"Ready").c_str());
   if (hReady == nullptr) return exitNoEvent;
 
   HMODULE hLibrary = LoadLibraryW((OwnFolder() + L"\\Vardlix.dll").c_str());

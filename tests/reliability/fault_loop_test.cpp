@@ -345,26 +345,23 @@ class FaultLoopTest : public CReliabilityTest {
   void RunEveryFaultPoint(const FaultKind (&aKinds)[nKinds]) {
     const Scenario kScenarios[] = {
         {"first record of the day", &FaultLoopTest::SettingsOnly, WriteFaultedRecord, WriteNextRecord, false},
-        {"record added to the day's file", &FaultLoopTest::DayWithRecords, WriteFaultedRecord, WriteNextRecord,
-         true},
+        {"record added to the day's file", &FaultLoopTest::DayWithRecords, WriteFaultedRecord, WriteNextRecord, true},
         {"record whose commit would cross a page", &FaultLoopTest::DayWithEndTagAcrossPage, WriteFaultedRecord,
          WriteNextRecord, false},
-        {"record added across a page boundary", &FaultLoopTest::DayEndingNearPage, WriteFaultedRecord,
-         WriteNextRecord, false},
-        {"record added to narrow text", &FaultLoopTest::DayInNarrowText, WriteFaultedRecord, WriteNextRecord,
+        {"record added across a page boundary", &FaultLoopTest::DayEndingNearPage, WriteFaultedRecord, WriteNextRecord,
          false},
+        {"record added to narrow text", &FaultLoopTest::DayInNarrowText, WriteFaultedRecord, WriteNextRecord, false},
         {"record added to an empty day's file", &FaultLoopTest::EmptyDayFile, WriteFaultedRecord, WriteNextRecord,
          false},
         {"record behind those of the pending file", &FaultLoopTest::DayWithPendingRecords, WriteFaultedRecord,
          WriteNextRecord, false},
-        {"record behind a pending file whose move stopped", &FaultLoopTest::DayWithStoppedMove,
-         WriteFaultedRecord, WriteNextRecord, false},
+        {"record behind a pending file whose move stopped", &FaultLoopTest::DayWithStoppedMove, WriteFaultedRecord,
+         WriteNextRecord, false},
         {"load moving a pending file", &FaultLoopTest::KeptDayWithPendingRecords, Load, Load, false},
         {"SetLogLife with a purge", &FaultLoopTest::SettingsAndOldLogs, SetLifeToTen, SetLifeToTen, false},
         {"load reading the settings and purging", &FaultLoopTest::TenDaysAndOldLogs, Load, Load, false},
         {"load creating the settings file", &FaultLoopTest::NothingYet, Load, Load, false},
-        {"load cutting what an interrupted update left", &FaultLoopTest::DayWithInterruptedUpdate, Load, Load,
-         false},
+        {"load cutting what an interrupted update left", &FaultLoopTest::DayWithInterruptedUpdate, Load, Load, false},
     };
     int64_t nPoints = 0;
     for (const Scenario& scenario : kScenarios) {

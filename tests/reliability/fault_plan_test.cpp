@@ -62,7 +62,8 @@ const OperationCase kOperations[] = {
      [](const CTempFolder& folder, CFile&) {
        return CauseOf([&] { CFile::SetStatus(folder.File("data"), CFileStatus{}); });
      }},
-    {"Remove", false, [](const CTempFolder& folder, CFile&) { return CauseOf([&] { CFile::Remove(folder.File("data")); }); }},
+    {"Remove", false,
+     [](const CTempFolder& folder, CFile&) { return CauseOf([&] { CFile::Remove(folder.File("data")); }); }},
     {"Rename", false,
      [](const CTempFolder& folder, CFile&) {
        return CauseOf([&] { CFile::Rename(folder.File("data"), folder.File("moved"), false); });
@@ -169,8 +170,8 @@ TEST(RenameTest, ReplacesOnlyWhenAskedAndOtherwiseKeepsBothFiles) {
     const char* m_pszName;
     bool m_bTargetExists;
     bool m_bReplace;
-    FileErrorCause m_nCause;     // of the rename
-    const char* m_pszTarget;     // content of "to" afterwards
+    FileErrorCause m_nCause;  // of the rename
+    const char* m_pszTarget;  // content of "to" afterwards
     bool m_bSourceRemains;
   };
   const Case kCases[] = {
@@ -184,8 +185,7 @@ TEST(RenameTest, ReplacesOnlyWhenAskedAndOtherwiseKeepsBothFiles) {
     CTempFolder folder;
     folder.WriteBytes("from", "new");
     if (test.m_bTargetExists) folder.WriteBytes("to", "old");
-    EXPECT_EQ(CauseOf([&] { CFile::Rename(folder.File("from"), folder.File("to"), test.m_bReplace); }),
-              test.m_nCause);
+    EXPECT_EQ(CauseOf([&] { CFile::Rename(folder.File("from"), folder.File("to"), test.m_bReplace); }), test.m_nCause);
     EXPECT_EQ(folder.ReadBytes("to"), test.m_pszTarget);
     EXPECT_EQ(std::filesystem::exists(folder.Path("from")), test.m_bSourceRemains);
   }
@@ -199,16 +199,17 @@ TEST(KillSafeWriteTest, OnlyWritesWithinOnePageAreAllOrNothing) {
     bool m_bWhole;
   };
   const Case kCases[] = {
-      {0, 4096, true},       // the first page exactly
-      {4082, 14, true},      // ends on the boundary
-      {4084, 14, false},     // two bytes into the next page
-      {4096, 14, true},      // starts on the boundary
-      {8190, 2, true},       // last unit of a page
-      {8190, 4, false},      // across it
-      {100, 0, true},        // nothing
+      {0, 4096, true},    // the first page exactly
+      {4082, 14, true},   // ends on the boundary
+      {4084, 14, false},  // two bytes into the next page
+      {4096, 14, true},   // starts on the boundary
+      {8190, 2, true},    // last unit of a page
+      {8190, 4, false},   // across it
+      {100, 0, true},     // nothing
   };
   for (const Case& test : kCases) {
-    EXPECT_EQ(IsWriteAllOrNothing(test.m_nOffset, test.m_nCount), test.m_bWhole) << test.m_nOffset << "+" << test.m_nCount;
+    EXPECT_EQ(IsWriteAllOrNothing(test.m_nOffset, test.m_nCount), test.m_bWhole)
+        << test.m_nOffset << "+" << test.m_nCount;
   }
 }
 #endif

@@ -34,8 +34,8 @@ inline void ExpectEveryRecordOnceInOrder(const std::vector<CLoggedRecord>& aReco
   for (const auto& writer : mapNext) EXPECT_EQ(writer.second, nRecords) << Narrow(writer.first);
 }
 
-inline void ExpectEveryRecordOnceInOrder(const std::u16string& strText, const std::u16string& strTime,
-                                         int nProcesses, int nThreads, int nRecords) {
+inline void ExpectEveryRecordOnceInOrder(const std::u16string& strText, const std::u16string& strTime, int nProcesses,
+                                         int nThreads, int nRecords) {
   std::vector<CLoggedRecord> aRecords;
   std::string strWhy;
   ASSERT_TRUE(ReadLoggedRecords(strText, strTime, aRecords, strWhy)) << strWhy;

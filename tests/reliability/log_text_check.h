@@ -40,7 +40,8 @@ inline std::u16string RecordText(const std::u16string& strTime, const CLoggedRec
 inline std::u16string LogText(const std::u16string& strTime, const std::vector<CLoggedRecord>& aRecords) {
   if (aRecords.empty()) return std::u16string(kLogDeclaration) + u"<日志/>\r\n";
   std::u16string strText = std::u16string(kLogDeclaration) + u"<日志>\r\n";
-  for (const CLoggedRecord& record : aRecords) strText += RecordText(strTime.empty() ? record.m_strTime : strTime, record);
+  for (const CLoggedRecord& record : aRecords)
+    strText += RecordText(strTime.empty() ? record.m_strTime : strTime, record);
   return strText + u"</日志>\r\n";
 }
 

@@ -10,16 +10,16 @@
 #include <memory>
 #include <string>
 
-#include "service/daily_log.h"
 #include "format/document_file.h"
-#include "service/library_calls.h"
-#include "service/library_lifecycle.h"
-#include "service/library_state.h"
-#include "service/log_folder.h"
 #include "format/log_layout.h"
 #include "format/time_stamps.h"
 #include "log_text_check.h"
 #include "platform/platform_files.h"
+#include "service/daily_log.h"
+#include "service/library_calls.h"
+#include "service/library_lifecycle.h"
+#include "service/library_state.h"
+#include "service/log_folder.h"
 #include "service/settings.h"
 #include "support/document_bytes.h"
 #include "support/library_state_reset.h"
@@ -86,7 +86,7 @@ class CReliabilityTest : public ::testing::Test {
   }
 
   std::unique_ptr<CLogFolder> m_pFolder;
-  std::string m_strDayName;       // today's file under the fixed clock
-  std::u16string m_strTime;       // the time stamp every record gets
+  std::string m_strDayName;  // today's file under the fixed clock
+  std::u16string m_strTime;  // the time stamp every record gets
   std::u16string m_strSavedFolder;
 };

@@ -5,8 +5,8 @@
 #include <chrono>
 #include <thread>
 
-#include "service/pending_records.h"
 #include "reliability_fixture.h"
+#include "service/pending_records.h"
 
 namespace {
 

@@ -109,26 +109,41 @@ TEST(DamagedLogs, EveryCompleteRecordIsReadOnceWarnedAndExportedForStandardParse
     const char* szName;
     std::string strText;  // UTF-8 of the file's text
     std::vector<std::string> aTypes;
-    std::string strWarning;  // part of the one warning; empty: the file is whole
+    std::string strWarning;               // part of the one warning; empty: the file is whole
     std::string strDescriptionA = "d-A";  // what record A's description reads as
   } const kCases[] = {
       {"characters XML 1.0 forbids", MakeLogText({Fields("A", strColours), Fields("B")}), {"A", "B"}, "", strColours},
-      {"references the engine keeps as text", MakeLogText({Fields("A", strReferences), Fields("B")}), {"A", "B"}, "",
+      {"references the engine keeps as text",
+       MakeLogText({Fields("A", strReferences), Fields("B")}),
+       {"A", "B"},
+       "",
        strReferences},
       {"markup XML 1.0 refuses", strForeignMarkup, {"A", "B"}, "", "d-A<!-- x -- y -->"},
       {"cut inside a tag", CutBefore(strFull, "<类型>C", 4), {"A", "B"}, "damaged text at 19:1-21:2"},
       {"cut inside data", CutBefore(strFull, "d-C", 2), {"A", "B"}, "(2 records before it, 0 after)"},
-      {"cut between records", CutBefore(strFull, "<记录>\r\n<时间>2011.04.08 08:00:00</时间>\r\n<类型>C"),
-       {"A", "B"}, "cut short: no </日志> after the last record"},
+      {"cut between records",
+       CutBefore(strFull, "<记录>\r\n<时间>2011.04.08 08:00:00</时间>\r\n<类型>C"),
+       {"A", "B"},
+       "cut short: no </日志> after the last record"},
       {"zero unit inside a record", strZeroInside, {"A", "C"}, "(1 record before it, 1 after)"},
       {"garbage between records", strGarbage, {"A", "B", "C"}, "damaged text at 11:1-11:10"},
-      {"records appended behind damage", CutBefore(strFull, "d-B", 1) + AppendedRecords({"D", "E", "F"}),
-       {"A", "D", "E", "F"}, "(1 record before it, 3 after); cut short"},
+      {"records appended behind damage",
+       CutBefore(strFull, "d-B", 1) + AppendedRecords({"D", "E", "F"}),
+       {"A", "D", "E", "F"},
+       "(1 record before it, 3 after); cut short"},
       // Shapes whose reading used to take time growing with the square of
       // the size; the benchmark (bench/tool_bench.cpp) shows them linear.
-      {"a record without its end tag", strNoEndTag, {"A", "C"}, "damaged text at 11:1-17:12 (1 record before it, 1 after); showing the 2 complete records"},
-      {"bare start tags, then records", strBareTags, {"D", "E"}, "damaged text at 3:1-202:4 (0 records before it, 2 after); cut short"},
-      {"a zero unit and the rest of an update behind damage", strZeroLate, {"A", "D", "E"},
+      {"a record without its end tag",
+       strNoEndTag,
+       {"A", "C"},
+       "damaged text at 11:1-17:12 (1 record before it, 1 after); showing the 2 complete records"},
+      {"bare start tags, then records",
+       strBareTags,
+       {"D", "E"},
+       "damaged text at 3:1-202:4 (0 records before it, 2 after); cut short"},
+      {"a zero unit and the rest of an update behind damage",
+       strZeroLate,
+       {"A", "D", "E"},
        "damaged text at 11:1-17:5 (1 record before it, 2 after); damaged text at 33:1-34:4 (3 records before it, 0 "
        "after); cut short"},
       {"zeros behind a whole log", strFull + std::string(4096, '\0'), {"A", "B", "C"}, ""},

@@ -21,11 +21,11 @@
 #include <sstream>
 #include <thread>
 
-#include "forward_test_support.h"
 #include "forward/forwarder.h"
-#include "system/network.h"
-#include "rsyslog_collector.h"
 #include "forward/syslog_relp.h"
+#include "forward_test_support.h"
+#include "rsyslog_collector.h"
+#include "system/network.h"
 #include "test_collector.h"
 #include "tool_process.h"
 
@@ -42,15 +42,16 @@ struct CMisbehaviour {
 
 void PrintTo(const CMisbehaviour& row, std::ostream* pOut) { *pOut << row.szScheme << ", " << row.szName; }
 class ForwardMisbehavingCollector : public ::testing::TestWithParam<CMisbehaviour> {};
-INSTANTIATE_TEST_SUITE_P(
-    Rows, ForwardMisbehavingCollector,
-    ::testing::Values(CMisbehaviour{"relp", "accepts_and_closes_for_6_s"}, CMisbehaviour{"relp", "resets_after_50_KB"},
-                      CMisbehaviour{"relp", "never_reads_then_is_killed"},
-                      CMisbehaviour{"relp", "reads_slowly_then_closes"},
-                      CMisbehaviour{"tcp", "accepts_and_closes_for_6_s"}, CMisbehaviour{"tcp", "resets_after_50_KB"},
-                      CMisbehaviour{"tcp", "never_reads_then_is_killed"},
-                      CMisbehaviour{"tcp", "reads_slowly_then_closes"}),
-    [](const auto& info) { return std::string(info.param.szScheme) + "_" + info.param.szName; });
+INSTANTIATE_TEST_SUITE_P(Rows, ForwardMisbehavingCollector,
+                         ::testing::Values(CMisbehaviour{"relp", "accepts_and_closes_for_6_s"},
+                                           CMisbehaviour{"relp", "resets_after_50_KB"},
+                                           CMisbehaviour{"relp", "never_reads_then_is_killed"},
+                                           CMisbehaviour{"relp", "reads_slowly_then_closes"},
+                                           CMisbehaviour{"tcp", "accepts_and_closes_for_6_s"},
+                                           CMisbehaviour{"tcp", "resets_after_50_KB"},
+                                           CMisbehaviour{"tcp", "never_reads_then_is_killed"},
+                                           CMisbehaviour{"tcp", "reads_slowly_then_closes"}),
+                         [](const auto& info) { return std::string(info.param.szScheme) + "_" + info.param.szName; });
 
 // 3,000 records of an earlier day to a collector that misbehaves, then
 // behaves: over RELP every one arrives; over TCP the summary and the break
@@ -97,8 +98,8 @@ TEST_P(ForwardMisbehavingCollector, RelpLosesNoRecordAndTcpSaysWhatItKnows) {
   const size_t nMissing = arrivals.MissingOf(kRecords);
   RecordProperty("lost", static_cast<int>(nMissing));
   RecordProperty("duplicates", static_cast<int>(arrivals.Duplicates()));
-  std::cout << strScheme << ", collector " << strName << ": " << nMissing << " of " << kRecords
-            << " records lost, " << arrivals.Duplicates() << " came twice\n";
+  std::cout << strScheme << ", collector " << strName << ": " << nMissing << " of " << kRecords << " records lost, "
+            << arrivals.Duplicates() << " came twice\n";
   const std::string strErr = ReadBytes(folder.Path("forward.out.err"));
   EXPECT_EQ(strErr.find("confirmed"), std::string::npos) << strErr;
   if (bRelp) {

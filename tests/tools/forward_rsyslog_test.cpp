@@ -18,12 +18,12 @@
 #include <set>
 #include <thread>
 
-#include "reading/day_files.h"
-#include "forward_test_support.h"
-#include "forward/forwarder.h"
-#include "rsyslog_collector.h"
-#include "forward/syslog_message.h"
 #include "base/text_encoding.h"
+#include "forward/forwarder.h"
+#include "forward/syslog_message.h"
+#include "forward_test_support.h"
+#include "reading/day_files.h"
+#include "rsyslog_collector.h"
 #include "tool_process.h"
 
 namespace {
@@ -48,9 +48,11 @@ void ExpectRecordFields(const CSyslogMessage& message, size_t n, const std::stri
   EXPECT_EQ(message.m_strProcId, "-");
   EXPECT_EQ(message.m_strMsgId, type.bIsMessageId ? type.szType : "-");
   EXPECT_EQ(message.m_strSdId, kDefaultStructuredDataId);
-  const std::map<std::string, std::string> aExpected = {
-      {"type", aFields[0]}, {"location", aFields[1]}, {"operation", aFields[2]}, {"parameters", aFields[3]},
-      {"file", strFile}};
+  const std::map<std::string, std::string> aExpected = {{"type", aFields[0]},
+                                                        {"location", aFields[1]},
+                                                        {"operation", aFields[2]},
+                                                        {"parameters", aFields[3]},
+                                                        {"file", strFile}};
   EXPECT_EQ(message.m_aParams, aExpected);
   EXPECT_EQ(message.m_strMessage, aFields[4]);
 }
@@ -211,11 +213,13 @@ struct CTroubleCase {
 };
 void PrintTo(const CTroubleCase& row, std::ostream* pOut) { *pOut << row.szScheme << ", " << row.szTrouble; }
 class ForwardCollectorTrouble : public ForwardToRsyslog, public ::testing::WithParamInterface<CTroubleCase> {};
-INSTANTIATE_TEST_SUITE_P(
-    Rows, ForwardCollectorTrouble,
-    ::testing::Values(CTroubleCase{"relp", "stop"}, CTroubleCase{"relp", "kill"}, CTroubleCase{"relp", "stall"},
-                      CTroubleCase{"tcp", "stop"}, CTroubleCase{"tcp", "kill"}, CTroubleCase{"tcp", "stall"}),
-    [](const auto& info) { return std::string(info.param.szScheme) + "_" + info.param.szTrouble; });
+INSTANTIATE_TEST_SUITE_P(Rows, ForwardCollectorTrouble,
+                         ::testing::Values(CTroubleCase{"relp", "stop"}, CTroubleCase{"relp", "kill"},
+                                           CTroubleCase{"relp", "stall"}, CTroubleCase{"tcp", "stop"},
+                                           CTroubleCase{"tcp", "kill"}, CTroubleCase{"tcp", "stall"}),
+                         [](const auto& info) {
+                           return std::string(info.param.szScheme) + "_" + info.param.szTrouble;
+                         });
 
 // Over RELP every record arrives; over TCP the forwarder says what it knows:
 // records acknowledged by the collector's system, and that those the
@@ -259,8 +263,8 @@ TEST_P(ForwardCollectorTrouble, RelpLosesNoRecordAndTcpSaysWhatItKnows) {
   const size_t nMissing = arrivals.Distinct() < nRecords ? nRecords - arrivals.Distinct() : 0;
   RecordProperty("lost", static_cast<int>(nMissing));
   RecordProperty("duplicates", static_cast<int>(arrivals.Duplicates()));
-  std::cout << strScheme << ", collector " << strTrouble << ": " << nMissing << " of " << nRecords
-            << " records lost, " << arrivals.Duplicates() << " came twice\n";
+  std::cout << strScheme << ", collector " << strTrouble << ": " << nMissing << " of " << nRecords << " records lost, "
+            << arrivals.Duplicates() << " came twice\n";
   const std::string strErr = ReadBytes(m_folder.Path("forward.out.err"));
   EXPECT_NE(strErr.find("lost ("), std::string::npos) << strErr;
   EXPECT_NE(strErr.find("again"), std::string::npos) << strErr;
@@ -291,7 +295,8 @@ TEST_F(ForwardToRsyslog, DatagramsCarryWhatFitsAndCutTheRestAtACharacter) {
   aRecords.push_back({"2011.04.08 10:00:00", "Info", "Main", "op-22", "", strAscii});
   aRecords.push_back({"2011.04.08 10:00:00", "Info", "Main", "op-23", strQuotes, "short"});
   const std::string strErr = ForwardDayFile(aRecords, m_collector.UdpTarget());
-  EXPECT_NE(strErr.find("forward: 24 records to " + m_collector.UdpTarget() + " sent, 0 behind; 4 cut to fit the "
+  EXPECT_NE(strErr.find("forward: 24 records to " + m_collector.UdpTarget() +
+                        " sent, 0 behind; 4 cut to fit the "
                         "message size"),
             std::string::npos)
       << strErr;
@@ -425,8 +430,8 @@ TEST_F(ForwardToRsyslog, ARecordThatCannotFitIsSkippedWithOneLine) {
 
   std::vector<std::vector<std::string>> aRecords;
   for (size_t n = 0; n < 6; ++n) {
-    aRecords.push_back({"2011.04.08 10:00:00", n == 3 ? strLongType : "Info", "Main", "op-" + std::to_string(n),
-                        "k=v", "text"});
+    aRecords.push_back(
+        {"2011.04.08 10:00:00", n == 3 ? strLongType : "Info", "Main", "op-" + std::to_string(n), "k=v", "text"});
   }
   WriteUtf16File(m_folder.LogFolder() + "/Vardlix20110408.xml", MakeLogText(aRecords));
   CForwardOptions options;
@@ -474,9 +479,8 @@ TEST(SyslogMessage, OptionsChangeOnlyWhatTheyName) {
     settings.m_strAppName = "Viewer";
     return settings;
   };
-  const std::string strData =
-      "[vardlix@32473 type=\"Audit\" location=\"Main\" operation=\"Open\" parameters=\"a=1\" "
-      "file=\"Vardlix20110408.xml\"]";
+  const std::string strData = "[vardlix@32473 type=\"Audit\" location=\"Main\" operation=\"Open\" parameters=\"a=1\" "
+                              "file=\"Vardlix20110408.xml\"]";
   CSyslogSettings severity = Settings();  // a type of the site's own, a facility of its own
   severity.m_aSeverities = {{"audit", severityCritical}};
   severity.m_nFacility = 19;
@@ -497,8 +501,7 @@ TEST(SyslogMessage, OptionsChangeOnlyWhatTheyName) {
        "<13>1 2011-04-08T09:05:03+00:00 desk-042 Viewer - Audit [vardlix@99999" + strData.substr(14) +
            " \xEF\xBB\xBF已打开"},
       {Settings(), unread,
-       "<13>1 - desk-042 Viewer - Audit " + strData.substr(0, strData.size() - 1) +
-           " time=\"   0.00.00 -1:-1:-1\"]"},
+       "<13>1 - desk-042 Viewer - Audit " + strData.substr(0, strData.size() - 1) + " time=\"   0.00.00 -1:-1:-1\"]"},
   };
   for (const auto& c : kCases) {
     bool bCut = true;
@@ -517,7 +520,7 @@ TEST(SyslogTime, CarriesTheOffsetOfTheRecordsOwnMoment) {
       {"2011.07.15 23:59:59", "2011-07-15T23:59:59+02:00"},
       {"2011.03.27 03:30:00", "2011-03-27T03:30:00+02:00"},  // the first hour of summer time
       {"2011.10.30 03:00:00", "2011-10-30T03:00:00+01:00"},  // the first hour after it
-      {"   0.00.00 -1:-1:-1", "-"},                           // the stamp of a clock that failed
+      {"   0.00.00 -1:-1:-1", "-"},                          // the stamp of a clock that failed
   };
   for (const auto& [szStamp, szExpected] : kCases) EXPECT_EQ(FormatSyslogTime(szStamp), szExpected) << szStamp;
   setenv("TZ", "UTC", 1);

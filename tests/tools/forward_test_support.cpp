@@ -6,17 +6,17 @@
 #include <filesystem>
 #include <thread>
 
-#include "service/library_state.h"
-#include "platform/platform_files.h"
 #include "base/text_encoding.h"
+#include "platform/platform_files.h"
+#include "service/library_state.h"
 #include "tool_process.h"
 #include "vardlix.h"
 
 const CTypeCase kTypes[] = {
-    {"Error", 3, true},   {"错误", 3, false},  {"Warning", 4, true}, {"警告", 4, false},
-    {"Info", 6, true},    {"信息", 6, false},  {"Debug", 7, true},   {"调试", 7, false},
-    {"ERROR", 3, true},   {"Audit", 5, true},  {"审计事件", 5, false},
-    {"A-type-name-longer-than-thirty-two-chars", 5, false},
+    {"Error", 3, true}, {"错误", 3, false},     {"Warning", 4, true},
+    {"警告", 4, false}, {"Info", 6, true},      {"信息", 6, false},
+    {"Debug", 7, true}, {"调试", 7, false},     {"ERROR", 3, true},
+    {"Audit", 5, true}, {"审计事件", 5, false}, {"A-type-name-longer-than-thirty-two-chars", 5, false},
 };
 const size_t kTypeCount = sizeof kTypes / sizeof kTypes[0];
 
@@ -29,8 +29,8 @@ std::vector<std::string> RecordFields(size_t n) {
       "",
       "<tag> & \"quotes\" [brackets] back\\slash",
   };
-  return {kTypes[n % kTypeCount].szType, n % 3 == 0 ? "主窗口" : "Net]work",
-          "op-" + strNumber, "路径=C:\\报表\\" + strNumber + ".xlsx \"q\" a<b&c>d ]",
+  return {kTypes[n % kTypeCount].szType, n % 3 == 0 ? "主窗口" : "Net]work", "op-" + strNumber,
+          "路径=C:\\报表\\" + strNumber + ".xlsx \"q\" a<b&c>d ]",
           kDescriptions[n % (sizeof kDescriptions / sizeof kDescriptions[0])]};
 }
 
@@ -38,7 +38,8 @@ std::vector<std::string> DayFileFields(size_t n, const std::string& strTime) {
   std::vector<std::string> aFields = RecordFields(n);
   for (auto& strField : aFields) {
     std::string strEscaped;
-    for (char c : strField) strEscaped += c == '<' ? "&lt;" : c == '&' ? "&amp;" : c == '>' ? "&gt;" : std::string(1, c);
+    for (char c : strField)
+      strEscaped += c == '<' ? "&lt;" : c == '&' ? "&amp;" : c == '>' ? "&gt;" : std::string(1, c);
     strField = strEscaped;
   }
   aFields.insert(aFields.begin(), strTime);
@@ -68,7 +69,8 @@ void WriteRecord(const std::vector<std::string>& aFields) {
 }
 
 void WriteBacklog(const std::string& strFolder, size_t nCount, size_t nFirst, const std::string& strDay) {
-  const std::string strStamp = strDay.substr(0, 4) + "." + strDay.substr(4, 2) + "." + strDay.substr(6, 2) + " 10:00:00";
+  const std::string strStamp =
+      strDay.substr(0, 4) + "." + strDay.substr(4, 2) + "." + strDay.substr(6, 2) + " 10:00:00";
   std::vector<std::vector<std::string>> aRecords;
   for (size_t n = nFirst; n < nFirst + nCount; ++n) {
     aRecords.push_back({strStamp, "Info", "主窗口", "op-" + std::to_string(n), "路径=C:\\报表\\年度.xlsx k=v",

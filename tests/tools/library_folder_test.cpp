@@ -75,11 +75,11 @@ TEST_F(LibraryFolder, LifeSetsTheRetentionThatStatsReports) {
       {"", false, 0, "Retention 7 days in " + LogFolder()},  // the default, in the host's folder
       {"3", false, 0, "Retention 3 days in "},
       {"36500", false, 0, "Retention 36500 days"},
-      {"36501", false, 2, ""},                               // refused, nothing changed
+      {"36501", false, 2, ""},  // refused, nothing changed
       {"", false, 0, "Retention 36500 days"},
       {"2", true, 0,
        "Retention 2 days in " + LogFolder() + "\nA host that is running applies it at its next load of the library.\n"},
-      {"", false, 0, "Retention 2 days in "},                // the host's library reads what --host wrote
+      {"", false, 0, "Retention 2 days in "},  // the host's library reads what --host wrote
       {"", true, 0, "Retention 2 days in " + LogFolder() + "\n"},
       {"1", false, 0, "Retention 1 day in "},
   };
@@ -97,8 +97,7 @@ TEST_F(LibraryFolder, LifeSetsTheRetentionThatStatsReports) {
   CToolResult stats = RunTool({"stats", "--host", m_strHost});
   ASSERT_EQ(stats.m_nStatus, 0) << stats.m_strErr;
   EXPECT_NE(stats.m_strOut.find("Folder     " + LogFolder() + "\n"), std::string::npos) << stats.m_strOut;
-  EXPECT_NE(stats.m_strOut.find("Retention  1 day (SettingInfo.xml holds \"1\")"), std::string::npos)
-      << stats.m_strOut;
+  EXPECT_NE(stats.m_strOut.find("Retention  1 day (SettingInfo.xml holds \"1\")"), std::string::npos) << stats.m_strOut;
   EXPECT_NE(stats.m_strOut.find("        3"), std::string::npos) << stats.m_strOut;
   EXPECT_NE(stats.m_strOut.find("Info 2, Error 1"), std::string::npos) << stats.m_strOut;
   // Created just now and kept for one day: due a day after its creation.

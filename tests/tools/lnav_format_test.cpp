@@ -39,9 +39,9 @@ TEST(LnavFormat, RecognisesEveryFieldAndTheLevelOfEachType) {
 
   // Each type with the level it must get; the last ones are no built-in type.
   const std::pair<const char*, const char*> kLevels[] = {
-      {"Error", "error"}, {"错误", "error"},   {"ERROR", "error"}, {"Warning", "warning"}, {"警告", "warning"},
-      {"Info", "info"},   {"信息", "info"},    {"Debug", "debug"}, {"调试", "debug"},      {"Audit", "notice"},
-      {"审计", "notice"}, {"Errors", "notice"}};
+      {"Error", "error"},  {"错误", "error"},   {"ERROR", "error"}, {"Warning", "warning"},
+      {"警告", "warning"}, {"Info", "info"},    {"信息", "info"},   {"Debug", "debug"},
+      {"调试", "debug"},   {"Audit", "notice"}, {"审计", "notice"}, {"Errors", "notice"}};
   std::vector<std::vector<std::string>> aRecords;
   for (size_t i = 0; i < std::size(kLevels); ++i) {
     aRecords.push_back({"2011.04.08 09:05:" + std::string(i < 10 ? "0" : "") + std::to_string(i), kLevels[i].first,

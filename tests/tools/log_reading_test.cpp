@@ -3,9 +3,9 @@
 
 #include <filesystem>
 
+#include "base/text_encoding.h"
 #include "reading/log_document.h"
 #include "reading/log_follow.h"
-#include "base/text_encoding.h"
 #include "tool_process.h"
 
 namespace {
@@ -76,8 +76,7 @@ TEST(LocateOffset, CountsLinesAndCharactersFromOne) {
     int nLine;
     int nColumn;
   } const kCases[] = {
-      {0, 1, 1}, {2, 1, 3}, {4, 2, 1}, {5, 2, 2},
-      {7, 2, 3},   // after the surrogate pair: one column for the emoji
+      {0, 1, 1}, {2, 1, 3},   {4, 2, 1}, {5, 2, 2}, {7, 2, 3},  // after the surrogate pair: one column for the emoji
       {9, 3, 1}, {100, 3, 2},
   };
   for (const auto& c : kCases) {
@@ -168,7 +167,9 @@ TEST(LogFollower, ReadsWhatWasAddedAndAChangedFileWholeAgainEachRecordOnce) {
       {"replaced by another file", {"x", "y"}, byRename, {"x", "y"}},
       {"replaced by a file that starts alike", {"a", "b", "x", "c"}, byRename, {"x"}},
       {"shrunk", {"a", "b"}, inPlace, {}},
-      {"shrunk and grown past its size", {"a", "b", "yyyyyyyyyyyyyyyyyyyy", "zzzzzzzzzzzzzzzzzzzz"}, inPlace,
+      {"shrunk and grown past its size",
+       {"a", "b", "yyyyyyyyyyyyyyyyyyyy", "zzzzzzzzzzzzzzzzzzzz"},
+       inPlace,
        {"yyyyyyyyyyyyyyyyyyyy", "zzzzzzzzzzzzzzzzzzzz"}},
       {"rewritten in place, one record changed", {"a", "B", "c", "d"}, inPlace, {"B", "d"}},
       {"rewritten in place, a record put in before the others", {"n", "a", "b", "c"}, inPlace, {"n"}},

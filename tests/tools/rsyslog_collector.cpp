@@ -27,15 +27,17 @@ bool IsProbe(const std::string& strLine) { return strLine.find(kProbeApp) != std
 // Each field of a message, JSON-escaped, so that line breaks and control
 // characters arrive as they were sent. rsyslog's own messages stay out.
 std::string Configuration(const std::string& strFolder, int nTcpPort, int nUdpPort, int nRelpPort) {
-  const std::string strInputs =
-      "module(load=\"imrelp\")\n"
-      "input(type=\"imrelp\" address=\"127.0.0.1\" port=\"" + std::to_string(nRelpPort) +
-      "\" maxDataSize=\"256k\" ruleset=\"store\")\n"
-      "module(load=\"imtcp\")\n"
-      "input(type=\"imtcp\" address=\"127.0.0.1\" port=\"" + std::to_string(nTcpPort) + "\" listenPortFileName=\"" +
-      strFolder + "/tcp-port\" ruleset=\"store\")\n"
-      "module(load=\"imudp\")\n"
-      "input(type=\"imudp\" address=\"127.0.0.1\" port=\"" + std::to_string(nUdpPort) + "\" ruleset=\"store\")\n";
+  const std::string strInputs = "module(load=\"imrelp\")\n"
+                                "input(type=\"imrelp\" address=\"127.0.0.1\" port=\"" +
+                                std::to_string(nRelpPort) +
+                                "\" maxDataSize=\"256k\" ruleset=\"store\")\n"
+                                "module(load=\"imtcp\")\n"
+                                "input(type=\"imtcp\" address=\"127.0.0.1\" port=\"" +
+                                std::to_string(nTcpPort) + "\" listenPortFileName=\"" + strFolder +
+                                "/tcp-port\" ruleset=\"store\")\n"
+                                "module(load=\"imudp\")\n"
+                                "input(type=\"imudp\" address=\"127.0.0.1\" port=\"" +
+                                std::to_string(nUdpPort) + "\" ruleset=\"store\")\n";
   const std::string strFields =
       "template(name=\"fields\" type=\"list\" option.jsonf=\"on\") {\n"
       "  property(outname=\"pri\" name=\"pri\" format=\"jsonf\")\n"
@@ -56,7 +58,9 @@ std::string Configuration(const std::string& strFolder, int nTcpPort, int nUdpPo
          "       parser.escapeControlCharactersOnReceive=\"off\" parser.dropTrailingLFOnReception=\"off\")\n" +
          strInputs + strFields +
          "ruleset(name=\"store\" queue.type=\"Direct\") {\n"
-         "  action(type=\"omfile\" file=\"" + strFolder + "/messages.jsonl\" template=\"fields\")\n"
+         "  action(type=\"omfile\" file=\"" +
+         strFolder +
+         "/messages.jsonl\" template=\"fields\")\n"
          "}\n";
 }
 
@@ -253,8 +257,7 @@ size_t CRsyslogCollector::WaitForMessages(size_t nCount, std::chrono::seconds de
   return nFound;
 }
 
-bool ParseStructuredData(const std::string& strData, std::string& strId,
-                         std::map<std::string, std::string>& aParams) {
+bool ParseStructuredData(const std::string& strData, std::string& strId, std::map<std::string, std::string>& aParams) {
   aParams.clear();
   if (strData.size() < 2 || strData.front() != '[' || strData.back() != ']') return false;
   size_t nPos = strData.find_first_of(" ]", 1);
@@ -265,7 +268,8 @@ bool ParseStructuredData(const std::string& strData, std::string& strId,
     const std::string strName = strData.substr(nPos + 1, nEquals - nPos - 1);
     std::string strValue;
     for (nPos = nEquals + 2; nPos < strData.size() && strData[nPos] != '"'; ++nPos) {
-      if (strData[nPos] == '\\' && nPos + 1 < strData.size() && std::string("\"\\]").find(strData[nPos + 1]) != std::string::npos) {
+      if (strData[nPos] == '\\' && nPos + 1 < strData.size() &&
+          std::string("\"\\]").find(strData[nPos + 1]) != std::string::npos) {
         ++nPos;
       }
       strValue += strData[nPos];

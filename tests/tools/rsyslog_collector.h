@@ -22,15 +22,15 @@
 // One message as rsyslog parsed it.
 struct CSyslogMessage {
   int m_nPriority = -1;
-  std::string m_strTime;       // TIMESTAMP, RFC 3339 with its offset
+  std::string m_strTime;  // TIMESTAMP, RFC 3339 with its offset
   std::string m_strHost;
   std::string m_strApp;
   std::string m_strProcId;
   std::string m_strMsgId;
   std::string m_strStructuredData;
-  std::string m_strMessage;    // MSG
-  std::string m_strRaw;        // the message as received
-  std::string m_strSdId;       // parsed from m_strStructuredData
+  std::string m_strMessage;                      // MSG
+  std::string m_strRaw;                          // the message as received
+  std::string m_strSdId;                         // parsed from m_strStructuredData
   std::map<std::string, std::string> m_aParams;  // its parameters, unescaped
 };
 
@@ -97,5 +97,4 @@ bool AcceptsConnection(int nPort);
 
 // Splits "[ID name=\"value\" ...]" into the SD-ID and its parameters, undoing
 // the escapes of '"', '\' and ']'. False for anything else.
-bool ParseStructuredData(const std::string& strData, std::string& strId,
-                         std::map<std::string, std::string>& aParams);
+bool ParseStructuredData(const std::string& strData, std::string& strId, std::map<std::string, std::string>& aParams);

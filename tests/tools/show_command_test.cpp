@@ -52,8 +52,8 @@ TEST_F(ShowCommand, FiltersCombine) {
       {{"--grep", "main"}, {}},
       {{"--grep", "main", "-i"}, {"Info", "info"}},
       {{"--grep", "网络"}, {"Error"}},
-      {{"--grep", "<raw>"}, {"info"}},     // data, not markup, is searched
-      {{"--grep", "&amp;"}, {"info"}},     // CDATA is taken as it stands
+      {{"--grep", "<raw>"}, {"info"}},  // data, not markup, is searched
+      {{"--grep", "&amp;"}, {"info"}},  // CDATA is taken as it stands
       {{"--since", "09:30"}, {"Error", "Warning", "info"}},
       {{"--until", "2011.04.08 12:00:00"}, {"Info", "Error", "Warning"}},
       {{"--since", "09:00", "--until", "12:00"}, {"Error", "Warning"}},
@@ -166,7 +166,7 @@ TEST_F(ShowCommand, ColourOnlyWhenAskedForOrOnATerminal) {
   } const kCases[] = {
       {{"--color", "always"}, {}, true},
       {{"--color", "never"}, {}, false},
-      {{}, {}, false},                       // the output is a file, not a terminal
+      {{}, {}, false},  // the output is a file, not a terminal
       {{}, {{"NO_COLOR", "1"}}, false},
   };
   for (const auto& c : kCases) {
@@ -185,8 +185,11 @@ TEST_F(ShowCommand, ColourOnlyWhenAskedForOrOnATerminal) {
 TEST(ShowControlCharacters, NeverReachTheTerminalRaw) {
   CScratchFolder folder;
   WriteUtf16File(folder.Path("Vardlix20110408.xml"),
-                 MakeLogText({{"2011.04.08 08:00:00", "Info\x1b[31m", "\x1b[2J", "tab\there", "\xE2\x80\xAE" "desrever",
-                               "bell\x07 \xC2\x9B" "31m"}}));
+                 MakeLogText({{"2011.04.08 08:00:00", "Info\x1b[31m", "\x1b[2J", "tab\there",
+                               "\xE2\x80\xAE"
+                               "desrever",
+                               "bell\x07 \xC2\x9B"
+                               "31m"}}));
   WriteUtf16File(folder.Path("foreign.xml"), "<?xml version=\"1.0\" encoding=\"\x1b[31m\"?>\r\n"
                                              "<a\x1b[2J\xE2\x80\xAE>x</a\x1b[2J\xE2\x80\xAE>");
   const std::string strForeign = folder.Path("foreign.xml");
@@ -228,7 +231,7 @@ TEST(ShowFiles, ReadsDaysAndFilesInTheOrderGiven) {
   } const kCases[] = {
       {{"2011-04-09", "20110408"}, "B A Vardlix20110409.xml Vardlix20110408.xml"},
       {{"--all"}, "A B Vardlix20110408.xml Vardlix20110409.xml"},
-      {{"Vardlix20110409.xml"}, "B Vardlix20110409.xml"},      // a name in the folder
+      {{"Vardlix20110409.xml"}, "B Vardlix20110409.xml"},  // a name in the folder
       {{folder.Path("copy.xml")}, "无标记 copy.xml"},
   };
   for (const auto& c : kCases) {
@@ -267,7 +270,9 @@ TEST(Report, ChromiumDrawsTheTimelineAndFiltersTheTable) {
                  MakeLogText({{"2011.04.08 08:05:00", "Info", "Main", "Start", "", "started"},
                               {"2011.04.08 08:10:00", "错误", "网络", "连接", "", "连接被拒绝\r\n第二行"},
                               {"2011.04.08 08:20:00", "Info", "Main", "Read", "", "read"},
-                              {"2011.04.08 10:00:00", "Warning", "Parser", "Compare", "a&lt;b", "\xE2\x80\xAE" "x"},
+                              {"2011.04.08 10:00:00", "Warning", "Parser", "Compare", "a&lt;b",
+                               "\xE2\x80\xAE"
+                               "x"},
                               {"2011.04.08 10:30:00", "信息", "主窗口", "打开文件", "报表=x.xlsx", "已打开"}}));
   WriteUtf16File(folder.Path("Vardlix20110408.pending"),
                  MakeLogText({{"2011.04.08 10:45:00", "错误", "网络", "重试", "", "refused again"}}));
@@ -309,7 +314,8 @@ TEST(Report, ChromiumDrawsTheTimelineAndFiltersTheTable) {
     for (const auto& row : aRows) aCells.push_back(row[iCell]);
     return aCells;
   };
-  EXPECT_EQ(Column(seen["rows"], 5), (std::vector<std::string>{"连接被拒绝\n第二行", "<U+202E>x", "已打开", "refused again"}));
+  EXPECT_EQ(Column(seen["rows"], 5),
+            (std::vector<std::string>{"连接被拒绝\n第二行", "<U+202E>x", "已打开", "refused again"}));
   EXPECT_NE(seen["note"].get<std::string>().find("The table holds 4 of the 6 records"), std::string::npos);
   EXPECT_EQ(Column(seen["by_type"], 1), (std::vector<std::string>{"错误", "错误"}));
   EXPECT_EQ(Column(seen["by_type_and_text"], 5), (std::vector<std::string>{"refused again"}));

@@ -44,8 +44,7 @@ CTestCollector::CTestCollector(bool bRelp) : m_bRelp(bRelp) {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t nLength = sizeof address;
-  if (bind(m_nListener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(m_nListener, 16) != 0 ||
+  if (bind(m_nListener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(m_nListener, 16) != 0 ||
       getsockname(m_nListener, reinterpret_cast<sockaddr*>(&address), &nLength) != 0) {
     throw std::runtime_error("the test collector cannot listen");
   }

@@ -2,19 +2,19 @@
 // decide what a line of output looks like.
 #include <gtest/gtest.h>
 
+#include <locale.h>
 #include <clocale>
 #include <cwchar>
-#include <locale.h>
 
 #include <nlohmann/json.hpp>
 
 #include "base/display_width.h"
-#include "reading/local_time.h"
-#include "reading/record_filter.h"
-#include "output/record_output.h"
-#include "reading/record_export.h"
-#include "reading/record_scan.h"
 #include "base/text_encoding.h"
+#include "output/record_output.h"
+#include "reading/local_time.h"
+#include "reading/record_export.h"
+#include "reading/record_filter.h"
+#include "reading/record_scan.h"
 #include "reading/time_stamp.h"
 
 namespace {
@@ -28,10 +28,10 @@ TEST(DisplayWidth, CountsWideCharactersAsTwoCells) {
       {"中文", 4},
       {"日本語テキスト", 14},
       {"한국어", 6},
-      {"ＡＢ", 4},           // fullwidth forms
-      {"e\xCC\x81", 1},     // e + combining acute accent
+      {"ＡＢ", 4},              // fullwidth forms
+      {"e\xCC\x81", 1},         // e + combining acute accent
       {"\xF0\x9F\x98\x80", 2},  // emoji
-      {"\xE2\x80\xA6", 1},  // the ellipsis itself, ambiguous: one cell
+      {"\xE2\x80\xA6", 1},      // the ellipsis itself, ambiguous: one cell
       {"a中b", 4},
   };
   for (const auto& c : kCases) EXPECT_EQ(DisplayWidth(c.szText), c.nWidth) << c.szText;
@@ -67,6 +67,7 @@ TEST(FitToWidth, CutsWithAnEllipsisThatStillFits) {
     int nWidth;
     const char* szExpected;
   } const kCases[] = {
+      // clang-format off
       {"abcdef", 6, "abcdef"},
       {"abcdef", 4, "abc…"},
       {"中文字", 6, "中文字"},
@@ -74,6 +75,7 @@ TEST(FitToWidth, CutsWithAnEllipsisThatStillFits) {
       {"中文字", 5, "中文…"},
       {"abc", 1, "…"},
       {"abc", 0, ""},
+      // clang-format on
   };
   for (const auto& c : kCases) {
     std::string strFitted = FitToWidth(c.szText, c.nWidth);
@@ -106,14 +108,14 @@ TEST(ParseTimeBound, AcceptsTimesOfDayAndFullStamps) {
 TEST(ParseTimeBound, RejectsMalformedTimesWithAMessage) {
   const char* const kBad[] = {
       "",
-      "9:05",                  // hour needs two digits
-      "24:00",                 // no such hour
-      "12:60",                 // no such minute
-      "12:00:",                // seconds cut off
-      "2023.02.29 10:00",      // not a leap year
-      "2011.04-08 10:00",      // mixed separators
-      "2011.04.08",            // a date alone
-      "2011.04.08  10:00",     // two blanks
+      "9:05",               // hour needs two digits
+      "24:00",              // no such hour
+      "12:60",              // no such minute
+      "12:00:",             // seconds cut off
+      "2023.02.29 10:00",   // not a leap year
+      "2011.04-08 10:00",   // mixed separators
+      "2011.04.08",         // a date alone
+      "2011.04.08  10:00",  // two blanks
       "noon",
   };
   for (const char* szText : kBad) {
@@ -134,12 +136,14 @@ TEST(TimeBounds, IncludeBothEndsAndExcludeUnreadableStamps) {
     bool bAfterSince;
     bool bBeforeUntil;
   } const kCases[] = {
+      // clang-format off
       {"2011.04.08 09:00:00", true, true},
       {"2011.04.08 08:59:59", false, true},
       {"2011.04.08 10:00:00", true, true},
       {"2011.04.08 10:00:01", true, false},
       {"2011.04.07 23:00:00", true, true},   // a time of day applies to every day
       {"   0.00.00 -1:-1:-1", false, false}, // the stamp of a failed clock reading
+      // clang-format on
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(IsAtOrAfter(c.szStamp, since), c.bAfterSince) << c.szStamp;
@@ -193,9 +197,9 @@ TEST(ParseUtcOffset, TakesFixedOffsetsOnly) {
     bool bRead;
     int nMinutes;
   } const kCases[] = {
-      {"UTC", true, 0},     {"+08:00", true, 480}, {"-0330", true, -210}, {"+05", true, 300},
-      {"+14:00", true, 840}, {"+8", false, 0},     {"+08:", false, 0},    {"+15:00", false, 0},
-      {"08:00", false, 0},  {"+08:60", false, 0},  {"Asia/Shanghai", false, 0},
+      {"UTC", true, 0},      {"+08:00", true, 480}, {"-0330", true, -210},       {"+05", true, 300},
+      {"+14:00", true, 840}, {"+8", false, 0},      {"+08:", false, 0},          {"+15:00", false, 0},
+      {"08:00", false, 0},   {"+08:60", false, 0},  {"Asia/Shanghai", false, 0},
   };
   for (const auto& c : kCases) {
     int nMinutes = 0;
@@ -252,7 +256,8 @@ const std::u16string kFieldTexts[] = {
     u"plain ASCII text",
     u"a &lt;b&gt; &amp; &quot;c&apos; &amp &#60; &",
     u"line one\r\nline two\nthree\rfour\r",
-    u"tab\tbell\x07" u"esc\x1B[31m del\x7F c1\x85 end",
+    u"tab\tbell\x07"
+    u"esc\x1B[31m del\x7F c1\x85 end",
     u"bidi \u202Ereversed\u202C \u2066isolated\u2069 c1 \x9B31m",
     u"\u4E2D\u6587 \uFF21 \u0301 \u200B \U0001F600 \U00020000",
     u"lone \xD800 x \xDC00 y \xD800",
@@ -293,10 +298,15 @@ TEST(JsonLine, IsWhatNlohmannJsonWrites) {
 
 // --grep's look at a record's text never rules out a record that matches.
 TEST(RecordMatcher, NeverRulesOutARecordThatMatches) {
-  const std::string aNeedles[] = {"a", "A", "&", "<b>", "c'", "\"c", "LINE TWO", "\xEF\xBF\xBD", "\xF0\x9F\x98\x80",
-                                  "\xC3\xA9", "\xE2\x84\xAA"};  // U+FFFD, an emoji, é, the Kelvin sign
-  const std::u16string aTexts[] = {u"x a &lt;b&gt; &amp; &quot;c&apos; y", u"line one\r\nLine Two", u"lone \xD800 x",
-                                   u"\U0001F600", u"\u00C9t\u00E9", u"k K \u212A"};
+  const std::string aNeedles[] = {
+      "a",        "A",           "&", "<b>", "c'", "\"c", "LINE TWO", "\xEF\xBF\xBD", "\xF0\x9F\x98\x80",
+      "\xC3\xA9", "\xE2\x84\xAA"};  // U+FFFD, an emoji, é, the Kelvin sign
+  const std::u16string aTexts[] = {u"x a &lt;b&gt; &amp; &quot;c&apos; y",
+                                   u"line one\r\nLine Two",
+                                   u"lone \xD800 x",
+                                   u"\U0001F600",
+                                   u"\u00C9t\u00E9",
+                                   u"k K \u212A"};
   for (const std::string& strNeedle : aNeedles) {
     for (bool bIgnoreCase : {false, true}) {
       CRecordFilter filter;

@@ -26,7 +26,7 @@ class CScratchFolder {
 
 // What one run of the program left behind.
 struct CToolResult {
-  int m_nStatus = -1;   // exit status; -1 when it did not exit normally
+  int m_nStatus = -1;  // exit status; -1 when it did not exit normally
   std::string m_strOut;
   std::string m_strErr;
 };
@@ -43,9 +43,9 @@ class CToolProcess {
  public:
   CToolProcess(const std::vector<std::string>& aArgs, const std::string& strOutputFile);
   ~CToolProcess();
-  std::string Output() const;     // what it has written so far
-  void Interrupt() const;         // Ctrl-C
-  int Wait();                     // exit status, -1 when killed by a signal
+  std::string Output() const;  // what it has written so far
+  void Interrupt() const;      // Ctrl-C
+  int Wait();                  // exit status, -1 when killed by a signal
 
  private:
   pid_t m_nPid = -1;

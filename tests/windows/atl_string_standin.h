@@ -35,8 +35,8 @@ class CSimpleStringT {
   explicit CSimpleStringT(PCXSTR pszSrc) {
     int nLength = 0;
     while (pszSrc[nLength] != 0) ++nLength;
-    auto* pData = static_cast<CStringData*>(
-        HeapAlloc(GetProcessHeap(), 0, sizeof(CStringData) + (nLength + 1) * sizeof(XCHAR)));
+    auto* pData =
+        static_cast<CStringData*>(HeapAlloc(GetProcessHeap(), 0, sizeof(CStringData) + (nLength + 1) * sizeof(XCHAR)));
     pData->nDataLength = pData->nAllocLength = nLength;
     pData->nRefs = 1;
     m_pszData = reinterpret_cast<PXSTR>(pData + 1);
@@ -47,7 +47,6 @@ class CSimpleStringT {
   CSimpleStringT& operator=(const CSimpleStringT&) = delete;
 
   operator PCXSTR() const { return m_pszData; }
-
 
  private:
   PXSTR m_pszData;

@@ -20,8 +20,8 @@ inline void AgeFile(const std::filesystem::path& path, int nDays) {
   nTicks.HighPart = now.dwHighDateTime;
   nTicks.QuadPart -= static_cast<ULONGLONG>(nDays) * 86400 * 10000000;
   const FILETIME then{nTicks.LowPart, nTicks.HighPart};
-  HANDLE hFile = CreateFileW(path.wstring().c_str(), FILE_WRITE_ATTRIBUTES, 0 /* no sharing */,
-                             nullptr /* security */, OPEN_EXISTING, 0, nullptr /* template */);
+  HANDLE hFile = CreateFileW(path.wstring().c_str(), FILE_WRITE_ATTRIBUTES, 0 /* no sharing */, nullptr /* security */,
+                             OPEN_EXISTING, 0, nullptr /* template */);
   ASSERT_NE(hFile, INVALID_HANDLE_VALUE) << path;
   EXPECT_TRUE(SetFileTime(hFile, &then, &then, &then));
   CloseHandle(hFile);

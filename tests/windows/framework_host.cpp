@@ -8,8 +8,8 @@
 #include "vardlix.h"
 
 int main() {
-  const CString strType(L"Info"), strLocation(L"FrameworkHost"), strOperation(L"Pass"),
-      strParameters(L"class=CString"), strDescription(L"\x6846\x67B6\x5B57\x7B26\x4E32");  // "框架字符串"
+  const CString strType(L"Info"), strLocation(L"FrameworkHost"), strOperation(L"Pass"), strParameters(L"class=CString"),
+      strDescription(L"\x6846\x67B6\x5B57\x7B26\x4E32");  // "框架字符串"
   WriteVardlix(strType, strLocation, strOperation, strParameters, strDescription);
   return 0;
 }

@@ -200,8 +200,8 @@ int CHost::WriteBadString() {
   SYSTEM_INFO system;
   GetSystemInfo(&system);
   const SIZE_T nPage = system.dwPageSize;
-  auto* pPages = static_cast<char*>(VirtualAlloc(nullptr /* anywhere */, 2 * nPage, MEM_COMMIT | MEM_RESERVE,
-                                                 PAGE_READWRITE));
+  auto* pPages =
+      static_cast<char*>(VirtualAlloc(nullptr /* anywhere */, 2 * nPage, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
   DWORD nOld = 0;
   VirtualProtect(pPages + nPage, nPage, PAGE_NOACCESS, &nOld);
   // No terminating zero before the page that cannot be read.
@@ -226,8 +226,8 @@ int CHost::CheckFilesFree() const {
   int nExit = exitDone;
   do {
     const std::wstring strPath = LongForm(LogFolder() + L"\\" + found.cFileName);
-    HANDLE hFile = CreateFileW(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0 /* exclusive */,
-                               nullptr /* security */, OPEN_EXISTING, 0, nullptr /* template */);
+    HANDLE hFile = CreateFileW(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0 /* exclusive */, nullptr /* security */,
+                               OPEN_EXISTING, 0, nullptr /* template */);
     if (hFile == INVALID_HANDLE_VALUE) nExit = exitFileHeld;
     if (hFile != INVALID_HANDLE_VALUE) CloseHandle(hFile);
   } while (FindNextFileW(hFind, &found));

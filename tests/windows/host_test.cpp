@@ -2,8 +2,8 @@
 // DLL into a fresh folder of their own, runs the host there (so the log
 // folder is HostLog beside it) and checks the files the DLL left.
 #define WIN32_LEAN_AND_MEAN
-#include <algorithm>
 #include <windows.h>
+#include <algorithm>
 
 #include <gtest/gtest.h>
 
@@ -41,7 +41,6 @@ std::u16string DateStamp(int64_t nTime) {
   std::snprintf(aText, sizeof aText, "%4d%02d%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
   return std::u16string(aText, aText + std::strlen(aText));
 }
-
 
 std::vector<std::u16string> SplitLines(const std::u16string& strText) {
   std::vector<std::u16string> lines;
@@ -89,7 +88,7 @@ std::vector<std::u16string> CheckDailyFile(const std::u16string& strText, const 
     int nRecord = 0;
     for (const std::u16string& strTaken : tags) nRecord += strTaken == strTag;
     std::vector<std::u16string> expected = RecordLines(strTag, nRecord);
-    std::vector<std::u16string> actual = {lines[nLine], lines[nLine + 2], lines[nLine + 3], strOperation,
+    std::vector<std::u16string> actual = {lines[nLine],     lines[nLine + 2], lines[nLine + 3], strOperation,
                                           lines[nLine + 5], lines[nLine + 6], lines[nLine + 7]};
     EXPECT_EQ(actual, expected) << "record at line " << nLine + 1;
     tags.push_back(strTag);
@@ -117,9 +116,9 @@ class HostTest : public ::testing::Test {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr /* program: from the command line */, &strCommand[0],
-                        nullptr /* process security */, nullptr /* thread security */, FALSE /* no handles */,
-                        0, nullptr /* this environment */, strFolder.c_str(), &startup, &process)) {
+    if (!CreateProcessW(nullptr /* program: from the command line */, &strCommand[0], nullptr /* process security */,
+                        nullptr /* thread security */, FALSE /* no handles */, 0, nullptr /* this environment */,
+                        strFolder.c_str(), &startup, &process)) {
       ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
       return nullptr;
     }
@@ -300,8 +299,10 @@ TEST_F(HostTest, SetLogLifeAcceptsZeroTo36500AndKeepsSettingsHidden) {
     DWORD m_nResult;
     int m_nStored;  // value in the settings file afterwards
   } kCases[] = {
-      {L"by-name life 36500", 1, 36500},       {L"by-ordinal life 36501", 0, 36500},
-      {L"by-name life 4294967295", 0, 36500},  {L"by-ordinal life 1", 1, 1},
+      {L"by-name life 36500", 1, 36500},
+      {L"by-ordinal life 36501", 0, 36500},
+      {L"by-name life 4294967295", 0, 36500},
+      {L"by-ordinal life 1", 1, 1},
       {L"by-name life 0", 1, 0},
   };
   for (const auto& test : kCases) {
@@ -320,8 +321,8 @@ TEST_F(HostTest, PurgeDeletesLogFilesOnceTheirAgeReachesTheRetention) {
   const struct {
     const char* m_pszName;
     int m_nAgeDays;
-    bool m_bAfterLoad;     // still there after a load with retention 7
-    bool m_bAfterLife5;    // still there after SetLogLife(5)
+    bool m_bAfterLoad;   // still there after a load with retention 7
+    bool m_bAfterLife5;  // still there after SetLogLife(5)
   } kFiles[] = {
       {"Vardlix20000101.xml", 8, false, false},
       {"VardlixBackup.zip", 8, false, false},
@@ -429,8 +430,8 @@ TEST_F(HostTest, SettingsHeldAtLoadAreReadLaterAndRetentionZeroWritesNothing) {
   ASSERT_EQ(RunHost(L"by-name life 0"), 1u);
   const std::wstring strWritten = MakeEvent(L"Written"), strReleased = MakeEvent(L"Released");
   HANDLE hSettings = HoldLogFile("SettingInfo.xml", GENERIC_READ, 0 /* exclusive */);
-  HANDLE hHost = StartHost(L"by-name write 1 A signal " + strWritten + L" wait " + strReleased +
-                           L" write 1 A report report.txt");
+  HANDLE hHost =
+      StartHost(L"by-name write 1 A signal " + strWritten + L" wait " + strReleased + L" write 1 A report report.txt");
   EXPECT_TRUE(WaitForSignal(hHost, strWritten));
   for (const std::string& strName : DailyFileNames()) EXPECT_EQ(strName.rfind(".pending"), 15u) << strName;
   CloseHandle(hSettings);
@@ -513,9 +514,8 @@ TEST_F(HostTest, MicrosoftAbiHostsLinkedAgainstTheImportLibraryWriteTheirRecords
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     ASSERT_TRUE(CreateProcessW(nullptr /* program: from the command line */, &strCommand[0],
-                               nullptr /* process security */, nullptr /* thread security */, FALSE /* no handles */,
-                               0, nullptr /* this environment */, m_folder.Path().wstring().c_str(), &startup,
-                               &process));
+                               nullptr /* process security */, nullptr /* thread security */, FALSE /* no handles */, 0,
+                               nullptr /* this environment */, m_folder.Path().wstring().c_str(), &startup, &process));
     CloseHandle(process.hThread);
     ASSERT_EQ(WaitForHost(process.hProcess), 0u);
     const std::string strDay = std::string(host.m_pszHost) + "Log/Vardlix" + Narrow(DateStamp(nBefore)) + ".xml";

@@ -105,8 +105,8 @@ constexpr LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
 // the system is complete, so there this process's entries are counted.
 DWORD CountHandlesInSystemList() {
   using QueryFunction = LONG(WINAPI*)(ULONG nClass, void* pBuffer, ULONG nSize, ULONG* pnNeeded);
-  const auto query = reinterpret_cast<QueryFunction>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  const auto query = reinterpret_cast<QueryFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
   if (query == nullptr) return 0;
   std::vector<ULONG_PTR> aBuffer(4096);
   LONG nStatus;

@@ -59,9 +59,9 @@ class CHostFolder {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr /* program: from the command line */, &strCommand[0],
-                        nullptr /* process security */, nullptr /* thread security */, FALSE /* no handles */,
-                        CREATE_SUSPENDED, nullptr /* this environment */, strFolder.c_str(), &startup, &process)) {
+    if (!CreateProcessW(nullptr /* program: from the command line */, &strCommand[0], nullptr /* process security */,
+                        nullptr /* thread security */, FALSE /* no handles */, CREATE_SUSPENDED,
+                        nullptr /* this environment */, strFolder.c_str(), &startup, &process)) {
       ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
     }
     return process;

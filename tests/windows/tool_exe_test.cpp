@@ -32,9 +32,9 @@ std::filesystem::path OwnFolder() {
 
 std::string Utf8(const std::wstring& strText) {
   if (strText.empty()) return std::string();
-  const int nSize = WideCharToMultiByte(CP_UTF8, 0, strText.data(), static_cast<int>(strText.size()),
-                                        nullptr /* measure */, 0, nullptr /* lpDefaultChar */,
-                                        nullptr /* lpUsedDefaultChar */);
+  const int nSize =
+      WideCharToMultiByte(CP_UTF8, 0, strText.data(), static_cast<int>(strText.size()), nullptr /* measure */, 0,
+                          nullptr /* lpDefaultChar */, nullptr /* lpUsedDefaultChar */);
   std::string strOut(nSize, '\0');
   WideCharToMultiByte(CP_UTF8, 0, strText.data(), static_cast<int>(strText.size()), &strOut[0], nSize,
                       nullptr /* lpDefaultChar */, nullptr /* lpUsedDefaultChar */);
@@ -187,20 +187,20 @@ class CProgramRun {
 
 // How a row runs the tool.
 enum ToolRunWay : int {
-  runPiped,      // output and errors through pipes: UTF-8 bytes
-  runConsole,    // both to a console whose code page has no Chinese
-  runNoColor,    // to that console, with NO_COLOR set
-  runHeldFile,   // through pipes, while the day's file is held open as the library holds it
+  runPiped,     // output and errors through pipes: UTF-8 bytes
+  runConsole,   // both to a console whose code page has no Chinese
+  runNoColor,   // to that console, with NO_COLOR set
+  runHeldFile,  // through pipes, while the day's file is held open as the library holds it
 };
 
 struct CToolCase {
   const char* szWhat;
   ToolRunWay nWay;
-  std::vector<std::wstring> aArgs;     // {tool}, {log} and {day} stand for their paths
+  std::vector<std::wstring> aArgs;  // {tool}, {log} and {day} stand for their paths
   DWORD nStatus;
-  std::vector<std::string> aPrinted;   // each in the output (console rows: its text), paths and times as {…}
-  std::vector<std::string> aAbsent;    // none of these in it
-  std::string strErrors;               // the error stream, exactly
+  std::vector<std::string> aPrinted;  // each in the output (console rows: its text), paths and times as {…}
+  std::vector<std::string> aAbsent;   // none of these in it
+  std::string strErrors;              // the error stream, exactly
 };
 
 // A folder with a Chinese name that holds vardlix.exe, Vardlix.dll and
@@ -351,53 +351,135 @@ TEST_F(ToolExe, EveryCommandWorksWithChinesePathsAndText) {
       R"({"time":"{time}+00:00","type":"Error","location":"Network","operation":"Connect",)"
       R"("parameters":"host=example.org port=443","description":"Connection refused","file":"Vardlix{day}.xml"})";
   const CToolCase kCases[] = {
-      {"write takes Chinese arguments from the wide command line", runPiped,
-       {L"write", L"信息", L"主窗口", L"打开文件", L"报表=二〇二四年度.xlsx", L"已打开报表，共 12 页"}, 0, {}, {}, ""},
-      {"write takes ASCII ones", runPiped,
-       {L"write", L"Error", L"Network", L"Connect", L"host=example.org port=443", L"Connection refused"}, 0, {}, {},
+      {"write takes Chinese arguments from the wide command line",
+       runPiped,
+       {L"write", L"信息", L"主窗口", L"打开文件", L"报表=二〇二四年度.xlsx", L"已打开报表，共 12 页"},
+       0,
+       {},
+       {},
        ""},
-      {"show on a folder with backslashes prints UTF-8 lines ending in LF", runPiped,
-       {L"show", L"--folder", L"{log}", L"--format", L"json"}, 0, {strChinese + "\n" + strError + "\n"}, {"\r"}, ""},
-      {"a Chinese type filters, and a folder may end in a backslash", runPiped,
-       {L"show", L"--folder", L"{log}\\", L"-f", L"json", L"--type", L"信息"}, 0, {strChinese + "\n"}, {"Error"}, ""},
-      {"--host names the folder by the library's rule", runPiped,
-       {L"show", L"--host", L"{tool}\\vardlix.exe", L"-f", L"json", L"-t", L"Error"}, 0, {strError + "\n"}, {"信息"},
+      {"write takes ASCII ones",
+       runPiped,
+       {L"write", L"Error", L"Network", L"Connect", L"host=example.org port=443", L"Connection refused"},
+       0,
+       {},
+       {},
        ""},
-      {"a day's file given by its path is named without its folder", runPiped,
-       {L"show", L"{day}", L"-f", L"json", L"-t", L"Error"}, 0, {strError + "\n"}, {"\\"}, ""},
-      {"CSV keeps its CR LF and starts with the mark only when asked", runPiped,
-       {L"show", L"-d", L"{log}", L"-f", L"csv", L"-t", L"Error", L"--bom"}, 0,
+      {"show on a folder with backslashes prints UTF-8 lines ending in LF",
+       runPiped,
+       {L"show", L"--folder", L"{log}", L"--format", L"json"},
+       0,
+       {strChinese + "\n" + strError + "\n"},
+       {"\r"},
+       ""},
+      {"a Chinese type filters, and a folder may end in a backslash",
+       runPiped,
+       {L"show", L"--folder", L"{log}\\", L"-f", L"json", L"--type", L"信息"},
+       0,
+       {strChinese + "\n"},
+       {"Error"},
+       ""},
+      {"--host names the folder by the library's rule",
+       runPiped,
+       {L"show", L"--host", L"{tool}\\vardlix.exe", L"-f", L"json", L"-t", L"Error"},
+       0,
+       {strError + "\n"},
+       {"信息"},
+       ""},
+      {"a day's file given by its path is named without its folder",
+       runPiped,
+       {L"show", L"{day}", L"-f", L"json", L"-t", L"Error"},
+       0,
+       {strError + "\n"},
+       {"\\"},
+       ""},
+      {"CSV keeps its CR LF and starts with the mark only when asked",
+       runPiped,
+       {L"show", L"-d", L"{log}", L"-f", L"csv", L"-t", L"Error", L"--bom"},
+       0,
        {"\xEF\xBB\xBFtime,type,location,operation,parameters,description,file\r\n"
         "{time}+00:00,Error,Network,Connect,host=example.org port=443,Connection refused,Vardlix{day}.xml\r\n"},
-       {"\r\r"}, ""},
-      {"the day's file held by a writer as the library holds it is read", runHeldFile,
-       {L"show", L"-d", L"{log}", L"-f", L"json", L"-t", L"Error"}, 0, {strError + "\n"}, {}, ""},
-      {"life sets the retention in the tool's own log folder", runPiped, {L"life", L"30"}, 0,
-       {"Retention 30 days in {tool}\\vardlixLog\n"}, {}, ""},
-      {"life reads it back", runPiped, {L"life"}, 0, {"Retention 30 days in {tool}\\vardlixLog\n"}, {}, ""},
-      {"life --host sets another program's retention without loading the library", runPiped,
-       {L"life", L"--host", L"{tool}\\Host.exe", L"12"}, 0,
-       {"Retention 12 days in {tool}\\HostLog\nA host that is running applies it at its next load of the library.\n"},
-       {}, ""},
-      {"life --host reads it back", runPiped, {L"life", L"--host", L"{tool}\\Host.exe"}, 0,
-       {"Retention 12 days in {tool}\\HostLog\n"}, {"running"}, ""},
-      {"stats reports the folder, the retention and the types", runPiped, {L"stats", L"--folder", L"{log}"}, 0,
-       {"Folder     {tool}\\vardlixLog\n", "Retention  30 days (SettingInfo.xml holds \"30\")\n", "信息 1, Error 1\n"},
-       {}, ""},
-      {"check passes the library's file", runPiped, {L"check", L"{day}"}, 0,
-       {"{tool}\\vardlixLog\\Vardlix{day}.xml: well-formed day's log, 2 records\n"}, {}, ""},
-      {"check names where a damaged file stops", runPiped, {L"check", L"{tool}\\damaged.xml"}, 1,
-       {"{tool}\\damaged.xml:3:3: not well-formed: End tag does not correspond to 记录\n"}, {}, ""},
-      {"a path that starts with a slash is no option", runPiped, {L"check", L"/no/such.xml"}, 1, {}, {},
-       "vardlix: /no/such.xml: no such file\n"},
-      {"errors are UTF-8 too", runPiped, {L"show", L"-d", L"{tool}\\没有"}, 1, {}, {},
-       "vardlix: no such folder: {tool}\\没有\n"},
-      {"a console shows Chinese whatever its code page", runConsole,
-       {L"show", L"-d", L"{log}", L"-f", L"json", L"-t", L"信息"}, 0, {strChinese + "\n"}, {}, ""},
-      {"a console that takes escape sequences gets colours", runConsole, {L"show", L"-d", L"{log}", L"-t", L"Error"},
-       0, {"{red}Error"}, {}, ""},
-      {"NO_COLOR keeps them off", runNoColor, {L"show", L"-d", L"{log}", L"-t", L"Error"}, 0, {"Error"}, {"{red}"},
+       {"\r\r"},
        ""},
+      {"the day's file held by a writer as the library holds it is read",
+       runHeldFile,
+       {L"show", L"-d", L"{log}", L"-f", L"json", L"-t", L"Error"},
+       0,
+       {strError + "\n"},
+       {},
+       ""},
+      {"life sets the retention in the tool's own log folder",
+       runPiped,
+       {L"life", L"30"},
+       0,
+       {"Retention 30 days in {tool}\\vardlixLog\n"},
+       {},
+       ""},
+      {"life reads it back", runPiped, {L"life"}, 0, {"Retention 30 days in {tool}\\vardlixLog\n"}, {}, ""},
+      {"life --host sets another program's retention without loading the library",
+       runPiped,
+       {L"life", L"--host", L"{tool}\\Host.exe", L"12"},
+       0,
+       {"Retention 12 days in {tool}\\HostLog\nA host that is running applies it at its next load of the library.\n"},
+       {},
+       ""},
+      {"life --host reads it back",
+       runPiped,
+       {L"life", L"--host", L"{tool}\\Host.exe"},
+       0,
+       {"Retention 12 days in {tool}\\HostLog\n"},
+       {"running"},
+       ""},
+      {"stats reports the folder, the retention and the types",
+       runPiped,
+       {L"stats", L"--folder", L"{log}"},
+       0,
+       {"Folder     {tool}\\vardlixLog\n", "Retention  30 days (SettingInfo.xml holds \"30\")\n", "信息 1, Error 1\n"},
+       {},
+       ""},
+      {"check passes the library's file",
+       runPiped,
+       {L"check", L"{day}"},
+       0,
+       {"{tool}\\vardlixLog\\Vardlix{day}.xml: well-formed day's log, 2 records\n"},
+       {},
+       ""},
+      {"check names where a damaged file stops",
+       runPiped,
+       {L"check", L"{tool}\\damaged.xml"},
+       1,
+       {"{tool}\\damaged.xml:3:3: not well-formed: End tag does not correspond to 记录\n"},
+       {},
+       ""},
+      {"a path that starts with a slash is no option",
+       runPiped,
+       {L"check", L"/no/such.xml"},
+       1,
+       {},
+       {},
+       "vardlix: /no/such.xml: no such file\n"},
+      {"errors are UTF-8 too",
+       runPiped,
+       {L"show", L"-d", L"{tool}\\没有"},
+       1,
+       {},
+       {},
+       "vardlix: no such folder: {tool}\\没有\n"},
+      {"a console shows Chinese whatever its code page",
+       runConsole,
+       {L"show", L"-d", L"{log}", L"-f", L"json", L"-t", L"信息"},
+       0,
+       {strChinese + "\n"},
+       {},
+       ""},
+      {"a console that takes escape sequences gets colours",
+       runConsole,
+       {L"show", L"-d", L"{log}", L"-t", L"Error"},
+       0,
+       {"{red}Error"},
+       {},
+       ""},
+      {"NO_COLOR keeps them off", runNoColor, {L"show", L"-d", L"{log}", L"-t", L"Error"}, 0, {"Error"}, {"{red}"}, ""},
       {"--version gives the project's version", runPiped, {L"--version"}, 0, {"vardlix " VARDLIX_VERSION "\n"}, {}, ""},
   };
   for (const auto& c : kCases) {
@@ -446,9 +528,8 @@ TEST_F(ToolExe, FollowMissesNoRecordAHostWrites) {
   constexpr int kRecords = 150;
   // The host's log folder, which follow needs to exist.
   ASSERT_EQ(CProgramRun(ToolFolder() / L"Host.exe", {L"by-name", L"load"}).Wait(), 0u);
-  CProgramRun follow(ToolFolder() / L"vardlix.exe",
-                     {L"follow", L"--host", (ToolFolder() / L"Host.exe").wstring(), L"-f", L"json", L"--lines",
-                      L"100000", L"--interval", L"10"});
+  CProgramRun follow(ToolFolder() / L"vardlix.exe", {L"follow", L"--host", (ToolFolder() / L"Host.exe").wstring(),
+                                                     L"-f", L"json", L"--lines", L"100000", L"--interval", L"10"});
   CProgramRun host(ToolFolder() / L"Host.exe", {L"by-name", L"write", std::to_wstring(kRecords), L"Follow"});
   EXPECT_EQ(host.Wait(), 0u);
   const ULONGLONG nDeadline = GetTickCount64() + 60000;
@@ -497,8 +578,9 @@ TEST_F(ToolExe, BinariesCarryTheProjectsVersionResource) {
     VS_FIXEDFILEINFO* pFixed = nullptr;
     UINT nSize = 0;
     ASSERT_TRUE(VerQueryValueW(aInfo.data(), L"\\", reinterpret_cast<void**>(&pFixed), &nSize));
-    EXPECT_EQ(std::to_wstring(HIWORD(pFixed->dwFileVersionMS)) + L"." + std::to_wstring(LOWORD(pFixed->dwFileVersionMS)) +
-                  L"." + std::to_wstring(HIWORD(pFixed->dwFileVersionLS)),
+    EXPECT_EQ(std::to_wstring(HIWORD(pFixed->dwFileVersionMS)) + L"." +
+                  std::to_wstring(LOWORD(pFixed->dwFileVersionMS)) + L"." +
+                  std::to_wstring(HIWORD(pFixed->dwFileVersionLS)),
               strVersion);
     const struct {
       const wchar_t* m_pszName;

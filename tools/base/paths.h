@@ -14,4 +14,3 @@ std::string FolderOf(const std::string& strPath);
 bool HasFolderPart(const std::string& strPath);
 // strFolder + separator + strName, without doubling a separator.
 std::string JoinPath(const std::string& strFolder, const std::string& strName);
-

@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <cctype>
 
-#include "commands/commands.h"
-#include "reading/log_file.h"
-#include "format/log_layout.h"
 #include "base/text_encoding.h"
+#include "commands/commands.h"
+#include "format/log_layout.h"
+#include "reading/log_file.h"
 #include "reading/xml_characters.h"
 #include "reading/xml_conformance.h"
 
@@ -98,10 +98,10 @@ class CCheckReport {
     Finding(FormatPlace(text.m_stop.m_place), "not well-formed: " + text.m_stop.m_strMessage);
     const size_t nRecords = text.m_nRecords;
     for (const CDamagedStretch& stretch : text.m_aDamage) {
-      Finding(FormatPlace(stretch.m_begin),
-              "damaged text up to " + FormatPlace(stretch.m_end) + ", skipped; " +
-                  CountRecords(stretch.m_nRecordsBefore, "complete record") + " before it, " +
-                  std::to_string(nRecords - stretch.m_nRecordsBefore) + " after");
+      Finding(FormatPlace(stretch.m_begin), "damaged text up to " + FormatPlace(stretch.m_end) + ", skipped; " +
+                                                CountRecords(stretch.m_nRecordsBefore, "complete record") +
+                                                " before it, " + std::to_string(nRecords - stretch.m_nRecordsBefore) +
+                                                " after");
     }
     const std::string strRoot = ToUtf8(kLogRoot);
     if (!text.m_bRootOpened) {
@@ -120,10 +120,12 @@ class CCheckReport {
     if (m_file.m_nZeroUnit == std::u16string::npos) return;
     const std::string strWhere = FormatPlace(PlaceAt(m_text, static_cast<int32_t>(m_file.m_nZeroUnit)));
     if (text.m_nOutcome == logTextRead && text.m_strTopElement == ToUtf8(kLogRoot)) {
-      Finding(strWhere, std::string("a zero code unit behind the log, followed by ") +
-                            (m_file.m_bDataBeyondZero ? "the rest of an interrupted update" : "zeros only") +
-                            ": the library ignores it and cuts it when it next loads or writes this file; until then standard XML "
-                            "parsers reject the file");
+      Finding(
+          strWhere,
+          std::string("a zero code unit behind the log, followed by ") +
+              (m_file.m_bDataBeyondZero ? "the rest of an interrupted update" : "zeros only") +
+              ": the library ignores it and cuts it when it next loads or writes this file; until then standard XML "
+              "parsers reject the file");
     } else {
       Finding(strWhere, "a zero code unit inside the text: the library reads only the text before it");
     }
@@ -144,8 +146,8 @@ class CCheckReport {
     const size_t nEncoding = strLibraryText.rfind(u"encoding=\"", nDeclarationEnd);
     if (strLibraryText.substr(0, 5) == u"<?xml" && nEncoding != std::u16string::npos) {
       const size_t nNameStart = nEncoding + 10;
-      const std::string strName =
-          ToUtf8(strLibraryText.substr(nNameStart, std::min(strLibraryText.find(u'"', nNameStart), strLibraryText.size()) - nNameStart));
+      const std::string strName = ToUtf8(strLibraryText.substr(
+          nNameStart, std::min(strLibraryText.find(u'"', nNameStart), strLibraryText.size()) - nNameStart));
       if (!IsPortableEncodingName(strName)) {
         Line(FormatPlace(PlaceAt(m_text, static_cast<int32_t>(nNameStart))),
              "note: standard XML parsers do not know the encoding name \"" + strName +

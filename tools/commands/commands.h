@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "reading/record_filter.h"
-#include "output/record_output.h"
 #include "forward/forward_options.h"
+#include "output/record_output.h"
+#include "reading/record_filter.h"
 
 enum ExitStatus : int {
   exitOk = 0,
@@ -22,8 +22,8 @@ struct CViewOptions {
   OutputFormat m_nFormat = formatTable;
   bool m_bWide = false;
   std::string m_strColor = "auto";
-  bool m_bKeepFormulas = false;      // CSV cells that begin like a formula stay as they are
-  std::string m_strTimeZone;         // --tz; empty: the system's
+  bool m_bKeepFormulas = false;  // CSV cells that begin like a formula stay as they are
+  std::string m_strTimeZone;     // --tz; empty: the system's
 };
 
 struct CShowOptions : CViewOptions {
@@ -31,11 +31,11 @@ struct CShowOptions : CViewOptions {
   bool m_bAll = false;               // every day log of the folder
   long m_nLimit = -1;
   bool m_bReverse = false;
-  bool m_bByteOrderMark = false;     // CSV starts with EF BB BF
+  bool m_bByteOrderMark = false;  // CSV starts with EF BB BF
 };
 
 struct CFollowOptions : CViewOptions {
-  long m_nBacklog = 10;         // records of today shown before following
+  long m_nBacklog = 10;  // records of today shown before following
   int m_nPollMilliseconds = 250;
 };
 
@@ -43,9 +43,9 @@ struct CReportOptions {
   std::string m_strFolder = ".";
   std::vector<std::string> m_aDays;  // days or files; empty: today
   bool m_bAll = false;
-  std::string m_strOutput;           // the page's file; empty: standard output
-  long m_nMaxRows = 10000;           // records the page's table holds
-  std::string m_strTimeZone;         // --tz; empty: the system's
+  std::string m_strOutput;    // the page's file; empty: standard output
+  long m_nMaxRows = 10000;    // records the page's table holds
+  std::string m_strTimeZone;  // --tz; empty: the system's
 };
 
 int RunShow(const CShowOptions& options, std::ostream& out, std::ostream& err);

@@ -1,9 +1,9 @@
+#include "base/text_encoding.h"
 #include "commands/commands.h"
+#include "platform/platform_files.h"
 #include "reading/day_files.h"
 #include "reading/log_file.h"
 #include "reading/log_stats.h"
-#include "platform/platform_files.h"
-#include "base/text_encoding.h"
 
 int RunStats(const std::string& strFolder, std::ostream& out, std::ostream& err) {
   CFolderStats stats;

@@ -1,10 +1,10 @@
 #include <algorithm>
 
 #include "commands/commands.h"
-#include "system/console.h"
+#include "output/terminal.h"
 #include "reading/day_files.h"
 #include "reading/log_follow.h"
-#include "output/terminal.h"
+#include "system/console.h"
 
 namespace {
 

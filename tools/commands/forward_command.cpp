@@ -2,10 +2,10 @@
 #include <thread>
 
 #include "commands/commands.h"
-#include "system/console.h"
-#include "reading/day_files.h"
 #include "forward/forwarder.h"
 #include "output/terminal.h"
+#include "reading/day_files.h"
+#include "system/console.h"
 
 namespace {
 

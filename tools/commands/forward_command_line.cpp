@@ -1,7 +1,7 @@
 #include "commands/forward_command_line.h"
 
-#include "forward/forwarder.h"
 #include "commands/host_library.h"
+#include "forward/forwarder.h"
 #include "forward/syslog_link.h"
 
 namespace {
@@ -35,50 +35,59 @@ CLI::App* AddForwardCommand(CLI::App& app, CForwardCommandLine& line) {
   CLI::App* pForward = app.add_subcommand(
       "forward", "Send each record to a syslog collector (RFC 5424), as follow reads them, moving on to the next "
                  "day's file after midnight; Ctrl-C ends it");
-  pForward->add_option("--to", options.m_strTarget,
-                       "relp://HOST:PORT (RELP, as rsyslog's imrelp takes it: delivered means answered), "
-                       "tcp://HOST:PORT or udp://HOST:PORT")
+  pForward
+      ->add_option("--to", options.m_strTarget,
+                   "relp://HOST:PORT (RELP, as rsyslog's imrelp takes it: delivered means answered), "
+                   "tcp://HOST:PORT or udp://HOST:PORT")
       ->required()
       ->check(TextValidator(IsTarget, "relp://HOST:PORT, tcp://HOST:PORT or udp://HOST:PORT", "URL"));
   CLI::Option* pFolder =
       pForward->add_option("--folder,-d", options.m_strFolder, "Log folder (default: the current directory)");
-  pForward->add_option("--host", line.m_strHost, "The log folder of the host program at PATH, as the library derives it")
+  pForward
+      ->add_option("--host", line.m_strHost, "The log folder of the host program at PATH, as the library derives it")
       ->type_name("PATH")
       ->excludes(pFolder);
-  pForward->add_option("--state", options.m_strState,
-                       "Checkpoint file (default: forward-tcp-HOST-PORT.json, or udp-, in the log folder)")
+  pForward
+      ->add_option("--state", options.m_strState,
+                   "Checkpoint file (default: forward-tcp-HOST-PORT.json, or udp-, in the log folder)")
       ->type_name("FILE");
   pForward->add_flag("--from-start", options.m_bFromStart,
                      "Start with the oldest day file, not after the checkpoint (without one: after the records "
                      "today's file holds now)");
   pForward->add_option("--app", options.m_strAppName, "APP-NAME (default: the host program's name, from the folder)")
       ->check(TextValidator(IsAppName, "1 to 48 printable ASCII characters", "NAME"));
-  pForward->add_option("--sd-id", options.m_syslog.m_strStructuredDataId,
-                       std::string("SD-ID of the record's fields, NAME@ENTERPRISE-NUMBER (default ") +
-                           kDefaultStructuredDataId + ")")
-      ->check(TextValidator(IsPrivateStructuredDataId, "NAME@NUMBER of at most 32 printable ASCII characters",
-                            "ID"));
-  pForward->add_option("--severity", line.m_aSeverities,
-                       "TYPE=LEVEL: the severity of records of TYPE (repeatable); LEVEL is emerg, alert, crit, err, "
-                       "warning, notice, info, debug or 0-7")
+  pForward
+      ->add_option("--sd-id", options.m_syslog.m_strStructuredDataId,
+                   std::string("SD-ID of the record's fields, NAME@ENTERPRISE-NUMBER (default ") +
+                       kDefaultStructuredDataId + ")")
+      ->check(TextValidator(IsPrivateStructuredDataId, "NAME@NUMBER of at most 32 printable ASCII characters", "ID"));
+  pForward
+      ->add_option("--severity", line.m_aSeverities,
+                   "TYPE=LEVEL: the severity of records of TYPE (repeatable); LEVEL is emerg, alert, crit, err, "
+                   "warning, notice, info, debug or 0-7")
       ->allow_extra_args(false)
       ->check(TextValidator(IsSeverityPair, "TYPE=LEVEL", "TYPE=LEVEL"));
   pForward->add_option("--facility", line.m_strFacility, "user (default), daemon, local0 to local7, or 0-23")
       ->check(TextValidator(IsFacility, "a facility", "NAME"));
   pForward->add_flag("--bom", options.m_syslog.m_bByteOrderMark,
                      "Start each message text with the UTF-8 byte-order mark that RFC 5424 gives UTF-8 text");
-  pForward->add_option("--max-size", options.m_nMaxSize,
-                       "Octets of a message; longer ones are cut, and say so (default " +
-                           std::to_string(kDefaultStreamMessageSize) + " over RELP and TCP, what rsyslog takes "
-                           "unless told more; " + std::to_string(kDefaultDatagramSize) + " over UDP)")
+  pForward
+      ->add_option("--max-size", options.m_nMaxSize,
+                   "Octets of a message; longer ones are cut, and say so (default " +
+                       std::to_string(kDefaultStreamMessageSize) +
+                       " over RELP and TCP, what rsyslog takes "
+                       "unless told more; " +
+                       std::to_string(kDefaultDatagramSize) + " over UDP)")
       ->check(CLI::Range(kMinimumMessageSize, kMaximumStreamMessageSize));
-  pForward->add_option("--framing", line.m_strFraming,
-                       "TCP: octet (default: the length before each message, RFC 6587) or lf (a line feed after "
-                       "each; line breaks inside written as #015 and #012)")
+  pForward
+      ->add_option("--framing", line.m_strFraming,
+                   "TCP: octet (default: the length before each message, RFC 6587) or lf (a line feed after "
+                   "each; line breaks inside written as #015 and #012)")
       ->check(CLI::IsMember({"octet", "lf"}));
-  pForward->add_option("--rate", options.m_nRate,
-                       "Records a second at most; 0 no limit (default " + std::to_string(kDefaultDatagramRate) +
-                           " over UDP, none over RELP and TCP)")
+  pForward
+      ->add_option("--rate", options.m_nRate,
+                   "Records a second at most; 0 no limit (default " + std::to_string(kDefaultDatagramRate) +
+                       " over UDP, none over RELP and TCP)")
       ->check(CLI::Range(0L, 10000000L));
   pForward->add_option("--interval", options.m_nPollMilliseconds, "Milliseconds between looks at the file")
       ->check(CLI::Range(10, 60000));
@@ -96,8 +105,7 @@ CForwardOptions FinishForwardOptions(const CForwardCommandLine& line) {
   if (!line.m_strHost.empty()) options.m_strFolder = HostLogFolder(line.m_strHost);
   for (const auto& strPair : line.m_aSeverities) {
     const size_t nEquals = strPair.rfind('=');
-    options.m_syslog.m_aSeverities.emplace_back(strPair.substr(0, nEquals),
-                                                ParseSeverity(strPair.substr(nEquals + 1)));
+    options.m_syslog.m_aSeverities.emplace_back(strPair.substr(0, nEquals), ParseSeverity(strPair.substr(nEquals + 1)));
   }
   options.m_syslog.m_nFacility = ParseFacility(line.m_strFacility);
   options.m_bLineFraming = line.m_strFraming == "lf";

@@ -11,7 +11,7 @@
 // What CLI11 fills in; FinishForwardOptions turns it into CForwardOptions.
 struct CForwardCommandLine {
   CForwardOptions m_options;
-  std::string m_strHost;                 // --host, the other way to name the folder
+  std::string m_strHost;                   // --host, the other way to name the folder
   std::vector<std::string> m_aSeverities;  // TYPE=LEVEL
   std::string m_strFacility = "user";
   std::string m_strFraming = "octet";

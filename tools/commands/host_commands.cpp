@@ -2,15 +2,15 @@
 #include <array>
 #include <cstdlib>
 
-#include "commands/commands.h"
 #include "base/paths.h"
-#include "reading/day_files.h"
+#include "base/text_encoding.h"
+#include "commands/commands.h"
 #include "commands/host_library.h"
+#include "format/log_retention.h"
+#include "platform/platform_files.h"
+#include "reading/day_files.h"
 #include "reading/log_file.h"
 #include "reading/log_stats.h"
-#include "platform/platform_files.h"
-#include "format/log_retention.h"
-#include "base/text_encoding.h"
 #include "reading/waiting_records.h"
 
 namespace {
@@ -33,8 +33,8 @@ size_t CountRecords(const std::string& strFolder, const CDay& day) {
 }
 
 enum Arrival : int {
-  arrivalInFile,     // in the day's file
-  arrivalWaiting,    // in the day's pending file, to be moved in later
+  arrivalInFile,   // in the day's file
+  arrivalWaiting,  // in the day's pending file, to be moved in later
   arrivalNowhere,
 };
 
@@ -131,8 +131,8 @@ namespace {
 // Days for life: empty (only show), or 0 to kMaxLogLife.
 bool CheckLifeDays(const std::string& strDays, uint32_t& nDays, std::ostream& err) {
   if (strDays.empty() || (ParseDays(strDays, nDays) && nDays <= static_cast<uint32_t>(kMaxLogLife))) return true;
-  ReportError(err, "days must be a whole number from 0 to " + std::to_string(kMaxLogLife) + ", not \"" + strDays +
-                       "\"");
+  ReportError(err,
+              "days must be a whole number from 0 to " + std::to_string(kMaxLogLife) + ", not \"" + strDays + "\"");
   return false;
 }
 

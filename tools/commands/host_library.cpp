@@ -1,11 +1,11 @@
 #include "commands/host_library.h"
 
 #include "base/paths.h"
-#include "system/library_loader.h"
-#include "reading/log_file.h"
+#include "base/text_encoding.h"
 #include "format/log_layout.h"
 #include "platform/platform_files.h"
-#include "base/text_encoding.h"
+#include "reading/log_file.h"
+#include "system/library_loader.h"
 #include "vardlix.h"
 
 namespace {
@@ -73,8 +73,8 @@ void CHostLibrary::WriteVardlix(const std::u16string& strType, const std::u16str
                                 const std::u16string& strDescription) const {
   // A field holding a zero character would be cut there by the library;
   // the command line can't carry one anyway.
-  CVardlixString aArgs[] = {{Units(strType)}, {Units(strLocation)}, {Units(strOperation)},
-                            {Units(strParameters)}, {Units(strDescription)}};
+  CVardlixString aArgs[] = {
+      {Units(strType)}, {Units(strLocation)}, {Units(strOperation)}, {Units(strParameters)}, {Units(strDescription)}};
   reinterpret_cast<WriteVardlixFunction>(m_pWriteVardlix)(aArgs[0], aArgs[1], aArgs[2], aArgs[3], aArgs[4]);
 }
 

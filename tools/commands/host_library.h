@@ -30,10 +30,10 @@ class CHostLibrary {
  private:
   bool Bind(void* pHandle, const std::string& strPath, std::string& strError);
 
-  void* m_pHandle = nullptr;             // from LoadSharedLibrary
-  void* m_pSetLogLife = nullptr;         // the export, cast when called
+  void* m_pHandle = nullptr;      // from LoadSharedLibrary
+  void* m_pSetLogLife = nullptr;  // the export, cast when called
   void* m_pWriteVardlix = nullptr;
-  std::string m_strPath;                 // what was loaded
+  std::string m_strPath;  // what was loaded
 };
 
 // The folder where the library, loaded by this tool, keeps its logs.

@@ -3,14 +3,14 @@
 // day's file included.
 #include <sstream>
 
-#include "commands/commands.h"
 #include "base/paths.h"
-#include "reading/day_files.h"
-#include "output/html_report.h"
-#include "reading/log_file.h"
-#include "platform/platform_files.h"
-#include "commands/show_reading.h"
 #include "base/text_encoding.h"
+#include "commands/commands.h"
+#include "commands/show_reading.h"
+#include "output/html_report.h"
+#include "platform/platform_files.h"
+#include "reading/day_files.h"
+#include "reading/log_file.h"
 
 namespace {
 
@@ -43,8 +43,8 @@ bool WritePage(const std::string& strPath, const std::string& strPage, std::ostr
   std::u16string strWidePath;
   CFile file;
   if (!FromUtf8(strPath, strWidePath) || !file.Open(strWidePath, CFile::modeCreateExclusive)) {
-    ReportError(err, strPath + ": cannot be written" +
-                         (file.GetOpenError() == causeNotFound ? " (no such folder)" : ""));
+    ReportError(err,
+                strPath + ": cannot be written" + (file.GetOpenError() == causeNotFound ? " (no such folder)" : ""));
     return false;
   }
   try {

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
+#include "base/text_encoding.h"
+#include "format/log_layout.h"
 #include "reading/day_files.h"
 #include "reading/log_file.h"
 #include "reading/record_export.h"
-#include "format/log_layout.h"
-#include "base/text_encoding.h"
 #include "reading/waiting_records.h"
 
 bool ResolveFiles(const CShowOptions& options, std::vector<std::string>& aPaths, int& nStatus, std::ostream& err) {
@@ -48,7 +48,8 @@ bool ResolveFiles(const CShowOptions& options, std::vector<std::string>& aPaths,
 
 class CShowReading::CFileSink : public CRecordSink {
  public:
-  CFileSink(CShowReading& reading, const Consumer& take, size_t nMax) : m_reading(reading), m_take(take), m_nMax(nMax) {}
+  CFileSink(CShowReading& reading, const Consumer& take, size_t nMax)
+      : m_reading(reading), m_take(take), m_nMax(nMax) {}
   void Take(const CRecordText& text) override {
     CShowReading& r = m_reading;
     if (m_nSeen == m_nMax || r.LimitReached()) return;

@@ -29,7 +29,10 @@ class CShowReading {
   using TextConsumer = std::function<void(const CRecordText&)>;
 
   CShowReading(const CShowOptions& options, const std::vector<std::string>& aPaths, bool bOffsets = false)
-      : m_options(options), m_aPaths(aPaths), m_matcher(options.m_filter), m_aReadCounts(aPaths.size(), 0),
+      : m_options(options),
+        m_aPaths(aPaths),
+        m_matcher(options.m_filter),
+        m_aReadCounts(aPaths.size(), 0),
         m_bOffsets(bOffsets) {}
 
   // Gives every selected record to take. With bFirst, problems are reported

@@ -5,12 +5,12 @@
 #include <map>
 
 #include "commands/commands.h"
-#include "reading/day_files.h"
 #include "commands/forward_command_line.h"
 #include "commands/host_library.h"
-#include "system/library_loader.h"
 #include "format/log_layout.h"
 #include "platform/platform_files.h"
+#include "reading/day_files.h"
+#include "system/library_loader.h"
 #include "system/time_zone.h"
 
 namespace {
@@ -28,11 +28,12 @@ const char kZoneHelp[] =
 
 // --tz: the zone of the folder's host.
 void AddZoneOption(CLI::App& command, std::string& strZone) {
-  command.add_option("--tz", strZone,
-                     kPathSeparator[0] == u'\\'
-                         ? "Time zone of the folder's host: UTC or an offset such as +08:00 (default: the system's)"
-                         : "Time zone of the folder's host: a zone name such as Asia/Shanghai, UTC or an offset such "
-                           "as +08:00 (default: TZ, else the system's)")
+  command
+      .add_option("--tz", strZone,
+                  kPathSeparator[0] == u'\\'
+                      ? "Time zone of the folder's host: UTC or an offset such as +08:00 (default: the system's)"
+                      : "Time zone of the folder's host: a zone name such as Asia/Shanghai, UTC or an offset such "
+                        "as +08:00 (default: TZ, else the system's)")
       ->type_name("ZONE");
 }
 
@@ -51,8 +52,8 @@ CLI::Validator TimeValidator() {
 CLI::Validator CountValidator() {
   return CLI::Validator(
       [](std::string& strText) {
-        bool bDigits = !strText.empty() && strText.size() < 10 &&
-                       strText.find_first_not_of("0123456789") == std::string::npos;
+        bool bDigits =
+            !strText.empty() && strText.size() < 10 && strText.find_first_not_of("0123456789") == std::string::npos;
         return bDigits ? std::string() : "\"" + strText + "\" is not a whole number of 0 or more";
       },
       "N");
@@ -61,9 +62,10 @@ CLI::Validator CountValidator() {
 // --folder, and --host as the other way to name the folder.
 void AddFolderOptions(CLI::App& command, std::string& strFolder, std::string& strHost) {
   CLI::Option* pFolder = command.add_option("--folder,-d", strFolder, "Log folder (default: the current directory)");
-  command.add_option("--host", strHost,
-                     "The log folder of the host program at PATH, as the library derives it (" +
-                         HostLogFolder(kExampleHost) + " for " + kExampleHost + ")")
+  command
+      .add_option("--host", strHost,
+                  "The log folder of the host program at PATH, as the library derives it (" +
+                      HostLogFolder(kExampleHost) + " for " + kExampleHost + ")")
       ->type_name("PATH")
       ->excludes(pFolder);
 }
@@ -80,8 +82,9 @@ void AddViewOptions(CLI::App& command, CViewOptions& options, std::string& strHo
   command.add_flag("-i,--ignore-case", options.m_filter.m_bIgnoreCase, "--grep ignores case");
   std::vector<std::string> aFormats = {"table", "json", "csv"};
   if (!bFollow) aFormats.push_back("xml");
-  command.add_option("--format,-f", strFormat,
-                     bFollow ? "table, json (JSON Lines) or csv" : "table, json (JSON Lines), csv or xml")
+  command
+      .add_option("--format,-f", strFormat,
+                  bFollow ? "table, json (JSON Lines) or csv" : "table, json (JSON Lines), csv or xml")
       ->check(CLI::IsMember(aFormats));
   command.add_flag("--wide,-w", options.m_bWide, "Don't cut long fields to the terminal's width");
   command.add_option("--color", options.m_strColor, "auto (terminal and no NO_COLOR), always or never")
@@ -201,8 +204,10 @@ CLI::App* AddFollowCommand(CLI::App& app, CCommandLine& line) {
                  line.m_strFollowFormat, true);
   pFollow->add_option("--lines,-n", line.m_follow.m_nBacklog, "Show the last N records of today first (default 10)")
       ->check(CountValidator());
-  pFollow->footer(std::string(kTimeHelp) + "\nWith --format json, each record is one line: a feed for a log "
-                                          "pipeline.\n" + kZoneHelp);
+  pFollow->footer(std::string(kTimeHelp) +
+                  "\nWith --format json, each record is one line: a feed for a log "
+                  "pipeline.\n" +
+                  kZoneHelp);
   pFollow->add_option("--interval", line.m_follow.m_nPollMilliseconds, "Milliseconds between looks at the file")
       ->check(CLI::Range(10, 60000));
   return pFollow;
@@ -231,8 +236,7 @@ CLI::App* AddCheckCommand(CLI::App& app, CCommandLine& line) {
 }
 
 std::string FolderNote() {
-  return "The library derives its log folder from the program that loads it, here this tool: " + ToolLogFolder() +
-         ".";
+  return "The library derives its log folder from the program that loads it, here this tool: " + ToolLogFolder() + ".";
 }
 
 CLI::App* AddWriteCommand(CLI::App& app, CCommandLine& line) {
@@ -254,13 +258,15 @@ CLI::App* AddWriteCommand(CLI::App& app, CCommandLine& line) {
 
 CLI::App* AddLifeCommand(CLI::App& app, CCommandLine& line) {
   CLI::App* pLife = app.add_subcommand("life", "Show the retention, or set it through the library's SetLogLife");
-  pLife->add_option("days", line.m_strLifeDays, "Days to keep log files, 0 to " + std::to_string(kMaxLogLife) +
-                                                    " (0 switches logging off and deletes every log file)");
+  pLife->add_option("days", line.m_strLifeDays,
+                    "Days to keep log files, 0 to " + std::to_string(kMaxLogLife) +
+                        " (0 switches logging off and deletes every log file)");
   CLI::Option* pLibrary =
       pLife->add_option("--library", line.m_strLifeLibrary, std::string("Path of ") + kLibraryFileName + " to load");
-  pLife->add_option("--host", line.m_strLifeHost,
-                    "The retention of the host program at PATH, in its log folder (" + HostLogFolder(kExampleHost) +
-                        " for " + kExampleHost + "), set as SetLogLife sets it, without loading the library")
+  pLife
+      ->add_option("--host", line.m_strLifeHost,
+                   "The retention of the host program at PATH, in its log folder (" + HostLogFolder(kExampleHost) +
+                       " for " + kExampleHost + "), set as SetLogLife sets it, without loading the library")
       ->type_name("PATH")
       ->excludes(pLibrary);
   pLife->footer(FolderNote() + "\nLoading the library, like setting the retention, deletes the expired logs of "
@@ -282,8 +288,7 @@ bool ApplyTimeZone(const std::string& strZone) {
 // Runs the one subcommand that was given.
 int RunSubcommand(const CSubcommands& commands, CCommandLine& line) {
   if (commands.m_pShow->parsed()) {
-    FinishViewOptions(line.m_show, line.m_strShowHost, line.m_strShowSince, line.m_strShowUntil,
-                      line.m_strShowFormat);
+    FinishViewOptions(line.m_show, line.m_strShowHost, line.m_strShowSince, line.m_strShowUntil, line.m_strShowFormat);
     if (!ApplyTimeZone(line.m_show.m_strTimeZone)) return exitUsage;
     return RunShow(line.m_show, std::cout, std::cerr);
   }
@@ -330,9 +335,14 @@ int RunVardlix(const std::vector<std::string>& aArgs) {
   // with "/" must stay a path there, as it is on Linux.
   app.allow_windows_style_options(false);
   CCommandLine line;
-  const CSubcommands commands{AddShowCommand(app, line),  AddFollowCommand(app, line), AddStatsCommand(app, line),
-                              AddCheckCommand(app, line), AddWriteCommand(app, line),  AddLifeCommand(app, line),
-                              AddForwardCommand(app, line.m_forward), AddReportCommand(app, line)};
+  const CSubcommands commands{AddShowCommand(app, line),
+                              AddFollowCommand(app, line),
+                              AddStatsCommand(app, line),
+                              AddCheckCommand(app, line),
+                              AddWriteCommand(app, line),
+                              AddLifeCommand(app, line),
+                              AddForwardCommand(app, line.m_forward),
+                              AddReportCommand(app, line)};
   try {
     std::vector<const char*> aArgv;
     for (const auto& strArg : aArgs) aArgv.push_back(strArg.c_str());

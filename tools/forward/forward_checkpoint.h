@@ -12,10 +12,10 @@
 #include <string>
 
 struct CForwardCheckpoint {
-  std::string m_strFile;     // day file of the last record handed over
-  uint64_t m_nRecords = 0;   // records of that file handed over, from its first
-  std::string m_strTime;     // time of the last of them, ISO 8601
-  std::string m_strFolder;   // the folder and the collector, as given
+  std::string m_strFile;    // day file of the last record handed over
+  uint64_t m_nRecords = 0;  // records of that file handed over, from its first
+  std::string m_strTime;    // time of the last of them, ISO 8601
+  std::string m_strFolder;  // the folder and the collector, as given
   std::string m_strTarget;
 };
 

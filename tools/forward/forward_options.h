@@ -9,13 +9,13 @@
 
 struct CForwardOptions {
   std::string m_strFolder = ".";
-  std::string m_strTarget;        // relp://HOST:PORT, tcp://HOST:PORT or udp://HOST:PORT
-  std::string m_strState;         // checkpoint file; empty: in the folder, named after the collector
-  bool m_bFromStart = false;      // from the oldest day file, whatever the checkpoint says
-  std::string m_strAppName;       // APP-NAME; empty: the host program's, from the folder's name
-  size_t m_nMaxSize = 0;          // octets of a message; 0: the transport's default
-  bool m_bLineFraming = false;    // TCP: a line feed ends each message, not a length before it
-  long m_nRate = -1;              // records a second at most; -1: the transport's default; 0: no limit
-  CSyslogSettings m_syslog;       // host and app names are filled in by RunForward
+  std::string m_strTarget;      // relp://HOST:PORT, tcp://HOST:PORT or udp://HOST:PORT
+  std::string m_strState;       // checkpoint file; empty: in the folder, named after the collector
+  bool m_bFromStart = false;    // from the oldest day file, whatever the checkpoint says
+  std::string m_strAppName;     // APP-NAME; empty: the host program's, from the folder's name
+  size_t m_nMaxSize = 0;        // octets of a message; 0: the transport's default
+  bool m_bLineFraming = false;  // TCP: a line feed ends each message, not a length before it
+  long m_nRate = -1;            // records a second at most; -1: the transport's default; 0: no limit
+  CSyslogSettings m_syslog;     // host and app names are filled in by RunForward
   int m_nPollMilliseconds = 250;
 };

@@ -10,8 +10,7 @@ namespace {
 
 // Names of the day files of the folder from strFirst on (name order is day
 // order) and before today's.
-std::vector<std::string> DayFilesBetween(const std::string& strFolder, const std::string& strFirst,
-                                         const CDay& today) {
+std::vector<std::string> DayFilesBetween(const std::string& strFolder, const std::string& strFirst, const CDay& today) {
   std::vector<CFolderEntry> aEntries;
   ListFolder(strFolder, aEntries);
   const std::string strToday = DayFileName(today);

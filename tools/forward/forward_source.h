@@ -50,7 +50,7 @@ class CRecordSource {
   uint64_t m_nSkip = 0;                   // records of the first of them, or of today's, already sent
   bool m_bFollowing = false;              // the past files are done; today's is followed
   CLogFollower m_follower;
-  std::string m_strFollowedFile;          // day file of the last record the follower gave
-  uint64_t m_nFollowedIndex = 0;          // index of the next record of that file
+  std::string m_strFollowedFile;  // day file of the last record the follower gave
+  uint64_t m_nFollowedIndex = 0;  // index of the next record of that file
   std::string m_strWarning;
 };

@@ -3,11 +3,11 @@
 #include <algorithm>
 
 #include "base/paths.h"
+#include "platform/platform_files.h"
 #include "reading/day_files.h"
 #include "reading/log_file.h"
-#include "system/network.h"
-#include "platform/platform_files.h"
 #include "reading/time_stamp.h"
+#include "system/network.h"
 
 namespace {
 
@@ -52,7 +52,8 @@ bool CForwarder::Start(const CDay& today, std::string& strError) {
     return false;
   }
   switch (m_lock.Take(m_strStatePath, strError)) {
-    case CStateLock::lockTaken: break;
+    case CStateLock::lockTaken:
+      break;
     case CStateLock::lockHeld:
       strError = "another vardlix forward is using the checkpoint " + m_strStatePath + " (it holds " +
                  CStateLock::LockPathOf(m_strStatePath) + "); one forwarder a checkpoint";
@@ -94,8 +95,7 @@ bool CForwarder::Step(const CDay& today, int64_t nNow) {
   // What was handed over on a broken connection and is not done goes again.
   if (report.m_bBroke) m_nHandedOver = 0;
   const bool bWindowFull = m_nPastCheckpoint + m_nEverSent >= kForwardWindow;
-  if (m_nPastCheckpoint > 0 &&
-      (bWindowFull || m_aQueue.empty() || nNow - m_nCheckpointAt >= kCheckpointMilliseconds)) {
+  if (m_nPastCheckpoint > 0 && (bWindowFull || m_aQueue.empty() || nNow - m_nCheckpointAt >= kCheckpointMilliseconds)) {
     SaveCheckpoint(nNow);
   }
   if (m_link.Connect(nNow)) HandOver(nNow);

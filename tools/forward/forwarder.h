@@ -13,11 +13,11 @@
 #include <deque>
 #include <string>
 
-#include "forward/forward_options.h"
 #include "forward/forward_checkpoint.h"
+#include "forward/forward_options.h"
 #include "forward/forward_source.h"
-#include "system/state_file.h"
 #include "forward/syslog_link.h"
+#include "system/state_file.h"
 
 constexpr size_t kForwardWindow = 1000;
 // A checkpoint is written when the window is full, when nothing is left to
@@ -33,12 +33,12 @@ constexpr long kDefaultDatagramRate = 1000;
 constexpr int kShutdownMilliseconds = 1000;
 
 struct CForwardCounts {
-  uint64_t m_nSent = 0;      // messages handed over, those sent again included
-  uint64_t m_nDone = 0;      // records the link is done with (delivered, acknowledged, sent)
-  uint64_t m_nResent = 0;    // messages handed over again after a break
-  uint64_t m_nCut = 0;       // messages cut to fit the limit
-  uint64_t m_nSkipped = 0;   // records that could not be sent at all
-  size_t m_nBehind = 0;      // records read from the files, not yet done
+  uint64_t m_nSent = 0;     // messages handed over, those sent again included
+  uint64_t m_nDone = 0;     // records the link is done with (delivered, acknowledged, sent)
+  uint64_t m_nResent = 0;   // messages handed over again after a break
+  uint64_t m_nCut = 0;      // messages cut to fit the limit
+  uint64_t m_nSkipped = 0;  // records that could not be sent at all
+  size_t m_nBehind = 0;     // records read from the files, not yet done
 };
 
 class CForwarder {

@@ -22,9 +22,12 @@ std::string Records(size_t nCount) { return std::to_string(nCount) + (nCount == 
 
 std::string CSyslogTarget::Scheme() const {
   switch (m_nTransport) {
-    case transportUdp: return "udp";
-    case transportRelp: return "relp";
-    case transportTcp: break;
+    case transportUdp:
+      return "udp";
+    case transportRelp:
+      return "relp";
+    case transportTcp:
+      break;
   }
   return "tcp";
 }
@@ -70,8 +73,7 @@ bool CSyslogLink::Connect(int64_t nNow) {
   if (IsUp()) return true;
   if (nNow < m_nRetryAt) return false;
   std::string strError;
-  if (!m_socket.Connect(m_target.m_strHost, m_target.m_nPort, m_target.Kind(), kConnectTimeoutMilliseconds,
-                        strError)) {
+  if (!m_socket.Connect(m_target.m_strHost, m_target.m_nPort, m_target.Kind(), kConnectTimeoutMilliseconds, strError)) {
     Failed(nNow, "cannot connect to " + m_target.Text() + " (" + strError + ")");
     return false;
   }
@@ -97,10 +99,15 @@ LinkSend CSyslogLink::Send(const std::string& strMessage, int64_t nNow) {
   std::string strError;
   if (m_target.m_nTransport == transportUdp) {
     switch (m_socket.SendDatagram(strMessage.data(), strMessage.size(), strError)) {
-      case datagramSent: ++m_nDoneSinceLastPoll; return linkTaken;
-      case datagramLater: return linkLater;
-      case datagramTooLong: return linkTooLong;
-      case datagramFailed: break;
+      case datagramSent:
+        ++m_nDoneSinceLastPoll;
+        return linkTaken;
+      case datagramLater:
+        return linkLater;
+      case datagramTooLong:
+        return linkTooLong;
+      case datagramFailed:
+        break;
     }
     // The system refuses a datagram after the collector's port refused the
     // one before: the collector is away, and this one waits for it.
@@ -210,9 +217,9 @@ size_t CSyslogLink::CountDone(int64_t nNow, std::string& strError, bool& bBroken
   const uint64_t nSafe = bKnown ? m_nWritten - std::min(nUnacknowledged, m_nWritten) : m_nWritten;
   while (!m_aPending.empty()) {
     const CPending& front = m_aPending.front();
-    const bool bDone = front.m_bSkipped || (front.m_nEnd <= nSafe && (bKnown || (front.m_nWritten >= 0 &&
-                                                                              nNow - front.m_nWritten >=
-                                                                                  kSettleMilliseconds)));
+    const bool bDone =
+        front.m_bSkipped || (front.m_nEnd <= nSafe &&
+                             (bKnown || (front.m_nWritten >= 0 && nNow - front.m_nWritten >= kSettleMilliseconds)));
     if (!bDone) break;
     m_aPending.pop_front();
     ++nDone;
@@ -255,8 +262,7 @@ CLinkReport CSyslogLink::Shutdown(int nMilliseconds) {
     return report;
   }
   const auto Now = [] {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
   };
   const int64_t nEnd = Now() + nMilliseconds;
@@ -280,9 +286,12 @@ CLinkReport CSyslogLink::Shutdown(int nMilliseconds) {
 
 std::string CSyslogLink::DoneWords() const {
   switch (m_target.m_nTransport) {
-    case transportRelp: return "delivered";
-    case transportUdp: return "sent";
-    case transportTcp: break;
+    case transportRelp:
+      return "delivered";
+    case transportUdp:
+      return "sent";
+    case transportTcp:
+      break;
   }
   return CNetSocket::TellsUnacknowledged() ? "sent and acknowledged by the collector's system" : "sent";
 }
@@ -328,8 +337,8 @@ void CSyslogLink::Failed(int64_t nNow, const std::string& strReason) {
   m_nRetryAt = nNow + m_nBackoff;
   m_nBackoff = std::min(m_nBackoff * 2, kLastRetryMilliseconds);
   if (!m_bTroubleReported) {
-    m_aEvents.push_back(strReason + "; trying again, at least every " +
-                        std::to_string(kLastRetryMilliseconds / 1000) + " s; the records wait in the log files until then");
+    m_aEvents.push_back(strReason + "; trying again, at least every " + std::to_string(kLastRetryMilliseconds / 1000) +
+                        " s; the records wait in the log files until then");
     m_bTroubleReported = true;
   }
 }

@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "system/network.h"
 #include "forward/syslog_relp.h"
+#include "system/network.h"
 
 enum SyslogTransport : int {
   transportTcp,
@@ -71,9 +71,9 @@ constexpr size_t kRelpWindow = 512;
 constexpr int64_t kRelpAnswerTimeoutMilliseconds = 60000;
 
 struct CLinkReport {
-  size_t m_nDone = 0;      // messages newly done (see above), the oldest first
-  bool m_bBroke = false;   // the connection broke: the messages handed over
-                           // and not done must be handed over again
+  size_t m_nDone = 0;     // messages newly done (see above), the oldest first
+  bool m_bBroke = false;  // the connection broke: the messages handed over
+                          // and not done must be handed over again
 };
 
 enum LinkSend : int {

@@ -82,9 +82,9 @@ void CutUtf8(std::string& strText, size_t nExcess, const CEncoding& encoding) {
 
 // The values of a message that cutting may shorten, and the rest.
 struct CMessageParts {
-  std::string m_strHeader;        // "<PRI>1 TIMESTAMP HOSTNAME APP-NAME - MSGID"
+  std::string m_strHeader;  // "<PRI>1 TIMESTAMP HOSTNAME APP-NAME - MSGID"
   std::string m_strFile;
-  std::string m_strTruncated;     // octets before cutting; empty when uncut
+  std::string m_strTruncated;  // octets before cutting; empty when uncut
   // description, parameters, operation, location, type, and the stamp when
   // TIMESTAMP could not carry it: the order in which the longest is cut
   // first when two are equally long
@@ -150,8 +150,8 @@ bool IsPrivateStructuredDataId(const std::string& strId) {
 }
 
 int ParseSeverity(const std::string& strName) {
-  static const char* const kNames[][2] = {{"emerg", "emergency"}, {"alert", "alert"},   {"crit", "critical"},
-                                          {"err", "error"},       {"warning", "warn"},  {"notice", "notice"},
+  static const char* const kNames[][2] = {{"emerg", "emergency"},    {"alert", "alert"},  {"crit", "critical"},
+                                          {"err", "error"},          {"warning", "warn"}, {"notice", "notice"},
                                           {"info", "informational"}, {"debug", "debug"}};
   for (int i = 0; i < 8; ++i) {
     if (EqualsIgnoringAsciiCase(strName, kNames[i][0]) || EqualsIgnoringAsciiCase(strName, kNames[i][1])) return i;
@@ -176,9 +176,9 @@ int SeverityOfType(const std::string& strType, const CSyslogSettings& settings) 
     if (EqualsIgnoringAsciiCase(strType, strName)) return nSeverity;
   }
   static const std::pair<const char*, int> kBuiltIn[] = {
-      {"Error", severityError}, {"错误", severityError},         {"Warning", severityWarning},
+      {"Error", severityError},  {"错误", severityError},         {"Warning", severityWarning},
       {"警告", severityWarning}, {"Info", severityInformational}, {"信息", severityInformational},
-      {"Debug", severityDebug}, {"调试", severityDebug},
+      {"Debug", severityDebug},  {"调试", severityDebug},
   };
   for (const auto& [szName, nSeverity] : kBuiltIn) {
     if (EqualsIgnoringAsciiCase(strType, szName)) return nSeverity;

@@ -56,13 +56,13 @@ struct CSyslogSettings {
   std::string m_strHostName = "-";  // HOSTNAME, already checked (HeaderValue)
   std::string m_strAppName = "-";   // APP-NAME, already checked
   std::string m_strStructuredDataId = kDefaultStructuredDataId;
-  int m_nFacility = 1;              // user-level messages
+  int m_nFacility = 1;  // user-level messages
   // TYPE=severity pairs given on the command line; looked up before the
   // built-in mapping, with the same comparison.
   std::vector<std::pair<std::string, int>> m_aSeverities;
-  bool m_bByteOrderMark = false;    // MSG starts with EF BB BF
-  bool m_bEscapeLineBreaks = false; // CR and LF written as #015 and #012, as rsyslog shows them
-  size_t m_nMaxSize = 0;            // octets of one message; 0: no limit
+  bool m_bByteOrderMark = false;     // MSG starts with EF BB BF
+  bool m_bEscapeLineBreaks = false;  // CR and LF written as #015 and #012, as rsyslog shows them
+  size_t m_nMaxSize = 0;             // octets of one message; 0: no limit
 };
 
 // The value itself when it is 1 to nMaxLength printable ASCII characters,

@@ -65,9 +65,13 @@ RelpParse ParseRelpFrame(const std::string& strBytes, size_t& nStart, CRelpFrame
   size_t nPos = nStart;
   uint32_t nLength = 0;
   switch (ReadNumber(strBytes, nPos, frame.m_nTxnr)) {
-    case numberIncomplete: return relpNeedMore;
-    case numberBad: strError = "no transaction number"; return relpMalformed;
-    case numberRead: break;
+    case numberIncomplete:
+      return relpNeedMore;
+    case numberBad:
+      strError = "no transaction number";
+      return relpMalformed;
+    case numberRead:
+      break;
   }
   if (strBytes[nPos++] != ' ') {
     strError = "no space after the transaction number";
@@ -83,9 +87,13 @@ RelpParse ParseRelpFrame(const std::string& strBytes, size_t& nStart, CRelpFrame
   frame.m_strCommand = strBytes.substr(nCommand, nPos - nCommand);
   ++nPos;
   switch (ReadNumber(strBytes, nPos, nLength)) {
-    case numberIncomplete: return relpNeedMore;
-    case numberBad: strError = "no data length"; return relpMalformed;
-    case numberRead: break;
+    case numberIncomplete:
+      return relpNeedMore;
+    case numberBad:
+      strError = "no data length";
+      return relpMalformed;
+    case numberRead:
+      break;
   }
   if (nLength > kRelpMaxAnswerBytes) {
     strError = "a frame of " + std::to_string(nLength) + " octets";

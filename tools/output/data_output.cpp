@@ -1,7 +1,7 @@
 #include "output/record_output.h"
 
-#include "reading/local_time.h"
 #include "base/text_encoding.h"
+#include "reading/local_time.h"
 
 namespace {
 
@@ -42,13 +42,27 @@ void AppendJsonString(std::string& strOut, std::string_view strText) {
     strOut.append(strText.data() + nRun, i - nRun);
     nRun = i + 1;
     switch (c) {
-      case '"': strOut += "\\\""; break;
-      case '\\': strOut += "\\\\"; break;
-      case '\b': strOut += "\\b"; break;
-      case '\f': strOut += "\\f"; break;
-      case '\n': strOut += "\\n"; break;
-      case '\r': strOut += "\\r"; break;
-      case '\t': strOut += "\\t"; break;
+      case '"':
+        strOut += "\\\"";
+        break;
+      case '\\':
+        strOut += "\\\\";
+        break;
+      case '\b':
+        strOut += "\\b";
+        break;
+      case '\f':
+        strOut += "\\f";
+        break;
+      case '\n':
+        strOut += "\\n";
+        break;
+      case '\r':
+        strOut += "\\r";
+        break;
+      case '\t':
+        strOut += "\\t";
+        break;
       default:
         strOut += "\\u00";
         strOut += kHex[c >> 4];

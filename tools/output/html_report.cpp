@@ -108,8 +108,8 @@ void AppendFacts(std::string& strOut, const CReportSummary& summary, const CRepo
     AppendHtml(strOut, page.m_aFiles.front() + " to " + page.m_aFiles.back());
   }
   strOut += "</p><p class=\"facts\"><b>" + FormatCount(summary.Records()) + "</b> records, <b>" +
-            FormatCount(summary.Errors()) + "</b> errors, <b>" + FormatCount(summary.Warnings()) +
-            "</b> warnings, " + FormatCount(summary.Types().size()) + " types. Made ";
+            FormatCount(summary.Errors()) + "</b> errors, <b>" + FormatCount(summary.Warnings()) + "</b> warnings, " +
+            FormatCount(summary.Types().size()) + " types. Made ";
   AppendHtml(strOut, page.m_strMade);
   strOut += " by vardlix report.</p>";
   if (page.m_aNotes.empty()) return;
@@ -161,8 +161,8 @@ void AppendFilter(std::string& strOut, const CReportSummary& summary, size_t nRo
     AppendHtml(strOut, aTypes[i].first.empty() ? "(no type)" : aTypes[i].first);
     strOut += " <span class=\"n\">" + FormatCount(aTypes[i].second) + "</span></label>";
   }
-  strOut += "<span>Showing <b id=\"shown\">" + FormatCount(nRows) + "</b> of " + FormatCount(nRows) +
-            " rows</span></div>";
+  strOut +=
+      "<span>Showing <b id=\"shown\">" + FormatCount(nRows) + "</b> of " + FormatCount(nRows) + " rows</span></div>";
 }
 
 void AppendRow(std::string& strOut, const CLogRecord& record, size_t iType) {
@@ -191,8 +191,8 @@ void AppendRecords(std::string& strOut, const CReportSummary& summary) {
     strOut += "<p class=\"note\">The table holds " + FormatCount(aRows.size()) + " of the " +
               FormatCount(summary.Records()) + " records (at most " + FormatCount(summary.MaxRows()) +
               ", --rows): every error and warning first, the latest of them when there are more, then the latest "
-              "of the other records. The timeline and the lists count all " + FormatCount(summary.Records()) +
-              "; vardlix show prints every record.</p>";
+              "of the other records. The timeline and the lists count all " +
+              FormatCount(summary.Records()) + "; vardlix show prints every record.</p>";
   }
   AppendFilter(strOut, summary, aRows.size());
   strOut += "<table id=\"rows\"><thead><tr><th>Time</th><th>Type</th><th>Location</th><th>Operation</th>"

@@ -20,10 +20,10 @@
 #include "output/report_summary.h"
 
 struct CReportPage {
-  std::string m_strFolder;              // the log folder, as given
-  std::vector<std::string> m_aFiles;    // the day files read, in order
-  std::vector<std::string> m_aNotes;    // what the reading warned of
-  std::string m_strMade;                // when the report was made, local time
+  std::string m_strFolder;            // the log folder, as given
+  std::vector<std::string> m_aFiles;  // the day files read, in order
+  std::vector<std::string> m_aNotes;  // what the reading warned of
+  std::string m_strMade;              // when the report was made, local time
 };
 
 void WriteHtmlReport(const CReportSummary& summary, const CReportPage& page, std::ostream& out);

@@ -31,8 +31,8 @@ enum TypeCategory : int {
 TypeCategory CategoryOfType(const std::string& strType);
 
 struct CTableOptions {
-  int m_nWidth = 0;      // cells per line; 0 or less: no limit
-  bool m_bColor = false; // ANSI colours by record type
+  int m_nWidth = 0;       // cells per line; 0 or less: no limit
+  bool m_bColor = false;  // ANSI colours by record type
 };
 
 // Column widths in cells, time first.
@@ -86,4 +86,3 @@ void AppendJsonString(std::string& strOut, std::string_view strText);
 // The same for a field's data as it stands in a file, decoded as the engine
 // decodes it when bEscaped.
 int FieldTextWidth(std::u16string_view strData, bool bEscaped, bool bLines);
-

@@ -18,7 +18,7 @@ constexpr int kLeft = 56;
 constexpr int kRight = 8;
 constexpr int kTop = 12;
 constexpr int kBottom = 44;
-constexpr size_t kMaxSeries = 10;  // types drawn apart; the rest share one colour
+constexpr size_t kMaxSeries = 10;   // types drawn apart; the rest share one colour
 constexpr int64_t kHourlyDays = 3;  // at most this many days are drawn hour by hour
 constexpr int64_t kContiguousDays = 400;
 
@@ -71,8 +71,8 @@ void MakeSeries(const CReportSummary& summary, CTimeline& timeline) {
   size_t iMerged = SIZE_MAX;
   for (size_t iType : aOrder) {
     const TypeCategory nCategory = aCategories[iType];
-    const bool bOwn = nCategory <= categoryWarning || timeline.m_aSeries.size() + 1 < kMaxSeries ||
-                      aTypes.size() <= kMaxSeries;
+    const bool bOwn =
+        nCategory <= categoryWarning || timeline.m_aSeries.size() + 1 < kMaxSeries || aTypes.size() <= kMaxSeries;
     if (!bOwn && iMerged == SIZE_MAX) {
       iMerged = timeline.m_aSeries.size();
       timeline.m_aSeries.push_back({"(other types)", kMergedColor, 0});
@@ -193,8 +193,10 @@ void AppendAxes(std::string& strOut, const CTimeline& timeline, size_t nStep, si
 void AppendBar(std::string& strOut, const CTimeline& timeline, const CBucket& bucket, double dX, double dBarWidth,
                double dScale) {
   const std::string strBucket = FormatBucket(bucket.m_nStart, timeline.m_bHourly);
-  std::string strTitle = strBucket + ": " + FormatCount(bucket.m_nTotal) + (bucket.m_nTotal == 1 ? " record" : " records");
-  strOut += "<g class=\"bar\" data-bucket=\"" + strBucket + "\" data-total=\"" + std::to_string(bucket.m_nTotal) + "\">";
+  std::string strTitle =
+      strBucket + ": " + FormatCount(bucket.m_nTotal) + (bucket.m_nTotal == 1 ? " record" : " records");
+  strOut +=
+      "<g class=\"bar\" data-bucket=\"" + strBucket + "\" data-total=\"" + std::to_string(bucket.m_nTotal) + "\">";
   double dBase = kHeight - kBottom;
   for (size_t i = 0; i < timeline.m_aSeries.size(); ++i) {
     const size_t nCount = bucket.m_aCounts[i];
@@ -251,8 +253,8 @@ void AppendTimeline(std::string& strOut, const CReportSummary& summary) {
             (timeline.m_bHourly ? "hour" : "day") + ", stacked by type\" lang=\"zh-CN\">";
   AppendAxes(strOut, timeline, nStep, nSteps, dSlot);
   for (size_t i = 0; i < timeline.m_aBuckets.size(); ++i) {
-    AppendBar(strOut, timeline, timeline.m_aBuckets[i], kLeft + dSlot * static_cast<double>(i) + (dSlot - dBarWidth) / 2,
-              dBarWidth, dScale);
+    AppendBar(strOut, timeline, timeline.m_aBuckets[i],
+              kLeft + dSlot * static_cast<double>(i) + (dSlot - dBarWidth) / 2, dBarWidth, dScale);
   }
   strOut += "</svg>";
   AppendLegend(strOut, timeline);

@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "reading/log_record.h"
 #include "output/record_output.h"
+#include "reading/log_record.h"
 
 // Records with errors and warnings, by the name of a type, location or
 // operation.
@@ -69,6 +69,6 @@ class CReportSummary {
   std::unordered_map<std::string, size_t> m_aTypeIndex;
   std::map<int64_t, std::vector<size_t>> m_aHours;
   CAttentionMap m_aByType, m_aByLocation, m_aByOperation;  // name -> (errors, warnings)
-  CHeldRows m_aAttentionRows;  // the latest errors and warnings, at most m_nMaxRows
-  CHeldRows m_aOtherRows;      // the latest other records, at most m_nMaxRows
+  CHeldRows m_aAttentionRows;                              // the latest errors and warnings, at most m_nMaxRows
+  CHeldRows m_aOtherRows;                                  // the latest other records, at most m_nMaxRows
 };

@@ -4,9 +4,9 @@
 #include <numeric>
 
 #include "base/display_width.h"
-#include "reading/record_filter.h"
 #include "base/text_encoding.h"
 #include "platform/unicode_text.h"
+#include "reading/record_filter.h"
 
 namespace {
 
@@ -100,10 +100,10 @@ TypeCategory CategoryOfType(const std::string& strType) {
     const char* szWord;
     TypeCategory nCategory;
   } kTypeWords[] = {
-      {"error", categoryError}, {"fatal", categoryError},  {"crit", categoryError},     {"fail", categoryError},
-      {"错误", categoryError},  {"异常", categoryError},   {"失败", categoryError},     {"严重", categoryError},
-      {"warn", categoryWarning}, {"警告", categoryWarning}, {"info", categoryInfo},     {"notice", categoryInfo},
-      {"信息", categoryInfo},   {"提示", categoryInfo},    {"debug", categoryDebug},   {"trace", categoryDebug},
+      {"error", categoryError},  {"fatal", categoryError},  {"crit", categoryError},  {"fail", categoryError},
+      {"错误", categoryError},   {"异常", categoryError},   {"失败", categoryError},  {"严重", categoryError},
+      {"warn", categoryWarning}, {"警告", categoryWarning}, {"info", categoryInfo},   {"notice", categoryInfo},
+      {"信息", categoryInfo},    {"提示", categoryInfo},    {"debug", categoryDebug}, {"trace", categoryDebug},
       {"调试", categoryDebug},
   };
   const std::string strFolded = FoldCase(strType);
@@ -181,7 +181,8 @@ CTableLayout FitColumns(const CTableLayout& natural, int nWidth) {
 
 void WriteTableHeader(const CTableLayout& layout, const CTableOptions& options, std::ostream& out) {
   std::string strLine;
-  for (int i = 0; i < kFieldCount; ++i) AppendCell(strLine, kHeadings[i], i, layout, options.m_bColor ? kBold : nullptr);
+  for (int i = 0; i < kFieldCount; ++i)
+    AppendCell(strLine, kHeadings[i], i, layout, options.m_bColor ? kBold : nullptr);
   strLine += '\n';
   out << strLine;
 }

@@ -5,9 +5,9 @@
 #include <ctime>
 
 #include "base/paths.h"
-#include "reading/log_file.h"
-#include "format/log_layout.h"
 #include "base/text_encoding.h"
+#include "format/log_layout.h"
+#include "reading/log_file.h"
 
 namespace {
 
@@ -36,8 +36,7 @@ bool ParseDayFileName(std::string_view strName, CDay& day) {
 // exists: "20261332", "2026-13-01".
 bool LooksLikeDate(const std::string& strText) {
   auto IsDigits = [&strText](size_t nFrom, size_t nCount) {
-    return strText.size() >= nFrom + nCount &&
-           strText.find_first_not_of("0123456789", nFrom) >= nFrom + nCount;
+    return strText.size() >= nFrom + nCount && strText.find_first_not_of("0123456789", nFrom) >= nFrom + nCount;
   };
   if (strText.size() == 8) return IsDigits(0, 8);
   if (strText.size() != 10 || (strText[4] != '-' && strText[4] != '.') || strText[7] != strText[4]) return false;

@@ -21,9 +21,9 @@ CDay Today();
 std::string FormatLocalTime(int64_t nTime);
 
 struct CFolderEntry {
-  std::string m_strName;   // file name, UTF-8
-  std::string m_strPath;   // JoinPath(folder, name)
-  CFileStatus m_status;    // as read right after the listing
+  std::string m_strName;  // file name, UTF-8
+  std::string m_strPath;  // JoinPath(folder, name)
+  CFileStatus m_status;   // as read right after the listing
   bool m_bHasStatus = false;
 };
 

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "base/text_encoding.h"
 #include "format/log_layout.h"
 #include "markup/markup.h"
 #include "reading/record_recovery.h"
-#include "base/text_encoding.h"
 
 namespace {
 
@@ -32,7 +32,8 @@ class CReadingDocument : public CXmlDocument {
 // Passes records on to the sink after the first nSkip, and counts them.
 class CCountingSink {
  public:
-  CCountingSink(CRecordSink& sink, const size_t& nSkip, CLogText& result) : m_sink(sink), m_nSkip(nSkip), m_result(result) {}
+  CCountingSink(CRecordSink& sink, const size_t& nSkip, CLogText& result)
+      : m_sink(sink), m_nSkip(nSkip), m_result(result) {}
   void Take(const CRecordText& record, size_t nEnd) {
     if (m_result.m_nRecords++ >= m_nSkip) m_sink.Take(record);
     m_result.m_nRecordsEnd = nEnd;
@@ -176,8 +177,7 @@ void RecoverLogText(const std::u16string& strText, const std::string& strFile, C
   RecoverRecords(strText, strFile, result, sink, nSkip, result.m_nRecoverFrom);
 }
 
-CLogText ReadLogText(std::u16string strText, const std::string& strFile, const std::u16string* pBeyond,
-                     bool bRecover) {
+CLogText ReadLogText(std::u16string strText, const std::string& strFile, const std::u16string* pBeyond, bool bRecover) {
   const size_t nLibraryUnits = strText.size();
   if (pBeyond != nullptr) {
     strText += u'\0';
@@ -195,7 +195,8 @@ bool LibraryAddsRecords(const CLogText& text, size_t nTextUnits, bool bDataBeyon
   // A text the engine parses takes a record only into the root "日志" (any
   // other top element would get a second one); one it does not parse is
   // started afresh, unless content hides behind its zero unit.
-  if (text.m_nOutcome == logTextRead || text.m_nOutcome == logTextNotLog) return text.m_strTopElement == ToUtf8(kLogRoot);
+  if (text.m_nOutcome == logTextRead || text.m_nOutcome == logTextNotLog)
+    return text.m_strTopElement == ToUtf8(kLogRoot);
   return !bDataBeyondZero;
 }
 

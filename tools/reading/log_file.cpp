@@ -5,12 +5,12 @@
 #include <thread>
 
 #include "base/paths.h"
+#include "base/text_encoding.h"
 #include "format/document_file.h"
 #include "format/log_layout.h"
 #include "markup/markup.h"
 #include "platform/platform_files.h"
 #include "reading/record_scan.h"
-#include "base/text_encoding.h"
 
 namespace {
 
@@ -18,10 +18,14 @@ constexpr auto kRetryDelay = std::chrono::milliseconds(100);
 
 std::string DescribeOpenError(FileErrorCause nCause) {
   switch (nCause) {
-    case causeNotFound: return "no such file";
-    case causeAccessDenied: return "permission denied";
-    case causeSharingViolation: return "another program holds it locked";
-    default: return "it cannot be opened";
+    case causeNotFound:
+      return "no such file";
+    case causeAccessDenied:
+      return "permission denied";
+    case causeSharingViolation:
+      return "another program holds it locked";
+    default:
+      return "it cannot be opened";
   }
 }
 
@@ -83,8 +87,8 @@ enum AttemptResult : int {
 // One attempt. The file is open only for the read, so that no wait between
 // attempts (or between the polls of follow) keeps it open. The text read
 // stays in strText, for the recovery of a damaged one.
-AttemptResult ReadOnce(const std::u16string& strPath, const std::string& strName, bool bLastAttempt,
-                       CAttemptSink& sink, std::u16string& strText, CLogFile& result) {
+AttemptResult ReadOnce(const std::u16string& strPath, const std::string& strName, bool bLastAttempt, CAttemptSink& sink,
+                       std::u16string& strText, CLogFile& result) {
   CFile file;
   if (!file.Open(strPath, CFile::modeReadAlongsideWriters)) {
     result.m_nOutcome = file.GetOpenError() == causeNotFound ? logFileMissing : logFileUnreadable;

@@ -6,27 +6,27 @@
 #include <cstdint>
 #include <string>
 
-#include "reading/log_document.h"
 #include "platform/platform_files.h"
+#include "reading/log_document.h"
 
 enum LogFileOutcome : int {
-  logFileRead,       // the text was read; see m_text for what it holds
-  logFileMissing,    // no such file
-  logFileNotFile,    // a folder, or something else that is not a plain file
-  logFileUnreadable, // it could not be opened or read
+  logFileRead,        // the text was read; see m_text for what it holds
+  logFileMissing,     // no such file
+  logFileNotFile,     // a folder, or something else that is not a plain file
+  logFileUnreadable,  // it could not be opened or read
 };
 
 struct CLogFile {
   LogFileOutcome m_nOutcome = logFileMissing;
-  CLogText m_text;             // for logFileRead
-  uint64_t m_nSize = 0;        // bytes, as read
-  std::string m_strError;      // for the other outcomes: why, in a few words
-  bool m_bWide = false;        // UTF-16 with its byte-order mark, as the library writes
+  CLogText m_text;         // for logFileRead
+  uint64_t m_nSize = 0;    // bytes, as read
+  std::string m_strError;  // for the other outcomes: why, in a few words
+  bool m_bWide = false;    // UTF-16 with its byte-order mark, as the library writes
   // A UTF-16 file holds a zero code unit where the library's reading stops:
   // its position in the text, and whether anything but zeros follows it.
   size_t m_nZeroUnit = std::u16string::npos;
   bool m_bDataBeyondZero = false;
-  size_t m_nTextUnits = 0;     // units of the text the library reads, before any zero unit
+  size_t m_nTextUnits = 0;  // units of the text the library reads, before any zero unit
   // When asked for: the decoded text, and when data follows the zero unit,
   // the zero unit and that data (zeros at the end of the file are never
   // kept, however many).

@@ -5,15 +5,15 @@
 #include <unordered_map>
 
 #include "base/paths.h"
-#include "reading/day_files.h"
+#include "base/text_encoding.h"
 #include "format/document_file.h"
-#include "reading/log_file.h"
-#include "reading/record_export.h"
 #include "format/log_layout.h"
 #include "platform/platform_files.h"
+#include "reading/day_files.h"
+#include "reading/log_file.h"
+#include "reading/record_export.h"
 #include "reading/record_filter.h"
 #include "reading/record_recovery.h"
-#include "base/text_encoding.h"
 
 namespace {
 
@@ -57,7 +57,10 @@ class CFollowSink : public CRecordSink {
  public:
   CFollowSink(std::vector<CLogRecord>& aRecords, std::vector<uint64_t>& aIndexes, const std::vector<uint64_t>& aPassed,
               uint64_t nFirstIndex, uint64_t nKeepFrom)
-      : m_aRecords(aRecords), m_aIndexes(aIndexes), m_nIndex(nFirstIndex), m_nKeepFrom(nKeepFrom),
+      : m_aRecords(aRecords),
+        m_aIndexes(aIndexes),
+        m_nIndex(nFirstIndex),
+        m_nKeepFrom(nKeepFrom),
         m_nFirstKept(aRecords.size()) {
     for (uint64_t nHash : aPassed) ++m_passed[nHash];
   }

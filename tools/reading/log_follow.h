@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "system/file_identity.h"
 #include "reading/log_record.h"
 #include "reading/record_filter.h"
 #include "reading/time_stamp.h"
+#include "system/file_identity.h"
 
 class CLogFollower {
  public:
@@ -70,25 +70,25 @@ class CLogFollower {
   void Forget();
   std::string WatchedPath() const;
 
-  std::string m_strFolder;       // folder being watched
-  CDay m_day;                    // day whose file is watched
-  uint64_t m_nPassed = 0;        // records of that file already passed on
-  uint64_t m_nSeenSize = 0;      // size at the last successful read
-  int64_t m_nSeenWrite = 0;      // last-write time at that read
-  bool m_bSeen = false;          // whether the file has been read at all
-  int m_nFailures = 0;           // consecutive polls whose read failed
-  bool m_bWarned = false;        // the current spell of failures was reported
+  std::string m_strFolder;         // folder being watched
+  CDay m_day;                      // day whose file is watched
+  uint64_t m_nPassed = 0;          // records of that file already passed on
+  uint64_t m_nSeenSize = 0;        // size at the last successful read
+  int64_t m_nSeenWrite = 0;        // last-write time at that read
+  bool m_bSeen = false;            // whether the file has been read at all
+  int m_nFailures = 0;             // consecutive polls whose read failed
+  bool m_bWarned = false;          // the current spell of failures was reported
   bool m_bDamageReported = false;  // the watched file was reported damaged
-  std::string m_strWarning;      // waiting for TakeWarning
+  std::string m_strWarning;        // waiting for TakeWarning
   std::vector<uint64_t> m_aIndexes;
-  std::vector<uint64_t> m_aPassed;  // a hash of each record passed on, in file order
+  std::vector<uint64_t> m_aPassed;                  // a hash of each record passed on, in file order
   const CRecordFilter* m_pBacklogFilter = nullptr;  // while StartWithBacklog reads
   long m_nBacklog = -1;
 
   // Where the records passed on end, and what tells the bytes before it.
   bool m_bHasPlace = false;
-  uint64_t m_nPlace = 0;         // byte offset just past the last record passed on
+  uint64_t m_nPlace = 0;  // byte offset just past the last record passed on
   CFileIdentity m_identity;
-  std::string m_strBefore;       // the bytes just before m_nPlace, up to 4 KiB
-  uint64_t m_nHash = 0;          // of the bytes before m_nPlace
+  std::string m_strBefore;  // the bytes just before m_nPlace, up to 4 KiB
+  uint64_t m_nHash = 0;     // of the bytes before m_nPlace
 };

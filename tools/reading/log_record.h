@@ -4,8 +4,8 @@
 #include <array>
 #include <string>
 
-#include "reading/local_time.h"
 #include "format/log_layout.h"
+#include "reading/local_time.h"
 
 // The six child elements of a "记录", in the order the library writes them.
 enum RecordField : int {
@@ -26,7 +26,7 @@ extern const char* const kFieldEnglishNames[kFieldCount];
 
 struct CLogRecord {
   std::array<std::string, kFieldCount> m_aField;  // decoded data, UTF-8
-  std::string m_strMarkup;                         // the record's XML as it stands in the file, UTF-8
-  std::string m_strFile;                           // name of the day file it came from
-  int64_t m_nUtcOffset = kNoUtcOffset;             // of its time, when the reader gave it one (CRecordClock)
+  std::string m_strMarkup;                        // the record's XML as it stands in the file, UTF-8
+  std::string m_strFile;                          // name of the day file it came from
+  int64_t m_nUtcOffset = kNoUtcOffset;            // of its time, when the reader gave it one (CRecordClock)
 };

@@ -4,17 +4,17 @@
 #include <iomanip>
 #include <iterator>
 
-#include "base/paths.h"
-#include "reading/day_files.h"
 #include "base/display_text.h"
 #include "base/display_width.h"
+#include "base/paths.h"
+#include "base/text_encoding.h"
 #include "format/document_file.h"
-#include "reading/log_file.h"
 #include "format/log_layout.h"
 #include "markup/markup.h"
 #include "platform/platform_files.h"
+#include "reading/day_files.h"
+#include "reading/log_file.h"
 #include "reading/record_scan.h"
-#include "base/text_encoding.h"
 #include "reading/waiting_records.h"
 
 namespace {
@@ -40,7 +40,8 @@ class CTypeCounter : public CRecordSink {
     Count(m_strType);
   }
   void Count(const std::string& strType) {
-    auto it = std::find_if(m_aCounts.begin(), m_aCounts.end(), [&](const auto& count) { return count.first == strType; });
+    auto it =
+        std::find_if(m_aCounts.begin(), m_aCounts.end(), [&](const auto& count) { return count.first == strType; });
     if (it == m_aCounts.end()) m_aCounts.emplace_back(strType, 1);
     else ++it->second;
   }

@@ -18,26 +18,26 @@ struct CRetention {
 };
 
 struct CDayStats {
-  std::string m_strName;                        // file name
+  std::string m_strName;  // file name
   CDay m_day;
-  uint64_t m_nSize = 0;                         // bytes
-  size_t m_nRecords = 0;                        // the file's and those waiting beside it
-  size_t m_nWaiting = 0;                        // of them in the day's pending file
+  uint64_t m_nSize = 0;                                       // bytes
+  size_t m_nRecords = 0;                                      // the file's and those waiting beside it
+  size_t m_nWaiting = 0;                                      // of them in the day's pending file
   std::vector<std::pair<std::string, size_t>> m_aTypeCounts;  // by first appearance
-  std::string m_strProblem;                     // why it could not be read, if so
+  std::string m_strProblem;                                   // why it could not be read, if so
 };
 
 struct CPurgeCandidate {
   std::string m_strName;
-  int64_t m_nCreated = 0;  // creation time, seconds since 1970 UTC
-  int64_t m_nDue = 0;      // first moment at which a purge deletes it
-  bool m_bExpired = false; // the next purge deletes it, whenever it runs
+  int64_t m_nCreated = 0;   // creation time, seconds since 1970 UTC
+  int64_t m_nDue = 0;       // first moment at which a purge deletes it
+  bool m_bExpired = false;  // the next purge deletes it, whenever it runs
 };
 
 struct CFolderStats {
   CRetention m_retention;
-  std::vector<CDayStats> m_aDays;              // day logs, in date order
-  std::vector<CPurgeCandidate> m_aPurge;       // every "Vardlix…" file, soonest first
+  std::vector<CDayStats> m_aDays;         // day logs, in date order
+  std::vector<CPurgeCandidate> m_aPurge;  // every "Vardlix…" file, soonest first
 };
 
 // Reads the settings file of the folder the way the library reads it at load.

@@ -38,7 +38,7 @@ struct CParseStop {
 // places inside it, white space around it left out.
 struct CDamagedStretch {
   CTextPlace m_begin;
-  CTextPlace m_end;           // its last character
+  CTextPlace m_end;             // its last character
   size_t m_nRecordsBefore = 0;  // complete records read ahead of it
 };
 
@@ -54,11 +54,11 @@ struct CLogText {
   // For logTextMalformed:
   CParseStop m_stop;
   std::vector<CDamagedStretch> m_aDamage;  // in file order
-  bool m_bRootOpened = false;  // the text has the root's start tag
-  bool m_bRootClosed = false;  // ...and its end tag after the last record
-  CTextPlace m_lastRecordEnd;  // just past the last complete record, if any
-  size_t m_nRecoverFrom = 0;   // where the records read so far end: the recovery goes on from there
-  int64_t m_nStopOffset = -1;  // where the engine stopped, in code units of the text
+  bool m_bRootOpened = false;              // the text has the root's start tag
+  bool m_bRootClosed = false;              // ...and its end tag after the last record
+  CTextPlace m_lastRecordEnd;              // just past the last complete record, if any
+  size_t m_nRecoverFrom = 0;               // where the records read so far end: the recovery goes on from there
+  int64_t m_nStopOffset = -1;              // where the engine stopped, in code units of the text
 };
 
 // Takes the records of a text one at a time, in file order, while it is

@@ -110,8 +110,9 @@ bool CRecordMatcher::MayMatch(const CRecordText& record) const {
     const char16_t* p = strText.data();
     while (i + 8 <= nLast + 1) {
       const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-      const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(units, aFirst[0]), _mm_cmpeq_epi16(units, aFirst[1])),
-                                        _mm_or_si128(_mm_cmpeq_epi16(units, aFirst[2]), _mm_cmpeq_epi16(units, aFirst[3])));
+      const __m128i hits =
+          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(units, aFirst[0]), _mm_cmpeq_epi16(units, aFirst[1])),
+                       _mm_or_si128(_mm_cmpeq_epi16(units, aFirst[2]), _mm_cmpeq_epi16(units, aFirst[3])));
       unsigned nMask = static_cast<unsigned>(_mm_movemask_epi8(hits));
       while (nMask != 0) {
         const size_t j = i + static_cast<size_t>(__builtin_ctz(nMask)) / 2;
@@ -136,8 +137,8 @@ bool CRecordMatcher::MayMatch(const CRecordText& record) const {
 
 bool CRecordMatcher::Matches(const CLogRecord& record) const {
   const std::string& strTime = record.m_aField[fieldTime];
-  if (!m_filter.m_aTypes.empty() &&
-      std::find(m_filter.m_aTypes.begin(), m_filter.m_aTypes.end(), record.m_aField[fieldType]) == m_filter.m_aTypes.end()) {
+  if (!m_filter.m_aTypes.empty() && std::find(m_filter.m_aTypes.begin(), m_filter.m_aTypes.end(),
+                                              record.m_aField[fieldType]) == m_filter.m_aTypes.end()) {
     return false;
   }
   if (!IsAtOrAfter(strTime, m_filter.m_since) || !IsAtOrBefore(strTime, m_filter.m_until)) return false;

@@ -40,8 +40,8 @@ class CRecordMatcher {
 
  private:
   const CRecordFilter& m_filter;
-  std::string m_strNeedle;      // the needle, folded for -i
-  std::u16string m_strPiece;    // the stretch looked for in the text; empty: no look
+  std::string m_strNeedle;            // the needle, folded for -i
+  std::u16string m_strPiece;          // the stretch looked for in the text; empty: no look
   const char16_t* m_pFold = nullptr;  // -i: the folded form of each code unit
   std::u16string m_strFirstUnits;     // -i: the units that fold to the stretch's first one
 };

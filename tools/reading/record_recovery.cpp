@@ -2,9 +2,9 @@
 
 #include <array>
 
+#include "base/text_encoding.h"
 #include "format/log_layout.h"
 #include "markup/markup.h"
-#include "base/text_encoding.h"
 #include "reading/xml_characters.h"
 
 namespace {

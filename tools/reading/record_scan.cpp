@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "format/log_layout.h"
 #include "base/text_encoding.h"
+#include "format/log_layout.h"
 #include "platform/unicode_text.h"
 
 #if defined(__SSE2__)
@@ -54,7 +54,8 @@ size_t ScanField(std::u16string_view strText, size_t nPos, const char16_t* szNam
   const size_t nName = std::char_traits<char16_t>::length(szName);
   const size_t nSize = strText.size();
   // "<" name then ">" or "/>"
-  if (nPos + nName + 3 > nSize || strText[nPos] != u'<' || !IsAt(strText, nPos + 1, std::u16string_view(szName, nName))) {
+  if (nPos + nName + 3 > nSize || strText[nPos] != u'<' ||
+      !IsAt(strText, nPos + 1, std::u16string_view(szName, nName))) {
     return npos;
   }
   size_t nAfterName = nPos + 1 + nName;
@@ -115,7 +116,8 @@ size_t FindUnit(std::u16string_view strText, char16_t c, size_t nPos) {
 #if defined(__SSE2__)
   const __m128i wanted = _mm_set1_epi16(static_cast<short>(c));
   for (; nPos + 8 <= nSize; nPos += 8) {
-    const int nMask = _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + nPos)), wanted));
+    const int nMask =
+        _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + nPos)), wanted));
     if (nMask != 0) return nPos + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(nMask))) / 2;
   }
 #endif
@@ -191,7 +193,8 @@ void AppendFieldUtf8(std::string& strOut, std::u16string_view strData, bool bEsc
       if (c == u'&' && bEscaped) {
         char cUnit = '&';
         for (const CEntity& entity : kEntities) {
-          if (nSize - i - 1 >= entity.m_strName.size() && strData.compare(i + 1, entity.m_strName.size(), entity.m_strName) == 0) {
+          if (nSize - i - 1 >= entity.m_strName.size() &&
+              strData.compare(i + 1, entity.m_strName.size(), entity.m_strName) == 0) {
             cUnit = static_cast<char>(entity.m_cUnit);
             i += entity.m_strName.size();
             break;

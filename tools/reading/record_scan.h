@@ -22,8 +22,8 @@
 struct CRecordText {
   std::u16string_view m_markup;                          // "<记录>" through "</记录>"
   std::array<std::u16string_view, kFieldCount> m_aData;  // each field's data
-  bool m_bEscaped = true;  // the data as it stands in the file, references not yet decoded
-  const std::string* m_pFile = nullptr;                  // day file it came from
+  bool m_bEscaped = true;                // the data as it stands in the file, references not yet decoded
+  const std::string* m_pFile = nullptr;  // day file it came from
 };
 
 // Code units of the white space between tags (" \t\r\n"), as the engine

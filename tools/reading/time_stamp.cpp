@@ -6,15 +6,14 @@ std::string FormatIsoTime(std::string_view strRecordStamp) {
   CStamp stamp;
   if (!ParseRecordStamp(strRecordStamp, stamp)) return std::string(strRecordStamp);
   char szText[32];
-  std::snprintf(szText, sizeof szText, "%04d-%02d-%02dT%02d:%02d:%02d", stamp.m_nYear, stamp.m_nMonth,
-                stamp.m_nDay, stamp.m_nHour, stamp.m_nMinute, stamp.m_nSecond);
+  std::snprintf(szText, sizeof szText, "%04d-%02d-%02dT%02d:%02d:%02d", stamp.m_nYear, stamp.m_nMonth, stamp.m_nDay,
+                stamp.m_nHour, stamp.m_nMinute, stamp.m_nSecond);
   return szText;
 }
 
 bool ParseTimeBound(std::string_view strText, CTimeBound& bound, std::string& strError) {
   bound = CTimeBound();
-  strError = "malformed time \"" + std::string(strText) +
-             "\": expected hh:mm[:ss] or \"yyyy.mm.dd hh:mm:ss\"";
+  strError = "malformed time \"" + std::string(strText) + "\": expected hh:mm[:ss] or \"yyyy.mm.dd hh:mm:ss\"";
   if (ParseTimeOfDay(strText, bound.m_stamp)) {
     bound.m_bSet = bound.m_bTimeOfDay = true;
     return true;

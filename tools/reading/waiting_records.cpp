@@ -3,12 +3,12 @@
 #include <algorithm>
 
 #include "base/paths.h"
+#include "base/text_encoding.h"
+#include "format/log_layout.h"
+#include "format/pending_log.h"
+#include "markup/markup.h"
 #include "reading/day_files.h"
 #include "reading/log_file.h"
-#include "format/log_layout.h"
-#include "markup/markup.h"
-#include "format/pending_log.h"
-#include "base/text_encoding.h"
 
 std::string PendingPathFor(const std::string& strDayPath) {
   CDay day;

@@ -37,8 +37,8 @@ bool IsNameStart(char32_t c) {
 }
 
 bool IsNameChar(char32_t c) {
-  return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == 0xB7 ||
-         (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
+  return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == 0xB7 || (c >= 0x300 && c <= 0x36F) ||
+         (c >= 0x203F && c <= 0x2040);
 }
 
 // A character that XML 1.0 lets a character reference name.
@@ -70,10 +70,10 @@ size_t FindEither(std::u16string_view strText, char16_t cFirst, char16_t cSecond
 // depth of its elements: the record is depth 0, its fields depth 1.
 struct CFieldWatch {
   std::array<int, kFieldCount> m_aSeen{};  // field elements met, by field
-  int m_iField = -1;                        // field whose content the scan is in
-  bool m_bContent = false;                  // that field has had content
-  bool m_bCData = false;                    // ...and it was a CDATA section
-  bool m_bDiffers = false;                  // a field reads otherwise in XML than in the engine
+  int m_iField = -1;                       // field whose content the scan is in
+  bool m_bContent = false;                 // that field has had content
+  bool m_bCData = false;                   // ...and it was a CDATA section
+  bool m_bDiffers = false;                 // a field reads otherwise in XML than in the engine
 };
 
 class CXmlScanner {
@@ -290,7 +290,8 @@ class CXmlScanner {
 
   // The general entities "<!ENTITY name ..." of an internal subset.
   void CollectEntities(size_t nBegin, size_t nEnd) {
-    for (size_t i = m_strText.find(u"<!ENTITY", nBegin); i != npos && i < nEnd; i = m_strText.find(u"<!ENTITY", i + 1)) {
+    for (size_t i = m_strText.find(u"<!ENTITY", nBegin); i != npos && i < nEnd;
+         i = m_strText.find(u"<!ENTITY", i + 1)) {
       const size_t nName = SkipSpace(i + 8);
       bool bValid = false;
       const size_t nNameEnd = ScanName(nName, bValid);
@@ -465,13 +466,15 @@ class CXmlScanner {
 // its data.
 bool StandardRecordReadsAlike(std::u16string_view strMarkup) {
   static const std::u16string_view kReferences[] = {u"&lt;", u"&gt;", u"&amp;", u"&apos;", u"&quot;"};
-  for (size_t i = FindEither(strMarkup, u'&', u']', 0); i < strMarkup.size(); i = FindEither(strMarkup, u'&', u']', i + 1)) {
+  for (size_t i = FindEither(strMarkup, u'&', u']', 0); i < strMarkup.size();
+       i = FindEither(strMarkup, u'&', u']', i + 1)) {
     if (strMarkup[i] == u']') {
       if (strMarkup.substr(i, 3) == u"]]>") return false;
       continue;
     }
     bool bKnown = false;
-    for (std::u16string_view strReference : kReferences) bKnown = bKnown || strMarkup.substr(i, strReference.size()) == strReference;
+    for (std::u16string_view strReference : kReferences)
+      bKnown = bKnown || strMarkup.substr(i, strReference.size()) == strReference;
     if (!bKnown) return false;
   }
   return true;

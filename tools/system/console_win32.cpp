@@ -15,9 +15,9 @@
 #include <cstdio>
 #include <iostream>
 
-#include "system/console.h"
 #include "base/text_encoding.h"
 #include "platform/unicode_text.h"
+#include "system/console.h"
 
 #ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
 #define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004

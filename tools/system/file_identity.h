@@ -10,9 +10,7 @@ struct CFileIdentity {
   uint64_t m_nVolume = 0;  // device (POSIX) or volume serial number (Windows)
   uint64_t m_nFile = 0;    // inode (POSIX) or file index (Windows)
 
-  bool operator==(const CFileIdentity& other) const {
-    return m_nVolume == other.m_nVolume && m_nFile == other.m_nFile;
-  }
+  bool operator==(const CFileIdentity& other) const { return m_nVolume == other.m_nVolume && m_nFile == other.m_nFile; }
   bool operator!=(const CFileIdentity& other) const { return !(*this == other); }
 };
 

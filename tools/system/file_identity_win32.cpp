@@ -2,8 +2,8 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-#include "system/file_identity.h"
 #include "base/text_encoding.h"
+#include "system/file_identity.h"
 
 bool ReadFileIdentity(const std::string& strPath, CFileIdentity& identity) {
   std::u16string strWide;

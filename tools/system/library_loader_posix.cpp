@@ -1,7 +1,7 @@
 #include <dlfcn.h>
 
-#include "system/library_loader.h"
 #include "base/paths.h"
+#include "system/library_loader.h"
 
 const char kLibraryFileName[] = "libvardlix.so";
 const char kLibraryPlaces[] = "beside this tool or on the loader's path";

@@ -1,9 +1,9 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-#include "system/library_loader.h"
 #include "base/paths.h"
 #include "base/text_encoding.h"
+#include "system/library_loader.h"
 
 const char kLibraryFileName[] = "Vardlix.dll";
 const char kLibraryPlaces[] = "beside this tool";

@@ -8,8 +8,8 @@
 
 #include <memory>
 
-#include "system/network.h"
 #include "base/text_encoding.h"
+#include "system/network.h"
 
 static_assert(sizeof(SOCKET) <= sizeof(intptr_t), "a SOCKET fits the handle member");
 
@@ -30,8 +30,9 @@ SOCKET Handle(intptr_t hSocket) { return static_cast<SOCKET>(hSocket); }
 std::string ErrorText(int nError) {
   wchar_t* pszText = nullptr;
   FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                 nullptr /* lpSource: the system's messages */, static_cast<DWORD>(nError), 0 /* language: the user's */,
-                 reinterpret_cast<wchar_t*>(&pszText), 0 /* nSize: allocated */, nullptr /* Arguments */);
+                 nullptr /* lpSource: the system's messages */, static_cast<DWORD>(nError),
+                 0 /* language: the user's */, reinterpret_cast<wchar_t*>(&pszText), 0 /* nSize: allocated */,
+                 nullptr /* Arguments */);
   std::string strText = pszText ? ToUtf8(reinterpret_cast<const char16_t*>(pszText)) : std::string();
   if (pszText) LocalFree(pszText);
   while (!strText.empty() && std::string("\r\n .").find(strText.back()) != std::string::npos) strText.pop_back();

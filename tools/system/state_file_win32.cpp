@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <random>
 
-#include "system/state_file.h"
 #include "base/text_encoding.h"
+#include "system/state_file.h"
 
 namespace {
 
@@ -41,7 +41,8 @@ class CHandle {
 
 bool WriteAll(HANDLE hFile, const std::string& strBytes) {
   DWORD nWritten = 0;
-  return WriteFile(hFile, strBytes.data(), static_cast<DWORD>(strBytes.size()), &nWritten, nullptr /* lpOverlapped */) &&
+  return WriteFile(hFile, strBytes.data(), static_cast<DWORD>(strBytes.size()), &nWritten,
+                   nullptr /* lpOverlapped */) &&
          nWritten == strBytes.size();
 }
 

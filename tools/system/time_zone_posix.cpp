@@ -25,13 +25,13 @@ bool IsZoneName(const std::string& strZone) {
 // wrong offset.
 bool ZoneFileExists(const std::string& strZone) {
   const char* szFolder = getenv("TZDIR");
-  const std::string strPath = std::string(szFolder != nullptr && *szFolder != '\0' ? szFolder : "/usr/share/zoneinfo") +
-                              "/" + strZone;
+  const std::string strPath =
+      std::string(szFolder != nullptr && *szFolder != '\0' ? szFolder : "/usr/share/zoneinfo") + "/" + strZone;
   FILE* pFile = std::fopen(strPath.c_str(), "rb");
   if (pFile == nullptr) return false;
   char aMagic[4] = {};
-  const bool bZone = std::fread(aMagic, 1, sizeof aMagic, pFile) == sizeof aMagic &&
-                     std::memcmp(aMagic, "TZif", sizeof aMagic) == 0;
+  const bool bZone =
+      std::fread(aMagic, 1, sizeof aMagic, pFile) == sizeof aMagic && std::memcmp(aMagic, "TZif", sizeof aMagic) == 0;
   std::fclose(pFile);
   return bZone;
 }
@@ -51,7 +51,8 @@ bool UseTimeZone(const std::string& strZone, std::string& strError) {
   } else if (IsZoneName(strZone) && ZoneFileExists(strZone)) {
     strValue = strZone;
   } else {
-    strError = "unknown time zone \"" + strZone + "\": give a name of the zone database such as Asia/Shanghai, UTC, "
+    strError = "unknown time zone \"" + strZone +
+               "\": give a name of the zone database such as Asia/Shanghai, UTC, "
                "or an offset such as +08:00";
     return false;
   }

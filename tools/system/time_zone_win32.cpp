@@ -9,7 +9,8 @@
 bool UseTimeZone(const std::string& strZone, std::string& strError) {
   int nMinutes = 0;
   if (!ParseUtcOffset(strZone, nMinutes)) {
-    strError = "unknown time zone \"" + strZone + "\": on Windows, give UTC or an offset such as +08:00 (zone names "
+    strError = "unknown time zone \"" + strZone +
+               "\": on Windows, give UTC or an offset such as +08:00 (zone names "
                "need the zone database of a POSIX system)";
     return false;
   }
