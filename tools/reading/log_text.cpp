@@ -18,9 +18,7 @@ CTextPlace CPlaceFinder::At(size_t nOffset) {
     // Whole lines are passed over by their line feeds alone.
     const size_t nLastFeed = m_strText.substr(0, nEnd).rfind(u'\n');
     if (nLastFeed != npos && nLastFeed >= i) {
-      m_place.m_nLine +=
-          static_cast<int>(std::count(m_strText.begin() + static_cast<std::ptrdiff_t>(i),
-                                      m_strText.begin() + static_cast<std::ptrdiff_t>(nLastFeed) + 1, u'\n'));
+      m_place.m_nLine += static_cast<int>(CountUnit(m_strText.substr(i, nLastFeed + 1 - i), u'\n'));
       m_place.m_nColumn = 1;
       i = nLastFeed + 1;
     }

@@ -9,11 +9,20 @@
 
 namespace {
 
-const std::u16string kRecordStart = u"<" + std::u16string(kRecordElement);
 const std::u16string kRecordEnd = u"</" + std::u16string(kRecordElement) + u">";
-const std::u16string kRootStart = u"<" + std::u16string(kLogRoot);
 const std::u16string kRootEnd = u"</" + std::u16string(kLogRoot) + u">";
+constexpr std::u16string_view kRecordName = kRecordElement;
+constexpr std::u16string_view kRootName = kLogRoot;
 constexpr size_t npos = std::u16string::npos;
+
+// Tags are a few units long: a plain loop beats a call of compare.
+bool IsAt(std::u16string_view strText, size_t nPos, std::u16string_view strPart) {
+  if (strText.size() - nPos < strPart.size()) return false;
+  for (size_t i = 0; i < strPart.size(); ++i) {
+    if (strText[nPos + i] != strPart[i]) return false;
+  }
+  return true;
+}
 
 bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
 
@@ -23,22 +32,42 @@ size_t SkipSpace(const std::u16string& strText, size_t nPos) {
 }
 
 // Whether the text holds the start tag "<name" at nPos: the name ends there.
-bool IsStartTagAt(const std::u16string& strText, size_t nPos, const std::u16string& strOpen) {
-  if (strText.size() - nPos < strOpen.size()) return false;
-  for (size_t i = 0; i < strOpen.size(); ++i) {
-    if (strText[nPos + i] != strOpen[i]) return false;
+bool IsStartTagAt(std::u16string_view strText, size_t nPos, std::u16string_view strName) {
+  if (strText.size() - nPos < strName.size() + 2 || strText[nPos] != u'<' || !IsAt(strText, nPos + 1, strName)) {
+    return false;
   }
-  const size_t nAfter = nPos + strOpen.size();
-  return nAfter < strText.size() && (strText[nAfter] == u'>' || strText[nAfter] == u'/' || IsSpace(strText[nAfter]));
+  const char16_t cAfter = strText[nPos + 1 + strName.size()];
+  return cAfter == u'>' || cAfter == u'/' || IsSpace(cAfter);
 }
 
-size_t FindRecordStart(const std::u16string& strText, size_t nFrom) {
+size_t FindRecordStart(std::u16string_view strText, size_t nFrom) {
   // From one '<' to the next, several units at a time.
   for (size_t nPos = FindUnit(strText, u'<', nFrom); nPos < strText.size(); nPos = FindUnit(strText, u'<', nPos + 1)) {
-    if (IsStartTagAt(strText, nPos, kRecordStart)) return nPos;
+    if (IsStartTagAt(strText, nPos, kRecordName)) return nPos;
   }
   return npos;
 }
+
+// The first strTag from nFrom on, found from one '<' to the next; npos when
+// there is none. (A search of the whole text for a tag stops at every '<',
+// and a damaged text may hold little else.)
+size_t FindTag(std::u16string_view strText, std::u16string_view strTag, size_t nFrom) {
+  for (size_t nPos = FindUnit(strText, u'<', nFrom); nPos < strText.size(); nPos = FindUnit(strText, u'<', nPos + 1)) {
+    if (IsAt(strText, nPos, strTag)) return nPos;
+  }
+  return npos;
+}
+
+// The fewest units a record with every field takes: "<记录>", each field as
+// "<name/>", "</记录>". A stretch shorter than that between two start tags
+// holds no record, and is passed over without a search for its end tag (a
+// file of nothing but start tags is made of such stretches).
+size_t ShortestRecord() {
+  size_t nUnits = kRecordName.size() + 2 + kRecordEnd.size();
+  for (int i = 0; i < kFieldCount; ++i) nUnits += std::char_traits<char16_t>::length(kFieldElementNames[i]) + 3;
+  return nUnits;
+}
+const size_t kShortestRecord = ShortestRecord();
 
 // Past the declaration and the root's start tag, where they stand at the
 // start of the text as the library writes them.
@@ -48,7 +77,7 @@ size_t SkipProlog(const std::u16string& strText, CLogText& result) {
     const size_t nEnd = strText.find(u"?>", nPos);
     if (nEnd != npos) nPos = SkipSpace(strText, nEnd + 2);
   }
-  if (!IsStartTagAt(strText, nPos, kRootStart)) return nPos;
+  if (!IsStartTagAt(strText, nPos, kRootName)) return nPos;
   const size_t nClose = strText.find(u'>', nPos);
   if (nClose == npos || strText[nClose - 1] == u'/') return nPos;
   result.m_bRootOpened = true;
@@ -90,12 +119,16 @@ class CRecovery {
     for (size_t nStart = FindRecordStart(m_strText, m_nGap); nStart != npos;) {
       const size_t nNext = FindRecordStart(m_strText, nStart + 1);
       const size_t nLimit = nNext == npos ? m_strText.size() : nNext;
+      if (nLimit - nStart < kShortestRecord) {
+        nStart = nNext;
+        continue;
+      }
       // A record in the library's form is read as it stands; any other goes
       // to the engine, its end tag looked for up to the next record's start.
       size_t nEnd = ScanStandardRecord(m_strText, nStart, record);
       const CRecordText* pRecord = &record;
       if (nEnd == npos || nEnd > nLimit) {
-        const size_t nEndTag = std::u16string_view(m_strText).substr(0, nLimit).find(kRecordEnd, nStart);
+        const size_t nEndTag = FindTag(std::u16string_view(m_strText).substr(0, nLimit), kRecordEnd, nStart);
         nEnd = nEndTag == npos ? npos : nEndTag + kRecordEnd.size();
         if (nEnd != npos && nEnd <= nLimit && ReadRecordAt(m_strText, nStart, nEnd, m_strFile, doc, engineRecord)) {
           pRecord = &engineRecord.m_text;
@@ -132,7 +165,7 @@ class CRecovery {
   // After the last record: the root's end tag. What follows that is the
   // rest of an interrupted update when it lies behind a zero unit.
   void FinishTail() {
-    const size_t nRootEnd = m_result.m_bRootOpened ? m_strText.find(kRootEnd, m_nGap) : npos;
+    const size_t nRootEnd = m_result.m_bRootOpened ? FindTag(m_strText, kRootEnd, m_nGap) : npos;
     if (nRootEnd == npos) {
       NoteGap(m_strText.size());
       return;

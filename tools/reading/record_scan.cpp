@@ -1,5 +1,7 @@
 #include "reading/record_scan.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "base/text_encoding.h"
@@ -145,6 +147,30 @@ size_t FindZeroUnit(std::u16string_view strText, size_t nPos) {
     if (p[nPos] == 0) return nPos;
   }
   return nSize;
+}
+
+size_t CountUnit(std::u16string_view strText, char16_t c) {
+  const char16_t* p = strText.data();
+  const size_t nSize = strText.size();
+  size_t nPos = 0, nCount = 0;
+#if defined(__SSE2__)
+  // Eight counters, one per lane: a match compares as -1, so subtracting
+  // it counts one. A lane counts at most 0xFFFF before it is added up.
+  const __m128i wanted = _mm_set1_epi16(static_cast<short>(c));
+  while (nPos + 8 <= nSize) {
+    __m128i counts = _mm_setzero_si128();
+    const size_t nBlockEnd = nPos + std::min<size_t>((nSize - nPos) / 8, 0xFFFF) * 8;
+    for (; nPos < nBlockEnd; nPos += 8) {
+      const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + nPos));
+      counts = _mm_sub_epi16(counts, _mm_cmpeq_epi16(units, wanted));
+    }
+    alignas(16) uint16_t aLanes[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(aLanes), counts);
+    for (uint16_t nLane : aLanes) nCount += nLane;
+  }
+#endif
+  for (; nPos < nSize; ++nPos) nCount += p[nPos] == c ? 1 : 0;
+  return nCount;
 }
 
 size_t SkipBlanks(std::u16string_view strText, size_t nPos) {

@@ -53,3 +53,5 @@ void AppendFieldUtf16(std::u16string& strOut, std::u16string_view strData, bool 
 size_t FindUnit(std::u16string_view strText, char16_t c, size_t nPos = 0);
 // The first zero unit from nPos on, or the text's size.
 size_t FindZeroUnit(std::u16string_view strText, size_t nPos = 0);
+// How many units c the text holds.
+size_t CountUnit(std::u16string_view strText, char16_t c);
