@@ -24,17 +24,20 @@ std::vector<std::string> DayFilesBetween(const std::string& strFolder, const std
   return aFiles;
 }
 
-// Keeps the records of a day file from the nFrom-th on, without their XML.
+// Keeps the records of a day file from the nFrom-th on, at most nKeep of
+// them, without their XML.
 class CPastDaySink : public CRecordSink {
  public:
-  CPastDaySink(std::vector<CLogRecord>& aRecords, uint64_t nFrom) : m_aRecords(aRecords), m_nFrom(nFrom) {}
+  CPastDaySink(std::vector<CLogRecord>& aRecords, uint64_t nFrom, size_t nKeep)
+      : m_aRecords(aRecords), m_nFrom(nFrom), m_nKeep(nKeep) {}
   void Take(const CRecordText& record) override {
-    if (m_nIndex++ >= m_nFrom) m_aRecords.push_back(MakeLogRecord(record, false));
+    if (m_nIndex++ >= m_nFrom && m_aRecords.size() < m_nKeep) m_aRecords.push_back(MakeLogRecord(record, false));
   }
 
  private:
   std::vector<CLogRecord>& m_aRecords;
   uint64_t m_nFrom;
+  size_t m_nKeep;
   uint64_t m_nIndex = 0;
 };
 
@@ -101,10 +104,11 @@ void CRecordSource::ReadPastDay(std::deque<CQueuedRecord>& aQueue) {
   m_aPastFiles.erase(m_aPastFiles.begin());
   const uint64_t nSkip = m_nSkip;
   m_nSkip = 0;
-  // The records after those already sent, without their XML; a file that
-  // holds fewer than that was replaced, and is sent from its first record.
+  // The records after those already sent, without their XML, one batch at a
+  // time; a file that holds fewer than that was replaced, and is sent from
+  // its first record.
   std::vector<CLogRecord> aRecords;
-  CPastDaySink sink(aRecords, nSkip);
+  CPastDaySink sink(aRecords, nSkip, kPastDayBatch);
   CLogFile file = ReadLogFile(JoinPath(m_strFolder, strName), sink);
   if (file.m_nOutcome != logFileRead) {
     // Gone since the listing (the purge) is no news; anything else is.
@@ -113,9 +117,15 @@ void CRecordSource::ReadPastDay(std::deque<CQueuedRecord>& aQueue) {
   }
   uint64_t nFrom = nSkip;
   if (file.m_text.m_nRecords < nSkip) {
-    CPastDaySink all(aRecords, 0);
+    CPastDaySink all(aRecords, 0, kPastDayBatch);
     file = ReadLogFile(JoinPath(m_strFolder, strName), all);
     nFrom = 0;
+  }
+  // The rest of a long day comes with the next read: a whole day's records
+  // held at once would take several times the file's size.
+  if (file.m_text.m_nRecords > nFrom + aRecords.size()) {
+    m_aPastFiles.insert(m_aPastFiles.begin(), strName);
+    m_nSkip = nFrom + aRecords.size();
   }
   Append(std::move(aRecords), nFrom, aQueue);
 }

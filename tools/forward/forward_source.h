@@ -12,6 +12,9 @@
 #include "reading/log_record.h"
 #include "reading/time_stamp.h"
 
+// The most records of an earlier day that one Read appends.
+constexpr size_t kPastDayBatch = 10000;
+
 struct CQueuedRecord {
   CLogRecord m_record;
   uint64_t m_nIndex = 0;  // of the record in its day file (m_record.m_strFile), from 0
@@ -32,8 +35,9 @@ class CRecordSource {
   // number.
   uint64_t BeginNow(const CDay& today);
 
-  // Appends what comes next: the records of one earlier day's file while
-  // there are any, then what today's file gained since the last call.
+  // Appends what comes next: the records of an earlier day's file (at most
+  // kPastDayBatch) while there are any, then what today's file gained since
+  // the last call.
   void Read(const CDay& today, std::deque<CQueuedRecord>& aQueue);
 
   // A message about a file that can't be read, once for each spell of
