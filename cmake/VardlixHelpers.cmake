@@ -14,6 +14,12 @@ function(vardlix_test name)
   add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})
   vardlix_warnings(${name})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest_main)
+  # A suite's own code (fixtures, assertions, the test bodies) is compiled
+  # for the build's time, not for speed: -O1 takes a third less time than
+  # -O3 on these files. The library and the tool it drives stay as shipped.
+  if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    target_compile_options(${name} PRIVATE $<$<OR:$<CONFIG:Release>,$<CONFIG:RelWithDebInfo>>:-O1>)
+  endif()
   if(WIN32)
     # Under Wine each program start costs far more than a test case, so a
     # cross-built suite runs as one CTest entry, in one process.
@@ -22,8 +28,10 @@ function(vardlix_test name)
   elseif(ARG_SLOW AND NOT CMAKE_VERSION VERSION_LESS 3.22)
     # The program is listed twice, once for the slow cases and once for the
     # rest (TEST_FILTER came with CMake 3.22; before it, none is labelled).
+    # The slow cases start first (COST), so that the short ones fill the
+    # other core around them instead of one of them starting last.
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 TEST_FILTER "${ARG_SLOW}" TEST_LIST ${name}_SLOW
-                         PROPERTIES ENVIRONMENT "TZ=UTC" LABELS slow)
+                         PROPERTIES ENVIRONMENT "TZ=UTC" LABELS slow COST 1000)
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 TEST_FILTER "-${ARG_SLOW}"
                          PROPERTIES ENVIRONMENT "TZ=UTC")
   else()

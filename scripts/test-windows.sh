@@ -34,11 +34,14 @@ test_architecture() (
   cmake --build "$build" -j2
   ctest --test-dir "$build" --output-on-failure -j2 --timeout 600
   # The same tests under the code page of the users in China (936), where a
-  # file without byte-order mark is GBK text. The prefix's first program
-  # under another locale is slow while Wine adapts it, so one runs before
-  # the tests.
+  # file without byte-order mark is GBK text, and the tool's arguments and
+  # console speak it. The prefix's first program under another locale is
+  # slow while Wine adapts it, so one runs before the tests. The fault loop,
+  # the load tests and the runtime's 5,000 loads pass no text through the
+  # code page (the library's file calls are all wide), so they run once.
   LANG=zh_CN.UTF-8 "$VARDLIX_WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
-  VARDLIX_WINE_LANG=zh_CN.UTF-8 ctest --test-dir "$build" --output-on-failure -j2 --timeout 300
+  VARDLIX_WINE_LANG=zh_CN.UTF-8 ctest --test-dir "$build" --output-on-failure -j2 --timeout 300 \
+    -E '^(fault_injection_tests|load_tests|windows_runtime_tests)$'
   echo "windows tests ($arch) passed under code pages 1252 and 936"
 )
 
