@@ -15,7 +15,10 @@ sanitize="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame
 # uninitialized (GCC bug 105562, in libstdc++'s <regex>, not in our code): it
 # stays a warning here, and an error in every other build.
 warnings="-Wno-error=maybe-uninitialized"
+# -O1 with line tables only (-g1): the sanitizers' reports name the function
+# and line of each frame, and the build takes half the time of -O2 -g.
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc \
+      -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" \
       -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
       -DVARDLIX_BUILD_TESTS=ON -DVARDLIX_BUILD_TOOLS=ON -DVARDLIX_BUILD_BENCHMARKS=OFF -DVARDLIX_INSTALL=OFF \
       -DCMAKE_CXX_FLAGS="$sanitize $warnings" -DCMAKE_EXE_LINKER_FLAGS="$sanitize" -DCMAKE_SHARED_LINKER_FLAGS="$sanitize" \
