@@ -15,15 +15,6 @@ constexpr std::u16string_view kRecordName = kRecordElement;
 constexpr std::u16string_view kRootName = kLogRoot;
 constexpr size_t npos = std::u16string::npos;
 
-// Tags are a few units long: a plain loop beats a call of compare.
-bool IsAt(std::u16string_view strText, size_t nPos, std::u16string_view strPart) {
-  if (strText.size() - nPos < strPart.size()) return false;
-  for (size_t i = 0; i < strPart.size(); ++i) {
-    if (strText[nPos + i] != strPart[i]) return false;
-  }
-  return true;
-}
-
 bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
 
 size_t SkipSpace(const std::u16string& strText, size_t nPos) {
@@ -33,7 +24,7 @@ size_t SkipSpace(const std::u16string& strText, size_t nPos) {
 
 // Whether the text holds the start tag "<name" at nPos: the name ends there.
 bool IsStartTagAt(std::u16string_view strText, size_t nPos, std::u16string_view strName) {
-  if (strText.size() - nPos < strName.size() + 2 || strText[nPos] != u'<' || !IsAt(strText, nPos + 1, strName)) {
+  if (strText.size() - nPos < strName.size() + 2 || strText[nPos] != u'<' || !IsTextAt(strText, nPos + 1, strName)) {
     return false;
   }
   const char16_t cAfter = strText[nPos + 1 + strName.size()];
@@ -53,7 +44,7 @@ size_t FindRecordStart(std::u16string_view strText, size_t nFrom) {
 // and a damaged text may hold little else.)
 size_t FindTag(std::u16string_view strText, std::u16string_view strTag, size_t nFrom) {
   for (size_t nPos = FindUnit(strText, u'<', nFrom); nPos < strText.size(); nPos = FindUnit(strText, u'<', nPos + 1)) {
-    if (IsAt(strText, nPos, strTag)) return nPos;
+    if (IsTextAt(strText, nPos, strTag)) return nPos;
   }
   return npos;
 }

@@ -22,16 +22,6 @@ const std::u16string kRecordClose = u"</" + std::u16string(kRecordElement) + u">
 const std::u16string kRootOpen = u"<" + std::u16string(kLogRoot) + u">";
 const std::u16string kRootClose = u"</" + std::u16string(kLogRoot) + u">";
 
-// Tags are a few units long: a plain loop beats a call of memcmp.
-bool IsAt(std::u16string_view strText, size_t nPos, std::u16string_view strPart) {
-  if (strText.size() - nPos < strPart.size()) return false;
-  const char16_t* p = strText.data() + nPos;
-  for (size_t i = 0; i < strPart.size(); ++i) {
-    if (p[i] != strPart[i]) return false;
-  }
-  return true;
-}
-
 // The first '<' or zero unit from nPos on, or the text's size.
 size_t FindMarkupOrZero(std::u16string_view strText, size_t nPos) {
   const char16_t* p = strText.data();
@@ -57,7 +47,7 @@ size_t ScanField(std::u16string_view strText, size_t nPos, const char16_t* szNam
   const size_t nSize = strText.size();
   // "<" name then ">" or "/>"
   if (nPos + nName + 3 > nSize || strText[nPos] != u'<' ||
-      !IsAt(strText, nPos + 1, std::u16string_view(szName, nName))) {
+      !IsTextAt(strText, nPos + 1, std::u16string_view(szName, nName))) {
     return npos;
   }
   size_t nAfterName = nPos + 1 + nName;
@@ -71,7 +61,7 @@ size_t ScanField(std::u16string_view strText, size_t nPos, const char16_t* szNam
   const size_t nDataEnd = FindMarkupOrZero(strText, nDataBegin);
   // "</" name ">"
   if (nDataEnd + nName + 3 > nSize || strText[nDataEnd] != u'<' || strText[nDataEnd + 1] != u'/' ||
-      !IsAt(strText, nDataEnd + 2, std::u16string_view(szName, nName)) || strText[nDataEnd + 2 + nName] != u'>') {
+      !IsTextAt(strText, nDataEnd + 2, std::u16string_view(szName, nName)) || strText[nDataEnd + 2 + nName] != u'>') {
     return npos;
   }
   data = strText.substr(nDataBegin, nDataEnd - nDataBegin);
@@ -179,7 +169,7 @@ size_t SkipBlanks(std::u16string_view strText, size_t nPos) {
 }
 
 size_t ScanStandardRecord(std::u16string_view strText, size_t nPos, CRecordText& record) {
-  if (!IsAt(strText, nPos, kRecordOpen)) return npos;
+  if (!IsTextAt(strText, nPos, kRecordOpen)) return npos;
   const size_t nBegin = nPos;
   nPos += kRecordOpen.size();
   for (int i = 0; i < kFieldCount; ++i) {
@@ -187,7 +177,7 @@ size_t ScanStandardRecord(std::u16string_view strText, size_t nPos, CRecordText&
     if (nPos == npos) return npos;
   }
   nPos = SkipBlanks(strText, nPos);
-  if (!IsAt(strText, nPos, kRecordClose)) return npos;
+  if (!IsTextAt(strText, nPos, kRecordClose)) return npos;
   nPos += kRecordClose.size();
   record.m_markup = strText.substr(nBegin, nPos - nBegin);
   record.m_bEscaped = true;
@@ -196,16 +186,16 @@ size_t ScanStandardRecord(std::u16string_view strText, size_t nPos, CRecordText&
 
 size_t ScanStandardProlog(std::u16string_view strText) {
   size_t nPos = SkipBlanks(strText, 0);
-  if (IsAt(strText, nPos, u"<?xml")) {
+  if (IsTextAt(strText, nPos, u"<?xml")) {
     const size_t nEnd = strText.find(u"?>", nPos);
     if (nEnd == npos) return npos;
     nPos = SkipBlanks(strText, nEnd + 2);
   }
-  if (!IsAt(strText, nPos, kRootOpen)) return npos;
+  if (!IsTextAt(strText, nPos, kRootOpen)) return npos;
   return nPos + kRootOpen.size();
 }
 
-bool IsRootEndAt(std::u16string_view strText, size_t nPos) { return IsAt(strText, nPos, kRootClose); }
+bool IsRootEndAt(std::u16string_view strText, size_t nPos) { return IsTextAt(strText, nPos, kRootClose); }
 
 void AppendFieldUtf8(std::string& strOut, std::u16string_view strData, bool bEscaped) {
   // At most three bytes per unit; the string is cut to what was written.

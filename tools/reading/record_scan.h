@@ -26,6 +26,16 @@ struct CRecordText {
   const std::string* m_pFile = nullptr;  // day file it came from
 };
 
+// Whether the text holds strPart at nPos. Tags are a few units long: a plain
+// loop beats a call of compare.
+inline bool IsTextAt(std::u16string_view strText, size_t nPos, std::u16string_view strPart) {
+  if (strText.size() - nPos < strPart.size()) return false;
+  for (size_t i = 0; i < strPart.size(); ++i) {
+    if (strText[nPos + i] != strPart[i]) return false;
+  }
+  return true;
+}
+
 // Code units of the white space between tags (" \t\r\n"), as the engine
 // counts it.
 inline bool IsBlankUnit(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
