@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (AddressSanitizer and
 # UndefinedBehaviorSanitizer on) and runs each from its seed corpus for a
-# bounded time. Skipped where clang is missing.
+# bounded time, one target per core at a time. Skipped where clang is
+# missing.
 #   FUZZ_SECONDS=N scripts/test-fuzz.sh   seconds per target (default 30)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,27 +18,46 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_CO
       -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target fuzzers
 
-passed=0
-for target in "$build"/fuzz/*_fuzzer; do
+# fuzz_target PATH: runs one target from its seeds for the given time; its
+# output goes to build/fuzz/NAME.log, its last lines to the terminal if it
+# fails.
+fuzz_target() {
+  local target=$1 name
   name=$(basename "$target")
-  corpus=fuzz/corpus/${name%_fuzzer}
+  local corpus=fuzz/corpus/${name%_fuzzer} work
   work=$(mktemp -d)
-  echo "fuzz: $name for ${seconds}s"
-  # The tool's reading must be linear whatever its input: it is fuzzed with
-  # inputs up to 256 KB, each within a time limit that a quadratic reading
-  # of such an input overruns.
-  limits=(-max_len=8192)
+  local limits=(-max_len=8192)
   if [[ $name == log_reading_fuzzer ]]; then limits=(-max_len=262144 -timeout=5); fi
-  # New inputs go to a scratch folder; the seeds in the repository stay as they are.
-  if ! "$target" -max_total_time="$seconds" "${limits[@]}" -print_final_stats=1 \
-       -artifact_prefix="$build/$name-" "$work" "$corpus" >"$build/$name.log" 2>&1; then
+  local status=0
+  "$target" -max_total_time="$seconds" "${limits[@]}" -print_final_stats=1 \
+    -artifact_prefix="$build/$name-" "$work" "$corpus" >"$build/$name.log" 2>&1 || status=$?
+  rm -rf "$work"
+  if ((status != 0)); then
     tail -40 "$build/$name.log"
     echo "fuzz: $name failed"
-    rm -rf "$work"
-    exit 1
+    return 1
   fi
   grep -E 'stat::number_of_executed_units|cov:' "$build/$name.log" | tail -2 | sed "s/^/fuzz: $name /"
-  rm -rf "$work"
-  passed=$((passed + 1))
+}
+
+# One target per core at a time: each is a single process.
+targets=("$build"/fuzz/*_fuzzer)
+running=0 failed=0
+for target in "${targets[@]}"; do
+  echo "fuzz: $(basename "$target") for ${seconds}s"
+  fuzz_target "$target" &
+  running=$((running + 1))
+  if ((running >= $(nproc))); then
+    wait -n || failed=$((failed + 1))
+    running=$((running - 1))
+  fi
 done
-echo "fuzz: $passed targets passed"
+while ((running > 0)); do
+  wait -n || failed=$((failed + 1))
+  running=$((running - 1))
+done
+if ((failed > 0)); then
+  echo "fuzz: $failed of ${#targets[@]} targets failed"
+  exit 1
+fi
+echo "fuzz: ${#targets[@]} targets passed"
