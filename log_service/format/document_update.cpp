@@ -33,8 +33,9 @@
 // first saved in a journal at the file's end, and the commit is written a
 // page at a time (commit_journal.h): a reader that finds the journal puts the
 // old bytes back. Only text that was narrow, which becomes UTF-16 from its
-// first byte on, is written to a temporary file that then replaces the old
-// one in one step.
+// first byte on, and a file that also has another name (a hard link), which
+// must not be written through, are written to a temporary file that then
+// replaces the old one in one step.
 //
 // A write that fails is undone: the old bytes from the first one that may
 // change onward are read before anything is written, and are written back
@@ -101,11 +102,18 @@ class CTemporaryFile {
   CTemporaryFile(const CTemporaryFile&) = delete;
   CTemporaryFile& operator=(const CTemporaryFile&) = delete;
 
-  // Writes the file whole. A leftover of an earlier process that bore the
-  // same number is emptied first. Raises CFileException.
+  // Writes the file whole, as a file of its own: a leftover of an earlier
+  // process that bore the same number is removed first, never emptied (a
+  // hard link would carry the emptying to its other name), and the new file
+  // is created only where no name is left. Anything else at the name (a
+  // link, a folder, a pipe) stays as it is and fails the call. Raises
+  // CFileException, never with causeAlreadyExists, which callers read as
+  // the final name being taken.
   void Write(std::u16string_view strText) {
-    if (!m_file.Open(m_strPath, CFile::modeCreateExclusive, m_nWait)) {
-      throw CFileException(m_file.GetOpenError(), m_strPath);
+    RemoveLeftover();
+    if (!m_file.Open(m_strPath, CFile::modeCreateNewExclusive, m_nWait)) {
+      const FileErrorCause nCause = m_file.GetOpenError();
+      throw CFileException(nCause == causeAlreadyExists ? causeAccessDenied : nCause, m_strPath);
     }
     m_bMade = true;
     WriteDocumentFile(m_file, strText);
@@ -118,6 +126,13 @@ class CTemporaryFile {
   }
 
  private:
+  void RemoveLeftover() {
+    CFileStatus status;
+    if (!CFile::GetStatus(m_strPath, status)) return;
+    if ((status.m_attribute & (attributeDirectory | attributeNotRegular)) != 0) return;
+    CFile::Remove(m_strPath, m_nWait);
+  }
+
   void Discard() noexcept {
     if (!m_bMade || m_bPlaced) return;
     m_file.Close();
@@ -270,6 +285,15 @@ CreateDocumentResult CreateDocumentFile(const std::u16string& strPath, std::u16s
 
 void UpdateDocumentFile(CFile& file, const std::u16string& strPath, size_t nOldUnits, size_t nUnchangedUnits,
                         std::u16string_view strText) {
+  // A file that also has a name elsewhere (a hard link someone made) is not
+  // written in place, which would write through to that other name: a new
+  // file takes its name, and the link is broken. Windows refuses to replace
+  // a file that is open as this one is: the update then fails as one on a
+  // held file does, and its records wait.
+  if (file.GetLinkCount() > 1) {
+    ReplaceDocumentFile(strPath, strText);
+    return;
+  }
   const OldContent old = ReadOldContent(file, nOldUnits, nUnchangedUnits);
   CDocumentBytes bytes(strText);
   const uint64_t nNewEnd = bytes.Size();

@@ -1,5 +1,8 @@
 #include "format/log_layout.h"
 
+#include <cstdint>
+#include <string>
+
 #include "markup/markup.h"
 #include "platform/platform_files.h"
 
@@ -17,12 +20,46 @@ std::u16string MakePendingLogName(std::u16string_view strDateStamp) {
   return strName;
 }
 
-bool ParsePendingLogName(std::u16string_view strName, std::u16string& strDateStamp) {
-  constexpr size_t kDateUnits = 8;
-  if (strName.size() != kLogFilePrefix.size() + kDateUnits + kPendingLogExtension.size()) return false;
-  if (strName.substr(0, kLogFilePrefix.size()) != kLogFilePrefix) return false;
-  if (strName.substr(kLogFilePrefix.size() + kDateUnits) != kPendingLogExtension) return false;
-  strDateStamp = strName.substr(kLogFilePrefix.size(), kDateUnits);
+std::u16string MakeOwnPendingLogName(std::u16string_view strDateStamp, uint32_t nProcess) {
+  const std::string strNumber = std::to_string(nProcess);
+  std::u16string strName(kLogFilePrefix);
+  strName += strDateStamp;
+  strName += u'.';
+  strName.append(strNumber.begin(), strNumber.end());
+  strName += kPendingLogExtension;
+  return strName;
+}
+
+namespace {
+
+constexpr size_t kDateUnits = 8;
+
+// The process number of ".<digits>" at the start of strRest; false when it
+// is not one (no digits, too many, or out of range).
+bool ParseProcessNumber(std::u16string_view strRest, uint32_t& nProcess) {
+  if (strRest.size() < 2 || strRest.size() > 11 || strRest[0] != u'.') return false;
+  uint64_t nValue = 0;
+  for (const char16_t c : strRest.substr(1)) {
+    if (c < u'0' || c > u'9') return false;
+    nValue = nValue * 10 + static_cast<uint64_t>(c - u'0');
+  }
+  if (nValue == 0 || nValue > UINT32_MAX) return false;
+  nProcess = static_cast<uint32_t>(nValue);
+  return true;
+}
+
+}  // namespace
+
+bool ParsePendingLogName(std::u16string_view strName, std::u16string& strDateStamp, uint32_t* pnProcess) {
+  const size_t nFixed = kLogFilePrefix.size() + kDateUnits + kPendingLogExtension.size();
+  if (strName.size() < nFixed || strName.substr(0, kLogFilePrefix.size()) != kLogFilePrefix) return false;
+  if (strName.substr(strName.size() - kPendingLogExtension.size()) != kPendingLogExtension) return false;
+  const std::u16string_view strDate = strName.substr(kLogFilePrefix.size(), kDateUnits);
+  const std::u16string_view strRest = strName.substr(nFixed - kPendingLogExtension.size(), strName.size() - nFixed);
+  uint32_t nProcess = 0;
+  if (!strRest.empty() && !ParseProcessNumber(strRest, nProcess)) return false;
+  strDateStamp = strDate;
+  if (pnProcess != nullptr) *pnProcess = nProcess;
   return true;
 }
 

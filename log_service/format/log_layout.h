@@ -11,7 +11,11 @@
 //  - while a day's file is held by another program, a pending file of that
 //    day, the day's name with ".pending" for ".xml": the same format as a
 //    day's file, holding the records that wait to be moved into it
-//    (pending_log.h).
+//    (pending_log.h);
+//  - while that pending file is held too, or something else stands at its
+//    name, a process's own pending file of the day, "Vardlix" + yyyymmdd +
+//    "." + process number + ".pending", in the same format: only that
+//    process adds to it, so no other writer can keep its records out.
 #pragma once
 
 #include <cstddef>
@@ -38,8 +42,13 @@ std::u16string MakeDailyLogName(std::u16string_view strDateStamp);
 // file, and it is not found by those who look for "Vardlix*.xml".
 constexpr std::u16string_view kPendingLogExtension = u".pending";
 std::u16string MakePendingLogName(std::u16string_view strDateStamp);
-// The date stamp of a pending file's name; false for any other name.
-bool ParsePendingLogName(std::u16string_view strName, std::u16string& strDateStamp);
+// Name of a process's own pending file of a day: prefix + date stamp + "." +
+// the process number in decimal + ".pending".
+std::u16string MakeOwnPendingLogName(std::u16string_view strDateStamp, uint32_t nProcess);
+// The date stamp of a pending file's name, the day's or a process's own;
+// false for any other name. *pnProcess, when given, receives the process
+// number of an own pending file, and 0 for the day's.
+bool ParsePendingLogName(std::u16string_view strName, std::u16string& strDateStamp, uint32_t* pnProcess = nullptr);
 // True for a name the purge counts as a log file.
 bool IsLogFileName(std::u16string_view strName);
 

@@ -1,8 +1,8 @@
 // The DLL's load and unload notifications.
 //
 // There is no class framework to register with, so the load is the settings,
-// the waiting records and the purge (RunLoadSequence), and the unload has
-// nothing to end: waiting records are on disk already. Neither
+// the waiting records and the purge (RunLoadSequence), and the unload gives
+// the records that wait in memory to their files (RunUnloadSequence). Neither
 // lets an exception out and no file can make the load fail, so the
 // notification always reports success. Around them the DLL puts its own
 // runtime in order: its unwind tables with the unwinder it throws through
@@ -30,10 +30,11 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD nReason, LPVOID pReser
       // A process that is ending passes a non-null pReserved. Its other
       // threads were stopped wherever they were, perhaps inside the
       // unwinder's or the thread runtime's locks, and everything goes with
-      // the process anyway: nothing is taken back then.
+      // the process anyway: nothing is taken back then, and only records
+      // that wait in memory (rarely any) are written.
       const bool bProcessEnding = pReserved != nullptr;
+      RunUnloadSequence(!bProcessEnding);
       if (!bProcessEnding) {
-        ReleaseLibraryState();
         DeregisterOwnFrames();
         ReleaseRuntimeAtUnload();
       }

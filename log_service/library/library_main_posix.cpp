@@ -8,7 +8,7 @@
 
 __attribute__((constructor)) static void OnLibraryLoad() { RunLoadSequence(); }
 
-// Nothing is written: waiting records are on disk already. The memory the
-// library holds goes back, so that a host that loads and unloads it again and
-// again loses none.
-__attribute__((destructor)) static void OnLibraryUnload() { ReleaseLibraryState(); }
+// Records that wait in memory go to their files where those are free; the
+// rest are on disk already. The memory the library holds goes back, so that
+// a host that loads and unloads it again and again loses none.
+__attribute__((destructor)) static void OnLibraryUnload() { RunUnloadSequence(true); }

@@ -64,6 +64,9 @@ enum FileAttribute : uint8_t {
   attributeReadOnly = 0x01,
   attributeHidden = 0x02,
   attributeDirectory = 0x10,
+  // Neither a plain file nor a folder: a symbolic link (never followed), a
+  // named pipe, a device; on Windows any reparse point or device.
+  attributeNotRegular = 0x40,
 };
 
 // Status of a file. Times are whole seconds since 1 January 1970 UTC.
@@ -159,6 +162,12 @@ class CFile {
   void Write(const void* pBuffer, size_t nCount);
   void SetLength(uint64_t nLength);
 
+  // How many names the open file has: 1 for a file of its own, more for one
+  // that is also hard-linked elsewhere, whose content an update in place
+  // would change there too. 0 when it cannot be had. Never raises, and is
+  // not counted by the fault plan.
+  uint32_t GetLinkCount() const noexcept;
+
   // Closes the file; closing a closed file does nothing. Never raises.
   void Close() noexcept;
   // Removes the file, opened with modeReadWriteRemovable, from its folder
@@ -169,7 +178,9 @@ class CFile {
   void RemoveAndClose();
 
   // True when strPath exists; fills status (a directory has
-  // attributeDirectory set). Never raises.
+  // attributeDirectory set, and whatever is neither a file nor a directory
+  // attributeNotRegular; a symbolic link is described, not followed). Never
+  // raises.
   static bool GetStatus(const std::u16string& strPath, CFileStatus& status);
   // Applies the attribute byte (hidden or normal) and the access and write
   // times; a time of 0 is left unchanged, and the creation time is applied

@@ -370,6 +370,7 @@ int64_t ReadCreationTime(const std::string& strPath, const struct stat& status) 
 uint8_t ComposeAttribute(const std::string& strPath, const struct stat& status) {
   uint8_t nAttribute = attributeNormal;
   if (S_ISDIR(status.st_mode)) nAttribute |= attributeDirectory;
+  if (!S_ISDIR(status.st_mode) && !S_ISREG(status.st_mode)) nAttribute |= attributeNotRegular;
   if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) nAttribute |= attributeReadOnly;
   if (HasDotName(strPath) || (ReadDosAttributes(strPath) & kDosHidden) != 0) {
     nAttribute |= attributeHidden;
@@ -470,6 +471,12 @@ uint64_t CFile::GetLength() const {
   struct stat status {};
   if (fstat(static_cast<int>(m_hFile), &status) != 0) RaiseError(errno, m_strPath);
   return static_cast<uint64_t>(status.st_size);
+}
+
+uint32_t CFile::GetLinkCount() const noexcept {
+  struct stat status {};
+  if (m_hFile < 0 || fstat(static_cast<int>(m_hFile), &status) != 0) return 0;
+  return static_cast<uint32_t>(status.st_nlink);
 }
 
 void CFile::SeekToBegin() { Seek(0); }

@@ -385,6 +385,12 @@ uint64_t CFile::GetLength() const {
   return static_cast<uint64_t>(nSize.QuadPart);
 }
 
+uint32_t CFile::GetLinkCount() const noexcept {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (m_hFile == -1 || !GetFileInformationByHandle(reinterpret_cast<HANDLE>(m_hFile), &info)) return 0;
+  return static_cast<uint32_t>(info.nNumberOfLinks);
+}
+
 void CFile::SeekToBegin() { Seek(0); }
 
 void CFile::Seek(uint64_t nOffset) {
@@ -478,6 +484,11 @@ bool CFile::GetStatus(const std::u16string& strPath, CFileStatus& status) {
   // archive bit, which would make a normal file look otherwise.
   status.m_attribute =
       static_cast<uint8_t>(data.dwFileAttributes & (attributeReadOnly | attributeHidden | attributeDirectory));
+  // A symbolic link or junction is a reparse point: described, never
+  // followed by the library's own files.
+  if ((data.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) != 0) {
+    status.m_attribute |= attributeNotRegular;
+  }
   return true;
 }
 

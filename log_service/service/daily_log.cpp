@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <exception>
+#include <map>
+#include <memory>
 #include <vector>
 
 #include "format/commit_journal.h"
@@ -21,64 +23,87 @@ namespace {
 enum WriteOutcome {
   recordsWritten,
   recordsHeld,     // another program held the file: worth another try
+  recordsBlocked,  // a pending file of the day is held: no record may go in
+                   // ahead of those it may hold
   recordsFailed,   // it could not be written (no room, no right)
-  recordsDropped,  // no file can take them now: the day's file is no log,
-                   // or its pending file is kept by another program
+  recordsDropped,  // no file can take them: the day's file is no log
   recordsRetry,    // the day's file appeared meanwhile, or the folder was made again
 };
 
-// Adds to doc, a day's text, the records waiting in the day's pending file
+// The pending files whose records go into a day's file ahead of a call's
+// own record, in the order they move: the day's, then this process's own,
+// then those that other processes left (only the load looks for them).
+using PendingFiles = std::vector<std::unique_ptr<CPendingRecords>>;
+
+PendingFiles ListPendingFiles(const std::u16string& strDate, const std::vector<std::u16string>& aOtherPaths) {
+  PendingFiles aFiles;
+  aFiles.push_back(std::make_unique<CPendingRecords>(strDate, DayPendingPath(strDate)));
+  aFiles.push_back(std::make_unique<CPendingRecords>(strDate, OwnPendingPath(strDate)));
+  for (const std::u16string& strPath : aOtherPaths) {
+    if (strPath != OwnPendingPath(strDate)) aFiles.push_back(std::make_unique<CPendingRecords>(strDate, strPath));
+  }
+  return aFiles;
+}
+
+// Takes every pending file of the day, in order. False when one is held.
+bool TakePendingFiles(PendingFiles& aFiles, FileWait nWait) {
+  for (const std::unique_ptr<CPendingRecords>& pFile : aFiles) {
+    if (pFile->Take(nWait) == CPendingRecords::pendingHeld) return false;
+  }
+  return true;
+}
+
+void RemovePendingFiles(PendingFiles& aFiles) {
+  for (const std::unique_ptr<CPendingRecords>& pFile : aFiles) pFile->Remove();
+}
+
+// Adds to doc, a day's text, the records waiting in the taken pending files
 // and then the call's own record (none when only waiting records move), and
-// notes in the pending file where its records go. False when the document
-// takes no record (its top element is not "日志"), and when waiting records
-// cannot be taken: a record never overtakes those that wait before it.
-bool AddDayRecords(CXmlDocument& doc, CPendingRecords& pending, CPendingRecords::TakeResult nTaken,
-                   const CHostRecord* pRecord) {
-  if (nTaken == CPendingRecords::pendingHeld) return false;
-  if (nTaken == CPendingRecords::pendingTaken) {
-    pending.SettleNote(doc.ViewDocument());
-    const std::vector<CHostRecord>& aWaiting = pending.Records();
-    if (!aWaiting.empty()) {
-      const size_t nBefore = doc.ViewDocument().size();
-      if (!AddRecords(doc, aWaiting.data(), aWaiting.size())) return false;
-      pending.WriteNote(doc.ViewDocument(), static_cast<size_t>(doc.GetFirstChangedOffset()),
-                        doc.ViewDocument().size() - nBefore);
-    }
+// notes in each pending file where its records go. False when the document
+// takes no record (its top element is not "日志").
+bool AddDayRecords(CXmlDocument& doc, PendingFiles& aFiles, const CHostRecord* pRecord) {
+  // Every note is read against the text as it was, before anything is added.
+  for (const std::unique_ptr<CPendingRecords>& pFile : aFiles) pFile->SettleNote(doc.ViewDocument());
+  for (const std::unique_ptr<CPendingRecords>& pFile : aFiles) {
+    const std::vector<CHostRecord>& aWaiting = pFile->Records();
+    if (aWaiting.empty()) continue;
+    const size_t nBefore = doc.ViewDocument().size();
+    if (!AddRecords(doc, aWaiting.data(), aWaiting.size())) return false;
+    pFile->WriteNote(doc.ViewDocument(), static_cast<size_t>(doc.GetFirstChangedOffset()),
+                     doc.ViewDocument().size() - nBefore);
   }
   return pRecord == nullptr || AddRecords(doc, pRecord, 1);
 }
 
-WriteOutcome AppendToOpenLog(CFile& file, const std::u16string& strPath, const std::u16string& strDate,
+WriteOutcome AppendToOpenLog(CFile& file, const std::u16string& strPath, PendingFiles& aFiles,
                              const CHostRecord* pRecord, FileWait nPendingWait) {
   COpenLog log(file, strPath);
   if (!log.Read()) return recordsDropped;
-  CPendingRecords pending(strDate);
-  const CPendingRecords::TakeResult nTaken = pending.Take(nPendingWait);
-  if (!AddDayRecords(log.Document(), pending, nTaken, pRecord)) return recordsDropped;
+  if (!TakePendingFiles(aFiles, nPendingWait)) return recordsBlocked;
+  if (!AddDayRecords(log.Document(), aFiles, pRecord)) return recordsDropped;
   if (log.HasChanged()) log.Write();
-  pending.Remove();
+  RemovePendingFiles(aFiles);
   return recordsWritten;
 }
 
 // The first records of a day come into being with their file: the file
 // appears whole, or not at all when the records cannot be written.
-WriteOutcome CreateLogWithRecords(const std::u16string& strPath, const std::u16string& strDate,
-                                  const CHostRecord* pRecord, FileWait nWait, FileWait nPendingWait) {
-  CPendingRecords pending(strDate);
-  const CPendingRecords::TakeResult nTaken = pending.Take(nPendingWait);
-  // Once the pending file is ours, no one else can move its records. A day's
-  // file that is there now (a look that failed, or a mover that made it and
-  // stopped before removing the pending file) is the one to settle its note
-  // against: the note must not be written over before that.
+WriteOutcome CreateLogWithRecords(const std::u16string& strPath, PendingFiles& aFiles, const CHostRecord* pRecord,
+                                  FileWait nWait, FileWait nPendingWait) {
+  if (!TakePendingFiles(aFiles, nPendingWait)) return recordsBlocked;
+  // Once the pending files are ours, no one else can move their records. A
+  // day's file that is there now (a look that failed, or a mover that made
+  // it and stopped before removing a pending file) is the one to settle
+  // their notes against: no note may be written over before that.
   CFileStatus status;
   if (CFile::GetStatus(strPath, status)) return recordsRetry;
   CXmlDocument doc;
   doc.SetDocument(BuildEmptyLogText());
-  if (!AddDayRecords(doc, pending, nTaken, pRecord)) return recordsDropped;
+  if (!AddDayRecords(doc, aFiles, pRecord)) return recordsDropped;
   if (doc.GetFirstChangedOffset() == static_cast<int32_t>(doc.ViewDocument().size())) return recordsWritten;
   switch (CreateDocumentFile(strPath, doc.ViewDocument(), nWait)) {
     case documentCreated:
-      pending.Remove();
+      RemovePendingFiles(aFiles);
       return recordsWritten;
     case documentHeld:
       return recordsHeld;
@@ -90,25 +115,26 @@ WriteOutcome CreateLogWithRecords(const std::u16string& strPath, const std::u16s
   return RecreateLogFolder() ? recordsRetry : recordsFailed;
 }
 
-WriteOutcome WriteDay(const std::u16string& strDate, const CHostRecord* pRecord, FileWait nWait) {
+// nWait tells whether other openers of the day's file and of its pending
+// files are waited for; aOtherPaths names pending files of the day that
+// other processes left, to move as well.
+WriteOutcome WriteDay(const std::u16string& strDate, const CHostRecord* pRecord, FileWait nWait,
+                      const std::vector<std::u16string>& aOtherPaths = {}) {
   const std::u16string strPath = MakeLogPath(MakeDailyLogName(strDate));
-  // A call with a record of its own waits for another writer of the library
-  // that has the pending file (it appends a record and lets go): moving on
-  // without it would put the record ahead of older ones. A move alone, as at
-  // load, waits for nothing it does not have to.
-  const FileWait nPendingWait = pRecord != nullptr ? waitForHolder : nWait;
   // A second round follows a file that another process created, or removed,
   // between our look and our own attempt, or a folder made again.
   for (int nRound = 0; nRound < 2; ++nRound) {
+    PendingFiles aFiles = ListPendingFiles(strDate, aOtherPaths);
     CFileStatus status;
     if (!CFile::GetStatus(strPath, status)) {
-      const WriteOutcome nOutcome = CreateLogWithRecords(strPath, strDate, pRecord, nWait, nPendingWait);
+      const WriteOutcome nOutcome = CreateLogWithRecords(strPath, aFiles, pRecord, nWait, nWait);
       if (nOutcome != recordsRetry) return nOutcome;
       if (!CFile::GetStatus(strPath, status)) continue;
+      aFiles = ListPendingFiles(strDate, aOtherPaths);
     }
     CFile file;
     if (file.Open(strPath, CFile::modeReadWriteDenyWrite, nWait)) {
-      return AppendToOpenLog(file, strPath, strDate, pRecord, nPendingWait);
+      return AppendToOpenLog(file, strPath, aFiles, pRecord, nWait);
     }
     if (file.GetOpenError() == causeSharingViolation) return recordsHeld;
     if (file.GetOpenError() != causeNotFound) return recordsFailed;
@@ -118,9 +144,10 @@ WriteOutcome WriteDay(const std::u16string& strDate, const CHostRecord* pRecord,
 
 // A failure of reading or writing an open file is as lasting as a failed
 // create, except a sharing violation, which a later call may not meet.
-WriteOutcome WriteDaySafely(const std::u16string& strDate, const CHostRecord* pRecord, FileWait nWait) {
+WriteOutcome WriteDaySafely(const std::u16string& strDate, const CHostRecord* pRecord, FileWait nWait,
+                            const std::vector<std::u16string>& aOtherPaths = {}) {
   try {
-    return WriteDay(strDate, pRecord, nWait);
+    return WriteDay(strDate, pRecord, nWait, aOtherPaths);
   } catch (const CFileException& error) {
     return error.m_nCause == causeSharingViolation ? recordsHeld : recordsFailed;
   }
@@ -129,6 +156,44 @@ WriteOutcome WriteDaySafely(const std::u16string& strDate, const CHostRecord* pR
 void RememberPendingDay(const std::u16string& strDate) {
   std::vector<std::u16string>& aDays = LibraryState().m_aWaitingDays;
   if (std::find(aDays.begin(), aDays.end(), strDate) == aDays.end()) aDays.push_back(strDate);
+}
+
+// Puts a record that its day's file did not take into a pending file. False
+// when every pending file it may go to is held: it has to wait in memory.
+bool KeepOnDisk(const CHostRecord& record, bool bSkipDayPending, FileWait nWait) {
+  switch (AppendPendingRecord(record, bSkipDayPending, nWait)) {
+    case pendingKept:
+      RememberPendingDay(record.m_strDate);
+      return true;
+    case pendingBlocked:
+      return false;
+    case pendingLost:
+      break;
+  }
+  return true;
+}
+
+// Gives the record to its day's file, or else to a pending file. False when
+// it could go into neither because other programs hold them.
+bool PlaceRecord(const CHostRecord& record, FileWait nWait) {
+  const WriteOutcome nOutcome = WriteDaySafely(record.m_strDate, &record, nWait);
+  if (nOutcome == recordsWritten || nOutcome == recordsDropped) return true;
+  return KeepOnDisk(record, nOutcome == recordsBlocked, nWait);
+}
+
+size_t CountRecordUnits(const CHostRecord& record) {
+  return record.m_strTime.size() + record.m_strType.size() + record.m_strLocation.size() +
+         record.m_strOperation.size() + record.m_strParameters.size() + record.m_strDescription.size();
+}
+
+// Keeps a record in memory, behind those already there, while their files
+// are held; past the bound of a pending file it is lost.
+void HoldRecord(const CHostRecord& record) {
+  CLibraryState& state = LibraryState();
+  const size_t nUnits = CountRecordUnits(record);
+  if (state.m_nHeldUnits + nUnits > kMaxPendingUnits) return;
+  state.m_aHeldRecords.push_back(record);
+  state.m_nHeldUnits += nUnits;
 }
 
 // Cuts the day's file at strPath where a zero unit ends the text of a whole
@@ -171,18 +236,30 @@ bool EnsureDailyLogFile(const std::u16string& strPath) {
 }
 
 void AppendLogRecord(const CHostRecord& record, FileWait nWait) {
-  const WriteOutcome nOutcome = WriteDaySafely(record.m_strDate, &record, nWait);
-  if (nOutcome == recordsHeld || nOutcome == recordsFailed) KeepPendingRecord(record);
+  MoveHeldRecords();
+  if (!LibraryState().m_aHeldRecords.empty() || !PlaceRecord(record, nWait)) HoldRecord(record);
 }
 
 void KeepPendingRecord(const CHostRecord& record) {
-  if (AppendPendingRecord(record)) RememberPendingDay(record.m_strDate);
+  MoveHeldRecords();
+  if (!LibraryState().m_aHeldRecords.empty() || !KeepOnDisk(record, false, waitForHolder)) HoldRecord(record);
+}
+
+void MoveHeldRecords() {
+  CLibraryState& state = LibraryState();
+  while (!state.m_aHeldRecords.empty() && PlaceRecord(state.m_aHeldRecords.front(), waitNever)) {
+    state.m_nHeldUnits -= CountRecordUnits(state.m_aHeldRecords.front());
+    state.m_aHeldRecords.pop_front();
+  }
 }
 
 bool HasPendingRecords(const std::u16string& strDate) {
-  CFileStatus status;
-  return CFile::GetStatus(MakeLogPath(MakePendingLogName(strDate)), status) &&
-         (status.m_attribute & attributeDirectory) == 0;
+  auto IsFileThere = [](const std::u16string& strPath) {
+    CFileStatus status;
+    return CFile::GetStatus(strPath, status) && (status.m_attribute & (attributeDirectory | attributeNotRegular)) == 0;
+  };
+  return !LibraryState().m_aHeldRecords.empty() || IsFileThere(DayPendingPath(strDate)) ||
+         IsFileThere(OwnPendingPath(strDate));
 }
 
 void MoveOwnPendingRecords(const std::u16string& strSkipDate, FileWait nWait) {
@@ -197,16 +274,20 @@ void MoveOwnPendingRecords(const std::u16string& strSkipDate, FileWait nWait) {
 }
 
 void MoveAllPendingRecords() {
-  std::vector<std::u16string> aDates;
+  // Each day with its pending files other than its own and this process's.
+  std::map<std::u16string, std::vector<std::u16string>> aDays;
   CFileFind find;
   if (!find.FindFile(LogFolder())) return;
   for (bool bMore = true; bMore;) {
     bMore = find.FindNextEntry();
     std::u16string strDate;
-    if (!find.IsDirectory() && ParsePendingLogName(find.GetFileName(), strDate)) aDates.push_back(strDate);
+    uint32_t nProcess = 0;
+    if (find.IsDirectory() || !ParsePendingLogName(find.GetFileName(), strDate, &nProcess)) continue;
+    std::vector<std::u16string>& aPaths = aDays[strDate];
+    if (nProcess != 0) aPaths.push_back(find.GetFilePath());
   }
   find.Close();
-  for (const std::u16string& strDate : aDates) WriteDaySafely(strDate, nullptr, waitNever);
+  for (const auto& [strDate, aPaths] : aDays) WriteDaySafely(strDate, nullptr, waitNever, aPaths);
 }
 
 void CutInterruptedUpdates() {

@@ -27,3 +27,17 @@ void RunLoadSequence() noexcept {
     // library then runs with whatever retention it had reached.
   }
 }
+
+void RunUnloadSequence(bool bRelease) noexcept {
+  {
+    std::unique_lock<std::mutex> lock(LibraryState().m_fileOperations, std::try_to_lock);
+    if (lock.owns_lock() && !LibraryState().m_bReleased && !LibraryState().m_aHeldRecords.empty()) {
+      try {
+        MoveHeldRecords();
+      } catch (...) {
+        // What cannot be written now is lost with the process.
+      }
+    }
+  }
+  if (bRelease) ReleaseLibraryState();
+}

@@ -27,6 +27,8 @@ void ReleaseLibraryState() noexcept {
   std::u16string().swap(state.m_strLogFolder);
   std::vector<std::u16string>().swap(state.m_aUncheckedLogs);
   std::vector<std::u16string>().swap(state.m_aWaitingDays);
+  std::deque<CHostRecord>().swap(state.m_aHeldRecords);
+  state.m_nHeldUnits = 0;
 }
 
 std::unique_lock<std::mutex> LockFileOperations() {
@@ -40,6 +42,8 @@ void ResetLibraryStateForTesting(const std::u16string& strLogFolder) {
   state.m_bSettingsDeferred = false;
   state.m_aUncheckedLogs.clear();
   state.m_aWaitingDays.clear();
+  state.m_aHeldRecords.clear();
+  state.m_nHeldUnits = 0;
   state.m_bReleased = false;
   g_nLogLife.store(kDefaultLogLife);
 }

@@ -13,10 +13,14 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "format/host_record.h"
 
 struct CLibraryState {
   // Held by every operation on the library's files for its whole length, so
@@ -35,9 +39,16 @@ struct CLibraryState {
   // Day files the load could not look at for what an interrupted update
   // left, because another program held them.
   std::vector<std::u16string> m_aUncheckedLogs;
-  // Date stamps of the days whose pending file this process has added
+  // Date stamps of the days whose pending files this process has added
   // records to; each call moves them once it can.
   std::vector<std::u16string> m_aWaitingDays;
+  // Records that no file could take when their call came, because other
+  // programs held the day's file and the pending file they had to go to;
+  // oldest first. Each call, the unload and the end of the process give
+  // them to their files again (MoveHeldRecords).
+  std::deque<CHostRecord> m_aHeldRecords;
+  // Code units of text they hold, bounded as a pending file is.
+  size_t m_nHeldUnits = 0;
   // The library has been unloaded (ReleaseLibraryState): a call that comes
   // even so, from a thread of a process that is ending, does nothing.
   bool m_bReleased = false;

@@ -9,66 +9,118 @@
 
 namespace {
 
-std::u16string PendingPath(const std::u16string& strDate) { return MakeLogPath(MakePendingLogName(strDate)); }
+// What became of a record given to one pending file.
+enum FileOutcome {
+  fileAppended,
+  fileHeld,      // another program keeps it
+  fileUnusable,  // no file the library may write: a folder, a link, a pipe,
+                 // or text that is no log
+  fileFailed,    // it cannot be written (no right, no room, full)
+};
 
-// The first record of a day's pending file comes into being with the file,
-// which appears whole or not at all.
-CreateDocumentResult CreatePendingFile(const std::u16string& strPath, const CHostRecord& record) {
+bool IsPlainFile(const CFileStatus& status) {
+  return (status.m_attribute & (attributeDirectory | attributeNotRegular)) == 0;
+}
+
+// The first record of a pending file comes into being with the file, which
+// appears whole or not at all.
+CreateDocumentResult CreatePendingFile(const std::u16string& strPath, const CHostRecord& record, FileWait nWait) {
   CXmlDocument doc;
   doc.SetDocument(BuildEmptyLogText());
   AddRecords(doc, &record, 1);
-  return CreateDocumentFile(strPath, doc.ViewDocument());
+  return CreateDocumentFile(strPath, doc.ViewDocument(), nWait);
 }
 
-bool AppendToOpenPendingFile(CFile& file, const std::u16string& strPath, const CHostRecord& record) {
+FileOutcome AppendToOpenPendingFile(CFile& file, const std::u16string& strPath, const CHostRecord& record) {
   COpenLog log(file, strPath);
-  if (!log.Read() || log.CountOldUnits() >= kMaxPendingUnits) return false;
-  if (!AddRecords(log.Document(), &record, 1)) return false;
+  if (!log.Read() || !IsLogDocument(log.Document())) return fileUnusable;
+  if (log.CountOldUnits() >= kMaxPendingUnits) return fileFailed;
+  if (!AddRecords(log.Document(), &record, 1)) return fileUnusable;
   log.Write();
-  return true;
+  return fileAppended;
 }
 
-}  // namespace
-
-bool AppendPendingRecord(const CHostRecord& record) {
-  const std::u16string strPath = PendingPath(record.m_strDate);
+FileOutcome AppendToPendingFile(const std::u16string& strPath, const CHostRecord& record, FileWait nWait) {
   try {
     // A second round follows a file that a mover removed, or another writer
     // created, between our look and our own attempt, or a folder made again.
     for (int nRound = 0; nRound < 2; ++nRound) {
       CFileStatus status;
       if (!CFile::GetStatus(strPath, status)) {
-        switch (CreatePendingFile(strPath, record)) {
+        switch (CreatePendingFile(strPath, record, nWait)) {
           case documentCreated:
-            return true;
+            return fileAppended;
           case documentExists:
             break;
           case documentNotCreated:
             if (RecreateLogFolder()) continue;
-            return false;
+            return fileFailed;
           case documentHeld:
-            return false;
+            return fileHeld;
         }
+        if (!CFile::GetStatus(strPath, status)) continue;
       }
+      if (!IsPlainFile(status)) return fileUnusable;
       CFile file;
-      if (file.Open(strPath, CFile::modeReadWriteRemovable)) return AppendToOpenPendingFile(file, strPath, record);
-      if (file.GetOpenError() != causeNotFound) return false;
+      if (file.Open(strPath, CFile::modeReadWriteRemovable, nWait)) return AppendToOpenPendingFile(file, strPath, record);
+      if (file.GetOpenError() == causeSharingViolation) return fileHeld;
+      if (file.GetOpenError() != causeNotFound) return fileFailed;
     }
-  } catch (const CFileException&) {
+  } catch (const CFileException& error) {
+    return error.m_nCause == causeSharingViolation ? fileHeld : fileFailed;
   }
-  return false;
+  return fileFailed;
 }
 
-CPendingRecords::CPendingRecords(const std::u16string& strDate) : m_strDate(strDate), m_strPath(PendingPath(strDate)) {}
+}  // namespace
+
+std::u16string DayPendingPath(const std::u16string& strDate) { return MakeLogPath(MakePendingLogName(strDate)); }
+
+std::u16string OwnPendingPath(const std::u16string& strDate) {
+  return MakeLogPath(MakeOwnPendingLogName(strDate, GetProcessNumber()));
+}
+
+PendingOutcome AppendPendingRecord(const CHostRecord& record, bool bSkipDayPending, FileWait nWait) {
+  const std::u16string strOwnPath = OwnPendingPath(record.m_strDate);
+  CFileStatus status;
+  const bool bOwnWaiting = CFile::GetStatus(strOwnPath, status);
+  if (!bOwnWaiting && !bSkipDayPending) {
+    switch (AppendToPendingFile(DayPendingPath(record.m_strDate), record, nWait)) {
+      case fileAppended:
+        return pendingKept;
+      case fileFailed:
+        return pendingLost;
+      case fileHeld:
+      case fileUnusable:
+        break;
+    }
+  }
+  // The day's pending file is held, or is no file to write: the process's
+  // own takes the record, and keeps the next ones until it is moved.
+  switch (AppendToPendingFile(strOwnPath, record, nWait)) {
+    case fileAppended:
+      return pendingKept;
+    case fileHeld:
+      return pendingBlocked;
+    case fileUnusable:
+    case fileFailed:
+      break;
+  }
+  return pendingLost;
+}
+
+CPendingRecords::CPendingRecords(const std::u16string& strDate, const std::u16string& strPath)
+    : m_strDate(strDate), m_strPath(strPath) {}
 
 CPendingRecords::TakeResult CPendingRecords::Take(FileWait nWait) {
   if (!m_file.Open(m_strPath, CFile::modeReadWriteRemovable, nWait)) {
     if (m_file.GetOpenError() == causeNotFound) return pendingNone;
-    // A folder of that name holds no records. Anything else that cannot be
-    // opened may hold some, which no later record may overtake.
+    // A folder, a link, a pipe or a device at that name holds no records.
+    // A file that cannot be opened may hold some, which no later record may
+    // overtake.
     CFileStatus status;
-    const bool bFolder = CFile::GetStatus(m_strPath, status) && (status.m_attribute & attributeDirectory) != 0;
-    return bFolder ? pendingForeign : pendingHeld;
+    const bool bPlain = !CFile::GetStatus(m_strPath, status) || IsPlainFile(status);
+    return bPlain ? pendingHeld : pendingForeign;
   }
   // A file under this name whose text is no log is no one's to empty.
   if (!m_log.Read() || !IsLogDocument(m_log.Document())) {

@@ -1,15 +1,22 @@
-// The records of a day that wait in its pending file (pending_log.h) while
-// another program holds the day's file, as the library's writer fills the
-// file and moves its records into the day's file.
+// The records of a day that wait in pending files (pending_log.h) while
+// another program holds the day's file, as the library's writer fills those
+// files and moves their records into the day's file.
 //
 // Records whose call returned live on disk, not in memory: a host that ends,
 // is killed or unloads the library loses none of them, and the next call of
 // any process that gets the day's file moves them in, ahead of its own
 // record, exactly once (the move note of pending_log.h).
 //
+// A day has the day's pending file, which every process adds to, and for
+// each process that found that one held (or found something else at its
+// name: a link, a pipe, a file that is no log) an own pending file, which
+// only that process adds to. A process that has records in its own file
+// puts its later ones there too, so that none overtakes another; a mover
+// takes the day's file first, then the day's pending file, then its own.
+//
 // A pending file takes records while its text is shorter than
 // kMaxPendingUnits; past that, and when it cannot be written at all (no
-// right to write, a full disk), a record is dropped.
+// right to write, a full disk), a record is lost.
 #pragma once
 
 #include <cstddef>
@@ -25,26 +32,43 @@
 // 32 MiB of UTF-16 text: some 70,000 records of the usual size.
 constexpr size_t kMaxPendingUnits = 16 * 1024 * 1024;
 
-// Puts the record behind those waiting in its day's pending file, which is
-// made when there is none. False when it cannot be written, and the record is
-// lost. Never raises CFileException.
-bool AppendPendingRecord(const CHostRecord& record);
+// The day's pending file, and this process's own pending file of the day.
+std::u16string DayPendingPath(const std::u16string& strDate);
+std::u16string OwnPendingPath(const std::u16string& strDate);
 
-// The pending file of one day, taken by a writer of the day's file, which
+// Where AppendPendingRecord put a record.
+enum PendingOutcome {
+  pendingKept,     // in a pending file of its day, on disk
+  pendingBlocked,  // the pending file it must go to is held by another
+                   // program now: worth another try, nothing was written
+  pendingLost,     // no pending file can take it for a lasting reason (no
+                   // right to write, no room, the bound reached)
+};
+
+// Puts the record behind those waiting for its day (see the top of this
+// file): into this process's own pending file when that exists; else into
+// the day's pending file, unless bSkipDayPending (its holder was just
+// waited for) or it is held or is no file the library may write, and then
+// into the own one, which is made when there is none. nWait tells whether
+// another opener of the file is waited for. Never raises CFileException.
+PendingOutcome AppendPendingRecord(const CHostRecord& record, bool bSkipDayPending, FileWait nWait);
+
+// One pending file of a day, taken by a writer of the day's file, which
 // holds the day's file already.
 class CPendingRecords {
  public:
-  explicit CPendingRecords(const std::u16string& strDate);
+  CPendingRecords(const std::u16string& strDate, const std::u16string& strPath);
   CPendingRecords(const CPendingRecords&) = delete;
   CPendingRecords& operator=(const CPendingRecords&) = delete;
 
   enum TakeResult {
-    pendingNone,     // nothing waits for the day
+    pendingNone,     // nothing waits in it
     pendingTaken,    // open, its records and note read
-    pendingHeld,     // it cannot be opened: another program keeps it, or
-                     // it is no file the library may write (a link, a pipe)
-    pendingForeign,  // a folder of that name, or a file whose text is no
-                     // log: no records to move; left alone
+    pendingHeld,     // a file that cannot be opened: another program keeps
+                     // it, or it may not be read; it may hold records
+    pendingForeign,  // a folder, a link, a pipe or a device at that name, or
+                     // a file whose text is no log: no records to move;
+                     // never opened for writing, never followed, left alone
   };
   // Opens the pending file and reads it, waiting for another writer of the
   // library as nWait allows. Raises CFileException when reading fails.

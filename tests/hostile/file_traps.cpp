@@ -20,8 +20,11 @@ CLockHolder::CLockHolder(const std::u16string& strPath) {
   }
   m_nChild = fork();
   if (m_nChild == 0) {
-    close(aReady[0]);
-    close(aRelease[1]);
+    // Only its own two pipes stay open: a copy of an earlier holder's
+    // release pipe would keep that holder from ever seeing it close.
+    for (int nFd = 3; nFd < 1024; ++nFd) {
+      if (nFd != aReady[1] && nFd != aRelease[0]) close(nFd);
+    }
     CFile file;
     const char cOpened = file.Open(strPath, CFile::modeReadWriteDenyWrite) ? '1' : '0';
     (void)!write(aReady[1], &cOpened, 1);

@@ -3,11 +3,14 @@
 // and the log folder being a plain file. The call always returns, nothing in
 // the place is changed, and a retention out of 32-bit range is not wrapped.
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <climits>
+#include <iterator>
 #include <memory>
+#include <vector>
 
 #include "file_traps.h"
 #include "hostile_fixture.h"
@@ -155,32 +158,100 @@ TEST_F(HostileFiles, DayFileHeldElsewhereTakesTheKeptRecordWithTheNextOnceReleas
 }
 
 // Something else under the name of the day's pending file: nothing is
-// written through or into it. A folder holds no waiting records, and the
-// record goes into the day's file; anything else may, and no record may
-// overtake them, so it is dropped.
-TEST_F(HostileFiles, PendingNameInTheWayIsLeftAloneAndOvertakenByNoRecord) {
-  struct Case {
-    const char* m_pszName;
-    Trap m_nTrap;
-    bool m_bWritten;  // the record is in the day's file
-  };
-  const Case kCases[] = {
-      {"DirectoryIsNotEntered", trapDirectory, true},
-      {"LinkIsNotFollowed", trapLinkToFile, false},
-      {"DanglingLinkCreatesNothing", trapDanglingLink, false},
-      {"FifoDoesNotBlock", trapFifo, false},
-  };
-  for (const Case& test : kCases) {
-    SCOPED_TRACE(test.m_pszName);
+// written through or into it, and it holds no waiting records, so the
+// record goes into the day's file.
+TEST_F(HostileFiles, PendingNameInTheWayIsLeftAloneAndTheRecordGoesIn) {
+  const char* const kCases[] = {"DirectoryIsNotEntered", "LinkIsNotFollowed", "DanglingLinkCreatesNothing",
+                                "FifoDoesNotBlock"};
+  const Trap kTraps[] = {trapDirectory, trapLinkToFile, trapDanglingLink, trapFifo};
+  for (size_t n = 0; n < std::size(kCases); ++n) {
+    SCOPED_TRACE(kCases[n]);
     m_folder.WriteBytes(kTodaysLog, EncodeDocument(kDeclaration + u"<日志/>\r\n"));
     fs::remove_all(m_folder.Path(kTodaysPendingFile));
     fs::remove_all(m_folder.Path("elsewhere"));
-    Lay(test.m_nTrap, kTodaysPendingFile, kPrecious);
-    WriteThroughExport({u"Info", u"Main", u"Open", u"", Widen(test.m_pszName)});
-    ExpectUntouched(test.m_nTrap, kTodaysPendingFile, kPrecious);
+    Lay(kTraps[n], kTodaysPendingFile, kPrecious);
+    WriteThroughExport({u"Info", u"Main", u"Open", u"", Widen(kCases[n])});
+    ExpectUntouched(kTraps[n], kTodaysPendingFile, kPrecious);
     std::vector<RecordFields> aRecords;
     ASSERT_TRUE(ReadDayRecords(ReadDayText(), aRecords));
-    EXPECT_EQ(aRecords.size(), test.m_bWritten ? 1u : 0u);
+    ASSERT_EQ(aRecords.size(), 1u);
+    EXPECT_EQ(aRecords[0][5], Widen(kCases[n]));
+  }
+}
+
+// Other programs hold the day's file, its pending file, or this process's
+// own pending file too, and never let go while the host writes: no record
+// is lost, none waits longer than one share wait in a call, and once they
+// let go every record is in the day's file, in call order, behind the one
+// that waited before.
+TEST_F(HostileFiles, HeldFilesLoseNoRecordAndKeepCallOrder) {
+  struct Case {
+    const char* m_pszName;
+    bool m_bDayHeld;      // a viewer on the day's file
+    bool m_bOwnHeld;      // a reader on this process's own pending file as well
+    bool m_bHostEnds;     // the records come from a host that ends meanwhile
+  };
+  const Case kCases[] = {
+      // clang-format off
+      {"ReaderOnThePendingFileOnly",            false, false, false},
+      {"DayAndPendingFileHeld",                 true,  false, false},
+      {"DayPendingAndOwnPendingFileHeld",       true,  true,  false},
+      {"HostEndsWhileDayAndPendingFileAreHeld", true,  false, true},
+      // clang-format on
+  };
+  const std::string strOwnPending = Narrow(MakeOwnPendingLogName(u"20110408", GetProcessNumber()));
+  auto LogOf = [](std::initializer_list<const char16_t*> aDescriptions) {
+    std::u16string strText = kDeclaration + u"<日志>\r\n";
+    for (const char16_t* szDescription : aDescriptions) {
+      strText += RecordLines({kTimeStamp, u"Info", u"Main", u"Open", u"", szDescription});
+    }
+    return EncodeDocument(strText + u"</日志>\r\n");
+  };
+  for (const Case& test : kCases) {
+    SCOPED_TRACE(test.m_pszName);
+    fs::remove_all(m_folder.Path(strOwnPending));
+    m_folder.WriteBytes(kTodaysLog, LogOf({}));
+    m_folder.WriteBytes(kTodaysPendingFile, LogOf({u"waited"}));
+    std::vector<std::unique_ptr<CLockHolder>> aHolders;
+    if (test.m_bDayHeld) aHolders.push_back(std::make_unique<CLockHolder>(m_folder.File(kTodaysLog)));
+    aHolders.push_back(std::make_unique<CLockHolder>(m_folder.File(kTodaysPendingFile)));
+    if (test.m_bOwnHeld) {
+      m_folder.WriteBytes(strOwnPending, LogOf({u"own"}));
+      aHolders.push_back(std::make_unique<CLockHolder>(m_folder.File(strOwnPending)));
+    }
+    for (const auto& pHolder : aHolders) ASSERT_TRUE(pHolder->IsHolding());
+    auto WriteThree = [] {
+      WriteThroughExport({u"Info", u"Main", u"Open", u"", u"1"});
+      const auto start = std::chrono::steady_clock::now();
+      WriteThroughExport({u"Info", u"Main", u"Open", u"", u"2"});
+      WriteThroughExport({u"Info", u"Main", u"Open", u"", u"3"});
+      return std::chrono::steady_clock::now() - start < std::chrono::milliseconds(kShareWaitMilliseconds);
+    };
+    if (test.m_bHostEnds) {
+      // The host is a child that writes and is gone: what it leaves is all
+      // that the next load has of its records.
+      const pid_t nChild = fork();
+      ASSERT_NE(nChild, -1);
+      if (nChild == 0) _exit(WriteThree() ? 0 : 1);
+      int nStatus = 0;
+      ASSERT_EQ(waitpid(nChild, &nStatus, 0), nChild);
+      EXPECT_EQ(nStatus, 0) << "a call waited although records were waiting";
+    } else {
+      EXPECT_TRUE(WriteThree()) << "a call waited although records were waiting";
+    }
+    EXPECT_EQ(m_folder.ReadBytes(kTodaysLog), LogOf({}));
+    aHolders.clear();
+    if (test.m_bHostEnds) {
+      auto lock = LockFileOperations();
+      MoveAllPendingRecords();  // the next load's move
+    }
+    WriteThroughExport({u"Info", u"Main", u"Open", u"", u"4"});
+    const auto aExpected = test.m_bOwnHeld ? LogOf({u"waited", u"own", u"1", u"2", u"3", u"4"})
+                                           : LogOf({u"waited", u"1", u"2", u"3", u"4"});
+    EXPECT_EQ(m_folder.ReadBytes(kTodaysLog), aExpected);
+    for (const fs::directory_entry& entry : fs::directory_iterator(m_folder.Path())) {
+      EXPECT_EQ(entry.path().extension(), ".xml") << "left behind: " << entry.path();
+    }
   }
 }
 
@@ -274,6 +345,46 @@ TEST_F(HostileFiles, SettingsFileInTheWayKeepsTheRetentionAndStaysAsItWas) {
     EXPECT_EQ(g_nLogLife.load(), test.m_nAfterSetLogLife);
     ExpectUntouched(test.m_nTrap, strName, strSettings);
     Clear();
+  }
+}
+
+// A file the library writes that is hard-linked to a file elsewhere: the
+// other file stays byte for byte, and the library's own file gets its
+// content all the same, as a file of its own.
+TEST_F(HostileFiles, HardLinkedFilesAreReplacedNeverWrittenThrough) {
+  struct Case {
+    const char* m_pszName;
+    std::string m_strLinked;  // the library's name that is linked
+  };
+  const std::string strTemporary = kTodaysLog + "." + std::to_string(GetProcessNumber()) + ".tmp";
+  const Case kCases[] = {
+      {"DaysFile", kTodaysLog},
+      {"SettingsFile", "SettingInfo.xml"},
+      {"LeftoverTemporaryFile", strTemporary},  // the day's file is made through it
+  };
+  const std::string strElsewhere = EncodeDocument(kDeclaration + u"<日志/>\r\n");
+  for (const Case& test : kCases) {
+    SCOPED_TRACE(test.m_pszName);
+    for (const std::string& strName : {kTodaysLog, std::string("SettingInfo.xml"), strTemporary}) {
+      fs::remove(m_folder.Path(strName));
+    }
+    fs::remove_all(m_folder.Path("elsewhere"));
+    fs::create_directory(m_folder.Path("elsewhere"));
+    m_folder.WriteBytes("elsewhere/target", strElsewhere);
+    fs::create_hard_link(m_folder.Path("elsewhere/target"), m_folder.Path(test.m_strLinked));
+    if (test.m_strLinked == "SettingInfo.xml") {
+      EXPECT_EQ(SetLogLife(30), 1);
+      CXmlDocument settings;
+      settings.SetDocument(ReadDayText("SettingInfo.xml"));
+      EXPECT_EQ(FindLogLifeData(settings), u"30");
+    } else {
+      WriteThroughExport({u"Info", u"Main", u"Open", u"", Widen(test.m_pszName)});
+      std::vector<RecordFields> aRecords;
+      ASSERT_TRUE(ReadDayRecords(ReadDayText(), aRecords));
+      ASSERT_EQ(aRecords.size(), 1u);
+    }
+    EXPECT_EQ(m_folder.ReadBytes("elsewhere/target"), strElsewhere);
+    EXPECT_EQ(fs::hard_link_count(m_folder.Path("elsewhere/target")), 1u);
   }
 }
 

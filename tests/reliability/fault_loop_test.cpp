@@ -113,6 +113,19 @@ bool IsPendingName(const std::string& strName) {
   return ParsePendingLogName(Widen(strName), strDate);
 }
 
+// The pending files in the order their records move: the day's, then the
+// processes' own.
+std::vector<std::string> PendingNamesInMoveOrder(const CFolderFiles& files) {
+  std::vector<std::string> aNames;
+  for (const auto& file : files) {
+    std::u16string strDate;
+    uint32_t nProcess = 0;
+    if (!ParsePendingLogName(Widen(file.first), strDate, &nProcess)) continue;
+    aNames.insert(nProcess == 0 ? aNames.begin() : aNames.end(), file.first);
+  }
+  return aNames;
+}
+
 const std::string* Find(const CFolderFiles& files, const std::string& strName) {
   const auto it = files.find(strName);
   return it == files.end() ? nullptr : &it->second;
@@ -137,10 +150,9 @@ std::vector<std::string> VisibleRecords(const CFolderFiles& files, const std::st
     day.SetDocument(strDayText);
     Add(day, 0);
   }
-  for (const auto& file : files) {
-    if (!IsPendingName(file.first)) continue;
+  for (const std::string& strName : PendingNamesInMoveOrder(files)) {
     CXmlDocument pending;
-    pending.SetDocument(ReaderText(file.second));
+    pending.SetDocument(ReaderText(files.at(strName)));
     CMoveNote note;
     const bool bMoved = ReadMoveNote(pending, note) && IsMoveDone(strDayText, note);
     Add(pending, bMoved ? static_cast<size_t>(note.m_nRecords) : 0);
