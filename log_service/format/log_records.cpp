@@ -31,7 +31,8 @@ bool AddRecords(CXmlDocument& doc, const CHostRecord* pRecords, size_t nCount) {
                                                                &record.m_strOperation, &record.m_strParameters,
                                                                &record.m_strDescription};
     for (size_t nField = 1; nField < kRecordFieldCount; ++nField) {
-      doc.AddElement(kRecordFields[nField], MakeXmlText(*aHostTexts[nField - 1]).c_str());
+      const std::u16string& strHost = *aHostTexts[nField - 1];
+      doc.AddElement(kRecordFields[nField], IsXmlText(strHost) ? strHost.c_str() : MakeXmlText(strHost).c_str());
     }
     doc.LeaveElement();
   }

@@ -13,6 +13,13 @@ constexpr bool IsXmlCharacter(char32_t c) {
 
 }  // namespace
 
+bool IsXmlText(std::u16string_view strText) {
+  for (size_t nPos = 0; nPos < strText.size();) {
+    if (!IsXmlCharacter(NextUtf16CodePoint(strText, nPos))) return false;
+  }
+  return true;
+}
+
 std::u16string MakeXmlText(std::u16string_view strText) {
   std::u16string strOut(strText);
   for (size_t nPos = 0; nPos < strText.size();) {

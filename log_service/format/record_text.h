@@ -20,6 +20,10 @@
 // The first control picture: C0 control c is shown as kFirstControlPicture + c.
 constexpr char16_t kFirstControlPicture = 0x2400;
 
+// Whether XML 1.0 allows every character of strText: nearly every host
+// text, which then goes into the document without a copy.
+bool IsXmlText(std::u16string_view strText);
+
 // strText with each character that XML 1.0 forbids replaced by its stand-in;
 // the result has as many units as strText. Text already made so comes back
 // unchanged.
