@@ -12,9 +12,11 @@ set -euo pipefail
 # the test of vardlix report opens its page in a headless Chromium;
 # fonts-wqy-zenhei gives it Chinese glyphs. tzdata: the zone names of --tz.
 # clang-format: the code's style, .clang-format at the top of the tree.
+# libxml2-utils: xmllint, a second standard XML reader of a day's file.
 packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev
           libpugixml-dev libcli11-dev nlohmann-json3-dev clang libclang-rt-dev clang-format attr file python3
-          rsyslog rsyslog-relp lnav chromium chromium-driver python3-selenium fonts-wqy-zenhei tzdata)
+          rsyslog rsyslog-relp lnav chromium chromium-driver python3-selenium fonts-wqy-zenhei tzdata
+          libxml2-utils)
 # mono-mcs and mono-runtime: the test of the .NET binding compiles it and
 # runs it against libvardlix.so.
 packages+=(mono-mcs mono-runtime)

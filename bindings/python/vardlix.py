@@ -39,7 +39,7 @@ def _Utf16Buffer(strText):
     if not isinstance(strText, str):
         raise TypeError("WriteVardlix takes str, not %s" % type(strText).__name__)
     # "surrogatepass" keeps a lone surrogate as the one code unit it is; the
-    # library stores it as its code unit too.
+    # library stores U+FFFD in its place, as XML allows no lone surrogate.
     return ctypes.create_string_buffer(strText.encode("utf-16-le", "surrogatepass") + b"\0\0")
 
 

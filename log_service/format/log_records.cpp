@@ -2,6 +2,7 @@
 
 #include "format/document_file.h"
 #include "format/log_layout.h"
+#include "format/record_text.h"
 
 std::u16string BuildEmptyLogText() {
   CXmlDocument doc;
@@ -23,11 +24,15 @@ bool AddRecords(CXmlDocument& doc, const CHostRecord* pRecords, size_t nCount) {
     const CHostRecord& record = pRecords[i];
     if (!doc.AddElement(kRecordElement)) return false;
     doc.EnterElement();
-    const std::u16string* aFields[kRecordFieldCount] = {&record.m_strTime,       &record.m_strType,
-                                                        &record.m_strLocation,   &record.m_strOperation,
-                                                        &record.m_strParameters, &record.m_strDescription};
-    for (size_t nField = 0; nField < kRecordFieldCount; ++nField) {
-      doc.AddElement(kRecordFields[nField], aFields[nField]->c_str());
+    doc.AddElement(kRecordFields[0], record.m_strTime.c_str());
+    // The host's texts may hold characters that XML forbids (record_text.h);
+    // records read back from a pending file come this way again.
+    const std::u16string* aHostTexts[kRecordFieldCount - 1] = {&record.m_strType, &record.m_strLocation,
+                                                               &record.m_strOperation, &record.m_strParameters,
+                                                               &record.m_strDescription};
+    for (size_t nField = 1; nField < kRecordFieldCount; ++nField) {
+      const std::u16string& strHost = *aHostTexts[nField - 1];
+      doc.AddElement(kRecordFields[nField], IsXmlText(strHost) ? strHost.c_str() : MakeXmlText(strHost).c_str());
     }
     doc.LeaveElement();
   }

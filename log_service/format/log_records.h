@@ -16,9 +16,10 @@ std::u16string BuildEmptyLogText();
 
 // Adds the records after the last child of the root "日志", each with its
 // six fields, from the document level or from inside the root where an
-// earlier call left the document. Text without any element takes the first
-// record as its top element, behind the text. False when a record could not
-// be added: the document's top element is not "日志".
+// earlier call left the document; the five host texts go in as MakeXmlText
+// makes them. Text without any element takes the first record as its top
+// element, behind the text. False when a record could not be added: the
+// document's top element is not "日志".
 bool AddRecords(CXmlDocument& doc, const CHostRecord* pRecords, size_t nCount);
 
 // The records among the root's children, in order, dated strDate; a field a

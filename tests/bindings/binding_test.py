@@ -3,9 +3,10 @@
 Each test copies the interpreter (python3's real executable, or Mono's
 mono-sgen) into a folder of its own and runs a host there, so the library
 keeps its logs beside that copy (python3Log, mono-sgenLog) and nothing is
-written beside the system's interpreter. The host writes two records
-through the binding and sets the retention; the test then reads the day's
-file and the settings file the library left.
+written beside the system's interpreter. The host writes two records (the
+Python host a third, of characters that XML forbids) through the binding
+and sets the retention; the test then reads the day's file and the
+settings file the library left.
 
     binding_test.py LIBRARY_FOLDER SOURCE_FOLDER [unittest arguments]
 """
@@ -28,6 +29,9 @@ EXPECTED_RECORDS = [
     ("Info", "{host}", "Open", "file=a&b<c>.xml", "\u5DF2\u6253\u5F00\U0001F600"),
     ("Error", "", "", "x", "two\nlines"),
 ]
+# The Python host's third record: a colour code, a lone surrogate (a str may
+# hold one) and a bell, which XML forbids, read back as their stand-ins.
+PYTHON_RECORDS = EXPECTED_RECORDS + [("Warn", "{host}", "\u241B[31m", "\uFFFD", "bell\u2407")]
 
 PYTHON_HOST = """
 import sys
@@ -35,6 +39,7 @@ import vardlix
 library = vardlix.CVardlix(sys.argv[1])
 library.WriteVardlix("Info", "Python", "Open", "file=a&b<c>.xml", "\\u5DF2\\u6253\\u5F00\\U0001F600")
 library.WriteVardlix("Error", None, "", "x", "two\\nlines")
+library.WriteVardlix("Warn", "Python", "\\x1b[31m", "\\ud800", "bell\\x07")
 sys.exit(0 if library.SetLogLife(9) else 1)
 """
 
@@ -68,7 +73,7 @@ class CBindingTest(unittest.TestCase):
         result = subprocess.run(aCommand, cwd=self.m_strFolder, capture_output=True, text=True, timeout=120, **kwargs)
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
 
-    def CheckLogFolder(self, strLogName, strHost):
+    def CheckLogFolder(self, strLogName, strHost, aExpectedRecords=EXPECTED_RECORDS):
         """The records and the retention the host left in strLogName, the
         only folder the library made."""
         strLog = os.path.join(self.m_strFolder, strLogName)
@@ -77,7 +82,7 @@ class CBindingTest(unittest.TestCase):
         if not os.path.exists(strDay):  # midnight came between the call and this look
             strDay = os.path.join(strLog, sorted(s for s in os.listdir(strLog) if s.endswith(".xml"))[-1])
         aRecords = [tuple(field.text or "" for field in record)[1:] for record in ReadDocument(strDay)]
-        aExpected = [tuple(s.format(host=strHost) for s in record) for record in EXPECTED_RECORDS]
+        aExpected = [tuple(s.format(host=strHost) for s in record) for record in aExpectedRecords]
         self.assertEqual(aRecords, aExpected)
         settings = ReadDocument(os.path.join(strLog, "SettingInfo.xml"))
         self.assertEqual([element.text for element in settings], ["9"])
@@ -91,7 +96,7 @@ class CBindingTest(unittest.TestCase):
         environment = dict(os.environ, PYTHONPATH=os.path.join(SOURCE_FOLDER, "bindings", "python"))
         self.Run([strLink, "-c", PYTHON_HOST, os.path.join(LIBRARY_FOLDER, "libvardlix.so.1")], env=environment)
         strStem = os.path.basename(strPython)
-        self.CheckLogFolder(os.path.splitext(strStem)[0] + "Log", "Python")
+        self.CheckLogFolder(os.path.splitext(strStem)[0] + "Log", "Python", PYTHON_RECORDS)
 
     def testDotNetHostWritesEveryCharacterThroughTheBinding(self):
         strMono = self.CopyInterpreter(shutil.which("mono"))

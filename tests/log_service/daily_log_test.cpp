@@ -6,12 +6,14 @@
 #endif
 
 #include <climits>
+#include <cstdio>
 #include <set>
 #include <thread>
 #include <vector>
 
 #include "markup/markup.h"
 #include "platform/platform_files.h"
+#include "platform/unicode_text.h"
 #include "service/daily_log.h"
 #include "service_fixture.h"
 #include "support/day_records.h"
@@ -139,6 +141,59 @@ TEST_F(DailyLogTest, EnsureCreatesOnlyMissingFiles) {
   EXPECT_FALSE(EnsureDailyLogFile(m_folder.File("missing/" + kTodaysLog)));
 }
 
+TEST_F(DailyLogTest, CharactersXmlForbidsAreWrittenAsStandIns) {
+  struct Case {
+    const char* m_pszName;
+    std::u16string m_strHost;    // what the host passes in each of the five texts
+    std::u16string m_strStored;  // what each of them reads back as
+  };
+  // Hex escapes end at the first character that is no hex digit.
+  const Case kCases[] = {
+      {"FirstC0ControlIsItsPicture", u"\x01", u"\x2401"},
+      {"BackspaceIsItsPicture", u"\x08", u"\x2408"},
+      {"VerticalTabIsItsPicture", u"\x0B", u"\x240B"},
+      {"FormFeedIsItsPicture", u"\x0C", u"\x240C"},
+      {"ShiftOutIsItsPicture", u"\x0E", u"\x240E"},
+      {"LastC0ControlIsItsPicture", u"\x1F", u"\x241F"},
+      {"BellIsItsPicture", u"ding\x07!", u"ding\x2407!"},
+      {"ColourCodesKeepTheirTextAroundEscapePictures", u"\x1B[31mred\x1B[0m", u"\x241B[31mred\x241B[0m"},
+      {"NonCharacterFFFEIsReplacementCharacter", u"\xFFFE", u"\xFFFD"},
+      {"NonCharacterFFFFIsReplacementCharacter", u"x\xFFFF", u"x\xFFFD"},
+      {"LoneHighSurrogateAtEndIsReplacementCharacter", u"x\xD800", u"x\xFFFD"},
+      {"LoneHighSurrogateBeforeOtherTextIsReplacementCharacter", u"\xDBFFx", u"\xFFFDx"},
+      {"LoneLowSurrogateIsReplacementCharacter", u"\xDC00x", u"\xFFFDx"},
+      {"ReversedPairIsTwoReplacementCharacters", u"\xDC00\xD800", u"\xFFFD\xFFFD"},
+      {"PairAfterLoneHighSurrogateStays", u"\xD800\xD840\xDC00", u"\xFFFD\xD840\xDC00"},
+      {"PairsTabLineEndsDelAndC1ControlsStay", u"\xD840\xDC00\xD83D\xDE00\t\r\n\x7F\x80\x9F\xD7FF\xE000\xFFFD",
+       u"\xD840\xDC00\xD83D\xDE00\t\r\n\x7F\x80\x9F\xD7FF\xE000\xFFFD"},
+  };
+  for (const Case& test : kCases) {
+    SCOPED_TRACE(test.m_pszName);
+    std::filesystem::remove(m_folder.Path(kTodaysLog));
+    const char16_t* szHost = test.m_strHost.c_str();
+    WriteHostRecord(szHost, szHost, szHost, szHost, szHost);
+    std::vector<RecordFields> aRecords;
+    ASSERT_TRUE(ReadDayRecords(ReadText(kTodaysLog), aRecords));
+    ASSERT_EQ(aRecords.size(), 1u);
+    for (size_t nField = 1; nField < aRecords[0].size(); ++nField) {
+      EXPECT_EQ(Narrow(aRecords[0][nField]), Narrow(test.m_strStored)) << nField;
+    }
+  }
+}
+
+// Records that an earlier library left waiting with the characters raw are
+// moved in with the stand-ins.
+TEST_F(DailyLogTest, WaitingRecordsMoveInWithStandIns) {
+  WriteText(
+      "Vardlix20110408.pending",
+      kDeclaration + u"<日志>\r\n" + RecordLines(u"2011.04.08 09:05:03", u"Old\x1B", u"\xFFFF\xD800") + u"</日志>\r\n");
+  WriteRecordOfInfo();
+  EXPECT_EQ(ReadText(kTodaysLog), kDeclaration + u"<日志>\r\n" +
+                                      RecordLines(u"2011.04.08 09:05:03", u"Old\x241B", u"\xFFFD\xFFFD") +
+                                      RecordLines(u"2011.04.08 09:05:03", u"Info", u"") + u"</日志>\r\n");
+  EXPECT_FALSE(Exists("Vardlix20110408.pending"));
+}
+
 // The host's characters are wchar_t on Windows and char16_t elsewhere, UTF-16
 // code units either way.
 const VardlixChar* HostText(const char16_t* pszText) { return reinterpret_cast<const VardlixChar*>(pszText); }
@@ -159,6 +214,35 @@ TEST_F(DailyLogTest, ExportDropsRecordWhenFileCannotBeRead) {
   EXPECT_NO_THROW(WriteVardlix(strText, strText, strText, strText, strText));
   EXPECT_TRUE(std::filesystem::is_directory(m_folder.Path(kTodaysLog)));
 }
+
+#ifndef _WIN32
+// Exit status 0 of a shell command, with its standard output.
+bool RunCommand(const std::string& strCommand, std::string& strOutput) {
+  FILE* pPipe = popen(strCommand.c_str(), "r");
+  if (pPipe == nullptr) return false;
+  char buffer[4096];
+  strOutput.clear();
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pPipe)) > 0;) strOutput.append(buffer, n);
+  return pclose(pPipe) == 0;
+}
+
+// Python's expat and libxml2 refuse a whole file for one character that XML
+// forbids. No pair here: xmllint takes the declared encoding "unicode" for
+// UCS-2, which has none.
+TEST_F(DailyLogTest, StandardXmlReadersTakeEveryForbiddenCharacter) {
+  const std::u16string strForbidden =
+      u"\x01\x08\x0B\x0C\x0E\x1F\x1B\x07\xFFFE\xFFFF\xD800-\xDBFF-\xDC00-\xDFFF-\xDC00\xD800";
+  const CVardlixString strText = {HostText(strForbidden.c_str())};
+  WriteVardlix(strText, strText, strText, strText, strText);
+  const std::string strFolder = m_folder.Path().string();
+  std::string strOutput;
+  ASSERT_TRUE(RunCommand("python3 '" VARDLIX_XML_RECORDS_SCRIPT "' '" + strFolder + "'", strOutput)) << strOutput;
+  const std::string strStored = ToValidUtf8(
+      u"\x2401\x2408\x240B\x240C\x240E\x241F\x241B\x2407\xFFFD\xFFFD\xFFFD-\xFFFD-\xFFFD-\xFFFD-\xFFFD\xFFFD");
+  EXPECT_EQ(strOutput, "Vardlix20110408 ok " + strStored + ":" + strStored + "\n");
+  EXPECT_TRUE(RunCommand("xmllint --noout '" + strFolder + "/" + kTodaysLog + "' 2>&1", strOutput)) << strOutput;
+}
+#endif
 
 constexpr int kWriters = 6;
 constexpr int kRecordsPerWriter = 40;
