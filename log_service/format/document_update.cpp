@@ -27,7 +27,7 @@
 // Step 1 may be cut anywhere; a kill between the steps leaves the old text
 // with the remains of step 1 behind a zero unit, which the library's reader
 // ignores and other readers reject until they are cut (by the next update of
-// the file, or by the next load: CutInterruptedUpdates). Where the commit
+// the file, or by the first call after a load: log_repair.h). Where the commit
 // could be cut itself (it crosses a page boundary: about one record in three
 // hundred, and a rewrite of a longer stretch), the bytes it overwrites are
 // first saved in a journal at the file's end, and the commit is written a
