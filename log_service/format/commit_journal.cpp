@@ -48,8 +48,8 @@ uint64_t Check(uint64_t nJournalAt, uint64_t nSavedAt, std::string_view strSaved
 // The code unit at byte nAt of bytes that start at byte nFrom of the file.
 uint16_t UnitAt(std::string_view strBytes, uint64_t nFrom, uint64_t nAt) {
   const size_t i = static_cast<size_t>(nAt - nFrom);
-  return static_cast<uint16_t>(static_cast<unsigned char>(strBytes[i]) | static_cast<unsigned char>(strBytes[i + 1])
-                                                                             << 8);
+  const unsigned nLow = static_cast<unsigned char>(strBytes[i]), nHigh = static_cast<unsigned char>(strBytes[i + 1]);
+  return static_cast<uint16_t>(nLow | nHigh << 8);
 }
 
 // Whether bytes that start at byte nFrom of the file hold the UTF-16 text
