@@ -258,14 +258,21 @@ class FaultLoopTest : public CReliabilityTest {
   }
   // A move stopped after the day's file took the first waiting record: the
   // note says so, and only the second is still to go in.
-  void DayWithStoppedMove(const CLogFolder& folder) const {
+  void DayWithStoppedMove(const CLogFolder& folder) const { StoppedMove(folder, u"p"); }
+  // The same with records of three pages each, so that the pending file's
+  // rewrite without the moved record is a commit that crosses pages, made
+  // behind a journal.
+  void DayWithLongStoppedMove(const CLogFolder& folder) const {
+    StoppedMove(folder, u"p" + std::u16string(6000, u'x'));
+  }
+  void StoppedMove(const CLogFolder& folder, const std::u16string& strWriter) const {
     SettingsOnly(folder);
     const std::u16string strBefore = LogText(m_strTime, {{u"a", u"1"}});
-    const std::u16string strDay = LogText(m_strTime, {{u"a", u"1"}, {u"p", u"1"}});
+    const std::u16string strDay = LogText(m_strTime, {{u"a", u"1"}, {strWriter, u"1"}});
     const size_t nOffset = strBefore.rfind(u"</日志>");
     folder.Write(m_strDayName, EncodeDocument(strDay));
     CXmlDocument pending;
-    pending.SetDocument(LogText(m_strTime, {{u"p", u"1"}, {u"p", u"2"}}));
+    pending.SetDocument(LogText(m_strTime, {{strWriter, u"1"}, {strWriter, u"2"}, {strWriter, u"3"}}));
     pending.FindNextElement(kLogRoot);
     pending.EnterElement();
     AddMoveNote(pending, MakeMoveNote(strDay, 1, static_cast<int64_t>(nOffset),
@@ -378,6 +385,8 @@ class FaultLoopTest : public CReliabilityTest {
          WriteNextRecord, false},
         {"record behind a pending file whose move stopped", &FaultLoopTest::DayWithStoppedMove, WriteFaultedRecord,
          WriteNextRecord, false},
+        {"record behind a long pending file whose move stopped", &FaultLoopTest::DayWithLongStoppedMove,
+         WriteFaultedRecord, WriteNextRecord, false},
         {"load moving a pending file", &FaultLoopTest::KeptDayWithPendingRecords, Load, Load, false},
         {"SetLogLife with a purge", &FaultLoopTest::SettingsAndOldLogs, SetLifeToTen, SetLifeToTen, false},
         {"load reading the settings and purging", &FaultLoopTest::TenDaysAndOldLogs, Load, Load, false},
