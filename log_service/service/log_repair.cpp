@@ -58,7 +58,12 @@ bool CutBehindDocumentText(const std::u16string& strPath) {
     }
     uint64_t nUnread = LocateUnreadBytes(file);
     if (nUnread == 0 || szRoot == nullptr) return true;
-    if (RollBackCommit(file)) nUnread = LocateUnreadBytes(file);
+    if (RollBackCommit(file)) {
+      nUnread = LocateUnreadBytes(file);
+      // A rolled-back shrinking update leaves the old text whole up to the
+      // file's end: nothing more to cut.
+      if (nUnread == 0) return true;
+    }
     CXmlDocument doc;
     if (doc.SetDocument(ReadDocumentFile(file)) && doc.LocateElement(0, 0, szRoot) != 0) file.SetLength(nUnread);
   } catch (const CFileException& error) {

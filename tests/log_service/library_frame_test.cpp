@@ -406,6 +406,17 @@ TEST_F(LoadSequenceTest, FirstCallCutsWhatAnInterruptedUpdateLeftBehindADocument
   std::string strHalfMade = strOld.substr(0, nSavedAt) + strNew.substr(nSavedAt, 6) + strOld.substr(nSavedAt + 6) +
                             std::string(2, '\0') + strNew.substr(nOldEnd + 2);
   strHalfMade += BuildCommitJournal(strNew.size(), nSavedAt, strOld.substr(nSavedAt) + std::string(2, '\0'));
+  // A pending file's rewrite that shrinks its text, cut after the first
+  // four units of its commit, which crosses no record: the old text comes
+  // back whole, to the file's end.
+  const std::string strLongPending =
+      EncodeDocument(strDeclaration + u"<日志>\r\n" + std::u16string(3000, u' ') + u"</日志>\r\n");
+  const std::u16string strShorter = strDeclaration + u"<日志>\r\n" + std::u16string(2100, u' ') + u"</日志>\r\n";
+  const size_t nRewriteAt = 2 + 2 * strShorter.rfind(u"</日志>"), nGuardEnd = 2 + 2 * strShorter.size() + 2;
+  std::string strShrinking = strLongPending;
+  strShrinking.replace(nRewriteAt, 8, EncodeDocument(strShorter).substr(nRewriteAt, 8));
+  strShrinking +=
+      BuildCommitJournal(strLongPending.size(), nRewriteAt, strLongPending.substr(nRewriteAt, nGuardEnd - nRewriteAt));
   struct Case {
     const char* m_pszName;
     const char* m_pszFile;  // in the log folder, under the clock of 8 April 2011
@@ -424,6 +435,7 @@ TEST_F(LoadSequenceTest, FirstCallCutsWhatAnInterruptedUpdateLeftBehindADocument
       {"ForgedJournalIsCutAndCostsNoRecord", "Vardlix20110405.xml", strForged, false, strFiveBytes},
       {"PendingFileIsCut", "Vardlix20110401.pending", EncodeDocument(strEmptyLog + strRemains), false,
        EncodeDocument(strEmptyLog)},
+      {"HalfMadeShrinkingRewriteIsRolledBackWhole", "Vardlix20110401.pending", strShrinking, false, strLongPending},
       {"SettingsWithBytesAfterTheirRootAreCut", "SettingInfo.xml", EncodeDocument(strSettings + strRemains), false,
        EncodeDocument(strSettings)},
       {"ZeroUnitInsideTheRootIsLeft", "Vardlix20110408.xml", strInsideRoot, false, strInsideRoot},
