@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "folder_state.h"
+#include "format/commit_journal.h"
 #include "reliability_fixture.h"
 
 namespace {
@@ -112,9 +113,29 @@ class CrashTest : public CReliabilityTest {
  protected:
   // A fresh log folder whose settings keep the files that the fixed clock
   // makes 30 days old, so that the loads purge nothing.
+  // Besides, two day files of long ago that killed writers left unclean:
+  // one with a zero unit and part of a record behind its text, one whose
+  // record's commit was cut after three units, behind a journal. The first
+  // call after the first load makes both whole again.
   void UseFreshFolder() {
     UseFolder(std::make_unique<CLogFolder>());
     m_pFolder->Write("SettingInfo.xml", SettingsBytes(365));
+    const std::string strRemains = EncodeDocument(std::u16string(1, u'\0') + u"\r\n<时间>" + m_strTime).substr(2);
+    m_pFolder->Write("Vardlix20200101.xml", LogBytes({{u"old", u"1"}}) + strRemains);
+    const std::u16string strOld = LogText(m_strTime, {{u"old", u"2"}});
+    const std::string strOldBytes = EncodeDocument(strOld);
+    const std::string strNewBytes = LogBytes({{u"old", u"2"}, {u"old", u"3"}});
+    const size_t nSavedAt = 2 + 2 * (strOld.rfind(u"</日志>") + 1), nOldEnd = strOldBytes.size();
+    m_pFolder->Write(
+        "Vardlix20200102.xml",
+        strOldBytes.substr(0, nSavedAt) + strNewBytes.substr(nSavedAt, 6) + strOldBytes.substr(nSavedAt + 6) +
+            std::string(2, '\0') + strNewBytes.substr(nOldEnd + 2) +
+            BuildCommitJournal(strNewBytes.size(), nSavedAt, strOldBytes.substr(nSavedAt) + std::string(2, '\0')));
+  }
+  // What Python must read from each file but the day's own.
+  static std::string PythonLineOf(const std::string& strFile) {
+    if (strFile == "Vardlix20200101.xml") return "ok old:1";
+    return strFile == "Vardlix20200102.xml" ? "ok old:2" : "ok";
   }
 };
 
@@ -180,8 +201,8 @@ TEST_F(CrashTest, KilledWriterLeavesEveryReturnedRecordAndAFileEveryReaderTakes)
       std::string strWhy;
       ASSERT_TRUE(ReadLoggedRecords(ReadLogView(itDay->second), m_strTime, aRecords, strWhy)) << strWhy;
     }
-    // Every file the library keeps, for Python: the day's records, and the
-    // settings, which hold none.
+    // Every file the library keeps, for Python: the day's records, the old
+    // days' ones, and the settings, which hold none.
     for (const auto& file : files) {
       const size_t nDot = file.first.rfind('.');
       if (nDot == std::string::npos || file.first.compare(nDot, std::string::npos, ".tmp") == 0) continue;
@@ -189,7 +210,7 @@ TEST_F(CrashTest, KilledWriterLeavesEveryReturnedRecordAndAFileEveryReaderTakes)
       snapshots.WriteBytes(strName + file.first.substr(nDot), file.second);
       const bool bDay = file.first == m_strDayName;
       mapExpected[file.first.compare(nDot, std::string::npos, ".pending") == 0 ? strName + ".pending" : strName] =
-          bDay ? PythonRecordLine(aRecords) : "ok";
+          bDay ? PythonRecordLine(aRecords) : PythonLineOf(file.first);
     }
     std::vector<CLoggedRecord> aWanted = aExpected;
     const std::u16string strWriter = Widen("t" + std::to_string(nTrial));
