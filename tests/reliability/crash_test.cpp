@@ -244,7 +244,7 @@ TEST_F(CrashTest, KilledWriterLeavesEveryReturnedRecordAndAFileEveryReaderTakes)
             << " returned records all kept, " << nInFlight << " trials with the record in flight kept whole, " << nCut
             << " kills that left bytes behind the text, which the first call cut, " << nHeld
             << " trials whose records waited in a pending file, " << mapPython.size()
-            << " files (day, settings, pending) read by Python's XML parser as the library reads them\n";
+            << " files (day, old days, settings, pending) read by Python's XML parser as the library reads them\n";
 }
 
 // A disk that fills up: the log folder is a tmpfs of 1 MB, mounted by a
