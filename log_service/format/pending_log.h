@@ -24,11 +24,12 @@
 // field, the noted records are in and only the rest is moved; otherwise all
 // of them are. The check alone proves nothing (anyone can compute it), and a
 // note that named other text would give records away: a record is forgotten
-// only where the day's file shows that very record.
+// only where the day's file shows that very record (HoldsMovedRecords).
 // No one writes the day's file between a note and its reading, because every
 // writer of a day's file takes the day's pending file first and settles its
-// note before adding anything. The vardlix tool reads the note the same way,
-// so that it shows each record once.
+// note before adding anything. The vardlix tool reads the note by its place
+// and check (IsMoveDone), so that it shows each record once; it changes no
+// file, so what it leaves out of a listing stays on disk.
 #pragma once
 
 #include <cstdint>
