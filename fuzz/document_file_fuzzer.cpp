@@ -3,6 +3,7 @@
 // commit that a kill cut), and checks the
 // text against a decoder written here from the file format alone. The text
 // is then written back and must read again unchanged.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -73,10 +74,54 @@ uint64_t LittleEndian64(const uint8_t* p) {
   return n;
 }
 
+uint16_t UnitAt(const uint8_t* p, uint64_t nAt) { return static_cast<uint16_t>(p[nAt] | (p[nAt + 1] << 8)); }
+
+// Whether the UTF-16 text strTag stands in p at an even x in [nFrom, nTo)
+// whose end x + its length is not nSkipEnd but lies in [nEndFrom, nEndTo].
+bool HoldsTag(const uint8_t* p, uint64_t nFrom, uint64_t nTo, std::u16string_view strTag, uint64_t nEndFrom,
+              uint64_t nEndTo, uint64_t nSkipEnd) {
+  for (uint64_t x = (nFrom + 1) / 2 * 2; x + 2 * strTag.size() <= nTo; x += 2) {
+    const uint64_t nEnd = x + 2 * strTag.size();
+    bool bSame = nEnd >= nEndFrom && nEnd <= nEndTo && nEnd != nSkipEnd;
+    for (size_t i = 0; bSame && i < strTag.size(); ++i) bSame = UnitAt(p, x + 2 * i) == strTag[i];
+    if (bSame) return true;
+  }
+  return false;
+}
+
+// A journal is believed only where it fits the file as its writer leaves it
+// (commit_journal.h): saved range [S, E) after the mark and in front of the
+// journal at J, E and J even, a zero unit in it only as its last; the second
+// half of the commit's last piece within a 4 KiB page still as saved; when
+// that last unit is zero (the text grew), at most 8 KiB, the file's text
+// stopping there and no "</记录>" of it ending after S; otherwise no "</日志>"
+// in it but one ending 4 bytes before J.
+bool FitsFile(const uint8_t* p, uint64_t nSavedAt, uint64_t nCount, uint64_t nJournalAt) {
+  const uint8_t* pSaved = p + nJournalAt + 2;
+  const uint64_t nEnd = nSavedAt + nCount;
+  if (nSavedAt < 2 || nCount < 2 || nEnd % 2 != 0 || nJournalAt % 2 != 0) return false;
+  for (uint64_t x = (nSavedAt + 1) / 2 * 2; x + 2 < nEnd; x += 2) {
+    if (UnitAt(pSaved - nSavedAt, x) == 0) return false;
+  }
+  const uint64_t nLastPiece = std::max<uint64_t>(nSavedAt, (nEnd - 1) / 4096 * 4096);
+  const uint64_t nUntouched = nLastPiece + (nEnd - nLastPiece) / 2;
+  if (std::memcmp(p + nUntouched, pSaved + (nUntouched - nSavedAt), nEnd - nUntouched) != 0) return false;
+  if (UnitAt(pSaved - nSavedAt, nEnd - 2) != 0) {
+    return !HoldsTag(pSaved - nSavedAt, nSavedAt, nEnd, u"</日志>", 0, UINT64_MAX, nJournalAt - 4);
+  }
+  if (nCount > 8192) return false;
+  const uint64_t nFrom = nSavedAt > 12 ? nSavedAt - 10 : 2;
+  for (uint64_t x = (nFrom + 1) / 2 * 2; x < nEnd - 2; x += 2) {
+    if (UnitAt(p, x) == 0) return false;
+  }
+  return UnitAt(p, nEnd - 2) == 0 && !HoldsTag(p, nFrom, nEnd - 2, u"</记录>", nSavedAt + 1, nEnd - 2, 0);
+}
+
 // A commit journal at the end of a UTF-16 file: zero unit, saved bytes,
 // their offset, their count, an FNV-1a check over journal offset, saved
 // offset, count (8 bytes each, little-endian) and the saved bytes, and
-// "VxUndo1\0". Where there is one, the saved bytes go back before reading.
+// "VxUndo1\0". Where there is one that fits the file, the saved bytes go
+// back before reading.
 std::string WithJournalUndone(const uint8_t* p, size_t nSize) {
   std::string strBytes(reinterpret_cast<const char*>(p), nSize);
   if (nSize < 2 + 32 || std::memcmp(p + nSize - 8, "VxUndo1", 8) != 0) return strBytes;
@@ -97,7 +142,7 @@ std::string WithJournalUndone(const uint8_t* p, size_t nSize) {
   // Only a text that stops at a zero unit has a commit behind it.
   bool bZeroUnit = false;
   for (size_t i = 2; i + 1 < nSize && !bZeroUnit; i += 2) bZeroUnit = p[i] == 0 && p[i + 1] == 0;
-  if (!bZeroUnit) return strBytes;
+  if (!bZeroUnit || !FitsFile(p, nSavedAt, nCount, nJournalAt)) return strBytes;
   strBytes.resize(nJournalAt);
   strBytes.replace(nSavedAt, nCount, reinterpret_cast<const char*>(p + nJournalAt + 2), nCount);
   return strBytes;

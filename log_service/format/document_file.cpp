@@ -91,7 +91,9 @@ std::u16string ReadWideText(CFile& file, size_t nBytesAfterMark, bool* pbUnreadD
 
 // The text of a file whose commit a kill may have cut: its bytes with the
 // journal's saved bytes put back, up to the first zero unit. Whatever
-// follows is what the interrupted update left.
+// follows is what the interrupted update left. The journal is one that
+// FindCommitJournal believes: it fits the file as its writer leaves it, so
+// the saved bytes replace no record the file shows.
 std::u16string ReadThroughJournal(CFile& file, const CCommitJournal& journal, bool* pbUnreadData) {
   std::string strBytes(static_cast<size_t>(journal.m_nJournalAt - sizeof kByteOrderMark), '\0');
   file.Seek(sizeof kByteOrderMark);
@@ -130,7 +132,9 @@ std::u16string ReadDocumentFile(CFile& file, bool* pbUnreadData) {
     bool bZeroUnit = false;
     std::u16string strText = ReadWideText(file, nLength - 2, pbUnreadData, bZeroUnit);
     CCommitJournal journal;
-    if (bZeroUnit && FindCommitJournal(file, journal) && journal.m_nSavedAt >= sizeof kByteOrderMark) {
+    // A journal that does not fit the file is remains like any other: the
+    // text stops at the first zero unit.
+    if (bZeroUnit && FindCommitJournal(file, journal)) {
       return ReadThroughJournal(file, journal, pbUnreadData);
     }
     return strText;

@@ -27,7 +27,7 @@
 // Step 1 may be cut anywhere; a kill between the steps leaves the old text
 // with the remains of step 1 behind a zero unit, which the library's reader
 // ignores and other readers reject until they are cut (by the next update of
-// the file, or by the next load: CutInterruptedUpdates). Where the commit
+// the file, or by the first call after a load: log_repair.h). Where the commit
 // could be cut itself (it crosses a page boundary: about one record in three
 // hundred, and a rewrite of a longer stretch), the bytes it overwrites are
 // first saved in a journal at the file's end, and the commit is written a
@@ -197,15 +197,17 @@ OldContent ReadOldContent(CFile& file, size_t nOldUnits, size_t nUnchangedUnits)
   return old;
 }
 
-// Writes the old bytes back and restores the old length. A failure here
-// leaves what the update wrote; on the two-step path that lies behind the
-// zero unit of step 1, where no reader sees it.
-void RestoreOldContent(CFile& file, const OldContent& old) noexcept {
+// Writes the old bytes back and restores the old length; false when that
+// fails. A failure here leaves what the update wrote; on the two-step path
+// that lies behind the zero unit of step 1, where no reader sees it.
+bool RestoreOldContent(CFile& file, const OldContent& old) noexcept {
   try {
     file.Seek(old.m_nSavedAt);
     file.Write(old.m_strSaved.data(), old.m_strSaved.size());
     file.SetLength(old.m_nFileEnd);
+    return true;
   } catch (...) {
+    return false;
   }
 }
 
@@ -233,14 +235,19 @@ void WriteBehindZeroUnit(CFile& file, CDocumentBytes& bytes, uint64_t nTextEnd) 
 
 // Runs the writes of an update in place, after cutting what an interrupted
 // one left behind the old text; when any of them fails, the old content is
-// put back and the failure raised again.
+// put back and the failure raised again. writes sets its flag once the
+// commit is in and readers take the new text: a step after it that fails
+// (the cut of what lies behind) when the old content cannot be put back
+// either leaves the new text standing, and the update is then reported as
+// done. Reporting it failed would have its records written again elsewhere.
 template <typename Writes>
 void WriteInPlace(CFile& file, const OldContent& old, Writes writes) {
+  bool bCommitted = false;
   try {
     if (old.m_nFileEnd > old.m_nTextEnd) file.SetLength(old.m_nTextEnd);
-    writes();
+    writes(bCommitted);
   } catch (...) {
-    RestoreOldContent(file, old);
+    if (!RestoreOldContent(file, old) && bCommitted) return;
     throw;
   }
 }
@@ -308,7 +315,10 @@ void UpdateDocumentFile(CFile& file, const std::u16string& strPath, size_t nOldU
   if (nKeep == nTextEnd && nTextEnd == nNewEnd) return;  // the same text
 
   if (nNewEnd >= nTextEnd && IsWriteAllOrNothing(nKeep, static_cast<size_t>(nNewEnd - nKeep))) {
-    WriteInPlace(file, old, [&] { WriteChangedBytes(file, bytes, nKeep); });
+    WriteInPlace(file, old, [&](bool& bCommitted) {
+      WriteChangedBytes(file, bytes, nKeep);
+      bCommitted = true;
+    });
     return;
   }
 
@@ -323,16 +333,18 @@ void UpdateDocumentFile(CFile& file, const std::u16string& strPath, size_t nOldU
     ReplaceDocumentFile(strPath, strText);
     return;
   }
-  WriteInPlace(file, old, [&] {
+  WriteInPlace(file, old, [&](bool& bCommitted) {
     if (bGrows) WriteBehindZeroUnit(file, bytes, nTextEnd);
     if (bOneWriteCommit) {
       const std::string_view strCommit = bytes.Range(nKeep, nCommitEnd, nGuard);
       file.Seek(nKeep);
       file.Write(strCommit.data(), strCommit.size());
+      bCommitted = true;
       if (nTextEnd > nNewEnd) file.SetLength(nNewEnd);
       return;
     }
     WriteJournaledCommit(file, old, bytes, nKeep, nCommitEnd, nGuard, std::max(nNewEnd, nTextEnd));
+    bCommitted = true;
     file.SetLength(nNewEnd);
   });
 }

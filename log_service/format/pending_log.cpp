@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "format/log_layout.h"
+#include "format/log_records.h"
 #include "markup/markup.h"
 
 namespace {
@@ -65,6 +66,30 @@ bool IsMoveDone(std::u16string_view strDayText, const CMoveNote& note) {
   const auto nOffset = static_cast<uint64_t>(note.m_nOffset), nLength = static_cast<uint64_t>(note.m_nLength);
   if (nOffset > strDayText.size() || nLength > strDayText.size() - nOffset) return false;
   return ChecksumText(strDayText.substr(nOffset, nLength)) == note.m_nChecksum;
+}
+
+bool HoldsMovedRecords(std::u16string_view strDayText, const CMoveNote& note,
+                       const std::vector<CHostRecord>& aWaiting) {
+  if (note.m_nRecords <= 0 || static_cast<uint64_t>(note.m_nRecords) > aWaiting.size()) return false;
+  if (!IsMoveDone(strDayText, note)) return false;
+  // The noted text as the children of a root of its own: records and the
+  // white space between them, and nothing a root could not hold.
+  std::u16string strRecords = std::u16string(u"<") + kLogRoot + u">";
+  strRecords += strDayText.substr(static_cast<size_t>(note.m_nOffset), static_cast<size_t>(note.m_nLength));
+  strRecords += std::u16string(u"</") + kLogRoot + u">";
+  CXmlDocument doc;
+  if (!doc.SetDocument(std::move(strRecords))) return false;
+  const std::vector<CHostRecord> aNoted = ReadRecords(doc, u"");
+  if (aNoted.size() != static_cast<size_t>(note.m_nRecords)) return false;
+  for (size_t n = 0; n < aNoted.size(); ++n) {
+    const CHostRecord &noted = aNoted[n], &waiting = aWaiting[n];
+    if (noted.m_strTime != waiting.m_strTime || noted.m_strType != waiting.m_strType ||
+        noted.m_strLocation != waiting.m_strLocation || noted.m_strOperation != waiting.m_strOperation ||
+        noted.m_strParameters != waiting.m_strParameters || noted.m_strDescription != waiting.m_strDescription) {
+      return false;
+    }
+  }
+  return true;
 }
 
 bool ReadMoveNote(CXmlDocument& doc, CMoveNote& note) {

@@ -19,17 +19,25 @@
 //   </迁移>
 //
 // The note is the first child of the root. The next writer of the day's file
-// reads it: where the day's text holds the noted text at the noted place, the
-// noted records are in and only the rest is moved; otherwise all of them are.
+// reads it: where the day's text holds the noted text at the noted place, and
+// that text is exactly the pending file's first noted records, field for
+// field, the noted records are in and only the rest is moved; otherwise all
+// of them are. The check alone proves nothing (anyone can compute it), and a
+// note that named other text would give records away: a record is forgotten
+// only where the day's file shows that very record (HoldsMovedRecords).
 // No one writes the day's file between a note and its reading, because every
 // writer of a day's file takes the day's pending file first and settles its
-// note before adding anything. The vardlix tool reads the note the same way,
-// so that it shows each record once.
+// note before adding anything. The vardlix tool reads the note by its place
+// and check (IsMoveDone), so that it shows each record once; it changes no
+// file, so what it leaves out of a listing stays on disk.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "format/host_record.h"
 
 class CXmlDocument;
 
@@ -49,6 +57,10 @@ CMoveNote MakeMoveNote(std::u16string_view strDayText, int64_t nRecords, int64_t
 // Whether strDayText holds the noted text at the noted place: the noted
 // records are in the day's file.
 bool IsMoveDone(std::u16string_view strDayText, const CMoveNote& note);
+// Whether the note is to be believed: IsMoveDone, and the noted text consists
+// of exactly note.m_nRecords records, equal field for field to the first
+// ones of aWaiting (the pending file's records, in file order).
+bool HoldsMovedRecords(std::u16string_view strDayText, const CMoveNote& note, const std::vector<CHostRecord>& aWaiting);
 
 // The note of a parsed pending file; false when it has none, or one that
 // does not read as four numbers. The document's position does not move.

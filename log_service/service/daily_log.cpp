@@ -1,12 +1,10 @@
 #include "service/daily_log.h"
 
 #include <algorithm>
-#include <exception>
 #include <map>
 #include <memory>
 #include <vector>
 
-#include "format/commit_journal.h"
 #include "format/document_file.h"
 #include "format/log_layout.h"
 #include "format/log_records.h"
@@ -196,28 +194,6 @@ void HoldRecord(const CHostRecord& record) {
   state.m_nHeldUnits += nUnits;
 }
 
-// Cuts the day's file at strPath where a zero unit ends the text of a whole
-// log. False when another program holds the file, so that it is still to be
-// looked at; true once it has been, or cannot be for a lasting reason.
-bool CutBehindLogText(const std::u16string& strPath) {
-  try {
-    CFile file;
-    if (!file.Open(strPath, CFile::modeReadWriteDenyWrite, waitNever)) {
-      return file.GetOpenError() != causeSharingViolation;
-    }
-    uint64_t nUnread = LocateUnreadBytes(file);
-    if (nUnread == 0) return true;
-    if (RollBackCommit(file)) nUnread = LocateUnreadBytes(file);
-    CXmlDocument doc;
-    if (doc.SetDocument(ReadDocumentFile(file)) && IsLogDocument(doc)) file.SetLength(nUnread);
-  } catch (const CFileException& error) {
-    return error.m_nCause != causeSharingViolation;
-  } catch (const std::exception&) {
-    // A text too long for memory stays as it is.
-  }
-  return true;
-}
-
 }  // namespace
 
 CHostRecord MakeHostRecord(int64_t nTime, const char16_t* szType, const char16_t* szLocation,
@@ -288,16 +264,4 @@ void MoveAllPendingRecords() {
   }
   find.Close();
   for (const auto& [strDate, aPaths] : aDays) WriteDaySafely(strDate, nullptr, waitNever, aPaths);
-}
-
-void CutInterruptedUpdates() {
-  const int64_t nNow = ReadClock();
-  LibraryState().m_aUncheckedLogs = {MakeLogPath(MakeDailyLogName(FormatDateStamp(nNow))),
-                                     MakeLogPath(MakeDailyLogName(FormatPreviousDateStamp(nNow)))};
-  CutDeferredInterruptedUpdates();
-}
-
-void CutDeferredInterruptedUpdates() {
-  std::vector<std::u16string>& aUnchecked = LibraryState().m_aUncheckedLogs;
-  aUnchecked.erase(std::remove_if(aUnchecked.begin(), aUnchecked.end(), CutBehindLogText), aUnchecked.end());
 }

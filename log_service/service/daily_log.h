@@ -54,18 +54,3 @@ void MoveOwnPendingRecords(const std::u16string& strSkipDate, FileWait nWait);
 // and those of processes that ended, into their day's files, without waiting
 // for another program: the load. The caller holds LockFileOperations.
 void MoveAllPendingRecords();
-
-// What an interrupted update leaves behind the text of a day's file (see
-// UpdateDocumentFile): a zero unit, perhaps followed by part of the new text.
-// The library's reader stops at that unit; other readers of XML reject the
-// file until the next update of that day cuts it, which for a day that is
-// over never comes. So the load cuts it from the files of today and
-// yesterday, wherever the text before the zero unit is a whole log whose top
-// element is "日志"; anything else stays as it is. Nothing waits for another
-// program: a file held elsewhere is left for CutDeferredInterruptedUpdates.
-// The caller holds LockFileOperations.
-void CutInterruptedUpdates();
-// The same for the files that CutInterruptedUpdates found held, as far as
-// they can be opened now without waiting; each export calls it until none
-// is left. The caller holds LockFileOperations.
-void CutDeferredInterruptedUpdates();

@@ -4,6 +4,7 @@
 #include "platform/platform_files.h"
 #include "service/daily_log.h"
 #include "service/library_state.h"
+#include "service/log_repair.h"
 #include "service/purge.h"
 #include "service/settings.h"
 

@@ -2,6 +2,7 @@
 
 #include "service/daily_log.h"
 #include "service/library_state.h"
+#include "service/log_repair.h"
 #include "service/purge.h"
 #include "service/settings.h"
 
@@ -14,11 +15,12 @@ void RunLoadSequence() noexcept {
     // a backup tool holds the file) are read by the first call of an export,
     // and the purge and the moves wait for them: purging on a default
     // retention would delete logs the host asked to keep, and a retention of
-    // 0 wants the waiting records gone. A day's file held elsewhere is looked
-    // at for what an interrupted update left by the calls that follow.
+    // 0 wants the waiting records gone. What interrupted updates left in the
+    // folder's files is cut by the first call (log_repair.h), which may take
+    // a pass over every file.
     CLibraryState& state = LibraryState();
     state.m_bSettingsDeferred = !LoadSettings(waitNever);
-    CutInterruptedUpdates();
+    NoteInterruptedUpdatesToCut();
     if (state.m_bSettingsDeferred) return;
     if (g_nLogLife.load() != 0) MoveAllPendingRecords();
     PurgeExpiredLogs(waitNever);

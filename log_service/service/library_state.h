@@ -36,8 +36,8 @@ struct CLibraryState {
   // The settings file was there at load but could not be read without
   // waiting: the retention in g_nLogLife is no decision of the host's yet.
   bool m_bSettingsDeferred = false;
-  // Day files the load could not look at for what an interrupted update
-  // left, because another program held them.
+  // Files still to be looked at for what an interrupted update left
+  // (log_repair.h): the log folder itself stands for all of its files.
   std::vector<std::u16string> m_aUncheckedLogs;
   // Date stamps of the days whose pending files this process has added
   // records to; each call moves them once it can.

@@ -133,8 +133,8 @@ CPendingRecords::TakeResult CPendingRecords::Take(FileWait nWait) {
 }
 
 void CPendingRecords::SettleNote(std::u16string_view strDayText) {
-  if (!m_bNote || !IsMoveDone(strDayText, m_note)) return;
-  const size_t nMoved = std::min<size_t>(static_cast<size_t>(m_note.m_nRecords), m_aRecords.size());
+  if (!m_bNote || !HoldsMovedRecords(strDayText, m_note, m_aRecords)) return;
+  const size_t nMoved = static_cast<size_t>(m_note.m_nRecords);
   m_aRecords.erase(m_aRecords.begin(), m_aRecords.begin() + static_cast<std::ptrdiff_t>(nMoved));
   m_bSettled = true;
 }

@@ -10,8 +10,10 @@
 #include <ctime>
 #include <vector>
 
+#include "format/commit_journal.h"
 #include "format/document_file.h"
 #include "format/log_layout.h"
+#include "format/log_retention.h"
 #include "format/time_stamps.h"
 #include "platform/platform_files.h"
 #include "service/library_lifecycle.h"
@@ -370,15 +372,51 @@ TEST_F(LoadSequenceTest, SettingsHeldAtLoadDecideAtTheFirstCallWhetherRecordsAre
   }
 }
 
-// What an interrupted update left behind a zero unit: cut from the day files
-// of today and yesterday where a whole log precedes it, left everywhere else.
-// A file held at load is not waited for; the first call that can open it
-// cuts it.
-TEST_F(LoadSequenceTest, LoadCutsWhatAnInterruptedUpdateLeftBehindALog) {
-  const std::u16string strLog = u"<?xml version=\"1.0\" encoding=\"unicode\"?>\r\n<日志>\r\n<记录/>\r\n</日志>\r\n";
+// What an interrupted update left behind a zero unit, or a journal at the
+// end: cut from every day's file, pending file and the settings file where a
+// whole document with its own root precedes it, left everywhere else. The
+// load only notes the work; the first call does it. A file held then is not
+// waited for; the first call that can open it cuts it. A journal that does
+// not fit its file is cut like any remains, and gives no record away.
+TEST_F(LoadSequenceTest, FirstCallCutsWhatAnInterruptedUpdateLeftBehindADocument) {
+  const std::u16string strDeclaration = u"<?xml version=\"1.0\" encoding=\"unicode\"?>\r\n";
+  const std::u16string strLog = strDeclaration + u"<日志>\r\n<记录/>\r\n</日志>\r\n";
   const std::u16string strRemains = std::u16string(1, u'\0') + u"<记录>\r\n<时间>2011";
   const std::string strInsideRoot = EncodeDocument(u"<日志>\r\n<记录/>" + strRemains + u"\r\n</日志>\r\n");
   const std::string strOtherTop = EncodeDocument(u"<配置信息/>\r\n" + strRemains);
+  const std::u16string strEmptyLog = strDeclaration + u"<日志>\r\n</日志>\r\n";
+  const std::u16string strSettings = BuildSettingsText(7);
+  // Five records and a journal, its check computed like any other, that
+  // would put an empty root back behind the declaration.
+  std::u16string strFive = strDeclaration + u"<日志>\r\n";
+  for (int n = 0; n < 5; ++n) strFive += u"<记录>\r\n<时间>2011</时间>\r\n</记录>\r\n";
+  strFive += u"</日志>\r\n";
+  const std::string strFiveBytes = EncodeDocument(strFive);
+  const std::string strForged =
+      strFiveBytes + BuildCommitJournal(strFiveBytes.size(), 2 + 2 * strDeclaration.size(),
+                                        EncodeDocument(u"<日志></日志>\r\n" + std::u16string(1, u'\0')).substr(2));
+  // A record's commit cut after its first three units: the text reads
+  // "<记录>>" where the root's end tag was, and only the journal gives the
+  // old bytes back.
+  const std::string strOld = EncodeDocument(strLog);
+  const size_t nEndTag = strLog.rfind(u"</日志>");
+  const std::string strNew = EncodeDocument(strLog.substr(0, nEndTag) + u"<记录>\r\n<时间>2011</时间>\r\n</记录>\r\n" +
+                                            strLog.substr(nEndTag));
+  const size_t nSavedAt = 2 + 2 * (nEndTag + 1), nOldEnd = strOld.size();
+  std::string strHalfMade = strOld.substr(0, nSavedAt) + strNew.substr(nSavedAt, 6) + strOld.substr(nSavedAt + 6) +
+                            std::string(2, '\0') + strNew.substr(nOldEnd + 2);
+  strHalfMade += BuildCommitJournal(strNew.size(), nSavedAt, strOld.substr(nSavedAt) + std::string(2, '\0'));
+  // A pending file's rewrite that shrinks its text, cut after the first
+  // four units of its commit, which crosses no record: the old text comes
+  // back whole, to the file's end.
+  const std::string strLongPending =
+      EncodeDocument(strDeclaration + u"<日志>\r\n" + std::u16string(3000, u' ') + u"</日志>\r\n");
+  const std::u16string strShorter = strDeclaration + u"<日志>\r\n" + std::u16string(2100, u' ') + u"</日志>\r\n";
+  const size_t nRewriteAt = 2 + 2 * strShorter.rfind(u"</日志>"), nGuardEnd = 2 + 2 * strShorter.size() + 2;
+  std::string strShrinking = strLongPending;
+  strShrinking.replace(nRewriteAt, 8, EncodeDocument(strShorter).substr(nRewriteAt, 8));
+  strShrinking +=
+      BuildCommitJournal(strLongPending.size(), nRewriteAt, strLongPending.substr(nRewriteAt, nGuardEnd - nRewriteAt));
   struct Case {
     const char* m_pszName;
     const char* m_pszFile;  // in the log folder, under the clock of 8 April 2011
@@ -391,8 +429,15 @@ TEST_F(LoadSequenceTest, LoadCutsWhatAnInterruptedUpdateLeftBehindALog) {
       {"YesterdaysFileIsCut", "Vardlix20110407.xml", EncodeDocument(strLog + strRemains), false,
        EncodeDocument(strLog)},
       {"ZeroUnitsAloneAreCut", "Vardlix20110407.xml", EncodeDocument(strLog + u"\0\0"), false, EncodeDocument(strLog)},
-      {"OlderFileIsLeft", "Vardlix20110406.xml", EncodeDocument(strLog + strRemains), false,
-       EncodeDocument(strLog + strRemains)},
+      {"FileThreeDaysBackIsCut", "Vardlix20110405.xml", EncodeDocument(strLog + strRemains), false,
+       EncodeDocument(strLog)},
+      {"HalfMadeCommitThreeDaysBackIsRolledBackAndCut", "Vardlix20110405.xml", strHalfMade, false, strOld},
+      {"ForgedJournalIsCutAndCostsNoRecord", "Vardlix20110405.xml", strForged, false, strFiveBytes},
+      {"PendingFileIsCut", "Vardlix20110401.pending", EncodeDocument(strEmptyLog + strRemains), false,
+       EncodeDocument(strEmptyLog)},
+      {"HalfMadeShrinkingRewriteIsRolledBackWhole", "Vardlix20110401.pending", strShrinking, false, strLongPending},
+      {"SettingsWithBytesAfterTheirRootAreCut", "SettingInfo.xml", EncodeDocument(strSettings + strRemains), false,
+       EncodeDocument(strSettings)},
       {"ZeroUnitInsideTheRootIsLeft", "Vardlix20110408.xml", strInsideRoot, false, strInsideRoot},
       {"OtherTopElementIsLeft", "Vardlix20110408.xml", strOtherTop, false, strOtherTop},
       {"NarrowTextIsLeft", "Vardlix20110407.xml", std::string("<日志/>\0x", 11), false, std::string("<日志/>\0x", 11)},
@@ -412,14 +457,15 @@ TEST_F(LoadSequenceTest, LoadCutsWhatAnInterruptedUpdateLeftBehindALog) {
     }
     const auto start = std::chrono::steady_clock::now();
     RunLoadSequence();
+    // Under the loader lock nothing is cut.
+    EXPECT_EQ(folder.ReadBytes(strFile), test.m_strBytes);
     if (test.m_bHeldAtLoad) {
-      EXPECT_EQ(folder.ReadBytes(strFile), test.m_strBytes);
       EXPECT_EQ(SetLogLife(7), 1);  // a call while it is still held
       EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kShareWaitMilliseconds));
       EXPECT_EQ(folder.ReadBytes(strFile), test.m_strBytes);
       holder.Close();
-      EXPECT_EQ(SetLogLife(7), 1);
     }
+    EXPECT_EQ(SetLogLife(7), 1);
     EXPECT_EQ(folder.ReadBytes(strFile), test.m_strAfter);
   }
 }

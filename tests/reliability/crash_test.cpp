@@ -1,12 +1,13 @@
 // Writers killed with SIGKILL at random moments. Each trial forks a writer
 // that appends records in a loop and reports every call that returned
 // through a pipe; the test kills it after a random delay, then loads the
-// library in a new process, as a host started again after a crash does, and
-// reads the day's file. It must parse, in the writer's exact layout, and
-// hold every record whose call had returned, plus at most the one in
-// flight, never a part of one. Python's XML parser must take the same
-// records from it: nothing may follow the text that a reader outside the
-// library would choke on.
+// library in a new process, as a host started again after a crash does,
+// which makes its first call, and reads the day's file. It must parse, in
+// the writer's exact layout, and hold every record whose call had returned,
+// plus at most the one in flight, never a part of one. Python's XML parser
+// must take the same records from it, and read every other file of the
+// folder too (the settings, any pending file): nothing may follow the text
+// that a reader outside the library would choke on.
 //
 // In one trial in twelve another process holds the day's file when the writer
 // starts and lets go a little past the share wait: the writer's records then
@@ -32,6 +33,7 @@
 #include <vector>
 
 #include "folder_state.h"
+#include "format/commit_journal.h"
 #include "reliability_fixture.h"
 
 namespace {
@@ -63,12 +65,13 @@ std::vector<uint32_t> ReadReports(int nReport) {
 }
 
 // The library loaded by a process of its own, which then ends: the load
-// sequence and nothing else. True when it ran to its end.
+// sequence and the first call, which keeps the retention as it is and cuts
+// what the killed writer left. True when it ran to its end.
 bool LoadInNewProcess() {
   const pid_t nLoader = fork();
   if (nLoader == 0) {
     RunLoadSequence();
-    _exit(0);
+    _exit(SetLogLife(365) == 1 ? 0 : 1);
   }
   int nStatus = 0;
   return nLoader != -1 && waitpid(nLoader, &nStatus, 0) == nLoader && WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0;
@@ -110,9 +113,29 @@ class CrashTest : public CReliabilityTest {
  protected:
   // A fresh log folder whose settings keep the files that the fixed clock
   // makes 30 days old, so that the loads purge nothing.
+  // Besides, two day files of long ago that killed writers left unclean:
+  // one with a zero unit and part of a record behind its text, one whose
+  // record's commit was cut after three units, behind a journal. The first
+  // call after the first load makes both whole again.
   void UseFreshFolder() {
     UseFolder(std::make_unique<CLogFolder>());
     m_pFolder->Write("SettingInfo.xml", SettingsBytes(365));
+    const std::string strRemains = EncodeDocument(std::u16string(1, u'\0') + u"\r\n<时间>" + m_strTime).substr(2);
+    m_pFolder->Write("Vardlix20200101.xml", LogBytes({{u"old", u"1"}}) + strRemains);
+    const std::u16string strOld = LogText(m_strTime, {{u"old", u"2"}});
+    const std::string strOldBytes = EncodeDocument(strOld);
+    const std::string strNewBytes = LogBytes({{u"old", u"2"}, {u"old", u"3"}});
+    const size_t nSavedAt = 2 + 2 * (strOld.rfind(u"</日志>") + 1), nOldEnd = strOldBytes.size();
+    m_pFolder->Write(
+        "Vardlix20200102.xml",
+        strOldBytes.substr(0, nSavedAt) + strNewBytes.substr(nSavedAt, 6) + strOldBytes.substr(nSavedAt + 6) +
+            std::string(2, '\0') + strNewBytes.substr(nOldEnd + 2) +
+            BuildCommitJournal(strNewBytes.size(), nSavedAt, strOldBytes.substr(nSavedAt) + std::string(2, '\0')));
+  }
+  // What Python must read from each file but the day's own.
+  static std::string PythonLineOf(const std::string& strFile) {
+    if (strFile == "Vardlix20200101.xml") return "ok old:1";
+    return strFile == "Vardlix20200102.xml" ? "ok old:2" : "ok";
   }
 };
 
@@ -177,9 +200,17 @@ TEST_F(CrashTest, KilledWriterLeavesEveryReturnedRecordAndAFileEveryReaderTakes)
     if (itDay != files.end()) {
       std::string strWhy;
       ASSERT_TRUE(ReadLoggedRecords(ReadLogView(itDay->second), m_strTime, aRecords, strWhy)) << strWhy;
-      const std::string strName = std::to_string(nTrial);
-      snapshots.WriteBytes(strName + ".xml", itDay->second);
-      mapExpected[strName] = PythonRecordLine(aRecords);
+    }
+    // Every file the library keeps, for Python: the day's records, the old
+    // days' ones, and the settings, which hold none.
+    for (const auto& file : files) {
+      const size_t nDot = file.first.rfind('.');
+      if (nDot == std::string::npos || file.first.compare(nDot, std::string::npos, ".tmp") == 0) continue;
+      const std::string strName = std::to_string(nTrial) + "-" + file.first.substr(0, nDot);
+      snapshots.WriteBytes(strName + file.first.substr(nDot), file.second);
+      const bool bDay = file.first == m_strDayName;
+      mapExpected[file.first.compare(nDot, std::string::npos, ".pending") == 0 ? strName + ".pending" : strName] =
+          bDay ? PythonRecordLine(aRecords) : PythonLineOf(file.first);
     }
     std::vector<CLoggedRecord> aWanted = aExpected;
     const std::u16string strWriter = Widen("t" + std::to_string(nTrial));
@@ -209,11 +240,11 @@ TEST_F(CrashTest, KilledWriterLeavesEveryReturnedRecordAndAFileEveryReaderTakes)
     if (++nDiffering <= 5) ADD_FAILURE() << "trial " << expected.first << ": " << strPython.substr(0, 160);
   }
   EXPECT_EQ(nDiffering, 0) << "files that Python's XML parser rejects or reads otherwise";
-  std::cout << nTrials << " writers killed, each followed by a load: " << nReturned << " returned records all kept, "
-            << nInFlight << " trials with the record in flight kept whole, " << nCut
-            << " kills that left bytes behind the text, which the load cut, " << nHeld
+  std::cout << nTrials << " writers killed, each followed by a load and a call: " << nReturned
+            << " returned records all kept, " << nInFlight << " trials with the record in flight kept whole, " << nCut
+            << " kills that left bytes behind the text, which the first call cut, " << nHeld
             << " trials whose records waited in a pending file, " << mapPython.size()
-            << " files read by Python's XML parser with the same records\n";
+            << " files (day, old days, settings, pending) read by Python's XML parser as the library reads them\n";
 }
 
 // A disk that fills up: the log folder is a tmpfs of 1 MB, mounted by a

@@ -8,6 +8,7 @@
 #include <windows.h>
 #endif
 
+#include <algorithm>
 #include <iostream>
 #include <set>
 #include <vector>
@@ -88,6 +89,12 @@ int Load() {
   RunLoadSequence();
   return -1;
 }
+// The load, and the first call, which cuts what interrupted updates left.
+int LoadAndCall() {
+  RunLoadSequence();
+  SetLogLife(60);
+  return -1;
+}
 
 // What the library's reader takes for a file's text: UTF-16 after the
 // byte-order mark up to the first zero unit, as the journal of a commit that
@@ -154,7 +161,7 @@ std::vector<std::string> VisibleRecords(const CFolderFiles& files, const std::st
     CXmlDocument pending;
     pending.SetDocument(ReaderText(files.at(strName)));
     CMoveNote note;
-    const bool bMoved = ReadMoveNote(pending, note) && IsMoveDone(strDayText, note);
+    const bool bMoved = ReadMoveNote(pending, note) && HoldsMovedRecords(strDayText, note, ReadRecords(pending, u""));
     Add(pending, bMoved ? static_cast<size_t>(note.m_nRecords) : 0);
   }
   return aRecords;
@@ -234,13 +241,27 @@ class FaultLoopTest : public CReliabilityTest {
     return ToValidUtf8(strText);
 #endif
   }
-  // Left by an update killed between its two steps: a zero unit behind the
-  // text, and part of the record it was adding. The retention keeps the
-  // file, which the clock makes 30 days old.
+  // Left by updates killed between their two steps: a zero unit behind the
+  // text, and part of the record being added, in today's file, in a day's
+  // file of long ago and in the settings file. The retention keeps the
+  // files, which the clock makes 30 days old.
   void DayWithInterruptedUpdate(const CLogFolder& folder) const {
-    folder.Write("SettingInfo.xml", SettingsBytes(60));
-    const std::u16string strRemains = std::u16string(1, u'\0') + u"\r\n<时间>" + m_strTime;
-    folder.Write(m_strDayName, LogBytes({{u"a", u"1"}}) + EncodeDocument(strRemains).substr(2));
+    const std::string strRemains = EncodeDocument(std::u16string(1, u'\0') + u"\r\n<时间>" + m_strTime).substr(2);
+    folder.Write("SettingInfo.xml", SettingsBytes(60) + strRemains);
+    folder.Write(m_strDayName, LogBytes({{u"a", u"1"}}) + strRemains);
+    folder.Write("Vardlix20200101.xml", LogBytes({{u"old", u"1"}}) + strRemains);
+  }
+  // A note that anyone could write: its check matches the first 200 units
+  // of the day's text, which hold none of the five waiting records.
+  void DayWithForgedNote(const CLogFolder& folder) const {
+    DayWithRecords(folder);
+    const std::u16string strDay = LogText(m_strTime, {{u"a", u"1"}, {u"b", u"2"}, {u"c", u"3"}});
+    CXmlDocument pending;
+    pending.SetDocument(LogText(m_strTime, {{u"p", u"1"}, {u"p", u"2"}, {u"p", u"3"}, {u"p", u"4"}, {u"p", u"5"}}));
+    pending.FindNextElement(kLogRoot);
+    pending.EnterElement();
+    AddMoveNote(pending, MakeMoveNote(strDay, 5, 0, 200));
+    folder.Write(PendingName(), EncodeDocument(pending.GetDocument()));
   }
   // Records that waited while another program held the day's file.
   void DayWithPendingRecords(const CLogFolder& folder) const {
@@ -249,14 +270,21 @@ class FaultLoopTest : public CReliabilityTest {
   }
   // A move stopped after the day's file took the first waiting record: the
   // note says so, and only the second is still to go in.
-  void DayWithStoppedMove(const CLogFolder& folder) const {
+  void DayWithStoppedMove(const CLogFolder& folder) const { StoppedMove(folder, u"p"); }
+  // The same with records of three pages each, so that the pending file's
+  // rewrite without the moved record is a commit that crosses pages, made
+  // behind a journal.
+  void DayWithLongStoppedMove(const CLogFolder& folder) const {
+    StoppedMove(folder, u"p" + std::u16string(6000, u'x'));
+  }
+  void StoppedMove(const CLogFolder& folder, const std::u16string& strWriter) const {
     SettingsOnly(folder);
     const std::u16string strBefore = LogText(m_strTime, {{u"a", u"1"}});
-    const std::u16string strDay = LogText(m_strTime, {{u"a", u"1"}, {u"p", u"1"}});
+    const std::u16string strDay = LogText(m_strTime, {{u"a", u"1"}, {strWriter, u"1"}});
     const size_t nOffset = strBefore.rfind(u"</日志>");
     folder.Write(m_strDayName, EncodeDocument(strDay));
     CXmlDocument pending;
-    pending.SetDocument(LogText(m_strTime, {{u"p", u"1"}, {u"p", u"2"}}));
+    pending.SetDocument(LogText(m_strTime, {{strWriter, u"1"}, {strWriter, u"2"}, {strWriter, u"3"}}));
     pending.FindNextElement(kLogRoot);
     pending.EnterElement();
     AddMoveNote(pending, MakeMoveNote(strDay, 1, static_cast<int64_t>(nOffset),
@@ -369,11 +397,16 @@ class FaultLoopTest : public CReliabilityTest {
          WriteNextRecord, false},
         {"record behind a pending file whose move stopped", &FaultLoopTest::DayWithStoppedMove, WriteFaultedRecord,
          WriteNextRecord, false},
+        {"record behind a long pending file whose move stopped", &FaultLoopTest::DayWithLongStoppedMove,
+         WriteFaultedRecord, WriteNextRecord, false},
         {"load moving a pending file", &FaultLoopTest::KeptDayWithPendingRecords, Load, Load, false},
         {"SetLogLife with a purge", &FaultLoopTest::SettingsAndOldLogs, SetLifeToTen, SetLifeToTen, false},
         {"load reading the settings and purging", &FaultLoopTest::TenDaysAndOldLogs, Load, Load, false},
         {"load creating the settings file", &FaultLoopTest::NothingYet, Load, Load, false},
-        {"load cutting what an interrupted update left", &FaultLoopTest::DayWithInterruptedUpdate, Load, Load, false},
+        {"record behind a pending file whose note is forged", &FaultLoopTest::DayWithForgedNote, WriteFaultedRecord,
+         WriteNextRecord, false},
+        {"load and first call cutting what interrupted updates left", &FaultLoopTest::DayWithInterruptedUpdate,
+         LoadAndCall, LoadAndCall, false},
     };
     int64_t nPoints = 0;
     for (const Scenario& scenario : kScenarios) {
@@ -383,6 +416,12 @@ class FaultLoopTest : public CReliabilityTest {
       }
       const References refs = MakeReferences(scenario);
       ASSERT_NE(refs.m_before, refs.m_after) << scenario.m_pszName << " changes nothing";
+      // Without faults no record is given away: a reader sees every record
+      // it saw before, in the same order, and the new one behind them.
+      const std::vector<std::string> aBefore = VisibleRecords(refs.m_before, m_strDayName);
+      const std::vector<std::string> aAfter = VisibleRecords(refs.m_after, m_strDayName);
+      ASSERT_TRUE(aAfter.size() >= aBefore.size() && std::equal(aBefore.begin(), aBefore.end(), aAfter.begin()))
+          << scenario.m_pszName << " gave records away";
       for (const FaultKind& kind : aKinds) {
         int64_t nCall = 1;
         while (RunWithFault(scenario, refs, kind, nCall)) ++nCall;

@@ -5,10 +5,12 @@ and the text is decoded already).
 
     python3 xml_records.py FOLDER
 
-For each day's file NAME.xml and each pending file NAME.pending in FOLDER,
-prints one line (KEY is NAME for a day's file, NAME.pending for the other):
+For each day's file NAME.xml, each pending file NAME.pending and a settings
+file NAME.xml in FOLDER, prints one line (KEY is NAME for a day's or settings
+file, NAME.pending for a pending file):
 
-    KEY ok LOCATION:OPERATION ...    the records, in file order
+    KEY ok LOCATION:OPERATION ...    the records, in file order (none for
+                                     the settings, whose root is 配置信息)
     KEY error MESSAGE                the file is no XML this parser accepts
 """
 import os
@@ -21,6 +23,8 @@ def read_records(path):
         text = file.read().decode("utf-16")
     _declaration, _, body = text.partition("\n")
     root = ElementTree.fromstring(body)
+    if root.tag == "配置信息":
+        return []
     if root.tag != "日志":
         raise ValueError("top element " + root.tag)
     return [record.findtext("位置") + ":" + record.findtext("操作") for record in root.iter("记录")]
