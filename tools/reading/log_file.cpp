@@ -93,6 +93,24 @@ bool ReadThroughJournal(CFile& file, std::u16string& strText, std::u16string& st
   return true;
 }
 
+// The text of a UTF-16 file, and behind its zero unit, when data follows,
+// that unit and the data. The units the library reads.
+size_t ReadWideFile(CFile& file, std::u16string& strText, CLogFile& result) {
+  bool bZero = false;
+  std::u16string strBeyond;
+  strText = ReadWideTextFrom(file, sizeof kByteOrderMark, bZero, result.m_bDataBeyondZero, &strBeyond);
+  // A journal begins with a zero unit, and holds data behind it.
+  result.m_bJournal = bZero && ReadThroughJournal(file, strText, strBeyond);
+  result.m_bDataBeyondZero = result.m_bDataBeyondZero || result.m_bJournal;
+  const size_t nLibraryUnits = strText.size();
+  if (bZero) result.m_nZeroUnit = nLibraryUnits;
+  if (result.m_bDataBeyondZero) {
+    strText += u'\0';
+    strText += strBeyond;
+  }
+  return nLibraryUnits;
+}
+
 // Passes records on, and counts those passed, so that a reading of the same
 // file after a failed attempt passes on only what it did not.
 class CAttemptSink : public CRecordSink {
@@ -132,18 +150,7 @@ AttemptResult ReadOnce(const std::u16string& strPath, const std::string& strName
     const uint64_t nSizeBefore = file.GetLength();
     result.m_bWide = StartsWithByteOrderMark(file);
     if (result.m_bWide) {
-      bool bZero = false;
-      std::u16string strBeyond;
-      strText = ReadWideTextFrom(file, sizeof kByteOrderMark, bZero, result.m_bDataBeyondZero, &strBeyond);
-      // A journal begins with a zero unit, and holds data behind it.
-      result.m_bJournal = bZero && ReadThroughJournal(file, strText, strBeyond);
-      result.m_bDataBeyondZero = result.m_bDataBeyondZero || result.m_bJournal;
-      nLibraryUnits = strText.size();
-      if (bZero) result.m_nZeroUnit = strText.size();
-      if (result.m_bDataBeyondZero) {
-        strText += u'\0';
-        strText += strBeyond;
-      }
+      nLibraryUnits = ReadWideFile(file, strText, result);
     } else {
       strText = ReadDocumentFile(file);
       nLibraryUnits = strText.size();
