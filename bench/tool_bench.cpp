@@ -18,6 +18,13 @@
 //   zeros      damaged at its first record, a zero unit and the rest of an
 //              interrupted update at its end
 //   zerotail   the clean file followed by 256 MB of zero bytes
+//   plain      the clean file with each reference ("&lt;" and the like) put
+//              as one plain character: no '&' anywhere
+//
+// check beside show: BM_CheckBesideShow runs `check` and `show --format
+// json` on the plain file; x_show is check's CPU time over show's. A text
+// without '&' is where a search for references that ran past its field to
+// the end of the file showed as time growing with the square of the size.
 //
 // follow: BM_FollowPerRecord starts `vardlix follow` on today's file of the
 // given size, appends one record at a time in front of "</日志>" as the
@@ -132,12 +139,28 @@ const std::u16string kRecordOpen = u"<\u8bb0\u5f55>";    // <记录>
 const std::u16string kRecordClose = u"</\u8bb0\u5f55>";  // </记录>
 const std::u16string kRootClose = u"</\u65e5\u5fd7>";    // </日志>
 
+// The text with each reference replaced by one character that needs none.
+std::u16string WithoutReferences(const std::u16string& strText) {
+  std::u16string strOut;
+  strOut.reserve(strText.size());
+  for (size_t i = 0; i < strText.size(); ++i) {
+    if (strText[i] != u'&') {
+      strOut += strText[i];
+      continue;
+    }
+    strOut += u'_';
+    i = strText.find(u';', i);
+  }
+  return strOut;
+}
+
 // The text of a file of the given shape, about the size of nRecords clean records.
 std::u16string MakeShape(const std::string& strShape, int nRecords) {
   const std::u16string strClean = MakeDailyLogText(nRecords);
   const size_t nFirst = strClean.find(kRecordOpen);
   const std::u16string strHead = strClean.substr(0, nFirst);
   if (strShape == "clean" || strShape == "zerotail") return strClean;
+  if (strShape == "plain") return WithoutReferences(strClean);
   if (strShape == "cut") {
     // Records before the middle one, half of it, then the later records.
     size_t nMiddle = nFirst;
@@ -238,6 +261,23 @@ void BM_Tool(benchmark::State& state, const std::string& strCommand, const std::
   if (strShape != "clean") state.counters["x_clean"] = dClean > 0 ? dCommand / dClean : 0;
   state.counters["rss_MB"] = dPeak;
   state.counters["rss_x_file"] = dPeak / dFileMb;
+}
+
+void BM_CheckBesideShow(benchmark::State& state) {
+  const fs::path file = ShapeFile("plain", static_cast<int>(state.range(0)));
+  double dCheck = 0, dShow = 0, dPeak = 0;
+  for (auto _ : state) {
+    const CRun run = RunChild(Command("check", file));
+    dCheck += run.m_dCpu;
+    dPeak = std::max(dPeak, run.m_dPeakMb);
+    dShow += RunChild(Command("json", file)).m_dCpu;
+    state.SetIterationTime(run.m_dCpu);
+  }
+  const double dFileMb = static_cast<double>(fs::file_size(file)) / (1 << 20);
+  state.counters["file_MB"] = dFileMb;
+  state.counters["show_ms"] = 1000 * dShow / static_cast<double>(state.iterations());
+  state.counters["x_show"] = dShow > 0 ? dCheck / dShow : 0;
+  state.counters["rss_MB"] = dPeak;
 }
 
 // A record as the library writes it, in front of "</日志>".
@@ -393,6 +433,11 @@ const int kRegistered = [] {
           ->Iterations(1);
     }
   }
+  benchmark::RegisterBenchmark("BM_CheckBesideShow/plain", BM_CheckBesideShow)
+      ->Arg(40000)
+      ->UseManualTime()
+      ->Unit(benchmark::kMillisecond)
+      ->Iterations(3);
   benchmark::RegisterBenchmark("BM_FollowPerRecord", BM_FollowPerRecord)
       ->Arg(1000)
       ->Arg(10000)

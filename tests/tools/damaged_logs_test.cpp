@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "base/text_encoding.h"
+#include "format/commit_journal.h"
 #include "support/document_bytes.h"
 #include "tool_process.h"
 
@@ -84,6 +85,33 @@ std::string AppendedRecords(const std::vector<std::string>& aTypes) {
   return strText.substr(0, strText.rfind("</日志>"));
 }
 
+// A day's file whose writer was killed in a journalled commit, as
+// document_update.cpp leaves it: record C's tail behind a zero unit, the
+// journal of the commit's bytes at the end, and the commit written up to
+// the page boundary it crosses (B's parameters are as long as that takes).
+// The library reads the old text: records A and B.
+std::string CutCommitBytes() {
+  constexpr size_t kPageBytes = 4096;
+  auto Text = [](size_t nPadding, bool bWithC) {
+    std::vector<std::vector<std::string>> aRecords = {Fields("A"), Fields("B")};
+    aRecords[1][4] = std::string(nPadding, 'x');
+    if (bWithC) aRecords.push_back(Fields("C"));
+    return Utf16FileBytes(MakeLogText(aRecords));
+  };
+  auto FirstDifference = [](const std::string& strOld, const std::string& strNew) {
+    return static_cast<size_t>(std::mismatch(strOld.begin(), strOld.end(), strNew.begin()).first - strOld.begin());
+  };
+  // Each unit of padding moves the commit two bytes on: it starts 6 bytes
+  // before the page's end.
+  const size_t nPadding = 1 + (kPageBytes - 6 - FirstDifference(Text(1, false), Text(1, true))) / 2;
+  const std::string strOld = Text(nPadding, false), strNew = Text(nPadding, true);
+  const size_t nKeep = FirstDifference(strOld, strNew);
+  const std::string strSaved = strOld.substr(nKeep) + std::string(2, '\0');
+  if (nKeep >= kPageBytes || nKeep + strSaved.size() <= kPageBytes) throw std::logic_error("no page crossed");
+  return strNew.substr(0, kPageBytes) + strOld.substr(kPageBytes) + std::string(2, '\0') +
+         strNew.substr(strOld.size() + 2) + BuildCommitJournal(strNew.size(), nKeep, strSaved);
+}
+
 TEST(DamagedLogs, EveryCompleteRecordIsReadOnceWarnedAndExportedForStandardParsers) {
   const std::string strFull = Log({"A", "B", "C"});
   const std::string strColours = "red \x1B[31m, bell \x07, lone \xEE\x80\x80 end";
@@ -111,6 +139,7 @@ TEST(DamagedLogs, EveryCompleteRecordIsReadOnceWarnedAndExportedForStandardParse
     std::vector<std::string> aTypes;
     std::string strWarning;               // part of the one warning; empty: the file is whole
     std::string strDescriptionA = "d-A";  // what record A's description reads as
+    std::string strBytes = "";            // the file's bytes, when they are not strText's
   } const kCases[] = {
       {"characters XML 1.0 forbids", MakeLogText({Fields("A", strColours), Fields("B")}), {"A", "B"}, "", strColours},
       {"references the engine keeps as text",
@@ -147,10 +176,11 @@ TEST(DamagedLogs, EveryCompleteRecordIsReadOnceWarnedAndExportedForStandardParse
        "damaged text at 11:1-17:5 (1 record before it, 2 after); damaged text at 33:1-34:4 (3 records before it, 0 "
        "after); cut short"},
       {"zeros behind a whole log", strFull + std::string(4096, '\0'), {"A", "B", "C"}, ""},
+      {"a commit cut by a kill, its journal at the end", "", {"A", "B"}, "", "d-A", CutCommitBytes()},
   };
   CScratchFolder folder;
   for (const auto& c : kCases) {
-    WriteBytes(folder.Path("day.xml"), Utf16FileBytes(c.strText));
+    WriteBytes(folder.Path("day.xml"), c.strBytes.empty() ? Utf16FileBytes(c.strText) : c.strBytes);
     for (const std::string strForm : {"json", "csv", "xml"}) {
       CToolResult show = RunTool({"show", "-d", folder.Path(), "day.xml", "-f", strForm});
       EXPECT_EQ(show.m_nStatus, c.strWarning.empty() ? 0 : 1) << c.szName << " " << strForm;

@@ -119,15 +119,20 @@ class CCheckReport {
   void ReportZeroUnit(const CLogText& text) {
     if (m_file.m_nZeroUnit == std::u16string::npos) return;
     const std::string strWhere = FormatPlace(PlaceAt(m_text, static_cast<int32_t>(m_file.m_nZeroUnit)));
-    if (text.m_nOutcome == logTextRead && text.m_strTopElement == ToUtf8(kLogRoot)) {
+    if (text.m_nOutcome != logTextRead || text.m_strTopElement != ToUtf8(kLogRoot)) {
+      Finding(strWhere, "a zero code unit inside the text: the library reads only the text before it");
+    } else if (m_file.m_bJournal) {
+      Finding(strWhere,
+              "a zero code unit behind the log, followed by an update cut in its commit and the commit's journal: the "
+              "library puts back the bytes the journal saved, which give the text read here, and cuts the rest when "
+              "it next loads or writes this file; until then standard XML parsers reject the file");
+    } else {
       Finding(
           strWhere,
           std::string("a zero code unit behind the log, followed by ") +
               (m_file.m_bDataBeyondZero ? "the rest of an interrupted update" : "zeros only") +
               ": the library ignores it and cuts it when it next loads or writes this file; until then standard XML "
               "parsers reject the file");
-    } else {
-      Finding(strWhere, "a zero code unit inside the text: the library reads only the text before it");
     }
   }
 

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "base/paths.h"
 #include "base/text_encoding.h"
+#include "format/commit_journal.h"
 #include "format/document_file.h"
 #include "format/log_layout.h"
 #include "markup/markup.h"
@@ -61,6 +63,54 @@ bool TailUnchanged(const std::u16string& strWidePath, uint64_t nSize, const std:
   }
 }
 
+// Puts the bytes a journal saved back into the units read from the file
+// after its byte-order mark, where they lie within them. A file cut by its
+// writer meanwhile has its commit behind it, and they belong to no text of
+// it. (The format layer does the same inside ReadDocumentFile.)
+void PutSavedBytesBack(const CCommitJournal& journal, std::u16string& strUnits) {
+  const uint64_t nAt = journal.m_nSavedAt - sizeof kByteOrderMark;
+  if (uint64_t{strUnits.size()} * 2 < nAt + journal.m_strSaved.size()) return;
+  std::memcpy(reinterpret_cast<char*>(strUnits.data()) + nAt, journal.m_strSaved.data(), journal.m_strSaved.size());
+}
+
+// A file whose commit a kill may have cut, read as the library reads it:
+// when it ends in a journal that the format layer believes, the text is the
+// old one, with the saved bytes put back, up to its zero unit, and what the
+// interrupted update wrote lies behind it (the journal itself is neither).
+// False, and nothing changed, when there is no such journal.
+bool ReadThroughJournal(CFile& file, std::u16string& strText, std::u16string& strBeyond) {
+  CCommitJournal journal;
+  if (!FindCommitJournal(file, journal) || journal.m_nSavedAt < sizeof kByteOrderMark) return false;
+  std::u16string().swap(strText);  // the file is read again: only one copy of it is held
+  std::u16string().swap(strBeyond);
+  strText.resize(static_cast<size_t>((journal.m_nJournalAt - sizeof kByteOrderMark) / 2));
+  file.Seek(sizeof kByteOrderMark);
+  strText.resize(file.Read(strText.data(), strText.size() * 2) / 2);
+  PutSavedBytesBack(journal, strText);
+  const size_t nZero = FindZeroUnit(strText);
+  if (nZero < strText.size()) strBeyond.assign(strText, nZero + 1);
+  strText.resize(nZero);
+  return true;
+}
+
+// The text of a UTF-16 file, and behind its zero unit, when data follows,
+// that unit and the data. The units the library reads.
+size_t ReadWideFile(CFile& file, std::u16string& strText, CLogFile& result) {
+  bool bZero = false;
+  std::u16string strBeyond;
+  strText = ReadWideTextFrom(file, sizeof kByteOrderMark, bZero, result.m_bDataBeyondZero, &strBeyond);
+  // A journal begins with a zero unit, and holds data behind it.
+  result.m_bJournal = bZero && ReadThroughJournal(file, strText, strBeyond);
+  result.m_bDataBeyondZero = result.m_bDataBeyondZero || result.m_bJournal;
+  const size_t nLibraryUnits = strText.size();
+  if (bZero) result.m_nZeroUnit = nLibraryUnits;
+  if (result.m_bDataBeyondZero) {
+    strText += u'\0';
+    strText += strBeyond;
+  }
+  return nLibraryUnits;
+}
+
 // Passes records on, and counts those passed, so that a reading of the same
 // file after a failed attempt passes on only what it did not.
 class CAttemptSink : public CRecordSink {
@@ -100,15 +150,7 @@ AttemptResult ReadOnce(const std::u16string& strPath, const std::string& strName
     const uint64_t nSizeBefore = file.GetLength();
     result.m_bWide = StartsWithByteOrderMark(file);
     if (result.m_bWide) {
-      bool bZero = false;
-      std::u16string strBeyond;
-      strText = ReadWideTextFrom(file, sizeof kByteOrderMark, bZero, result.m_bDataBeyondZero, &strBeyond);
-      nLibraryUnits = strText.size();
-      if (bZero) result.m_nZeroUnit = strText.size();
-      if (result.m_bDataBeyondZero) {
-        strText += u'\0';
-        strText += strBeyond;
-      }
+      nLibraryUnits = ReadWideFile(file, strText, result);
     } else {
       strText = ReadDocumentFile(file);
       nLibraryUnits = strText.size();
@@ -127,8 +169,9 @@ AttemptResult ReadOnce(const std::u16string& strPath, const std::string& strName
   if (result.m_text.m_nOutcome != logTextMalformed || bLastAttempt) return attemptDone;
   // A write in progress changes the end of the file; a damaged text whose
   // file still ends as it did is damage. Narrow text is never written in
-  // place by the library.
-  if (result.m_bWide && !TailUnchanged(strPath, result.m_nSize, strText)) return attemptAgain;
+  // place by the library. A text read through a journal is the old one
+  // whatever the commit had reached, and its file ends in the journal.
+  if (result.m_bWide && !result.m_bJournal && !TailUnchanged(strPath, result.m_nSize, strText)) return attemptAgain;
   return attemptDamaged;
 }
 

@@ -27,6 +27,10 @@ struct CLogFile {
   size_t m_nZeroUnit = std::u16string::npos;
   bool m_bDataBeyondZero = false;
   size_t m_nTextUnits = 0;  // units of the text the library reads, before any zero unit
+  // The file ends in the journal of a commit that a kill may have cut
+  // (format/commit_journal.h): the text is read with the bytes it saved, as
+  // the library reads it, and the journal itself is left out of m_strText.
+  bool m_bJournal = false;
   // When asked for: the decoded text, and when data follows the zero unit,
   // the zero unit and that data (zeros at the end of the file are never
   // kept, however many).

@@ -147,7 +147,10 @@ class CXmlScanner {
       if (m_pWatch->m_bCData) m_pWatch->m_bDiffers = true;  // the engine reads only the CDATA section
       m_pWatch->m_bContent = true;
     }
-    for (size_t i = FindEither(m_strText, u'&', u']', nBegin); i < nEnd; i = FindEither(m_strText, u'&', u']', i)) {
+    // The search stops at the range's end: a text without '&' or ']' would
+    // otherwise be searched to the end of the file once per range.
+    const std::u16string_view strRange = m_strText.substr(0, nEnd);
+    for (size_t i = FindEither(strRange, u'&', u']', nBegin); i < nEnd; i = FindEither(strRange, u'&', u']', i)) {
       if (m_strText[i] == u'&') {
         i = ScanReference(i, nEnd, false);
       } else {
