@@ -223,15 +223,21 @@ TEST(ShowFiles, ReadsDaysAndFilesInTheOrderGiven) {
   CScratchFolder folder;
   WriteUtf16File(folder.Path("Vardlix20110408.xml"), MakeLogText({{"2011.04.08 08:00:00", "A", "", "", "", ""}}));
   WriteUtf16File(folder.Path("Vardlix20110409.xml"), MakeLogText({{"2011.04.09 08:00:00", "B", "", "", "", ""}}));
+  // Records that wait: in the day's pending file, then in a process's own.
+  WriteUtf16File(folder.Path("Vardlix20110409.77.pending"),
+                 MakeLogText({{"2011.04.09 08:00:02", "D", "", "", "", ""}}));
+  WriteUtf16File(folder.Path("Vardlix20110409.pending"), MakeLogText({{"2011.04.09 08:00:01", "C", "", "", "", ""}}));
   // Without byte-order mark: narrow text, UTF-8 here.
   WriteBytes(folder.Path("copy.xml"), MakeLogText({{"2011.04.10 08:00:00", "无标记", "", "", "", ""}}));
   struct {
     std::vector<std::string> aArgs;
     std::string strExpected;  // types, then files, in order
   } const kCases[] = {
-      {{"2011-04-09", "20110408"}, "B A Vardlix20110409.xml Vardlix20110408.xml"},
-      {{"--all"}, "A B Vardlix20110408.xml Vardlix20110409.xml"},
-      {{"Vardlix20110409.xml"}, "B Vardlix20110409.xml"},  // a name in the folder
+      {{"2011-04-09", "20110408"},
+       "B C D A Vardlix20110409.xml Vardlix20110409.pending Vardlix20110409.77.pending Vardlix20110408.xml"},
+      {{"--all"}, "A B C D Vardlix20110408.xml Vardlix20110409.xml Vardlix20110409.pending Vardlix20110409.77.pending"},
+      {{"Vardlix20110409.xml"},  // a name in the folder
+       "B C D Vardlix20110409.xml Vardlix20110409.pending Vardlix20110409.77.pending"},
       {{folder.Path("copy.xml")}, "无标记 copy.xml"},
   };
   for (const auto& c : kCases) {
