@@ -8,6 +8,19 @@
 #include "service/purge.h"
 #include "service/settings.h"
 
+namespace {
+
+// The moves that the load left to the first call of an export that may
+// write: the records that ended processes left in pending files.
+void MoveDuePendingRecords() {
+  CLibraryState& state = LibraryState();
+  if (!state.m_bMovesDue) return;
+  state.m_bMovesDue = false;
+  MoveAllPendingRecords();
+}
+
+}  // namespace
+
 void WriteHostRecord(const CHostRecord& record) {
   auto lock = LockFileOperations();
   if (LibraryState().m_bReleased) return;
@@ -16,14 +29,12 @@ void WriteHostRecord(const CHostRecord& record) {
   // waited for again: each call tries once and returns.
   const FileWait nWait = HasPendingRecords(record.m_strDate) ? waitNever : waitForHolder;
   // Until the settings are read it is not known whether to write at all.
-  const bool bSettingsDeferred = LibraryState().m_bSettingsDeferred;
   if (!LoadDeferredSettings(nWait)) {
     KeepPendingRecord(record);
     return;
   }
   if (g_nLogLife.load() == 0) return;
-  // The moves that the load left with the settings.
-  if (bSettingsDeferred) MoveAllPendingRecords();
+  MoveDuePendingRecords();
   MoveOwnPendingRecords(record.m_strDate, waitNever);
   AppendLogRecord(record, nWait);
 }
@@ -44,9 +55,11 @@ int ChangeLogLife(uint32_t nDays) {
   LibraryState().m_bSettingsDeferred = false;
   try {
     PurgeExpiredLogs();
+    if (nDays != 0) MoveDuePendingRecords();
   } catch (...) {
     // The new retention is written and in force; whatever the purge could
-    // not delete now, the next purge deletes.
+    // not delete now, the next purge deletes, and what could not be moved
+    // waits for the next call that gets its day's file.
   }
   return 1;
 }

@@ -17,12 +17,14 @@ void RunLoadSequence() noexcept {
     // retention would delete logs the host asked to keep, and a retention of
     // 0 wants the waiting records gone. What interrupted updates left in the
     // folder's files is cut by the first call (log_repair.h), which may take
-    // a pass over every file.
+    // a pass over every file, and so are the records that ended processes
+    // left in pending files moved: however many there are, none of it
+    // happens under the loader lock.
     CLibraryState& state = LibraryState();
     state.m_bSettingsDeferred = !LoadSettings(waitNever);
     NoteInterruptedUpdatesToCut();
+    state.m_bMovesDue = true;
     if (state.m_bSettingsDeferred) return;
-    if (g_nLogLife.load() != 0) MoveAllPendingRecords();
     PurgeExpiredLogs(waitNever);
   } catch (...) {
     // No file and no shortage of memory may fail the host's load: the

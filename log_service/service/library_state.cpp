@@ -40,6 +40,7 @@ void ResetLibraryStateForTesting(const std::u16string& strLogFolder) {
   CLibraryState& state = LibraryState();
   state.m_strLogFolder = strLogFolder;
   state.m_bSettingsDeferred = false;
+  state.m_bMovesDue = false;
   state.m_aUncheckedLogs.clear();
   state.m_aWaitingDays.clear();
   state.m_aHeldRecords.clear();

@@ -39,6 +39,9 @@ struct CLibraryState {
   // Files still to be looked at for what an interrupted update left
   // (log_repair.h): the log folder itself stands for all of its files.
   std::vector<std::u16string> m_aUncheckedLogs;
+  // The load found the settings and left the move of the records that ended
+  // processes left in pending files to the first call (MoveAllPendingRecords).
+  bool m_bMovesDue = false;
   // Date stamps of the days whose pending files this process has added
   // records to; each call moves them once it can.
   std::vector<std::u16string> m_aWaitingDays;

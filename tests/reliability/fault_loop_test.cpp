@@ -89,7 +89,8 @@ int Load() {
   RunLoadSequence();
   return -1;
 }
-// The load, and the first call, which cuts what interrupted updates left.
+// The load, and the first call, which cuts what interrupted updates left and
+// moves what ended processes left in pending files.
 int LoadAndCall() {
   RunLoadSequence();
   SetLogLife(60);
@@ -399,7 +400,8 @@ class FaultLoopTest : public CReliabilityTest {
          WriteNextRecord, false},
         {"record behind a long pending file whose move stopped", &FaultLoopTest::DayWithLongStoppedMove,
          WriteFaultedRecord, WriteNextRecord, false},
-        {"load moving a pending file", &FaultLoopTest::KeptDayWithPendingRecords, Load, Load, false},
+        {"load and first call moving a pending file", &FaultLoopTest::KeptDayWithPendingRecords, LoadAndCall,
+         LoadAndCall, false},
         {"SetLogLife with a purge", &FaultLoopTest::SettingsAndOldLogs, SetLifeToTen, SetLifeToTen, false},
         {"load reading the settings and purging", &FaultLoopTest::TenDaysAndOldLogs, Load, Load, false},
         {"load creating the settings file", &FaultLoopTest::NothingYet, Load, Load, false},
