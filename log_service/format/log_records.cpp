@@ -77,3 +77,10 @@ void COpenLog::Write() {
   const size_t nUnchanged = m_bStartAfresh ? 0 : static_cast<size_t>(m_doc.GetFirstChangedOffset());
   UpdateDocumentFile(m_file, m_strPath, m_nOldUnits, nUnchanged, m_doc.ViewDocument());
 }
+
+void COpenLog::Replace(std::u16string strText) {
+  UpdateDocumentFile(m_file, m_strPath, m_nOldUnits, 0, strText);
+  m_nOldUnits = strText.size();
+  m_bStartAfresh = false;
+  m_doc.SetDocument(std::move(strText));
+}

@@ -1,5 +1,6 @@
 #include "format/pending_log.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "format/log_layout.h"
@@ -118,4 +119,22 @@ void AddMoveNote(CXmlDocument& doc, const CMoveNote& note) {
   doc.AddElement(kMoveLengthElement, FormatNumber("%llu", static_cast<unsigned long long>(note.m_nLength)).c_str());
   doc.AddElement(kMoveChecksumElement, FormatNumber("%016llx", note.m_nChecksum).c_str());
   doc.LeaveElement();
+}
+
+bool RecoverPendingText(std::u16string_view strText, std::u16string& strWhole) {
+  const std::u16string strRootStart = std::u16string(u"<") + kLogRoot + u">";
+  const std::u16string strRootEnd = std::u16string(u"</") + kLogRoot + u">\r\n";
+  if (strText.substr(0, g_strXmlDeclaration.size()) != g_strXmlDeclaration) return false;
+  if (strText.substr(g_strXmlDeclaration.size(), strRootStart.size()) != strRootStart) return false;
+  size_t nEnd = 0;
+  for (const std::u16string& strEndTag :
+       {std::u16string(u"</") + kRecordElement + u">\r\n", std::u16string(u"</") + kMoveNoteElement + u">\r\n"}) {
+    const size_t nFound = strText.rfind(strEndTag);
+    if (nFound != std::u16string_view::npos) nEnd = std::max(nEnd, nFound + strEndTag.size());
+  }
+  if (nEnd == 0) return false;
+  strWhole.assign(strText.substr(0, nEnd));
+  strWhole += strRootEnd;
+  CXmlDocument doc;
+  return doc.SetDocument(strWhole) && IsLogDocument(doc);
 }

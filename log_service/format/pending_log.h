@@ -62,6 +62,14 @@ bool IsMoveDone(std::u16string_view strDayText, const CMoveNote& note);
 // ones of aWaiting (the pending file's records, in file order).
 bool HoldsMovedRecords(std::u16string_view strDayText, const CMoveNote& note, const std::vector<CHostRecord>& aWaiting);
 
+// A pending file whose text breaks off (cut short, or damaged past some
+// point) still holds the records before the break. strWhole receives the
+// text up to the end of its last complete record or note, closed by the
+// root's end tag, which parses as a log. False when the text does not begin
+// as the library writes a log (declaration, then the root), or holds no
+// complete record.
+bool RecoverPendingText(std::u16string_view strText, std::u16string& strWhole);
+
 // The note of a parsed pending file; false when it has none, or one that
 // does not read as four numbers. The document's position does not move.
 bool ReadMoveNote(CXmlDocument& doc, CMoveNote& note);

@@ -1,6 +1,7 @@
 #include "service/pending_records.h"
 
 #include <algorithm>
+#include <string>
 
 #include "format/document_file.h"
 #include "format/log_layout.h"
@@ -122,14 +123,29 @@ CPendingRecords::TakeResult CPendingRecords::Take(FileWait nWait) {
     const bool bPlain = !CFile::GetStatus(m_strPath, status) || IsPlainFile(status);
     return bPlain ? pendingHeld : pendingForeign;
   }
-  // A file under this name whose text is no log is no one's to empty.
-  if (!m_log.Read() || !IsLogDocument(m_log.Document())) {
+  // A file under this name whose text is no log is no one's to empty,
+  // unless it is a pending file that breaks off.
+  if ((!m_log.Read() || !IsLogDocument(m_log.Document())) && !RecoverBrokenFile()) {
     m_file.Close();
     return pendingForeign;
   }
   m_aRecords = ReadRecords(m_log.Document(), m_strDate);
   m_bNote = ReadMoveNote(m_log.Document(), m_note);
   return pendingTaken;
+}
+
+bool CPendingRecords::RecoverBrokenFile() {
+  const std::u16string strText = ReadDocumentFile(m_file);
+  std::u16string strWhole;
+  if (!RecoverPendingText(strText, strWhole)) return false;
+  // The whole text goes aside first, under a name the purge ages out like
+  // any log file's and no reader takes for waiting records; the file then
+  // holds its complete records, which move as any others do.
+  const std::string strStamp = std::to_string(GetProcessNumber()) + "." + std::to_string(ReadClock());
+  const std::u16string strAside = m_strPath + u"." + std::u16string(strStamp.begin(), strStamp.end()) + u".damaged";
+  if (CreateDocumentFile(strAside, strText, waitNever) != documentCreated) return false;
+  m_log.Replace(std::move(strWhole));
+  return true;
 }
 
 void CPendingRecords::SettleNote(std::u16string_view strDayText) {

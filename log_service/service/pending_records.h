@@ -67,8 +67,9 @@ class CPendingRecords {
     pendingHeld,     // a file that cannot be opened: another program keeps
                      // it, or it may not be read; it may hold records
     pendingForeign,  // a folder, a link, a pipe or a device at that name, or
-                     // a file whose text is no log: no records to move;
-                     // never opened for writing, never followed, left alone
+                     // a file whose text is no log (and no pending file that
+                     // breaks off): no records to move; never opened for
+                     // writing, never followed, left alone
   };
   // Opens the pending file and reads it, waiting for another writer of the
   // library as nWait allows. Raises CFileException when reading fails.
@@ -88,6 +89,13 @@ class CPendingRecords {
   void Remove() noexcept;
 
  private:
+  // A pending file whose text breaks off (cut short, or damaged past some
+  // point) gives up the complete records before the break: its whole text
+  // is kept aside as "<name>.<process>.<time>.damaged", and the file is
+  // made again of those records (and its note). False when it holds none,
+  // or nothing could be kept aside: the file is then left alone.
+  bool RecoverBrokenFile();
+
   std::u16string m_strDate;             // date stamp of the day
   std::u16string m_strPath;             // the pending file
   CFile m_file;                         // open while taken

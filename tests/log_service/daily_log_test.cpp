@@ -194,6 +194,38 @@ TEST_F(DailyLogTest, WaitingRecordsMoveInWithStandIns) {
   EXPECT_FALSE(Exists("Vardlix20110408.pending"));
 }
 
+// A pending file that breaks off gives up its complete records, ahead of
+// the call's own, and is then removed; its whole text is kept aside.
+TEST_F(DailyLogTest, PendingFileThatBreaksOffGivesUpItsCompleteRecords) {
+  const std::u16string strTwo = kDeclaration + u"<日志>\r\n" + RecordLines(u"2011.04.08 09:05:03", u"Old", u"1") +
+                                RecordLines(u"2011.04.08 09:05:03", u"Old", u"2");
+  struct Case {
+    const char* m_pszName;
+    std::u16string m_strPending;
+  };
+  const Case kCases[] = {
+      {"CutInsideARecord", strTwo + u"<记录>\r\n<时间>2011.04"},
+      {"CutBehindARecord", strTwo},
+      {"DamagedBehindARecord", strTwo + u"<记录>\r\n<<<\r\n</日志>\r\n"},
+  };
+  for (const Case& test : kCases) {
+    SCOPED_TRACE(test.m_pszName);
+    std::filesystem::remove(m_folder.Path(kTodaysLog));
+    WriteText("Vardlix20110408.pending", test.m_strPending);
+    WriteRecordOfInfo(u"Info", u"3");
+    EXPECT_EQ(ReadDescriptions(ReadText(kTodaysLog)), (std::vector<std::u16string>{u"1", u"2", u"3"}));
+    EXPECT_FALSE(Exists("Vardlix20110408.pending"));
+    size_t nAside = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(m_folder.Path())) {
+      if (entry.path().extension() != ".damaged") continue;
+      EXPECT_EQ(DecodeDocument(m_folder.ReadBytes(entry.path().filename().string())), test.m_strPending);
+      std::filesystem::remove(entry.path());
+      ++nAside;
+    }
+    EXPECT_EQ(nAside, 1u);
+  }
+}
+
 // The host's characters are wchar_t on Windows and char16_t elsewhere, UTF-16
 // code units either way.
 const VardlixChar* HostText(const char16_t* pszText) { return reinterpret_cast<const VardlixChar*>(pszText); }
