@@ -395,31 +395,67 @@ TEST_F(HostTest, ViewerHoldingTodaysFileCostsTheHostNoWaitAndNoRecord) {
 }
 
 // A host that ends without FreeLibrary, as one linked with the import
-// library always does, while a viewer holds today's file: its records wait
-// in the day's pending file, and the first call of the next host moves them
-// in, in order, ahead of its own.
-TEST_F(HostTest, HostEndingWhileAViewerHoldsTodaysFileLosesNoRecord) {
+// library always does, while a viewer holds today's file, and in the second
+// row a scanner (share mode 0) its pending file too: its records wait in the
+// day's pending file, or in the host's own, and the first call of the next
+// host moves them in, in order, ahead of its own.
+TEST_F(HostTest, HostEndingWhileItsFilesAreHeldLosesNoRecord) {
+  struct Case {
+    const char* m_pszName;
+    bool m_bPendingHeld;  // a scanner on the day's pending file as well
+  };
+  const Case kCases[] = {{"ViewerOnTheDaysFile", false}, {"ViewerOnTheDaysFileScannerOnItsPendingFile", true}};
+  for (const Case& test : kCases) {
+    SCOPED_TRACE(test.m_pszName);
+    std::filesystem::remove_all(LogPath());
+    const int64_t nBefore = std::time(nullptr);
+    // Events of their own per row: a named event lives on while a handle does.
+    const std::wstring strRow = test.m_bPendingHeld ? L"Both" : L"Day";
+    const std::wstring strWritten = MakeEvent(strRow + L"Written"), strHeld = MakeEvent(strRow + L"Held"),
+                       strPending = MakeEvent(strRow + L"Pending"), strBothHeld = MakeEvent(strRow + L"BothHeld");
+    HANDLE hHost = StartHost(L"by-name write 1 A signal " + strWritten + L" wait " + strHeld + L" write 1 A signal " +
+                             strPending + L" wait " + strBothHeld + L" write 4 A end");
+    ASSERT_TRUE(WaitForSignal(hHost, strWritten));
+    const std::string strName = DailyFileName(nBefore);
+    const std::u16string strBefore = ReadDocument(strName);
+    HANDLE hViewer = HoldLogFile(strName, GENERIC_READ, FILE_SHARE_READ);
+    SetNamedEvent(strHeld);
+    ASSERT_TRUE(WaitForSignal(hHost, strPending));
+    HANDLE hScanner = INVALID_HANDLE_VALUE;
+    if (test.m_bPendingHeld) {
+      hScanner = HoldLogFile(strName.substr(0, strName.size() - 4) + ".pending", GENERIC_READ, 0 /* exclusive */);
+    }
+    SetNamedEvent(strBothHeld);
+    EXPECT_EQ(WaitForHost(hHost), 0u);
+    EXPECT_EQ(ReadDocument(strName), strBefore);
+    if (hScanner != INVALID_HANDLE_VALUE) CloseHandle(hScanner);
+    // The tool shows the day's records, those waiting included.
+    const std::string strShown = RunToolOutput(L"show --folder HostLog --format json");
+    EXPECT_EQ(std::count(strShown.begin(), strShown.end(), '\n'), 6) << strShown;
+    size_t nWaiting = 0;
+    for (size_t n = 0; (n = strShown.find(".pending\"", n)) != std::string::npos; ++n) ++nWaiting;
+    EXPECT_EQ(nWaiting, 5u);
+    CloseHandle(hViewer);
+    ASSERT_EQ(RunHost(L"by-ordinal write 1 B"), 0u);
+    std::vector<std::u16string> aExpected(6, u"A");
+    aExpected.push_back(u"B");
+    EXPECT_EQ(DailyTags(nBefore), aExpected);
+  }
+}
+
+// Today's file hard-linked to a file elsewhere: that file stays byte for
+// byte, and no record is lost.
+TEST_F(HostTest, HardLinkedDaysFileIsNeverWrittenThrough) {
   const int64_t nBefore = std::time(nullptr);
-  const std::wstring strWritten = MakeEvent(L"Written"), strHeld = MakeEvent(L"Held");
-  HANDLE hHost = StartHost(L"by-name write 1 A signal " + strWritten + L" wait " + strHeld + L" write 5 A end");
-  ASSERT_TRUE(WaitForSignal(hHost, strWritten));
+  ASSERT_EQ(RunHost(L"by-name write 1 A"), 0u);
   const std::string strName = DailyFileName(nBefore);
-  const std::u16string strBefore = ReadDocument(strName);
-  HANDLE hViewer = HoldLogFile(strName, GENERIC_READ, FILE_SHARE_READ);
-  SetNamedEvent(strHeld);
-  EXPECT_EQ(WaitForHost(hHost), 0u);
-  EXPECT_EQ(ReadDocument(strName), strBefore);
-  // The tool shows the day's records, those waiting included.
+  const std::filesystem::path elsewhere = m_folder.Path("elsewhere.xml");
+  ASSERT_TRUE(CreateHardLinkW(elsewhere.wstring().c_str(), LogPath(strName).wstring().c_str(), nullptr));
+  const std::string strElsewhere = m_folder.ReadBytes("elsewhere.xml");
+  ASSERT_EQ(RunHost(L"by-name write 1 B"), 0u);
+  EXPECT_EQ(m_folder.ReadBytes("elsewhere.xml"), strElsewhere);
   const std::string strShown = RunToolOutput(L"show --folder HostLog --format json");
-  EXPECT_EQ(std::count(strShown.begin(), strShown.end(), '\n'), 6) << strShown;
-  size_t nWaiting = 0;
-  for (size_t n = 0; (n = strShown.find(".pending\"", n)) != std::string::npos; ++n) ++nWaiting;
-  EXPECT_EQ(nWaiting, 5u);
-  CloseHandle(hViewer);
-  ASSERT_EQ(RunHost(L"by-ordinal write 1 B"), 0u);
-  std::vector<std::u16string> aExpected(6, u"A");
-  aExpected.push_back(u"B");
-  EXPECT_EQ(DailyTags(nBefore), aExpected);
+  EXPECT_EQ(std::count(strShown.begin(), strShown.end(), '\n'), 2) << strShown;
 }
 
 // The settings file held by another program at load (a backup tool, a
