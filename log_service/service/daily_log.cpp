@@ -62,13 +62,20 @@ void RemovePendingFiles(PendingFiles& aFiles) {
 bool AddDayRecords(CXmlDocument& doc, PendingFiles& aFiles, const CHostRecord* pRecord) {
   // Every note is read against the text as it was, before anything is added.
   for (const std::unique_ptr<CPendingRecords>& pFile : aFiles) pFile->SettleNote(doc.ViewDocument());
+  // Each file's records stand right behind the previous file's: the first
+  // start where the text first changes, the next where the last one ended.
+  bool bAdded = false;
+  size_t nNext = 0;
   for (const std::unique_ptr<CPendingRecords>& pFile : aFiles) {
     const std::vector<CHostRecord>& aWaiting = pFile->Records();
     if (aWaiting.empty()) continue;
     const size_t nBefore = doc.ViewDocument().size();
     if (!AddRecords(doc, aWaiting.data(), aWaiting.size())) return false;
-    pFile->WriteNote(doc.ViewDocument(), static_cast<size_t>(doc.GetFirstChangedOffset()),
-                     doc.ViewDocument().size() - nBefore);
+    const size_t nOffset = bAdded ? nNext : static_cast<size_t>(doc.GetFirstChangedOffset());
+    const size_t nLength = doc.ViewDocument().size() - nBefore;
+    pFile->WriteNote(doc.ViewDocument(), nOffset, nLength);
+    bAdded = true;
+    nNext = nOffset + nLength;
   }
   return pRecord == nullptr || AddRecords(doc, pRecord, 1);
 }

@@ -269,6 +269,12 @@ class FaultLoopTest : public CReliabilityTest {
     DayWithRecords(folder);
     folder.Write(PendingName(), LogBytes({{u"p", u"1"}, {u"p", u"2"}}));
   }
+  // The same, and records that an ended process left in its own pending
+  // file: both files move into the day's file together, each with its note.
+  void KeptDayWithTwoPendingFiles(const CLogFolder& folder) const {
+    KeptDayWithPendingRecords(folder);
+    folder.Write(Narrow(MakeOwnPendingLogName(FormatDateStamp(), 77)), LogBytes({{u"q", u"1"}, {u"q", u"2"}}));
+  }
   // A move stopped after the day's file took the first waiting record: the
   // note says so, and only the second is still to go in.
   void DayWithStoppedMove(const CLogFolder& folder) const { StoppedMove(folder, u"p"); }
@@ -401,6 +407,8 @@ class FaultLoopTest : public CReliabilityTest {
         {"record behind a long pending file whose move stopped", &FaultLoopTest::DayWithLongStoppedMove,
          WriteFaultedRecord, WriteNextRecord, false},
         {"load and first call moving a pending file", &FaultLoopTest::KeptDayWithPendingRecords, LoadAndCall,
+         LoadAndCall, false},
+        {"load and first call moving two pending files", &FaultLoopTest::KeptDayWithTwoPendingFiles, LoadAndCall,
          LoadAndCall, false},
         {"SetLogLife with a purge", &FaultLoopTest::SettingsAndOldLogs, SetLifeToTen, SetLifeToTen, false},
         {"load reading the settings and purging", &FaultLoopTest::TenDaysAndOldLogs, Load, Load, false},
