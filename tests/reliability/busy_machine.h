@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,7 +53,10 @@ class CDayFileViewer {
  public:
   static constexpr int kLongHoldEvery = 200;
 
-  explicit CDayFileViewer(std::u16string strPath) : m_strPath(std::move(strPath)), m_thread([this] { View(); }) {}
+  // pendingPath: the day's pending file, looked at (never opened) at the
+  // end of each long hold.
+  CDayFileViewer(std::u16string strPath, std::filesystem::path pendingPath)
+      : m_strPath(std::move(strPath)), m_pendingPath(std::move(pendingPath)), m_thread([this] { View(); }) {}
   ~CDayFileViewer() { Stop(); }
   CDayFileViewer(const CDayFileViewer&) = delete;
   CDayFileViewer& operator=(const CDayFileViewer&) = delete;
@@ -75,6 +79,9 @@ class CDayFileViewer {
   // outlasted the share wait.
   int Holds() const { return m_nHolds.load(); }
   int LongHolds() const { return (m_nHolds.load() + kLongHoldEvery - 1) / kLongHoldEvery; }
+  // Of those, how many ended with records waiting in the pending file: no
+  // writer can have moved them in while the viewer held the day's file.
+  int LongHoldsWithWaitingRecords() const { return m_nWaitingSeen.load(); }
 
  private:
   void View() {
@@ -86,13 +93,16 @@ class CDayFileViewer {
       }
       const bool bLong = m_nHolds.fetch_add(1) % kLongHoldEvery == 0;
       std::this_thread::sleep_for(std::chrono::milliseconds(bLong ? kShareWaitMilliseconds + 100 : 3));
+      if (bLong && std::filesystem::exists(m_pendingPath)) ++m_nWaitingSeen;
       file.Close();
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   }
 
   std::u16string m_strPath;
+  std::filesystem::path m_pendingPath;
   std::atomic<bool> m_bStop{false};
-  std::atomic<int> m_nHolds{0};  // holds begun
-  std::thread m_thread;          // last, so that it starts once the rest is set
+  std::atomic<int> m_nHolds{0};        // holds begun
+  std::atomic<int> m_nWaitingSeen{0};  // long holds that ended with records waiting
+  std::thread m_thread;                // last, so that it starts once the rest is set
 };

@@ -59,19 +59,21 @@ class LoadTest : public CReliabilityTest {
     m_pFolder->Write("SettingInfo.xml", SettingsBytes(365));
   }
   std::u16string DayPath() const { return m_pFolder->Path(m_strDayName).u16string(); }
+  std::filesystem::path PendingPath() const { return m_pFolder->Path(Narrow(MakePendingLogName(FormatDateStamp()))); }
   // The load moves in what waits still (the viewer may have held the file
   // at the last calls); then every record must be in the day's file.
   void ExpectEveryRecordAfterLoad(const CDayFileViewer& viewer, int nProcesses) {
     std::cout << "viewer held the day's file " << viewer.Holds() << " times, " << viewer.LongHolds()
-              << " of them past the share wait\n";
+              << " of them past the share wait, " << viewer.LongHoldsWithWaitingRecords()
+              << " of those with records waiting\n";
     RunLoadSequence();
-    EXPECT_FALSE(std::filesystem::exists(m_pFolder->Path(Narrow(MakePendingLogName(FormatDateStamp())))));
+    EXPECT_FALSE(std::filesystem::exists(PendingPath()));
     ExpectEveryRecordOnceInOrder(ReadLogView(m_pFolder->Read(m_strDayName)), m_strTime, nProcesses, kThreads, kRecords);
   }
 };
 
 TEST_F(LoadTest, ThreadsOfOneProcessWriteEveryRecordOnceInOrder) {
-  CDayFileViewer viewer(DayPath());
+  CDayFileViewer viewer(DayPath(), PendingPath());
   {
     CCpuHogs hogs;
     bool bViewed = true;
@@ -141,7 +143,7 @@ TEST_F(LoadTest, ThreadsOfFourProcessesWriteEveryRecordOnceInOrder) {
     }
     aChildren.push_back(nChild);
   }
-  CDayFileViewer viewer(DayPath());
+  CDayFileViewer viewer(DayPath(), PendingPath());
   {
     CCpuHogs hogs;
     start.Release();
