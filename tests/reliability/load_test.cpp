@@ -76,11 +76,11 @@ TEST_F(LoadTest, ThreadsOfOneProcessWriteEveryRecordOnceInOrder) {
   CDayFileViewer viewer(DayPath(), PendingPath());
   {
     CCpuHogs hogs;
-    bool bViewed = true;
+    std::atomic<bool> bViewed{true};
     WriteFromThreads(0, kThreads, kRecords, [&viewer, &bViewed] {
-      if (!viewer.WaitForFirstHold(60s)) bViewed = false;
+      if (!viewer.WaitForFirstHold(60s)) bViewed.store(false);
     });
-    EXPECT_TRUE(bViewed) << "the viewer never took the day's file";
+    EXPECT_TRUE(bViewed.load()) << "the viewer never took the day's file";
     viewer.Stop();
   }
   ExpectEveryRecordAfterLoad(viewer, 1);
