@@ -75,11 +75,16 @@ TEST_P(ForwardMisbehavingCollector, RelpLosesNoRecordAndTcpSaysWhatItKnows) {
     std::this_thread::sleep_for(6s);
     collector.Behave(collectorWell);
   }
+  // The faults come while records are on their way: once the collector
+  // holds some unread (it never reads, so the forwarder cannot finish), or
+  // once it has read a first message (at its pace the 3,000 take over a minute).
   if (strName == "never_reads_then_is_killed") {
+    ASSERT_TRUE(collector.WaitForUnreadBytes(60s)) << "no record reached the collector";
     std::this_thread::sleep_for(3s);
     collector.Kill();
   }
   if (strName == "reads_slowly_then_closes") {
+    ASSERT_GE(collector.WaitForMessages(1, 60s), 1u) << "no record reached the collector";
     std::this_thread::sleep_for(3s);
     collector.CloseAll();
   }

@@ -168,13 +168,16 @@ TEST_P(ForwardOver, TenThousandRecordsOverADayChangeArriveOnceInOrderFieldForFie
 TEST_P(ForwardOver, KilledForwarderResumesAfterItsCheckpointWithinTheBound) {
   // Two earlier days' files of 50,000 records each, read from the first.
   // The collector writes what it has received well after the forwarder
-  // handed it over, so the files are long enough that no kill can come
-  // after their last record, however slow the machine (or a sanitizer)
-  // makes the test's own counting.
+  // handed it over, and a busy machine may leave the test's own counting
+  // behind the forwarder: the forwarder is held to a pace at which the
+  // records after the second kill take 3.3 s more, so that no kill comes
+  // after the last record unless the counting lags that far.
   constexpr size_t kPerDay = 50000, kRecords = 2 * kPerDay;
+  constexpr long kPace = 25000;  // records a second
   WriteBacklog(m_folder.LogFolder(), kPerDay, 0, "20110408");
   WriteBacklog(m_folder.LogFolder(), kPerDay, kPerDay, "20110409");
   std::vector<std::string> aArgs = m_folder.ForwardArgs(m_collector.Target(GetParam()));
+  aArgs.insert(aArgs.end(), {"--rate", std::to_string(kPace)});
   aArgs.push_back("--from-start");
   std::optional<CToolProcess> forward;
   forward.emplace(aArgs, m_folder.Path("forward.out"));
@@ -235,11 +238,15 @@ TEST_P(ForwardCollectorTrouble, RelpLosesNoRecordAndTcpSaysWhatItKnows) {
   const std::string strScheme = GetParam().szScheme, strTrouble = GetParam().szTrouble;
   // An earlier day's backlog keeps the connection busy when trouble comes,
   // so that records are on their way at that moment; the host goes on
-  // writing today's records meanwhile.
+  // writing today's records meanwhile. The forwarder is held to a pace at
+  // which the backlog takes 4 s: the trouble comes after 3,000 records, and
+  // the 17,000 behind them take 3.4 s more, so they cannot all arrive first
+  // unless a busy machine keeps the test from noticing the 3,000 that long.
   constexpr size_t kBacklog = 20000, kFirstOfToday = 100000;
+  constexpr long kPace = 5000;  // records a second
   WriteBacklog(m_folder.LogFolder(), kBacklog);
   std::vector<std::string> aArgs = m_folder.ForwardArgs(m_collector.Target(strScheme));
-  aArgs.push_back("--from-start");
+  aArgs.insert(aArgs.end(), {"--rate", std::to_string(kPace), "--from-start"});
   CToolProcess forward(aArgs, m_folder.Path("forward.out"));
 
   size_t nToday = 0;

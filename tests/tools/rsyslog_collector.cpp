@@ -24,6 +24,21 @@ const char kProbeApp[] = "vardlix-probe";
 
 bool IsProbe(const std::string& strLine) { return strLine.find(kProbeApp) != std::string::npos; }
 
+// The message of a line of the output file. An rsyslogd killed while it
+// wrote leaves a line cut short, and the next one started on the same file
+// goes on with a whole line right behind it: that line begins at the last
+// '{"' (inside a JSON string every quote is escaped). The cut message was
+// never answered, so it counts as a message no more than a killed
+// collector's unread bytes do. False when the line holds no whole message.
+bool ParseLine(const std::string& strLine, nlohmann::json& object) {
+  object = nlohmann::json::parse(strLine, nullptr, false);
+  if (!object.is_discarded()) return true;
+  const size_t nLast = strLine.rfind("{\"");
+  if (nLast == 0 || nLast == std::string::npos) return false;
+  object = nlohmann::json::parse(strLine.substr(nLast), nullptr, false);
+  return !object.is_discarded();
+}
+
 // Each field of a message, JSON-escaped, so that line breaks and control
 // characters arrive as they were sent. rsyslog's own messages stay out.
 std::string Configuration(const std::string& strFolder, int nTcpPort, int nUdpPort, int nRelpPort) {
@@ -199,8 +214,8 @@ bool CRsyslogCollector::WaitForUdp() {
 std::vector<CSyslogMessage> CRsyslogCollector::Messages() const {
   std::vector<CSyslogMessage> aMessages;
   for (const auto& strLine : SplitLines(ReadBytes(m_folder.Path("messages.jsonl")))) {
-    if (strLine.empty() || IsProbe(strLine)) continue;
-    const nlohmann::json object = nlohmann::json::parse(strLine);
+    nlohmann::json object;
+    if (strLine.empty() || IsProbe(strLine) || !ParseLine(strLine, object)) continue;
     CSyslogMessage message;
     message.m_nPriority = std::stoi(object.at("pri").get<std::string>());
     message.m_strTime = object.at("time");

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -98,6 +99,14 @@ size_t CTestCollector::WaitForMessages(size_t nCount, std::chrono::seconds deadl
   return nFound;
 }
 
+bool CTestCollector::WaitForUnreadBytes(std::chrono::seconds deadline) const {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  while (m_nUnreadBytes == 0 && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return m_nUnreadBytes != 0;
+}
+
 void CTestCollector::Serve() {
   auto nNextSlowRound = std::chrono::steady_clock::now();
   while (!m_bStop) {
@@ -113,7 +122,10 @@ void CTestCollector::Serve() {
     }
     poll(aWait.data(), aWait.size(), kPollMilliseconds);
     if (aWait[0].revents & POLLIN) Accept();
-    if (nBehaviour == collectorNeverRead) continue;
+    if (nBehaviour == collectorNeverRead) {
+      m_nUnreadBytes = CountUnreadBytes();
+      continue;
+    }
     const bool bSlow = nBehaviour == collectorReadSlowly;
     if (bSlow) {
       if (std::chrono::steady_clock::now() < nNextSlowRound) continue;
@@ -212,4 +224,13 @@ void CTestCollector::Keep(const std::string& strMessage) {
 void CTestCollector::EndAll(bool bReset) {
   for (auto& connection : m_aConnections) CloseSocket(connection.m_nSocket, bReset);
   m_aConnections.clear();
+}
+
+size_t CTestCollector::CountUnreadBytes() const {
+  size_t nUnread = 0;
+  for (const auto& connection : m_aConnections) {
+    int nWaiting = 0;
+    if (ioctl(connection.m_nSocket, FIONREAD, &nWaiting) == 0 && nWaiting > 0) nUnread += static_cast<size_t>(nWaiting);
+  }
+  return nUnread;
 }

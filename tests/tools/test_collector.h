@@ -45,6 +45,10 @@ class CTestCollector {
   std::vector<std::string> Messages() const;
   size_t CountMessages() const;
   size_t WaitForMessages(size_t nCount, std::chrono::seconds deadline) const;
+  // Waits until a collector that never reads holds bytes unread on its
+  // connections, that is, until records are on their way and stuck there;
+  // false when none came by the deadline.
+  bool WaitForUnreadBytes(std::chrono::seconds deadline) const;
 
  private:
   struct CConnection {
@@ -61,6 +65,7 @@ class CTestCollector {
   bool TakeFrames(CConnection& connection);
   void Keep(const std::string& strMessage);
   void EndAll(bool bReset);
+  size_t CountUnreadBytes() const;
 
   bool m_bRelp;
   int m_nListener = -1;
@@ -69,6 +74,7 @@ class CTestCollector {
   std::atomic<size_t> m_nResetBytes{50 * 1024};
   std::atomic<int> m_nEndAll{0};  // 1 close, 2 reset: asked of the thread
   std::atomic<bool> m_bStop{false};
+  std::atomic<size_t> m_nUnreadBytes{0};    // on the connections at the last round of collectorNeverRead
   std::vector<CConnection> m_aConnections;  // the thread's own
   mutable std::mutex m_mutex;
   std::vector<std::string> m_aMessages;
