@@ -474,7 +474,7 @@ TEST(ForwardReadme, RelayPassesEachMessageOnAsSentAndFilesItByItsOwnDay) {
     std::copy(aFields.begin(), aFields.end(), record.m_aField.begin());
     record.m_strFile = "Vardlix20110408.xml";
     bool bCut = false;
-    EXPECT_EQ(aMessages[n].m_strRaw, FormatSyslogMessage(record, settings, bCut)) << "record " << n;
+    EXPECT_EQ(aMessages[n].m_strRaw, FormatSyslogMessage(record, settings, bCut, n + 1)) << "record " << n;
   }
   const std::string strDayFile = relay.Path("files/" + settings.m_strHostName + "/host-20110408.log");
   EXPECT_EQ(SplitLines(ReadBytes(strDayFile)).size(), kRecords) << strDayFile;

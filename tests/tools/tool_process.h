@@ -45,7 +45,8 @@ class CToolProcess {
   ~CToolProcess();
   std::string Output() const;  // what it has written so far
   void Interrupt() const;      // Ctrl-C
-  int Wait();                  // exit status, -1 when killed by a signal
+  void Signal(int nSignal) const;
+  int Wait();  // exit status, -1 when killed by a signal
 
  private:
   pid_t m_nPid = -1;
