@@ -480,4 +480,64 @@ TEST(ForwardReadme, RelayPassesEachMessageOnAsSentAndFilesItByItsOwnDay) {
   EXPECT_EQ(SplitLines(ReadBytes(strDayFile)).size(), kRecords) << strDayFile;
 }
 
+// The README's rule that drops duplicates, as it stands there with a port
+// and a file of the test's own, and an omfile before it that keeps every
+// message it was given: a forwarder killed mid-stream and started again,
+// then one whose checkpoint was lost (it sends every record again), and
+// each record is in the rule's file once, in order, while the duplicates
+// did reach the collector.
+TEST(ForwardReadme, DuplicateRuleKeepsEachRecordOnceAfterAKillAndALostCheckpoint) {
+  std::string strRule;
+  for (const auto& strBlock : ReadmeForwardingBlocks()) {
+    if (IsRsyslogConfiguration(strBlock) && strBlock.find("mmpstrucdata") != std::string::npos) strRule = strBlock;
+  }
+  ASSERT_FALSE(strRule.empty()) << "no duplicate rule in the README";
+  CForwardFolder folder;
+  CScratchFolder collector;
+  const int nPort = FreePort(SOCK_STREAM);
+  ASSERT_TRUE(ReplaceOnce(strRule, "input(type=\"imrelp\" port=\"2514\"",
+                          "input(type=\"imrelp\" address=\"127.0.0.1\" port=\"" + std::to_string(nPort) + "\""));
+  ASSERT_TRUE(ReplaceOnce(strRule, "/var/log/vardlix.log", collector.Path("kept.log")));
+  ASSERT_TRUE(ReplaceOnce(strRule, "  action(type=\"mmpstrucdata\")",
+                          "  action(type=\"omfile\" file=\"" + collector.Path("all.log") +
+                              "\" template=\"line\")\n  action(type=\"mmpstrucdata\")"));
+  WriteBytes(collector.Path("rsyslog.conf"), "global(workDirectory=\"" + collector.Path("") + "\")\n" + strRule);
+  const pid_t nCollector =
+      StartRsyslogd(collector.Path("rsyslog.conf"), collector.Path("rsyslog.pid"), collector.Path("rsyslog.log"));
+  for (int i = 0; i < 1500 && !AcceptsConnection(nPort); ++i) std::this_thread::sleep_for(20ms);
+
+  constexpr size_t kRecords = 1000;
+  WriteBacklog(folder.LogFolder(), kRecords);
+  auto Lines = [&collector](const char* szFile) { return SplitLines(ReadBytes(collector.Path(szFile))).size(); };
+  std::vector<std::string> aArgs = folder.ForwardArgs("relp://127.0.0.1:" + std::to_string(nPort));
+  aArgs.insert(aArgs.end(), {"--rate", "500"});
+  std::optional<CToolProcess> forward;
+  forward.emplace(aArgs, folder.Path("forward.out"));
+  for (int i = 0; i < 1500 && Lines("all.log") < kRecords / 2; ++i) std::this_thread::sleep_for(20ms);
+  forward.reset();  // SIGKILL, mid-stream: the pace leaves a second's worth of records to go
+  ASSERT_LT(Lines("all.log"), kRecords) << "the kill came after the last record";
+  forward.emplace(aArgs, folder.Path("forward.out"));
+  EXPECT_EQ(WaitUntilSettled([&] { return Lines("kept.log"); }, kRecords, 60s, 10s), kRecords);
+  forward->Interrupt();
+  EXPECT_EQ(forward->Wait(), 0);
+  std::remove(folder.StatePath().c_str());
+  const size_t nBefore = Lines("all.log");
+  forward.emplace(aArgs, folder.Path("forward.out"));
+  WaitUntilSettled([&] { return Lines("all.log"); }, nBefore + kRecords, 60s, 10s);
+  forward->Interrupt();
+  EXPECT_EQ(forward->Wait(), 0);
+  kill(nCollector, SIGTERM);
+  waitpid(nCollector, nullptr, 0);
+
+  EXPECT_GE(Lines("all.log"), 2 * kRecords) << "the collector was not sent every record twice";
+  std::cout << "duplicates the kill sent: " << nBefore - kRecords << "\n";
+  std::vector<long> aNumbers;
+  for (const auto& strLine : SplitLines(ReadBytes(collector.Path("kept.log")))) {
+    aNumbers.push_back(RecordNumberOfMessage(strLine));
+  }
+  std::vector<long> aExpected(kRecords);
+  for (size_t n = 0; n < kRecords; ++n) aExpected[n] = static_cast<long>(n);
+  EXPECT_EQ(aNumbers, aExpected);
+}
+
 }  // namespace
