@@ -553,6 +553,10 @@ enum ServiceAction : int {
   serviceRestart,      // SIGTERM, the aLater days written, started again without a checkpoint being removed
   serviceHangUp,       // SIGHUP mid-stream
   serviceFolderLater,  // no log folder at the start; it comes (with the days) once the wait is said
+  // SIGTERM, then the purge takes the aDays files before the rest of them
+  // is sent, the aLater days come, and it is started again: the records
+  // after its checkpoint's are lost, and "{lost}" in aSaid is their number
+  servicePurgeWhileStopped,
 };
 
 // One life of a forwarder in a service: where it starts, what it is told
@@ -627,9 +631,31 @@ class ForwardService : public ForwardToRsyslog, public ::testing::WithParamInter
     }
     forward->Signal(SIGTERM);
     EXPECT_EQ(forward->Wait(), 0);
+    if (row.nAction == servicePurgeWhileStopped) {
+      m_nSentBeforePurge = nlohmann::json::parse(ReadBytes(m_folder.StatePath()))["records"].get<size_t>();
+      for (const auto& day : row.aDays) std::remove((m_folder.LogFolder() + "/Vardlix" + day.strDay + ".xml").c_str());
+    }
     WriteServiceDays(m_folder.LogFolder(), row.aLater);
     StartForwarder(forward, 2);
   }
+  // The row's keys and words, less what the purge took.
+  std::vector<std::string> ExpectedKeys() const {
+    const CServiceCase& row = GetParam();
+    if (row.nAction != servicePurgeWhileStopped) return row.aKeys;
+    std::vector<std::string> aKeys;
+    for (const auto& strKey : row.aKeys) {
+      const bool bPurged =
+          strKey.substr(0, 8) == row.aDays[0].strDay && std::stoul(strKey.substr(9)) > m_nSentBeforePurge;
+      if (!bPurged) aKeys.push_back(strKey);
+    }
+    return aKeys;
+  }
+  std::string ExpectedWords(std::string strWords) const {
+    const size_t nAt = strWords.find("{lost}");
+    if (nAt == std::string::npos) return strWords;
+    return strWords.replace(nAt, 6, std::to_string(GetParam().aDays[0].nCount - m_nSentBeforePurge));
+  }
+  size_t m_nSentBeforePurge = 0;
   static bool WaitForSaid(const std::string& strFile, const std::string& strWords) {
     for (int i = 0; i < 1500; ++i) {
       if (ReadBytes(strFile).find(strWords) != std::string::npos) return true;
@@ -723,7 +749,31 @@ INSTANTIATE_TEST_SUITE_P(
                      {},
                      RecordKeys("20110408", 1, 3),
                      {},
-                     {"no such folder: ", "is there now", "forward: 3 records to "}}),
+                     {"no such folder: ", "is there now", "forward: 3 records to "}},
+        CServiceCase{"a_purge_while_stopped_is_said_with_the_records_read_and_not_sent",
+                     "UTC",
+                     {{"20110408", 600, {}}},
+                     "",
+                     {"--rate", "100"},
+                     servicePurgeWhileStopped,
+                     50,
+                     {{"20110409", 3, {}}},
+                     Joined(RecordKeys("20110408", 1, 600), RecordKeys("20110409", 1, 3)),
+                     {},
+                     {"the checkpoint's day file Vardlix20110408.xml is gone (purged before forward sent it all): "
+                      "{lost} records of it after the checkpoint can no longer be sent\n",
+                      "forward: 3 records to ", "; {lost} purged before they were sent"}},
+        CServiceCase{"a_restart_inside_the_repeated_hour_keeps_the_second_pass",
+                     "Europe/Berlin",
+                     {{"20261025", 0, {"01:50:00", "02:10:00", "02:50:00", "02:20:00", "03:10:00"}}},
+                     "{\"file\":\"Vardlix20261025.xml\",\"records\":3}\n",
+                     {},
+                     serviceNothing,
+                     0,
+                     {},
+                     RecordKeys("20261025", 4, 5),
+                     {"2026-10-25T02:20:00+01:00", "2026-10-25T03:10:00+01:00"},
+                     {"forward: 2 records to "}}),
     [](const auto& info) { return std::string(info.param.szName); });
 
 TEST_P(ForwardService, CollectorGetsEachRecordOnceInOrderWithItsKeyAndTime) {
@@ -737,7 +787,8 @@ TEST_P(ForwardService, CollectorGetsEachRecordOnceInOrderWithItsKeyAndTime) {
   std::optional<CToolProcess> forward;
   StartForwarder(forward, 1);
   Act(forward);
-  EXPECT_EQ(m_collector.WaitForMessages(row.aKeys.size(), 60s), row.aKeys.size());
+  const std::vector<std::string> aExpected = ExpectedKeys();
+  EXPECT_EQ(m_collector.WaitForMessages(aExpected.size(), 60s), aExpected.size());
   // SIGTERM ends it with a summary and a last checkpoint.
   forward->Signal(SIGTERM);
   EXPECT_EQ(forward->Wait(), 0);
@@ -747,19 +798,21 @@ TEST_P(ForwardService, CollectorGetsEachRecordOnceInOrderWithItsKeyAndTime) {
     aKeys.push_back(message.m_aParams.count("record") != 0 ? message.m_aParams.at("record") : "none");
     aTimes.push_back(message.m_strTime);
   }
-  EXPECT_EQ(aKeys, row.aKeys);
+  EXPECT_EQ(aKeys, aExpected);
   if (!row.aTimes.empty()) {
     EXPECT_EQ(aTimes, row.aTimes);
   }
   std::string strSaid = ReadBytes(m_folder.Path("forward-1.err"));
-  if (row.nAction == serviceRestart) strSaid += ReadBytes(m_folder.Path("forward-2.err"));
+  if (row.nAction == serviceRestart || row.nAction == servicePurgeWhileStopped) {
+    strSaid += ReadBytes(m_folder.Path("forward-2.err"));
+  }
   size_t nAt = 0;
   for (const auto& strWords : row.aSaid) {
-    nAt = strSaid.find(strWords, nAt);
-    ASSERT_NE(nAt, std::string::npos) << strWords << " not said, in order, in:\n" << strSaid;
+    nAt = strSaid.find(ExpectedWords(strWords), nAt);
+    ASSERT_NE(nAt, std::string::npos) << ExpectedWords(strWords) << " not said, in order, in:\n" << strSaid;
   }
   const nlohmann::json checkpoint = nlohmann::json::parse(ReadBytes(m_folder.StatePath()));
-  const std::string& strLast = row.aKeys.back();
+  const std::string& strLast = aExpected.back();
   EXPECT_EQ(checkpoint["file"], "Vardlix" + strLast.substr(0, 8) + ".xml");
   EXPECT_EQ(checkpoint["records"], std::stoul(strLast.substr(9)));
 }

@@ -160,6 +160,10 @@ bool CForwarder::Step(const CDay& today, int64_t nNow) {
 
 void CForwarder::NoteRead(size_t nFrom) {
   for (size_t i = nFrom; i < m_aQueue.size(); ++i) {
+    // A file's records come in order: the last of each run counts.
+    const bool bLastOfRun =
+        i + 1 == m_aQueue.size() || m_aQueue[i + 1].m_record.m_strFile != m_aQueue[i].m_record.m_strFile;
+    if (!bLastOfRun) continue;
     uint64_t& nRead = m_aReadCounts[m_aQueue[i].m_record.m_strFile];
     nRead = std::max(nRead, m_aQueue[i].m_nIndex + 1);
   }
