@@ -539,8 +539,9 @@ TEST(SyslogTime, CarriesTheOffsetOfTheRecordsOwnMoment) {
 
 // --- A forwarder run as a service -------------------------------------------
 
-// A day file that a row writes: its day (yyyymmdd) and the time of each
-// record ("hh:mm:ss"), or nCount records at 10:00:00.
+// A day file that a row writes: its day (yyyymmdd, or "today") and the
+// time of each record ("hh:mm:ss" of that day, or a whole stamp), or
+// nCount records at 10:00:00.
 struct CServiceDay {
   std::string strDay;
   size_t nCount;
@@ -589,15 +590,28 @@ std::vector<std::string> Joined(std::vector<std::string> aFirst, const std::vect
   return aFirst;
 }
 
+// "today" in a row's day, key or checkpoint as the day of the run, in the
+// zone of the test process (the row's).
+std::string Resolved(std::string strText) {
+  for (size_t nAt = strText.find("today"); nAt != std::string::npos; nAt = strText.find("today")) {
+    strText.replace(nAt, 5, FormatDayStamp(Today()));
+  }
+  return strText;
+}
+
 void WriteServiceDays(const std::string& strFolder, const std::vector<CServiceDay>& aDays) {
-  for (const auto& day : aDays) {
+  for (const auto& stated : aDays) {
+    CServiceDay day = stated;
+    day.strDay = Resolved(day.strDay);
     const size_t nCount = day.aTimes.empty() ? day.nCount : day.aTimes.size();
     std::vector<std::vector<std::string>> aRecords;
     for (size_t i = 0; i < nCount; ++i) {
       const std::string strTime = day.aTimes.empty() ? "10:00:00" : day.aTimes[i];
+      const std::string strDate =
+          day.strDay.substr(0, 4) + "." + day.strDay.substr(4, 2) + "." + day.strDay.substr(6, 2) + " ";
+      // A full stamp stands as it is.
       aRecords.push_back(
-          {day.strDay.substr(0, 4) + "." + day.strDay.substr(4, 2) + "." + day.strDay.substr(6, 2) + " " + strTime,
-           "Info", "Main", "op-" + std::to_string(i), "k=v", "text"});
+          {strTime.size() > 8 ? strTime : strDate + strTime, "Info", "Main", "op-" + std::to_string(i), "k=v", "text"});
     }
     WriteUtf16File(strFolder + "/Vardlix" + day.strDay + ".xml", MakeLogText(aRecords));
   }
@@ -641,7 +655,11 @@ class ForwardService : public ForwardToRsyslog, public ::testing::WithParamInter
   // The row's keys and words, less what the purge took.
   std::vector<std::string> ExpectedKeys() const {
     const CServiceCase& row = GetParam();
-    if (row.nAction != servicePurgeWhileStopped) return row.aKeys;
+    if (row.nAction != servicePurgeWhileStopped) {
+      std::vector<std::string> aKeys;
+      for (const auto& strKey : row.aKeys) aKeys.push_back(Resolved(strKey));
+      return aKeys;
+    }
     std::vector<std::string> aKeys;
     for (const auto& strKey : row.aKeys) {
       const bool bPurged =
@@ -773,17 +791,36 @@ INSTANTIATE_TEST_SUITE_P(
                      {},
                      RecordKeys("20261025", 4, 5),
                      {"2026-10-25T02:20:00+01:00", "2026-10-25T03:10:00+01:00"},
+                     {"forward: 2 records to "}},
+        // Today's file (whatever its stamps say) is followed, not read as
+        // an earlier day's: the records before the checkpoint are read
+        // for their order all the same.
+        CServiceCase{"a_restart_inside_the_repeated_hour_of_todays_file_keeps_the_second_pass",
+                     "Europe/Berlin",
+                     {{"today",
+                       0,
+                       {"2026.10.25 01:50:00", "2026.10.25 02:10:00", "2026.10.25 02:50:00", "2026.10.25 02:20:00",
+                        "2026.10.25 03:10:00"}}},
+                     "{\"file\":\"Vardlixtoday.xml\",\"records\":3}\n",
+                     {},
+                     serviceNothing,
+                     0,
+                     {},
+                     RecordKeys("today", 4, 5),
+                     {"2026-10-25T02:20:00+01:00", "2026-10-25T03:10:00+01:00"},
                      {"forward: 2 records to "}}),
     [](const auto& info) { return std::string(info.param.szName); });
 
 TEST_P(ForwardService, CollectorGetsEachRecordOnceInOrderWithItsKeyAndTime) {
   const CServiceCase& row = GetParam();
+  setenv("TZ", row.strZone.c_str(), 1);
+  tzset();
   if (row.nAction == serviceFolderLater) {
     std::filesystem::remove_all(m_folder.LogFolder());
   } else {
     WriteServiceDays(m_folder.LogFolder(), row.aDays);
   }
-  if (!row.strCheckpoint.empty()) WriteBytes(m_folder.StatePath(), row.strCheckpoint);
+  if (!row.strCheckpoint.empty()) WriteBytes(m_folder.StatePath(), Resolved(row.strCheckpoint));
   std::optional<CToolProcess> forward;
   StartForwarder(forward, 1);
   Act(forward);

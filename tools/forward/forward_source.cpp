@@ -48,6 +48,20 @@ class CPastDaySink : public CRecordSink {
   CRecordClock m_clock;
 };
 
+// Gives a clock the stamps of the first nCount records of a file, in order.
+class CClockSink : public CRecordSink {
+ public:
+  CClockSink(CRecordClock& clock, uint64_t nCount) : m_clock(clock), m_nCount(nCount) {}
+  void Take(const CRecordText& record) override {
+    if (m_nSeen++ < m_nCount) m_clock.OffsetOf(record.m_aData[fieldTime]);
+  }
+
+ private:
+  CRecordClock& m_clock;
+  uint64_t m_nCount;
+  uint64_t m_nSeen = 0;
+};
+
 }  // namespace
 
 void CRecordSource::BeginAfter(const std::string& strFile, uint64_t nSkip, const CDay& today) {
@@ -68,6 +82,13 @@ std::string CRecordSource::BeginAtOldest(const CDay& today) {
 
 std::string CRecordSource::NextFile(const CDay& today) const {
   return m_aPastFiles.empty() ? DayFileName(today) : m_aPastFiles.front();
+}
+
+void CRecordSource::LearnOrder(const CDay& today) {
+  RestartClock();
+  m_strClockFile = DayFileName(today);
+  CClockSink sink(m_clock, m_nSkip);
+  ReadLogFile(JoinPath(m_strFolder, m_strClockFile), sink);
 }
 
 void CRecordSource::RestartClock() {
@@ -95,6 +116,7 @@ void CRecordSource::Read(const CDay& today, std::deque<CQueuedRecord>& aQueue) {
   if (!m_bFollowing) {
     // Only the records after those already sent are kept; a file that now
     // holds fewer than that was replaced, and is sent from its first record.
+    if (m_nSkip > 0) LearnOrder(today);
     std::vector<CLogRecord> aRecords = m_follower.Start(today, m_nSkip);
     if (m_follower.Passed() < m_nSkip) aRecords = m_follower.Start(today);
     m_bFollowing = true;

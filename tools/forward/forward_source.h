@@ -57,6 +57,11 @@ class CRecordSource {
   void TakeFollowed(std::vector<CLogRecord>&& aRecords, std::deque<CQueuedRecord>& aQueue);
   void Append(std::vector<CLogRecord>&& aRecords, uint64_t nFirstIndex, std::deque<CQueuedRecord>& aQueue);
   void RestartClock();
+  // The clock learns the order of the records of today's file that were
+  // sent before (m_nSkip): in the hour repeated when clocks go back, they
+  // decide whether the next record is of the first pass or the second.
+  // Costs one more reading of the file, once a start.
+  void LearnOrder(const CDay& today);
 
   std::string m_strFolder;
   std::vector<std::string> m_aPastFiles;  // day files before today still to read, oldest first
