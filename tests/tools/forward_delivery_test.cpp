@@ -480,6 +480,29 @@ TEST(ForwardReadme, RelayPassesEachMessageOnAsSentAndFilesItByItsOwnDay) {
   EXPECT_EQ(SplitLines(ReadBytes(strDayFile)).size(), kRecords) << strDayFile;
 }
 
+// Starts rsyslogd with the README's duplicate rule on nPort of 127.0.0.1:
+// what it keeps goes to kept.log of the folder, every message it is given
+// to all.log. Returns its process id, or -1 when the README has no rule.
+pid_t StartDuplicateRule(const CScratchFolder& collector, int nPort) {
+  std::string strRule;
+  for (const auto& strBlock : ReadmeForwardingBlocks()) {
+    if (IsRsyslogConfiguration(strBlock) && strBlock.find("mmpstrucdata") != std::string::npos) strRule = strBlock;
+  }
+  if (!ReplaceOnce(strRule, "input(type=\"imrelp\" port=\"2514\"",
+                   "input(type=\"imrelp\" address=\"127.0.0.1\" port=\"" + std::to_string(nPort) + "\"") ||
+      !ReplaceOnce(strRule, "/var/log/vardlix.log", collector.Path("kept.log")) ||
+      !ReplaceOnce(strRule, "  action(type=\"mmpstrucdata\")",
+                   "  action(type=\"omfile\" file=\"" + collector.Path("all.log") +
+                       "\" template=\"line\")\n  action(type=\"mmpstrucdata\")")) {
+    return -1;
+  }
+  WriteBytes(collector.Path("rsyslog.conf"), "global(workDirectory=\"" + collector.Path("") + "\")\n" + strRule);
+  const pid_t nCollector =
+      StartRsyslogd(collector.Path("rsyslog.conf"), collector.Path("rsyslog.pid"), collector.Path("rsyslog.log"));
+  for (int i = 0; i < 1500 && !AcceptsConnection(nPort); ++i) std::this_thread::sleep_for(20ms);
+  return nCollector;
+}
+
 // The README's rule that drops duplicates, as it stands there with a port
 // and a file of the test's own, and an omfile before it that keeps every
 // message it was given: a forwarder killed mid-stream and started again,
@@ -487,24 +510,11 @@ TEST(ForwardReadme, RelayPassesEachMessageOnAsSentAndFilesItByItsOwnDay) {
 // each record is in the rule's file once, in order, while the duplicates
 // did reach the collector.
 TEST(ForwardReadme, DuplicateRuleKeepsEachRecordOnceAfterAKillAndALostCheckpoint) {
-  std::string strRule;
-  for (const auto& strBlock : ReadmeForwardingBlocks()) {
-    if (IsRsyslogConfiguration(strBlock) && strBlock.find("mmpstrucdata") != std::string::npos) strRule = strBlock;
-  }
-  ASSERT_FALSE(strRule.empty()) << "no duplicate rule in the README";
   CForwardFolder folder;
   CScratchFolder collector;
   const int nPort = FreePort(SOCK_STREAM);
-  ASSERT_TRUE(ReplaceOnce(strRule, "input(type=\"imrelp\" port=\"2514\"",
-                          "input(type=\"imrelp\" address=\"127.0.0.1\" port=\"" + std::to_string(nPort) + "\""));
-  ASSERT_TRUE(ReplaceOnce(strRule, "/var/log/vardlix.log", collector.Path("kept.log")));
-  ASSERT_TRUE(ReplaceOnce(strRule, "  action(type=\"mmpstrucdata\")",
-                          "  action(type=\"omfile\" file=\"" + collector.Path("all.log") +
-                              "\" template=\"line\")\n  action(type=\"mmpstrucdata\")"));
-  WriteBytes(collector.Path("rsyslog.conf"), "global(workDirectory=\"" + collector.Path("") + "\")\n" + strRule);
-  const pid_t nCollector =
-      StartRsyslogd(collector.Path("rsyslog.conf"), collector.Path("rsyslog.pid"), collector.Path("rsyslog.log"));
-  for (int i = 0; i < 1500 && !AcceptsConnection(nPort); ++i) std::this_thread::sleep_for(20ms);
+  const pid_t nCollector = StartDuplicateRule(collector, nPort);
+  ASSERT_GT(nCollector, 0) << "no duplicate rule in the README, or not as the test expects it";
 
   constexpr size_t kRecords = 1000;
   WriteBacklog(folder.LogFolder(), kRecords);

@@ -673,6 +673,19 @@ class ForwardService : public ForwardToRsyslog, public ::testing::WithParamInter
     if (nAt == std::string::npos) return strWords;
     return strWords.replace(nAt, 6, std::to_string(GetParam().aDays[0].nCount - m_nSentBeforePurge));
   }
+  // What the row's runs said on standard error holds its words, in order.
+  void ExpectSaid() const {
+    const CServiceCase& row = GetParam();
+    std::string strSaid = ReadBytes(m_folder.Path("forward-1.err"));
+    if (row.nAction == serviceRestart || row.nAction == servicePurgeWhileStopped) {
+      strSaid += ReadBytes(m_folder.Path("forward-2.err"));
+    }
+    size_t nAt = 0;
+    for (const auto& strWords : row.aSaid) {
+      nAt = strSaid.find(ExpectedWords(strWords), nAt);
+      ASSERT_NE(nAt, std::string::npos) << ExpectedWords(strWords) << " not said, in order, in:\n" << strSaid;
+    }
+  }
   size_t m_nSentBeforePurge = 0;
   static bool WaitForSaid(const std::string& strFile, const std::string& strWords) {
     for (int i = 0; i < 1500; ++i) {
@@ -839,15 +852,7 @@ TEST_P(ForwardService, CollectorGetsEachRecordOnceInOrderWithItsKeyAndTime) {
   if (!row.aTimes.empty()) {
     EXPECT_EQ(aTimes, row.aTimes);
   }
-  std::string strSaid = ReadBytes(m_folder.Path("forward-1.err"));
-  if (row.nAction == serviceRestart || row.nAction == servicePurgeWhileStopped) {
-    strSaid += ReadBytes(m_folder.Path("forward-2.err"));
-  }
-  size_t nAt = 0;
-  for (const auto& strWords : row.aSaid) {
-    nAt = strSaid.find(ExpectedWords(strWords), nAt);
-    ASSERT_NE(nAt, std::string::npos) << ExpectedWords(strWords) << " not said, in order, in:\n" << strSaid;
-  }
+  ExpectSaid();
   const nlohmann::json checkpoint = nlohmann::json::parse(ReadBytes(m_folder.StatePath()));
   const std::string& strLast = aExpected.back();
   EXPECT_EQ(checkpoint["file"], "Vardlix" + strLast.substr(0, 8) + ".xml");
