@@ -479,10 +479,80 @@ TEST(ForwardReadme, RelayPassesEachMessageOnAsSentAndFilesItByItsOwnDay) {
     std::copy(aFields.begin(), aFields.end(), record.m_aField.begin());
     record.m_strFile = "Vardlix20110408.xml";
     bool bCut = false;
-    EXPECT_EQ(aMessages[n].m_strRaw, FormatSyslogMessage(record, settings, bCut)) << "record " << n;
+    EXPECT_EQ(aMessages[n].m_strRaw, FormatSyslogMessage(record, settings, bCut, n + 1)) << "record " << n;
   }
   const std::string strDayFile = relay.Path("files/" + settings.m_strHostName + "/host-20110408.log");
   EXPECT_EQ(SplitLines(ReadBytes(strDayFile)).size(), kRecords) << strDayFile;
+}
+
+// Starts rsyslogd with the README's duplicate rule on nPort of 127.0.0.1:
+// what it keeps goes to kept.log of the folder, every message it is given
+// to all.log. Returns its process id, or -1 when the README has no rule.
+pid_t StartDuplicateRule(const CScratchFolder& collector, int nPort) {
+  std::string strRule;
+  for (const auto& strBlock : ReadmeForwardingBlocks()) {
+    if (IsRsyslogConfiguration(strBlock) && strBlock.find("mmpstrucdata") != std::string::npos) strRule = strBlock;
+  }
+  if (!ReplaceOnce(strRule, "input(type=\"imrelp\" port=\"2514\"",
+                   "input(type=\"imrelp\" address=\"127.0.0.1\" port=\"" + std::to_string(nPort) + "\"") ||
+      !ReplaceOnce(strRule, "/var/log/vardlix.log", collector.Path("kept.log")) ||
+      !ReplaceOnce(strRule, "  action(type=\"mmpstrucdata\")",
+                   "  action(type=\"omfile\" file=\"" + collector.Path("all.log") +
+                       "\" template=\"line\")\n  action(type=\"mmpstrucdata\")")) {
+    return -1;
+  }
+  WriteBytes(collector.Path("rsyslog.conf"), "global(workDirectory=\"" + collector.Path("") + "\")\n" + strRule);
+  const pid_t nCollector =
+      StartRsyslogd(collector.Path("rsyslog.conf"), collector.Path("rsyslog.pid"), collector.Path("rsyslog.log"));
+  for (int i = 0; i < 1500 && !AcceptsConnection(nPort); ++i) std::this_thread::sleep_for(20ms);
+  return nCollector;
+}
+
+// The README's rule that drops duplicates, as it stands there with a port
+// and a file of the test's own, and an omfile before it that keeps every
+// message it was given: a forwarder killed mid-stream and started again,
+// then one whose checkpoint was lost (it sends every record again), and
+// each record is in the rule's file once, in order, while the duplicates
+// did reach the collector.
+TEST(ForwardReadme, DuplicateRuleKeepsEachRecordOnceAfterAKillAndALostCheckpoint) {
+  CForwardFolder folder;
+  CScratchFolder collector;
+  const int nPort = FreePort(SOCK_STREAM);
+  const pid_t nCollector = StartDuplicateRule(collector, nPort);
+  ASSERT_GT(nCollector, 0) << "no duplicate rule in the README, or not as the test expects it";
+
+  constexpr size_t kRecords = 1000;
+  WriteBacklog(folder.LogFolder(), kRecords);
+  auto Lines = [&collector](const char* szFile) { return SplitLines(ReadBytes(collector.Path(szFile))).size(); };
+  std::vector<std::string> aArgs = folder.ForwardArgs("relp://127.0.0.1:" + std::to_string(nPort));
+  aArgs.insert(aArgs.end(), {"--rate", "500"});
+  std::optional<CToolProcess> forward;
+  forward.emplace(aArgs, folder.Path("forward.out"));
+  for (int i = 0; i < 1500 && Lines("all.log") < kRecords / 2; ++i) std::this_thread::sleep_for(20ms);
+  forward.reset();  // SIGKILL, mid-stream: the pace leaves a second's worth of records to go
+  ASSERT_LT(Lines("all.log"), kRecords) << "the kill came after the last record";
+  forward.emplace(aArgs, folder.Path("forward.out"));
+  EXPECT_EQ(WaitUntilSettled([&] { return Lines("kept.log"); }, kRecords, 60s, 10s), kRecords);
+  forward->Interrupt();
+  EXPECT_EQ(forward->Wait(), 0);
+  std::remove(folder.StatePath().c_str());
+  const size_t nBefore = Lines("all.log");
+  forward.emplace(aArgs, folder.Path("forward.out"));
+  WaitUntilSettled([&] { return Lines("all.log"); }, nBefore + kRecords, 60s, 10s);
+  forward->Interrupt();
+  EXPECT_EQ(forward->Wait(), 0);
+  kill(nCollector, SIGTERM);
+  waitpid(nCollector, nullptr, 0);
+
+  EXPECT_GE(Lines("all.log"), 2 * kRecords) << "the collector was not sent every record twice";
+  std::cout << "duplicates the kill sent: " << nBefore - kRecords << "\n";
+  std::vector<long> aNumbers;
+  for (const auto& strLine : SplitLines(ReadBytes(collector.Path("kept.log")))) {
+    aNumbers.push_back(RecordNumberOfMessage(strLine));
+  }
+  std::vector<long> aExpected(kRecords);
+  for (size_t n = 0; n < kRecords; ++n) aExpected[n] = static_cast<long>(n);
+  EXPECT_EQ(aNumbers, aExpected);
 }
 
 }  // namespace

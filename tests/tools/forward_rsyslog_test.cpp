@@ -8,9 +8,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <signal.h>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -60,7 +62,9 @@ void ExpectRecordFields(const CSyslogMessage& message, size_t n, const std::stri
                                                         {"operation", aFields[2]},
                                                         {"parameters", aFields[3]},
                                                         {"file", strFile}};
-  EXPECT_EQ(message.m_aParams, aExpected);
+  std::map<std::string, std::string> aParams = message.m_aParams;
+  aParams.erase("record");  // the record's day and number: ForwardService checks it
+  EXPECT_EQ(aParams, aExpected);
   EXPECT_EQ(message.m_strMessage, aFields[4]);
 }
 
@@ -437,10 +441,10 @@ TEST_F(ForwardToRsyslog, ARecordThatCannotFitIsSkippedWithOneLine) {
   settings.m_strHostName = HeaderValue(MachineName(), kMaxHostNameLength);
   settings.m_strAppName = "host";
   bool bCut = false;
-  settings.m_nMaxSize = FormatSyslogMessage(normal, settings, bCut).size();
+  settings.m_nMaxSize = FormatSyslogMessage(normal, settings, bCut, 1).size();
   const size_t nLimit = settings.m_nMaxSize;
-  ASSERT_FALSE(FormatSyslogMessage(normal, settings, bCut).empty());
-  ASSERT_TRUE(FormatSyslogMessage(skipped, settings, bCut).empty());
+  ASSERT_FALSE(FormatSyslogMessage(normal, settings, bCut, 1).empty());
+  ASSERT_TRUE(FormatSyslogMessage(skipped, settings, bCut, 1).empty());
 
   std::vector<std::vector<std::string>> aRecords;
   for (size_t n = 0; n < 6; ++n) {
@@ -451,7 +455,6 @@ TEST_F(ForwardToRsyslog, ARecordThatCannotFitIsSkippedWithOneLine) {
   CForwardOptions options;
   options.m_strFolder = m_folder.LogFolder();
   options.m_strState = m_folder.StatePath();
-  options.m_bFromStart = true;
   options.m_nMaxSize = nLimit;
   CSyslogTarget target;
   std::string strError;
@@ -539,6 +542,328 @@ TEST(SyslogTime, CarriesTheOffsetOfTheRecordsOwnMoment) {
   for (const auto& [szStamp, szExpected] : kCases) EXPECT_EQ(FormatSyslogTime(szStamp), szExpected) << szStamp;
   setenv("TZ", "UTC", 1);
   tzset();
+}
+
+// --- A forwarder run as a service -------------------------------------------
+
+// A day file that a row writes: its day (yyyymmdd, or "today") and the
+// time of each record ("hh:mm:ss" of that day, or a whole stamp), or
+// nCount records at 10:00:00.
+struct CServiceDay {
+  std::string strDay;
+  size_t nCount;
+  std::vector<std::string> aTimes;
+};
+
+// What happens to the forwarder after its first nActAt messages arrived.
+enum ServiceAction : int {
+  serviceNothing,
+  serviceRestart,      // SIGTERM, the aLater days written, started again without a checkpoint being removed
+  serviceHangUp,       // SIGHUP mid-stream
+  serviceFolderLater,  // no log folder at the start; it comes (with the days) once the wait is said
+  // SIGTERM, then the purge takes the aDays files before the rest of them
+  // is sent, the aLater days come, and it is started again: the records
+  // after its checkpoint's are lost, and "{lost}" in aSaid is their number
+  servicePurgeWhileStopped,
+};
+
+// One life of a forwarder in a service: where it starts, what it is told
+// on the way, and what the collector must hold at the end, in order: each
+// message's record="DAY-N" (nothing lost, nothing twice), and its time
+// where a row gives them.
+struct CServiceCase {
+  const char* szName;
+  std::string strZone;  // TZ of the forwarder
+  std::vector<CServiceDay> aDays;
+  std::string strCheckpoint;  // written before the first start; empty: none
+  std::vector<std::string> aArgs;
+  ServiceAction nAction;
+  size_t nActAt;
+  std::vector<CServiceDay> aLater;  // written while it is stopped (serviceRestart)
+  std::vector<std::string> aKeys;
+  std::vector<std::string> aTimes;
+  std::vector<std::string> aSaid;  // on standard error, in this order
+};
+void PrintTo(const CServiceCase& row, std::ostream* pOut) { *pOut << row.szName; }
+
+// "DAY-1" to "DAY-nCount".
+std::vector<std::string> RecordKeys(const std::string& strDay, size_t nFirst, size_t nLast) {
+  std::vector<std::string> aKeys;
+  for (size_t n = nFirst; n <= nLast; ++n) aKeys.push_back(strDay + "-" + std::to_string(n));
+  return aKeys;
+}
+std::vector<std::string> Joined(std::vector<std::string> aFirst, const std::vector<std::string>& aSecond) {
+  aFirst.insert(aFirst.end(), aSecond.begin(), aSecond.end());
+  return aFirst;
+}
+
+// "today" in a row's day, key or checkpoint as the day of the run, in the
+// zone of the test process (the row's).
+std::string Resolved(std::string strText) {
+  for (size_t nAt = strText.find("today"); nAt != std::string::npos; nAt = strText.find("today")) {
+    strText.replace(nAt, 5, FormatDayStamp(Today()));
+  }
+  return strText;
+}
+
+void WriteServiceDays(const std::string& strFolder, const std::vector<CServiceDay>& aDays) {
+  for (const auto& stated : aDays) {
+    CServiceDay day = stated;
+    day.strDay = Resolved(day.strDay);
+    const size_t nCount = day.aTimes.empty() ? day.nCount : day.aTimes.size();
+    std::vector<std::vector<std::string>> aRecords;
+    for (size_t i = 0; i < nCount; ++i) {
+      const std::string strTime = day.aTimes.empty() ? "10:00:00" : day.aTimes[i];
+      const std::string strDate =
+          day.strDay.substr(0, 4) + "." + day.strDay.substr(4, 2) + "." + day.strDay.substr(6, 2) + " ";
+      // A full stamp stands as it is.
+      aRecords.push_back(
+          {strTime.size() > 8 ? strTime : strDate + strTime, "Info", "Main", "op-" + std::to_string(i), "k=v", "text"});
+    }
+    WriteUtf16File(strFolder + "/Vardlix" + day.strDay + ".xml", MakeLogText(aRecords));
+  }
+}
+
+const std::string kCheckpointOf8April = "{\"file\":\"Vardlix20110408.xml\",\"records\":2,\"read\":10}\n";
+
+class ForwardService : public ForwardToRsyslog, public ::testing::WithParamInterface<CServiceCase> {
+ protected:
+  // Starts a forwarder in the row's zone; its output goes to forward-N.
+  void StartForwarder(std::optional<CToolProcess>& forward, int nRun) {
+    setenv("TZ", GetParam().strZone.c_str(), 1);
+    std::vector<std::string> aArgs = m_folder.ForwardArgs(m_collector.RelpTarget());
+    aArgs.insert(aArgs.end(), GetParam().aArgs.begin(), GetParam().aArgs.end());
+    forward.emplace(aArgs, m_folder.Path("forward-" + std::to_string(nRun)));
+  }
+  // Waits for what a row's action waits for, then does it.
+  void Act(std::optional<CToolProcess>& forward) {
+    const CServiceCase& row = GetParam();
+    if (row.nAction == serviceFolderLater) {
+      ASSERT_TRUE(WaitForSaid(m_folder.Path("forward-1.err"), "waiting for it"));
+      std::filesystem::create_directory(m_folder.LogFolder());
+      WriteServiceDays(m_folder.LogFolder(), row.aDays);
+      return;
+    }
+    if (row.nAction == serviceNothing) return;
+    ASSERT_GE(m_collector.WaitForMessages(row.nActAt, 30s), row.nActAt);
+    if (row.nAction == serviceHangUp) {
+      forward->Signal(SIGHUP);
+      return;
+    }
+    forward->Signal(SIGTERM);
+    EXPECT_EQ(forward->Wait(), 0);
+    if (row.nAction == servicePurgeWhileStopped) {
+      m_nSentBeforePurge = nlohmann::json::parse(ReadBytes(m_folder.StatePath()))["records"].get<size_t>();
+      for (const auto& day : row.aDays) std::remove((m_folder.LogFolder() + "/Vardlix" + day.strDay + ".xml").c_str());
+    }
+    WriteServiceDays(m_folder.LogFolder(), row.aLater);
+    StartForwarder(forward, 2);
+  }
+  // The row's keys and words, less what the purge took.
+  std::vector<std::string> ExpectedKeys() const {
+    const CServiceCase& row = GetParam();
+    if (row.nAction != servicePurgeWhileStopped) {
+      std::vector<std::string> aKeys;
+      for (const auto& strKey : row.aKeys) aKeys.push_back(Resolved(strKey));
+      return aKeys;
+    }
+    std::vector<std::string> aKeys;
+    for (const auto& strKey : row.aKeys) {
+      const bool bPurged =
+          strKey.substr(0, 8) == row.aDays[0].strDay && std::stoul(strKey.substr(9)) > m_nSentBeforePurge;
+      if (!bPurged) aKeys.push_back(strKey);
+    }
+    return aKeys;
+  }
+  std::string ExpectedWords(std::string strWords) const {
+    const size_t nAt = strWords.find("{lost}");
+    if (nAt == std::string::npos) return strWords;
+    return strWords.replace(nAt, 6, std::to_string(GetParam().aDays[0].nCount - m_nSentBeforePurge));
+  }
+  // What the row's runs said on standard error holds its words, in order.
+  void ExpectSaid() const {
+    const CServiceCase& row = GetParam();
+    std::string strSaid = ReadBytes(m_folder.Path("forward-1.err"));
+    if (row.nAction == serviceRestart || row.nAction == servicePurgeWhileStopped) {
+      strSaid += ReadBytes(m_folder.Path("forward-2.err"));
+    }
+    size_t nAt = 0;
+    for (const auto& strWords : row.aSaid) {
+      nAt = strSaid.find(ExpectedWords(strWords), nAt);
+      ASSERT_NE(nAt, std::string::npos) << ExpectedWords(strWords) << " not said, in order, in:\n" << strSaid;
+    }
+  }
+  size_t m_nSentBeforePurge = 0;
+  static bool WaitForSaid(const std::string& strFile, const std::string& strWords) {
+    for (int i = 0; i < 1500; ++i) {
+      if (ReadBytes(strFile).find(strWords) != std::string::npos) return true;
+      std::this_thread::sleep_for(20ms);
+    }
+    return false;
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ForwardService,
+    ::testing::Values(
+        CServiceCase{
+            "first_run_sends_the_days_kept_and_a_restart_goes_on_from_the_checkpoint",
+            "UTC",
+            {{"20110408", 5, {}}, {"20110409", 5, {}}},
+            "",
+            {},
+            serviceRestart,
+            10,
+            {{"20110410", 3, {}}},
+            Joined(Joined(RecordKeys("20110408", 1, 5), RecordKeys("20110409", 1, 5)), RecordKeys("20110410", 1, 3)),
+            {},
+            {"forward: 10 records to ", "forward: 3 records to "}},
+        CServiceCase{"from_start_is_what_a_first_run_does",
+                     "UTC",
+                     {{"20110408", 4, {}}},
+                     "",
+                     {"--from-start"},
+                     serviceNothing,
+                     0,
+                     {},
+                     RecordKeys("20110408", 1, 4),
+                     {},
+                     {"forward: 4 records to "}},
+        CServiceCase{"a_purged_checkpoint_day_is_said_with_the_records_and_days_lost",
+                     "UTC",
+                     {{"20110410", 4, {}}, {"20110411", 3, {}}},
+                     kCheckpointOf8April,
+                     {},
+                     serviceNothing,
+                     0,
+                     {},
+                     Joined(RecordKeys("20110410", 1, 4), RecordKeys("20110411", 1, 3)),
+                     {},
+                     {"the checkpoint's day file Vardlix20110408.xml is gone (purged before forward sent it all): 8 "
+                      "records of it after the checkpoint, and any of 2011-04-09 (whose files are gone too), can no "
+                      "longer be sent\n",
+                      "forward: 7 records to ", "; 8 purged before they were sent (their day file is gone)"}},
+        CServiceCase{"sighup_mid_stream_reopens_and_loses_or_repeats_nothing",
+                     "UTC",
+                     {{"20110408", 400, {}}},
+                     "",
+                     {"--rate", "100"},
+                     serviceHangUp,
+                     50,
+                     {},
+                     RecordKeys("20110408", 1, 400),
+                     {},
+                     {"reopening: reading ", "forward: 400 records to "}},
+        CServiceCase{"the_repeated_hour_takes_its_offsets_from_the_record_order",
+                     "Europe/Berlin",
+                     {{"20261025", 0, {"01:50:00", "02:10:00", "02:50:00", "02:20:00", "03:10:00"}}},
+                     "",
+                     {},
+                     serviceNothing,
+                     0,
+                     {},
+                     RecordKeys("20261025", 1, 5),
+                     {"2026-10-25T01:50:00+02:00", "2026-10-25T02:10:00+02:00", "2026-10-25T02:50:00+02:00",
+                      "2026-10-25T02:20:00+01:00", "2026-10-25T03:10:00+01:00"},
+                     {"forward: 5 records to "}},
+        CServiceCase{"tz_gives_the_zone_of_the_folders_host",
+                     "UTC",
+                     {{"20261025", 0, {"02:10:00", "02:50:00", "02:20:00"}}},
+                     "",
+                     {"--tz", "Europe/Berlin"},
+                     serviceNothing,
+                     0,
+                     {},
+                     RecordKeys("20261025", 1, 3),
+                     {"2026-10-25T02:10:00+02:00", "2026-10-25T02:50:00+02:00", "2026-10-25T02:20:00+01:00"},
+                     {"forward: 3 records to "}},
+        CServiceCase{"a_missing_folder_is_waited_for",
+                     "UTC",
+                     {{"20110408", 3, {}}},
+                     "",
+                     {},
+                     serviceFolderLater,
+                     0,
+                     {},
+                     RecordKeys("20110408", 1, 3),
+                     {},
+                     {"no such folder: ", "is there now", "forward: 3 records to "}},
+        CServiceCase{"a_purge_while_stopped_is_said_with_the_records_read_and_not_sent",
+                     "UTC",
+                     {{"20110408", 600, {}}},
+                     "",
+                     {"--rate", "100"},
+                     servicePurgeWhileStopped,
+                     50,
+                     {{"20110409", 3, {}}},
+                     Joined(RecordKeys("20110408", 1, 600), RecordKeys("20110409", 1, 3)),
+                     {},
+                     {"the checkpoint's day file Vardlix20110408.xml is gone (purged before forward sent it all): "
+                      "{lost} records of it after the checkpoint can no longer be sent\n",
+                      "forward: 3 records to ", "; {lost} purged before they were sent"}},
+        CServiceCase{"a_restart_inside_the_repeated_hour_keeps_the_second_pass",
+                     "Europe/Berlin",
+                     {{"20261025", 0, {"01:50:00", "02:10:00", "02:50:00", "02:20:00", "03:10:00"}}},
+                     "{\"file\":\"Vardlix20261025.xml\",\"records\":3}\n",
+                     {},
+                     serviceNothing,
+                     0,
+                     {},
+                     RecordKeys("20261025", 4, 5),
+                     {"2026-10-25T02:20:00+01:00", "2026-10-25T03:10:00+01:00"},
+                     {"forward: 2 records to "}},
+        // Today's file (whatever its stamps say) is followed, not read as
+        // an earlier day's: the records before the checkpoint are read
+        // for their order all the same.
+        CServiceCase{"a_restart_inside_the_repeated_hour_of_todays_file_keeps_the_second_pass",
+                     "Europe/Berlin",
+                     {{"today",
+                       0,
+                       {"2026.10.25 01:50:00", "2026.10.25 02:10:00", "2026.10.25 02:50:00", "2026.10.25 02:20:00",
+                        "2026.10.25 03:10:00"}}},
+                     "{\"file\":\"Vardlixtoday.xml\",\"records\":3}\n",
+                     {},
+                     serviceNothing,
+                     0,
+                     {},
+                     RecordKeys("today", 4, 5),
+                     {"2026-10-25T02:20:00+01:00", "2026-10-25T03:10:00+01:00"},
+                     {"forward: 2 records to "}}),
+    [](const auto& info) { return std::string(info.param.szName); });
+
+TEST_P(ForwardService, CollectorGetsEachRecordOnceInOrderWithItsKeyAndTime) {
+  const CServiceCase& row = GetParam();
+  setenv("TZ", row.strZone.c_str(), 1);
+  tzset();
+  if (row.nAction == serviceFolderLater) {
+    std::filesystem::remove_all(m_folder.LogFolder());
+  } else {
+    WriteServiceDays(m_folder.LogFolder(), row.aDays);
+  }
+  if (!row.strCheckpoint.empty()) WriteBytes(m_folder.StatePath(), Resolved(row.strCheckpoint));
+  std::optional<CToolProcess> forward;
+  StartForwarder(forward, 1);
+  Act(forward);
+  const std::vector<std::string> aExpected = ExpectedKeys();
+  EXPECT_EQ(m_collector.WaitForMessages(aExpected.size(), 60s), aExpected.size());
+  // SIGTERM ends it with a summary and a last checkpoint.
+  forward->Signal(SIGTERM);
+  EXPECT_EQ(forward->Wait(), 0);
+  m_collector.Stop();
+  std::vector<std::string> aKeys, aTimes;
+  for (const auto& message : m_collector.Messages()) {
+    aKeys.push_back(message.m_aParams.count("record") != 0 ? message.m_aParams.at("record") : "none");
+    aTimes.push_back(message.m_strTime);
+  }
+  EXPECT_EQ(aKeys, aExpected);
+  if (!row.aTimes.empty()) {
+    EXPECT_EQ(aTimes, row.aTimes);
+  }
+  ExpectSaid();
+  const nlohmann::json checkpoint = nlohmann::json::parse(ReadBytes(m_folder.StatePath()));
+  const std::string& strLast = aExpected.back();
+  EXPECT_EQ(checkpoint["file"], "Vardlix" + strLast.substr(0, 8) + ".xml");
+  EXPECT_EQ(checkpoint["records"], std::stoul(strLast.substr(9)));
 }
 
 }  // namespace

@@ -87,6 +87,8 @@ std::string CToolProcess::Output() const { return ReadBytes(m_strOutputFile); }
 
 void CToolProcess::Interrupt() const { kill(m_nPid, SIGINT); }
 
+void CToolProcess::Signal(int nSignal) const { kill(m_nPid, nSignal); }
+
 int CToolProcess::Wait() {
   int nStatus = WaitFor(m_nPid);
   m_nPid = -1;

@@ -43,9 +43,10 @@ class CToolProcess {
  public:
   CToolProcess(const std::vector<std::string>& aArgs, const std::string& strOutputFile);
   ~CToolProcess();
-  std::string Output() const;  // what it has written so far
-  void Interrupt() const;      // Ctrl-C
-  int Wait();                  // exit status, -1 when killed by a signal
+  std::string Output() const;      // what it has written so far
+  void Interrupt() const;          // Ctrl-C
+  void Signal(int nSignal) const;  // SIGHUP, SIGTERM
+  int Wait();                      // exit status, -1 when killed by a signal
 
  private:
   pid_t m_nPid = -1;

@@ -6,6 +6,7 @@
 #include "output/terminal.h"
 #include "reading/day_files.h"
 #include "system/console.h"
+#include "system/time_zone.h"
 
 namespace {
 
@@ -17,6 +18,8 @@ constexpr int64_t kDrainMilliseconds = 2000;
 // The pause between rounds while records wait for the window, the pace or
 // the collector.
 constexpr int kBusyPauseMilliseconds = 2;
+// How often a folder that is not there yet is looked for.
+constexpr int kFolderRetryMilliseconds = 1000;
 
 int64_t SteadyMilliseconds() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -39,6 +42,9 @@ std::string SummaryText(const CForwarder& forwarder) {
   if (counts.m_nResent > 0) strText += "; " + std::to_string(counts.m_nResent) + " sent again after a break";
   if (counts.m_nCut > 0) strText += "; " + std::to_string(counts.m_nCut) + " cut to fit the message size";
   if (counts.m_nSkipped > 0) strText += "; " + std::to_string(counts.m_nSkipped) + " skipped (could not be sent)";
+  if (counts.m_nPurged > 0) {
+    strText += "; " + std::to_string(counts.m_nPurged) + " purged before they were sent (their day file is gone)";
+  }
   if (!forwarder.CheckpointTrouble().empty()) {
     return strText + "; the checkpoint " + forwarder.StatePath() +
            " is stale: its last write failed, and a new start sends again what was done since";
@@ -90,15 +96,41 @@ void ReportMessages(CForwarder& forwarder, CProgressLine& progress, std::ostream
   }
 }
 
+// A service may start before the host has written its first record, and so
+// before its log folder exists: the folder is waited for. False when
+// interrupted first.
+bool WaitForFolder(const std::string& strFolder, std::ostream& err) {
+  if (IsFolder(strFolder)) return true;
+  ReportError(err, "no such folder: " + strFolder + "; waiting for it (the library makes it with the first record)");
+  while (!IsFolder(strFolder)) {
+    if (WasInterrupted()) return false;
+    SleepUnlessInterrupted(kFolderRetryMilliseconds);
+  }
+  ReportError(err, "the folder " + strFolder + " is there now");
+  return true;
+}
+
+// SIGHUP: what the link has is done with first (nothing more is handed
+// over meanwhile), so that the new connection sends nothing twice; then
+// the folder is read again from the checkpoint and the collector
+// connected again.
+void ReopenForwarder(CForwarder& forwarder) {
+  for (const int64_t nEnd = SteadyMilliseconds() + kDrainMilliseconds; SteadyMilliseconds() < nEnd;) {
+    if (!forwarder.Settle(SteadyMilliseconds())) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kBusyPauseMilliseconds));
+  }
+  forwarder.Reopen(Today(), SteadyMilliseconds());
+}
+
 }  // namespace
 
 int RunForward(const CForwardOptions& options, std::ostream& err) {
-  if (!IsFolder(options.m_strFolder)) {
-    ReportError(err, "no such folder: " + options.m_strFolder);
-    return exitFailure;
+  std::string strError;
+  if (!options.m_strTimeZone.empty() && !UseTimeZone(options.m_strTimeZone, strError)) {
+    ReportError(err, strError);
+    return exitUsage;
   }
   CSyslogTarget target;
-  std::string strError;
   if (!ParseSyslogTarget(options.m_strTarget, target, strError)) {
     ReportError(err, strError);
     return exitUsage;
@@ -109,6 +141,8 @@ int RunForward(const CForwardOptions& options, std::ostream& err) {
     return exitUsage;
   }
   CatchInterrupts();
+  CatchReopenRequests();
+  if (!WaitForFolder(options.m_strFolder, err)) return exitOk;
   CForwarder forwarder(options, target);
   if (!forwarder.Start(Today(), strError)) {
     ReportError(err, strError);
@@ -117,6 +151,7 @@ int RunForward(const CForwardOptions& options, std::ostream& err) {
   CProgressLine progress(err);
   int64_t nProgressAt = 0;
   while (!WasInterrupted()) {
+    if (TakeReopenRequest()) ReopenForwarder(forwarder);
     const int64_t nNow = SteadyMilliseconds();
     const bool bBusy = forwarder.Step(Today(), nNow);
     ReportMessages(forwarder, progress, err);

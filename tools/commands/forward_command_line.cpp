@@ -3,6 +3,7 @@
 #include "commands/host_library.h"
 #include "forward/forwarder.h"
 #include "forward/syslog_link.h"
+#include "platform/platform_files.h"
 
 namespace {
 
@@ -51,9 +52,23 @@ CLI::App* AddForwardCommand(CLI::App& app, CForwardCommandLine& line) {
       ->add_option("--state", options.m_strState,
                    "Checkpoint file (default: forward-tcp-HOST-PORT.json, or udp-, in the log folder)")
       ->type_name("FILE");
-  pForward->add_flag("--from-start", options.m_bFromStart,
-                     "Start with the oldest day file, not after the checkpoint (without one: after the records "
-                     "today's file holds now)");
+  // --from-start names what a first run does anyway; it stays accepted for
+  // the command lines and units that give it.
+  CLI::Option* pStart = pForward->add_flag(
+      "--from-start", line.m_bFromStart,
+      "Without a checkpoint, start with the oldest day file kept (the default); with one, the checkpoint holds");
+  pForward
+      ->add_flag("--from-now", options.m_bFromNow,
+                 "Without a checkpoint, start after the records today's file holds now, skipping the days kept; "
+                 "with one, the checkpoint holds")
+      ->excludes(pStart);
+  pForward
+      ->add_option("--tz", options.m_strTimeZone,
+                   kPathSeparator[0] == u'\\'
+                       ? "Time zone of the folder's host: UTC or an offset such as +08:00 (default: the system's)"
+                       : "Time zone of the folder's host: a zone name such as Asia/Shanghai, UTC or an offset such "
+                         "as +08:00 (default: TZ, else the system's)")
+      ->type_name("ZONE");
   pForward->add_option("--app", options.m_strAppName, "APP-NAME (default: the host program's name, from the folder)")
       ->check(TextValidator(IsAppName, "1 to 48 printable ASCII characters", "NAME"));
   pForward
@@ -96,7 +111,11 @@ CLI::App* AddForwardCommand(CLI::App& app, CForwardCommandLine& line) {
       "--severity comes first.\nOver RELP a record counts once the collector has answered for it; over TCP once "
       "its system has acknowledged the bytes (what the collector had not read is lost if it stops); over UDP once "
       "sent. The checkpoint follows what counts, and a new start sends at most " +
-      std::to_string(kForwardWindow) + " records again.");
+      std::to_string(kForwardWindow) +
+      " records again.\nEach message carries record=\"DAY-N\", the record's day and number in its file, by which a "
+      "collector drops one sent twice.\nSIGHUP reads the folder again and reconnects; SIGTERM ends as Ctrl-C does. A "
+      "folder that is not there yet is waited for.\nIn the hour repeated when clocks go back, the order of the "
+      "records tells the first pass from the second, as in show's JSON.");
   return pForward;
 }
 

@@ -15,6 +15,7 @@ struct CForwardCommandLine {
   std::vector<std::string> m_aSeverities;  // TYPE=LEVEL
   std::string m_strFacility = "user";
   std::string m_strFraming = "octet";
+  bool m_bFromStart = false;  // what a first run does anyway (CForwardOptions::m_bFromNow is the other way)
 };
 
 CLI::App* AddForwardCommand(CLI::App& app, CForwardCommandLine& line);

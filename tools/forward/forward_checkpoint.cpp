@@ -1,5 +1,6 @@
 #include "forward/forward_checkpoint.h"
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 #include "base/paths.h"
@@ -31,6 +32,9 @@ CheckpointRead ReadCheckpoint(const std::string& strPath, CForwardCheckpoint& ch
   }
   checkpoint.m_strFile = object["file"].get<std::string>();
   checkpoint.m_nRecords = object["records"].get<uint64_t>();
+  // Checkpoints of earlier versions do not say.
+  const nlohmann::json read = object.value("read", nlohmann::json());
+  checkpoint.m_nRead = read.is_number_unsigned() ? read.get<uint64_t>() : 0;
   checkpoint.m_strTime = object.value("time", "");
   checkpoint.m_strFolder = object.value("folder", "");
   checkpoint.m_strTarget = object.value("to", "");
@@ -41,6 +45,7 @@ bool WriteCheckpoint(const std::string& strPath, const CForwardCheckpoint& check
   nlohmann::ordered_json object;
   object["file"] = checkpoint.m_strFile;
   object["records"] = checkpoint.m_nRecords;
+  object["read"] = std::max(checkpoint.m_nRead, checkpoint.m_nRecords);
   object["time"] = checkpoint.m_strTime;
   object["folder"] = checkpoint.m_strFolder;
   object["to"] = checkpoint.m_strTarget;

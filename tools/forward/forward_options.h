@@ -11,7 +11,8 @@ struct CForwardOptions {
   std::string m_strFolder = ".";
   std::string m_strTarget;      // relp://HOST:PORT, tcp://HOST:PORT or udp://HOST:PORT
   std::string m_strState;       // checkpoint file; empty: in the folder, named after the collector
-  bool m_bFromStart = false;    // from the oldest day file, whatever the checkpoint says
+  bool m_bFromNow = false;      // no checkpoint: after what today's file holds now, not at the oldest day
+  std::string m_strTimeZone;    // --tz: the zone of the folder's host; empty: TZ, else the system's
   std::string m_strAppName;     // APP-NAME; empty: the host program's, from the folder's name
   size_t m_nMaxSize = 0;        // octets of a message; 0: the transport's default
   bool m_bLineFraming = false;  // TCP: a line feed ends each message, not a length before it

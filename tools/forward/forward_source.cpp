@@ -25,13 +25,19 @@ std::vector<std::string> DayFilesBetween(const std::string& strFolder, const std
 }
 
 // Keeps the records of a day file from the nFrom-th on, at most nKeep of
-// them, without their XML.
+// them, without their XML, each with the offset of its stamp. The records
+// before nFrom go through the clock too: their order decides the offsets
+// in the hour repeated when clocks go back.
 class CPastDaySink : public CRecordSink {
  public:
   CPastDaySink(std::vector<CLogRecord>& aRecords, uint64_t nFrom, size_t nKeep)
       : m_aRecords(aRecords), m_nFrom(nFrom), m_nKeep(nKeep) {}
   void Take(const CRecordText& record) override {
-    if (m_nIndex++ >= m_nFrom && m_aRecords.size() < m_nKeep) m_aRecords.push_back(MakeLogRecord(record, false));
+    if (m_aRecords.size() >= m_nKeep) return;
+    const int64_t nOffset = m_clock.OffsetOf(record.m_aData[fieldTime]);
+    if (m_nIndex++ < m_nFrom) return;
+    m_aRecords.push_back(MakeLogRecord(record, false));
+    m_aRecords.back().m_nUtcOffset = nOffset;
   }
 
  private:
@@ -39,6 +45,21 @@ class CPastDaySink : public CRecordSink {
   uint64_t m_nFrom;
   size_t m_nKeep;
   uint64_t m_nIndex = 0;
+  CRecordClock m_clock;
+};
+
+// Gives a clock the stamps of the first nCount records of a file, in order.
+class CClockSink : public CRecordSink {
+ public:
+  CClockSink(CRecordClock& clock, uint64_t nCount) : m_clock(clock), m_nCount(nCount) {}
+  void Take(const CRecordText& record) override {
+    if (m_nSeen++ < m_nCount) m_clock.OffsetOf(record.m_aData[fieldTime]);
+  }
+
+ private:
+  CRecordClock& m_clock;
+  uint64_t m_nCount;
+  uint64_t m_nSeen = 0;
 };
 
 }  // namespace
@@ -48,13 +69,31 @@ void CRecordSource::BeginAfter(const std::string& strFile, uint64_t nSkip, const
   const bool bSkipsPastFile = !m_aPastFiles.empty() && m_aPastFiles.front() == strFile;
   m_nSkip = bSkipsPastFile || strFile == DayFileName(today) ? nSkip : 0;
   m_bFollowing = false;
+  RestartClock();
 }
 
 std::string CRecordSource::BeginAtOldest(const CDay& today) {
   m_aPastFiles = DayFilesBetween(m_strFolder, std::string(), today);
   m_nSkip = 0;
   m_bFollowing = false;
+  RestartClock();
+  return NextFile(today);
+}
+
+std::string CRecordSource::NextFile(const CDay& today) const {
   return m_aPastFiles.empty() ? DayFileName(today) : m_aPastFiles.front();
+}
+
+void CRecordSource::LearnOrder(const CDay& today) {
+  RestartClock();
+  m_strClockFile = DayFileName(today);
+  CClockSink sink(m_clock, m_nSkip);
+  ReadLogFile(JoinPath(m_strFolder, m_strClockFile), sink);
+}
+
+void CRecordSource::RestartClock() {
+  m_clock.StartFile();
+  m_strClockFile.clear();
 }
 
 uint64_t CRecordSource::BeginNow(const CDay& today) {
@@ -65,6 +104,7 @@ uint64_t CRecordSource::BeginNow(const CDay& today) {
   m_bFollowing = true;
   m_strFollowedFile = DayFileName(today);
   m_nFollowedIndex = nHeld;
+  RestartClock();
   return nHeld;
 }
 
@@ -76,6 +116,7 @@ void CRecordSource::Read(const CDay& today, std::deque<CQueuedRecord>& aQueue) {
   if (!m_bFollowing) {
     // Only the records after those already sent are kept; a file that now
     // holds fewer than that was replaced, and is sent from its first record.
+    if (m_nSkip > 0) LearnOrder(today);
     std::vector<CLogRecord> aRecords = m_follower.Start(today, m_nSkip);
     if (m_follower.Passed() < m_nSkip) aRecords = m_follower.Start(today);
     m_bFollowing = true;
@@ -93,6 +134,11 @@ void CRecordSource::TakeFollowed(std::vector<CLogRecord>&& aRecords, std::deque<
   // whole again, or the next day's, starts again at 0.
   const std::vector<uint64_t>& aIndexes = m_follower.LastIndexes();
   for (size_t i = 0; i < aRecords.size(); ++i) {
+    if (aRecords[i].m_strFile != m_strClockFile || aIndexes[i] == 0) {
+      m_clock.StartFile();
+      m_strClockFile = aRecords[i].m_strFile;
+    }
+    aRecords[i].m_nUtcOffset = m_clock.OffsetOf(aRecords[i].m_aField[fieldTime]);
     m_strFollowedFile = aRecords[i].m_strFile;
     m_nFollowedIndex = aIndexes[i] + 1;
     aQueue.push_back({std::move(aRecords[i]), aIndexes[i]});

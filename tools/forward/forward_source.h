@@ -1,6 +1,9 @@
 // The records `vardlix forward` sends, in the order they were written: the
 // rest of the day's file it stopped in, the day files after it, then today's
-// file as it grows and, after midnight, the next day's (CLogFollower).
+// file as it grows and, after midnight, the next day's (CLogFollower). Each
+// record comes with the UTC offset of its stamp, given in file order
+// (CRecordClock), so that the hour repeated when clocks go back reads as
+// show reads it.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "reading/local_time.h"
 #include "reading/log_follow.h"
 #include "reading/log_record.h"
 #include "reading/time_stamp.h"
@@ -35,6 +39,10 @@ class CRecordSource {
   // number.
   uint64_t BeginNow(const CDay& today);
 
+  // The day file the next Read begins with: the first earlier day's file
+  // still to read, else today's.
+  std::string NextFile(const CDay& today) const;
+
   // Appends what comes next: the records of an earlier day's file (at most
   // kPastDayBatch) while there are any, then what today's file gained since
   // the last call.
@@ -48,6 +56,12 @@ class CRecordSource {
   void ReadPastDay(std::deque<CQueuedRecord>& aQueue);
   void TakeFollowed(std::vector<CLogRecord>&& aRecords, std::deque<CQueuedRecord>& aQueue);
   void Append(std::vector<CLogRecord>&& aRecords, uint64_t nFirstIndex, std::deque<CQueuedRecord>& aQueue);
+  void RestartClock();
+  // The clock learns the order of the records of today's file that were
+  // sent before (m_nSkip): in the hour repeated when clocks go back, they
+  // decide whether the next record is of the first pass or the second.
+  // Costs one more reading of the file, once a start.
+  void LearnOrder(const CDay& today);
 
   std::string m_strFolder;
   std::vector<std::string> m_aPastFiles;  // day files before today still to read, oldest first
@@ -57,4 +71,6 @@ class CRecordSource {
   std::string m_strFollowedFile;  // day file of the last record the follower gave
   uint64_t m_nFollowedIndex = 0;  // index of the next record of that file
   std::string m_strWarning;
+  CRecordClock m_clock;        // offsets of today's records, in file order
+  std::string m_strClockFile;  // the file m_clock has seen records of
 };

@@ -23,6 +23,18 @@ std::string AppNameOfFolder(std::string strFolder) {
   return HeaderValue(strName, kMaxAppNameLength);
 }
 
+// The day after, across month and year ends.
+CDay NextDay(const CDay& day) {
+  CDay next = day;
+  if (++next.m_nDay <= DaysInMonth(next.m_nYear, next.m_nMonth)) return next;
+  next.m_nDay = 1;
+  if (++next.m_nMonth > 12) {
+    next.m_nMonth = 1;
+    ++next.m_nYear;
+  }
+  return next;
+}
+
 }  // namespace
 
 CForwarder::CForwarder(const CForwardOptions& options, const CSyslogTarget& target)
@@ -62,34 +74,74 @@ bool CForwarder::Start(const CDay& today, std::string& strError) {
       strError = "cannot lock the checkpoint: " + strError;
       return false;
   }
-  if (m_options.m_bFromStart) {
-    m_done.m_strFile = m_source.BeginAtOldest(today);
-    m_done.m_nRecords = 0;
-    return WriteDone(strError);
-  }
   CForwardCheckpoint checkpoint;
   switch (ReadCheckpoint(m_strStatePath, checkpoint, strError)) {
     case checkpointRead:
-      m_source.BeginAfter(checkpoint.m_strFile, checkpoint.m_nRecords, today);
-      m_done.m_strFile = checkpoint.m_strFile;
-      m_done.m_nRecords = checkpoint.m_nRecords;
-      m_done.m_strTime = checkpoint.m_strTime;
+      BeginAtCheckpoint(checkpoint, today);
       return true;
     case checkpointMissing:
       // Written at once: records that arrive before the first is done are
       // then not skipped by a new start.
-      m_done.m_nRecords = m_source.BeginNow(today);
-      m_done.m_strFile = DayFileName(today);
+      if (m_options.m_bFromNow) {
+        m_done.m_nRecords = m_source.BeginNow(today);
+        m_done.m_strFile = DayFileName(today);
+      } else {
+        m_done.m_strFile = m_source.BeginAtOldest(today);
+        m_done.m_nRecords = 0;
+      }
       return WriteDone(strError);
     case checkpointBad:
-      strError = m_strStatePath + ": " + strError + " (remove it, or give --from-start)";
+      strError = m_strStatePath + ": " + strError +
+                 " (remove it: forward then starts at the oldest day file, or with --from-now after today's records)";
       return false;
   }
   return false;
 }
 
+void CForwarder::BeginAtCheckpoint(const CForwardCheckpoint& checkpoint, const CDay& today) {
+  m_source.BeginAfter(checkpoint.m_strFile, checkpoint.m_nRecords, today);
+  m_done.m_strFile = checkpoint.m_strFile;
+  m_done.m_nRecords = checkpoint.m_nRecords;
+  m_done.m_strTime = checkpoint.m_strTime;
+  m_aReadCounts[checkpoint.m_strFile] = std::max(checkpoint.m_nRead, checkpoint.m_nRecords);
+  TellPurgedDays(checkpoint, today);
+}
+
+void CForwarder::TellPurgedDays(const CForwardCheckpoint& checkpoint, const CDay& today) {
+  // The source begins with the checkpoint's file while it is there; today's
+  // file is read whenever it comes.
+  const std::string strNext = m_source.NextFile(today);
+  CDay day, next;
+  if (strNext == checkpoint.m_strFile || checkpoint.m_strFile >= DayFileName(today) ||
+      !ParseDayFileName(checkpoint.m_strFile, day) || !ParseDayFileName(strNext, next)) {
+    return;
+  }
+  // Records of the checkpoint's day that were read and not sent are known;
+  // what the days between it and the next file held is not.
+  const uint64_t nLost = checkpoint.m_nRead > checkpoint.m_nRecords ? checkpoint.m_nRead - checkpoint.m_nRecords : 0;
+  const CDay lastGone = PreviousDay(next);
+  const bool bDaysGone = FormatDayStamp(lastGone) > FormatDayStamp(day);
+  if (nLost == 0 && !bDaysGone) return;
+  m_counts.m_nPurged = nLost;
+  std::string strText =
+      "the checkpoint's day file " + checkpoint.m_strFile + " is gone (purged before forward sent it all): ";
+  strText += nLost > 0 ? std::to_string(nLost) + " records of it after the checkpoint"
+                       : "any records of it after the checkpoint";
+  if (bDaysGone) {
+    const CDay firstGone = NextDay(day);
+    strText += ", and any of " + FormatIsoDay(firstGone);
+    if (FormatDayStamp(firstGone) != FormatDayStamp(lastGone)) strText += " to " + FormatIsoDay(lastGone);
+    strText += " (whose files are gone too),";
+  }
+  m_aMessages.push_back(strText + " can no longer be sent");
+}
+
 bool CForwarder::Step(const CDay& today, int64_t nNow) {
-  if (m_aQueue.size() < kReadAhead) m_source.Read(today, m_aQueue);
+  if (m_aQueue.size() < kReadAhead) {
+    const size_t nBefore = m_aQueue.size();
+    m_source.Read(today, m_aQueue);
+    NoteRead(nBefore);
+  }
   const CLinkReport report = m_link.Poll(nNow);
   Done(report.m_nDone);
   // What was handed over on a broken connection and is not done goes again.
@@ -104,6 +156,37 @@ bool CForwarder::Step(const CDay& today, int64_t nNow) {
   if (!strWarning.empty()) m_aMessages.push_back(std::move(strWarning));
   m_counts.m_nBehind = m_aQueue.size();
   return m_link.IsUp() && (m_link.Pending() > 0 || m_nHandedOver < m_aQueue.size());
+}
+
+void CForwarder::NoteRead(size_t nFrom) {
+  for (size_t i = nFrom; i < m_aQueue.size(); ++i) {
+    // A file's records come in order: the last of each run counts.
+    const bool bLastOfRun =
+        i + 1 == m_aQueue.size() || m_aQueue[i + 1].m_record.m_strFile != m_aQueue[i].m_record.m_strFile;
+    if (!bLastOfRun) continue;
+    uint64_t& nRead = m_aReadCounts[m_aQueue[i].m_record.m_strFile];
+    nRead = std::max(nRead, m_aQueue[i].m_nIndex + 1);
+  }
+}
+
+bool CForwarder::Settle(int64_t nNow) {
+  const CLinkReport report = m_link.Poll(nNow);
+  Done(report.m_nDone);
+  if (report.m_bBroke) m_nHandedOver = 0;
+  return m_link.IsUp() && m_link.Pending() > 0;
+}
+
+void CForwarder::Reopen(const CDay& today, int64_t nNow) {
+  const CLinkReport report = m_link.Shutdown(kReopenMilliseconds);
+  Done(report.m_nDone);
+  SaveCheckpoint(nNow);
+  // What was read and not done is read again, from the checkpoint on.
+  m_aQueue.clear();
+  m_nHandedOver = m_nEverSent = 0;
+  m_source.BeginAfter(m_done.m_strFile, m_done.m_nRecords, today);
+  m_aMessages.push_back("reopening: reading " + m_options.m_strFolder + " again after the first " +
+                        std::to_string(m_done.m_nRecords) + " records of " + m_done.m_strFile + ", and connecting to " +
+                        m_link.Target().Text() + " again");
 }
 
 void CForwarder::Done(size_t nCount) {
@@ -140,7 +223,7 @@ void CForwarder::HandOver(int64_t nNow) {
     if (!m_link.IsReady()) break;
     const CQueuedRecord& queued = m_aQueue[m_nHandedOver];
     bool bCut = false;
-    const std::string strMessage = FormatSyslogMessage(queued.m_record, m_options.m_syslog, bCut);
+    const std::string strMessage = FormatSyslogMessage(queued.m_record, m_options.m_syslog, bCut, queued.m_nIndex + 1);
     if (strMessage.empty()) {
       SkipRecord(queued, bAgain,
                  "its message cannot be made to fit " + std::to_string(m_options.m_syslog.m_nMaxSize) +
@@ -202,6 +285,10 @@ void CForwarder::Finish(int64_t nNow) {
 }
 
 bool CForwarder::WriteDone(std::string& strError) {
+  // Days before the checkpoint's are of no more use.
+  m_aReadCounts.erase(m_aReadCounts.begin(), m_aReadCounts.lower_bound(m_done.m_strFile));
+  const auto found = m_aReadCounts.find(m_done.m_strFile);
+  m_done.m_nRead = found == m_aReadCounts.end() ? m_done.m_nRecords : found->second;
   if (WriteCheckpoint(m_strStatePath, m_done, strError)) return true;
   strError = "cannot write the checkpoint " + m_strStatePath + ": " + strError;
   return false;

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <string>
 
 #include "forward/forward_checkpoint.h"
@@ -29,8 +30,10 @@ constexpr size_t kReadAhead = 10000;
 // rsyslog with its default receive buffer takes a backlog whole, with room
 // for a busy machine.
 constexpr long kDefaultDatagramRate = 1000;
-// How long the end waits for RELP's answer to close.
+// How long the end waits for RELP's answer to close; a reopen waits longer,
+// since a message left unanswered then is sent a second time.
 constexpr int kShutdownMilliseconds = 1000;
+constexpr int kReopenMilliseconds = 5000;
 
 struct CForwardCounts {
   uint64_t m_nSent = 0;     // messages handed over, those sent again included
@@ -38,6 +41,7 @@ struct CForwardCounts {
   uint64_t m_nResent = 0;   // messages handed over again after a break
   uint64_t m_nCut = 0;      // messages cut to fit the limit
   uint64_t m_nSkipped = 0;  // records that could not be sent at all
+  uint64_t m_nPurged = 0;   // records the purge took before they were sent (as far as known)
   size_t m_nBehind = 0;     // records read from the files, not yet done
 };
 
@@ -50,10 +54,13 @@ class CForwarder {
   CForwarder(const CForwardOptions& options, const CSyslogTarget& target);
 
   // Takes the checkpoint's lock and sets where reading begins: after the
-  // checkpoint, at the oldest day file (--from-start), or, without a
-  // checkpoint, after what today's file holds now; a new checkpoint says so
-  // at once. False, with a message, when the checkpoint is not a regular
-  // file, is locked by another forwarder, or can't be read or written.
+  // checkpoint when there is one; without one, at the oldest day file, or
+  // after what today's file holds now (--from-now); a new checkpoint says so
+  // at once. A checkpoint whose day file the purge took is told as one
+  // message (TakeMessages): the records known lost, and the days after it
+  // that are gone. False, with a message, when the checkpoint is not a
+  // regular file, is locked by another forwarder, or can't be read or
+  // written.
   bool Start(const CDay& today, std::string& strError);
 
   // One round: reads what the files gained, counts what the link is done
@@ -65,6 +72,16 @@ class CForwarder {
 
   // Writes the checkpoint of what is done, if it moved.
   void SaveCheckpoint(int64_t nNow);
+
+  // Counts what the link is done with, handing nothing more over; true
+  // while the link is up and messages handed over are not done yet. Called
+  // before Reopen, so that nothing is sent twice.
+  bool Settle(int64_t nNow);
+
+  // Ends the connection as its protocol asks, writes the checkpoint, and
+  // reads the folder again from the checkpoint on; the next Step connects
+  // again. What a reopen request asks (SIGHUP).
+  void Reopen(const CDay& today, int64_t nNow);
 
   // Ends the connection as its protocol asks, counts what was done
   // meanwhile and writes the last checkpoint.
@@ -86,6 +103,9 @@ class CForwarder {
 
  private:
   void Done(size_t nCount);
+  void BeginAtCheckpoint(const CForwardCheckpoint& checkpoint, const CDay& today);
+  void TellPurgedDays(const CForwardCheckpoint& checkpoint, const CDay& today);
+  void NoteRead(size_t nFrom);
   void HandOver(int64_t nNow);
   bool TakeToken(int64_t nNow);
   void SkipRecord(const CQueuedRecord& queued, bool bAgain, const std::string& strWhy);
@@ -107,4 +127,7 @@ class CForwarder {
   int64_t m_nTokensAt = -1;            // when they were counted
   CForwardCounts m_counts;
   std::vector<std::string> m_aMessages;
+  // Records read of each day file, from the checkpoint's on: its entry
+  // goes into the checkpoint ("read").
+  std::map<std::string, uint64_t> m_aReadCounts;
 };

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "platform/unicode_text.h"
+#include "reading/day_files.h"
 #include "reading/local_time.h"
 #include "reading/time_stamp.h"
 
@@ -84,6 +85,7 @@ void CutUtf8(std::string& strText, size_t nExcess, const CEncoding& encoding) {
 struct CMessageParts {
   std::string m_strHeader;  // "<PRI>1 TIMESTAMP HOSTNAME APP-NAME - MSGID"
   std::string m_strFile;
+  std::string m_strRecord;     // RecordKey; empty when not sent
   std::string m_strTruncated;  // octets before cutting; empty when uncut
   // description, parameters, operation, location, type, and the stamp when
   // TIMESTAMP could not carry it: the order in which the longest is cut
@@ -105,12 +107,14 @@ std::string Assemble(const CMessageParts& parts, const CSyslogSettings& settings
       {"operation", &parts.m_aValues[cutOperation]},
       {"parameters", &parts.m_aValues[cutParameters]},
       {"file", &parts.m_strFile},
+      {"record", &parts.m_strRecord},
       {"time", &parts.m_aValues[cutUnreadTime]},
       {"truncated", &parts.m_strTruncated},
   };
   const CEncoding param = EncodingOf(cutParameters, settings);
   for (const auto& [szName, pValue] : aParams) {
-    const bool bOptional = std::string(szName) == "time" || std::string(szName) == "truncated";
+    const std::string strName = szName;
+    const bool bOptional = strName == "record" || strName == "time" || strName == "truncated";
     if (bOptional && pValue->empty()) continue;
     strOut += ' ';
     strOut += szName;
@@ -186,23 +190,31 @@ int SeverityOfType(const std::string& strType, const CSyslogSettings& settings) 
   return severityNotice;
 }
 
-std::string FormatSyslogTime(const std::string& strRecordStamp) {
+std::string FormatSyslogTime(const std::string& strRecordStamp, int64_t nUtcOffset) {
   CStamp stamp;
   if (!ParseRecordStamp(strRecordStamp, stamp)) return "-";
-  int64_t nOffset = 0;
-  if (!LocalOffset(LocalSeconds(stamp), nOffset)) return "-";
+  int64_t nOffset = nUtcOffset;
+  if (nOffset == kNoUtcOffset && !LocalOffset(LocalSeconds(stamp), nOffset)) return "-";
   return FormatOffsetTime(stamp, nOffset);
 }
 
-std::string FormatSyslogMessage(const CLogRecord& record, const CSyslogSettings& settings, bool& bCut) {
+std::string RecordKey(const std::string& strDayFile, uint64_t nNumber) {
+  CDay day;
+  if (!ParseDayFileName(strDayFile, day)) return std::string();
+  return FormatDayStamp(day) + "-" + std::to_string(nNumber);
+}
+
+std::string FormatSyslogMessage(const CLogRecord& record, const CSyslogSettings& settings, bool& bCut,
+                                uint64_t nNumber) {
   bCut = false;
   const std::string& strType = record.m_aField[fieldType];
-  const std::string strTime = FormatSyslogTime(record.m_aField[fieldTime]);
+  const std::string strTime = FormatSyslogTime(record.m_aField[fieldTime], record.m_nUtcOffset);
   CMessageParts parts;
   parts.m_strHeader = "<" + std::to_string(settings.m_nFacility * 8 + SeverityOfType(strType, settings)) + ">1 " +
                       strTime + " " + settings.m_strHostName + " " + settings.m_strAppName + " - " +
                       HeaderValue(strType, kMaxMessageIdLength);
   parts.m_strFile = record.m_strFile;
+  if (nNumber > 0) parts.m_strRecord = RecordKey(record.m_strFile, nNumber);
   parts.m_aValues = {record.m_aField[fieldDescription],
                      record.m_aField[fieldParameters],
                      record.m_aField[fieldOperation],

@@ -1,7 +1,11 @@
 // One record as one syslog message (RFC 5424), for `vardlix forward`:
 //
 //   <PRI>1 TIMESTAMP HOSTNAME APP-NAME - MSGID [SD-ID type=".." location=".."
-//     operation=".." parameters=".." file=".."] DESCRIPTION
+//     operation=".." parameters=".." file=".." record="DAY-N"] DESCRIPTION
+//
+// record="20110408-1234" names the record exactly (the 1234th of the day
+// file of 8 April 2011), so that a collector can drop a message that a
+// forwarder killed before its checkpoint sends again.
 //
 // The header fields take only printable ASCII of limited length; a value that
 // does not fit is written as "-" (the RFC's NILVALUE), and the record's own
@@ -87,8 +91,14 @@ int SeverityOfType(const std::string& strType, const CSyslogSettings& settings);
 
 // The record stamp "yyyy.mm.dd hh:mm:ss" as an RFC 3339 time with the UTC
 // offset that the local time zone had at that moment
-// ("2011-04-08T23:59:59+08:00"); "-" when the stamp does not read.
-std::string FormatSyslogTime(const std::string& strRecordStamp);
+// ("2011-04-08T23:59:59+08:00"); "-" when the stamp does not read. A record
+// whose reader gave it an offset (m_nUtcOffset, CRecordClock: the order of
+// the records decides in the hour repeated when clocks go back) keeps it.
+std::string FormatSyslogTime(const std::string& strRecordStamp, int64_t nUtcOffset = kNoUtcOffset);
+
+// The value of record="..": the day of the record's file and its number in
+// it, from 1 ("20110408-1234"); empty when the file is not a day file.
+std::string RecordKey(const std::string& strDayFile, uint64_t nNumber);
 
 // One record as a message. When settings.m_nMaxSize is set and the message
 // would be longer, the longest of the description, parameters, operation,
@@ -96,5 +106,7 @@ std::string FormatSyslogTime(const std::string& strRecordStamp);
 // fits, and the structured data says so with truncated="N", N being the
 // octets of the whole message uncut; bCut is then true. Empty when even the
 // message with every value emptied is longer (a limit too small for the
-// header): such a record cannot be sent.
-std::string FormatSyslogMessage(const CLogRecord& record, const CSyslogSettings& settings, bool& bCut);
+// header): such a record cannot be sent. nNumber: the record's number in its
+// day file, from 1, sent as record=".." (RecordKey); 0 leaves it out.
+std::string FormatSyslogMessage(const CLogRecord& record, const CSyslogSettings& settings, bool& bCut,
+                                uint64_t nNumber = 0);

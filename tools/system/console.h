@@ -57,3 +57,9 @@ bool TerminalShowsColor();
 // (SetConsoleCtrlHandler).
 void CatchInterrupts();
 bool WasInterrupted();
+
+// A request to reopen (POSIX: SIGHUP, as logrotate and service managers
+// send it) sets a flag instead of ending the process; TakeReopenRequest
+// returns it and clears it. Windows has no such request: never set there.
+void CatchReopenRequests();
+bool TakeReopenRequest();

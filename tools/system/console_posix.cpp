@@ -10,7 +10,10 @@ namespace {
 
 volatile sig_atomic_t g_bInterrupted = 0;
 
+volatile sig_atomic_t g_bReopen = 0;
+
 extern "C" void OnInterrupt(int) { g_bInterrupted = 1; }
+extern "C" void OnReopen(int) { g_bReopen = 1; }
 
 }  // namespace
 
@@ -39,3 +42,16 @@ void CatchInterrupts() {
 }
 
 bool WasInterrupted() { return g_bInterrupted != 0; }
+
+void CatchReopenRequests() {
+  struct sigaction action {};
+  action.sa_handler = OnReopen;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGHUP, &action, nullptr);
+}
+
+bool TakeReopenRequest() {
+  if (g_bReopen == 0) return false;
+  g_bReopen = 0;
+  return true;
+}

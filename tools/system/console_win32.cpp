@@ -184,3 +184,7 @@ bool TerminalShowsColor() {
 void CatchInterrupts() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE /* add */); }
 
 bool WasInterrupted() { return g_bInterrupted; }
+
+void CatchReopenRequests() {}
+
+bool TakeReopenRequest() { return false; }
