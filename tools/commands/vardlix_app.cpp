@@ -18,9 +18,16 @@ namespace {
 // A host path for the help of --host, in the form of this platform.
 const std::string kExampleHost = kPathSeparator[0] == u'\\' ? "C:\\Apps\\Viewer.exe" : "/opt/app/bin/server";
 
-const std::string kDayHelp = std::string("DAY is ") + kDayForms + ".";
+const std::string kDayHelp =
+    std::string("DAY is ") + kDayForms +
+    ", or a range of days FIRST..LAST (2026-12-01..2026-12-03), of which the days with a log are read.";
 const char kTimeHelp[] =
-    "TIME is hh:mm[:ss], which applies to every day shown, or a full \"yyyy.mm.dd hh:mm:ss\" stamp.";
+    "TIME is a time of day (hh:mm[:ss], 10am, 10:30pm), a time before now (90s, 15m, 1h, 2d, \"1 hour ago\"), "
+    "now, a day (today, yesterday, yyyy-mm-dd: its start for --since, its end for --until), a time of a day "
+    "(\"yesterday 14:00\") or a full \"yyyy-mm-dd hh:mm:ss\" stamp. --since and --until make one continuous "
+    "period: a time of day is on the first day read for --since and on the last for --until, and an --until "
+    "earlier in the day than --since ends on the next day (--since 23:00 --until 01:00 spans midnight). Without "
+    "a DAY, the days the period covers are read.";
 const char kZoneHelp[] =
     "The time zone (TZ, or --tz ZONE for a folder that comes from another zone) gives each record time its UTC "
     "offset in JSON and CSV, summer time included; in the hour repeated when clocks go back, the order of the "
@@ -46,6 +53,11 @@ CLI::Validator TimeValidator() {
         return ParseTimeBound(strText, bound, strError) ? std::string() : strError;
       },
       "TIME");
+}
+
+// Accepts what std::regex takes as ECMAScript.
+CLI::Validator RegexValidator() {
+  return CLI::Validator([](std::string& strText) { return CheckRegex(strText); }, "REGEX");
 }
 
 // A count: a whole number of 0 or more.
@@ -80,6 +92,20 @@ void AddViewOptions(CLI::App& command, CViewOptions& options, std::string& strHo
   command.add_option("--until", strUntil, "Only records at or before TIME")->check(TimeValidator());
   command.add_option("--grep,-g", options.m_filter.m_strGrep, "Only records with TEXT in any field");
   command.add_flag("-i,--ignore-case", options.m_filter.m_bIgnoreCase, "--grep ignores case");
+  command.add_option("--location", options.m_filter.m_strLocation,
+                     "Only records of this location, exactly; ~TEXT: whose location holds TEXT");
+  command.add_option("--operation", options.m_filter.m_strOperation,
+                     "Only records of this operation, exactly; ~TEXT: whose operation holds TEXT");
+  command
+      .add_option("--regex,-e", options.m_filter.m_strRegex,
+                  "Only records with a match of the regular expression in any field (ECMAScript, as in "
+                  "JavaScript; matched on the UTF-8 text, case included)")
+      ->check(RegexValidator());
+  command.add_flag("--errors", options.m_filter.m_bErrors,
+                   "Only errors: types that hold error, fatal, crit, fail, 错误, 异常, 失败 or 严重, in any case "
+                   "(with --warnings: errors and warnings)");
+  command.add_flag("--warnings", options.m_filter.m_bWarnings,
+                   "Only warnings: types that hold warn or 警告 and no word of an error");
   std::vector<std::string> aFormats = {"table", "json", "csv"};
   if (!bFollow) aFormats.push_back("xml");
   command
@@ -101,7 +127,7 @@ void FinishViewOptions(CViewOptions& options, const std::string& strHost, const 
   if (!strHost.empty()) options.m_strFolder = HostLogFolder(strHost);
   std::string strError;
   if (!strSince.empty()) ParseTimeBound(strSince, options.m_filter.m_since, strError);
-  if (!strUntil.empty()) ParseTimeBound(strUntil, options.m_filter.m_until, strError);
+  if (!strUntil.empty()) ParseTimeBound(strUntil, options.m_filter.m_until, strError, true);
   static const std::map<std::string, OutputFormat> kFormats = {
       {"table", formatTable}, {"json", formatJson}, {"csv", formatCsv}, {"xml", formatXml}};
   options.m_nFormat = kFormats.at(strFormat);
@@ -288,14 +314,15 @@ bool ApplyTimeZone(const std::string& strZone) {
 // Runs the one subcommand that was given.
 int RunSubcommand(const CSubcommands& commands, CCommandLine& line) {
   if (commands.m_pShow->parsed()) {
-    FinishViewOptions(line.m_show, line.m_strShowHost, line.m_strShowSince, line.m_strShowUntil, line.m_strShowFormat);
+    // Times like "1 hour ago" are read in the zone of the folder.
     if (!ApplyTimeZone(line.m_show.m_strTimeZone)) return exitUsage;
+    FinishViewOptions(line.m_show, line.m_strShowHost, line.m_strShowSince, line.m_strShowUntil, line.m_strShowFormat);
     return RunShow(line.m_show, std::cout, std::cerr);
   }
   if (commands.m_pFollow->parsed()) {
+    if (!ApplyTimeZone(line.m_follow.m_strTimeZone)) return exitUsage;
     FinishViewOptions(line.m_follow, line.m_strFollowHost, line.m_strFollowSince, line.m_strFollowUntil,
                       line.m_strFollowFormat);
-    if (!ApplyTimeZone(line.m_follow.m_strTimeZone)) return exitUsage;
     return RunFollow(line.m_follow, std::cout, std::cerr);
   }
   if (commands.m_pForward->parsed()) return RunForward(FinishForwardOptions(line.m_forward), std::cerr);

@@ -10,6 +10,7 @@
 
 #include "base/display_text.h"
 #include "reading/log_record.h"
+#include "reading/record_category.h"
 
 enum OutputFormat : int {
   formatTable,
@@ -17,18 +18,6 @@ enum OutputFormat : int {
   formatCsv,
   formatXml,
 };
-
-// What a record's type says of it, from words that hosts commonly use for
-// their types ("Error", "FATAL", "警告", "trace"...): the table's colours and
-// the report's lists go by it.
-enum TypeCategory : int {
-  categoryError,
-  categoryWarning,
-  categoryInfo,
-  categoryDebug,
-  categoryOther,  // none of the words
-};
-TypeCategory CategoryOfType(const std::string& strType);
 
 struct CTableOptions {
   int m_nWidth = 0;       // cells per line; 0 or less: no limit
