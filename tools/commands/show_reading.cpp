@@ -230,6 +230,13 @@ bool CShowReading::ReportOutcome(const std::string& strPath, const CLogText& tex
                            ToUtf8(kLogRoot) + ">)");
       return false;
     case logTextMalformed:
+      // Neither the log's top element nor any element at all: other text,
+      // such as /etc/passwd, rather than a log that was damaged.
+      if (text.m_nRecords == 0 && !text.m_bRootOpened && text.m_strTopElement.empty()) {
+        ReportError(err, strPath + ": not a Vardlix log (no <" + ToUtf8(kLogRoot) +
+                             "> element and no record: " + DescribeDamage(text) + ")");
+        return false;
+      }
       if (text.m_nRecords == 0) {
         ReportError(err, strPath + ": " + DescribeDamage(text) + "; no complete record in it");
         return false;

@@ -1,9 +1,11 @@
 #include "commands/vardlix_app.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <iostream>
 #include <map>
 
+#include "commands/command_suggestion.h"
 #include "commands/commands.h"
 #include "commands/forward_command_line.h"
 #include "commands/host_library.h"
@@ -154,7 +156,8 @@ struct CCommandLine {
   std::string m_strReportHost;
   std::string m_strCheckFile;
   std::vector<std::string> m_aWriteFields = std::vector<std::string>(5);
-  std::string m_strWriteLibrary, m_strLifeLibrary, m_strLifeDays, m_strLifeHost;
+  std::string m_strWriteLibrary;
+  CLifeOptions m_life;
 };
 
 // The subcommands, to tell afterwards which one was given.
@@ -284,13 +287,13 @@ CLI::App* AddWriteCommand(CLI::App& app, CCommandLine& line) {
 
 CLI::App* AddLifeCommand(CLI::App& app, CCommandLine& line) {
   CLI::App* pLife = app.add_subcommand("life", "Show the retention, or set it through the library's SetLogLife");
-  pLife->add_option("days", line.m_strLifeDays,
+  pLife->add_option("days", line.m_life.m_strDays,
                     "Days to keep log files, 0 to " + std::to_string(kMaxLogLife) +
                         " (0 switches logging off and deletes every log file)");
   CLI::Option* pLibrary =
-      pLife->add_option("--library", line.m_strLifeLibrary, std::string("Path of ") + kLibraryFileName + " to load");
+      pLife->add_option("--library", line.m_life.m_strLibrary, std::string("Path of ") + kLibraryFileName + " to load");
   pLife
-      ->add_option("--host", line.m_strLifeHost,
+      ->add_option("--host", line.m_life.m_strHost,
                    "The retention of the host program at PATH, in its log folder (" + HostLogFolder(kExampleHost) +
                        " for " + kExampleHost + "), set as SetLogLife sets it, without loading the library")
       ->type_name("PATH")
@@ -298,7 +301,12 @@ CLI::App* AddLifeCommand(CLI::App& app, CCommandLine& line) {
   pLife->footer(FolderNote() + "\nLoading the library, like setting the retention, deletes the expired logs of "
                                "that folder.\nWith --host, DAYS is written into that folder's settings file and its "
                                "expired logs are deleted; a host that is running applies the new retention at its "
-                               "next load of the library.");
+                               "next load of the library.\nA retention that deletes log files (0, or fewer days than "
+                               "the oldest files have) lists them and asks first when standard input is a terminal; "
+                               "otherwise it needs --yes, and without it exits with 2 and deletes nothing.");
+  pLife->add_flag("--yes,-y", line.m_life.m_bYes, "Delete the log files the new retention expires without asking");
+  pLife->add_flag("--create", line.m_life.m_bCreate,
+                  "With --host: make the log folder when it is missing (otherwise an error)");
   return pLife;
 }
 
@@ -338,11 +346,47 @@ int RunSubcommand(const CSubcommands& commands, CCommandLine& line) {
   if (commands.m_pCheck->parsed()) return RunCheck(line.m_strCheckFile, std::cout, std::cerr);
   if (commands.m_pWrite->parsed()) return RunWrite(line.m_aWriteFields, line.m_strWriteLibrary, std::cerr);
   if (commands.m_pLife->parsed()) {
-    return RunLife(line.m_strLifeDays, line.m_strLifeLibrary, line.m_strLifeHost, std::cout, std::cerr);
+    return RunLife(line.m_life, std::cin, std::cout, std::cerr);
   }
   ReportError(std::cerr,
               "a command is needed: show, report, follow, stats, check, write, life or forward (see vardlix --help)");
   return exitUsage;
+}
+
+// The long option names of a command, "--folder" and so on.
+std::vector<std::string> LongOptionNames(const CLI::App& command) {
+  std::vector<std::string> aNames;
+  for (const CLI::Option* pOption : command.get_options()) {
+    for (const auto& strName : pOption->get_lnames()) aNames.push_back("--" + strName);
+  }
+  return aNames;
+}
+
+// " (did you mean --folder?)" for the first word of the command line that
+// names no command, or no option of the command given, and is close to one
+// that does; empty otherwise.
+std::string SuggestCorrection(const CLI::App& app, const std::vector<std::string>& aArgs) {
+  const CLI::App* pCommand = &app;
+  for (size_t i = 1; i < aArgs.size() && aArgs[i] != "--"; ++i) {
+    const std::string& strArg = aArgs[i];
+    std::string strSuggestion;
+    if (strArg.rfind("--", 0) == 0) {
+      const std::string strName = strArg.substr(0, strArg.find('='));
+      const std::vector<std::string> aNames = LongOptionNames(*pCommand);
+      if (std::find(aNames.begin(), aNames.end(), strName) != aNames.end()) continue;
+      strSuggestion = SuggestName(strName, aNames);
+    } else if (pCommand == &app && !strArg.empty() && strArg[0] != '-') {
+      std::vector<std::string> aCommands;
+      for (const CLI::App* pSub : app.get_subcommands([](const CLI::App*) { return true; })) {
+        if (pSub->get_name() == strArg) pCommand = pSub;
+        aCommands.push_back(pSub->get_name());
+      }
+      if (pCommand != &app) continue;
+      strSuggestion = SuggestName(strArg, aCommands);
+    }
+    if (!strSuggestion.empty()) return " (did you mean " + strSuggestion + "?)";
+  }
+  return std::string();
 }
 
 }  // namespace
@@ -381,7 +425,7 @@ int RunVardlix(const std::vector<std::string>& aArgs) {
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    ReportError(std::cerr, OneLine(e.what()) + " (see vardlix --help)");
+    ReportError(std::cerr, OneLine(e.what()) + SuggestCorrection(app, aArgs) + " (see vardlix --help)");
     return exitUsage;
   }
   return RunSubcommand(commands, line);

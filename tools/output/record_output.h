@@ -45,8 +45,9 @@ void AppendTableRow(std::string& strOut, const CLogRecord& record, const CTableL
 void WriteTable(const std::vector<CLogRecord>& aRecords, const CTableOptions& options, std::ostream& out);
 
 // One JSON object on one line: the six fields by their English names (the
-// time in ISO 8601 local time, with its UTC offset when the record has one)
-// and "file", the day file it came from.
+// time in ISO 8601 local time, with its UTC offset when the record has one,
+// followed then by "epoch", its seconds since 1970) and "file", the day file
+// it came from.
 void WriteJsonLine(const CLogRecord& record, std::ostream& out);
 
 // A header line and one line per record, quoted where a field holds a comma,
