@@ -186,7 +186,8 @@ CLI::App* AddShowCommand(CLI::App& app, CCommandLine& line) {
                   "UTF-8");
   pShow->footer(std::string(kDayHelp) + "\n" + kTimeHelp +
                 "\nJSON Lines: one object per record with time (ISO 8601 local time with its UTC offset, "
-                "2026-12-07T23:53:06+04:00), type, location, operation, parameters, description and file.\n" +
+                "2026-12-07T23:53:06+04:00), epoch (its seconds since 1970), type, location, operation, parameters, "
+                "description and file.\n" +
                 kZoneHelp +
                 "\nCSV: UTF-8 with CR LF line ends; redirected to a file it starts with the header line "
                 "\"time,type,...\", without byte-order mark unless --bom is given. A cell that begins with =, +, -, "
