@@ -117,6 +117,7 @@ TEST_F(ToolErrors, CheckReportsWhereTheParseStopped) {
       {"zero.xml", 1, "the library adds no record to this file"},
       {"control.xml", 1, "control.xml:9:5: 2 characters that XML 1.0 forbids, the first U+001B"},
       {"narrow.xml", 1, "narrow.xml: not UTF-16"},
+      {"passwd", 1, "passwd: not a Vardlix log: no <日志> element and no record"},
       {"Vardlix20110408.xml", 0, ":1:31: note: standard XML parsers do not know the encoding name \"unicode\""},
   };
   for (const auto& c : kCases) {
