@@ -84,6 +84,24 @@ void AddFolderOptions(CLI::App& command, std::string& strFolder, std::string& st
       ->excludes(pFolder);
 }
 
+// The filters by field and by kind of type, which show and follow share.
+void AddFieldFilters(CLI::App& command, CRecordFilter& filter) {
+  command.add_option("--location", filter.m_strLocation,
+                     "Only records of this location, exactly; ~TEXT: whose location holds TEXT");
+  command.add_option("--operation", filter.m_strOperation,
+                     "Only records of this operation, exactly; ~TEXT: whose operation holds TEXT");
+  command
+      .add_option("--regex,-e", filter.m_strRegex,
+                  "Only records with a match of the regular expression in any field (ECMAScript, as in "
+                  "JavaScript; matched on the UTF-8 text, case included)")
+      ->check(RegexValidator());
+  command.add_flag("--errors", filter.m_bErrors,
+                   "Only errors: types that hold error, fatal, crit, fail, 错误, 异常, 失败 or 严重, in any case "
+                   "(with --warnings: errors and warnings)");
+  command.add_flag("--warnings", filter.m_bWarnings,
+                   "Only warnings: types that hold warn or 警告 and no word of an error");
+}
+
 // Options that show and follow share: folder, filters, format and layout.
 void AddViewOptions(CLI::App& command, CViewOptions& options, std::string& strHost, std::string& strSince,
                     std::string& strUntil, std::string& strFormat, bool bFollow) {
@@ -94,20 +112,7 @@ void AddViewOptions(CLI::App& command, CViewOptions& options, std::string& strHo
   command.add_option("--until", strUntil, "Only records at or before TIME")->check(TimeValidator());
   command.add_option("--grep,-g", options.m_filter.m_strGrep, "Only records with TEXT in any field");
   command.add_flag("-i,--ignore-case", options.m_filter.m_bIgnoreCase, "--grep ignores case");
-  command.add_option("--location", options.m_filter.m_strLocation,
-                     "Only records of this location, exactly; ~TEXT: whose location holds TEXT");
-  command.add_option("--operation", options.m_filter.m_strOperation,
-                     "Only records of this operation, exactly; ~TEXT: whose operation holds TEXT");
-  command
-      .add_option("--regex,-e", options.m_filter.m_strRegex,
-                  "Only records with a match of the regular expression in any field (ECMAScript, as in "
-                  "JavaScript; matched on the UTF-8 text, case included)")
-      ->check(RegexValidator());
-  command.add_flag("--errors", options.m_filter.m_bErrors,
-                   "Only errors: types that hold error, fatal, crit, fail, 错误, 异常, 失败 or 严重, in any case "
-                   "(with --warnings: errors and warnings)");
-  command.add_flag("--warnings", options.m_filter.m_bWarnings,
-                   "Only warnings: types that hold warn or 警告 and no word of an error");
+  AddFieldFilters(command, options.m_filter);
   std::vector<std::string> aFormats = {"table", "json", "csv"};
   if (!bFollow) aFormats.push_back("xml");
   command

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <locale>
+#include <regex>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -65,9 +66,15 @@ bool IsPlainUnit(char16_t c) {
 
 }  // namespace
 
+// std::regex stays out of the header, which much of the tool includes.
+struct CRecordMatcher::CCompiledRegex {
+  std::regex m_regex;
+};
+
 CRecordMatcher::CRecordMatcher(const CRecordFilter& filter) : m_filter(filter) {
   if (!filter.m_strRegex.empty() && CheckRegex(filter.m_strRegex).empty()) {
-    m_pRegex = std::make_shared<const std::regex>(filter.m_strRegex, std::regex::ECMAScript);
+    m_pRegex =
+        std::make_shared<const CCompiledRegex>(CCompiledRegex{std::regex(filter.m_strRegex, std::regex::ECMAScript)});
   }
   if (filter.m_strGrep.empty()) return;
   m_strNeedle = filter.m_bIgnoreCase ? FoldCase(filter.m_strGrep) : filter.m_strGrep;
@@ -157,8 +164,9 @@ bool CRecordMatcher::Matches(const CLogRecord& record) const {
       return false;
     }
   }
-  if (m_pRegex && std::none_of(record.m_aField.begin(), record.m_aField.end(),
-                               [&](const std::string& strField) { return std::regex_search(strField, *m_pRegex); })) {
+  if (m_pRegex && std::none_of(record.m_aField.begin(), record.m_aField.end(), [&](const std::string& strField) {
+        return std::regex_search(strField, m_pRegex->m_regex);
+      })) {
     return false;
   }
   if (m_strNeedle.empty()) return true;

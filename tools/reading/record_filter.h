@@ -3,7 +3,6 @@
 #pragma once
 
 #include <memory>
-#include <regex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,11 +57,12 @@ class CRecordMatcher {
 
  private:
   const CRecordFilter& m_filter;
-  std::string m_strNeedle;                     // the needle, folded for -i
-  std::u16string m_strPiece;                   // the stretch looked for in the text; empty: no look
-  const char16_t* m_pFold = nullptr;           // -i: the folded form of each code unit
-  std::u16string m_strFirstUnits;              // -i: the units that fold to the stretch's first one
-  std::shared_ptr<const std::regex> m_pRegex;  // --regex, compiled once; null: none
+  std::string m_strNeedle;            // the needle, folded for -i
+  std::u16string m_strPiece;          // the stretch looked for in the text; empty: no look
+  const char16_t* m_pFold = nullptr;  // -i: the folded form of each code unit
+  std::u16string m_strFirstUnits;     // -i: the units that fold to the stretch's first one
+  struct CCompiledRegex;
+  std::shared_ptr<const CCompiledRegex> m_pRegex;  // --regex, compiled once; null: none
 };
 
 // Lower-case form of a UTF-8 text for case-insensitive comparison: simple
