@@ -96,17 +96,47 @@ TEST_F(LibraryFolder, LifeSetsTheRetentionThatStatsReports) {
   ASSERT_EQ(Host({"write", "Info", "Main", "Close", "", ""}).m_nStatus, 0);
   CToolResult stats = RunTool({"stats", "--host", m_strHost});
   ASSERT_EQ(stats.m_nStatus, 0) << stats.m_strErr;
+  std::string strDayName;
+  for (const auto& entry : std::filesystem::directory_iterator(LogFolder())) {
+    const std::string strName = entry.path().filename().string();
+    if (std::regex_match(strName, std::regex(R"(Vardlix\d{8}\.xml)"))) strDayName = strName;
+  }
+  ASSERT_FALSE(strDayName.empty());
   EXPECT_NE(stats.m_strOut.find("Folder     " + LogFolder() + "\n"), std::string::npos) << stats.m_strOut;
   EXPECT_NE(stats.m_strOut.find("Retention  1 day (SettingInfo.xml holds \"1\")"), std::string::npos) << stats.m_strOut;
   EXPECT_NE(stats.m_strOut.find("        3"), std::string::npos) << stats.m_strOut;
-  EXPECT_NE(stats.m_strOut.find("Info 2, Error 1"), std::string::npos) << stats.m_strOut;
+  EXPECT_NE(stats.m_strOut.find("Info 2, Error 1 (errors 1, warnings 0)"), std::string::npos) << stats.m_strOut;
   // Created just now and kept for one day: due a day after its creation.
   EXPECT_TRUE(std::regex_search(stats.m_strOut, std::regex(R"(Vardlix\d{8}\.xml  deleted from \d{4}-\d\d-\d\d )"
                                                            R"(\d\d:\d\d:\d\d \(in (1 d 0 h|23 h \d+ min)\))")))
       << stats.m_strOut;
-  // Logging switched off through --host deletes the host's logs, and the
-  // record goes nowhere; write says so.
-  ASSERT_EQ(RunTool({"life", "--host", m_strHost, "0"}).m_nStatus, 0);
+  // Logging switched off deletes the host's logs: only with --yes or the
+  // word of a person at a terminal (script gives the tool a pseudo-terminal;
+  // its input is the answer).
+  const std::string strLife = std::string(VARDLIX_TOOL_PATH) + " life --host " + m_strHost + " 0";
+  const std::string strDayLog = LogFolder() + "/" + strDayName;
+  struct {
+    std::vector<std::string> aArgs;
+    std::string strProgram;  // empty: the tool
+    int nStatus;
+    std::string strOut;  // part of the output
+    bool bDeleted;
+  } const kLifeCases[] = {
+      {{"life", "--host", m_strHost, "0"}, "", 2, "", false},                       // no terminal, no --yes
+      {{"-qec", strLife, "/dev/null"}, "script", 1, "Nothing was changed", false},  // no answer
+      {{"-c", "printf 'n\\n' | script -qec '" + strLife + "' /dev/null"}, "/bin/sh", 1, "[y/N]", false},
+      {{"-c", "printf 'y\\n' | script -qec '" + strLife + "' /dev/null"}, "/bin/sh", 0, "Retention 0 days", true},
+  };
+  for (const auto& c : kLifeCases) {
+    CToolResult result = RunTool(c.aArgs, {}, c.strProgram == "script" ? "/usr/bin/script" : c.strProgram);
+    EXPECT_EQ(result.m_nStatus, c.nStatus) << c.aArgs.back() << result.m_strOut << result.m_strErr;
+    EXPECT_NE(result.m_strOut.find(c.strOut), std::string::npos) << result.m_strOut;
+    EXPECT_EQ(!std::filesystem::exists(strDayLog), c.bDeleted) << c.aArgs.back() << result.m_strOut;
+    if (c.nStatus != 0) {
+      EXPECT_NE((result.m_strOut + result.m_strErr).find(strDayName), std::string::npos);  // the list
+    }
+  }
+  ASSERT_EQ(RunTool({"life", "--host", m_strHost, "0"}).m_nStatus, 0);  // nothing left to delete
   for (const auto& entry : std::filesystem::directory_iterator(LogFolder())) {
     EXPECT_EQ(entry.path().filename().string().rfind("Vardlix", 0), std::string::npos) << entry.path();
   }

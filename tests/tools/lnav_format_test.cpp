@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "reading/record_category.h"
 #include "tool_process.h"
 
 namespace {
@@ -37,11 +38,15 @@ TEST(LnavFormat, RecognisesEveryFieldAndTheLevelOfEachType) {
   CToolResult install = RunTool({"-i", VARDLIX_LNAV_FORMAT}, home, strLnav);
   ASSERT_EQ(install.m_nStatus, 0) << install.m_strOut << install.m_strErr;
 
-  // Each type with the level it must get; the last ones are no built-in type.
+  // Each type with the level it must get: the tool's one notion of errors
+  // and warnings (CategoryOfType, checked below); the last ones are none.
   const std::pair<const char*, const char*> kLevels[] = {
-      {"Error", "error"},  {"错误", "error"},   {"ERROR", "error"}, {"Warning", "warning"},
-      {"警告", "warning"}, {"Info", "info"},    {"信息", "info"},   {"Debug", "debug"},
-      {"调试", "debug"},   {"Audit", "notice"}, {"审计", "notice"}, {"Errors", "notice"}};
+      {"Error", "error"},     {"错误", "error"},     {"ERROR", "error"},
+      {"Warning", "warning"}, {"警告", "warning"},   {"Info", "info"},
+      {"信息", "info"},       {"Debug", "debug"},    {"调试", "debug"},
+      {"Fatal", "error"},     {"CRITICAL", "error"}, {"Errors", "error"},
+      {"WARN", "warning"},    {"Trace", "debug"},    {"warning: failed", "error"},
+      {"Audit", "notice"},    {"审计", "notice"}};
   std::vector<std::vector<std::string>> aRecords;
   for (size_t i = 0; i < std::size(kLevels); ++i) {
     aRecords.push_back({"2011.04.08 09:05:" + std::string(i < 10 ? "0" : "") + std::to_string(i), kLevels[i].first,
@@ -66,6 +71,8 @@ TEST(LnavFormat, RecognisesEveryFieldAndTheLevelOfEachType) {
     const nlohmann::json& row = aRows[i];
     SCOPED_TRACE(kLevels[i].first);
     EXPECT_EQ(row["log_level"], kLevels[i].second);
+    static const char* const kCategoryLevels[] = {"error", "warning", "info", "debug", "notice"};
+    EXPECT_STREQ(kCategoryLevels[CategoryOfType(kLevels[i].first)], kLevels[i].second);
     EXPECT_EQ(row["log_time"], "2011-04-08 09:05:" + std::string(i < 10 ? "0" : "") + std::to_string(i) + ".000");
     EXPECT_EQ(row["type"], kLevels[i].first);
     EXPECT_EQ(row["location"], "主窗口");

@@ -19,6 +19,10 @@ class ShowCommand : public ::testing::Test {
                                 {"2011.04.08 09:30:00", "Error", "网络", "连接", "", "line one\r\nline two"},
                                 {"2011.04.08 12:00:00", "Warning", "Parser", "Read", "x&lt;y", "Quote \"q\", comma"},
                                 {"2011.04.08 18:45:10", "info", "Main", "Close", "", "<![CDATA[<raw>&amp;]]>"}}));
+    // The next day, for windows across midnight.
+    WriteUtf16File(m_folder.Path("Vardlix20110409.xml"),
+                   MakeLogText({{"2011.04.09 00:00:00", "Fatal", "Main", "Stop", "", "midnight"},
+                                {"2011.04.09 08:00:00", "Debug", "Cache", "Flush", "", ""}}));
   }
 
   CToolResult Show(std::vector<std::string> aArgs, const CEnvironment& environment = {}) {
@@ -62,6 +66,23 @@ TEST_F(ShowCommand, FiltersCombine) {
       {{"--reverse", "--limit", "2"}, {"info", "Warning"}},
       {{"--type", "info", "--type", "Info", "--reverse"}, {"info", "Info"}},
       {{"--grep", "Main", "--since", "12:00"}, {"info"}},
+      // One continuous period over the days read, across midnight.
+      {{"20110409", "--since", "18:00", "--until", "00:00:30"}, {"info", "Fatal"}},
+      {{"20110409", "--since", "12:00", "--until", "08:00"}, {"Warning", "info", "Fatal", "Debug"}},
+      {{"20110409", "--since", "09:00", "--until", "00:00"}, {"Error", "Warning", "info", "Fatal"}},
+      {{"20110409", "--since", "6pm", "--until", "2011-04-08"}, {"info"}},  // a day ends at 23:59:59
+      {{"--since", "18:00", "--until", "09:00"}, {"info"}},                 // one day: up to 09:00 of the next
+      {{"--location", "Main"}, {"Info", "info"}},
+      {{"--location", "main"}, {}},
+      {{"--operation", "~e"}, {"Info", "Warning", "info"}},  // '~': the operation holds it
+      {{"--location", "~a", "--operation", "~ose"}, {"info"}},
+      {{"--operation", "Clos"}, {}},  // exact without '~'
+      {{"--regex", "^line one\r\nline"}, {"Error"}},
+      {{"--regex", "[A-Z]\\w+ \"q\""}, {"Warning"}},
+      {{"--regex", "^(Open|Close)$", "--type", "info"}, {"info"}},
+      {{"20110409", "--errors"}, {"Error", "Fatal"}},  // Fatal is an error, as in the report and lnav
+      {{"20110409", "--warnings"}, {"Warning"}},
+      {{"20110409", "--errors", "--warnings"}, {"Error", "Warning", "Fatal"}},
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(TypesShown(c.aArgs), c.aExpected) << ::testing::PrintToString(c.aArgs);
@@ -75,6 +96,7 @@ TEST_F(ShowCommand, JsonLinesCarryEveryFieldDecoded) {
   ASSERT_EQ(aLines.size(), 4u);
   nlohmann::json second = nlohmann::json::parse(aLines[1]);
   EXPECT_EQ(second["time"], "2011-04-08T09:30:00+08:00");
+  EXPECT_EQ(second["epoch"], 1302226200);  // 01:30 UTC
   EXPECT_EQ(second["location"], "网络");
   EXPECT_EQ(second["description"], "line one\r\nline two");
   EXPECT_EQ(second["parameters"], "");
@@ -239,6 +261,8 @@ TEST(ShowFiles, ReadsDaysAndFilesInTheOrderGiven) {
       {{"Vardlix20110409.xml"},  // a name in the folder
        "B C D Vardlix20110409.xml Vardlix20110409.pending Vardlix20110409.77.pending"},
       {{folder.Path("copy.xml")}, "无标记 copy.xml"},
+      {{"2011-04-07..2011-04-12"}, "A B Vardlix20110408.xml Vardlix20110409.xml"},          // the days with a log
+      {{"--since", "2011-04-08 12:00", "--until", "2011-04-09"}, "B Vardlix20110409.xml"},  // the window's days
   };
   for (const auto& c : kCases) {
     std::vector<std::string> aArgs = {"show", "-d", folder.Path(), "-f", "json"};

@@ -11,11 +11,13 @@
 #include "base/display_width.h"
 #include "base/text_encoding.h"
 #include "output/record_output.h"
+#include "platform/platform_files.h"
 #include "reading/local_time.h"
 #include "reading/record_export.h"
 #include "reading/record_filter.h"
 #include "reading/record_scan.h"
 #include "reading/time_stamp.h"
+#include "system/time_zone.h"
 
 namespace {
 
@@ -84,38 +86,68 @@ TEST(FitToWidth, CutsWithAnEllipsisThatStillFits) {
   }
 }
 
+// The clock is fixed at 2026-12-08 10:30:00 UTC (in the zone UTC+08:00,
+// 18:30), and relative times count back from it in the zone.
 TEST(ParseTimeBound, AcceptsTimesOfDayAndFullStamps) {
   struct {
     const char* szText;
+    bool bUntil;
     bool bTimeOfDay;
     int64_t nKey;  // Key() or TimeOfDayKey()
   } const kCases[] = {
-      {"09:05", true, 90500},
-      {"23:59:59", true, 235959},
-      {"2011.04.08 09:05:03", false, 20110408090503},
-      {"2011-04-08T09:05", false, 20110408090500},
-      {"2024/02/29 00:00:00", false, 20240229000000},  // leap day
+      // clang-format off
+      {"09:05", false, true, 90500},
+      {"23:59:59", false, true, 235959},
+      {"10am", false, true, 100000},
+      {"10:30PM", false, true, 223000},
+      {"12am", false, true, 0},                              // midnight, not noon
+      {"12 pm", false, true, 120000},
+      {"2011.04.08 09:05:03", false, false, 20110408090503},
+      {"2011-04-08T09:05", false, false, 20110408090500},
+      {"2024/02/29 00:00:00", false, false, 20240229000000},  // leap day
+      {"2011.04.08", false, false, 20110408000000},          // a day starts --since
+      {"2011-04-08", true, false, 20110408235959},           // and ends --until
+      {"90s", false, false, 20261208182830},
+      {"15m", false, false, 20261208181500},                  // minutes, not months
+      {"1h", false, false, 20261208173000},
+      {"2d", false, false, 20261206183000},
+      {"1 hour ago", false, false, 20261208173000},
+      {"3 days ago", false, false, 20261205183000},
+      {"now", true, false, 20261208183000},
+      {"today", false, false, 20261208000000},
+      {"Yesterday", true, false, 20261207235959},
+      {"yesterday 14:00", false, false, 20261207140000},
+      {"today 2pm", true, false, 20261208140000},
+      // clang-format on
   };
+  std::string strError;
+  ASSERT_TRUE(UseTimeZone("+08:00", strError)) << strError;
+  SetClockForTesting(1796725800);  // 2026-12-08 10:30:00 UTC
   for (const auto& c : kCases) {
     CTimeBound bound;
-    std::string strError;
-    ASSERT_TRUE(ParseTimeBound(c.szText, bound, strError)) << c.szText;
+    ASSERT_TRUE(ParseTimeBound(c.szText, bound, strError, c.bUntil)) << c.szText;
     EXPECT_EQ(bound.m_bTimeOfDay, c.bTimeOfDay) << c.szText;
     EXPECT_EQ(c.bTimeOfDay ? bound.m_stamp.TimeOfDayKey() : bound.m_stamp.Key(), c.nKey) << c.szText;
   }
+  ResetClockForTesting();
+  ASSERT_TRUE(UseTimeZone("UTC", strError)) << strError;
 }
 
 TEST(ParseTimeBound, RejectsMalformedTimesWithAMessage) {
   const char* const kBad[] = {
       "",
-      "9:05",               // hour needs two digits
-      "24:00",              // no such hour
-      "12:60",              // no such minute
-      "12:00:",             // seconds cut off
-      "2023.02.29 10:00",   // not a leap year
-      "2011.04-08 10:00",   // mixed separators
-      "2011.04.08",         // a date alone
-      "2011.04.08  10:00",  // two blanks
+      "9:05",                    // hour needs two digits
+      "24:00",                   // no such hour
+      "12:60",                   // no such minute
+      "12:00:",                  // seconds cut off
+      "2023.02.29 10:00",        // not a leap year
+      "2011.04-08 10:00",        // mixed separators
+      "2011.04.08 25:00",        // no such hour after a day
+      "13pm",                    // no such hour of the 12-hour clock
+      "15",                      // a count without its unit
+      "1 fortnight ago",         // a unit not known
+      "2011-04-08..2011-04-09",  // a range of days is an argument of show, not a time
+      "2011.04.08  10:00",       // two blanks
       "noon",
   };
   for (const char* szText : kBad) {

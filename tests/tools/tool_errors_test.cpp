@@ -28,6 +28,7 @@ class ToolErrors : public ::testing::Test {
     WriteUtf16File(m_folder.Path("control.xml"),
                    MakeLogText({{"2011.04.08 08:00:00", "Info", "Main", "Open", "", "\x1B[31m red \x07"}}));
     WriteBytes(m_folder.Path("narrow.xml"), "<日志></日志>");
+    WriteBytes(m_folder.Path("passwd"), "root:x:0:0:root:/root:/bin/bash\nuser:x:1000:1000::/home/user:/bin/sh\n");
   }
   std::string Path(const std::string& strName) const { return m_folder.Path(strName); }
   CScratchFolder m_folder;
@@ -67,6 +68,18 @@ TEST_F(ToolErrors, BadInputGetsOneLineAndAStatus) {
       {{"show", "empty.xml"}, 1, "empty"},
       {{"show", "."}, 1, "is a folder"},
       {{"check", "missing.xml"}, 1, "no such file"},
+      {{"show", "passwd"}, 1, "passwd: not a Vardlix log (no <日志> element and no record"},
+      {{"show", "--regex", "a("}, 2, "not a regular expression (ECMAScript): \"a(\""},
+      {{"show", "--since", "1 fortnight ago"}, 2, "malformed time \"1 fortnight ago\""},
+      {{"show", "--foldr", "x"}, 2, "--foldr (did you mean --folder?)"},
+      {{"show", "--reverse", "--lmit", "3"}, 2, "--lmit (did you mean --limit?)"},
+      {{"shwo"}, 2, "shwo (did you mean show?)"},
+      {{"show", "20110408", "--since", "09:00", "--until", "08:30"},
+       0,
+       "(the period searched: 2011-04-08 09:00:00 to 2011-04-09 08:30:00)"},
+      {{"show", "2011-04-09..2011-04-10"}, 1, "no log from 2011-04-09 to 2011-04-10 in "},
+      {{"life", "--host", "/nonexistent/app"}, 2, "no such folder: /nonexistent/appLog"},
+      {{"life", "--host", "/nonexistent/app", "3"}, 2, "--create makes it"},
   };
   for (const auto& c : kCases) {
     std::vector<std::string> aArgs = c.aArgs;
@@ -104,6 +117,7 @@ TEST_F(ToolErrors, CheckReportsWhereTheParseStopped) {
       {"zero.xml", 1, "the library adds no record to this file"},
       {"control.xml", 1, "control.xml:9:5: 2 characters that XML 1.0 forbids, the first U+001B"},
       {"narrow.xml", 1, "narrow.xml: not UTF-16"},
+      {"passwd", 1, "passwd: not a Vardlix log: no <日志> element and no record"},
       {"Vardlix20110408.xml", 0, ":1:31: note: standard XML parsers do not know the encoding name \"unicode\""},
   };
   for (const auto& c : kCases) {

@@ -249,6 +249,7 @@ class ToolExe : public ::testing::Test {
       strOut.replace(nPos, strTool.size(), "{tool}");
     }
     strOut = std::regex_replace(strOut, std::regex(R"(\d{4}[-.]\d\d[-.]\d\d[T ]\d\d:\d\d:\d\d)"), "{time}");
+    strOut = std::regex_replace(strOut, std::regex(R"("epoch":\d+)"), R"("epoch":{epoch})");
     return std::regex_replace(strOut, std::regex(R"(Vardlix\d{8}\.xml)"), "Vardlix{day}.xml");
   }
 
@@ -345,10 +346,10 @@ TEST_F(ToolExe, EveryCommandWorksWithChinesePathsAndText) {
       << "\xFF\xFE"
       << std::string(reinterpret_cast<const char*>(strDamaged.data()), strDamaged.size() * sizeof(wchar_t));
   const std::string strChinese =
-      R"({"time":"{time}+00:00","type":"信息","location":"主窗口","operation":"打开文件",)"
+      R"({"time":"{time}+00:00","epoch":{epoch},"type":"信息","location":"主窗口","operation":"打开文件",)"
       R"("parameters":"报表=二〇二四年度.xlsx","description":"已打开报表，共 12 页","file":"Vardlix{day}.xml"})";
   const std::string strError =
-      R"({"time":"{time}+00:00","type":"Error","location":"Network","operation":"Connect",)"
+      R"({"time":"{time}+00:00","epoch":{epoch},"type":"Error","location":"Network","operation":"Connect",)"
       R"("parameters":"host=example.org port=443","description":"Connection refused","file":"Vardlix{day}.xml"})";
   const CToolCase kCases[] = {
       {"write takes Chinese arguments from the wide command line",
@@ -418,7 +419,7 @@ TEST_F(ToolExe, EveryCommandWorksWithChinesePathsAndText) {
       {"life reads it back", runPiped, {L"life"}, 0, {"Retention 30 days in {tool}\\vardlixLog\n"}, {}, ""},
       {"life --host sets another program's retention without loading the library",
        runPiped,
-       {L"life", L"--host", L"{tool}\\Host.exe", L"12"},
+       {L"life", L"--host", L"{tool}\\Host.exe", L"12", L"--create"},
        0,
        {"Retention 12 days in {tool}\\HostLog\nA host that is running applies it at its next load of the library.\n"},
        {},
@@ -434,7 +435,8 @@ TEST_F(ToolExe, EveryCommandWorksWithChinesePathsAndText) {
        runPiped,
        {L"stats", L"--folder", L"{log}"},
        0,
-       {"Folder     {tool}\\vardlixLog\n", "Retention  30 days (SettingInfo.xml holds \"30\")\n", "信息 1, Error 1\n"},
+       {"Folder     {tool}\\vardlixLog\n", "Retention  30 days (SettingInfo.xml holds \"30\")\n",
+        "信息 1, Error 1 (errors 1, warnings 0)\n"},
        {},
        ""},
       {"check passes the library's file",

@@ -52,6 +52,13 @@ class CCheckReport {
     const CLogText& text = m_file.m_text;
     const size_t nLibraryEnd = std::min(m_file.m_nZeroUnit, m_text.size());
     const std::u16string_view strLibraryText = std::u16string_view(m_text).substr(0, nLibraryEnd);
+    // No log's top element and no element at all: other text (a password
+    // file, a program) rather than a damaged log; said first, the rest is
+    // the parser's detail.
+    if (text.m_nOutcome == logTextMalformed && text.m_nRecords == 0 && !text.m_bRootOpened &&
+        text.m_strTopElement.empty()) {
+      Finding("", "not a Vardlix log: no <" + ToUtf8(kLogRoot) + "> element and no record; the parser's detail:");
+    }
     if (!m_file.m_bWide) {
       Finding("", "not UTF-16: there is no byte-order mark, so the file was read as text in this system's code page; "
                   "the library rewrites it as UTF-16 at its next record");

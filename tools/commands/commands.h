@@ -2,6 +2,7 @@
 // to out and its one-line errors to err, and returns the exit status.
 #pragma once
 
+#include <istream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -48,6 +49,14 @@ struct CReportOptions {
   std::string m_strTimeZone;  // --tz; empty: the system's
 };
 
+struct CLifeOptions {
+  std::string m_strDays;     // empty: only show the retention
+  std::string m_strLibrary;  // the library to load
+  std::string m_strHost;     // --host: that host's folder, without the library
+  bool m_bYes = false;       // delete the files the new retention expires without asking
+  bool m_bCreate = false;    // --host: make its log folder when it is missing
+};
+
 int RunShow(const CShowOptions& options, std::ostream& out, std::ostream& err);
 int RunReport(const CReportOptions& options, std::ostream& out, std::ostream& err);
 int RunFollow(const CFollowOptions& options, std::ostream& out, std::ostream& err);
@@ -55,8 +64,9 @@ int RunForward(const CForwardOptions& options, std::ostream& err);
 int RunStats(const std::string& strFolder, std::ostream& out, std::ostream& err);
 int RunCheck(const std::string& strPath, std::ostream& out, std::ostream& err);
 int RunWrite(const std::vector<std::string>& aFields, const std::string& strLibrary, std::ostream& err);
-int RunLife(const std::string& strDays, const std::string& strLibrary, const std::string& strHost, std::ostream& out,
-            std::ostream& err);
+// A retention that deletes files lists them and asks at a terminal (in);
+// without one it needs m_bYes.
+int RunLife(const CLifeOptions& options, std::istream& in, std::ostream& out, std::ostream& err);
 
 // "vardlix: " + message, on a line of its own.
 void ReportError(std::ostream& err, const std::string& strMessage);

@@ -12,6 +12,7 @@
 #include "reading/log_file.h"
 #include "reading/log_stats.h"
 #include "reading/waiting_records.h"
+#include "system/console.h"
 
 namespace {
 
@@ -166,28 +167,95 @@ int SetHostLife(const std::string& strFolder, uint32_t nDays, std::ostream& out,
   return exitOk;
 }
 
+// The log files of a folder that a purge under a retention of nDays deletes
+// now: every one for 0, which switches logging off.
+std::vector<std::string> FilesExpiredUnder(const std::string& strFolder, uint32_t nDays) {
+  std::vector<std::string> aNames;
+  CFolderStats stats;
+  const int64_t nNow = ReadClock();
+  if (!GatherFolderStats(strFolder, nNow, stats)) return aNames;
+  for (const auto& candidate : stats.m_aPurge) {
+    if (nDays == 0 || IsLogExpired(nNow, candidate.m_nCreated, static_cast<int32_t>(nDays))) {
+      aNames.push_back(candidate.m_strName);
+    }
+  }
+  return aNames;
+}
+
+// The first names and how many more, for a message of one line.
+std::string ListNames(const std::vector<std::string>& aNames) {
+  std::string strList;
+  for (size_t i = 0; i < aNames.size() && i < 5; ++i) strList += (i == 0 ? "" : ", ") + aNames[i];
+  if (aNames.size() > 5) strList += " and " + std::to_string(aNames.size() - 5) + " more";
+  return strList;
+}
+
+// A retention that deletes files goes ahead with --yes, or when a person at
+// the terminal agrees to the list; a script without --yes gets status 2 and
+// nothing deleted. False, with nStatus, when it must not go ahead.
+bool ConfirmDeletion(const std::string& strFolder, uint32_t nDays, const CLifeOptions& options, std::istream& in,
+                     std::ostream& out, std::ostream& err, int& nStatus) {
+  const std::vector<std::string> aNames = FilesExpiredUnder(strFolder, nDays);
+  if (aNames.empty() || options.m_bYes) return true;
+  const std::string strWhat = "a retention of " + std::to_string(nDays) + (nDays == 1 ? " day" : " days") +
+                              " deletes " + std::to_string(aNames.size()) +
+                              (aNames.size() == 1 ? " log file" : " log files") + " in " + strFolder;
+  if (!InputIsTerminal()) {
+    ReportError(err, strWhat + " (" + ListNames(aNames) + "); nothing was changed: give --yes to go ahead");
+    nStatus = exitUsage;
+    return false;
+  }
+  out << strWhat << ":\n";
+  for (const auto& strName : aNames) out << "  " << strName << "\n";
+  out << "Delete them and set the retention? [y/N] " << std::flush;
+  std::string strAnswer;
+  std::getline(in, strAnswer);
+  if (strAnswer == "y" || strAnswer == "Y" || strAnswer == "yes") return true;
+  out << "Nothing was changed.\n";
+  nStatus = exitFailure;
+  return false;
+}
+
+// The folder that --host names; a missing one is a mistake of the command
+// line unless --create asks for it.
+bool FindHostFolder(const std::string& strFolder, const CLifeOptions& options, std::ostream& err) {
+  if (IsFolder(strFolder)) return true;
+  std::u16string strFolderText;
+  if (options.m_bCreate && FromUtf8(strFolder, strFolderText) && CreateFolder(strFolderText) != folderFailed) {
+    return true;
+  }
+  ReportError(err, options.m_bCreate ? "the folder " + strFolder + " cannot be made"
+                                     : "no such folder: " + strFolder + " (the log folder of " + options.m_strHost +
+                                           "; --create makes it)");
+  return false;
+}
+
 }  // namespace
 
-int RunLife(const std::string& strDays, const std::string& strLibrary, const std::string& strHost, std::ostream& out,
-            std::ostream& err) {
+int RunLife(const CLifeOptions& options, std::istream& in, std::ostream& out, std::ostream& err) {
   uint32_t nDays = 0;
-  if (!CheckLifeDays(strDays, nDays, err)) return exitUsage;
-  if (!strHost.empty()) {
-    const std::string strFolder = HostLogFolder(strHost);
-    if (strDays.empty()) {
+  if (!CheckLifeDays(options.m_strDays, nDays, err)) return exitUsage;
+  const bool bSet = !options.m_strDays.empty();
+  int nStatus = exitOk;
+  if (!options.m_strHost.empty()) {
+    const std::string strFolder = HostLogFolder(options.m_strHost);
+    if (!FindHostFolder(strFolder, options, err)) return exitUsage;
+    if (!bSet) {
       ShowRetention(strFolder, out);
       return exitOk;
     }
+    if (!ConfirmDeletion(strFolder, nDays, options, in, out, err, nStatus)) return nStatus;
     return SetHostLife(strFolder, nDays, out, err);
   }
+  std::string strFolder = ToolLogFolder();
+  if (bSet && !ConfirmDeletion(strFolder, nDays, options, in, out, err, nStatus)) return nStatus;
   CHostLibrary library;
   std::string strError;
-  if (!library.Load(strLibrary, strError)) {
+  if (!library.Load(options.m_strLibrary, strError)) {
     ReportError(err, strError);
     return exitFailure;
   }
-  std::string strFolder = ToolLogFolder();
-  if (!strDays.empty() && library.SetLogLife(nDays) != 1) {
+  if (bSet && library.SetLogLife(nDays) != 1) {
     ReportError(err, "the settings file in " + strFolder + " cannot be written");
     return exitFailure;
   }

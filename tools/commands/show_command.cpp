@@ -12,6 +12,9 @@ namespace {
 void ReportNoMatch(const CRecordFilter& filter, size_t nRead, std::ostream& err) {
   std::string strMessage = "none of the " + std::to_string(nRead) + " records read matches the filters";
   if (!filter.m_aTypes.empty()) strMessage += " (--type compares the whole type exactly, case included)";
+  if (filter.m_since.m_bSet || filter.m_until.m_bSet) {
+    strMessage += " (the period searched: " + DescribeWindow(filter.m_since, filter.m_until) + ")";
+  }
   ReportError(err, strMessage);
 }
 
@@ -21,7 +24,8 @@ void ReportError(std::ostream& err, const std::string& strMessage) {
   err << "vardlix: " << MakeDisplayText(strMessage, false) << std::endl;
 }
 
-int RunShow(const CShowOptions& options, std::ostream& out, std::ostream& err) {
+int RunShow(const CShowOptions& given, std::ostream& out, std::ostream& err) {
+  CShowOptions options = given;  // the window's times of day get their days
   if (options.m_bByteOrderMark && options.m_nFormat != formatCsv) {
     ReportError(err, "--bom goes with --format csv only");
     return exitUsage;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/paths.h"
 #include "base/text_encoding.h"
 #include "format/log_layout.h"
 #include "reading/day_files.h"
@@ -9,31 +10,77 @@
 #include "reading/record_export.h"
 #include "reading/waiting_records.h"
 
-bool ResolveFiles(const CShowOptions& options, std::vector<std::string>& aPaths, int& nStatus, std::ostream& err) {
-  nStatus = exitFailure;
-  bool bNeedsFolder = options.m_bAll || options.m_aDays.empty() ||
-                      std::any_of(options.m_aDays.begin(), options.m_aDays.end(), [](const std::string& strDay) {
-                        CDay day;
-                        return ParseDay(strDay, day) || strDay == "today" || strDay == "yesterday";
-                      });
-  if (bNeedsFolder && !IsFolder(options.m_strFolder)) {
-    ReportError(err, "no such folder: " + options.m_strFolder);
-    return false;
+namespace {
+
+bool ParseDayWord(const std::string& strText, const CDay& today, CDay& day) {
+  if (strText == "today" || strText == "yesterday") {
+    day = strText == "today" ? today : PreviousDay(today);
+    return true;
   }
-  if (options.m_bAll) {
-    std::vector<CFolderEntry> aEntries;
-    ListFolder(options.m_strFolder, aEntries);
-    CDay day;
-    for (const auto& entry : aEntries) {
-      if (ParseDayFileName(entry.m_strName, day)) aPaths.push_back(entry.m_strPath);
+  return ParseDay(strText, day);
+}
+
+// "2026-12-01..2026-12-03", either end also today or yesterday.
+bool ParseDayRange(const std::string& strText, const CDay& today, CDay& first, CDay& last) {
+  const size_t nPos = strText.find("..");
+  return nPos != std::string::npos && ParseDayWord(strText.substr(0, nPos), today, first) &&
+         ParseDayWord(strText.substr(nPos + 2), today, last);
+}
+
+// The logs of the days from first to last that the folder holds, in order.
+// False, after reporting, when it holds none of them.
+bool AddDaysBetween(const std::string& strFolder, CDay first, const CDay& last, std::vector<std::string>& aPaths,
+                    std::ostream& err) {
+  const size_t nBefore = aPaths.size();
+  const CDay from = first;
+  for (int n = 0; DayKey(first) <= DayKey(last) && n < 40000; ++n, first = NextDay(first)) {
+    std::string strPath, strError;
+    if (ResolveDayArgument(FormatDayStamp(first), strFolder, first, strPath, strError) == dayArgumentFound) {
+      aPaths.push_back(strPath);
     }
-    if (aPaths.empty()) ReportError(err, "no day logs in " + options.m_strFolder);
-    return !aPaths.empty();
   }
-  std::vector<std::string> aDays = options.m_aDays;
-  if (aDays.empty()) aDays.push_back("today");
-  CDay today = Today();
-  for (const auto& strDay : aDays) {
+  if (aPaths.size() > nBefore) return true;
+  ReportError(err, "no log from " + FormatIsoDay(from) + " to " + FormatIsoDay(last) + " in " + strFolder);
+  return false;
+}
+
+// The days a window covers when no day is given: from the day of --since to
+// that of --until, today standing for a bound that is not a full stamp. Times
+// of day whose start is later than their end run from yesterday into today.
+void FindWindowDays(const CRecordFilter& filter, const CDay& today, CDay& first, CDay& last) {
+  const CTimeBound& since = filter.m_since;
+  const CTimeBound& until = filter.m_until;
+  last = until.m_bSet && !until.m_bTimeOfDay ? DayOfStamp(until.m_stamp) : today;
+  first = DayKey(last) < DayKey(today) ? last : today;
+  if (since.m_bSet && !since.m_bTimeOfDay) first = DayOfStamp(since.m_stamp);
+  if (since.m_bSet && since.m_bTimeOfDay && until.m_bSet && until.m_bTimeOfDay &&
+      since.m_stamp.TimeOfDayKey() > until.m_stamp.TimeOfDayKey()) {
+    first = PreviousDay(today);
+  }
+}
+
+// The earliest and latest day of the files, by their names; false when a
+// file's name is not a day's.
+bool FindFileDays(const std::vector<std::string>& aPaths, CDay& first, CDay& last) {
+  for (size_t i = 0; i < aPaths.size(); ++i) {
+    CDay day;
+    if (!ParseDayFileName(FileNameOf(aPaths[i]), day)) return false;
+    if (i == 0 || DayKey(day) < DayKey(first)) first = day;
+    if (i == 0 || DayKey(day) > DayKey(last)) last = day;
+  }
+  return !aPaths.empty();
+}
+
+// The files the day arguments name, ranges of days included.
+bool ResolveDayArguments(const CShowOptions& options, std::vector<std::string>& aPaths, int& nStatus,
+                         std::ostream& err) {
+  const CDay today = Today();
+  for (const auto& strDay : options.m_aDays) {
+    CDay first, last;
+    if (ParseDayRange(strDay, today, first, last)) {
+      if (!AddDaysBetween(options.m_strFolder, first, last, aPaths, err)) return false;
+      continue;
+    }
     std::string strPath, strError;
     const DayArgument nFound = ResolveDayArgument(strDay, options.m_strFolder, today, strPath, strError);
     if (nFound != dayArgumentFound) {
@@ -44,6 +91,52 @@ bool ResolveFiles(const CShowOptions& options, std::vector<std::string>& aPaths,
     aPaths.push_back(strPath);
   }
   return true;
+}
+
+bool ResolveAllDays(const CShowOptions& options, std::vector<std::string>& aPaths, std::ostream& err) {
+  std::vector<CFolderEntry> aEntries;
+  ListFolder(options.m_strFolder, aEntries);
+  CDay day;
+  for (const auto& entry : aEntries) {
+    if (ParseDayFileName(entry.m_strName, day)) aPaths.push_back(entry.m_strPath);
+  }
+  if (aPaths.empty()) ReportError(err, "no day logs in " + options.m_strFolder);
+  return !aPaths.empty();
+}
+
+// Without days, the window's days are read: today's log alone must exist,
+// of a longer period any of them.
+bool ResolveWindowDays(CShowOptions& options, std::vector<std::string>& aPaths, int& nStatus, std::ostream& err) {
+  const CDay today = Today();
+  CDay first, last;
+  FindWindowDays(options.m_filter, today, first, last);
+  AnchorTimeBounds(options.m_filter.m_since, options.m_filter.m_until, first, last);
+  if (DayKey(first) != DayKey(last)) return AddDaysBetween(options.m_strFolder, first, last, aPaths, err);
+  options.m_aDays = {FormatIsoDay(first)};
+  return ResolveDayArguments(options, aPaths, nStatus, err);
+}
+
+}  // namespace
+
+bool ResolveFiles(CShowOptions& options, std::vector<std::string>& aPaths, int& nStatus, std::ostream& err) {
+  nStatus = exitFailure;
+  bool bNeedsFolder = options.m_bAll || options.m_aDays.empty() ||
+                      std::any_of(options.m_aDays.begin(), options.m_aDays.end(), [](const std::string& strDay) {
+                        CDay day, other;
+                        return ParseDayWord(strDay, day, day) || ParseDayRange(strDay, day, day, other);
+                      });
+  if (bNeedsFolder && !IsFolder(options.m_strFolder)) {
+    ReportError(err, "no such folder: " + options.m_strFolder);
+    return false;
+  }
+  if (!options.m_bAll && options.m_aDays.empty()) return ResolveWindowDays(options, aPaths, nStatus, err);
+  const bool bFound =
+      options.m_bAll ? ResolveAllDays(options, aPaths, err) : ResolveDayArguments(options, aPaths, nStatus, err);
+  CDay first, last;
+  if (bFound && FindFileDays(aPaths, first, last)) {
+    AnchorTimeBounds(options.m_filter.m_since, options.m_filter.m_until, first, last);
+  }
+  return bFound;
 }
 
 class CShowReading::CFileSink : public CRecordSink {
@@ -101,8 +194,7 @@ bool CShowReading::Run(const Consumer& take, bool bFirst, std::ostream& err, con
 
 bool CShowReading::CanTakeText() const {
   const CRecordFilter& filter = m_options.m_filter;
-  return !m_options.m_bReverse && filter.m_aTypes.empty() && !filter.m_since.m_bSet && !filter.m_until.m_bSet &&
-         filter.m_strGrep.empty();
+  return !m_options.m_bReverse && !filter.HasFilters();
 }
 
 bool CShowReading::ReadFile(size_t i, const Consumer& take, bool bFirst, std::ostream& err) {
@@ -138,6 +230,13 @@ bool CShowReading::ReportOutcome(const std::string& strPath, const CLogText& tex
                            ToUtf8(kLogRoot) + ">)");
       return false;
     case logTextMalformed:
+      // Neither the log's top element nor any element at all: other text,
+      // such as /etc/passwd, rather than a log that was damaged.
+      if (text.m_nRecords == 0 && !text.m_bRootOpened && text.m_strTopElement.empty()) {
+        ReportError(err, strPath + ": not a Vardlix log (no <" + ToUtf8(kLogRoot) +
+                             "> element and no record: " + DescribeDamage(text) + ")");
+        return false;
+      }
       if (text.m_nRecords == 0) {
         ReportError(err, strPath + ": " + DescribeDamage(text) + "; no complete record in it");
         return false;

@@ -13,9 +13,11 @@
 #include "reading/record_filter.h"
 
 // The files to read, in the order given (the days of the folder for
-// options.m_bAll, today when none is given); false after reporting why
-// not, with the exit status that goes with it.
-bool ResolveFiles(const CShowOptions& options, std::vector<std::string>& aPaths, int& nStatus, std::ostream& err);
+// options.m_bAll; without days, those that --since and --until cover, today
+// when they are not full dates); times of day in the filter are anchored to
+// the first and last of the days (AnchorTimeBounds). False after reporting
+// why not, with the exit status that goes with it.
+bool ResolveFiles(CShowOptions& options, std::vector<std::string>& aPaths, int& nStatus, std::ostream& err);
 
 // The selected records, given to a consumer one at a time. Files are read
 // one after the other, each only once in its turn (twice for the table,

@@ -1,9 +1,11 @@
 #include "commands/vardlix_app.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <iostream>
 #include <map>
 
+#include "commands/command_suggestion.h"
 #include "commands/commands.h"
 #include "commands/forward_command_line.h"
 #include "commands/host_library.h"
@@ -18,9 +20,16 @@ namespace {
 // A host path for the help of --host, in the form of this platform.
 const std::string kExampleHost = kPathSeparator[0] == u'\\' ? "C:\\Apps\\Viewer.exe" : "/opt/app/bin/server";
 
-const std::string kDayHelp = std::string("DAY is ") + kDayForms + ".";
+const std::string kDayHelp =
+    std::string("DAY is ") + kDayForms +
+    ", or a range of days FIRST..LAST (2026-12-01..2026-12-03), of which the days with a log are read.";
 const char kTimeHelp[] =
-    "TIME is hh:mm[:ss], which applies to every day shown, or a full \"yyyy.mm.dd hh:mm:ss\" stamp.";
+    "TIME is a time of day (hh:mm[:ss], 10am, 10:30pm), a time before now (90s, 15m, 1h, 2d, \"1 hour ago\"), "
+    "now, a day (today, yesterday, yyyy-mm-dd: its start for --since, its end for --until), a time of a day "
+    "(\"yesterday 14:00\") or a full \"yyyy-mm-dd hh:mm:ss\" stamp. --since and --until make one continuous "
+    "period: a time of day is on the first day read for --since and on the last for --until, and an --until "
+    "earlier in the day than --since ends on the next day (--since 23:00 --until 01:00 spans midnight). Without "
+    "a DAY, the days the period covers are read.";
 const char kZoneHelp[] =
     "The time zone (TZ, or --tz ZONE for a folder that comes from another zone) gives each record time its UTC "
     "offset in JSON and CSV, summer time included; in the hour repeated when clocks go back, the order of the "
@@ -48,6 +57,11 @@ CLI::Validator TimeValidator() {
       "TIME");
 }
 
+// Accepts what std::regex takes as ECMAScript.
+CLI::Validator RegexValidator() {
+  return CLI::Validator([](std::string& strText) { return CheckRegex(strText); }, "REGEX");
+}
+
 // A count: a whole number of 0 or more.
 CLI::Validator CountValidator() {
   return CLI::Validator(
@@ -70,6 +84,24 @@ void AddFolderOptions(CLI::App& command, std::string& strFolder, std::string& st
       ->excludes(pFolder);
 }
 
+// The filters by field and by kind of type, which show and follow share.
+void AddFieldFilters(CLI::App& command, CRecordFilter& filter) {
+  command.add_option("--location", filter.m_strLocation,
+                     "Only records of this location, exactly; ~TEXT: whose location holds TEXT");
+  command.add_option("--operation", filter.m_strOperation,
+                     "Only records of this operation, exactly; ~TEXT: whose operation holds TEXT");
+  command
+      .add_option("--regex,-e", filter.m_strRegex,
+                  "Only records with a match of the regular expression in any field (ECMAScript, as in "
+                  "JavaScript; matched on the UTF-8 text, case included)")
+      ->check(RegexValidator());
+  command.add_flag("--errors", filter.m_bErrors,
+                   "Only errors: types that hold error, fatal, crit, fail, 错误, 异常, 失败 or 严重, in any case "
+                   "(with --warnings: errors and warnings)");
+  command.add_flag("--warnings", filter.m_bWarnings,
+                   "Only warnings: types that hold warn or 警告 and no word of an error");
+}
+
 // Options that show and follow share: folder, filters, format and layout.
 void AddViewOptions(CLI::App& command, CViewOptions& options, std::string& strHost, std::string& strSince,
                     std::string& strUntil, std::string& strFormat, bool bFollow) {
@@ -80,6 +112,7 @@ void AddViewOptions(CLI::App& command, CViewOptions& options, std::string& strHo
   command.add_option("--until", strUntil, "Only records at or before TIME")->check(TimeValidator());
   command.add_option("--grep,-g", options.m_filter.m_strGrep, "Only records with TEXT in any field");
   command.add_flag("-i,--ignore-case", options.m_filter.m_bIgnoreCase, "--grep ignores case");
+  AddFieldFilters(command, options.m_filter);
   std::vector<std::string> aFormats = {"table", "json", "csv"};
   if (!bFollow) aFormats.push_back("xml");
   command
@@ -101,7 +134,7 @@ void FinishViewOptions(CViewOptions& options, const std::string& strHost, const 
   if (!strHost.empty()) options.m_strFolder = HostLogFolder(strHost);
   std::string strError;
   if (!strSince.empty()) ParseTimeBound(strSince, options.m_filter.m_since, strError);
-  if (!strUntil.empty()) ParseTimeBound(strUntil, options.m_filter.m_until, strError);
+  if (!strUntil.empty()) ParseTimeBound(strUntil, options.m_filter.m_until, strError, true);
   static const std::map<std::string, OutputFormat> kFormats = {
       {"table", formatTable}, {"json", formatJson}, {"csv", formatCsv}, {"xml", formatXml}};
   options.m_nFormat = kFormats.at(strFormat);
@@ -128,7 +161,8 @@ struct CCommandLine {
   std::string m_strReportHost;
   std::string m_strCheckFile;
   std::vector<std::string> m_aWriteFields = std::vector<std::string>(5);
-  std::string m_strWriteLibrary, m_strLifeLibrary, m_strLifeDays, m_strLifeHost;
+  std::string m_strWriteLibrary;
+  CLifeOptions m_life;
 };
 
 // The subcommands, to tell afterwards which one was given.
@@ -157,7 +191,8 @@ CLI::App* AddShowCommand(CLI::App& app, CCommandLine& line) {
                   "UTF-8");
   pShow->footer(std::string(kDayHelp) + "\n" + kTimeHelp +
                 "\nJSON Lines: one object per record with time (ISO 8601 local time with its UTC offset, "
-                "2026-12-07T23:53:06+04:00), type, location, operation, parameters, description and file.\n" +
+                "2026-12-07T23:53:06+04:00), epoch (its seconds since 1970), type, location, operation, parameters, "
+                "description and file.\n" +
                 kZoneHelp +
                 "\nCSV: UTF-8 with CR LF line ends; redirected to a file it starts with the header line "
                 "\"time,type,...\", without byte-order mark unless --bom is given. A cell that begins with =, +, -, "
@@ -258,13 +293,13 @@ CLI::App* AddWriteCommand(CLI::App& app, CCommandLine& line) {
 
 CLI::App* AddLifeCommand(CLI::App& app, CCommandLine& line) {
   CLI::App* pLife = app.add_subcommand("life", "Show the retention, or set it through the library's SetLogLife");
-  pLife->add_option("days", line.m_strLifeDays,
+  pLife->add_option("days", line.m_life.m_strDays,
                     "Days to keep log files, 0 to " + std::to_string(kMaxLogLife) +
                         " (0 switches logging off and deletes every log file)");
   CLI::Option* pLibrary =
-      pLife->add_option("--library", line.m_strLifeLibrary, std::string("Path of ") + kLibraryFileName + " to load");
+      pLife->add_option("--library", line.m_life.m_strLibrary, std::string("Path of ") + kLibraryFileName + " to load");
   pLife
-      ->add_option("--host", line.m_strLifeHost,
+      ->add_option("--host", line.m_life.m_strHost,
                    "The retention of the host program at PATH, in its log folder (" + HostLogFolder(kExampleHost) +
                        " for " + kExampleHost + "), set as SetLogLife sets it, without loading the library")
       ->type_name("PATH")
@@ -272,7 +307,12 @@ CLI::App* AddLifeCommand(CLI::App& app, CCommandLine& line) {
   pLife->footer(FolderNote() + "\nLoading the library, like setting the retention, deletes the expired logs of "
                                "that folder.\nWith --host, DAYS is written into that folder's settings file and its "
                                "expired logs are deleted; a host that is running applies the new retention at its "
-                               "next load of the library.");
+                               "next load of the library.\nA retention that deletes log files (0, or fewer days than "
+                               "the oldest files have) lists them and asks first when standard input is a terminal; "
+                               "otherwise it needs --yes, and without it exits with 2 and deletes nothing.");
+  pLife->add_flag("--yes,-y", line.m_life.m_bYes, "Delete the log files the new retention expires without asking");
+  pLife->add_flag("--create", line.m_life.m_bCreate,
+                  "With --host: make the log folder when it is missing (otherwise an error)");
   return pLife;
 }
 
@@ -288,14 +328,15 @@ bool ApplyTimeZone(const std::string& strZone) {
 // Runs the one subcommand that was given.
 int RunSubcommand(const CSubcommands& commands, CCommandLine& line) {
   if (commands.m_pShow->parsed()) {
-    FinishViewOptions(line.m_show, line.m_strShowHost, line.m_strShowSince, line.m_strShowUntil, line.m_strShowFormat);
+    // Times like "1 hour ago" are read in the zone of the folder.
     if (!ApplyTimeZone(line.m_show.m_strTimeZone)) return exitUsage;
+    FinishViewOptions(line.m_show, line.m_strShowHost, line.m_strShowSince, line.m_strShowUntil, line.m_strShowFormat);
     return RunShow(line.m_show, std::cout, std::cerr);
   }
   if (commands.m_pFollow->parsed()) {
+    if (!ApplyTimeZone(line.m_follow.m_strTimeZone)) return exitUsage;
     FinishViewOptions(line.m_follow, line.m_strFollowHost, line.m_strFollowSince, line.m_strFollowUntil,
                       line.m_strFollowFormat);
-    if (!ApplyTimeZone(line.m_follow.m_strTimeZone)) return exitUsage;
     return RunFollow(line.m_follow, std::cout, std::cerr);
   }
   if (commands.m_pForward->parsed()) return RunForward(FinishForwardOptions(line.m_forward), std::cerr);
@@ -311,11 +352,47 @@ int RunSubcommand(const CSubcommands& commands, CCommandLine& line) {
   if (commands.m_pCheck->parsed()) return RunCheck(line.m_strCheckFile, std::cout, std::cerr);
   if (commands.m_pWrite->parsed()) return RunWrite(line.m_aWriteFields, line.m_strWriteLibrary, std::cerr);
   if (commands.m_pLife->parsed()) {
-    return RunLife(line.m_strLifeDays, line.m_strLifeLibrary, line.m_strLifeHost, std::cout, std::cerr);
+    return RunLife(line.m_life, std::cin, std::cout, std::cerr);
   }
   ReportError(std::cerr,
               "a command is needed: show, report, follow, stats, check, write, life or forward (see vardlix --help)");
   return exitUsage;
+}
+
+// The long option names of a command, "--folder" and so on.
+std::vector<std::string> LongOptionNames(const CLI::App& command) {
+  std::vector<std::string> aNames;
+  for (const CLI::Option* pOption : command.get_options()) {
+    for (const auto& strName : pOption->get_lnames()) aNames.push_back("--" + strName);
+  }
+  return aNames;
+}
+
+// " (did you mean --folder?)" for the first word of the command line that
+// names no command, or no option of the command given, and is close to one
+// that does; empty otherwise.
+std::string SuggestCorrection(const CLI::App& app, const std::vector<std::string>& aArgs) {
+  const CLI::App* pCommand = &app;
+  for (size_t i = 1; i < aArgs.size() && aArgs[i] != "--"; ++i) {
+    const std::string& strArg = aArgs[i];
+    std::string strSuggestion;
+    if (strArg.rfind("--", 0) == 0) {
+      const std::string strName = strArg.substr(0, strArg.find('='));
+      const std::vector<std::string> aNames = LongOptionNames(*pCommand);
+      if (std::find(aNames.begin(), aNames.end(), strName) != aNames.end()) continue;
+      strSuggestion = SuggestName(strName, aNames);
+    } else if (pCommand == &app && !strArg.empty() && strArg[0] != '-') {
+      std::vector<std::string> aCommands;
+      for (const CLI::App* pSub : app.get_subcommands([](const CLI::App*) { return true; })) {
+        if (pSub->get_name() == strArg) pCommand = pSub;
+        aCommands.push_back(pSub->get_name());
+      }
+      if (pCommand != &app) continue;
+      strSuggestion = SuggestName(strArg, aCommands);
+    }
+    if (!strSuggestion.empty()) return " (did you mean " + strSuggestion + "?)";
+  }
+  return std::string();
 }
 
 }  // namespace
@@ -354,7 +431,7 @@ int RunVardlix(const std::vector<std::string>& aArgs) {
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    ReportError(std::cerr, OneLine(e.what()) + " (see vardlix --help)");
+    ReportError(std::cerr, OneLine(e.what()) + SuggestCorrection(app, aArgs) + " (see vardlix --help)");
     return exitUsage;
   }
   return RunSubcommand(commands, line);

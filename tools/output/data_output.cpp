@@ -80,6 +80,12 @@ void AppendJsonLine(std::string& strOut, const CLogRecord& record) {
   strOut += kFieldEnglishNames[fieldTime];
   strOut += "\":";
   AppendJsonString(strOut, FormatRecordTime(record.m_aField[fieldTime], record.m_nUtcOffset));
+  // Seconds since 1970 for the tools that can't read an offset such as
+  // "+00:00" (jq's fromdate): the stamp as UTC, less its offset.
+  CStamp stamp;
+  if (record.m_nUtcOffset != kNoUtcOffset && ParseRecordStamp(record.m_aField[fieldTime], stamp)) {
+    strOut += ",\"epoch\":" + std::to_string(LocalSeconds(stamp) - record.m_nUtcOffset);
+  }
   for (int i = fieldType; i < kFieldCount; ++i) {
     strOut += ",\"";
     strOut += kFieldEnglishNames[i];

@@ -10,6 +10,7 @@
 
 #include "base/display_text.h"
 #include "reading/log_record.h"
+#include "reading/record_category.h"
 
 enum OutputFormat : int {
   formatTable,
@@ -17,18 +18,6 @@ enum OutputFormat : int {
   formatCsv,
   formatXml,
 };
-
-// What a record's type says of it, from words that hosts commonly use for
-// their types ("Error", "FATAL", "警告", "trace"...): the table's colours and
-// the report's lists go by it.
-enum TypeCategory : int {
-  categoryError,
-  categoryWarning,
-  categoryInfo,
-  categoryDebug,
-  categoryOther,  // none of the words
-};
-TypeCategory CategoryOfType(const std::string& strType);
 
 struct CTableOptions {
   int m_nWidth = 0;       // cells per line; 0 or less: no limit
@@ -56,8 +45,9 @@ void AppendTableRow(std::string& strOut, const CLogRecord& record, const CTableL
 void WriteTable(const std::vector<CLogRecord>& aRecords, const CTableOptions& options, std::ostream& out);
 
 // One JSON object on one line: the six fields by their English names (the
-// time in ISO 8601 local time, with its UTC offset when the record has one)
-// and "file", the day file it came from.
+// time in ISO 8601 local time, with its UTC offset when the record has one,
+// followed then by "epoch", its seconds since 1970) and "file", the day file
+// it came from.
 void WriteJsonLine(const CLogRecord& record, std::ostream& out);
 
 // A header line and one line per record, quoted where a field holds a comma,

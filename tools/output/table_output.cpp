@@ -95,24 +95,6 @@ int ShareCells(const CTableLayout& natural, int iFirst, int iLast, int nAvailabl
 
 }  // namespace
 
-TypeCategory CategoryOfType(const std::string& strType) {
-  static const struct {
-    const char* szWord;
-    TypeCategory nCategory;
-  } kTypeWords[] = {
-      {"error", categoryError},  {"fatal", categoryError},  {"crit", categoryError},  {"fail", categoryError},
-      {"错误", categoryError},   {"异常", categoryError},   {"失败", categoryError},  {"严重", categoryError},
-      {"warn", categoryWarning}, {"警告", categoryWarning}, {"info", categoryInfo},   {"notice", categoryInfo},
-      {"信息", categoryInfo},    {"提示", categoryInfo},    {"debug", categoryDebug}, {"trace", categoryDebug},
-      {"调试", categoryDebug},
-  };
-  const std::string strFolded = FoldCase(strType);
-  for (const auto& entry : kTypeWords) {
-    if (strFolded.find(entry.szWord) != std::string::npos) return entry.nCategory;
-  }
-  return categoryOther;
-}
-
 int FieldTextWidth(std::u16string_view strData, bool bEscaped, bool bLines) {
   static const std::u16string_view kEntities[] = {u"lt;", u"amp;", u"gt;", u"apos;", u"quot;"};
   int nWidest = 0;

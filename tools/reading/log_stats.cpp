@@ -14,6 +14,7 @@
 #include "platform/platform_files.h"
 #include "reading/day_files.h"
 #include "reading/log_file.h"
+#include "reading/record_category.h"
 #include "reading/record_scan.h"
 #include "reading/waiting_records.h"
 
@@ -75,13 +76,19 @@ CDayStats MeasureDay(const CFolderEntry& entry, const CDay& day) {
   return dayStats;
 }
 
+// The counts per type, then the errors and warnings among them as show
+// --errors and --warnings select them (CategoryOfType).
 std::string DescribeTypes(const CDayStats& day) {
   std::string strOut;
+  size_t aCounts[2] = {0, 0};
   for (const auto& [strType, nCount] : day.m_aTypeCounts) {
     if (!strOut.empty()) strOut += ", ";
     strOut += (strType.empty() ? "(none)" : strType) + " " + std::to_string(nCount);
+    const TypeCategory nCategory = CategoryOfType(strType);
+    if (nCategory == categoryError || nCategory == categoryWarning) aCounts[nCategory] += nCount;
   }
-  return strOut;
+  if (aCounts[0] + aCounts[1] == 0) return strOut;
+  return strOut + " (errors " + std::to_string(aCounts[0]) + ", warnings " + std::to_string(aCounts[1]) + ")";
 }
 
 void WritePurge(const CFolderStats& stats, int64_t nNow, std::ostream& out) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <locale>
+#include <regex>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -9,6 +10,7 @@
 
 #include "base/text_encoding.h"
 #include "platform/unicode_text.h"
+#include "reading/record_category.h"
 
 namespace {
 
@@ -64,7 +66,16 @@ bool IsPlainUnit(char16_t c) {
 
 }  // namespace
 
+// std::regex stays out of the header, which much of the tool includes.
+struct CRecordMatcher::CCompiledRegex {
+  std::regex m_regex;
+};
+
 CRecordMatcher::CRecordMatcher(const CRecordFilter& filter) : m_filter(filter) {
+  if (!filter.m_strRegex.empty() && CheckRegex(filter.m_strRegex).empty()) {
+    m_pRegex =
+        std::make_shared<const CCompiledRegex>(CCompiledRegex{std::regex(filter.m_strRegex, std::regex::ECMAScript)});
+  }
   if (filter.m_strGrep.empty()) return;
   m_strNeedle = filter.m_bIgnoreCase ? FoldCase(filter.m_strGrep) : filter.m_strGrep;
   if (filter.m_bIgnoreCase) {
@@ -142,10 +153,46 @@ bool CRecordMatcher::Matches(const CLogRecord& record) const {
     return false;
   }
   if (!IsAtOrAfter(strTime, m_filter.m_since) || !IsAtOrBefore(strTime, m_filter.m_until)) return false;
+  if (!MatchesNamePattern(record.m_aField[fieldLocation], m_filter.m_strLocation) ||
+      !MatchesNamePattern(record.m_aField[fieldOperation], m_filter.m_strOperation)) {
+    return false;
+  }
+  if (m_filter.m_bErrors || m_filter.m_bWarnings) {
+    const TypeCategory nCategory = CategoryOfType(record.m_aField[fieldType]);
+    if (!(m_filter.m_bErrors && nCategory == categoryError) &&
+        !(m_filter.m_bWarnings && nCategory == categoryWarning)) {
+      return false;
+    }
+  }
+  if (m_pRegex && std::none_of(record.m_aField.begin(), record.m_aField.end(), [&](const std::string& strField) {
+        return std::regex_search(strField, m_pRegex->m_regex);
+      })) {
+    return false;
+  }
   if (m_strNeedle.empty()) return true;
   return std::any_of(record.m_aField.begin(), record.m_aField.end(), [&](const std::string& strField) {
     return ContainsText(strField, m_strNeedle, m_filter.m_bIgnoreCase);
   });
+}
+
+bool MatchesNamePattern(const std::string& strField, const std::string& strPattern) {
+  if (strPattern.empty()) return true;
+  if (strPattern[0] == '~') return strField.find(strPattern.substr(1)) != std::string::npos;
+  return strField == strPattern;
+}
+
+std::string CheckRegex(const std::string& strExpression) {
+  try {
+    std::regex(strExpression, std::regex::ECMAScript);
+    return std::string();
+  } catch (const std::regex_error& e) {
+    return "not a regular expression (ECMAScript): \"" + strExpression + "\": " + e.what();
+  }
+}
+
+bool CRecordFilter::HasFilters() const {
+  return !m_aTypes.empty() || m_since.m_bSet || m_until.m_bSet || !m_strGrep.empty() || !m_strLocation.empty() ||
+         !m_strOperation.empty() || !m_strRegex.empty() || m_bErrors || m_bWarnings;
 }
 
 std::string FoldCase(std::string_view strText) {

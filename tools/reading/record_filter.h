@@ -2,6 +2,7 @@
 // hold for a record to be printed, and the ordering options of show.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,9 +17,25 @@ struct CRecordFilter {
   CTimeBound m_until;                 // inclusive
   std::string m_strGrep;              // substring of any field; empty: no text filter
   bool m_bIgnoreCase = false;         // --grep compares without regard to case
+  std::string m_strLocation;          // the whole location; "~text": a location holding text; empty: any
+  std::string m_strOperation;         // the same for the operation
+  std::string m_strRegex;             // ECMAScript expression found in any field; empty: none
+  bool m_bErrors = false;             // with m_bWarnings: only errors, warnings or both (CategoryOfType)
+  bool m_bWarnings = false;
 
   bool Matches(const CLogRecord& record) const;
+  // Whether any filter is given: without one, every record is shown.
+  bool HasFilters() const;
 };
+
+// Whether a field passes --location or --operation: equal to the pattern,
+// or holding it when the pattern starts with '~'. An empty pattern passes
+// every field.
+bool MatchesNamePattern(const std::string& strField, const std::string& strPattern);
+
+// Checks an expression for --regex: empty when std::regex takes it,
+// otherwise why not.
+std::string CheckRegex(const std::string& strExpression);
 
 // A filter made ready for many records: the needle folded once, and a look
 // at a record's text in the file that rules most records out before any of
@@ -44,6 +61,8 @@ class CRecordMatcher {
   std::u16string m_strPiece;          // the stretch looked for in the text; empty: no look
   const char16_t* m_pFold = nullptr;  // -i: the folded form of each code unit
   std::u16string m_strFirstUnits;     // -i: the units that fold to the stretch's first one
+  struct CCompiledRegex;
+  std::shared_ptr<const CCompiledRegex> m_pRegex;  // --regex, compiled once; null: none
 };
 
 // Lower-case form of a UTF-8 text for case-insensitive comparison: simple

@@ -45,6 +45,10 @@ int TerminalWidth();
 // progress line that redraws itself can go.
 bool ErrorIsTerminal();
 
+// Whether standard input is a terminal (a console on Windows): a person who
+// can answer a question, not a pipe or a file.
+bool InputIsTerminal();
+
 // Whether standard output is a terminal that shows ANSI colour sequences.
 // Windows: a console that accepts ENABLE_VIRTUAL_TERMINAL_PROCESSING, which
 // this switches on.

@@ -30,6 +30,8 @@ int TerminalWidth() {
 
 bool ErrorIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 
+bool InputIsTerminal() { return isatty(STDIN_FILENO) != 0; }
+
 bool TerminalShowsColor() { return isatty(STDOUT_FILENO) != 0; }
 
 void CatchInterrupts() {

@@ -168,6 +168,8 @@ int TerminalWidth() {
 
 bool ErrorIsTerminal() { return ConsoleOf(STD_ERROR_HANDLE) != nullptr; }
 
+bool InputIsTerminal() { return ConsoleOf(STD_INPUT_HANDLE) != nullptr; }
+
 bool TerminalShowsColor() {
   HANDLE hConsole = ConsoleOf(STD_OUTPUT_HANDLE);
   DWORD nMode = 0;
