@@ -23,18 +23,6 @@ std::string AppNameOfFolder(std::string strFolder) {
   return HeaderValue(strName, kMaxAppNameLength);
 }
 
-// The day after, across month and year ends.
-CDay NextDay(const CDay& day) {
-  CDay next = day;
-  if (++next.m_nDay <= DaysInMonth(next.m_nYear, next.m_nMonth)) return next;
-  next.m_nDay = 1;
-  if (++next.m_nMonth > 12) {
-    next.m_nMonth = 1;
-    ++next.m_nYear;
-  }
-  return next;
-}
-
 }  // namespace
 
 CForwarder::CForwarder(const CForwardOptions& options, const CSyslogTarget& target)
