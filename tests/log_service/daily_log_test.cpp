@@ -17,6 +17,7 @@
 #include "service/daily_log.h"
 #include "service_fixture.h"
 #include "support/day_records.h"
+#include "support/shell_command.h"
 #include "support/test_text.h"
 #include "vardlix.h"
 
@@ -248,16 +249,6 @@ TEST_F(DailyLogTest, ExportDropsRecordWhenFileCannotBeRead) {
 }
 
 #ifndef _WIN32
-// Exit status 0 of a shell command, with its standard output.
-bool RunCommand(const std::string& strCommand, std::string& strOutput) {
-  FILE* pPipe = popen(strCommand.c_str(), "r");
-  if (pPipe == nullptr) return false;
-  char buffer[4096];
-  strOutput.clear();
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pPipe)) > 0;) strOutput.append(buffer, n);
-  return pclose(pPipe) == 0;
-}
-
 // Python's expat and libxml2 refuse a whole file for one character that XML
 // forbids. No pair here: xmllint takes the declared encoding "unicode" for
 // UCS-2, which has none.

@@ -17,19 +17,10 @@
 #include "markup/markup.h"
 #include "support/day_records.h"
 #include "support/document_bytes.h"
+#include "support/shell_command.h"
 #include "support/temp_folder.h"
 
 namespace {
-
-// Output of a shell command, and whether it exited with 0.
-bool RunCommand(const std::string& strCommand, std::string& strOutput) {
-  FILE* pPipe = popen(strCommand.c_str(), "r");
-  if (pPipe == nullptr) return false;
-  char buffer[4096];
-  strOutput.clear();
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pPipe)) > 0;) strOutput.append(buffer, n);
-  return pclose(pPipe) == 0;
-}
 
 std::string Quote(const std::string& str) {
   std::string strQuoted = "'";
