@@ -69,6 +69,8 @@ cd "$work"
 "$VARDLIX_WINE" vardlix.exe write -- Error Network Connect 'host=example.org "port"=443]' 'Connection refused' ||
   fail "vardlix.exe write failed"
 day_file=$(cd vardlixLog && ls Vardlix*.xml)
+day_stamp=${day_file#Vardlix}
+day_stamp=${day_stamp%.xml}
 
 count_lines() { [[ -f messages.jsonl ]] && wc -l < messages.jsonl || echo 0; }
 more_than() { [[ $(count_lines) -gt $1 ]]; }
@@ -96,7 +98,7 @@ for row in "relp $relp_port delivered" "tcp $port sent" "udp $port sent"; do
     fail "no summary over $scheme: $(cat "forward-$scheme.err")"
 done
 
-expected='{"pri":"11", "app":"vardlix", "msgid":"Error", "sd":"[vardlix@32473 type=\"Error\" location=\"Network\" operation=\"Connect\" parameters=\"host=example.org \\\"port\\\"=443\\]\" file=\"'"$day_file"'\"]", "msg":"Connection refused"}'
+expected='{"pri":"11", "app":"vardlix", "msgid":"Error", "sd":"[vardlix@32473 type=\"Error\" location=\"Network\" operation=\"Connect\" parameters=\"host=example.org \\\"port\\\"=443\\]\" file=\"'"$day_file"'\" record=\"'"$day_stamp"'-1\"]", "msg":"Connection refused"}'
 while read -r line; do
   [[ "$line" == "$expected" ]] || fail "$(printf 'got      %s\nexpected %s' "$line" "$expected")"
 done < messages.jsonl
