@@ -1,6 +1,7 @@
 #include "service/daily_log.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <vector>
@@ -230,10 +231,20 @@ void KeepPendingRecord(const CHostRecord& record) {
 
 void MoveHeldRecords() {
   CLibraryState& state = LibraryState();
-  while (!state.m_aHeldRecords.empty() && PlaceRecord(state.m_aHeldRecords.front(), waitNever)) {
-    state.m_nHeldUnits -= CountRecordUnits(state.m_aHeldRecords.front());
-    state.m_aHeldRecords.pop_front();
+  std::vector<CHostRecord>& aHeld = state.m_aHeldRecords;
+  size_t nPlaced = 0;
+  // The records placed go from memory on every way out, so that none is
+  // placed twice.
+  auto ForgetPlaced = [&] { aHeld.erase(aHeld.begin(), aHeld.begin() + static_cast<std::ptrdiff_t>(nPlaced)); };
+  try {
+    for (; nPlaced < aHeld.size() && PlaceRecord(aHeld[nPlaced], waitNever); ++nPlaced) {
+      state.m_nHeldUnits -= CountRecordUnits(aHeld[nPlaced]);
+    }
+  } catch (...) {
+    ForgetPlaced();
+    throw;
   }
+  ForgetPlaced();
 }
 
 bool HasPendingRecords(const std::u16string& strDate) {

@@ -27,7 +27,7 @@ void ReleaseLibraryState() noexcept {
   std::u16string().swap(state.m_strLogFolder);
   std::vector<std::u16string>().swap(state.m_aUncheckedLogs);
   std::vector<std::u16string>().swap(state.m_aWaitingDays);
-  std::deque<CHostRecord>().swap(state.m_aHeldRecords);
+  std::vector<CHostRecord>().swap(state.m_aHeldRecords);
   state.m_nHeldUnits = 0;
 }
 

@@ -15,7 +15,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -48,8 +47,10 @@ struct CLibraryState {
   // Records that no file could take when their call came, because other
   // programs held the day's file and the pending file they had to go to;
   // oldest first. Each call, the unload and the end of the process give
-  // them to their files again (MoveHeldRecords).
-  std::deque<CHostRecord> m_aHeldRecords;
+  // them to their files again (MoveHeldRecords). A vector, which holds no
+  // memory while empty: the unload of a DLL whose state is unmapped with it
+  // must leave nothing allocated behind.
+  std::vector<CHostRecord> m_aHeldRecords;
   // Code units of text they hold, bounded as a pending file is.
   size_t m_nHeldUnits = 0;
   // The library has been unloaded (ReleaseLibraryState): a call that comes
