@@ -45,6 +45,16 @@ namespace Vardlix
                                  string strDescription)
         {
             string[] aTexts = { strType, strLocation, strOperation, strParameters, strDescription };
+            // The library reads up to the first zero unit: a text holding one
+            // would be stored cut short, without a word.
+            string[] aNames = { "strType", "strLocation", "strOperation", "strParameters", "strDescription" };
+            for (int i = 0; i < aTexts.Length; ++i)
+            {
+                if (aTexts[i] != null && aTexts[i].IndexOf('\0') >= 0)
+                {
+                    throw new ArgumentException("the text holds a NUL character", aNames[i]);
+                }
+            }
             CVardlixString[] aStrings = new CVardlixString[aTexts.Length];
             try
             {

@@ -38,6 +38,10 @@ def _Utf16Buffer(strText):
         strText = ""
     if not isinstance(strText, str):
         raise TypeError("WriteVardlix takes str, not %s" % type(strText).__name__)
+    # The library reads up to the first zero unit: a text holding one would
+    # be stored cut short, without a word.
+    if "\0" in strText:
+        raise ValueError("WriteVardlix text holds a NUL character at %d" % strText.index("\0"))
     # "surrogatepass" keeps a lone surrogate as the one code unit it is; the
     # library stores U+FFFD in its place, as XML allows no lone surrogate.
     return ctypes.create_string_buffer(strText.encode("utf-16-le", "surrogatepass") + b"\0\0")

@@ -40,6 +40,11 @@ library = vardlix.CVardlix(sys.argv[1])
 library.WriteVardlix("Info", "Python", "Open", "file=a&b<c>.xml", "\\u5DF2\\u6253\\u5F00\\U0001F600")
 library.WriteVardlix("Error", None, "", "x", "two\\nlines")
 library.WriteVardlix("Warn", "Python", "\\x1b[31m", "\\ud800", "bell\\x07")
+try:  # a text with a NUL is refused, never stored cut short
+    library.WriteVardlix("Info", "Python", "Open", "", "before\\0after")
+    sys.exit(2)
+except ValueError:
+    pass
 sys.exit(0 if library.SetLogLife(9) else 1)
 """
 
