@@ -18,7 +18,8 @@
 //   <校验>89ab01cd23ef4567</校验>      FNV-1a (64 bits) of that text in hex
 //   </迁移>
 //
-// The note is the first child of the root. The next writer of the day's file
+// The note is a child of the root, written behind the last record (and read
+// wherever among the root's children it stands). The next writer of the day's file
 // reads it: where the day's text holds the noted text at the noted place, and
 // that text is exactly the pending file's first noted records, field for
 // field, the noted records are in and only the rest is moved; otherwise all
@@ -26,10 +27,12 @@
 // note that named other text would give records away: a record is forgotten
 // only where the day's file shows that very record (HoldsMovedRecords).
 // No one writes the day's file between a note and its reading, because every
-// writer of a day's file takes the day's pending file first and settles its
-// note before adding anything. The vardlix tool reads the note by its place
-// and check (IsMoveDone), so that it shows each record once; it changes no
-// file, so what it leaves out of a listing stays on disk.
+// writer of a day's file takes the day's pending files first and settles
+// their notes before adding anything. When several pending files move in one
+// commit, each note names its own file's records, which stand behind those of
+// the file moved before it. The vardlix tool believes a note by the same
+// test, so that it shows each record once; it changes no file, so what it
+// leaves out of a listing stays on disk.
 #pragma once
 
 #include <cstdint>
@@ -73,7 +76,7 @@ bool RecoverPendingText(std::u16string_view strText, std::u16string& strWhole);
 // The note of a parsed pending file; false when it has none, or one that
 // does not read as four numbers. The document's position does not move.
 bool ReadMoveNote(CXmlDocument& doc, CMoveNote& note);
-// Adds the note where the next element goes (AddElement), which in a
-// pending file being built is right inside the root, ahead of the records.
-// The note is then the current element.
+// Adds the note where the next element goes (AddElement): the library adds
+// it inside the root behind the last record. The note is then the current
+// element.
 void AddMoveNote(CXmlDocument& doc, const CMoveNote& note);
