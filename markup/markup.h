@@ -68,6 +68,9 @@ class CXmlDocument {
   // length while nothing has): the text before it is still the installed
   // one, so a caller writing the text back can leave that part alone.
   int32_t GetFirstChangedOffset() const noexcept { return m_nFirstChange; }
+  // Takes the text as it is now for the installed one, as far as
+  // GetFirstChangedOffset is concerned: for a caller that has written it back.
+  void MarkUnchanged() noexcept { m_nFirstChange = static_cast<int32_t>(m_strDocument.size()); }
   // Message of the most recent parse failure; no success ever clears it.
   const std::u16string& GetParseError() const noexcept { return m_strLastError; }
   // Offset at which the most recent parse failure was detected.

@@ -66,8 +66,10 @@ constexpr size_t kRecordFieldCount = 6;
 // operation, parameters, description.
 constexpr const char16_t* kRecordFields[kRecordFieldCount] = {u"时间", u"类型", u"位置", u"操作", u"参数", u"描述"};
 
-// The move note of a pending file (pending_log.h) and its four children.
+// The move note of a pending file (pending_log.h) and its children; "首条"
+// stands only in the notes of a move made in pieces.
 constexpr char16_t kMoveNoteElement[] = u"迁移";
+constexpr char16_t kMoveFirstElement[] = u"首条";
 constexpr char16_t kMoveRecordsElement[] = u"记录数";
 constexpr char16_t kMoveOffsetElement[] = u"起点";
 constexpr char16_t kMoveLengthElement[] = u"长度";

@@ -78,6 +78,13 @@ void COpenLog::Write() {
   UpdateDocumentFile(m_file, m_strPath, m_nOldUnits, nUnchanged, m_doc.ViewDocument());
 }
 
+void COpenLog::Commit() {
+  Write();
+  m_nOldUnits = m_doc.ViewDocument().size();
+  m_bStartAfresh = false;
+  m_doc.MarkUnchanged();
+}
+
 void COpenLog::Replace(std::u16string strText) {
   UpdateDocumentFile(m_file, m_strPath, m_nOldUnits, 0, strText);
   m_nOldUnits = strText.size();

@@ -47,6 +47,10 @@ class COpenLog {
   bool HasChanged() const;
   // Writes the changed text back (UpdateDocumentFile). Raises CFileException.
   void Write();
+  // Writes the changed text back and takes it as the text read, so that the
+  // next Write writes only what changes after this one. Raises
+  // CFileException.
+  void Commit();
   // Writes strText in place of the whole text read, and takes it as the
   // text read: what follows reads and changes it as if Read had found it.
   // Raises CFileException, with the file as it was.

@@ -69,9 +69,9 @@ bool IsMoveDone(std::u16string_view strDayText, const CMoveNote& note) {
   return ChecksumText(strDayText.substr(nOffset, nLength)) == note.m_nChecksum;
 }
 
-bool HoldsMovedRecords(std::u16string_view strDayText, const CMoveNote& note,
-                       const std::vector<CHostRecord>& aWaiting) {
-  if (note.m_nRecords <= 0 || static_cast<uint64_t>(note.m_nRecords) > aWaiting.size()) return false;
+bool HoldsMovedRecords(std::u16string_view strDayText, const CMoveNote& note, const CHostRecord* pWaiting,
+                       size_t nWaiting) {
+  if (note.m_nRecords <= 0 || static_cast<uint64_t>(note.m_nRecords) > nWaiting) return false;
   if (!IsMoveDone(strDayText, note)) return false;
   // The noted text as the children of a root of its own: records and the
   // white space between them, and nothing a root could not hold.
@@ -83,7 +83,7 @@ bool HoldsMovedRecords(std::u16string_view strDayText, const CMoveNote& note,
   const std::vector<CHostRecord> aNoted = ReadRecords(doc, u"");
   if (aNoted.size() != static_cast<size_t>(note.m_nRecords)) return false;
   for (size_t n = 0; n < aNoted.size(); ++n) {
-    const CHostRecord &noted = aNoted[n], &waiting = aWaiting[n];
+    const CHostRecord &noted = aNoted[n], &waiting = pWaiting[n];
     if (noted.m_strTime != waiting.m_strTime || noted.m_strType != waiting.m_strType ||
         noted.m_strLocation != waiting.m_strLocation || noted.m_strOperation != waiting.m_strOperation ||
         noted.m_strParameters != waiting.m_strParameters || noted.m_strDescription != waiting.m_strDescription) {
@@ -93,27 +93,46 @@ bool HoldsMovedRecords(std::u16string_view strDayText, const CMoveNote& note,
   return true;
 }
 
-bool ReadMoveNote(CXmlDocument& doc, CMoveNote& note) {
-  const int32_t iRoot = doc.LocateElement(0, 0, kLogRoot);
-  const int32_t iNote = iRoot == 0 ? 0 : doc.LocateElement(iRoot, 0, kMoveNoteElement);
-  if (iNote == 0) return false;
-  uint64_t nRecords = 0, nOffset = 0, nLength = 0, nChecksum = 0;
-  if (!ReadNoteField(doc, iNote, kMoveRecordsElement, 10, nRecords) ||
-      !ReadNoteField(doc, iNote, kMoveOffsetElement, 10, nOffset) ||
-      !ReadNoteField(doc, iNote, kMoveLengthElement, 10, nLength) ||
-      !ReadNoteField(doc, iNote, kMoveChecksumElement, 16, nChecksum)) {
-    return false;
+size_t CountMovedRecords(std::u16string_view strDayText, const std::vector<CMoveNote>& aNotes,
+                         const std::vector<CHostRecord>& aWaiting) {
+  size_t nMoved = 0;
+  // A note that is not believed is passed over: a later one, written when
+  // the move was made again, may start at the same record.
+  for (const CMoveNote& note : aNotes) {
+    if (static_cast<uint64_t>(note.m_nFirst) != nMoved) continue;
+    if (HoldsMovedRecords(strDayText, note, aWaiting.data() + nMoved, aWaiting.size() - nMoved)) {
+      nMoved += static_cast<size_t>(note.m_nRecords);
+    }
   }
-  note.m_nRecords = static_cast<int64_t>(nRecords);
-  note.m_nOffset = static_cast<int64_t>(nOffset);
-  note.m_nLength = static_cast<int64_t>(nLength);
-  note.m_nChecksum = nChecksum;
-  return true;
+  return nMoved;
+}
+
+std::vector<CMoveNote> ReadMoveNotes(CXmlDocument& doc) {
+  std::vector<CMoveNote> aNotes;
+  const int32_t iRoot = doc.LocateElement(0, 0, kLogRoot);
+  for (int32_t iNote = iRoot == 0 ? 0 : doc.LocateElement(iRoot, 0, kMoveNoteElement); iNote != 0;
+       iNote = doc.LocateElement(iRoot, iNote, kMoveNoteElement)) {
+    uint64_t nFirst = 0, nRecords = 0, nOffset = 0, nLength = 0, nChecksum = 0;
+    const bool bFirst =
+        doc.LocateElement(iNote, 0, kMoveFirstElement) == 0 || ReadNoteField(doc, iNote, kMoveFirstElement, 10, nFirst);
+    if (!bFirst || !ReadNoteField(doc, iNote, kMoveRecordsElement, 10, nRecords) ||
+        !ReadNoteField(doc, iNote, kMoveOffsetElement, 10, nOffset) ||
+        !ReadNoteField(doc, iNote, kMoveLengthElement, 10, nLength) ||
+        !ReadNoteField(doc, iNote, kMoveChecksumElement, 16, nChecksum)) {
+      continue;
+    }
+    aNotes.push_back({static_cast<int64_t>(nFirst), static_cast<int64_t>(nRecords), static_cast<int64_t>(nOffset),
+                      static_cast<int64_t>(nLength), nChecksum});
+  }
+  return aNotes;
 }
 
 void AddMoveNote(CXmlDocument& doc, const CMoveNote& note) {
   doc.AddElement(kMoveNoteElement);
   doc.EnterElement();
+  if (note.m_nFirst != 0) {
+    doc.AddElement(kMoveFirstElement, FormatNumber("%llu", static_cast<unsigned long long>(note.m_nFirst)).c_str());
+  }
   doc.AddElement(kMoveRecordsElement, FormatNumber("%llu", static_cast<unsigned long long>(note.m_nRecords)).c_str());
   doc.AddElement(kMoveOffsetElement, FormatNumber("%llu", static_cast<unsigned long long>(note.m_nOffset)).c_str());
   doc.AddElement(kMoveLengthElement, FormatNumber("%llu", static_cast<unsigned long long>(note.m_nLength)).c_str());

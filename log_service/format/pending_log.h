@@ -19,20 +19,35 @@
 //   </迁移>
 //
 // The note is a child of the root, written behind the last record (and read
-// wherever among the root's children it stands). The next writer of the day's file
-// reads it: where the day's text holds the noted text at the noted place, and
-// that text is exactly the pending file's first noted records, field for
-// field, the noted records are in and only the rest is moved; otherwise all
-// of them are. The check alone proves nothing (anyone can compute it), and a
-// note that named other text would give records away: a record is forgotten
-// only where the day's file shows that very record (HoldsMovedRecords).
-// No one writes the day's file between a note and its reading, because every
-// writer of a day's file takes the day's pending files first and settles
-// their notes before adding anything. When several pending files move in one
-// commit, each note names its own file's records, which stand behind those of
-// the file moved before it. The vardlix tool believes a note by the same
-// test, so that it shows each record once; it changes no file, so what it
-// leaves out of a listing stays on disk.
+// wherever among the root's children it stands). The next writer of the day's
+// file reads it: where the day's text holds the noted text at the noted
+// place, and that text is exactly the pending file's first noted records,
+// field for field, the noted records are in and only the rest is moved;
+// otherwise all of them are. The check alone proves nothing (anyone can
+// compute it), and a note that named other text would give records away: a
+// record is forgotten only where the day's file shows that very record
+// (HoldsMovedRecords). No one writes the day's file between a note and its
+// reading, because every writer of a day's file takes the day's pending files
+// first and settles their notes before adding anything. When several pending
+// files move in one commit, each note names its own file's records, which
+// stand behind those of the file moved before it.
+//
+// A large pending file moves in pieces, one commit of the day's file each,
+// so that a mover never holds more than a piece of its records. Each piece
+// gets its own note, behind the notes before it, which names where the piece
+// starts among the file's records:
+//
+//   <迁移>
+//   <首条>5000</首条>                  the piece starts at the file's record
+//   <记录数>4000</记录数>              5000 (counted from 0) and holds 4000
+//   ...
+//
+// A note without "首条" starts at the first record. The notes of a file are
+// read in their order, and each is believed where it starts at the end of the
+// records believed moved so far and HoldsMovedRecords; one that is not is
+// passed over (CountMovedRecords). The vardlix tool believes
+// notes by the same test, so that it shows each record once; it changes no
+// file, so what it leaves out of a listing stays on disk.
 #pragma once
 
 #include <cstdint>
@@ -45,6 +60,7 @@
 class CXmlDocument;
 
 struct CMoveNote {
+  int64_t m_nFirst = 0;      // the first of them, counted from 0 in the pending file
   int64_t m_nRecords = 0;    // how many records, from the first, are moved
   int64_t m_nOffset = 0;     // where their text starts in the day's text, in code units
   int64_t m_nLength = 0;     // its length in code units
@@ -61,9 +77,17 @@ CMoveNote MakeMoveNote(std::u16string_view strDayText, int64_t nRecords, int64_t
 // records are in the day's file.
 bool IsMoveDone(std::u16string_view strDayText, const CMoveNote& note);
 // Whether the note is to be believed: IsMoveDone, and the noted text consists
-// of exactly note.m_nRecords records, equal field for field to the first
-// ones of aWaiting (the pending file's records, in file order).
-bool HoldsMovedRecords(std::u16string_view strDayText, const CMoveNote& note, const std::vector<CHostRecord>& aWaiting);
+// of exactly note.m_nRecords records, equal field for field to the first ones
+// of the nWaiting at pWaiting (the pending file's records from the note's
+// first one on, in file order).
+bool HoldsMovedRecords(std::u16string_view strDayText, const CMoveNote& note, const CHostRecord* pWaiting,
+                       size_t nWaiting);
+// How many of the pending file's records aWaiting (all of them, in file
+// order) the notes aNotes (in file order) show in the day's text, from the
+// first on: each note is believed where it starts at the end of those
+// believed before it and HoldsMovedRecords.
+size_t CountMovedRecords(std::u16string_view strDayText, const std::vector<CMoveNote>& aNotes,
+                         const std::vector<CHostRecord>& aWaiting);
 
 // A pending file whose text breaks off (cut short, or damaged past some
 // point) still holds the records before the break. strWhole receives the
@@ -73,9 +97,9 @@ bool HoldsMovedRecords(std::u16string_view strDayText, const CMoveNote& note, co
 // complete record.
 bool RecoverPendingText(std::u16string_view strText, std::u16string& strWhole);
 
-// The note of a parsed pending file; false when it has none, or one that
-// does not read as four numbers. The document's position does not move.
-bool ReadMoveNote(CXmlDocument& doc, CMoveNote& note);
+// The notes of a parsed pending file, in file order; a note that does not
+// read as its numbers is left out. The document's position does not move.
+std::vector<CMoveNote> ReadMoveNotes(CXmlDocument& doc);
 // Adds the note where the next element goes (AddElement): the library adds
 // it inside the root behind the last record. The note is then the current
 // element.

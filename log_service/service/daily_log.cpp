@@ -58,25 +58,33 @@ void RemovePendingFiles(PendingFiles& aFiles) {
 
 // Adds to doc, a day's text, the records waiting in the taken pending files
 // and then the call's own record (none when only waiting records move), and
-// notes in each pending file where its records go. False when the document
-// takes no record (its top element is not "日志").
-bool AddDayRecords(CXmlDocument& doc, PendingFiles& aFiles, const CHostRecord* pRecord) {
+// notes in each pending file where its records go. A large pending file goes
+// in pieces: pLog, the open day's file of doc, commits each piece but the
+// last before the next is read. False when the document takes no record
+// (its top element is not "日志").
+bool AddDayRecords(CXmlDocument& doc, PendingFiles& aFiles, const CHostRecord* pRecord, COpenLog* pLog) {
   // Every note is read against the text as it was, before anything is added.
   for (const std::unique_ptr<CPendingRecords>& pFile : aFiles) pFile->SettleNote(doc.ViewDocument());
-  // Each file's records stand right behind the previous file's: the first
-  // start where the text first changes, the next where the last one ended.
+  // Each piece stands right behind the one before: the first since the text
+  // was read or committed starts where the text first changes, the next
+  // where the last one ended.
   bool bAdded = false;
   size_t nNext = 0;
   for (const std::unique_ptr<CPendingRecords>& pFile : aFiles) {
-    const std::vector<CHostRecord>& aWaiting = pFile->Records();
-    if (aWaiting.empty()) continue;
-    const size_t nBefore = doc.ViewDocument().size();
-    if (!AddRecords(doc, aWaiting.data(), aWaiting.size())) return false;
-    const size_t nOffset = bAdded ? nNext : static_cast<size_t>(doc.GetFirstChangedOffset());
-    const size_t nLength = doc.ViewDocument().size() - nBefore;
-    pFile->WriteNote(doc.ViewDocument(), nOffset, nLength);
-    bAdded = true;
-    nNext = nOffset + nLength;
+    while (pFile->TakePiece()) {
+      const std::vector<CHostRecord>& aWaiting = pFile->Records();
+      const size_t nBefore = doc.ViewDocument().size();
+      if (!AddRecords(doc, aWaiting.data(), aWaiting.size())) return false;
+      const size_t nOffset = bAdded ? nNext : static_cast<size_t>(doc.GetFirstChangedOffset());
+      const size_t nLength = doc.ViewDocument().size() - nBefore;
+      pFile->WriteNote(doc.ViewDocument(), nOffset, nLength);
+      bAdded = true;
+      nNext = nOffset + nLength;
+      if (pFile->HasMorePieces() && pLog != nullptr) {
+        pLog->Commit();
+        bAdded = false;
+      }
+    }
   }
   return pRecord == nullptr || AddRecords(doc, pRecord, 1);
 }
@@ -86,7 +94,7 @@ WriteOutcome AppendToOpenLog(CFile& file, const std::u16string& strPath, Pending
   COpenLog log(file, strPath);
   if (!log.Read()) return recordsDropped;
   if (!TakePendingFiles(aFiles, nPendingWait)) return recordsBlocked;
-  if (!AddDayRecords(log.Document(), aFiles, pRecord)) return recordsDropped;
+  if (!AddDayRecords(log.Document(), aFiles, pRecord, &log)) return recordsDropped;
   if (log.HasChanged()) log.Write();
   RemovePendingFiles(aFiles);
   return recordsWritten;
@@ -103,9 +111,13 @@ WriteOutcome CreateLogWithRecords(const std::u16string& strPath, PendingFiles& a
   // their notes against: no note may be written over before that.
   CFileStatus status;
   if (CFile::GetStatus(strPath, status)) return recordsRetry;
+  // A file that moves in pieces needs a day's file to commit them to.
+  for (const std::unique_ptr<CPendingRecords>& pFile : aFiles) {
+    if (pFile->InPieces()) return EnsureDailyLogFile(strPath) ? recordsRetry : recordsFailed;
+  }
   CXmlDocument doc;
   doc.SetDocument(BuildEmptyLogText());
-  if (!AddDayRecords(doc, aFiles, pRecord)) return recordsDropped;
+  if (!AddDayRecords(doc, aFiles, pRecord, nullptr)) return recordsDropped;
   if (doc.GetFirstChangedOffset() == static_cast<int32_t>(doc.ViewDocument().size())) return recordsWritten;
   switch (CreateDocumentFile(strPath, doc.ViewDocument(), nWait)) {
     case documentCreated:

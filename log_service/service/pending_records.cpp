@@ -63,7 +63,8 @@ FileOutcome AppendToPendingFile(const std::u16string& strPath, const CHostRecord
       }
       if (!IsPlainFile(status)) return fileUnusable;
       CFile file;
-      if (file.Open(strPath, CFile::modeReadWriteRemovable, nWait)) return AppendToOpenPendingFile(file, strPath, record);
+      if (file.Open(strPath, CFile::modeReadWriteRemovable, nWait))
+        return AppendToOpenPendingFile(file, strPath, record);
       if (file.GetOpenError() == causeSharingViolation) return fileHeld;
       if (file.GetOpenError() != causeNotFound) return fileFailed;
     }
@@ -110,6 +111,8 @@ PendingOutcome AppendPendingRecord(const CHostRecord& record, bool bSkipDayPendi
   return pendingLost;
 }
 
+size_t g_nMovePieceUnits = kMaxPendingUnits / 4;
+
 CPendingRecords::CPendingRecords(const std::u16string& strDate, const std::u16string& strPath)
     : m_strDate(strDate), m_strPath(strPath) {}
 
@@ -123,6 +126,7 @@ CPendingRecords::TakeResult CPendingRecords::Take(FileWait nWait) {
     const bool bPlain = !CFile::GetStatus(m_strPath, status) || IsPlainFile(status);
     return bPlain ? pendingHeld : pendingForeign;
   }
+  if (m_file.GetLength() > 2 * uint64_t{g_nMovePieceUnits} && OpenInPieces()) return pendingTaken;
   // A file under this name whose text is no log is no one's to empty,
   // unless it is a pending file that breaks off.
   if ((!m_log.Read() || !IsLogDocument(m_log.Document())) && !RecoverBrokenFile()) {
@@ -130,8 +134,24 @@ CPendingRecords::TakeResult CPendingRecords::Take(FileWait nWait) {
     return pendingForeign;
   }
   m_aRecords = ReadRecords(m_log.Document(), m_strDate);
-  m_bNote = ReadMoveNote(m_log.Document(), m_note);
+  m_aNotes = ReadMoveNotes(m_log.Document());
   return pendingTaken;
+}
+
+bool CPendingRecords::OpenInPieces() {
+  if (!m_pieces.Open()) return false;
+  // Every piece must read as records before the first moves: a file damaged
+  // in the middle is read whole, as any broken one.
+  // Its notes are those among the records and those behind them.
+  std::vector<CHostRecord> aPiece;
+  m_aNotes.clear();
+  for (uint64_t nFrom = m_pieces.RecordsStart(); nFrom < m_pieces.RecordsEnd();) {
+    if (!m_pieces.ReadPiece(nFrom, g_nMovePieceUnits, SIZE_MAX, m_strDate, aPiece, nFrom, &m_aNotes)) return false;
+  }
+  m_aNotes.insert(m_aNotes.end(), m_pieces.Notes().begin(), m_pieces.Notes().end());
+  m_bPieces = true;
+  m_nNextPiece = m_pieces.RecordsStart();
+  return true;
 }
 
 bool CPendingRecords::RecoverBrokenFile() {
@@ -149,17 +169,50 @@ bool CPendingRecords::RecoverBrokenFile() {
 }
 
 void CPendingRecords::SettleNote(std::u16string_view strDayText) {
-  if (!m_bNote || !HoldsMovedRecords(strDayText, m_note, m_aRecords)) return;
-  const size_t nMoved = static_cast<size_t>(m_note.m_nRecords);
+  if (m_bPieces) return SettlePieces(strDayText);
+  const size_t nMoved = CountMovedRecords(strDayText, m_aNotes, m_aRecords);
+  if (nMoved == 0) return;
   m_aRecords.erase(m_aRecords.begin(), m_aRecords.begin() + static_cast<std::ptrdiff_t>(nMoved));
   m_bSettled = true;
 }
 
+// The notes in order, as CountMovedRecords reads them, each checked against
+// the records it names, read a piece at a time.
+void CPendingRecords::SettlePieces(std::u16string_view strDayText) {
+  for (const CMoveNote& note : m_aNotes) {
+    if (note.m_nFirst != m_nMoved || note.m_nRecords <= 0) continue;
+    // The noted text is about as long as the records in this file.
+    const size_t nUnits = std::max<size_t>(g_nMovePieceUnits, 2 * static_cast<size_t>(note.m_nLength));
+    std::vector<CHostRecord> aNoted;
+    uint64_t nEnd = 0;
+    if (!m_pieces.ReadPiece(m_nNextPiece, nUnits, static_cast<size_t>(note.m_nRecords), m_strDate, aNoted, nEnd)) {
+      continue;
+    }
+    if (!HoldsMovedRecords(strDayText, note, aNoted.data(), aNoted.size())) continue;
+    m_nMoved += note.m_nRecords;
+    m_nNextPiece = nEnd;
+  }
+}
+
+bool CPendingRecords::TakePiece() {
+  if (!m_bPieces) {
+    const bool bFirst = !m_bPieceTaken;
+    m_bPieceTaken = true;
+    return bFirst && !m_aRecords.empty();
+  }
+  m_aRecords.clear();
+  if (m_nNextPiece >= m_pieces.RecordsEnd()) return false;
+  return m_pieces.ReadPiece(m_nNextPiece, g_nMovePieceUnits, SIZE_MAX, m_strDate, m_aRecords, m_nPieceEnd);
+}
+
+bool CPendingRecords::HasMorePieces() const { return m_bPieces && m_nPieceEnd < m_pieces.RecordsEnd(); }
+
 void CPendingRecords::WriteNote(std::u16string_view strDayText, size_t nOffset, size_t nLength) {
+  if (m_bPieces) return WritePieceNote(strDayText, nOffset, nLength);
   const CMoveNote note = MakeMoveNote(strDayText, static_cast<int64_t>(m_aRecords.size()),
                                       static_cast<int64_t>(nOffset), static_cast<int64_t>(nLength));
   CXmlDocument& doc = m_log.Document();
-  if (!m_bNote && !m_bSettled) {
+  if (m_aNotes.empty() && !m_bSettled) {
     // The usual case: the note goes behind the records, a change at the end
     // of the file like any added record.
     doc.FindNextElement(kLogRoot);
@@ -176,6 +229,17 @@ void CPendingRecords::WriteNote(std::u16string_view strDayText, size_t nOffset, 
   AddMoveNote(fresh, note);  // behind the last record
 
   UpdateDocumentFile(m_file, m_strPath, m_log.CountOldUnits(), 0, fresh.ViewDocument());
+}
+
+// The piece's note goes behind the notes before it; the file's records stay
+// as they are until the last piece has moved and the file is removed.
+void CPendingRecords::WritePieceNote(std::u16string_view strDayText, size_t nOffset, size_t nLength) {
+  CMoveNote note = MakeMoveNote(strDayText, static_cast<int64_t>(m_aRecords.size()), static_cast<int64_t>(nOffset),
+                                static_cast<int64_t>(nLength));
+  note.m_nFirst = m_nMoved;
+  m_pieces.AppendNote(note);
+  m_nMoved += note.m_nRecords;
+  m_nNextPiece = m_nPieceEnd;
 }
 
 void CPendingRecords::Remove() noexcept {

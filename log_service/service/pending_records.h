@@ -27,10 +27,15 @@
 #include "format/host_record.h"
 #include "format/log_records.h"
 #include "format/pending_log.h"
+#include "format/pending_pieces.h"
 #include "platform/platform_files.h"
 
 // 32 MiB of UTF-16 text: some 70,000 records of the usual size.
 constexpr size_t kMaxPendingUnits = 16 * 1024 * 1024;
+// A pending file longer than this many code units moves in pieces of about
+// this size (pending_pieces.h); a quarter of the bound keeps a piece, parsed
+// and read out as records, within the bound. Tests make it small.
+extern size_t g_nMovePieceUnits;
 
 // The day's pending file, and this process's own pending file of the day.
 std::u16string DayPendingPath(const std::u16string& strDate);
@@ -75,13 +80,22 @@ class CPendingRecords {
   // library as nWait allows. Raises CFileException when reading fails.
   TakeResult Take(FileWait nWait);
 
-  // Forgets the records that the file's note says are in strDayText
-  // already: a move that was stopped after it wrote them.
+  // Forgets the records that the file's notes say are in strDayText
+  // already: moves that were stopped after they wrote them.
   void SettleNote(std::u16string_view strDayText);
-  // The records still to move, oldest first.
+  // Makes the next piece of records to move the current one: all of the
+  // file's remaining records at once, or, for a large file, the next piece
+  // of them. False when none is left.
+  bool TakePiece();
+  // Whether records wait behind the current piece (a large file only): the
+  // day's file must take the current piece before the next is read.
+  bool HasMorePieces() const;
+  // Whether the file moves in pieces.
+  bool InPieces() const { return m_bPieces; }
+  // The records of the current piece, oldest first.
   const std::vector<CHostRecord>& Records() const { return m_aRecords; }
-  // Notes in the file that these records are about to go into the day's
-  // text, where strDayText holds them at [nOffset, nOffset + nLength).
+  // Notes in the file that the current piece is about to go into the day's
+  // text, where strDayText holds it at [nOffset, nOffset + nLength).
   // Raises CFileException, with the file as it was.
   void WriteNote(std::u16string_view strDayText, size_t nOffset, size_t nLength);
   // Removes the file once the day's file holds its records. A file that
@@ -95,6 +109,10 @@ class CPendingRecords {
   // made again of those records (and its note). False when it holds none,
   // or nothing could be kept aside: the file is then left alone.
   bool RecoverBrokenFile();
+  // Takes a large file in pieces where every piece reads as records.
+  bool OpenInPieces();
+  void SettlePieces(std::u16string_view strDayText);
+  void WritePieceNote(std::u16string_view strDayText, size_t nOffset, size_t nLength);
 
   std::u16string m_strDate;             // date stamp of the day
   std::u16string m_strPath;             // the pending file
@@ -102,6 +120,11 @@ class CPendingRecords {
   COpenLog m_log{m_file, m_strPath};    // its text as read
   std::vector<CHostRecord> m_aRecords;  // records still to move
   bool m_bSettled = false;              // records a stopped move wrote were forgotten
-  bool m_bNote = false;                 // the file holds a note
-  CMoveNote m_note;                     // ... this one
+  std::vector<CMoveNote> m_aNotes;      // the file's notes
+  bool m_bPieceTaken = false;           // whole file: its records are the current piece
+  bool m_bPieces = false;               // a large file, moved in pieces:
+  CPendingPieces m_pieces{m_file};      //   read and noted through this,
+  uint64_t m_nNextPiece = 0;            //   the next records from this byte on,
+  uint64_t m_nPieceEnd = 0;             //   the current piece's end,
+  int64_t m_nMoved = 0;                 //   the number of records before the next
 };

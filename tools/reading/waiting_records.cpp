@@ -56,12 +56,14 @@ std::vector<CLogRecord> ReadPendingFile(const std::string& strPendingPath, const
   std::vector<CLogRecord> aRecords = std::move(pending.m_text.m_aRecords);
   CXmlDocument doc;
   doc.SetDocument(pending.m_strText.substr(0, pending.m_nZeroUnit));
-  CMoveNote note;
-  if (ReadMoveNote(doc, note)) {
+  const std::vector<CMoveNote> aNotes = ReadMoveNotes(doc);
+  if (!aNotes.empty()) {
     const CLogFile day = ReadLogFile(strDayPath, 5, true);
     const std::u16string strDayText = day.m_strText.substr(0, day.m_nZeroUnit);
-    if (day.m_nOutcome == logFileRead && HoldsMovedRecords(strDayText, note, ReadRecords(doc, u""))) {
-      aRecords.erase(aRecords.begin(), aRecords.begin() + std::min<size_t>(aRecords.size(), note.m_nRecords));
+    if (day.m_nOutcome == logFileRead) {
+      const size_t nMoved = CountMovedRecords(strDayText, aNotes, ReadRecords(doc, u""));
+      aRecords.erase(aRecords.begin(),
+                     aRecords.begin() + static_cast<std::ptrdiff_t>(std::min(aRecords.size(), nMoved)));
     }
   }
   const std::string strName = FileNameOf(strPendingPath);
