@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "file_traps.h"
+#include "heap_peak.h"
 #include "hostile_fixture.h"
+#include "service/pending_records.h"
 #include "service/settings.h"
 
 namespace {
@@ -187,9 +189,9 @@ TEST_F(HostileFiles, PendingNameInTheWayIsLeftAloneAndTheRecordGoesIn) {
 TEST_F(HostileFiles, HeldFilesLoseNoRecordAndKeepCallOrder) {
   struct Case {
     const char* m_pszName;
-    bool m_bDayHeld;      // a viewer on the day's file
-    bool m_bOwnHeld;      // a reader on this process's own pending file as well
-    bool m_bHostEnds;     // the records come from a host that ends meanwhile
+    bool m_bDayHeld;   // a viewer on the day's file
+    bool m_bOwnHeld;   // a reader on this process's own pending file as well
+    bool m_bHostEnds;  // the records come from a host that ends meanwhile
   };
   const Case kCases[] = {
       // clang-format off
@@ -427,3 +429,34 @@ TEST_F(HostileFiles, RetentionBeyondThirtyTwoBitsKeepsEveryLog) {
 }
 
 }  // namespace
+
+// A pending file far larger than a move's piece (which the test makes small)
+// moves in pieces: the day's file takes every record in order, and the move
+// holds little more than the day's text at any moment, where reading the
+// pending file whole would hold its text several times over.
+TEST_F(HostileFiles, LargePendingFileMovesInPiecesWithinBoundedHeap) {
+  const size_t nLibraryPiece = g_nMovePieceUnits;
+  g_nMovePieceUnits = 64 * 1024;
+  constexpr size_t kRecords = 20000;
+  const std::u16string strFiller(200, u'x');
+  std::u16string strText = kDeclaration + u"<日志>\r\n";
+  for (size_t n = 0; n < kRecords; ++n) {
+    strText += RecordLines({kTimeStamp, u"Info", u"Main", u"Open", u"", Widen(std::to_string(n)) + strFiller});
+  }
+  strText += u"</日志>\r\n";
+  m_folder.WriteBytes(kTodaysPendingFile, EncodeDocument(strText));
+  CHeapPeak peak;
+  WriteThroughExport({u"Info", u"Main", u"Open", u"", u"last"});
+  const size_t nPeak = peak.PeakBytes();
+  g_nMovePieceUnits = nLibraryPiece;
+
+  std::vector<RecordFields> aRecords;
+  ASSERT_TRUE(ReadDayRecords(ReadDayText(), aRecords));
+  ASSERT_EQ(aRecords.size(), kRecords + 1);
+  for (size_t n = 0; n < kRecords; n += 997) EXPECT_EQ(aRecords[n][5], Widen(std::to_string(n)) + strFiller);
+  EXPECT_EQ(aRecords.back()[5], u"last");
+  EXPECT_FALSE(fs::exists(m_folder.Path(kTodaysPendingFile)));
+  const size_t nDayBytes = ReadDayText().size() * sizeof(char16_t);
+  RecordProperty("HeapBytesPerDayByte", std::to_string(double(nPeak) / double(nDayBytes)));
+  EXPECT_LE(nPeak, 4 * nDayBytes);
+}
