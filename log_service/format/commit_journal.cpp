@@ -103,6 +103,16 @@ bool FitsShrinkingUpdate(const CCommitJournal& journal) {
          !HoldsUnitsEndingIn(journal.m_strSaved, journal.m_nSavedAt, strRootEnd, nTextEndTag + 1, UINT64_MAX);
 }
 
+// Only pending files and the settings file are ever rewritten shorter: a
+// day's file only grows.
+bool MayShrink(const std::u16string& strPath) {
+  const size_t nSeparator = strPath.find_last_of(u"/\\");
+  const std::u16string_view strName =
+      std::u16string_view(strPath).substr(nSeparator == std::u16string::npos ? 0 : nSeparator + 1);
+  std::u16string strDate;
+  return strName == kSettingsFileName || ParsePendingLogName(strName, strDate);
+}
+
 // Whether the journal fits the file as the writer leaves it (commit_journal.h).
 bool FitsFile(CFile& file, const CCommitJournal& journal) {
   const std::string_view strSaved = journal.m_strSaved;
@@ -116,7 +126,7 @@ bool FitsFile(CFile& file, const CCommitJournal& journal) {
   const uint64_t nLastPiece = std::max(nStart, (nEnd - 1) / kPageBytes * kPageBytes);
   const uint64_t nUntouched = nLastPiece + (nEnd - nLastPiece) / 2;
   if (ReadRange(file, nUntouched, nEnd) != strSaved.substr(static_cast<size_t>(nUntouched - nStart))) return false;
-  return bGrows ? FitsGrowingUpdate(file, journal, nEnd) : FitsShrinkingUpdate(journal);
+  return bGrows ? FitsGrowingUpdate(file, journal, nEnd) : MayShrink(file.GetPath()) && FitsShrinkingUpdate(journal);
 }
 
 }  // namespace

@@ -151,6 +151,8 @@ class CFile {
   bool Open(const std::u16string& strPath, OpenMode nMode, FileWait nWait = waitForHolder);
   FileErrorCause GetOpenError() const noexcept { return m_nOpenError; }
   bool IsOpen() const noexcept;
+  // The path the file was opened under; empty when none was.
+  const std::u16string& GetPath() const noexcept { return m_strPath; }
 
   // The following raise CFileException on failure. Read transfers up to
   // nCount bytes and returns fewer only at the end of the file; Write

@@ -395,6 +395,12 @@ TEST_F(LoadSequenceTest, FirstCallCutsWhatAnInterruptedUpdateLeftBehindADocument
   const std::string strForged =
       strFiveBytes + BuildCommitJournal(strFiveBytes.size(), 2 + 2 * strDeclaration.size(),
                                         EncodeDocument(u"<日志></日志>\r\n" + std::u16string(1, u'\0')).substr(2));
+  // A journal that would shrink a day's file, which the library only ever
+  // grows: put back, it would write "1999" over the last record's "2011".
+  const size_t nLastTime = 2 + 2 * strFive.rfind(u"2011");
+  const std::string strForgedShrink =
+      strFiveBytes + BuildCommitJournal(strFiveBytes.size(), nLastTime,
+                                        EncodeDocument(u"1999").substr(2) + strFiveBytes.substr(nLastTime + 8, 8));
   // A record's commit cut after its first three units: the text reads
   // "<记录>>" where the root's end tag was, and only the journal gives the
   // old bytes back.
@@ -433,6 +439,8 @@ TEST_F(LoadSequenceTest, FirstCallCutsWhatAnInterruptedUpdateLeftBehindADocument
        EncodeDocument(strLog)},
       {"HalfMadeCommitThreeDaysBackIsRolledBackAndCut", "Vardlix20110405.xml", strHalfMade, false, strOld},
       {"ForgedJournalIsCutAndCostsNoRecord", "Vardlix20110405.xml", strForged, false, strFiveBytes},
+      {"ShrinkingJournalOfADaysFileIsCutAndChangesNoRecord", "Vardlix20110405.xml", strForgedShrink, false,
+       strFiveBytes},
       {"PendingFileIsCut", "Vardlix20110401.pending", EncodeDocument(strEmptyLog + strRemains), false,
        EncodeDocument(strEmptyLog)},
       {"HalfMadeShrinkingRewriteIsRolledBackWhole", "Vardlix20110401.pending", strShrinking, false, strLongPending},

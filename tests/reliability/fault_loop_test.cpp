@@ -103,20 +103,22 @@ int LoadAndCall() {
 // What the library's reader takes for a file's text: UTF-16 after the
 // byte-order mark up to the first zero unit, as the journal of a commit that
 // was cut gives it back, else narrow text up to the first zero byte.
-// Whatever lies behind is no part of it.
-std::u16string ReaderText(const std::string& strBytes) {
+// Whatever lies behind is no part of it. The file's name tells the reader
+// which journals it may believe: only pending files and the settings file
+// are ever rewritten shorter.
+std::u16string ReaderText(const std::string& strBytes, const std::string& strName) {
   const bool bWide = strBytes.compare(0, 2, "\xFF\xFE") == 0;
   // Text that runs to the end of the file needs no journal.
   if (bWide && strBytes.size() / 2 <= ReadLogView(strBytes).size() + 1) return ReadLogView(strBytes);
   static const CTempFolder scratch;
-  scratch.WriteBytes("file", strBytes);
+  scratch.WriteBytes(strName, strBytes);
   CFile file;
-  if (!file.Open(scratch.File("file"), CFile::modeReadExclusive)) return u"unreadable";
+  if (!file.Open(scratch.File(strName), CFile::modeReadExclusive)) return u"unreadable";
   return (bWide ? u"" : u"narrow:") + ReadDocumentFile(file);
 }
 
-bool SameText(const std::string& strActual, const std::string& strExpected) {
-  return ReaderText(strActual) == ReaderText(strExpected);
+bool SameText(const std::string& strActual, const std::string& strExpected, const std::string& strName) {
+  return ReaderText(strActual, strName) == ReaderText(strExpected, strName);
 }
 
 bool IsPendingName(const std::string& strName) {
@@ -155,7 +157,7 @@ std::vector<std::string> VisibleRecords(const CFolderFiles& files, const std::st
     }
   };
   if (const std::string* pDay = Find(files, strDayName)) {
-    strDayText = ReaderText(*pDay);
+    strDayText = ReaderText(*pDay, strDayName);
     if (strDayText.compare(0, 7, u"narrow:") == 0) strDayText.erase(0, 7);
     CXmlDocument day;
     day.SetDocument(strDayText);
@@ -163,7 +165,7 @@ std::vector<std::string> VisibleRecords(const CFolderFiles& files, const std::st
   }
   for (const std::string& strName : PendingNamesInMoveOrder(files)) {
     CXmlDocument pending;
-    pending.SetDocument(ReaderText(files.at(strName)));
+    pending.SetDocument(ReaderText(files.at(strName), strName));
     Add(pending, CountMovedRecords(strDayText, ReadMoveNotes(pending), ReadRecords(pending, u"")));
   }
   return aRecords;
@@ -176,8 +178,8 @@ std::vector<std::string> VisibleRecords(const CFolderFiles& files, const std::st
 // sees are then those of the run without faults.
 // A move in pieces commits the day's file once a piece: between them it
 // holds the records it had and the pieces moved so far, and reads as a log.
-void ExpectOldOrNew(const CFolderFiles& actual, const References& refs, bool bPersistent,
-                    const std::string& strDayName, bool bSteps) {
+void ExpectOldOrNew(const CFolderFiles& actual, const References& refs, bool bPersistent, const std::string& strDayName,
+                    bool bSteps) {
   const std::vector<std::string> aVisible = VisibleRecords(actual, strDayName);
   EXPECT_TRUE(aVisible == VisibleRecords(refs.m_before, strDayName) ||
               aVisible == VisibleRecords(refs.m_after, strDayName))
@@ -194,11 +196,12 @@ void ExpectOldOrNew(const CFolderFiles& actual, const References& refs, bool bPe
     const std::string* pAfter = Find(refs.m_after, strName);
     auto Same = [&](const std::string* pExpected) {
       if (pActual == nullptr || pExpected == nullptr) return pActual == pExpected;
-      return *pActual == *pExpected || (bPersistent && SameText(*pActual, *pExpected));
+      return *pActual == *pExpected || (bPersistent && SameText(*pActual, *pExpected, strName));
     };
     if (bSteps && strName == strDayName && pActual != nullptr) {
       CXmlDocument day;
-      EXPECT_TRUE(day.SetDocument(ReaderText(*pActual)) && IsLogDocument(day)) << strName << " reads as no log";
+      EXPECT_TRUE(day.SetDocument(ReaderText(*pActual, strName)) && IsLogDocument(day))
+          << strName << " reads as no log";
       continue;
     }
     EXPECT_TRUE(Same(pBefore) || Same(pAfter)) << strName << " is neither old nor new";
@@ -382,8 +385,7 @@ class FaultLoopTest : public CReliabilityTest {
     const CFolderFiles all = ReadFolderFiles(m_pFolder->Path());
     EXPECT_LE(CountTemporaryFiles(all), kind.m_bPersistent ? 1 : 0);
     const CFolderFiles files = WithoutTemporaryFiles(all);
-    ExpectOldOrNew(files, refs, kind.m_bPersistent && !scenario.m_bOneWrite, m_strDayName,
-                   scenario.m_nPieceUnits != 0);
+    ExpectOldOrNew(files, refs, kind.m_bPersistent && !scenario.m_bOneWrite, m_strDayName, scenario.m_nPieceUnits != 0);
     const int32_t nLife = g_nLogLife.load();
     EXPECT_TRUE(nLife == refs.m_nLifeBefore || nLife == refs.m_nLifeAfter) << nLife;
     if (nResult >= 0) {
@@ -391,7 +393,7 @@ class FaultLoopTest : public CReliabilityTest {
       // in force.
       const std::string* pSettings = Find(files, "SettingInfo.xml");
       const std::string* pNewSettings = Find(refs.m_after, "SettingInfo.xml");
-      const bool bWritten = pSettings != nullptr && SameText(*pSettings, *pNewSettings);
+      const bool bWritten = pSettings != nullptr && SameText(*pSettings, *pNewSettings, "SettingInfo.xml");
       EXPECT_EQ(nResult == 1, bWritten);
       EXPECT_EQ(nResult == 1, nLife == refs.m_nLifeAfter);
     }
