@@ -189,6 +189,9 @@ CLI::App* AddShowCommand(CLI::App& app, CCommandLine& line) {
   pShow->add_flag("--bom", line.m_show.m_bByteOrderMark,
                   "Start CSV with a UTF-8 byte-order mark, which spreadsheet programs on Windows need to read it as "
                   "UTF-8");
+  pShow->add_flag("--no-pager", line.m_show.m_bNoPager,
+                  "Write to the terminal directly; otherwise output longer than the screen goes through "
+                  "$VARDLIX_PAGER, $PAGER or less -R (never when the output is a pipe or a file)");
   pShow->footer(std::string(kDayHelp) + "\n" + kTimeHelp +
                 "\nJSON Lines: one object per record with time (ISO 8601 local time with its UTC offset, "
                 "2026-12-07T23:53:06+04:00), epoch (its seconds since 1970), type, location, operation, parameters, "
