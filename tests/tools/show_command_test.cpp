@@ -2,6 +2,8 @@
 // page of vardlix report in a real headless Chromium.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
 
@@ -200,6 +202,45 @@ TEST_F(ShowCommand, ColourOnlyWhenAskedForOrOnATerminal) {
   CToolResult result = Show({"--color", "always"});
   EXPECT_NE(result.m_strOut.find("\x1b[31mError"), std::string::npos);
   EXPECT_NE(result.m_strOut.find("\x1b[33mWarning"), std::string::npos);
+}
+
+// On a terminal (script(1) gives the tool one) output longer than the
+// screen goes through the pager, here one that keeps what it is given in a
+// file; output that fits, --no-pager, "cat" and a pipe never page. The
+// fixture's table is 6 lines: a header, four records, one line more.
+TEST_F(ShowCommand, PagesOnlyATerminalsOutputLongerThanTheScreen) {
+  const std::string strPaged = m_folder.Path("paged");
+  const std::string strPager = "cat > '" + strPaged + "'";
+  struct {
+    std::vector<std::string> aArgs;
+    CEnvironment environment;
+    bool bTerminal;
+    bool bPaged;
+  } const kCases[] = {
+      {{}, {{"LINES", "6"}, {"VARDLIX_PAGER", strPager}}, true, true},  // a screen of 6 shows 5 beside the prompt
+      {{}, {{"LINES", "7"}, {"VARDLIX_PAGER", strPager}}, true, false},
+      {{}, {{"LINES", "4"}, {"VARDLIX_PAGER", ""}, {"PAGER", strPager}}, true, true},
+      {{}, {{"LINES", "4"}, {"VARDLIX_PAGER", "cat"}, {"PAGER", strPager}}, true, false},
+      {{"--no-pager"}, {{"LINES", "4"}, {"VARDLIX_PAGER", strPager}}, true, false},
+      {{}, {{"LINES", "4"}, {"VARDLIX_PAGER", strPager}}, false, false},  // a pipe
+  };
+  for (const auto& c : kCases) {
+    std::remove(strPaged.c_str());
+    std::vector<std::string> aArgs = {"show", "--folder", m_folder.Path(), "20110408", "--color", "never"};
+    aArgs.insert(aArgs.end(), c.aArgs.begin(), c.aArgs.end());
+    CEnvironment environment = c.environment;
+    environment.push_back({"COLUMNS", "200"});
+    std::string strCommand = std::string("'") + VARDLIX_TOOL_PATH + "'";
+    for (const std::string& strArg : aArgs) strCommand += " '" + strArg + "'";
+    CToolResult result = c.bTerminal ? RunTool({"-qec", strCommand, "/dev/null"}, environment, "/usr/bin/script")
+                                     : RunTool(aArgs, environment);
+    const std::string strCase = ::testing::PrintToString(c.environment) + ::testing::PrintToString(c.aArgs);
+    ASSERT_EQ(result.m_nStatus, 0) << strCase << result.m_strErr;
+    const std::string strThroughPager = c.bPaged ? ReadBytes(strPaged) : std::string();
+    EXPECT_EQ(std::filesystem::exists(strPaged), c.bPaged) << strCase;
+    EXPECT_NE((c.bPaged ? strThroughPager : result.m_strOut).find("line two"), std::string::npos) << strCase;
+    EXPECT_EQ(result.m_strOut.find("line two") == std::string::npos, c.bPaged) << strCase;
+  }
 }
 
 // Escape sequences, C1 and bidi controls in a file would otherwise reach
