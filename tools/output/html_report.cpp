@@ -10,7 +10,7 @@
 namespace {
 
 constexpr size_t kTopNames = 10;   // rows of each list of errors and warnings
-constexpr size_t kPageRows = 200;  // rows the table shows at once; its pager shows the others
+constexpr size_t kPageRows = 100;  // rows the table shows at once; its pager shows the others
 
 // Everything the page needs is in it; the policy lets it fetch nothing.
 const char kHead[] = R"(<!DOCTYPE html>
@@ -47,7 +47,10 @@ td.num, th.num { text-align: right; font-variant-numeric: tabular-nums; }
 #filter input[type=search] { font: inherit; padding: .2em .4em; min-width: 18em; }
 #filter .errors { font-weight: 600; color: #c92a2a; }
 button { font: inherit; cursor: pointer; }
-#rows { border-collapse: collapse; width: 100%; }
+/* Fixed column widths: a filter's layout need not measure every shown row's cells. */
+#rows { border-collapse: collapse; width: 100%; table-layout: fixed; }
+#rows th:nth-child(1) { width: 11.5em; } #rows th:nth-child(2) { width: 6em; }
+#rows th:nth-child(3), #rows th:nth-child(4) { width: 12%; } #rows th:nth-child(5) { width: 18%; }
 #rows th button { font-weight: 600; border: 0; background: none; padding: 0; color: inherit; }
 #rows th[aria-sort=ascending] button::after { content: " \25B2"; }
 #rows th[aria-sort=descending] button::after { content: " \25BC"; }
@@ -75,7 +78,9 @@ button { font: inherit; cursor: pointer; }
   #rows td { border: 0; padding: 0 .2em; }
   #rows td.time, #rows td.type { display: inline-block; }
   svg text { font-size: 28px; } svg text.wide { display: none; }
-  svg text.y { text-anchor: start; transform: translate(-44px, -8px); }
+  svg text.y { text-anchor: start; transform: translate(-46px, 22px); paint-order: stroke; stroke: #fff;
+               stroke-width: 6px; }
+  svg text.y.zero { display: none; }
   svg text.x { transform: translateY(8px); } svg text.x.day { transform: translateY(32px); }
 }
 </style>

@@ -6,7 +6,7 @@
 // What it shows: the records per hour (per day when they span more than
 // three days), stacked by type, each type in a colour of its own name;
 // the types, locations and operations with the most errors and warnings;
-// the records in a table of 200 rows a page, taken from the whole period
+// the records in a table of 100 rows a page, taken from the whole period
 // (report_summary.h) with a note of what was left out. The page filters
 // the table by type, by text, to errors only and to the hour of a bar
 // clicked, and sorts it by a column; the filter is kept in the address

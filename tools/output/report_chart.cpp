@@ -152,8 +152,8 @@ void AppendAxes(std::string& strOut, const CTimeline& timeline, size_t nStep, si
     const double dY = kTop + nPlotHeight - nPlotHeight * static_cast<double>(i) / static_cast<double>(nSteps);
     strOut += "<line class=\"grid\" x1=\"" + std::to_string(kLeft) + "\" x2=\"" + std::to_string(kWidth - kRight) +
               "\" y1=\"" + Number(dY) + "\" y2=\"" + Number(dY) + "\"/>";
-    strOut += "<text class=\"y\" x=\"" + std::to_string(kLeft - 6) + "\" y=\"" + Number(dY + 4) + "\">" +
-              FormatCount(nStep * i) + "</text>";
+    strOut += std::string("<text class=\"") + (i == 0 ? "y zero" : "y") + "\" x=\"" + std::to_string(kLeft - 6) +
+              "\" y=\"" + Number(dY + 4) + "\">" + FormatCount(nStep * i) + "</text>";
   }
   const size_t nBuckets = timeline.m_aBuckets.size();
   size_t nEvery = 1;
