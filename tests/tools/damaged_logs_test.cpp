@@ -138,49 +138,102 @@ TEST(DamagedLogs, EveryCompleteRecordIsReadOnceWarnedAndExportedForStandardParse
     std::string strText;  // UTF-8 of the file's text
     std::vector<std::string> aTypes;
     std::string strWarning;               // part of the one warning; empty: the file is whole
+    std::string strCheck;                 // part of the first line of check, which a person reads first
     std::string strDescriptionA = "d-A";  // what record A's description reads as
     std::string strBytes = "";            // the file's bytes, when they are not strText's
   } const kCases[] = {
-      {"characters XML 1.0 forbids", MakeLogText({Fields("A", strColours), Fields("B")}), {"A", "B"}, "", strColours},
+      {"characters XML 1.0 forbids",
+       MakeLogText({Fields("A", strColours), Fields("B")}),
+       {"A", "B"},
+       "",
+       "day.xml: well-formed day's log, 2 records",
+       strColours},
       {"references the engine keeps as text",
        MakeLogText({Fields("A", strReferences), Fields("B")}),
        {"A", "B"},
        "",
+       "day.xml: well-formed day's log, 2 records",
        strReferences},
-      {"markup XML 1.0 refuses", strForeignMarkup, {"A", "B"}, "", "d-A<!-- x -- y -->"},
-      {"cut inside a tag", CutBefore(strFull, "<类型>C", 4), {"A", "B"}, "damaged text at 19:1-21:2"},
-      {"cut inside data", CutBefore(strFull, "d-C", 2), {"A", "B"}, "(2 records before it, 0 after)"},
+      {"markup XML 1.0 refuses",
+       strForeignMarkup,
+       {"A", "B"},
+       "",
+       "day.xml: well-formed day's log, 2 records",
+       "d-A<!-- x -- y -->"},
+      {"cut inside a tag",
+       CutBefore(strFull, "<类型>C", 4),
+       {"A", "B"},
+       "damaged text at 19:1-21:2",
+       "is damaged: 2 complete records can be read (vardlix show shows them), but the file is cut short on line 21, so "
+       "any record that stood there is lost. The library goes on adding new records"},
+      {"cut inside data",
+       CutBefore(strFull, "d-C", 2),
+       {"A", "B"},
+       "(2 records before it, 0 after)",
+       "is damaged: 2 complete records can be read (vardlix show shows them), but the file is cut short on line 25"},
       {"cut between records",
        CutBefore(strFull, "<记录>\r\n<时间>2011.04.08 08:00:00</时间>\r\n<类型>C"),
        {"A", "B"},
-       "cut short: no </日志> after the last record"},
-      {"zero unit inside a record", strZeroInside, {"A", "C"}, "(1 record before it, 1 after)"},
-      {"garbage between records", strGarbage, {"A", "B", "C"}, "damaged text at 11:1-11:10"},
+       "cut short: no </日志> after the last record",
+       "is damaged: 2 complete records can be read (vardlix show shows them), but the file is cut short on line 19"},
+      {"zero unit inside a record",
+       strZeroInside,
+       {"A", "C"},
+       "(1 record before it, 1 after)",
+       "is damaged: 2 complete records can be read (vardlix show shows them), but the text on lines 11 to 18 is garbled "
+       "and the library's reading stops at a zero character on line 17, so any record that stood there is lost. The "
+       "library adds no new record to this file, so the day's new records are dropped: move the file away"},
+      {"garbage between records",
+       strGarbage,
+       {"A", "B", "C"},
+       "damaged text at 11:1-11:10",
+       "is damaged: 3 complete records can be read (vardlix show shows them), but the text on line 11 is garbled, so"},
       {"records appended behind damage",
        CutBefore(strFull, "d-B", 1) + AppendedRecords({"D", "E", "F"}),
        {"A", "D", "E", "F"},
-       "(1 record before it, 3 after); cut short"},
+       "(1 record before it, 3 after); cut short",
+       "is damaged: 4 complete records can be read (vardlix show shows them), but the text on lines 11 to 17 is garbled "
+       "and the file is cut short on line 41"},
       // Shapes whose reading used to take time growing with the square of
       // the size; the benchmark (bench/tool_bench.cpp) shows them linear.
       {"a record without its end tag",
        strNoEndTag,
        {"A", "C"},
-       "damaged text at 11:1-17:12 (1 record before it, 1 after); showing the 2 complete records"},
+       "damaged text at 11:1-17:12 (1 record before it, 1 after); showing the 2 complete records",
+       "is damaged: 2 complete records can be read (vardlix show shows them), but the text on lines 11 to 17 is garbled, "
+       "so"},
       {"bare start tags, then records",
        strBareTags,
        {"D", "E"},
-       "damaged text at 3:1-202:4 (0 records before it, 2 after); cut short"},
+       "damaged text at 3:1-202:4 (0 records before it, 2 after); cut short",
+       "is damaged: 2 complete records can be read (vardlix show shows them), but the text on lines 3 to 202 is garbled "
+       "and the file is cut short on line 219"},
       {"a zero unit and the rest of an update behind damage",
        strZeroLate,
        {"A", "D", "E"},
        "damaged text at 11:1-17:5 (1 record before it, 2 after); damaged text at 33:1-34:4 (3 records before it, 0 "
-       "after); cut short"},
-      {"zeros behind a whole log", strFull + std::string(4096, '\0'), {"A", "B", "C"}, ""},
-      {"a commit cut by a kill, its journal at the end", "", {"A", "B"}, "", "d-A", CutCommitBytes()},
+       "after); cut short",
+       "is damaged: 3 complete records can be read (vardlix show shows them), but the text on lines 11 to 17 is garbled "
+       "and the library's reading stops at a zero character on line 33"},
+      {"zeros behind a whole log",
+       strFull + std::string(4096, '\0'),
+       {"A", "B", "C"},
+       "",
+       "day.xml: well-formed day's log, 3 records"},
+      {"a commit cut by a kill, its journal at the end",
+       "",
+       {"A", "B"},
+       "",
+       "day.xml: well-formed day's log, 2 records",
+       "d-A",
+       CutCommitBytes()},
   };
   CScratchFolder folder;
   for (const auto& c : kCases) {
     WriteBytes(folder.Path("day.xml"), c.strBytes.empty() ? Utf16FileBytes(c.strText) : c.strBytes);
+    CToolResult check = RunTool({"check", folder.Path("day.xml")});
+    const std::string strFirst = check.m_strOut.substr(0, check.m_strOut.find('\n'));
+    EXPECT_NE(strFirst.find(c.strCheck), std::string::npos) << c.szName << "\n" << check.m_strOut;
     for (const std::string strForm : {"json", "csv", "xml"}) {
       CToolResult show = RunTool({"show", "-d", folder.Path(), "day.xml", "-f", strForm});
       EXPECT_EQ(show.m_nStatus, c.strWarning.empty() ? 0 : 1) << c.szName << " " << strForm;

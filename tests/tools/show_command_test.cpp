@@ -2,8 +2,11 @@
 // page of vardlix report in a real headless Chromium.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <regex>
 
 #include "base/display_width.h"
 #include "tool_process.h"
@@ -202,6 +205,45 @@ TEST_F(ShowCommand, ColourOnlyWhenAskedForOrOnATerminal) {
   EXPECT_NE(result.m_strOut.find("\x1b[33mWarning"), std::string::npos);
 }
 
+// On a terminal (script(1) gives the tool one) output longer than the
+// screen goes through the pager, here one that keeps what it is given in a
+// file; output that fits, --no-pager, "cat" and a pipe never page. The
+// fixture's table is 6 lines: a header, four records, one line more.
+TEST_F(ShowCommand, PagesOnlyATerminalsOutputLongerThanTheScreen) {
+  const std::string strPaged = m_folder.Path("paged");
+  const std::string strPager = "cat > '" + strPaged + "'";
+  struct {
+    std::vector<std::string> aArgs;
+    CEnvironment environment;
+    bool bTerminal;
+    bool bPaged;
+  } const kCases[] = {
+      {{}, {{"LINES", "6"}, {"VARDLIX_PAGER", strPager}}, true, true},  // a screen of 6 shows 5 beside the prompt
+      {{}, {{"LINES", "7"}, {"VARDLIX_PAGER", strPager}}, true, false},
+      {{}, {{"LINES", "4"}, {"VARDLIX_PAGER", ""}, {"PAGER", strPager}}, true, true},
+      {{}, {{"LINES", "4"}, {"VARDLIX_PAGER", "cat"}, {"PAGER", strPager}}, true, false},
+      {{"--no-pager"}, {{"LINES", "4"}, {"VARDLIX_PAGER", strPager}}, true, false},
+      {{}, {{"LINES", "4"}, {"VARDLIX_PAGER", strPager}}, false, false},  // a pipe
+  };
+  for (const auto& c : kCases) {
+    std::remove(strPaged.c_str());
+    std::vector<std::string> aArgs = {"show", "--folder", m_folder.Path(), "20110408", "--color", "never"};
+    aArgs.insert(aArgs.end(), c.aArgs.begin(), c.aArgs.end());
+    CEnvironment environment = c.environment;
+    environment.push_back({"COLUMNS", "200"});
+    std::string strCommand = std::string("'") + VARDLIX_TOOL_PATH + "'";
+    for (const std::string& strArg : aArgs) strCommand += " '" + strArg + "'";
+    CToolResult result = c.bTerminal ? RunTool({"-qec", strCommand, "/dev/null"}, environment, "/usr/bin/script")
+                                     : RunTool(aArgs, environment);
+    const std::string strCase = ::testing::PrintToString(c.environment) + ::testing::PrintToString(c.aArgs);
+    ASSERT_EQ(result.m_nStatus, 0) << strCase << result.m_strErr;
+    const std::string strThroughPager = c.bPaged ? ReadBytes(strPaged) : std::string();
+    EXPECT_EQ(std::filesystem::exists(strPaged), c.bPaged) << strCase;
+    EXPECT_NE((c.bPaged ? strThroughPager : result.m_strOut).find("line two"), std::string::npos) << strCase;
+    EXPECT_EQ(result.m_strOut.find("line two") == std::string::npos, c.bPaged) << strCase;
+  }
+}
+
 // Escape sequences, C1 and bidi controls in a file would otherwise reach
 // the terminal: through the table, show's warnings, check and stats.
 TEST(ShowControlCharacters, NeverReachTheTerminalRaw) {
@@ -290,17 +332,47 @@ std::string SeleniumPython() {
   return std::string();
 }
 
+// The table's cells of one column, as the page shows them.
+std::vector<std::string> Column(const nlohmann::json& aRows, int iCell) {
+  std::vector<std::string> aCells;
+  for (const auto& row : aRows) aCells.push_back(row[iCell]);
+  return aCells;
+}
+
+// Each type's colour on a page, from its box in the filter.
+std::map<std::string, std::string> TypeColours(const std::string& strHtml) {
+  std::map<std::string, std::string> aColours;
+  const std::regex box("data-name=\"([^\"]*)\"><span class=\"swatch\" style=\"background:([^\"]*)\"");
+  for (std::sregex_iterator it(strHtml.begin(), strHtml.end(), box), end; it != end; ++it) {
+    aColours[(*it)[1]] = (*it)[2];
+  }
+  return aColours;
+}
+
+int Hue(const std::string& strColour) { return std::stoi(strColour.substr(strColour.find('(') + 1)); }
+
+nlohmann::json SeePage(const std::string& strPage, const std::vector<std::string>& aActions) {
+  const std::string strPython = SeleniumPython();
+  EXPECT_FALSE(strPython.empty()) << "python3-selenium is missing: scripts/setup.sh installs it";
+  std::vector<std::string> aArgs = {VARDLIX_REPORT_PAGE, strPage};
+  aArgs.insert(aArgs.end(), aActions.begin(), aActions.end());
+  CToolResult browser = RunTool(aArgs, {}, strPython);
+  EXPECT_EQ(browser.m_nStatus, 0) << browser.m_strErr;
+  return browser.m_nStatus == 0 ? nlohmann::json::parse(browser.m_strOut) : nlohmann::json::object();
+}
+
 // The page of a day with a record waiting beside its file, its table held
 // to four rows: Chromium draws a bar per hour with a segment per type, the
-// table keeps the errors and warnings first, and its filters show the rows
-// they should, set by clicking and typing or by the address.
+// table keeps the errors and warnings and spreads the rest, and its
+// filters, its sorting and its long records' switch show the rows they
+// should, set by clicking and typing or by the address; a phone's screen
+// shows it without sideways scrolling; a type has the same colour in a
+// report of other days.
 TEST(Report, ChromiumDrawsTheTimelineAndFiltersTheTable) {
-  const std::string strPython = SeleniumPython();
-  ASSERT_FALSE(strPython.empty()) << "python3-selenium is missing: scripts/setup.sh installs it";
   CScratchFolder folder;
   WriteUtf16File(folder.Path("Vardlix20110408.xml"),
                  MakeLogText({{"2011.04.08 08:05:00", "Info", "Main", "Start", "", "started"},
-                              {"2011.04.08 08:10:00", "错误", "网络", "连接", "", "连接被拒绝\r\n第二行"},
+                              {"2011.04.08 08:10:00", "错误", "网络", "连接", "", "连接被拒绝\r\n第二行\r\n第三行"},
                               {"2011.04.08 08:20:00", "Info", "Main", "Read", "", "read"},
                               {"2011.04.08 10:00:00", "Warning", "Parser", "Compare", "a&lt;b",
                                "\xE2\x80\xAE"
@@ -308,18 +380,31 @@ TEST(Report, ChromiumDrawsTheTimelineAndFiltersTheTable) {
                               {"2011.04.08 10:30:00", "信息", "主窗口", "打开文件", "报表=x.xlsx", "已打开"}}));
   WriteUtf16File(folder.Path("Vardlix20110408.pending"),
                  MakeLogText({{"2011.04.08 10:45:00", "错误", "网络", "重试", "", "refused again"}}));
-  const std::string strPage = folder.Path("report.html");
+  // Other days, other types first, other counts.
+  WriteUtf16File(folder.Path("Vardlix20110409.xml"), MakeLogText({{"2011.04.09 08:00:00", "Debug", "", "", "", ""},
+                                                                  {"2011.04.09 08:00:00", "Warning", "", "", "", ""},
+                                                                  {"2011.04.09 08:00:00", "Warning", "", "", "", ""},
+                                                                  {"2011.04.09 08:00:00", "Info", "", "", "", ""},
+                                                                  {"2011.04.09 08:00:00", "错误", "", "", "", ""}}));
+  const std::string strPage = folder.Path("report.html"), strOtherPage = folder.Path("other.html");
   CToolResult report = RunTool({"report", "-d", folder.Path(), "20110408", "--rows", "4", "-o", strPage});
   ASSERT_EQ(report.m_nStatus, 0) << report.m_strErr;
+  ASSERT_EQ(RunTool({"report", "-d", folder.Path(), "20110409", "-o", strOtherPage}).m_nStatus, 0);
   // Nothing in it points anywhere.
   const std::string strHtml = ReadBytes(strPage);
   for (const char* szLink : {"src=", "href=", "url(", "http:", "https:", "@import"}) {
     EXPECT_EQ(strHtml.find(szLink), std::string::npos) << szLink;
   }
+  const std::map<std::string, std::string> aColours = TypeColours(strHtml),
+                                           aOtherColours = TypeColours(ReadBytes(strOtherPage));
+  ASSERT_EQ(aColours.size(), 4u);
+  for (const char* szType : {"Info", "Warning", "错误"})
+    EXPECT_EQ(aColours.at(szType), aOtherColours.at(szType)) << szType;
+  EXPECT_TRUE(Hue(aColours.at("错误")) >= 352 || Hue(aColours.at("错误")) <= 3) << aColours.at("错误");  // a red
+  EXPECT_TRUE(Hue(aColours.at("Warning")) >= 32 && Hue(aColours.at("Warning")) <= 43) << aColours.at("Warning");
 
-  CToolResult browser = RunTool({VARDLIX_REPORT_PAGE, strPage, "错误", "again", "已打开"}, {}, strPython);
-  ASSERT_EQ(browser.m_nStatus, 0) << browser.m_strErr;
-  const nlohmann::json seen = nlohmann::json::parse(browser.m_strOut);
+  const nlohmann::json seen = SeePage(strPage, {"错误", "again", "start", "2011-04-08 10:00"});
+  ASSERT_FALSE(seen.empty());
   EXPECT_EQ(seen["resources"], 0);
   // A bar per hour of the day; the two hours with records stacked by type.
   ASSERT_EQ(seen["bars"].size(), 24u);
@@ -340,20 +425,93 @@ TEST(Report, ChromiumDrawsTheTimelineAndFiltersTheTable) {
   EXPECT_NEAR(seen["bars"][8]["height"].get<double>(), seen["bars"][10]["height"].get<double>(), 0.5);
   EXPECT_EQ(seen["bars"][9]["height"], 0);
 
-  // Four rows: the errors and the warning, then the latest other record.
-  auto Column = [](const nlohmann::json& aRows, int iCell) {
-    std::vector<std::string> aCells;
-    for (const auto& row : aRows) aCells.push_back(row[iCell]);
-    return aCells;
-  };
-  EXPECT_EQ(Column(seen["rows"], 5),
-            (std::vector<std::string>{"连接被拒绝\n第二行", "<U+202E>x", "已打开", "refused again"}));
-  EXPECT_NE(seen["note"].get<std::string>().find("The table holds 4 of the 6 records"), std::string::npos);
+  // Four rows: the errors and the warning, and one of the others, from the
+  // start of the period; the counts beside the filters are the table's.
+  const std::string strLong = "连接被拒绝\n第二行\n第三行";
+  EXPECT_EQ(Column(seen["rows"], 5), (std::vector<std::string>{"started", strLong, "<U+202E>x", "refused again"}));
+  EXPECT_NE(seen["note"].get<std::string>().find("The table holds 4 of the 6 records (at most 4, --rows): all 3 errors "
+                                                 "and warnings, and 1 of the other 3 records"),
+            std::string::npos)
+      << seen["note"];
+  const std::map<std::string, std::string> kBoxes = {{"Info", "Info 1 of 2"},
+                                                     {"错误", "错误 2"},
+                                                     {"Warning", "Warning 1"},
+                                                     {"信息", "信息 0 of 1"},
+                                                     {"errors", "Errors only 2"}};
+  EXPECT_EQ(seen["counts"].get<decltype(kBoxes)>(), kBoxes);
   EXPECT_EQ(Column(seen["by_type"], 1), (std::vector<std::string>{"错误", "错误"}));
   EXPECT_EQ(Column(seen["by_type_and_text"], 5), (std::vector<std::string>{"refused again"}));
   EXPECT_EQ(seen["shown"], "1");
   EXPECT_EQ(seen["address"], "#type=%E9%94%99%E8%AF%AF&text=again");
-  EXPECT_EQ(Column(seen["from_address"], 4), (std::vector<std::string>{"报表=x.xlsx"}));
+  EXPECT_EQ(Column(seen["from_address"], 3), (std::vector<std::string>{"Start"}));
+  // The hour's bar, then errors only within it and in every hour.
+  EXPECT_EQ(Column(seen["in_hour"], 5), (std::vector<std::string>{"<U+202E>x", "refused again"}));
+  EXPECT_EQ(seen["hour_address"], "#hour=2011-04-08%2010%3A00");
+  EXPECT_EQ(Column(seen["errors_in_hour"], 5), (std::vector<std::string>{"refused again"}));
+  EXPECT_EQ(Column(seen["errors"], 5), (std::vector<std::string>{strLong, "refused again"}));
+  // Three lines show as two until opened.
+  EXPECT_GT(seen["long_open"].get<double>(), seen["long_closed"].get<double>() + 8) << seen["long_closed"];
+  EXPECT_EQ(Column(seen["by_type_column"], 1), (std::vector<std::string>{"Info", "Warning", "错误", "错误"}));
+  EXPECT_EQ(Column(seen["by_type_column_down"], 5),
+            (std::vector<std::string>{"refused again", strLong, "<U+202E>x", "started"}));
+  // 400 px: nothing wider than the screen, the timeline's labels of a
+  // readable size and apart.
+  EXPECT_LE(seen["narrow"]["scroll"], seen["narrow"]["inner"]);
+  EXPECT_GE(seen["narrow"]["smallest_label"], 9.0);
+  EXPECT_EQ(seen["narrow"]["overlaps"], 0);
+}
+
+// Two days of 6,000 records, an error in ten: the table holds every error
+// and the other records spread over both days, not the end of the second;
+// it shows a page of 100 rows at a time. A burst of keys filters once,
+// touches at most the rows of two pages and rebuilds no row, however many
+// rows the table holds; a click on an hour's bar shows that hour only.
+TEST(Report, TenThousandRowsFilterAPageAtATimeOverTheWholePeriod) {
+  CScratchFolder folder;
+  for (int nDay : {8, 9}) {
+    std::vector<std::vector<std::string>> aRecords;
+    for (int i = 0; i < 6000; ++i) {
+      char szTime[32];
+      std::snprintf(szTime, sizeof szTime, "2011.04.%02d %02d:%02d:%02d", nDay, i / 250, i / 4 % 60, i % 4 * 15);
+      aRecords.push_back({szTime, i % 10 == 0 ? "Error" : "Info", "Main", "Run", "", "record " + std::to_string(i)});
+    }
+    WriteUtf16File(folder.Path("Vardlix201104" + std::string(nDay == 8 ? "08" : "09") + ".xml"), MakeLogText(aRecords));
+  }
+  const std::string strPage = folder.Path("report.html");
+  ASSERT_EQ(RunTool({"report", "-d", folder.Path(), "20110408", "20110409", "-o", strPage}).m_nStatus, 0);
+  const std::string strHtml = ReadBytes(strPage);
+  size_t nFirstDay = 0, nSecondDay = 0;
+  for (size_t n = 0; (n = strHtml.find("<td class=\"time\"", n)) != std::string::npos; ++n) {
+    const std::string strDay = strHtml.substr(strHtml.find('>', n) + 1, 10);
+    ++(strDay == "2011-04-08" ? nFirstDay : nSecondDay);
+  }
+  EXPECT_EQ(nFirstDay + nSecondDay, 10000u);
+  EXPECT_GE(std::min(nFirstDay, nSecondDay), 4500u) << nFirstDay << " " << nSecondDay;
+
+  const nlohmann::json seen = SeePage(strPage, {"Error", "record 77", "record 5999", "2011-04-09 13:00"});
+  ASSERT_FALSE(seen.empty());
+  EXPECT_NE(
+      seen["note"].get<std::string>().find("all 1,200 errors and warnings, and 8,800 of the other 10,800 records"),
+      std::string::npos)
+      << seen["note"];
+  EXPECT_EQ(seen["counts"]["Error"], "Error 1,200");
+  EXPECT_EQ(seen["counts"]["Info"], "Info 8,800 of 10,800");
+  EXPECT_EQ(seen["rows"].size(), 100u);
+  EXPECT_EQ(seen["page_info"], "Rows 1–100 of 10,000 that match");
+  for (const char* szBurst : {"burst", "burst_cleared"}) {
+    const nlohmann::json& burst = seen[szBurst];
+    EXPECT_EQ(burst["rows"], 10000) << szBurst;
+    EXPECT_EQ(burst["runs"], 1) << szBurst;
+    EXPECT_EQ(burst["rebuilt"], 0) << szBurst;
+    EXPECT_LE(burst["touched"].get<int>(), 200) << szBurst;
+    EXPECT_GT(burst["touched"].get<int>(), 0) << szBurst;
+  }
+  EXPECT_EQ(seen["in_hour"].size(), 100u);
+  for (const auto& strTime : Column(seen["in_hour"], 0)) EXPECT_EQ(strTime.substr(0, 13), "2011-04-09 13");
+  EXPECT_EQ(Column(seen["by_type_column"], 1), std::vector<std::string>(100, "Error"));
+  EXPECT_EQ(Column(seen["by_type_column_down"], 1), std::vector<std::string>(100, "Info"));
+  EXPECT_EQ(seen["next_page_info"], "Rows 101–200 of 10,000 that match");
+  EXPECT_LE(seen["narrow"]["scroll"], seen["narrow"]["inner"]);
 }
 
 }  // namespace

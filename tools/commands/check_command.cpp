@@ -3,6 +3,7 @@
 // whether standard XML tools will accept it.
 #include <algorithm>
 #include <cctype>
+#include <vector>
 
 #include "base/text_encoding.h"
 #include "commands/commands.h"
@@ -58,6 +59,11 @@ class CCheckReport {
     if (text.m_nOutcome == logTextMalformed && text.m_nRecords == 0 && !text.m_bRootOpened &&
         text.m_strTopElement.empty()) {
       Finding("", "not a Vardlix log: no <" + ToUtf8(kLogRoot) + "> element and no record; the parser's detail:");
+    } else if (text.m_nOutcome == logTextMalformed || ZeroUnitCutsText()) {
+      // A damaged log: first, in plain words, what is wrong, what is lost
+      // and what to do; the findings below give the places.
+      m_bAttention = true;
+      m_out << MakeDisplayText(m_strPath + " is damaged: " + DamageSummary(text), false) << "\n";
     }
     if (!m_file.m_bWide) {
       Finding("", "not UTF-16: there is no byte-order mark, so the file was read as text in this system's code page; "
@@ -99,6 +105,56 @@ class CCheckReport {
   void Finding(const std::string& strWhere, const std::string& strMessage) {
     m_bAttention = true;
     Line(strWhere, strMessage);
+  }
+
+  bool ZeroUnitCutsText() const {
+    const CLogText& text = m_file.m_text;
+    return m_file.m_nZeroUnit != std::u16string::npos &&
+           (text.m_nOutcome != logTextRead || text.m_strTopElement != ToUtf8(kLogRoot));
+  }
+
+  int LineAt(size_t nOffset) const { return PlaceAt(m_text, static_cast<int32_t>(nOffset)).m_nLine; }
+
+  static std::string Lines(int nFirst, int nLast) {
+    return nFirst == nLast ? "line " + std::to_string(nFirst)
+                           : "lines " + std::to_string(nFirst) + " to " + std::to_string(nLast);
+  }
+
+  // What is wrong, where, in words a reader of logs knows. A damaged
+  // stretch that runs to the end of an unclosed log is where it was cut.
+  std::string DamageWhat(const CLogText& text) const {
+    const bool bCut = text.m_bRootOpened && !text.m_bRootClosed;
+    const int nLastLine = LineAt(m_text.size());
+    size_t nGarbled = text.m_aDamage.size();
+    if (bCut && nGarbled > 0 && text.m_aDamage.back().m_end.m_nLine >= nLastLine) --nGarbled;
+    std::vector<std::string> aWhat;
+    if (nGarbled > 0) {
+      const CDamagedStretch& first = text.m_aDamage.front();
+      aWhat.push_back("the text on " + Lines(first.m_begin.m_nLine, first.m_end.m_nLine) + " is garbled" +
+                      (nGarbled == 1 ? "" : " (and in " + CountRecords(nGarbled - 1, "more place") + ")"));
+    }
+    if (ZeroUnitCutsText()) {
+      aWhat.push_back("the library's reading stops at a zero character on line " +
+                      std::to_string(LineAt(m_file.m_nZeroUnit)));
+    } else if (bCut) {
+      aWhat.push_back("the file is cut short on line " + std::to_string(nLastLine));
+    }
+    if (aWhat.empty()) aWhat.push_back("it cannot be read from line " + std::to_string(text.m_stop.m_place.m_nLine));
+    return aWhat.size() == 1 ? aWhat[0] : aWhat[0] + " and " + aWhat[1];
+  }
+
+  std::string DamageSummary(const CLogText& text) const {
+    std::string strSummary = CountRecords(text.m_nRecords, "complete record") +
+                             " can be read (vardlix show shows them), but " + DamageWhat(text) +
+                             ", so any record that stood there is lost. ";
+    if (LibraryAddsRecords(m_file)) {
+      strSummary += "The library goes on adding new records behind the damage: logging needs nothing, but keep a "
+                    "copy of the file if the lost records matter.";
+    } else {
+      strSummary += "The library adds no new record to this file, so the day's new records are dropped: move the "
+                    "file away (keep it), and the library starts a new one.";
+    }
+    return strSummary + " The details:";
   }
 
   void ReportDamage(const CLogText& text) {

@@ -33,6 +33,7 @@ struct CShowOptions : CViewOptions {
   long m_nLimit = -1;
   bool m_bReverse = false;
   bool m_bByteOrderMark = false;  // CSV starts with EF BB BF
+  bool m_bNoPager = false;        // never through the pager, even on a terminal
 };
 
 struct CFollowOptions : CViewOptions {

@@ -34,12 +34,14 @@ int RunShow(const CShowOptions& given, std::ostream& out, std::ostream& err) {
   int nStatus = exitOk;
   if (!ResolveFiles(options, aPaths, nStatus, err)) return nStatus;
   CShowReading reading(options, aPaths, options.m_nFormat == formatJson || options.m_nFormat == formatCsv);
-  // Lines are gathered in a buffer and written a block at a time.
+  // Lines are gathered in a buffer and written a block at a time; on a
+  // terminal, through the pager once they fill the screen.
+  CPagedOutput paged(out, !options.m_bNoPager && OutputIsTerminal());
   std::string strBuffer;
   bool bFlushed = false;
   auto Flush = [&] {
     bFlushed = bFlushed || !strBuffer.empty();
-    out.write(strBuffer.data(), static_cast<std::streamsize>(strBuffer.size()));
+    paged.Write(strBuffer);
     strBuffer.clear();
   };
   auto FlushWhenFull = [&] {
@@ -72,7 +74,9 @@ int RunShow(const CShowOptions& given, std::ostream& out, std::ostream& err) {
           true, err, &measureText);
       if (!bRead || nShown == 0) break;
       const CTableLayout layout = FitColumns(natural, table.m_nWidth);
-      WriteTableHeader(layout, table, out);
+      std::ostringstream header;
+      WriteTableHeader(layout, table, header);
+      strBuffer = header.str();
       bRead = reading.Run(
           [&](const CLogRecord& record) {
             AppendTableRow(strBuffer, record, layout, table);
@@ -125,7 +129,7 @@ int RunShow(const CShowOptions& given, std::ostream& out, std::ostream& err) {
   // earlier files have gone out already.
   if (!bRead && !bFlushed) strBuffer.clear();
   Flush();
-  out.flush();
+  paged.Finish();
   if (!bRead) return exitFailure;
   if (nShown == 0 && reading.Read() > 0 && options.m_nLimit != 0) ReportNoMatch(options.m_filter, reading.Read(), err);
   return reading.Damaged() ? exitFailure : exitOk;

@@ -189,6 +189,9 @@ CLI::App* AddShowCommand(CLI::App& app, CCommandLine& line) {
   pShow->add_flag("--bom", line.m_show.m_bByteOrderMark,
                   "Start CSV with a UTF-8 byte-order mark, which spreadsheet programs on Windows need to read it as "
                   "UTF-8");
+  pShow->add_flag("--no-pager", line.m_show.m_bNoPager,
+                  "Write to the terminal directly; otherwise output longer than the screen goes through "
+                  "$VARDLIX_PAGER, $PAGER or less -R (never when the output is a pipe or a file)");
   pShow->footer(std::string(kDayHelp) + "\n" + kTimeHelp +
                 "\nJSON Lines: one object per record with time (ISO 8601 local time with its UTC offset, "
                 "2026-12-07T23:53:06+04:00), epoch (its seconds since 1970), type, location, operation, parameters, "
@@ -223,9 +226,11 @@ CLI::App* AddReportCommand(CLI::App& app, CCommandLine& line) {
   pReport->footer(std::string(kDayHelp) +
                   "\nThe page holds everything it shows and loads nothing: it opens from disk in any browser. The "
                   "timeline has a bar per hour, or per day when the records span more than three days. Past --rows "
-                  "records, the table keeps every error and warning first (the latest, when there are more) and "
-                  "then the latest of the other records; the timeline and the lists count all of them. The table "
-                  "filters by type and text, and the address keeps the filter: report.html#type=Error&text=refused."
+                  "records, the table keeps every error and warning first (spread over them, when there are more) and "
+                  "fills the rest with other records spread over the whole period; the page says which, and the "
+                  "timeline and the lists count all of them. The table shows 100 rows a page; it filters by type, "
+                  "text, errors only and the hour of a bar clicked, sorts by a column, and the address keeps the "
+                  "filter: report.html#type=Error&errors=1&text=refused."
                   "\nExit status: 0 the page is written; 1 it is, but a file was damaged or could not be read (the "
                   "page says which), or the page could not be written.");
   return pReport;

@@ -4,12 +4,18 @@
 // ticket. Its Content-Security-Policy lets it load nothing from anywhere.
 //
 // What it shows: the records per hour (per day when they span more than
-// three days), stacked by type; the types, locations and operations with
-// the most errors and warnings; the records in a table that the page
-// filters by type and by text, the filter kept in the address
-// ("report.html#type=Error&text=refused") so that a link shows the same.
-// Text from the files is escaped, and its controls shown as the terminal
-// shows them (MakeDisplayText).
+// three days), stacked by type, each type in a colour of its own name;
+// the types, locations and operations with the most errors and warnings;
+// the records in a table of 100 rows a page, taken from the whole period
+// (report_summary.h) with a note of what was left out. The page filters
+// the table by type, by text, to errors only and to the hour of a bar
+// clicked, and sorts it by a column; the filter is kept in the address
+// ("report.html#type=Error&errors=1&hour=2026-12-07%2014:00&text=refused")
+// so that a link shows the same. Long records show two lines until opened.
+// Below 640 px each record is a block and the timeline's labels grow, so
+// that a phone shows it without sideways scrolling. Text from the files is
+// escaped, and its controls shown as the terminal shows them
+// (MakeDisplayText).
 #pragma once
 
 #include <ostream>

@@ -1,7 +1,6 @@
 #include "output/report_chart.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <numeric>
@@ -13,30 +12,22 @@ namespace {
 
 // The drawing's size in SVG units, and the room for the axes' labels.
 constexpr int kWidth = 960;
-constexpr int kHeight = 280;
+constexpr int kHeight = 310;
 constexpr int kLeft = 56;
 constexpr int kRight = 8;
 constexpr int kTop = 12;
-constexpr int kBottom = 44;
-constexpr size_t kMaxSeries = 10;   // types drawn apart; the rest share one colour
-constexpr int64_t kHourlyDays = 3;  // at most this many days are drawn hour by hour
+constexpr int kBottom = 70;          // room for the hour labels and the day labels below them
+constexpr size_t kNarrowLabels = 6;  // time labels a narrow screen keeps, drawn larger
+constexpr size_t kMaxSeries = 10;    // types drawn apart; the rest share one colour
+constexpr int64_t kHourlyDays = 3;   // at most this many days are drawn hour by hour
 constexpr int64_t kContiguousDays = 400;
 
-// Colours by category, a darker or lighter shade for each further type of
-// the same category.
-const char* const kPalettes[][3] = {
-    {"#d62728", "#a50f15", "#ff8a80"},  // errors
-    {"#f59f00", "#b86e00", "#ffd27a"},  // warnings
-    {"#2f9e44", "#1b6e2c", "#8fd19e"},  // info
-    {"#1c7ed6", "#0b4f8a", "#a5d8ff"},  // debug
-    {"#7950f2", "#a0522d", "#e64980"},  // other types
-};
 const char kMergedColor[] = "#adb5bd";
 
 // One colour of the stack: a type, or the types beyond kMaxSeries together.
 struct CSeries {
   std::string m_strName;
-  const char* m_szColor = kMergedColor;
+  std::string m_strColor = kMergedColor;
   size_t m_nCount = 0;
 };
 
@@ -67,7 +58,6 @@ void MakeSeries(const CReportSummary& summary, CTimeline& timeline) {
     return aTypes[a].first < aTypes[b].first;
   });
   timeline.m_aSeriesOfType.assign(aTypes.size(), 0);
-  std::array<size_t, categoryOther + 1> aShades{};
   size_t iMerged = SIZE_MAX;
   for (size_t iType : aOrder) {
     const TypeCategory nCategory = aCategories[iType];
@@ -78,7 +68,7 @@ void MakeSeries(const CReportSummary& summary, CTimeline& timeline) {
       timeline.m_aSeries.push_back({"(other types)", kMergedColor, 0});
     }
     if (bOwn) {
-      timeline.m_aSeries.push_back({aTypes[iType].first, kPalettes[nCategory][aShades[nCategory]++ % 3], 0});
+      timeline.m_aSeries.push_back({aTypes[iType].first, TypeColor(aTypes[iType].first), 0});
     }
     const size_t iSeries = bOwn ? timeline.m_aSeries.size() - 1 : iMerged;
     timeline.m_aSeriesOfType[iType] = iSeries;
@@ -162,8 +152,8 @@ void AppendAxes(std::string& strOut, const CTimeline& timeline, size_t nStep, si
     const double dY = kTop + nPlotHeight - nPlotHeight * static_cast<double>(i) / static_cast<double>(nSteps);
     strOut += "<line class=\"grid\" x1=\"" + std::to_string(kLeft) + "\" x2=\"" + std::to_string(kWidth - kRight) +
               "\" y1=\"" + Number(dY) + "\" y2=\"" + Number(dY) + "\"/>";
-    strOut += "<text class=\"y\" x=\"" + std::to_string(kLeft - 6) + "\" y=\"" + Number(dY + 4) + "\">" +
-              FormatCount(nStep * i) + "</text>";
+    strOut += std::string("<text class=\"") + (i == 0 ? "y zero" : "y") + "\" x=\"" + std::to_string(kLeft - 6) +
+              "\" y=\"" + Number(dY + 4) + "\">" + FormatCount(nStep * i) + "</text>";
   }
   const size_t nBuckets = timeline.m_aBuckets.size();
   size_t nEvery = 1;
@@ -175,17 +165,23 @@ void AppendAxes(std::string& strOut, const CTimeline& timeline, size_t nStep, si
   } else {
     nEvery = (nBuckets + 11) / 12;
   }
+  // A narrow screen keeps every nNarrow-th label, nNarrow a multiple of
+  // nEvery (so that the first hour of each day keeps its day's label).
+  const size_t nLabels = (nBuckets + nEvery - 1) / nEvery;
+  const size_t nNarrow = nEvery * ((nLabels + kNarrowLabels - 1) / kNarrowLabels);
   for (size_t i = 0; i < nBuckets; i += nEvery) {
     const CStamp stamp = StampOfSeconds(timeline.m_aBuckets[i].m_nStart);
     char szLabel[16], szDay[16];
     std::snprintf(szLabel, sizeof szLabel, "%02d:00", stamp.m_nHour);
     std::snprintf(szDay, sizeof szDay, "%02d-%02d", stamp.m_nMonth, stamp.m_nDay);
     const std::string strX = Number(kLeft + dSlot * (static_cast<double>(i) + 0.5));
+    const std::string strClass = i % nNarrow == 0 ? "x" : "x wide";
     const int nY = kHeight - kBottom + 16;
-    strOut += "<text class=\"x\" x=\"" + strX + "\" y=\"" + std::to_string(nY) + "\">" +
+    strOut += "<text class=\"" + strClass + "\" x=\"" + strX + "\" y=\"" + std::to_string(nY) + "\">" +
               (timeline.m_bHourly ? szLabel : szDay) + "</text>";
     if (timeline.m_bHourly && stamp.m_nHour == 0) {
-      strOut += "<text class=\"x day\" x=\"" + strX + "\" y=\"" + std::to_string(nY + 16) + "\">" + szDay + "</text>";
+      strOut += "<text class=\"" + strClass + " day\" x=\"" + strX + "\" y=\"" + std::to_string(nY + 16) + "\">" +
+                szDay + "</text>";
     }
   }
 }
@@ -195,8 +191,10 @@ void AppendBar(std::string& strOut, const CTimeline& timeline, const CBucket& bu
   const std::string strBucket = FormatBucket(bucket.m_nStart, timeline.m_bHourly);
   std::string strTitle =
       strBucket + ": " + FormatCount(bucket.m_nTotal) + (bucket.m_nTotal == 1 ? " record" : " records");
-  strOut +=
-      "<g class=\"bar\" data-bucket=\"" + strBucket + "\" data-total=\"" + std::to_string(bucket.m_nTotal) + "\">";
+  // A bar with records is a button: it filters the table to its hour or day.
+  strOut += "<g class=\"bar\" data-bucket=\"" + strBucket + "\" data-total=\"" + std::to_string(bucket.m_nTotal) + "\"";
+  if (bucket.m_nTotal > 0) strOut += " tabindex=\"0\" role=\"button\" aria-label=\"" + strTitle + "; show them\"";
+  strOut += ">";
   double dBase = kHeight - kBottom;
   for (size_t i = 0; i < timeline.m_aSeries.size(); ++i) {
     const size_t nCount = bucket.m_aCounts[i];
@@ -207,7 +205,7 @@ void AppendBar(std::string& strOut, const CTimeline& timeline, const CBucket& bu
     AppendHtml(strOut, timeline.m_aSeries[i].m_strName);
     strOut += "\" data-count=\"" + std::to_string(nCount) + "\" x=\"" + Number(dX) + "\" y=\"" + Number(dBase) +
               "\" width=\"" + Number(dBarWidth) + "\" height=\"" + Number(dHeight) + "\" fill=\"" +
-              timeline.m_aSeries[i].m_szColor + "\"><title>";
+              timeline.m_aSeries[i].m_strColor + "\"><title>";
     AppendHtml(strOut, strTitle + " — " + timeline.m_aSeries[i].m_strName + ": " + FormatCount(nCount));
     strOut += "</title></rect>";
   }
@@ -217,14 +215,42 @@ void AppendBar(std::string& strOut, const CTimeline& timeline, const CBucket& bu
 void AppendLegend(std::string& strOut, const CTimeline& timeline) {
   strOut += "<ul class=\"legend\" lang=\"zh-CN\">";
   for (const CSeries& series : timeline.m_aSeries) {
-    strOut += "<li><span class=\"swatch\" style=\"background:" + std::string(series.m_szColor) + "\"></span>";
+    strOut += "<li><span class=\"swatch\" style=\"background:" + series.m_strColor + "\"></span>";
     AppendHtml(strOut, series.m_strName.empty() ? "(no type)" : series.m_strName);
     strOut += " <span class=\"n\">" + FormatCount(series.m_nCount) + "</span></li>";
   }
   strOut += "</ul>";
 }
 
+// FNV-1a of the name's UTF-8: the same on every machine and in every report.
+uint32_t HashName(const std::string& strName) {
+  uint32_t nHash = 2166136261u;
+  for (unsigned char c : strName) nHash = (nHash ^ c) * 16777619u;
+  return nHash;
+}
+
 }  // namespace
+
+std::string TypeColor(const std::string& strType) {
+  // Per category: the first hue and how many follow it, the saturation, the
+  // darkest lightness and how many lighter ones follow it. The other types
+  // take any hue but the reds and ambers of errors and warnings.
+  static const struct {
+    uint32_t m_nHue, m_nHues, m_nSaturation, m_nLightness, m_nLightnesses;
+  } kRanges[] = {
+      {352, 12, 75, 38, 16},  // errors: reds
+      {32, 12, 95, 42, 14},   // warnings: ambers
+      {70, 250, 55, 36, 18},  // info
+      {70, 250, 55, 36, 18},  // debug
+      {70, 250, 55, 36, 18},  // other types
+  };
+  const auto& range = kRanges[CategoryOfType(strType)];
+  const uint32_t nHash = HashName(strType);
+  const uint32_t nHue = (range.m_nHue + nHash % range.m_nHues) % 360;
+  const uint32_t nLightness = range.m_nLightness + nHash / range.m_nHues % range.m_nLightnesses;
+  return "hsl(" + std::to_string(nHue) + "," + std::to_string(range.m_nSaturation) + "%," + std::to_string(nLightness) +
+         "%)";
+}
 
 std::string FormatCount(size_t nCount) {
   std::string strDigits = std::to_string(nCount);

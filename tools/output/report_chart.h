@@ -6,7 +6,9 @@
 //
 // holding one <rect class="segment" data-type="Error" data-count="2"> per
 // type that has records in it, so that a reader of the page (or a test)
-// finds the numbers beside the drawing.
+// finds the numbers beside the drawing. A bar with records is focusable
+// and acts as a button (the page's script filters the table to it). The
+// time labels that a narrow screen hides have the class "wide".
 #pragma once
 
 #include <string>
@@ -16,6 +18,11 @@
 // The SVG and the legend, appended to the page. A summary without a record
 // whose time reads gives a line that says so instead.
 void AppendTimeline(std::string& strOut, const CReportSummary& summary);
+
+// The colour a type is drawn in, from its name alone, so that it is the
+// same in every report: a red for errors, an amber for warnings, any other
+// hue for the rest (record_category.h).
+std::string TypeColor(const std::string& strType);
 
 // A count with thousands separated by commas ("12,345").
 std::string FormatCount(size_t nCount);

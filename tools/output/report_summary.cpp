@@ -41,24 +41,41 @@ size_t CReportSummary::TypeIndex(const std::string& strType) {
   return m_aTypeIndex[strType] = m_aTypes.size() - 1;
 }
 
-void CReportSummary::Hold(CHeldRows& aRows, const CLogRecord& record) {
-  if (m_nMaxRows == 0) return;
-  if (aRows.size() == m_nMaxRows) aRows.pop_front();
-  aRows.emplace_back(m_nRecords, record);
-  aRows.back().second.m_strMarkup.clear();  // the page shows the fields only
+void CSpreadSample::Offer(size_t nOrder, const CLogRecord& record, size_t nRoom) {
+  const size_t nSeen = m_nSeen++;
+  if (nRoom == 0 || nSeen % m_nStride != 0) return;
+  m_aHeld.push_back({nOrder, nSeen, record});
+  m_aHeld.back().m_record.m_strMarkup.clear();  // the page shows the fields only
+  if (m_aHeld.size() <= nRoom) return;
+  m_nStride *= 2;
+  const size_t nStride = m_nStride;
+  m_aHeld.erase(std::remove_if(m_aHeld.begin(), m_aHeld.end(),
+                               [nStride](const CHeld& held) { return held.m_nSeen % nStride != 0; }),
+                m_aHeld.end());
+}
+
+std::vector<const CSpreadSample::CHeld*> CSpreadSample::Pick(size_t nRoom) const {
+  std::vector<const CHeld*> aPicked;
+  const size_t nHeld = m_aHeld.size();
+  const size_t nCount = std::min(nHeld, nRoom);
+  for (size_t i = 0; i < nCount; ++i) aPicked.push_back(&m_aHeld[i * nHeld / nCount]);
+  return aPicked;
+}
+
+// Twice the table's room is held, so that the table is full whenever the
+// period has enough records, however the stride fell.
+void CReportSummary::Hold(CSpreadSample& aRows, const CLogRecord& record) {
+  aRows.Offer(m_nRecords, record, 2 * m_nMaxRows);
 }
 
 std::vector<const CLogRecord*> CReportSummary::Rows() const {
-  // Errors and warnings first; the room they leave goes to the latest others.
-  const size_t nOthers = std::min(m_aOtherRows.size(), m_nMaxRows - m_aAttentionRows.size());
-  std::vector<const std::pair<size_t, CLogRecord>*> aKept;
-  for (const auto& row : m_aAttentionRows) aKept.push_back(&row);
-  for (auto it = m_aOtherRows.end() - static_cast<std::ptrdiff_t>(nOthers); it != m_aOtherRows.end(); ++it) {
-    aKept.push_back(&*it);
-  }
-  std::sort(aKept.begin(), aKept.end(), [](const auto* a, const auto* b) { return a->first < b->first; });
+  // Errors and warnings first; the room they leave goes to the others.
+  std::vector<const CSpreadSample::CHeld*> aKept = m_aAttentionRows.Pick(AttentionRows());
+  const std::vector<const CSpreadSample::CHeld*> aOthers = m_aOtherRows.Pick(OtherRows());
+  aKept.insert(aKept.end(), aOthers.begin(), aOthers.end());
+  std::sort(aKept.begin(), aKept.end(), [](const auto* a, const auto* b) { return a->m_nOrder < b->m_nOrder; });
   std::vector<const CLogRecord*> aRows;
-  for (const auto* pRow : aKept) aRows.push_back(&pRow->second);
+  for (const auto* pRow : aKept) aRows.push_back(&pRow->m_record);
   return aRows;
 }
 

@@ -1,12 +1,15 @@
 // What `vardlix report` shows of the records of some days, gathered one
 // record at a time: how many of each type came in each hour, which types,
 // locations and operations had the errors and warnings, and the records
-// for the page's table, as many as it holds.
+// for the page's table, as many as it holds. When the period has more
+// records than the table holds, the table takes its rows from the whole
+// period, not from its end: the errors and warnings first, the others
+// spread evenly over the rest of the room.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -24,10 +27,36 @@ struct CAttentionCount {
   size_t m_nWarnings = 0;
 };
 
+// An evenly spread sample of at most a given number of the records offered
+// to it, kept in one pass: every m_nStride-th record, the stride doubling
+// (and every other kept record going) whenever the sample outgrows its
+// room. What it keeps is thus spread over all the records offered so far,
+// and once the room is full, at least half of it is used.
+class CSpreadSample {
+ public:
+  struct CHeld {
+    size_t m_nOrder;  // the record's place among all the records of the report
+    size_t m_nSeen;   // its place among the records offered here
+    CLogRecord m_record;
+  };
+
+  void Offer(size_t nOrder, const CLogRecord& record, size_t nRoom);
+  size_t Seen() const { return m_nSeen; }
+  size_t Held() const { return m_aHeld.size(); }
+  // At most nRoom of the held records, evenly spread over them.
+  std::vector<const CHeld*> Pick(size_t nRoom) const;
+
+ private:
+  std::vector<CHeld> m_aHeld;
+  size_t m_nSeen = 0;
+  size_t m_nStride = 1;
+};
+
 class CReportSummary {
  public:
   // The table keeps at most nMaxRows records: every error and warning
-  // first (the latest, when there are more), then the latest of the others.
+  // first (spread evenly over them when there are more), then as many of
+  // the others as room is left, spread evenly over the whole period.
   explicit CReportSummary(size_t nMaxRows) : m_nMaxRows(nMaxRows) {}
 
   void Add(const CLogRecord& record);
@@ -51,14 +80,16 @@ class CReportSummary {
   // The table's records, in the order they were given.
   std::vector<const CLogRecord*> Rows() const;
   size_t MaxRows() const { return m_nMaxRows; }
+  // How many errors and warnings, and how many other records, Rows() holds.
+  size_t AttentionRows() const { return std::min(m_aAttentionRows.Held(), m_nMaxRows); }
+  size_t OtherRows() const { return std::min(m_aOtherRows.Held(), m_nMaxRows - AttentionRows()); }
 
  private:
   using CAttentionMap = std::unordered_map<std::string, std::pair<size_t, size_t>>;
-  using CHeldRows = std::deque<std::pair<size_t, CLogRecord>>;  // by order of arrival
 
   static std::vector<CAttentionCount> Top(const CAttentionMap& counts, size_t nCount);
   size_t TypeIndex(const std::string& strType);
-  void Hold(CHeldRows& aRows, const CLogRecord& record);
+  void Hold(CSpreadSample& aRows, const CLogRecord& record);
 
   size_t m_nMaxRows;
   size_t m_nRecords = 0;
@@ -69,6 +100,6 @@ class CReportSummary {
   std::unordered_map<std::string, size_t> m_aTypeIndex;
   std::map<int64_t, std::vector<size_t>> m_aHours;
   CAttentionMap m_aByType, m_aByLocation, m_aByOperation;  // name -> (errors, warnings)
-  CHeldRows m_aAttentionRows;                              // the latest errors and warnings, at most m_nMaxRows
-  CHeldRows m_aOtherRows;                                  // the latest other records, at most m_nMaxRows
+  CSpreadSample m_aAttentionRows;                          // errors and warnings, at most m_nMaxRows
+  CSpreadSample m_aOtherRows;                              // the other records, at most m_nMaxRows
 };

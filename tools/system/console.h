@@ -9,6 +9,7 @@
 // same UTF-8 bytes as on Linux, line ends untranslated.
 #pragma once
 
+#include <cstdio>
 #include <memory>
 #include <streambuf>
 #include <string>
@@ -40,6 +41,35 @@ class CStandardStreams {
 // Width in cells of the terminal that standard output is, 0 when it is not
 // a terminal.
 int TerminalWidth();
+
+// Height in lines of the terminal that standard output is, 0 when it is not
+// a terminal.
+int TerminalHeight();
+
+// Whether standard output is a terminal (a console on Windows).
+bool OutputIsTerminal();
+
+// A pager that text is handed to, a screen at a time, on the terminal.
+// POSIX: strCommand runs through /bin/sh (popen) with its standard input a
+// pipe from this process and its output the terminal; LESS is set to "R"
+// when unset, so that less shows colours. A pipe the pager has closed (the
+// user quit it) makes Write return false rather than end the process.
+// Windows: Start always fails (the console keeps its own scroll-back, and
+// a pager there would get UTF-8 through a pipe it reads in a code page).
+class CPager {
+ public:
+  CPager() = default;
+  ~CPager() { Finish(); }
+  CPager(const CPager&) = delete;
+  CPager& operator=(const CPager&) = delete;
+
+  bool Start(const std::string& strCommand);  // false when it could not be started
+  bool Write(const char* pData, size_t nSize);
+  void Finish();  // closes its input and waits for it to end
+
+ private:
+  std::FILE* m_pPipe = nullptr;
+};
 
 // Whether standard error is a terminal (a console on Windows), where a
 // progress line that redraws itself can go.

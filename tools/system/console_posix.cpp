@@ -3,6 +3,8 @@
 #include "system/console.h"
 
 #include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -26,6 +28,32 @@ int TerminalWidth() {
   struct winsize size {};
   if (isatty(STDOUT_FILENO) && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
   return 0;
+}
+
+int TerminalHeight() {
+  struct winsize size {};
+  if (isatty(STDOUT_FILENO) && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0) return size.ws_row;
+  return 0;
+}
+
+bool OutputIsTerminal() { return isatty(STDOUT_FILENO) != 0; }
+
+bool CPager::Start(const std::string& strCommand) {
+  setenv("LESS", "R", 0);  // overwrite: 0, the user's own LESS is kept
+  // A pager quit early closes the pipe: the write fails, the tool goes on.
+  signal(SIGPIPE, SIG_IGN);
+  m_pPipe = popen(strCommand.c_str(), "w");
+  return m_pPipe != nullptr;
+}
+
+bool CPager::Write(const char* pData, size_t nSize) {
+  return m_pPipe != nullptr && std::fwrite(pData, 1, nSize, m_pPipe) == nSize;
+}
+
+void CPager::Finish() {
+  if (m_pPipe == nullptr) return;
+  pclose(m_pPipe);  // waits for the pager, so that the shell's prompt comes after it
+  m_pPipe = nullptr;
 }
 
 bool ErrorIsTerminal() { return isatty(STDERR_FILENO) != 0; }

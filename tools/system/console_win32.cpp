@@ -166,6 +166,21 @@ int TerminalWidth() {
   return nColumns > 1 ? nColumns - 1 : 0;
 }
 
+int TerminalHeight() {
+  HANDLE hConsole = ConsoleOf(STD_OUTPUT_HANDLE);
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (hConsole == nullptr || !GetConsoleScreenBufferInfo(hConsole, &info)) return 0;
+  return info.srWindow.Bottom - info.srWindow.Top + 1;
+}
+
+bool OutputIsTerminal() { return ConsoleOf(STD_OUTPUT_HANDLE) != nullptr; }
+
+bool CPager::Start(const std::string&) { return false; }
+
+bool CPager::Write(const char*, size_t) { return false; }
+
+void CPager::Finish() {}
+
 bool ErrorIsTerminal() { return ConsoleOf(STD_ERROR_HANDLE) != nullptr; }
 
 bool InputIsTerminal() { return ConsoleOf(STD_INPUT_HANDLE) != nullptr; }
