@@ -6,7 +6,7 @@
 # Started by CTest: tls_wine_test.sh PROBE PREFIX ARCH (ARCH as for
 # wine-env.sh).
 set -euo pipefail
-probe=$1
+probe=$(realpath "$1")
 source "$(dirname "$0")/../../scripts/wine-env.sh" "$2" "$3"
 wine_prefix_ensure
 
