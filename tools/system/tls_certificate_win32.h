@@ -29,12 +29,17 @@ bool CheckServerCertificate(PCCERT_CONTEXT pCertificate, const std::string& strP
 // "*" standing for exactly one non-empty label of strHost.
 bool MatchesDnsName(const std::string& strPattern, const std::string& strHost);
 
-// The client certificate with its private key: a PKCS#12 file (.pfx, .p12,
-// or any file given without a key file), or a PEM certificate with its PEM
-// key. Null with the reason in strError; the caller frees what it gets
-// with CertFreeCertificateContext.
+// The client certificate with its private key: a PKCS#12 file without a
+// password (any file given without a key file), or a PEM certificate with
+// its PEM RSA key, which is put in a key container of the system named in
+// strKeyContainer. Null with the reason in strError; the caller frees what
+// it gets with CertFreeCertificateContext and, when the session is over,
+// the container with DeleteKeyContainer.
 PCCERT_CONTEXT LoadClientCertificate(const std::string& strCertFile, const std::string& strKeyFile,
-                                     std::string& strError);
+                                     std::wstring& strKeyContainer, std::string& strError);
+// Deletes the key container (nothing when the name is empty) and forgets
+// its name.
+void DeleteKeyContainer(std::wstring& strKeyContainer);
 
 // A system error code as "0x80090325".
 std::string HexCode(long nCode);

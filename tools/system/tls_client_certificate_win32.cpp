@@ -1,9 +1,7 @@
 // The client certificate of a SChannel session (tls_certificate_win32.h):
-// a PKCS#12 file as the system imports it, or a PEM certificate and its PEM
-// RSA key, which are made into PKCS#12 in memory and imported the same way,
-// so that both keep the key out of the user's key containers where the
-// system can.
-#include <cstring>
+// a PKCS#12 file as the system imports it, its key kept in memory where the
+// system can; or a PEM certificate and its PEM RSA key, whose key goes into
+// a key container for the session's time.
 #include <memory>
 
 #include "system/tls_certificate_win32.h"
@@ -51,24 +49,44 @@ PCCERT_CONTEXT ImportPkcs12(const std::string& strPath, const std::string& strBy
 }
 
 
+// Reads the header of the DER element at nPos: its tag, and the length of
+// its content, which follows at the new nPos.
+bool ReadDerHeader(const std::string& strDer, size_t& nPos, unsigned char& nTag, size_t& nLength) {
+  if (nPos + 2 > strDer.size()) return false;
+  nTag = static_cast<unsigned char>(strDer[nPos++]);
+  nLength = static_cast<unsigned char>(strDer[nPos++]);
+  if (nLength & 0x80) {
+    size_t nBytes = nLength & 0x7f;
+    if (nBytes == 0 || nBytes > 4 || nPos + nBytes > strDer.size()) return false;
+    for (nLength = 0; nBytes > 0; --nBytes) nLength = nLength << 8 | static_cast<unsigned char>(strDer[nPos++]);
+  }
+  return nLength <= strDer.size() - nPos;
+}
+
+// The PKCS#1 key inside a PKCS#8 one (a sequence of version, algorithm
+// and key), read here since not every system's CryptoAPI decodes PKCS#8;
+// empty when it is no RSA key.
+std::string UnwrapPkcs8(const std::string& strDer) {
+  static const char aRsaOid[] = "\x06\x09\x2a\x86\x48\x86\xf7\x0d\x01\x01\x01";  // rsaEncryption
+  size_t nPos = 0, nLength = 0;
+  unsigned char nTag = 0;
+  if (!ReadDerHeader(strDer, nPos, nTag, nLength) || nTag != 0x30) return std::string();
+  if (!ReadDerHeader(strDer, nPos, nTag, nLength) || nTag != 0x02) return std::string();
+  nPos += nLength;
+  if (!ReadDerHeader(strDer, nPos, nTag, nLength) || nTag != 0x30 ||
+      strDer.compare(nPos, sizeof aRsaOid - 1, aRsaOid, sizeof aRsaOid - 1) != 0)
+    return std::string();
+  nPos += nLength;
+  if (!ReadDerHeader(strDer, nPos, nTag, nLength) || nTag != 0x04) return std::string();
+  return strDer.substr(nPos, nLength);
+}
+
 // The RSA key of a PEM file (PKCS#8 or PKCS#1) as CryptoAPI imports it.
-bool DecodeRsaKey(const std::string& strText, std::string& strBlob, std::string& strError) {
+bool DecodeRsaKey(const std::string& strText, std::string& strBlob) {
   std::string strRsa;
   std::vector<std::string> aKeys = DecodePemBlocks(strText, "PRIVATE KEY");
-  if (!aKeys.empty()) {
-    CRYPT_PRIVATE_KEY_INFO* pInfo = nullptr;
-    DWORD nSize = 0;
-    if (!CryptDecodeObjectEx(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, PKCS_PRIVATE_KEY_INFO,
-                             reinterpret_cast<const BYTE*>(aKeys[0].data()), static_cast<DWORD>(aKeys[0].size()),
-                             CRYPT_DECODE_ALLOC_FLAG, nullptr /* para */, &pInfo, &nSize))
-      return false;
-    if (std::strcmp(pInfo->Algorithm.pszObjId, szOID_RSA_RSA) == 0)
-      strRsa.assign(reinterpret_cast<const char*>(pInfo->PrivateKey.pbData), pInfo->PrivateKey.cbData);
-    LocalFree(pInfo);
-    if (strRsa.empty()) strError = "only an RSA key can go with a PEM certificate here (or give a .pfx)";
-  } else if (!(aKeys = DecodePemBlocks(strText, "RSA PRIVATE KEY")).empty()) {
-    strRsa = aKeys[0];
-  }
+  if (!aKeys.empty()) strRsa = UnwrapPkcs8(aKeys[0]);
+  else if (!(aKeys = DecodePemBlocks(strText, "RSA PRIVATE KEY")).empty()) strRsa = aKeys[0];
   BYTE* pBlob = nullptr;
   DWORD nSize = 0;
   if (strRsa.empty() ||
@@ -81,80 +99,63 @@ bool DecodeRsaKey(const std::string& strText, std::string& strBlob, std::string&
   return true;
 }
 
-// A key container of this process for the moment of the conversion,
-// deleted with the object.
-class CKeyContainer {
- public:
-  CKeyContainer() {
-    wsprintfW(m_szName, L"vardlix-%lu-%lu", GetCurrentProcessId(), static_cast<unsigned long>(GetTickCount()));
-    m_bMade = CryptAcquireContextW(&m_hProvider, m_szName, MS_ENH_RSA_AES_PROV_W, PROV_RSA_AES, CRYPT_NEWKEYSET);
-  }
-  ~CKeyContainer() {
-    if (!m_bMade) return;
-    CryptReleaseContext(m_hProvider, 0 /* flags */);
-    HCRYPTPROV hDeleted = 0;
-    CryptAcquireContextW(&hDeleted, m_szName, MS_ENH_RSA_AES_PROV_W, PROV_RSA_AES, CRYPT_DELETEKEYSET);
-  }
-  CKeyContainer(const CKeyContainer&) = delete;
-  CKeyContainer& operator=(const CKeyContainer&) = delete;
+// Puts the key into a key container of its own, named for this process
+// and moment, which the certificate names as its key's home; SChannel
+// finds the key there. The session deletes the container when it ends.
+bool ImportKey(const std::string& strBlob, PCCERT_CONTEXT pCertificate, std::wstring& strContainer) {
+  wchar_t szName[64];
+  wsprintfW(szName, L"vardlix-%lu-%lu", GetCurrentProcessId(), static_cast<unsigned long>(GetTickCount64()));
+  HCRYPTPROV hProvider = 0;
+  if (!CryptAcquireContextW(&hProvider, szName, MS_ENH_RSA_AES_PROV_W, PROV_RSA_AES, CRYPT_NEWKEYSET)) return false;
+  strContainer = szName;
+  HCRYPTKEY hKey = 0;
+  const bool bImported = CryptImportKey(hProvider, reinterpret_cast<const BYTE*>(strBlob.data()),
+                                        static_cast<DWORD>(strBlob.size()), 0 /* not wrapped */, 0 /* flags */, &hKey);
+  if (bImported) CryptDestroyKey(hKey);
+  CryptReleaseContext(hProvider, 0 /* flags */);
+  CRYPT_KEY_PROV_INFO info{szName, const_cast<wchar_t*>(MS_ENH_RSA_AES_PROV_W), PROV_RSA_AES, 0, 0, nullptr,
+                           AT_KEYEXCHANGE};
+  return bImported && CertSetCertificateContextProperty(pCertificate, CERT_KEY_PROV_INFO_PROP_ID, 0, &info);
+}
 
-  // Imports the key and names it as the certificate's.
-  bool TakeKey(const std::string& strBlob, PCCERT_CONTEXT pCertificate) {
-    HCRYPTKEY hKey = 0;
-    if (!m_bMade || !CryptImportKey(m_hProvider, reinterpret_cast<const BYTE*>(strBlob.data()),
-                                    static_cast<DWORD>(strBlob.size()), 0 /* not wrapped */, CRYPT_EXPORTABLE, &hKey))
-      return false;
-    CryptDestroyKey(hKey);
-    CRYPT_KEY_PROV_INFO info{m_szName, const_cast<wchar_t*>(MS_ENH_RSA_AES_PROV_W), PROV_RSA_AES, 0, 0, nullptr,
-                             AT_KEYEXCHANGE};
-    return CertSetCertificateContextProperty(pCertificate, CERT_KEY_PROV_INFO_PROP_ID, 0 /* flags */, &info);
-  }
-
- private:
-  wchar_t m_szName[64] = {};
-  HCRYPTPROV m_hProvider = 0;
-  BOOL m_bMade = FALSE;
-};
-
-// The PEM certificate with its PEM key, as the bytes of a PKCS#12 file
-// without a password. False, with strError set where the files say why.
-bool ConvertPemPair(const std::string& strCertText, const std::string& strKeyText, std::string& strPkcs12,
-                    std::string& strError) {
+// The PEM certificate with its PEM RSA key.
+PCCERT_CONTEXT LoadPemPair(const std::string& strCertFile, const std::string& strCertText,
+                           const std::string& strKeyFile, std::wstring& strContainer, std::string& strError) {
+  std::string strKeyText, strBlob;
+  if (!ReadWholeFile(strKeyFile, strKeyText, strError)) return nullptr;
   const std::vector<std::string> aCertificates = DecodePemBlocks(strCertText, "CERTIFICATE");
-  std::string strBlob;
-  if (aCertificates.empty()) strError = "the certificate file holds no PEM certificate";
-  if (aCertificates.empty() || !DecodeRsaKey(strKeyText, strBlob, strError)) return false;
-  CStore store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0 /* encoding */, 0 /* provider */, 0 /* flags */, nullptr));
-  PCCERT_CONTEXT pCertificate = nullptr;
-  if (!CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING,
-                                        reinterpret_cast<const BYTE*>(aCertificates[0].data()),
-                                        static_cast<DWORD>(aCertificates[0].size()), CERT_STORE_ADD_NEW, &pCertificate))
-    return false;
-  CKeyContainer container;
-  const bool bKeyed = container.TakeKey(strBlob, pCertificate);
-  CertFreeCertificateContext(pCertificate);
-  CRYPT_DATA_BLOB pkcs12{};
-  if (!bKeyed || !PFXExportCertStoreEx(store.get(), &pkcs12, L"", nullptr, EXPORT_PRIVATE_KEYS)) return false;
-  strPkcs12.assign(pkcs12.cbData, '\0');
-  pkcs12.pbData = reinterpret_cast<BYTE*>(&strPkcs12[0]);
-  return PFXExportCertStoreEx(store.get(), &pkcs12, L"", nullptr, EXPORT_PRIVATE_KEYS);
+  if (aCertificates.empty()) {
+    strError = strCertFile + " holds no PEM certificate";
+    return nullptr;
+  }
+  if (!DecodeRsaKey(strKeyText, strBlob)) {
+    strError = strKeyFile + " holds no PEM RSA key without a password (or give a .pfx)";
+    return nullptr;
+  }
+  PCCERT_CONTEXT pCertificate =
+      CertCreateCertificateContext(X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(aCertificates[0].data()),
+                                   static_cast<DWORD>(aCertificates[0].size()));
+  if (pCertificate && ImportKey(strBlob, pCertificate, strContainer)) return pCertificate;
+  strError = "cannot take " + strCertFile + " with the key " + strKeyFile + " as a client certificate (" +
+             HexCode(static_cast<long>(GetLastError())) + ")";
+  if (pCertificate) CertFreeCertificateContext(pCertificate);
+  DeleteKeyContainer(strContainer);
+  return nullptr;
 }
 
 }  // namespace
 
 PCCERT_CONTEXT LoadClientCertificate(const std::string& strCertFile, const std::string& strKeyFile,
-                                     std::string& strError) {
+                                     std::wstring& strKeyContainer, std::string& strError) {
   std::string strBytes;
   if (!ReadWholeFile(strCertFile, strBytes, strError)) return nullptr;
   if (strKeyFile.empty()) return ImportPkcs12(strCertFile, strBytes, strError);
-  std::string strKeyText, strPkcs12;
-  if (!ReadWholeFile(strKeyFile, strKeyText, strError)) return nullptr;
-  strError.clear();
-  if (!ConvertPemPair(strBytes, strKeyText, strPkcs12, strError)) {
-    if (strError.empty())
-      strError = "cannot take " + strCertFile + " with the RSA key " + strKeyFile +
-               " as a client certificate (" + HexCode(static_cast<long>(GetLastError())) + ")";
-    return nullptr;
-  }
-  return ImportPkcs12(strCertFile, strPkcs12, strError);
+  return LoadPemPair(strCertFile, strBytes, strKeyFile, strKeyContainer, strError);
+}
+
+void DeleteKeyContainer(std::wstring& strKeyContainer) {
+  if (strKeyContainer.empty()) return;
+  HCRYPTPROV hDeleted = 0;
+  CryptAcquireContextW(&hDeleted, strKeyContainer.c_str(), MS_ENH_RSA_AES_PROV_W, PROV_RSA_AES, CRYPT_DELETEKEYSET);
+  strKeyContainer.clear();
 }

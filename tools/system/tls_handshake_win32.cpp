@@ -71,7 +71,7 @@ bool CTlsSession::CState::AcquireWith(void* pCredentials) {
 // alone. CheckProtocol holds the line after the handshake whatever happens.
 bool CTlsSession::CState::AcquireCredentials(const CTlsOptions& options, std::string& strError) {
   if (!options.m_strCertFile.empty()) {
-    m_pClientCertificate = LoadClientCertificate(options.m_strCertFile, options.m_strKeyFile, strError);
+    m_pClientCertificate = LoadClientCertificate(options.m_strCertFile, options.m_strKeyFile, m_strKeyContainer, strError);
     if (!m_pClientCertificate) return false;
   }
   const DWORD nFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;

@@ -160,6 +160,7 @@ void CTlsSession::CState::Release() noexcept {
   if (m_bContext) DeleteSecurityContext(&m_hContext);
   if (m_bCredentials) FreeCredentialsHandle(&m_hCredentials);
   if (m_pClientCertificate) CertFreeCertificateContext(m_pClientCertificate);
+  DeleteKeyContainer(m_strKeyContainer);
   m_bContext = m_bCredentials = m_bOpen = false;
   m_pClientCertificate = nullptr;
   m_socket.Close();

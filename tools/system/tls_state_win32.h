@@ -70,6 +70,7 @@ class CTlsSession::CState {
   bool m_bCredentials = false;
   bool m_bContext = false;
   PCCERT_CONTEXT m_pClientCertificate = nullptr;
+  std::wstring m_strKeyContainer;  // where the key of a PEM client certificate lies for the session
   SecPkgContext_StreamSizes m_sizes{};
   std::string m_strIncoming;  // received, not yet a whole record
   std::string m_strPlain;     // decrypted, not yet read, from m_nPlainStart on
