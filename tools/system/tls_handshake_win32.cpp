@@ -41,15 +41,49 @@ const char* DescribeHash(ALG_ID nAlgorithm) {
   }
 }
 
+// What the server's bytes say in clear before its ChangeCipherSpec (all of
+// a TLS 1.2 server's first flight): the version of its ServerHello, a
+// protocol_version alert, a CertificateRequest. SChannel's errors do not
+// always tell these apart, the reason given to the user does.
+struct CServerFlight {
+  bool bOldProtocol = false;      // a ServerHello below TLS 1.2, or a protocol_version alert
+  bool bAskedCertificate = false;  // a CertificateRequest
+};
+
+CServerFlight ReadServerFlight(const std::string& strBytes) {
+  CServerFlight flight;
+  std::string strHandshake;  // the handshake records' contents, whose messages may span records
+  for (size_t nPos = 0; nPos + 5 <= strBytes.size();) {
+    const unsigned char nType = static_cast<unsigned char>(strBytes[nPos]);
+    const size_t nLength = static_cast<unsigned char>(strBytes[nPos + 3]) << 8 | static_cast<unsigned char>(strBytes[nPos + 4]);
+    if (nType == 20 || nPos + 5 + nLength > strBytes.size()) break;  // ChangeCipherSpec: the rest is encrypted
+    if (nType == 21 && nLength >= 2 && strBytes[nPos + 6] == 70) flight.bOldProtocol = true;
+    if (nType == 22) strHandshake.append(strBytes, nPos + 5, nLength);
+    nPos += 5 + nLength;
+  }
+  for (size_t nPos = 0; nPos + 4 <= strHandshake.size();) {
+    const unsigned char nType = static_cast<unsigned char>(strHandshake[nPos]);
+    const size_t nLength = static_cast<unsigned char>(strHandshake[nPos + 1]) << 16 |
+                           static_cast<unsigned char>(strHandshake[nPos + 2]) << 8 |
+                           static_cast<unsigned char>(strHandshake[nPos + 3]);
+    if (nType == 2 && nPos + 6 <= strHandshake.size())  // ServerHello: its version first
+      flight.bOldProtocol |= (static_cast<unsigned char>(strHandshake[nPos + 4]) << 8 |
+                              static_cast<unsigned char>(strHandshake[nPos + 5])) < 0x0303;
+    if (nType == 13) flight.bAskedCertificate = true;
+    nPos += 4 + nLength;
+  }
+  return flight;
+}
+
 // Why a handshake failed, in one line.
-std::string DescribeHandshakeError(SECURITY_STATUS nStatus, bool bClientCertificate) {
+std::string DescribeHandshakeError(SECURITY_STATUS nStatus, const CServerFlight& flight, bool bClientCertificate) {
   const std::string strCode = " (" + HexCode(nStatus) + ")";
-  if (nStatus == SEC_E_ALGORITHM_MISMATCH || nStatus == SEC_E_UNSUPPORTED_FUNCTION)
+  if (nStatus == SEC_E_ALGORITHM_MISMATCH || nStatus == SEC_E_UNSUPPORTED_FUNCTION || flight.bOldProtocol)
     return "the server speaks no protocol this client allows, TLS 1.2 or 1.3 (protocol)" + strCode;
-  if (!bClientCertificate)
-    return "the server ended the handshake" + strCode +
-           ": it may demand a client certificate, and none was given (--cert)";
-  return "the server ended the handshake" + strCode + ": it may have refused the client certificate";
+  if (flight.bAskedCertificate && !bClientCertificate)
+    return "the server demanded a client certificate, and none was given (--cert)" + strCode;
+  if (flight.bAskedCertificate) return "the server refused the client certificate" + strCode;
+  return "the server ended the handshake" + strCode;
 }
 
 }  // namespace
@@ -146,13 +180,18 @@ bool CTlsSession::CState::Handshake(ULONGLONG nDeadline, std::string& strError) 
     if (!m_strToken.empty() && !SendAll(m_strToken.data(), m_strToken.size(), nDeadline, strError)) return false;
     m_strToken.clear();
     if (nStatus == SEC_E_OK) return true;
-    if (nStatus == SEC_I_INCOMPLETE_CREDENTIALS) continue;  // asked for a certificate: go on without one
+    if (nStatus == SEC_I_INCOMPLETE_CREDENTIALS) {
+      m_bAskedCertificate = true;  // asked for a certificate: go on without one
+      continue;
+    }
     if (nStatus == SEC_E_INCOMPLETE_MESSAGE || (nStatus == SEC_I_CONTINUE_NEEDED && m_strIncoming.empty())) {
       if (!ReceiveMore(nDeadline, strError)) return false;
       continue;
     }
     if (nStatus == SEC_I_CONTINUE_NEEDED) continue;
-    strError = DescribeHandshakeError(nStatus, m_pClientCertificate != nullptr);
+    CServerFlight flight = ReadServerFlight(m_strFlight);
+    flight.bAskedCertificate |= m_bAskedCertificate;
+    strError = DescribeHandshakeError(nStatus, flight, m_pClientCertificate != nullptr);
     return false;
   }
 }
@@ -170,6 +209,7 @@ bool CTlsSession::CState::ReceiveMore(ULONGLONG nDeadline, std::string& strError
     }
     if (nRead > 0) {
       m_strIncoming.append(aChunk, static_cast<size_t>(nRead));
+      if (m_strFlight.size() < nTlsReadBound) m_strFlight.append(aChunk, static_cast<size_t>(nRead));
       return true;
     }
     if (GetTickCount64() >= nDeadline) {

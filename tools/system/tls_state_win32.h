@@ -76,5 +76,7 @@ class CTlsSession::CState {
   std::string m_strPlain;     // decrypted, not yet read, from m_nPlainStart on
   size_t m_nPlainStart = 0;
   std::string m_strToken;     // the handshake's output, to be sent
+  std::string m_strFlight;    // the server's first bytes, read again when the handshake fails
+  bool m_bAskedCertificate = false;  // SChannel said the server asked for a client certificate
   std::string m_strBroken;    // why the session broke; empty while it works
 };
