@@ -1,18 +1,14 @@
 // TlsProbe.exe: the tool's TLS session (CTlsSession on SChannel) driven
 // against a server that sends each line back reversed (openssl s_server
 // -rev), for tls_wine_test.sh:
-//   TlsProbe.exe HOST PORT [--ca FILE] [--peer NAME] [--cert FILE] [--key FILE] [--flood CHECKS]
+//   TlsProbe.exe HOST PORT [--ca FILE] [--peer NAME] [--cert FILE] [--key FILE]
 // Sends three lines of 12,000 bytes in one write, so that records span
 // lines both ways, and checks each answer. Prints "open: PROTOCOL" and
 // "echoed: N bytes" and exits 0; prints "refused: REASON" and exits 1 when
-// the session could not be had; exits 2 on anything else. With --flood,
-// against a server that sends without end, asks HasBroken CHECKS times
-// instead, pausing between them so that the socket fills: each call must
-// come back (it reads a bounded amount), and say the session works.
+// the session could not be had; exits 2 on anything else.
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -23,13 +19,9 @@ namespace {
 
 constexpr int nTimeout = 20000;
 
-bool ParseOptions(int nArgs, char** ppArgs, CTlsOptions& options, int& nFloodChecks) {
+bool ParseOptions(int nArgs, char** ppArgs, CTlsOptions& options) {
   for (int i = 3; i + 1 < nArgs; i += 2) {
     const std::string strName = ppArgs[i];
-    if (strName == "--flood") {
-      nFloodChecks = std::atoi(ppArgs[i + 1]);
-      continue;
-    }
     std::string* pTarget = strName == "--ca"     ? &options.m_strCaFile
                            : strName == "--peer" ? &options.m_strPeerName
                            : strName == "--cert" ? &options.m_strCertFile
@@ -91,26 +83,12 @@ bool ReadExactly(CTlsSession& session, size_t nCount, std::string& strRead, std:
   return true;
 }
 
-int CheckUnderFlood(CTlsSession& session, int nChecks) {
-  std::string strError;
-  for (int nCheck = 0; nCheck < nChecks; ++nCheck) {
-    Sleep(20);
-    if (session.HasBroken(strError)) {
-      std::printf("broken: %s\n", strError.c_str());
-      return 2;
-    }
-  }
-  std::printf("flooded: %d checks came back, the session works\n", nChecks);
-  return 0;
-}
-
 }  // namespace
 
 int main(int nArgs, char** ppArgs) {
   CTlsOptions options;
-  int nFloodChecks = 0;
-  if (nArgs < 3 || !ParseOptions(nArgs, ppArgs, options, nFloodChecks)) {
-    std::fprintf(stderr, "usage: TlsProbe HOST PORT [--ca FILE] [--peer NAME] [--cert FILE] [--key FILE] [--flood N]\n");
+  if (nArgs < 3 || !ParseOptions(nArgs, ppArgs, options)) {
+    std::fprintf(stderr, "usage: TlsProbe HOST PORT [--ca FILE] [--peer NAME] [--cert FILE] [--key FILE]\n");
     return 2;
   }
   std::string strError;
@@ -125,7 +103,6 @@ int main(int nArgs, char** ppArgs) {
     return session.IsOpen() ? 2 : 1;
   }
   std::printf("open: %s\n", session.Describe().c_str());
-  if (nFloodChecks > 0) return CheckUnderFlood(session, nFloodChecks);
   const std::string strLines = MakeLines();
   std::string strAnswer;
   if (!WriteAll(session, strLines, strError) || !ReadExactly(session, strLines.size(), strAnswer, strError)) {

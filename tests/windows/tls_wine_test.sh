@@ -63,16 +63,9 @@ run_row() {  # NAME SERVER-CERT SERVER-OPTIONS PROBE-OPTIONS STATUS EXPECTED
   local name=$1 cert=$2 server_options=$3 probe_options=$4 status=$5 expected=$6
   # The last row's output goes first, or its port could be read for this one.
   rm -f server.out
-  # FLOOD: a server that sends lines without end (its standard input) in
-  # place of answering.
   # shellcheck disable=SC2086 # the options are words
-  if [[ "$server_options" == FLOOD ]]; then
-    yes "a flood of lines from the server" |
-      openssl s_server -accept 127.0.0.1:0 -naccept 1 -cert "$cert.pem" -key "$cert.key" >server.out 2>&1 &
-  else
-    openssl s_server -accept 127.0.0.1:0 -naccept 1 -rev -cert "$cert.pem" -key "$cert.key" $server_options \
-      </dev/null >server.out 2>&1 &
-  fi
+  openssl s_server -accept 127.0.0.1:0 -naccept 1 -rev -cert "$cert.pem" -key "$cert.key" $server_options \
+    </dev/null >server.out 2>&1 &
   server_pid=$!
   for _ in $(seq 300); do grep -qs '^ACCEPT' server.out && break; sleep 0.1; done
   local port
@@ -87,7 +80,7 @@ run_row() {  # NAME SERVER-CERT SERVER-OPTIONS PROBE-OPTIONS STATUS EXPECTED
   server_pid=""
   [[ $got -eq $status ]] || fail "$name: exit status $got, expected $status: $(cat probe.out)"
   local line
-  line=$(grep -E '^(open|echoed|flooded|refused|broken|no connection|wrong answer)' probe.out | tail -n 1)
+  line=$(grep -E '^(open|echoed|refused|broken|no connection|wrong answer)' probe.out | tail -n 1)
   [[ "$line" == *"$expected"* ]] || fail "$name: '$line' does not say '$expected': $(cat probe.out)"
   if ((status == 0)); then
     grep -qE '^open: TLS 1\.[23]' probe.out || fail "$name: not TLS 1.2 or 1.3: $(cat probe.out)"
@@ -115,7 +108,6 @@ expired certificate is refused as expired|expired||--ca ca.pem|1|expired
 server demanding a client certificate refuses none|localhost|$demand|--ca ca.pem|1|client certificate
 client certificate from PKCS#12 is accepted|localhost|$demand|--ca ca.pem --cert client.pfx|0|echoed: 36003 bytes
 client certificate from PEM with its key is accepted|localhost|$demand|--ca ca.pem --cert client.pem --key client.key|0|echoed: 36003 bytes
-server that floods the session leaves every check coming back|localhost|FLOOD|--ca ca.pem --flood 50|0|flooded: 50 checks
 server of TLS 1.1 only is refused as protocol|localhost|-tls1_1 -cipher DEFAULT@SECLEVEL=0|--ca ca.pem|1|protocol
 ROWS
 echo "tls_wine_test: every row passed ($WINEARCH)"
