@@ -10,6 +10,7 @@
 #include "system/tls_certificate_win32.h"
 
 #include <cstddef>
+#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -38,9 +39,7 @@ std::u16string Wide(const std::string& strText) {
   return strWide;
 }
 
-const wchar_t* WidePointer(const std::u16string& strText) {
-  return reinterpret_cast<const wchar_t*>(strText.c_str());
-}
+const wchar_t* WidePointer(const std::u16string& strText) { return reinterpret_cast<const wchar_t*>(strText.c_str()); }
 
 std::string Narrow(const wchar_t* pszText) {
   return pszText ? ToUtf8(reinterpret_cast<const char16_t*>(pszText)) : std::string();
@@ -53,9 +52,9 @@ CStore LoadCaFile(const std::string& strCaFile, std::string& strError) {
   CStore store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0 /* encoding */, 0 /* provider */, 0 /* flags */, nullptr));
   size_t nAdded = 0;
   for (const std::string& strDer : DecodePemBlocks(strText, "CERTIFICATE"))
-    if (CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING,
-                                         reinterpret_cast<const BYTE*>(strDer.data()), static_cast<DWORD>(strDer.size()),
-                                         CERT_STORE_ADD_USE_EXISTING, nullptr /* added context */))
+    if (CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(strDer.data()),
+                                         static_cast<DWORD>(strDer.size()), CERT_STORE_ADD_USE_EXISTING,
+                                         nullptr /* added context */))
       ++nAdded;
   if (nAdded == 0) {
     strError = strCaFile + " holds no PEM certificate";
@@ -108,12 +107,17 @@ std::string CheckSslPolicy(PCCERT_CHAIN_CONTEXT pChain) {
   if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, pChain, &policy, &status))
     return "the server's certificate could not be checked (" + HexCode(static_cast<long>(GetLastError())) + ")";
   switch (static_cast<long>(status.dwError)) {
-    case 0: return std::string();
-    case static_cast<long>(CERT_E_EXPIRED): return "the server's certificate has expired or is not yet valid";
+    case 0:
+      return std::string();
+    case static_cast<long>(CERT_E_EXPIRED):
+      return "the server's certificate has expired or is not yet valid";
     case static_cast<long>(CERT_E_UNTRUSTEDROOT):
-    case static_cast<long>(CERT_E_CHAINING): return "the server's certificate is not signed by a trusted CA (unknown CA)";
-    case static_cast<long>(CERT_E_WRONG_USAGE): return "the server's certificate is not for a server";
-    default: return "the server's certificate is refused (" + HexCode(static_cast<long>(status.dwError)) + ")";
+    case static_cast<long>(CERT_E_CHAINING):
+      return "the server's certificate is not signed by a trusted CA (unknown CA)";
+    case static_cast<long>(CERT_E_WRONG_USAGE):
+      return "the server's certificate is not for a server";
+    default:
+      return "the server's certificate is refused (" + HexCode(static_cast<long>(status.dwError)) + ")";
   }
 }
 
@@ -125,9 +129,9 @@ std::vector<std::string> ListDnsNames(PCCERT_CONTEXT pCertificate) {
   const PCERT_EXTENSION pExtension = CertFindExtension(szOID_SUBJECT_ALT_NAME2, info.cExtension, info.rgExtension);
   CERT_ALT_NAME_INFO* pAltNames = nullptr;
   DWORD nSize = 0;
-  if (pExtension && CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, pExtension->Value.pbData,
-                                        pExtension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr /* para */,
-                                        &pAltNames, &nSize)) {
+  if (pExtension &&
+      CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, pExtension->Value.pbData, pExtension->Value.cbData,
+                          CRYPT_DECODE_ALLOC_FLAG, nullptr /* para */, &pAltNames, &nSize)) {
     for (DWORD i = 0; i < pAltNames->cAltEntry; ++i)
       if (pAltNames->rgAltEntry[i].dwAltNameChoice == CERT_ALT_NAME_DNS_NAME)
         aNames.push_back(Narrow(pAltNames->rgAltEntry[i].pwszDNSName));
@@ -159,8 +163,9 @@ bool IsAddress(const std::string& strHost) {
 }  // namespace
 
 bool ReadWholeFile(const std::string& strPath, std::string& strBytes, std::string& strError) {
-  const HANDLE hFile = CreateFileW(WidePointer(Wide(strPath)), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   nullptr /* security */, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr /* template */);
+  const HANDLE hFile =
+      CreateFileW(WidePointer(Wide(strPath)), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr /* security */,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr /* template */);
   if (hFile == INVALID_HANDLE_VALUE) {
     strError = "cannot open " + strPath + " (" + HexCode(static_cast<long>(GetLastError())) + ")";
     return false;
@@ -184,8 +189,8 @@ std::vector<std::string> DecodePemBlocks(const std::string& strText, const std::
     if (nEnd == std::string::npos) break;
     const std::string strBlock = strText.substr(nBegin, nEnd + strEnd.size() - nBegin);
     DWORD nSize = 0;
-    if (!CryptStringToBinaryA(strBlock.c_str(), static_cast<DWORD>(strBlock.size()), CRYPT_STRING_BASE64HEADER,
-                              nullptr, &nSize, nullptr /* skipped */, nullptr /* flags */))
+    if (!CryptStringToBinaryA(strBlock.c_str(), static_cast<DWORD>(strBlock.size()), CRYPT_STRING_BASE64HEADER, nullptr,
+                              &nSize, nullptr /* skipped */, nullptr /* flags */))
       continue;
     std::string strDer(nSize, '\0');
     if (CryptStringToBinaryA(strBlock.c_str(), static_cast<DWORD>(strBlock.size()), CRYPT_STRING_BASE64HEADER,
@@ -197,7 +202,7 @@ std::vector<std::string> DecodePemBlocks(const std::string& strText, const std::
 
 std::string HexCode(long nCode) {
   char szCode[16];
-  wsprintfA(szCode, "0x%08lX", static_cast<unsigned long>(nCode));
+  std::snprintf(szCode, sizeof szCode, "0x%08lX", static_cast<unsigned long>(nCode));
   return szCode;
 }
 

@@ -2,6 +2,7 @@
 // a PKCS#12 file as the system imports it, its key kept in memory where the
 // system can; or a PEM certificate and its PEM RSA key, whose key goes into
 // a key container for the session's time.
+#include <atomic>
 #include <memory>
 
 #include "system/tls_certificate_win32.h"
@@ -33,7 +34,8 @@ PCCERT_CONTEXT ImportPkcs12(const std::string& strPath, const std::string& strBy
   }
   HCERTSTORE hStore = PFXImportCertStore(&blob, L"", PKCS12_NO_PERSIST_KEY | CRYPT_EXPORTABLE);
   if (!hStore) hStore = PFXImportCertStore(&blob, L"", CRYPT_EXPORTABLE | CRYPT_USER_KEYSET);
-  if (!hStore) hStore = PFXImportCertStore(&blob, nullptr /* no password at all */, CRYPT_EXPORTABLE | CRYPT_USER_KEYSET);
+  if (!hStore)
+    hStore = PFXImportCertStore(&blob, nullptr /* no password at all */, CRYPT_EXPORTABLE | CRYPT_USER_KEYSET);
   if (!hStore) {
     strError = "cannot read " + strPath + " as PKCS#12 without a password (" +
                HexCode(static_cast<long>(GetLastError())) + ")";
@@ -47,7 +49,6 @@ PCCERT_CONTEXT ImportPkcs12(const std::string& strPath, const std::string& strBy
   strError = strPath + " holds no certificate with its private key";
   return nullptr;
 }
-
 
 // Reads the header of the DER element at nPos: its tag, and the length of
 // its content, which follows at the new nPos.
@@ -100,21 +101,26 @@ bool DecodeRsaKey(const std::string& strText, std::string& strBlob) {
 }
 
 // Puts the key into a key container of its own, named for this process
-// and moment, which the certificate names as its key's home; SChannel
+// and session, which the certificate names as its key's home; SChannel
 // finds the key there. The session deletes the container when it ends.
 bool ImportKey(const std::string& strBlob, PCCERT_CONTEXT pCertificate, std::wstring& strContainer) {
-  wchar_t szName[64];
-  wsprintfW(szName, L"vardlix-%lu-%lu", GetCurrentProcessId(), static_cast<unsigned long>(GetTickCount64()));
+  static std::atomic<unsigned long> nSessions{0};
+  const std::wstring strName = L"vardlix-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                               std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(++nSessions);
   HCRYPTPROV hProvider = 0;
-  if (!CryptAcquireContextW(&hProvider, szName, MS_ENH_RSA_AES_PROV_W, PROV_RSA_AES, CRYPT_NEWKEYSET)) return false;
-  strContainer = szName;
+  if (!CryptAcquireContextW(&hProvider, strName.c_str(), MS_ENH_RSA_AES_PROV_W, PROV_RSA_AES, CRYPT_NEWKEYSET))
+    return false;
+  strContainer = strName;
   HCRYPTKEY hKey = 0;
   const bool bImported = CryptImportKey(hProvider, reinterpret_cast<const BYTE*>(strBlob.data()),
                                         static_cast<DWORD>(strBlob.size()), 0 /* not wrapped */, 0 /* flags */, &hKey);
   if (bImported) CryptDestroyKey(hKey);
   CryptReleaseContext(hProvider, 0 /* flags */);
-  CRYPT_KEY_PROV_INFO info{szName, const_cast<wchar_t*>(MS_ENH_RSA_AES_PROV_W), PROV_RSA_AES, 0, 0, nullptr,
-                           AT_KEYEXCHANGE};
+  CRYPT_KEY_PROV_INFO info{};
+  info.pwszContainerName = const_cast<wchar_t*>(strName.c_str());
+  info.pwszProvName = const_cast<wchar_t*>(MS_ENH_RSA_AES_PROV_W);
+  info.dwProvType = PROV_RSA_AES;
+  info.dwKeySpec = AT_KEYEXCHANGE;
   return bImported && CertSetCertificateContextProperty(pCertificate, CERT_KEY_PROV_INFO_PROP_ID, 0, &info);
 }
 

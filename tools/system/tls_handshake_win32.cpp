@@ -18,26 +18,36 @@ constexpr DWORD nContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT 
 
 const char* DescribeExchange(ALG_ID nAlgorithm) {
   switch (nAlgorithm) {
-    case CALG_ECDH_EPHEM: return "ECDHE";
-    case CALG_DH_EPHEM: return "DHE";
-    case CALG_RSA_KEYX: return "RSA";
-    default: return "";
+    case CALG_ECDH_EPHEM:
+      return "ECDHE";
+    case CALG_DH_EPHEM:
+      return "DHE";
+    case CALG_RSA_KEYX:
+      return "RSA";
+    default:
+      return "";
   }
 }
 
 const char* DescribeCipher(ALG_ID nAlgorithm) {
   switch (nAlgorithm) {
-    case CALG_AES_128: return "AES-128";
-    case CALG_AES_256: return "AES-256";
-    default: return "";
+    case CALG_AES_128:
+      return "AES-128";
+    case CALG_AES_256:
+      return "AES-256";
+    default:
+      return "";
   }
 }
 
 const char* DescribeHash(ALG_ID nAlgorithm) {
   switch (nAlgorithm) {
-    case CALG_SHA_256: return "SHA256";
-    case CALG_SHA_384: return "SHA384";
-    default: return "";
+    case CALG_SHA_256:
+      return "SHA256";
+    case CALG_SHA_384:
+      return "SHA384";
+    default:
+      return "";
   }
 }
 
@@ -46,7 +56,7 @@ const char* DescribeHash(ALG_ID nAlgorithm) {
 // protocol_version alert, a CertificateRequest. SChannel's errors do not
 // always tell these apart, the reason given to the user does.
 struct CServerFlight {
-  bool bOldProtocol = false;      // a ServerHello below TLS 1.2, or a protocol_version alert
+  bool bOldProtocol = false;       // a ServerHello below TLS 1.2, or a protocol_version alert
   bool bAskedCertificate = false;  // a CertificateRequest
 };
 
@@ -55,7 +65,8 @@ CServerFlight ReadServerFlight(const std::string& strBytes) {
   std::string strHandshake;  // the handshake records' contents, whose messages may span records
   for (size_t nPos = 0; nPos + 5 <= strBytes.size();) {
     const unsigned char nType = static_cast<unsigned char>(strBytes[nPos]);
-    const size_t nLength = static_cast<unsigned char>(strBytes[nPos + 3]) << 8 | static_cast<unsigned char>(strBytes[nPos + 4]);
+    const size_t nLength =
+        static_cast<unsigned char>(strBytes[nPos + 3]) << 8 | static_cast<unsigned char>(strBytes[nPos + 4]);
     if (nType == 20 || nPos + 5 + nLength > strBytes.size()) break;  // ChangeCipherSpec: the rest is encrypted
     if (nType == 21 && nLength >= 2 && strBytes[nPos + 6] == 70) flight.bOldProtocol = true;
     if (nType == 22) strHandshake.append(strBytes, nPos + 5, nLength);
@@ -105,7 +116,8 @@ bool CTlsSession::CState::AcquireWith(void* pCredentials) {
 // alone. CheckProtocol holds the line after the handshake whatever happens.
 bool CTlsSession::CState::AcquireCredentials(const CTlsOptions& options, std::string& strError) {
   if (!options.m_strCertFile.empty()) {
-    m_pClientCertificate = LoadClientCertificate(options.m_strCertFile, options.m_strKeyFile, m_strKeyContainer, strError);
+    m_pClientCertificate =
+        LoadClientCertificate(options.m_strCertFile, options.m_strKeyFile, m_strKeyContainer, strError);
     if (!m_pClientCertificate) return false;
   }
   const DWORD nFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
@@ -144,11 +156,11 @@ SECURITY_STATUS CTlsSession::CState::Step(bool bFirst) {
   SecBufferDesc in{SECBUFFER_VERSION, 2, aIn};
   SecBufferDesc out{SECBUFFER_VERSION, 1, aOut};
   unsigned long nAttributes = 0;
-  const SECURITY_STATUS nStatus = InitializeSecurityContextW(
-      &m_hCredentials, bFirst ? nullptr : &m_hContext,
-      const_cast<wchar_t*>(reinterpret_cast<const wchar_t*>(m_strWideTarget.c_str())), nContextFlags, 0 /* reserved */,
-      0 /* data representation */, bFirst ? nullptr : &in, 0 /* reserved */, &m_hContext, &out, &nAttributes,
-      nullptr /* expiry */);
+  const SECURITY_STATUS nStatus =
+      InitializeSecurityContextW(&m_hCredentials, bFirst ? nullptr : &m_hContext,
+                                 const_cast<wchar_t*>(reinterpret_cast<const wchar_t*>(m_strWideTarget.c_str())),
+                                 nContextFlags, 0 /* reserved */, 0 /* data representation */, bFirst ? nullptr : &in,
+                                 0 /* reserved */, &m_hContext, &out, &nAttributes, nullptr /* expiry */);
   if (bFirst && !FAILED(nStatus)) m_bContext = true;
   if (aOut[0].pvBuffer) {
     m_strToken.assign(static_cast<const char*>(aOut[0].pvBuffer), aOut[0].cbBuffer);

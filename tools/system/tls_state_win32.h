@@ -63,7 +63,7 @@ class CTlsSession::CState {
   void KeepExtra(const SecBuffer* pBuffers, int nBuffers);
   long Break(std::string& strError);
 
-  std::string m_strTarget;       // the server's name, UTF-8
+  std::string m_strTarget;         // the server's name, UTF-8
   std::u16string m_strWideTarget;  // the same, as SSPI takes it
   CredHandle m_hCredentials{};
   CtxtHandle m_hContext{};
@@ -75,8 +75,8 @@ class CTlsSession::CState {
   std::string m_strIncoming;  // received, not yet a whole record
   std::string m_strPlain;     // decrypted, not yet read, from m_nPlainStart on
   size_t m_nPlainStart = 0;
-  std::string m_strToken;     // the handshake's output, to be sent
-  std::string m_strFlight;    // the server's first bytes, read again when the handshake fails
+  std::string m_strToken;            // the handshake's output, to be sent
+  std::string m_strFlight;           // the server's first bytes, read again when the handshake fails
   bool m_bAskedCertificate = false;  // SChannel said the server asked for a client certificate
-  std::string m_strBroken;    // why the session broke; empty while it works
+  std::string m_strBroken;           // why the session broke; empty while it works
 };
