@@ -53,8 +53,11 @@ make_ca otherca
 make_certificate localhost ca localhost serverAuth
 make_certificate othername ca other.example serverAuth
 make_certificate expired ca localhost serverAuth -startdate 20200101000000Z -enddate 20200201000000Z
-make_certificate client ca vardlix-client clientAuth
-quiet openssl pkcs12 -export -passout pass: -in client.pem -inkey client.key -out client.pfx
+make_client() {
+  make_certificate client ca vardlix-client clientAuth
+  quiet openssl pkcs12 -export -passout pass: -in client.pem -inkey client.key -out client.pfx
+}
+make_client
 
 # ---- One row ---------------------------------------------------------------
 # Starts s_server on a port of the system's choice, runs the probe against
@@ -78,6 +81,17 @@ run_row() {  # NAME SERVER-CERT SERVER-OPTIONS PROBE-OPTIONS STATUS EXPECTED
   kill "$server_pid" 2>/dev/null || true
   wait "$server_pid" 2>/dev/null || true
   server_pid=""
+  # Wine's SChannel fails to sign with about one RSA key in thirty that
+  # OpenSSL makes (GnuTLS underneath reports it; schannel_key_repro.c shows
+  # it without this project): the row runs again with a new client key.
+  if [[ $got -ne $status ]] && grep -qE 'GnuTLS error: (Public key signing|The scanning of a large integer) has failed' \
+    probe.out && ((${client_keys:=1} < 3)); then
+    echo "tls_wine_test: $name: Wine could not sign with client key $client_keys; another one is made"
+    client_keys=$((client_keys + 1))
+    make_client
+    run_row "$@"
+    return
+  fi
   [[ $got -eq $status ]] || fail "$name: exit status $got, expected $status: $(cat probe.out)"
   local line
   line=$(grep -E '^(open|echoed|refused|broken|no connection|wrong answer)' probe.out | tail -n 1)
