@@ -8,7 +8,7 @@
 // project; by hand:
 //   x86_64-w64-mingw32-gcc -o repro.exe schannel_key_repro.c -lsecur32 -lcrypt32 -lws2_32
 //   openssl pkcs12 -export -passout pass: -in client.pem -inkey client.key -out client.pfx
-//   openssl s_server -accept 127.0.0.1:4433 -Verify 1 -CAfile ca.pem -cert server.pem -key server.key &
+//   openssl s_server -accept 127.0.0.1:4433 -rev -Verify 1 -CAfile ca.pem -cert server.pem -key server.key &
 //   wine repro.exe client.pfx 4433   # repeat with new client keys until one fails
 // It imports the PKCS#12 file (no password), takes its certificate as
 // SChannel client credentials, and makes one TLS 1.2 handshake with
