@@ -166,7 +166,9 @@ SECURITY_STATUS CTlsSession::CState::Step(bool bFirst) {
     m_strToken.assign(static_cast<const char*>(aOut[0].pvBuffer), aOut[0].cbBuffer);
     FreeContextBuffer(aOut[0].pvBuffer);
   }
-  if (nStatus != SEC_E_INCOMPLETE_MESSAGE && !bFirst) KeepExtra(aIn, 2);
+  // Input waits whole for more bytes (incomplete message), or to be read
+  // again without a certificate (incomplete credentials).
+  if (!bFirst && nStatus != SEC_E_INCOMPLETE_MESSAGE && nStatus != SEC_I_INCOMPLETE_CREDENTIALS) KeepExtra(aIn, 2);
   return nStatus;
 }
 
@@ -192,8 +194,10 @@ bool CTlsSession::CState::Handshake(ULONGLONG nDeadline, std::string& strError) 
     if (!m_strToken.empty() && !SendAll(m_strToken.data(), m_strToken.size(), nDeadline, strError)) return false;
     m_strToken.clear();
     if (nStatus == SEC_E_OK) return true;
-    if (nStatus == SEC_I_INCOMPLETE_CREDENTIALS) {
-      m_bAskedCertificate = true;  // asked for a certificate: go on without one
+    // Asked for a certificate where none was given: once without one, as
+    // a server that only asks allows; a second time is a refusal.
+    if (nStatus == SEC_I_INCOMPLETE_CREDENTIALS && !m_bAskedCertificate) {
+      m_bAskedCertificate = true;
       continue;
     }
     if (nStatus == SEC_E_INCOMPLETE_MESSAGE || (nStatus == SEC_I_CONTINUE_NEEDED && m_strIncoming.empty())) {
