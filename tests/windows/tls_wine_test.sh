@@ -28,12 +28,13 @@ quiet() { "$@" >/dev/null 2>&1 || fail "failed: $*"; }
 make_ca() {  # NAME
   quiet openssl req -x509 -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.pem" -days 30 -subj "/CN=Vardlix test $1"
 }
-# NAME CA DNS-NAME USAGE [openssl ca dates]: a certificate the CA signs.
+# NAME CA DNS-NAME USAGE [openssl ca dates]: a certificate the CA signs
+# (with the names in $extra_names too).
 make_certificate() {
   local name=$1 ca=$2 dns=$3 usage=$4
   shift 4
   quiet openssl req -new -newkey rsa:2048 -nodes -keyout "$name.key" -out "$name.csr" -subj "/CN=$dns"
-  printf 'subjectAltName=DNS:%s\nextendedKeyUsage=%s\n' "$dns" "$usage" >"$name.ext"
+  printf 'subjectAltName=DNS:%s%s\nextendedKeyUsage=%s\n' "$dns" "${extra_names:-}" "$usage" >"$name.ext"
   if (($# == 0)); then
     quiet openssl x509 -req -in "$name.csr" -CA "$ca.pem" -CAkey "$ca.key" -CAcreateserial -days 30 \
       -extfile "$name.ext" -out "$name.pem"
@@ -50,8 +51,9 @@ make_certificate() {
 }
 make_ca ca
 make_ca otherca
-make_certificate localhost ca localhost serverAuth
+extra_names=",IP:127.0.0.1" make_certificate localhost ca localhost serverAuth
 make_certificate othername ca other.example serverAuth
+make_certificate wildcard ca '*.vardlix.test' serverAuth
 make_certificate expired ca localhost serverAuth -startdate 20200101000000Z -enddate 20200201000000Z
 make_client() {
   make_certificate client ca vardlix-client clientAuth
@@ -118,6 +120,9 @@ CA not in the CA file is refused as unknown|localhost||--ca otherca.pem|1|unknow
 CA not in the machine's store is refused as unknown|localhost|||1|unknown CA
 other name than the host is refused as a mismatch|othername||--ca ca.pem|1|name mismatch
 the peer name given is the one checked|othername||--ca ca.pem --peer other.example|0|echoed: 36003 bytes
+an address is no DNS name and matches none|localhost||--ca ca.pem --peer 127.0.0.1|1|name mismatch
+wildcard stands for the whole left-most label|wildcard||--ca ca.pem --peer collector.vardlix.test|0|echoed: 36003 bytes
+wildcard does not stand for two labels|wildcard||--ca ca.pem --peer a.collector.vardlix.test|1|name mismatch
 expired certificate is refused as expired|expired||--ca ca.pem|1|expired
 server demanding a client certificate refuses none|localhost|$demand|--ca ca.pem|1|client certificate
 client certificate from PKCS#12 is accepted|localhost|$demand|--ca ca.pem --cert client.pfx|0|echoed: 36003 bytes
