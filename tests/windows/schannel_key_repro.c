@@ -1,8 +1,9 @@
 // The smallest SSPI client that shows a fault of Wine 8.0's SChannel,
-// outside this project: with about one RSA key in thirty that OpenSSL
+// outside this project: with a few RSA keys in a hundred that OpenSSL
 // makes, a client certificate cannot sign (GnuTLS underneath says "Public
 // key signing has failed", and the handshake ends with 0x80090304), or the
-// credentials cannot be had ("The scanning of a large integer has failed");
+// credentials cannot be had (seen once: "The scanning of a large integer
+// has failed");
 // with the other keys the same program succeeds, 32- and 64-bit alike.
 // tls_wine_test.sh makes another key when it meets this. Not built by the
 // project; by hand:

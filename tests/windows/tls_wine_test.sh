@@ -83,7 +83,7 @@ run_row() {  # NAME SERVER-CERT SERVER-OPTIONS PROBE-OPTIONS STATUS EXPECTED
   kill "$server_pid" 2>/dev/null || true
   wait "$server_pid" 2>/dev/null || true
   server_pid=""
-  # Wine's SChannel fails to sign with about one RSA key in thirty that
+  # Wine's SChannel fails to sign with a few RSA keys in a hundred that
   # OpenSSL makes (GnuTLS underneath reports it; schannel_key_repro.c shows
   # it without this project): the row runs again with a new client key.
   if [[ $got -ne $status ]] && grep -qE 'GnuTLS error: (Public key signing|The scanning of a large integer) has failed' \
