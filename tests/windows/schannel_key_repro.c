@@ -3,8 +3,8 @@
 // makes, a client certificate cannot sign (GnuTLS underneath says "Public
 // key signing has failed", and the handshake ends with 0x80090304), or the
 // credentials cannot be had (seen once: "The scanning of a large integer
-// has failed");
-// with the other keys the same program succeeds, 32- and 64-bit alike.
+// has failed"); with the other keys the same program succeeds, 32- and
+// 64-bit alike.
 // tls_wine_test.sh makes another key when it meets this. Not built by the
 // project; by hand:
 //   x86_64-w64-mingw32-gcc -o repro.exe schannel_key_repro.c -lsecur32 -lcrypt32 -lws2_32
