@@ -29,6 +29,12 @@ if (( windows )); then
   # The 64-bit DLL: the x86-64 cross compiler (its posix variant) and Wine's
   # 64-bit loader.
   packages+=(g++-mingw-w64-x86-64-posix wine64)
+  # Wine's SChannel (the TLS of vardlix.exe) loads GnuTLS of the program's
+  # bitness, which is only a Recommends of libwine and libwine:i386, and so
+  # left out by --no-install-recommends: without it every handshake fails.
+  # Named with their architectures, since dpkg -s cannot tell which of the
+  # two a bare name means. openssl: the TLS test's certificates and server.
+  packages+=(libgnutls30:amd64 libgnutls30:i386 openssl)
 fi
 
 # Wine takes the ANSI code page from the Linux locale, which must exist:
