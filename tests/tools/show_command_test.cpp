@@ -207,7 +207,8 @@ TEST_F(ShowCommand, ColourOnlyWhenAskedForOrOnATerminal) {
 
 // On a terminal (script(1) gives the tool one) output longer than the
 // screen goes through the pager, here one that keeps what it is given in a
-// file; output that fits, --no-pager, "cat" and a pipe never page. The
+// file; output that fits, --no-pager, "cat", a pager that is nowhere to run
+// and a pipe never page. The
 // fixture's table is 6 lines: a header, four records, one line more.
 TEST_F(ShowCommand, PagesOnlyATerminalsOutputLongerThanTheScreen) {
   const std::string strPaged = m_folder.Path("paged");
@@ -223,7 +224,8 @@ TEST_F(ShowCommand, PagesOnlyATerminalsOutputLongerThanTheScreen) {
       {{}, {{"LINES", "4"}, {"VARDLIX_PAGER", ""}, {"PAGER", strPager}}, true, true},
       {{}, {{"LINES", "4"}, {"VARDLIX_PAGER", "cat"}, {"PAGER", strPager}}, true, false},
       {{"--no-pager"}, {{"LINES", "4"}, {"VARDLIX_PAGER", strPager}}, true, false},
-      {{}, {{"LINES", "4"}, {"VARDLIX_PAGER", strPager}}, false, false},  // a pipe
+      {{}, {{"LINES", "4"}, {"VARDLIX_PAGER", "no-such-pager --x"}}, true, false},  // the screen, not lost
+      {{}, {{"LINES", "4"}, {"VARDLIX_PAGER", strPager}}, false, false},            // a pipe
   };
   for (const auto& c : kCases) {
     std::remove(strPaged.c_str());

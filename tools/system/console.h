@@ -63,7 +63,8 @@ class CPager {
   CPager(const CPager&) = delete;
   CPager& operator=(const CPager&) = delete;
 
-  bool Start(const std::string& strCommand);  // false when it could not be started
+  // False when it could not be started, or its program is nowhere to run.
+  bool Start(const std::string& strCommand);
   bool Write(const char* pData, size_t nSize);
   void Finish();  // closes its input and waits for it to end
 

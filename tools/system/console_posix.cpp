@@ -38,7 +38,33 @@ int TerminalHeight() {
 
 bool OutputIsTerminal() { return isatty(STDOUT_FILENO) != 0; }
 
+namespace {
+
+// Whether the command's program is there to run: the shell would start and
+// answer "not found", and the output meant for the pager would be lost. A
+// first word the shell itself reads (an assignment) is left to the shell.
+bool CanRunCommand(const std::string& strCommand) {
+  const size_t nStart = strCommand.find_first_not_of(" \t");
+  if (nStart == std::string::npos) return false;
+  const std::string strProgram = strCommand.substr(nStart, strCommand.find_first_of(" \t", nStart) - nStart);
+  if (strProgram.find('=') != std::string::npos) return true;
+  if (strProgram.find('/') != std::string::npos) return access(strProgram.c_str(), X_OK) == 0;
+  const char* szPath = getenv("PATH");
+  std::string strFolders = szPath != nullptr ? szPath : "/usr/bin:/bin";
+  for (size_t nFrom = 0; nFrom <= strFolders.size();) {
+    size_t nEnd = strFolders.find(':', nFrom);
+    if (nEnd == std::string::npos) nEnd = strFolders.size();
+    const std::string strFolder = nEnd > nFrom ? strFolders.substr(nFrom, nEnd - nFrom) : ".";
+    if (access((strFolder + "/" + strProgram).c_str(), X_OK) == 0) return true;
+    nFrom = nEnd + 1;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool CPager::Start(const std::string& strCommand) {
+  if (!CanRunCommand(strCommand)) return false;
   setenv("LESS", "R", 0);  // overwrite: 0, the user's own LESS is kept
   // A pager quit early closes the pipe: the write fails, the tool goes on.
   signal(SIGPIPE, SIG_IGN);
