@@ -12,10 +12,15 @@ wine_prefix_ensure
 work=$(mktemp -d)
 rsyslog_pid=""
 forward_pid=""
+service=""
 # Nothing may outlive the test: a program left running keeps CTest waiting.
 cleanup() {
   set +e
   [[ -n "$forward_pid" ]] && kill -KILL "$forward_pid" 2>/dev/null
+  if [[ -n "$service" ]]; then
+    "$VARDLIX_WINE" sc stop "$service" >/dev/null 2>&1
+    "$VARDLIX_WINE" sc delete "$service" >/dev/null 2>&1
+  fi
   [[ -n "$rsyslog_pid" ]] && kill "$rsyslog_pid" 2>/dev/null
   wait
   rm -rf "$work"
@@ -98,9 +103,28 @@ for row in "relp $relp_port delivered" "tcp $port sent" "udp $port sent"; do
     fail "no summary over $scheme: $(cat "forward-$scheme.err")"
 done
 
+# As a Windows service: the service manager starts vardlix.exe with the
+# command line the service was created with, and a stop request ends it as
+# Ctrl-C does, with its checkpoint written and exit code 0.
+windows_path() { "$VARDLIX_WINE" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
+service="VardlixForwardTest$$"
+before=$(count_lines)
+"$VARDLIX_WINE" sc create "$service" binPath= "\"$(windows_path "$work/vardlix.exe")\" forward --service $service \
+--folder \"$(windows_path "$work/vardlixLog")\" --to tcp://127.0.0.1:$port --from-start \
+--state \"$(windows_path "$work/service.json")\"" >sc.out 2>&1 || fail "sc create failed: $(cat sc.out)"
+"$VARDLIX_WINE" sc start "$service" >sc.out 2>&1 || fail "sc start failed: $(cat sc.out)"
+wait_for more_than "$before" || fail "nothing arrived from the service"
+"$VARDLIX_WINE" sc stop "$service" >sc.out 2>&1 || fail "sc stop failed: $(cat sc.out)"
+stopped() { "$VARDLIX_WINE" sc query "$service" >sc.out 2>&1 && grep -q "STOPPED" sc.out; }
+wait_for stopped || fail "the service did not stop: $(cat sc.out)"
+grep -Eq "WIN32_EXIT_CODE +: 0 " sc.out || fail "the service stopped with an error: $(cat sc.out)"
+grep -q '"records": *1' service.json || fail "the service wrote no checkpoint: $(cat service.json 2>&1)"
+"$VARDLIX_WINE" sc delete "$service" >/dev/null 2>&1
+service=""
+
 expected='{"pri":"11", "app":"vardlix", "msgid":"Error", "sd":"[vardlix@32473 type=\"Error\" location=\"Network\" operation=\"Connect\" parameters=\"host=example.org \\\"port\\\"=443\\]\" file=\"'"$day_file"'\" record=\"'"$day_stamp"'-1\"]", "msg":"Connection refused"}'
 while read -r line; do
   [[ "$line" == "$expected" ]] || fail "$(printf 'got      %s\nexpected %s' "$line" "$expected")"
 done < messages.jsonl
-[[ $(count_lines) -eq 3 ]] || fail "$(count_lines) messages instead of 3"
-echo "forward_wine_test: vardlix.exe delivered over relp, tcp and udp"
+[[ $(count_lines) -eq 4 ]] || fail "$(count_lines) messages instead of 4"
+echo "forward_wine_test: vardlix.exe delivered over relp, tcp and udp, and as a service"

@@ -62,6 +62,8 @@ int RunShow(const CShowOptions& options, std::ostream& out, std::ostream& err);
 int RunReport(const CReportOptions& options, std::ostream& out, std::ostream& err);
 int RunFollow(const CFollowOptions& options, std::ostream& out, std::ostream& err);
 int RunForward(const CForwardOptions& options, std::ostream& err);
+// RunForward as the Windows service strService (system/service.h).
+int RunForwardService(const std::string& strService, const CForwardOptions& options, std::ostream& err);
 int RunStats(const std::string& strFolder, std::ostream& out, std::ostream& err);
 int RunCheck(const std::string& strPath, std::ostream& out, std::ostream& err);
 int RunWrite(const std::vector<std::string>& aFields, const std::string& strLibrary, std::ostream& err);

@@ -6,6 +6,7 @@
 #include "output/terminal.h"
 #include "reading/day_files.h"
 #include "system/console.h"
+#include "system/service.h"
 #include "system/time_zone.h"
 
 namespace {
@@ -174,4 +175,14 @@ int RunForward(const CForwardOptions& options, std::ostream& err) {
   progress.Clear();
   err << SummaryText(forwarder) << '\n';
   return exitOk;
+}
+
+int RunForwardService(const std::string& strService, const CForwardOptions& options, std::ostream& err) {
+  int nStatus = exitFailure;
+  std::string strError;
+  if (RunAsService(
+          strService, [&] { return RunForward(options, err); }, nStatus, strError))
+    return nStatus;
+  ReportError(err, strError);
+  return exitUsage;
 }

@@ -106,6 +106,9 @@ CLI::App* AddForwardCommand(CLI::App& app, CForwardCommandLine& line) {
       ->check(CLI::Range(0L, 10000000L));
   pForward->add_option("--interval", options.m_nPollMilliseconds, "Milliseconds between looks at the file")
       ->check(CLI::Range(10, 60000));
+  pForward->add_option("--service", line.m_strService,
+                       "Windows: run as the service NAME, as the service manager starts it (sc create NAME binPath= "
+                       "\"...\\vardlix.exe forward --service NAME ...\"); a stop request ends it as Ctrl-C does");
   pForward->footer(
       "Severity by type: Error/错误 err, Warning/警告 warning, Info/信息 info, Debug/调试 debug, any other notice; "
       "--severity comes first.\nOver RELP a record counts once the collector has answered for it; over TCP once "

@@ -344,7 +344,11 @@ int RunSubcommand(const CSubcommands& commands, CCommandLine& line) {
                       line.m_strFollowFormat);
     return RunFollow(line.m_follow, std::cout, std::cerr);
   }
-  if (commands.m_pForward->parsed()) return RunForward(FinishForwardOptions(line.m_forward), std::cerr);
+  if (commands.m_pForward->parsed()) {
+    const CForwardOptions options = FinishForwardOptions(line.m_forward);
+    if (!line.m_forward.m_strService.empty()) return RunForwardService(line.m_forward.m_strService, options, std::cerr);
+    return RunForward(options, std::cerr);
+  }
   if (commands.m_pReport->parsed()) {
     if (!line.m_strReportHost.empty()) line.m_report.m_strFolder = HostLogFolder(line.m_strReportHost);
     if (!ApplyTimeZone(line.m_report.m_strTimeZone)) return exitUsage;

@@ -92,6 +92,8 @@ bool TerminalShowsColor();
 // (SetConsoleCtrlHandler).
 void CatchInterrupts();
 bool WasInterrupted();
+// Sets the same flag from within the tool: a service's stop request.
+void RequestInterrupt();
 
 // A request to reopen (POSIX: SIGHUP, as logrotate and service managers
 // send it) sets a flag instead of ending the process; TakeReopenRequest

@@ -99,6 +99,8 @@ void CatchInterrupts() {
 
 bool WasInterrupted() { return g_bInterrupted != 0; }
 
+void RequestInterrupt() { g_bInterrupted = 1; }
+
 void CatchReopenRequests() {
   struct sigaction action {};
   action.sa_handler = OnReopen;

@@ -202,6 +202,8 @@ void CatchInterrupts() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE /* add */); 
 
 bool WasInterrupted() { return g_bInterrupted; }
 
+void RequestInterrupt() { g_bInterrupted = true; }
+
 void CatchReopenRequests() {}
 
 bool TakeReopenRequest() { return false; }
