@@ -565,6 +565,9 @@ enum ServiceAction : int {
   // is sent, the aLater days come, and it is started again: the records
   // after its checkpoint's are lost, and "{lost}" in aSaid is their number
   servicePurgeWhileStopped,
+  // started with a --config file of two folders: the row's, and "otherLog"
+  // with the same days, sent as app "other" and both as host "desk-17"
+  serviceTwoFolders,
 };
 
 // One life of a forwarder in a service: where it starts, what it is told
@@ -628,12 +631,48 @@ const std::string kCheckpointOf8April = "{\"file\":\"Vardlix20110408.xml\",\"rec
 
 class ForwardService : public ForwardToRsyslog, public ::testing::WithParamInterface<CServiceCase> {
  protected:
+  // The forwarder's command line: the row's options, or its configuration
+  // file (serviceTwoFolders).
+  std::vector<std::string> ForwardArgs() const {
+    if (GetParam().nAction == serviceTwoFolders) {
+      const nlohmann::json config = {
+          {"to", m_collector.RelpTarget()},
+          {"hostname", "desk-17"},
+          {"interval", 20},
+          {"folders",
+           {{{"folder", m_folder.LogFolder()}, {"state", m_folder.StatePath()}},
+            {{"folder", m_folder.Path("otherLog")}, {"app", "other"}, {"state", m_folder.Path("other.json")}}}}};
+      WriteBytes(m_folder.Path("forward.conf"), config.dump(2));
+      return {"forward", "--config", m_folder.Path("forward.conf")};
+    }
+    std::vector<std::string> aArgs = m_folder.ForwardArgs(m_collector.RelpTarget());
+    aArgs.insert(aArgs.end(), GetParam().aArgs.begin(), GetParam().aArgs.end());
+    return aArgs;
+  }
   // Starts a forwarder in the row's zone; its output goes to forward-N.
   void StartForwarder(std::optional<CToolProcess>& forward, int nRun) {
     setenv("TZ", GetParam().strZone.c_str(), 1);
-    std::vector<std::string> aArgs = m_folder.ForwardArgs(m_collector.RelpTarget());
-    aArgs.insert(aArgs.end(), GetParam().aArgs.begin(), GetParam().aArgs.end());
-    forward.emplace(aArgs, m_folder.Path("forward-" + std::to_string(nRun)));
+    forward.emplace(ForwardArgs(), m_folder.Path("forward-" + std::to_string(nRun)));
+  }
+  // What --status says once the forwarder has ended: one line a folder,
+  // not running, its last record sent and its checkpoint both the last
+  // one expected, nothing waiting.
+  void ExpectStatus(const std::string& strLast, size_t nFolders) const {
+    std::vector<std::string> aArgs = ForwardArgs();
+    aArgs.push_back("--status");
+    const CToolResult result = RunTool(aArgs);
+    EXPECT_EQ(result.m_nStatus, 0) << result.m_strErr;
+    const std::vector<std::string> aLines = SplitLines(result.m_strOut);
+    ASSERT_EQ(aLines.size(), nFolders) << result.m_strOut;
+    for (const auto& strLine : aLines) {
+      const nlohmann::json status = nlohmann::json::parse(strLine);
+      EXPECT_EQ(status["running"], false) << strLine;
+      EXPECT_EQ(status["last_sent"], strLast) << strLine;
+      EXPECT_EQ(status["checkpoint"]["file"], "Vardlix" + strLast.substr(0, 8) + ".xml") << strLine;
+      EXPECT_EQ(status["checkpoint"]["records"], std::stoul(strLast.substr(9))) << strLine;
+      EXPECT_EQ(status["waiting"], 0) << strLine;
+      EXPECT_EQ(status["connected_since"], nullptr) << strLine;
+    }
   }
   // Waits for what a row's action waits for, then does it.
   void Act(std::optional<CToolProcess>& forward) {
@@ -644,7 +683,7 @@ class ForwardService : public ForwardToRsyslog, public ::testing::WithParamInter
       WriteServiceDays(m_folder.LogFolder(), row.aDays);
       return;
     }
-    if (row.nAction == serviceNothing) return;
+    if (row.nAction == serviceNothing || row.nAction == serviceTwoFolders) return;
     ASSERT_GE(m_collector.WaitForMessages(row.nActAt, 30s), row.nActAt);
     if (row.nAction == serviceHangUp) {
       forward->Signal(SIGHUP);
@@ -828,7 +867,18 @@ INSTANTIATE_TEST_SUITE_P(
                      {},
                      RecordKeys("today", 4, 5),
                      {"2026-10-25T02:20:00+01:00", "2026-10-25T03:10:00+01:00"},
-                     {"forward: 2 records to "}}),
+                     {"forward: 2 records to "}},
+        CServiceCase{"a_configuration_file_forwards_two_folders_each_under_its_names",
+                     "UTC",
+                     {{"20110408", 5, {}}, {"20110409", 5, {}}},
+                     "",
+                     {},
+                     serviceTwoFolders,
+                     0,
+                     {},
+                     Joined(RecordKeys("20110408", 1, 5), RecordKeys("20110409", 1, 5)),
+                     {},
+                     {"forward: 10 records to ", "forward: 10 records to "}}),
     [](const auto& info) { return std::string(info.param.szName); });
 
 TEST_P(ForwardService, CollectorGetsEachRecordOnceInOrderWithItsKeyAndTime) {
@@ -840,22 +890,41 @@ TEST_P(ForwardService, CollectorGetsEachRecordOnceInOrderWithItsKeyAndTime) {
   } else {
     WriteServiceDays(m_folder.LogFolder(), row.aDays);
   }
+  const bool bTwo = row.nAction == serviceTwoFolders;
+  if (bTwo) {
+    std::filesystem::create_directory(m_folder.Path("otherLog"));
+    WriteServiceDays(m_folder.Path("otherLog"), row.aDays);
+  }
   if (!row.strCheckpoint.empty()) WriteBytes(m_folder.StatePath(), Resolved(row.strCheckpoint));
   std::optional<CToolProcess> forward;
   StartForwarder(forward, 1);
   Act(forward);
   const std::vector<std::string> aExpected = ExpectedKeys();
-  EXPECT_EQ(m_collector.WaitForMessages(aExpected.size(), 60s), aExpected.size());
+  const size_t nMessages = aExpected.size() * (bTwo ? 2 : 1);
+  EXPECT_EQ(m_collector.WaitForMessages(nMessages, 60s), nMessages);
   // SIGTERM ends it with a summary and a last checkpoint.
   forward->Signal(SIGTERM);
   EXPECT_EQ(forward->Wait(), 0);
   m_collector.Stop();
-  std::vector<std::string> aKeys, aTimes;
+  // Each folder's records in order, the two folders' side by side.
+  std::vector<std::string> aKeys, aTimes, aOtherKeys;
   for (const auto& message : m_collector.Messages()) {
-    aKeys.push_back(message.m_aParams.count("record") != 0 ? message.m_aParams.at("record") : "none");
+    const std::string strKey = message.m_aParams.count("record") != 0 ? message.m_aParams.at("record") : "none";
+    if (bTwo) {
+      EXPECT_EQ(message.m_strHost, "desk-17");
+    }
+    if (message.m_strApp == "other") {
+      aOtherKeys.push_back(strKey);
+      continue;
+    }
+    EXPECT_EQ(message.m_strApp, "host");
+    aKeys.push_back(strKey);
     aTimes.push_back(message.m_strTime);
   }
   EXPECT_EQ(aKeys, aExpected);
+  if (bTwo) {
+    EXPECT_EQ(aOtherKeys, aExpected);
+  }
   if (!row.aTimes.empty()) {
     EXPECT_EQ(aTimes, row.aTimes);
   }
@@ -864,6 +933,7 @@ TEST_P(ForwardService, CollectorGetsEachRecordOnceInOrderWithItsKeyAndTime) {
   const std::string& strLast = aExpected.back();
   EXPECT_EQ(checkpoint["file"], "Vardlix" + strLast.substr(0, 8) + ".xml");
   EXPECT_EQ(checkpoint["records"], std::stoul(strLast.substr(9)));
+  ExpectStatus(strLast, bTwo ? 2 : 1);
 }
 
 }  // namespace
