@@ -559,13 +559,26 @@ TEST(ForwardReadme, DuplicateRuleKeepsEachRecordOnceAfterAKillAndALostCheckpoint
 
 // --- The service unit ----------------------------------------------------------
 
-// The unit that cmake --install puts under lib/systemd/system, as an
-// instance, passes systemd-analyze verify without a word (it names
-// unknown keys and missing programs and still exits 0 for some): with
-// the program of this build in place of the installed one, which is not
-// there yet. It is started again after a failure, after a pause, however
-// often.
-TEST(ForwardUnit, PassesSystemdAnalyzeVerifyAndRestartsAfterAPause) {
+// The README's configuration file is one that forward takes: --status
+// looks for the status file of its first folder's checkpoint (a file
+// forward refused would end it with 2). The unit that cmake --install puts
+// under lib/systemd/system, as an instance, passes systemd-analyze verify
+// without a word (it names unknown keys and missing programs and still
+// exits 0 for some): with the program of this build in place of the
+// installed one, which is not there yet. It is started again after a
+// failure, after a pause, however often.
+TEST(ForwardUnit, ReadmeConfigurationIsTakenAndTheUnitPassesSystemdAnalyzeVerify) {
+  CScratchFolder scratch;
+  size_t nConfigurations = 0;
+  for (const auto& strBlock : ReadmeForwardingBlocks()) {
+    if (strBlock.rfind("{", 0) != 0 || strBlock.find("\"folders\"") == std::string::npos) continue;
+    const std::string strConfig = scratch.Path("config-" + std::to_string(nConfigurations++) + ".json");
+    WriteBytes(strConfig, strBlock);
+    const CToolResult result = RunTool({"forward", "--config", strConfig, "--status"});
+    EXPECT_EQ(result.m_nStatus, 1) << strBlock << result.m_strErr;
+    EXPECT_NE(result.m_strErr.find("no status file /var/lib/vardlix/"), std::string::npos) << result.m_strErr;
+  }
+  EXPECT_GE(nConfigurations, 1u) << "no configuration file in the README";
   if (std::system("command -v systemd-analyze > /dev/null 2>&1") != 0) {
     GTEST_SKIP() << "no systemd-analyze (scripts/setup.sh installs systemd)";
   }
@@ -577,7 +590,6 @@ TEST(ForwardUnit, PassesSystemdAnalyzeVerifyAndRestartsAfterAPause) {
   }
   const size_t nStart = strUnit.find("ExecStart=") + 10;
   ASSERT_TRUE(ReplaceOnce(strUnit, strUnit.substr(nStart, strUnit.find(' ', nStart) - nStart), VARDLIX_TOOL_PATH));
-  CScratchFolder scratch;
   const std::string strFile = scratch.Path("vardlix-forward@app.service");
   WriteBytes(strFile, strUnit);
   const std::string strCommand = "systemd-analyze verify '" + strFile + "' > '" + strFile + ".out' 2>&1";
