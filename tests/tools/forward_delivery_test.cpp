@@ -561,7 +561,7 @@ TEST(ForwardReadme, DuplicateRuleKeepsEachRecordOnceAfterAKillAndALostCheckpoint
 
 // The README's configuration file is one that forward takes: --status
 // looks for the status file of its first folder's checkpoint (a file
-// forward refused would end it with 2). The unit that cmake --install puts
+// forward refused would end it with 2, as it does one with a misspelt key). The unit that cmake --install puts
 // under lib/systemd/system, as an instance, passes systemd-analyze verify
 // without a word (it names unknown keys and missing programs and still
 // exits 0 for some): with the program of this build in place of the
@@ -579,6 +579,13 @@ TEST(ForwardUnit, ReadmeConfigurationIsTakenAndTheUnitPassesSystemdAnalyzeVerify
     EXPECT_NE(result.m_strErr.find("no status file /var/lib/vardlix/"), std::string::npos) << result.m_strErr;
   }
   EXPECT_GE(nConfigurations, 1u) << "no configuration file in the README";
+  // A misspelt key is no option, and is refused, not passed over.
+  WriteBytes(scratch.Path("misspelt.json"),
+             R"({"to": "relp://relay.example:2514", "folders": [{"folder": "/x", "hostnmae": "a"}]})");
+  const CToolResult misspelt = RunTool({"forward", "--config", scratch.Path("misspelt.json")});
+  EXPECT_EQ(misspelt.m_nStatus, 2) << misspelt.m_strErr;
+  EXPECT_NE(misspelt.m_strErr.find("folder 1: \"hostnmae\" is no key of the file"), std::string::npos)
+      << misspelt.m_strErr;
   if (std::system("command -v systemd-analyze > /dev/null 2>&1") != 0) {
     GTEST_SKIP() << "no systemd-analyze (scripts/setup.sh installs systemd)";
   }

@@ -161,7 +161,13 @@ bool ReadForwardConfigOptions(const std::string& strPath, std::vector<CForwardOp
     const std::string strWhere = strPath + ": folder " + std::to_string(i + 1) + ": ";
     CLI::App app;
     CForwardCommandLine line;
-    AddForwardCommand(app, line);
+    const CLI::App* pForward = AddForwardCommand(app, line);
+    for (const auto& strArg : aFolders[i]) {
+      if (strArg.rfind("--", 0) == 0 && pForward->get_option_no_throw(strArg) == nullptr) {
+        strError = strWhere + "\"" + strArg.substr(2) + "\" is no key of the file (its keys are forward's options)";
+        return false;
+      }
+    }
     std::vector<std::string> aArgs = aFolders[i];
     aArgs.insert(aArgs.begin(), "forward");
     std::reverse(aArgs.begin(), aArgs.end());  // CLI11 takes a vector last argument first
