@@ -594,6 +594,9 @@ enum ServiceAction : int {
   // started with a --config file of two folders: the row's, and "otherLog"
   // with the same days, sent as app "other" and both as host "desk-17"
   serviceTwoFolders,
+  // started with a --config file of the row's folder alone; after nActAt
+  // messages the file names "otherLog" too, and SIGHUP has it read again
+  serviceConfigGrows,
 };
 
 // One life of a forwarder in a service: where it starts, what it is told
@@ -657,17 +660,24 @@ const std::string kCheckpointOf8April = "{\"file\":\"Vardlix20110408.xml\",\"rec
 
 class ForwardService : public ForwardToRsyslog, public ::testing::WithParamInterface<CServiceCase> {
  protected:
+  bool ForwardsTwoFolders() const {
+    return GetParam().nAction == serviceTwoFolders || GetParam().nAction == serviceConfigGrows;
+  }
   // The forwarder's command line: the row's options, or its configuration
-  // file (serviceTwoFolders).
-  std::vector<std::string> ForwardArgs() const {
-    if (GetParam().nAction == serviceTwoFolders) {
-      const nlohmann::json config = {
+  // file of nFolders folders, the row's options as its keys.
+  std::vector<std::string> ForwardArgs(size_t nFolders = 2) const {
+    if (ForwardsTwoFolders()) {
+      nlohmann::json config = {
           {"to", m_collector.RelpTarget()},
           {"hostname", "desk-17"},
           {"interval", 20},
           {"folders",
            {{{"folder", m_folder.LogFolder()}, {"state", m_folder.StatePath()}},
             {{"folder", m_folder.Path("otherLog")}, {"app", "other"}, {"state", m_folder.Path("other.json")}}}}};
+      if (nFolders < 2) config["folders"].erase(1);
+      for (size_t i = 0; i + 1 < GetParam().aArgs.size(); i += 2) {
+        config[GetParam().aArgs[i].substr(2)] = std::stol(GetParam().aArgs[i + 1]);
+      }
       WriteBytes(m_folder.Path("forward.conf"), config.dump(2));
       return {"forward", "--config", m_folder.Path("forward.conf")};
     }
@@ -678,7 +688,8 @@ class ForwardService : public ForwardToRsyslog, public ::testing::WithParamInter
   // Starts a forwarder in the row's zone; its output goes to forward-N.
   void StartForwarder(std::optional<CToolProcess>& forward, int nRun) {
     setenv("TZ", GetParam().strZone.c_str(), 1);
-    forward.emplace(ForwardArgs(), m_folder.Path("forward-" + std::to_string(nRun)));
+    forward.emplace(ForwardArgs(GetParam().nAction == serviceConfigGrows ? 1 : 2),
+                    m_folder.Path("forward-" + std::to_string(nRun)));
   }
   // What --status says once the forwarder has ended: one line a folder,
   // not running, its last record sent and its checkpoint both the last
@@ -711,7 +722,8 @@ class ForwardService : public ForwardToRsyslog, public ::testing::WithParamInter
     }
     if (row.nAction == serviceNothing || row.nAction == serviceTwoFolders) return;
     ASSERT_GE(m_collector.WaitForMessages(row.nActAt, 30s), row.nActAt);
-    if (row.nAction == serviceHangUp) {
+    if (row.nAction == serviceConfigGrows) ForwardArgs(2);
+    if (row.nAction == serviceHangUp || row.nAction == serviceConfigGrows) {
       forward->Signal(SIGHUP);
       return;
     }
@@ -904,7 +916,18 @@ INSTANTIATE_TEST_SUITE_P(
                      {},
                      Joined(RecordKeys("20110408", 1, 5), RecordKeys("20110409", 1, 5)),
                      {},
-                     {"forward: 10 records to ", "forward: 10 records to "}}),
+                     {"forward: 10 records to ", "forward: 10 records to "}},
+        CServiceCase{"sighup_rereads_the_configuration_and_sends_nothing_twice",
+                     "UTC",
+                     {{"20110408", 300, {}}},
+                     "",
+                     {"--rate", "100"},
+                     serviceConfigGrows,
+                     50,
+                     {},
+                     RecordKeys("20110408", 1, 300),
+                     {},
+                     {"forward: ", "read ", " again: 2 folders", "forward: 300 records to "}}),
     [](const auto& info) { return std::string(info.param.szName); });
 
 TEST_P(ForwardService, CollectorGetsEachRecordOnceInOrderWithItsKeyAndTime) {
@@ -916,7 +939,7 @@ TEST_P(ForwardService, CollectorGetsEachRecordOnceInOrderWithItsKeyAndTime) {
   } else {
     WriteServiceDays(m_folder.LogFolder(), row.aDays);
   }
-  const bool bTwo = row.nAction == serviceTwoFolders;
+  const bool bTwo = ForwardsTwoFolders();
   if (bTwo) {
     std::filesystem::create_directory(m_folder.Path("otherLog"));
     WriteServiceDays(m_folder.Path("otherLog"), row.aDays);

@@ -220,6 +220,29 @@ void FinishRuns(std::vector<CForwardRun>& aRuns, CProgressLine& progress, std::o
   }
 }
 
+// SIGHUP with a configuration file: the file is read again, and when it
+// holds, every forwarder ends as at a stop (what the collector has is
+// settled and the checkpoints written, so nothing goes twice) and the
+// folders it names now start from their checkpoints. A file that no longer
+// holds is said, and the forwarders go on as they were, reopened.
+void RereadConfiguration(const CForwardOptions& options, std::vector<CForwardRun>& aRuns, CProgressLine& progress,
+                         std::ostream& err) {
+  std::vector<CForwardRun> aNew;
+  std::string strError;
+  if (!PlanRuns(options, aNew, strError)) {
+    progress.Clear();
+    ReportError(err, strError + "; going on as before (SIGHUP read " + options.m_strConfig + " again)");
+    for (auto& run : aRuns) {
+      if (run.m_pForwarder) ReopenForwarder(*run.m_pForwarder);
+    }
+    return;
+  }
+  FinishRuns(aRuns, progress, err);
+  aRuns = std::move(aNew);  // the old forwarders let go of their checkpoints here
+  ReportError(err, "read " + options.m_strConfig + " again: " + std::to_string(aRuns.size()) +
+                       (aRuns.size() == 1 ? " folder" : " folders"));
+}
+
 }  // namespace
 
 int RunForward(const CForwardOptions& options, std::ostream& err) {
@@ -237,7 +260,11 @@ int RunForward(const CForwardOptions& options, std::ostream& err) {
   int nPollMilliseconds = 60000;
   for (const auto& run : aRuns) nPollMilliseconds = std::min(nPollMilliseconds, run.m_options.m_nPollMilliseconds);
   while (!WasInterrupted()) {
-    const bool bReopen = TakeReopenRequest();
+    bool bReopen = TakeReopenRequest();
+    if (bReopen && !options.m_strConfig.empty()) {
+      RereadConfiguration(options, aRuns, progress, err);
+      bReopen = false;
+    }
     bool bBusy = false;
     for (auto& run : aRuns) {
       if (!run.m_pForwarder) {

@@ -40,7 +40,8 @@ void AddServiceOptions(CLI::App* pForward, CForwardOptions& options) {
       ->add_option("--config", options.m_strConfig,
                    "Forward every folder that FILE names, in one process: a JSON object whose keys are these "
                    "options without their dashes, and \"folders\", a list of folder paths or of objects with "
-                   "the options of one folder (\"folder\" or \"host\", \"app\", \"state\", \"hostname\"...)")
+                   "the options of one folder (\"folder\" or \"host\", \"app\", \"state\", \"hostname\"...); SIGHUP "
+                   "reads it again")
       ->type_name("FILE");
   pForward->add_option("--hostname", options.m_strHostName, "HOSTNAME to send (default: the machine's name)")
       ->check(TextValidator(IsHostName, "1 to 255 printable ASCII characters", "NAME"));
