@@ -643,6 +643,22 @@ pid_t StartSyslogNg(const CScratchFolder& folder, const std::string& strConf, bo
   _exit(127);
 }
 
+// Checks the README's configuration of strSource with --syntax-only, then
+// starts it on nPort of 127.0.0.1, its files in the collector's folder.
+void StartReadmeSyslogNg(const std::string& strSource, const CScratchFolder& collector, int nPort, pid_t& nPid) {
+  std::string strConf = ReadmeSyslogNgBlock(strSource);
+  ASSERT_FALSE(strConf.empty()) << "no syslog-ng configuration with " << strSource << " in the README";
+  WriteBytes(collector.Path("readme.conf"), strConf);
+  int nStatus = 0;
+  waitpid(StartSyslogNg(collector, collector.Path("readme.conf"), true), &nStatus, 0);
+  ASSERT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0) << ReadBytes(collector.Path("syslog-ng.log"));
+  ASSERT_TRUE(ReplaceOnce(strConf, "port(2514)", "ip(\"127.0.0.1\") port(" + std::to_string(nPort) + ")"));
+  ASSERT_TRUE(ReplaceOnce(strConf, "\"/var/log/vardlix/", "\"" + collector.Path("files") + "/"));
+  WriteBytes(collector.Path("syslog-ng.conf"), strConf);
+  nPid = StartSyslogNg(collector, collector.Path("syslog-ng.conf"), false);
+  for (int i = 0; i < 1500 && !AcceptsConnection(nPort); ++i) std::this_thread::sleep_for(20ms);
+}
+
 // A syslog-ng source of the README's, and the framing the forwarder uses.
 struct CSyslogNgCase {
   const char* szName;
@@ -671,19 +687,11 @@ TEST_P(ForwardToSyslogNg, ReadmeConfigurationTakesRecordsWholeOrTheFramingIsName
   if (access((kSyslogNgRoot + "/usr/sbin/syslog-ng").c_str(), X_OK) != 0) {
     GTEST_SKIP() << "syslog-ng is not unpacked in " << kSyslogNgRoot << " (scripts/setup.sh does it)";
   }
-  std::string strConf = ReadmeSyslogNgBlock(row.szSource);
-  ASSERT_FALSE(strConf.empty()) << "no syslog-ng configuration with " << row.szSource << " in the README";
   CScratchFolder collector;
-  WriteBytes(collector.Path("readme.conf"), strConf);
-  int nStatus = 0;
-  waitpid(StartSyslogNg(collector, collector.Path("readme.conf"), true), &nStatus, 0);
-  ASSERT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0) << ReadBytes(collector.Path("syslog-ng.log"));
   const int nPort = FreePort(SOCK_STREAM);
-  ASSERT_TRUE(ReplaceOnce(strConf, "port(2514)", "ip(\"127.0.0.1\") port(" + std::to_string(nPort) + ")"));
-  ASSERT_TRUE(ReplaceOnce(strConf, "\"/var/log/vardlix/", "\"" + collector.Path("files") + "/"));
-  WriteBytes(collector.Path("syslog-ng.conf"), strConf);
-  const pid_t nCollector = StartSyslogNg(collector, collector.Path("syslog-ng.conf"), false);
-  for (int i = 0; i < 1500 && !AcceptsConnection(nPort); ++i) std::this_thread::sleep_for(20ms);
+  pid_t nCollector = -1;
+  StartReadmeSyslogNg(row.szSource, collector, nPort, nCollector);
+  ASSERT_GT(nCollector, 0);
 
   constexpr size_t kRecords = 10;
   CForwardFolder folder;

@@ -243,6 +243,23 @@ void RereadConfiguration(const CForwardOptions& options, std::vector<CForwardRun
                        (aRuns.size() == 1 ? " folder" : " folders"));
 }
 
+// One round of every folder's forwarder: bBusy when one has more to do at
+// once. False, said, when one whose folder came cannot start.
+bool StepRuns(std::vector<CForwardRun>& aRuns, bool bReopen, CProgressLine& progress, std::ostream& err, bool& bBusy) {
+  for (auto& run : aRuns) {
+    if (!run.m_pForwarder) {
+      std::string strError;
+      if (StartWhenThere(run, err, strError)) continue;
+      ReportError(err, strError);
+      return false;
+    }
+    if (bReopen) ReopenForwarder(*run.m_pForwarder);
+    if (run.m_pForwarder->Step(Today(), SteadyMilliseconds())) bBusy = true;
+    ReportMessages(*run.m_pForwarder, progress, err);
+  }
+  return true;
+}
+
 }  // namespace
 
 int RunForward(const CForwardOptions& options, std::ostream& err) {
@@ -266,16 +283,9 @@ int RunForward(const CForwardOptions& options, std::ostream& err) {
       bReopen = false;
     }
     bool bBusy = false;
-    for (auto& run : aRuns) {
-      if (!run.m_pForwarder) {
-        if (StartWhenThere(run, err, strError)) continue;
-        ReportError(err, strError);
-        FinishRuns(aRuns, progress, err);
-        return exitFailure;
-      }
-      if (bReopen) ReopenForwarder(*run.m_pForwarder);
-      if (run.m_pForwarder->Step(Today(), SteadyMilliseconds())) bBusy = true;
-      ReportMessages(*run.m_pForwarder, progress, err);
+    if (!StepRuns(aRuns, bReopen, progress, err, bBusy)) {
+      FinishRuns(aRuns, progress, err);
+      return exitFailure;
     }
     const int64_t nNow = SteadyMilliseconds();
     if (nNow - nProgressAt >= kProgressMilliseconds) {
