@@ -13,10 +13,13 @@ set -euo pipefail
 # fonts-wqy-zenhei gives it Chinese glyphs. tzdata: the zone names of --tz.
 # clang-format: the code's style, .clang-format at the top of the tree.
 # libxml2-utils: xmllint, a second standard XML reader of a day's file.
+# systemd: systemd-analyze verify checks the forwarder's unit file. The
+# libraries of syslog-ng-core, whose package is unpacked (below), not
+# installed: it conflicts with rsyslog.
 packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev
           libpugixml-dev libcli11-dev nlohmann-json3-dev clang libclang-rt-dev clang-format attr file python3
           rsyslog rsyslog-relp lnav chromium chromium-driver python3-selenium fonts-wqy-zenhei tzdata
-          libxml2-utils)
+          libxml2-utils systemd libivykis0 libnet1 libwrap0 libglib2.0-0 libcap2 libjson-c5 libpcre3)
 # mono-mcs and mono-runtime: the test of the .NET binding compiles it and
 # runs it against libvardlix.so.
 packages+=(mono-mcs mono-runtime)
@@ -49,12 +52,30 @@ ensure_chinese_locale() {
   localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
 }
 
+# syslog-ng, for the forward tests that run it: unpacked from Debian's
+# package in /opt/syslog-ng, since installing it would remove rsyslog.
+syslog_ng_root=/opt/syslog-ng
+ensure_syslog_ng() {
+  [[ -x "$syslog_ng_root/usr/sbin/syslog-ng" ]] && return 0
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "setup: syslog-ng is not unpacked in $syslog_ng_root (run as root to do it; its tests skip meanwhile)" >&2
+    return 0
+  fi
+  local download
+  download=$(mktemp -d)
+  (cd "$download" && apt-get download -q syslog-ng-core >/dev/null)
+  mkdir -p "$syslog_ng_root"
+  dpkg -x "$download"/syslog-ng-core_*.deb "$syslog_ng_root"
+  rm -rf "$download"
+}
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
 if (( ${#missing[@]} == 0 )); then
   ensure_chinese_locale
+  ensure_syslog_ng
   exit 0
 fi
 
@@ -70,3 +91,4 @@ export DEBIAN_FRONTEND=noninteractive
 apt-get update -q >/dev/null
 apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
 ensure_chinese_locale
+ensure_syslog_ng

@@ -5,8 +5,10 @@
 // redirects and no second forwarder moves back; the RELP frames and session
 // on their own; and the README's collector configurations, checked by
 // rsyslogd itself.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -553,6 +555,186 @@ TEST(ForwardReadme, DuplicateRuleKeepsEachRecordOnceAfterAKillAndALostCheckpoint
   std::vector<long> aExpected(kRecords);
   for (size_t n = 0; n < kRecords; ++n) aExpected[n] = static_cast<long>(n);
   EXPECT_EQ(aNumbers, aExpected);
+}
+
+// --- The service unit ----------------------------------------------------------
+
+// The README's configuration file is one that forward takes: --status
+// looks for the status file of its first folder's checkpoint (a file
+// forward refused would end it with 2, as it does one with a misspelt key). The unit that cmake --install puts
+// under lib/systemd/system, as an instance, passes systemd-analyze verify
+// without a word (it names unknown keys and missing programs and still
+// exits 0 for some): with the program of this build in place of the
+// installed one, which is not there yet. It is started again after a
+// failure, after a pause, however often.
+TEST(ForwardUnit, ReadmeConfigurationIsTakenAndTheUnitPassesSystemdAnalyzeVerify) {
+  CScratchFolder scratch;
+  size_t nConfigurations = 0;
+  for (const auto& strBlock : ReadmeForwardingBlocks()) {
+    if (strBlock.rfind("{", 0) != 0 || strBlock.find("\"folders\"") == std::string::npos) continue;
+    const std::string strConfig = scratch.Path("config-" + std::to_string(nConfigurations++) + ".json");
+    WriteBytes(strConfig, strBlock);
+    const CToolResult result = RunTool({"forward", "--config", strConfig, "--status"});
+    EXPECT_EQ(result.m_nStatus, 1) << strBlock << result.m_strErr;
+    EXPECT_NE(result.m_strErr.find("no status file /var/lib/vardlix/"), std::string::npos) << result.m_strErr;
+  }
+  EXPECT_GE(nConfigurations, 1u) << "no configuration file in the README";
+  // A misspelt key is no option, and is refused, not passed over.
+  WriteBytes(scratch.Path("misspelt.json"),
+             R"({"to": "relp://relay.example:2514", "folders": [{"folder": "/x", "hostnmae": "a"}]})");
+  const CToolResult misspelt = RunTool({"forward", "--config", scratch.Path("misspelt.json")});
+  EXPECT_EQ(misspelt.m_nStatus, 2) << misspelt.m_strErr;
+  EXPECT_NE(misspelt.m_strErr.find("folder 1: \"hostnmae\" is no key of the file"), std::string::npos)
+      << misspelt.m_strErr;
+  if (std::system("command -v systemd-analyze > /dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "no systemd-analyze (scripts/setup.sh installs systemd)";
+  }
+  std::string strUnit = ReadBytes(VARDLIX_FORWARD_UNIT);
+  ASSERT_FALSE(strUnit.empty()) << VARDLIX_FORWARD_UNIT;
+  for (const char* szLine : {"\nRestart=on-failure\n", "\nRestartSec=5s\n", "\nStartLimitIntervalSec=0\n",
+                             "\nStateDirectory=vardlix\n", " forward --config /etc/vardlix/%i.json\n"}) {
+    EXPECT_NE(strUnit.find(szLine), std::string::npos) << szLine << " not in\n" << strUnit;
+  }
+  const size_t nStart = strUnit.find("ExecStart=") + 10;
+  ASSERT_TRUE(ReplaceOnce(strUnit, strUnit.substr(nStart, strUnit.find(' ', nStart) - nStart), VARDLIX_TOOL_PATH));
+  const std::string strFile = scratch.Path("vardlix-forward@app.service");
+  WriteBytes(strFile, strUnit);
+  const std::string strCommand = "systemd-analyze verify '" + strFile + "' > '" + strFile + ".out' 2>&1";
+  EXPECT_EQ(std::system(strCommand.c_str()), 0) << ReadBytes(strFile + ".out");
+  EXPECT_EQ(ReadBytes(strFile + ".out"), "") << strUnit;
+}
+
+// --- syslog-ng -----------------------------------------------------------------
+
+// syslog-ng and rsyslog cannot both be installed from Debian's packages:
+// scripts/setup.sh unpacks syslog-ng's beside them, in kSyslogNgRoot, and
+// the tests run it from there.
+const std::string kSyslogNgRoot = "/opt/syslog-ng";
+const std::string kSyslogNgVersion = "3.38";
+
+// The README's syslog-ng configuration of a source ("syslog(" or
+// "network("); empty when it has none.
+std::string ReadmeSyslogNgBlock(const std::string& strSource) {
+  for (const auto& strBlock : ReadmeForwardingBlocks()) {
+    if (strBlock.rfind("@version:", 0) == 0 && strBlock.find("source s_vardlix { " + strSource) != std::string::npos) {
+      return strBlock;
+    }
+  }
+  return std::string();
+}
+
+// Runs syslog-ng from its unpacked package: with bCheck, --syntax-only (and
+// waits for it), else in the foreground, killed when the test process ends.
+pid_t StartSyslogNg(const CScratchFolder& folder, const std::string& strConf, bool bCheck) {
+  const pid_t nPid = fork();
+  if (nPid != 0) return nPid;
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  const int nLog = open(folder.Path("syslog-ng.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  dup2(nLog, 1);
+  dup2(nLog, 2);
+  setenv("LD_LIBRARY_PATH", (kSyslogNgRoot + "/usr/lib/syslog-ng").c_str(), 1);
+  const std::string strModules = "--module-path=" + kSyslogNgRoot + "/usr/lib/syslog-ng/" + kSyslogNgVersion;
+  const std::string strPersist = "--persist-file=" + folder.Path("syslog-ng.persist");
+  const std::string strPid = "--pidfile=" + folder.Path("syslog-ng.pid");
+  const std::string strControl = "--control=" + folder.Path("syslog-ng.ctl");
+  const std::string strProgram = kSyslogNgRoot + "/usr/sbin/syslog-ng";
+  execl(strProgram.c_str(), "syslog-ng", bCheck ? "--syntax-only" : "-F", strModules.c_str(), strPersist.c_str(),
+        strPid.c_str(), strControl.c_str(), "-f", strConf.c_str(), static_cast<char*>(nullptr));
+  _exit(127);
+}
+
+// Checks the README's configuration of strSource with --syntax-only, then
+// starts it on nPort of 127.0.0.1, its files in the collector's folder.
+void StartReadmeSyslogNg(const std::string& strSource, const CScratchFolder& collector, int nPort, pid_t& nPid) {
+  std::string strConf = ReadmeSyslogNgBlock(strSource);
+  ASSERT_FALSE(strConf.empty()) << "no syslog-ng configuration with " << strSource << " in the README";
+  WriteBytes(collector.Path("readme.conf"), strConf);
+  int nStatus = 0;
+  waitpid(StartSyslogNg(collector, collector.Path("readme.conf"), true), &nStatus, 0);
+  ASSERT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0) << ReadBytes(collector.Path("syslog-ng.log"));
+  ASSERT_TRUE(ReplaceOnce(strConf, "port(2514)", "ip(\"127.0.0.1\") port(" + std::to_string(nPort) + ")"));
+  ASSERT_TRUE(ReplaceOnce(strConf, "\"/var/log/vardlix/", "\"" + collector.Path("files") + "/"));
+  WriteBytes(collector.Path("syslog-ng.conf"), strConf);
+  nPid = StartSyslogNg(collector, collector.Path("syslog-ng.conf"), false);
+  for (int i = 0; i < 1500 && !AcceptsConnection(nPort); ++i) std::this_thread::sleep_for(20ms);
+}
+
+// A syslog-ng source of the README's, and the framing the forwarder uses.
+struct CSyslogNgCase {
+  const char* szName;
+  const char* szSource;  // "syslog(" or "network("
+  const char* szFraming;
+  bool bWhole;  // the records arrive whole; else the forwarder names the framing
+};
+void PrintTo(const CSyslogNgCase& row, std::ostream* pOut) { *pOut << row.szName; }
+class ForwardToSyslogNg : public ::testing::TestWithParam<CSyslogNgCase> {};
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ForwardToSyslogNg,
+    ::testing::Values(
+        CSyslogNgCase{"syslog_source_takes_octet_counted_records_whole", "syslog(", "octet", true},
+        CSyslogNgCase{"network_source_with_framed_transport_takes_records_whole", "network(", "octet", true},
+        CSyslogNgCase{"syslog_source_that_closes_on_line_framing_is_named_in_the_error", "syslog(", "lf", false}),
+    [](const auto& info) { return std::string(info.param.szName); });
+
+// The README's configuration of the row's source passes syslog-ng's
+// --syntax-only; run as it stands there (with a port and a folder of the
+// test's own) it files each record under the hostname sent and the
+// record's day, every field as the day file holds it (syslog-ng drops one
+// line feed at the end of a message); or the forwarder says that the
+// collector closes on line framing.
+TEST_P(ForwardToSyslogNg, ReadmeConfigurationTakesRecordsWholeOrTheFramingIsNamed) {
+  const CSyslogNgCase& row = GetParam();
+  if (access((kSyslogNgRoot + "/usr/sbin/syslog-ng").c_str(), X_OK) != 0) {
+    GTEST_SKIP() << "syslog-ng is not unpacked in " << kSyslogNgRoot << " (scripts/setup.sh does it)";
+  }
+  CScratchFolder collector;
+  const int nPort = FreePort(SOCK_STREAM);
+  pid_t nCollector = -1;
+  StartReadmeSyslogNg(row.szSource, collector, nPort, nCollector);
+  ASSERT_GT(nCollector, 0);
+
+  constexpr size_t kRecords = 10;
+  CForwardFolder folder;
+  std::vector<std::vector<std::string>> aRecords;
+  for (size_t n = 0; n < kRecords; ++n) aRecords.push_back(DayFileFields(n));
+  WriteUtf16File(folder.LogFolder() + "/Vardlix20110408.xml", MakeLogText(aRecords));
+  std::vector<std::string> aArgs = folder.ForwardArgs("tcp://127.0.0.1:" + std::to_string(nPort));
+  aArgs.insert(aArgs.end(), {"--hostname", "desk-17", "--framing", row.szFraming});
+  CToolProcess forward(aArgs, folder.Path("forward.out"));
+  const std::string strFile = collector.Path("files/desk-17/host-20110408.log");
+  const std::string strHint = "is it expecting octet-counted framing?";
+  auto Progress = [&] {
+    return row.bWhole ? SplitLines(ReadBytes(strFile)).size()
+           : ReadBytes(folder.Path("forward.out.err")).find(strHint) != std::string::npos ? 1u
+                                                                                          : 0u;
+  };
+  WaitUntilSettled(Progress, row.bWhole ? kRecords : 1, 60s, 60s);
+  forward.Interrupt();
+  EXPECT_EQ(forward.Wait(), 0);
+  kill(nCollector, SIGTERM);
+  waitpid(nCollector, nullptr, 0);
+  const std::string strErr = ReadBytes(folder.Path("forward.out.err"));
+  if (!row.bWhole) {
+    EXPECT_NE(strErr.find("the collector closed the connection after "), std::string::npos) << strErr;
+    EXPECT_NE(strErr.find(strHint), std::string::npos) << strErr;
+    return;
+  }
+  EXPECT_EQ(strErr.find(strHint), std::string::npos) << strErr;
+  const std::vector<std::string> aLines = SplitLines(ReadBytes(strFile));
+  ASSERT_EQ(aLines.size(), kRecords) << ReadBytes(collector.Path("syslog-ng.log"));
+  for (size_t n = 0; n < kRecords; ++n) {
+    const nlohmann::json message = nlohmann::json::parse(aLines[n]);
+    const nlohmann::json& data = message["_SDATA"]["vardlix@32473"];
+    const std::vector<std::string> aFields = RecordFields(n);
+    std::string strText = aFields[4];
+    if (!strText.empty() && strText.back() == '\n') strText.pop_back();
+    EXPECT_EQ(data["record"], "20110408-" + std::to_string(n + 1)) << aLines[n];
+    EXPECT_EQ(data["type"], aFields[0]) << aLines[n];
+    EXPECT_EQ(data["location"], aFields[1]) << aLines[n];
+    EXPECT_EQ(data["operation"], aFields[2]) << aLines[n];
+    EXPECT_EQ(data["parameters"], aFields[3]) << aLines[n];
+    EXPECT_EQ(message.value("MESSAGE", ""), strText) << aLines[n];
+  }
 }
 
 }  // namespace

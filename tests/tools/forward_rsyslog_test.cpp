@@ -220,17 +220,31 @@ TEST_P(ForwardOver, KilledForwarderResumesAfterItsCheckpointWithinTheBound) {
 // What becomes of the collector while records stream: stopped as a service
 // manager stops it (SIGTERM), killed (SIGKILL), or stalled (SIGSTOP: its
 // system goes on taking TCP bytes) and then killed; each time it is started
-// again a few seconds later, while the host goes on writing.
+// again a few seconds later, while the host goes on writing. kill_disk_queue
+// kills one whose ruleset has the README's disk queue, which answers once a
+// message is in its files and writes the file behind.
 struct CTroubleCase {
   const char* szScheme;
-  const char* szTrouble;  // "stop", "kill" or "stall"
+  const char* szTrouble;  // "stop", "kill", "stall" or "kill_disk_queue"
 };
+
+// The README's disk queue: the parameters of its ruleset(name="vardlix"
+// queue.type="Disk" ...); empty when it has none.
+std::string ReadmeDiskQueue() {
+  const std::string strReadme = ReadBytes(VARDLIX_README);
+  const std::string strStart = "ruleset(name=\"vardlix\" ";
+  const size_t nAt = strReadme.find(strStart + "queue.type=\"Disk\"");
+  if (nAt == std::string::npos) return std::string();
+  const size_t nEnd = strReadme.find(") {", nAt);
+  return strReadme.substr(nAt + strStart.size(), nEnd - nAt - strStart.size());
+}
 void PrintTo(const CTroubleCase& row, std::ostream* pOut) { *pOut << row.szScheme << ", " << row.szTrouble; }
 class ForwardCollectorTrouble : public ForwardToRsyslog, public ::testing::WithParamInterface<CTroubleCase> {};
 INSTANTIATE_TEST_SUITE_P(Rows, ForwardCollectorTrouble,
                          ::testing::Values(CTroubleCase{"relp", "stop"}, CTroubleCase{"relp", "kill"},
                                            CTroubleCase{"relp", "stall"}, CTroubleCase{"tcp", "stop"},
-                                           CTroubleCase{"tcp", "kill"}, CTroubleCase{"tcp", "stall"}),
+                                           CTroubleCase{"tcp", "kill"}, CTroubleCase{"tcp", "stall"},
+                                           CTroubleCase{"relp", "kill_disk_queue"}),
                          [](const auto& info) {
                            return std::string(info.param.szScheme) + "_" + info.param.szTrouble;
                          });
@@ -246,8 +260,20 @@ TEST_P(ForwardCollectorTrouble, RelpLosesNoRecordAndTcpSaysWhatItKnows) {
   // which the backlog takes 4 s: the trouble comes after 3,000 records, and
   // the 17,000 behind them take 3.4 s more, so they cannot all arrive first
   // unless a busy machine keeps the test from noticing the 3,000 that long.
-  constexpr size_t kBacklog = 20000, kFirstOfToday = 100000;
+  // A disk queue that syncs its files takes a few hundred messages a second
+  // here: its row has a backlog that it takes within the test's waits, and
+  // the RELP window keeps records on their way all the same.
+  const bool bDiskQueue = strTrouble == "kill_disk_queue";
+  const size_t kBacklog = bDiskQueue ? 4000 : 20000, kTroubleAt = bDiskQueue ? 1000 : 3000;
+  constexpr size_t kFirstOfToday = 100000;
   constexpr long kPace = 5000;  // records a second
+  if (bDiskQueue) {
+    const std::string strQueue = ReadmeDiskQueue();
+    ASSERT_FALSE(strQueue.empty()) << "no disk queue in the README";
+    m_collector.UseQueue(strQueue);
+    m_collector.Stop();
+    m_collector.Start();
+  }
   WriteBacklog(m_folder.LogFolder(), kBacklog);
   std::vector<std::string> aArgs = m_folder.ForwardArgs(m_collector.Target(strScheme));
   aArgs.insert(aArgs.end(), {"--rate", std::to_string(kPace), "--from-start"});
@@ -260,9 +286,9 @@ TEST_P(ForwardCollectorTrouble, RelpLosesNoRecordAndTcpSaysWhatItKnows) {
       std::this_thread::sleep_for(10ms);  // a host's pace, not a synchronisation
     }
   };
-  ASSERT_GE(m_collector.WaitForMessages(3000, 60s), 3000u);
+  ASSERT_GE(m_collector.WaitForMessages(kTroubleAt, 60s), kTroubleAt);
   if (strTrouble == "stop") m_collector.Stop();
-  if (strTrouble == "kill") m_collector.Kill();
+  if (strTrouble == "kill" || strTrouble == "kill_disk_queue") m_collector.Kill();
   if (strTrouble == "stall") m_collector.Pause();
   ASSERT_LT(m_collector.CountMessages(), kBacklog) << "the trouble came after the backlog";
   WriteToday(250);  // about three seconds without a collector
@@ -565,6 +591,12 @@ enum ServiceAction : int {
   // is sent, the aLater days come, and it is started again: the records
   // after its checkpoint's are lost, and "{lost}" in aSaid is their number
   servicePurgeWhileStopped,
+  // started with a --config file of two folders: the row's, and "otherLog"
+  // with the same days, sent as app "other" and both as host "desk-17"
+  serviceTwoFolders,
+  // started with a --config file of the row's folder alone; after nActAt
+  // messages the file names "otherLog" too, and SIGHUP has it read again
+  serviceConfigGrows,
 };
 
 // One life of a forwarder in a service: where it starts, what it is told
@@ -628,12 +660,56 @@ const std::string kCheckpointOf8April = "{\"file\":\"Vardlix20110408.xml\",\"rec
 
 class ForwardService : public ForwardToRsyslog, public ::testing::WithParamInterface<CServiceCase> {
  protected:
+  bool ForwardsTwoFolders() const {
+    return GetParam().nAction == serviceTwoFolders || GetParam().nAction == serviceConfigGrows;
+  }
+  // The forwarder's command line: the row's options, or its configuration
+  // file of nFolders folders, the row's options as its keys.
+  std::vector<std::string> ForwardArgs(size_t nFolders = 2) const {
+    if (ForwardsTwoFolders()) {
+      nlohmann::json config = {
+          {"to", m_collector.RelpTarget()},
+          {"hostname", "desk-17"},
+          {"interval", 20},
+          {"folders",
+           {{{"folder", m_folder.LogFolder()}, {"state", m_folder.StatePath()}},
+            {{"folder", m_folder.Path("otherLog")}, {"app", "other"}, {"state", m_folder.Path("other.json")}}}}};
+      if (nFolders < 2) config["folders"].erase(1);
+      for (size_t i = 0; i + 1 < GetParam().aArgs.size(); i += 2) {
+        config[GetParam().aArgs[i].substr(2)] = std::stol(GetParam().aArgs[i + 1]);
+      }
+      WriteBytes(m_folder.Path("forward.conf"), config.dump(2));
+      return {"forward", "--config", m_folder.Path("forward.conf")};
+    }
+    std::vector<std::string> aArgs = m_folder.ForwardArgs(m_collector.RelpTarget());
+    aArgs.insert(aArgs.end(), GetParam().aArgs.begin(), GetParam().aArgs.end());
+    return aArgs;
+  }
   // Starts a forwarder in the row's zone; its output goes to forward-N.
   void StartForwarder(std::optional<CToolProcess>& forward, int nRun) {
     setenv("TZ", GetParam().strZone.c_str(), 1);
-    std::vector<std::string> aArgs = m_folder.ForwardArgs(m_collector.RelpTarget());
-    aArgs.insert(aArgs.end(), GetParam().aArgs.begin(), GetParam().aArgs.end());
-    forward.emplace(aArgs, m_folder.Path("forward-" + std::to_string(nRun)));
+    forward.emplace(ForwardArgs(GetParam().nAction == serviceConfigGrows ? 1 : 2),
+                    m_folder.Path("forward-" + std::to_string(nRun)));
+  }
+  // What --status says once the forwarder has ended: one line a folder,
+  // not running, its last record sent and its checkpoint both the last
+  // one expected, nothing waiting.
+  void ExpectStatus(const std::string& strLast, size_t nFolders) const {
+    std::vector<std::string> aArgs = ForwardArgs();
+    aArgs.push_back("--status");
+    const CToolResult result = RunTool(aArgs);
+    EXPECT_EQ(result.m_nStatus, 0) << result.m_strErr;
+    const std::vector<std::string> aLines = SplitLines(result.m_strOut);
+    ASSERT_EQ(aLines.size(), nFolders) << result.m_strOut;
+    for (const auto& strLine : aLines) {
+      const nlohmann::json status = nlohmann::json::parse(strLine);
+      EXPECT_EQ(status["running"], false) << strLine;
+      EXPECT_EQ(status["last_sent"], strLast) << strLine;
+      EXPECT_EQ(status["checkpoint"]["file"], "Vardlix" + strLast.substr(0, 8) + ".xml") << strLine;
+      EXPECT_EQ(status["checkpoint"]["records"], std::stoul(strLast.substr(9))) << strLine;
+      EXPECT_EQ(status["waiting"], 0) << strLine;
+      EXPECT_EQ(status["connected_since"], nullptr) << strLine;
+    }
   }
   // Waits for what a row's action waits for, then does it.
   void Act(std::optional<CToolProcess>& forward) {
@@ -644,9 +720,10 @@ class ForwardService : public ForwardToRsyslog, public ::testing::WithParamInter
       WriteServiceDays(m_folder.LogFolder(), row.aDays);
       return;
     }
-    if (row.nAction == serviceNothing) return;
+    if (row.nAction == serviceNothing || row.nAction == serviceTwoFolders) return;
     ASSERT_GE(m_collector.WaitForMessages(row.nActAt, 30s), row.nActAt);
-    if (row.nAction == serviceHangUp) {
+    if (row.nAction == serviceConfigGrows) ForwardArgs(2);
+    if (row.nAction == serviceHangUp || row.nAction == serviceConfigGrows) {
       forward->Signal(SIGHUP);
       return;
     }
@@ -828,7 +905,29 @@ INSTANTIATE_TEST_SUITE_P(
                      {},
                      RecordKeys("today", 4, 5),
                      {"2026-10-25T02:20:00+01:00", "2026-10-25T03:10:00+01:00"},
-                     {"forward: 2 records to "}}),
+                     {"forward: 2 records to "}},
+        CServiceCase{"a_configuration_file_forwards_two_folders_each_under_its_names",
+                     "UTC",
+                     {{"20110408", 5, {}}, {"20110409", 5, {}}},
+                     "",
+                     {},
+                     serviceTwoFolders,
+                     0,
+                     {},
+                     Joined(RecordKeys("20110408", 1, 5), RecordKeys("20110409", 1, 5)),
+                     {},
+                     {"forward: 10 records to ", "forward: 10 records to "}},
+        CServiceCase{"sighup_rereads_the_configuration_and_sends_nothing_twice",
+                     "UTC",
+                     {{"20110408", 300, {}}},
+                     "",
+                     {"--rate", "100"},
+                     serviceConfigGrows,
+                     50,
+                     {},
+                     RecordKeys("20110408", 1, 300),
+                     {},
+                     {"forward: ", "read ", " again: 2 folders", "forward: 300 records to "}}),
     [](const auto& info) { return std::string(info.param.szName); });
 
 TEST_P(ForwardService, CollectorGetsEachRecordOnceInOrderWithItsKeyAndTime) {
@@ -840,22 +939,41 @@ TEST_P(ForwardService, CollectorGetsEachRecordOnceInOrderWithItsKeyAndTime) {
   } else {
     WriteServiceDays(m_folder.LogFolder(), row.aDays);
   }
+  const bool bTwo = ForwardsTwoFolders();
+  if (bTwo) {
+    std::filesystem::create_directory(m_folder.Path("otherLog"));
+    WriteServiceDays(m_folder.Path("otherLog"), row.aDays);
+  }
   if (!row.strCheckpoint.empty()) WriteBytes(m_folder.StatePath(), Resolved(row.strCheckpoint));
   std::optional<CToolProcess> forward;
   StartForwarder(forward, 1);
   Act(forward);
   const std::vector<std::string> aExpected = ExpectedKeys();
-  EXPECT_EQ(m_collector.WaitForMessages(aExpected.size(), 60s), aExpected.size());
+  const size_t nMessages = aExpected.size() * (bTwo ? 2 : 1);
+  EXPECT_EQ(m_collector.WaitForMessages(nMessages, 60s), nMessages);
   // SIGTERM ends it with a summary and a last checkpoint.
   forward->Signal(SIGTERM);
   EXPECT_EQ(forward->Wait(), 0);
   m_collector.Stop();
-  std::vector<std::string> aKeys, aTimes;
+  // Each folder's records in order, the two folders' side by side.
+  std::vector<std::string> aKeys, aTimes, aOtherKeys;
   for (const auto& message : m_collector.Messages()) {
-    aKeys.push_back(message.m_aParams.count("record") != 0 ? message.m_aParams.at("record") : "none");
+    const std::string strKey = message.m_aParams.count("record") != 0 ? message.m_aParams.at("record") : "none";
+    if (bTwo) {
+      EXPECT_EQ(message.m_strHost, "desk-17");
+    }
+    if (message.m_strApp == "other") {
+      aOtherKeys.push_back(strKey);
+      continue;
+    }
+    EXPECT_EQ(message.m_strApp, "host");
+    aKeys.push_back(strKey);
     aTimes.push_back(message.m_strTime);
   }
   EXPECT_EQ(aKeys, aExpected);
+  if (bTwo) {
+    EXPECT_EQ(aOtherKeys, aExpected);
+  }
   if (!row.aTimes.empty()) {
     EXPECT_EQ(aTimes, row.aTimes);
   }
@@ -864,6 +982,7 @@ TEST_P(ForwardService, CollectorGetsEachRecordOnceInOrderWithItsKeyAndTime) {
   const std::string& strLast = aExpected.back();
   EXPECT_EQ(checkpoint["file"], "Vardlix" + strLast.substr(0, 8) + ".xml");
   EXPECT_EQ(checkpoint["records"], std::stoul(strLast.substr(9)));
+  ExpectStatus(strLast, bTwo ? 2 : 1);
 }
 
 }  // namespace

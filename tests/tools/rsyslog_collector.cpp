@@ -41,7 +41,8 @@ bool ParseLine(const std::string& strLine, nlohmann::json& object) {
 
 // Each field of a message, JSON-escaped, so that line breaks and control
 // characters arrive as they were sent. rsyslog's own messages stay out.
-std::string Configuration(const std::string& strFolder, int nTcpPort, int nUdpPort, int nRelpPort) {
+std::string Configuration(const std::string& strFolder, int nTcpPort, int nUdpPort, int nRelpPort,
+                          const std::string& strQueue) {
   const std::string strInputs = "module(load=\"imrelp\")\n"
                                 "input(type=\"imrelp\" address=\"127.0.0.1\" port=\"" +
                                 std::to_string(nRelpPort) +
@@ -66,13 +67,13 @@ std::string Configuration(const std::string& strFolder, int nTcpPort, int nUdpPo
       "  property(outname=\"raw\" name=\"rawmsg\" format=\"jsonf\")\n"
       "}\n";
   // The inputs feed a ruleset of their own (rsyslog's own messages stay
-  // out) whose queue is direct: a message is in the file before the input
-  // answers for it, as the README asks of a collector.
+  // out) whose queue is direct unless told otherwise: a message is in the
+  // file before the input answers for it, as the README asks of a collector.
   return "global(workDirectory=\"" + strFolder +
          "\" maxMessageSize=\"256k\"\n"
          "       parser.escapeControlCharactersOnReceive=\"off\" parser.dropTrailingLFOnReception=\"off\")\n" +
-         strInputs + strFields +
-         "ruleset(name=\"store\" queue.type=\"Direct\") {\n"
+         strInputs + strFields + "ruleset(name=\"store\" " + strQueue +
+         ") {\n"
          "  action(type=\"omfile\" file=\"" +
          strFolder +
          "/messages.jsonl\" template=\"fields\")\n"
@@ -143,7 +144,7 @@ void CRsyslogCollector::Launch(bool bAnyTcpPort) {
   const std::string strPortFile = m_folder.Path("tcp-port");
   std::remove(strPortFile.c_str());
   WriteBytes(m_folder.Path("rsyslog.conf"),
-             Configuration(m_folder.Path(), bAnyTcpPort ? 0 : m_nTcpPort, m_nUdpPort, m_nRelpPort));
+             Configuration(m_folder.Path(), bAnyTcpPort ? 0 : m_nTcpPort, m_nUdpPort, m_nRelpPort, m_strQueue));
   const std::string strLog = m_folder.Path("rsyslogd.log");
   m_nPid = StartRsyslogd(m_folder.Path("rsyslog.conf"), m_folder.Path("rsyslogd.pid"), strLog);
   // Ready once its TCP port takes a connection; a first start learns the

@@ -62,6 +62,10 @@ class CRsyslogCollector {
   void Resume();
   // Starts it again on the same ports.
   void Start();
+  // The queue of the ruleset that the inputs feed, from the next Start on:
+  // its rsyslog parameters, such as queue.type="Disk" and what goes with it
+  // (the queue's files go to the collector's work folder).
+  void UseQueue(const std::string& strQueue) { m_strQueue = strQueue; }
 
   // Sends datagrams of its own until one reaches the output file, which
   // shows that the UDP input is open. False when none did by the deadline.
@@ -85,6 +89,7 @@ class CRsyslogCollector {
   int m_nTcpPort = 0;
   int m_nUdpPort = 0;
   int m_nRelpPort = 0;
+  std::string m_strQueue = "queue.type=\"Direct\"";
 };
 
 // Starts rsyslogd -n with the configuration strConf, its standard streams on

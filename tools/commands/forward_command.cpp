@@ -1,7 +1,11 @@
+#include <algorithm>
 #include <chrono>
+#include <iostream>
+#include <memory>
 #include <thread>
 
 #include "commands/commands.h"
+#include "commands/forward_command_line.h"
 #include "forward/forwarder.h"
 #include "output/terminal.h"
 #include "reading/day_files.h"
@@ -19,18 +23,10 @@ constexpr int64_t kDrainMilliseconds = 2000;
 // The pause between rounds while records wait for the window, the pace or
 // the collector.
 constexpr int kBusyPauseMilliseconds = 2;
-// How often a folder that is not there yet is looked for.
-constexpr int kFolderRetryMilliseconds = 1000;
 
 int64_t SteadyMilliseconds() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
-}
-
-std::string ProgressText(const CForwarder& forwarder) {
-  const CForwardCounts& counts = forwarder.Counts();
-  return "forward: " + std::to_string(counts.m_nDone) + " " + forwarder.DoneWords() + ", " +
-         std::to_string(counts.m_nBehind) + " behind" + (forwarder.IsConnected() ? "" : ", waiting for the collector");
 }
 
 // What became of the records, in the words of what the transport knows:
@@ -97,20 +93,6 @@ void ReportMessages(CForwarder& forwarder, CProgressLine& progress, std::ostream
   }
 }
 
-// A service may start before the host has written its first record, and so
-// before its log folder exists: the folder is waited for. False when
-// interrupted first.
-bool WaitForFolder(const std::string& strFolder, std::ostream& err) {
-  if (IsFolder(strFolder)) return true;
-  ReportError(err, "no such folder: " + strFolder + "; waiting for it (the library makes it with the first record)");
-  while (!IsFolder(strFolder)) {
-    if (WasInterrupted()) return false;
-    SleepUnlessInterrupted(kFolderRetryMilliseconds);
-  }
-  ReportError(err, "the folder " + strFolder + " is there now");
-  return true;
-}
-
 // SIGHUP: what the link has is done with first (nothing more is handed
 // over meanwhile), so that the new connection sends nothing twice; then
 // the folder is read again from the checkpoint and the collector
@@ -123,57 +105,198 @@ void ReopenForwarder(CForwarder& forwarder) {
   forwarder.Reopen(Today(), SteadyMilliseconds());
 }
 
+// One folder's forwarder; a folder that is not there yet is waited for,
+// since a service may start before the host has written its first record.
+struct CForwardRun {
+  CForwardOptions m_options;
+  CSyslogTarget m_target;
+  std::unique_ptr<CForwarder> m_pForwarder;  // null until its folder is there
+  bool m_bWaitTold = false;
+};
+
+// The folders to forward: the configuration file's, or the command line's
+// one. False, with the reason, when the command line is wrong.
+bool PlanRuns(const CForwardOptions& options, std::vector<CForwardRun>& aRuns, std::string& strError) {
+  std::vector<CForwardOptions> aOptions{options};
+  if (!options.m_strConfig.empty()) {
+    if (!options.m_strTarget.empty() || options.m_strFolder != ".") {
+      strError = "--config names the folders and the collector: give --to, --folder and --host in its file";
+      return false;
+    }
+    if (!ReadForwardConfigOptions(options.m_strConfig, aOptions, strError)) return false;
+  } else if (options.m_strTarget.empty()) {
+    strError = "--to is required (or --config FILE)";
+    return false;
+  }
+  for (const auto& folder : aOptions) {
+    // The zone is the process's: one for every folder.
+    if (folder.m_strTimeZone != aOptions[0].m_strTimeZone) {
+      strError = "one --tz for every folder of a forwarder: " + folder.m_strFolder + " has another";
+      return false;
+    }
+    CForwardRun run;
+    run.m_options = folder;
+    run.m_options.m_bStatus = options.m_bStatus;
+    if (!ParseSyslogTarget(folder.m_strTarget, run.m_target, strError)) return false;
+    strError = TransportMisuse(folder, run.m_target);
+    if (!strError.empty()) return false;
+    aRuns.push_back(std::move(run));
+  }
+  if (!aRuns[0].m_options.m_strTimeZone.empty() && !UseTimeZone(aRuns[0].m_options.m_strTimeZone, strError)) {
+    return false;
+  }
+  return true;
+}
+
+// The records of every folder together.
+std::string ProgressText(const std::vector<CForwardRun>& aRuns) {
+  uint64_t nDone = 0;
+  size_t nBehind = 0;
+  bool bConnected = true;
+  std::string strWords;
+  for (const auto& run : aRuns) {
+    if (!run.m_pForwarder) continue;
+    nDone += run.m_pForwarder->Counts().m_nDone;
+    nBehind += run.m_pForwarder->Counts().m_nBehind;
+    bConnected = bConnected && run.m_pForwarder->IsConnected();
+    strWords = run.m_pForwarder->DoneWords();
+  }
+  return "forward: " + std::to_string(nDone) + " " + strWords + ", " + std::to_string(nBehind) + " behind" +
+         (bConnected ? "" : ", waiting for the collector");
+}
+
+// --status: each folder's status file as it stands.
+int PrintStatus(const std::vector<CForwardRun>& aRuns, std::ostream& err) {
+  int nResult = exitOk;
+  for (const auto& run : aRuns) {
+    const CForwarder forwarder(run.m_options, run.m_target);
+    std::string strLine, strError;
+    if (ReadForwardStatus(forwarder.StatusPath(), strLine, strError)) {
+      std::cout << strLine << std::flush;
+    } else {
+      ReportError(err, strError);
+      nResult = exitFailure;
+    }
+  }
+  return nResult;
+}
+
+// Starts the run's forwarder once its folder is there. False, with the
+// reason, when the forwarder cannot start.
+bool StartWhenThere(CForwardRun& run, std::ostream& err, std::string& strError) {
+  const std::string& strFolder = run.m_options.m_strFolder;
+  if (!IsFolder(strFolder)) {
+    if (!run.m_bWaitTold) {
+      ReportError(err,
+                  "no such folder: " + strFolder + "; waiting for it (the library makes it with the first record)");
+    }
+    run.m_bWaitTold = true;
+    return true;
+  }
+  if (run.m_bWaitTold) ReportError(err, "the folder " + strFolder + " is there now");
+  run.m_pForwarder = std::make_unique<CForwarder>(run.m_options, run.m_target);
+  if (run.m_pForwarder->Start(Today(), strError)) return true;
+  run.m_pForwarder.reset();
+  return false;
+}
+
+// What the collector has been given is likely answered (or acknowledged)
+// within moments; the checkpoints should say so, or the next start sends it
+// again. Then each forwarder ends and says what became of its records.
+void FinishRuns(std::vector<CForwardRun>& aRuns, CProgressLine& progress, std::ostream& err) {
+  for (const int64_t nEnd = SteadyMilliseconds() + kDrainMilliseconds; SteadyMilliseconds() < nEnd;) {
+    bool bBusy = false;
+    for (auto& run : aRuns) {
+      if (run.m_pForwarder && run.m_pForwarder->Step(Today(), SteadyMilliseconds())) bBusy = true;
+    }
+    if (!bBusy) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kBusyPauseMilliseconds));
+  }
+  for (auto& run : aRuns) {
+    if (!run.m_pForwarder) continue;
+    run.m_pForwarder->Finish(SteadyMilliseconds());
+    ReportMessages(*run.m_pForwarder, progress, err);
+    progress.Clear();
+    err << SummaryText(*run.m_pForwarder) << '\n';
+  }
+}
+
+// SIGHUP with a configuration file: the file is read again, and when it
+// holds, every forwarder ends as at a stop (what the collector has is
+// settled and the checkpoints written, so nothing goes twice) and the
+// folders it names now start from their checkpoints. A file that no longer
+// holds is said, and the forwarders go on as they were, reopened.
+void RereadConfiguration(const CForwardOptions& options, std::vector<CForwardRun>& aRuns, CProgressLine& progress,
+                         std::ostream& err) {
+  std::vector<CForwardRun> aNew;
+  std::string strError;
+  if (!PlanRuns(options, aNew, strError)) {
+    progress.Clear();
+    ReportError(err, strError + "; going on as before (SIGHUP read " + options.m_strConfig + " again)");
+    for (auto& run : aRuns) {
+      if (run.m_pForwarder) ReopenForwarder(*run.m_pForwarder);
+    }
+    return;
+  }
+  FinishRuns(aRuns, progress, err);
+  aRuns = std::move(aNew);  // the old forwarders let go of their checkpoints here
+  ReportError(err, "read " + options.m_strConfig + " again: " + std::to_string(aRuns.size()) +
+                       (aRuns.size() == 1 ? " folder" : " folders"));
+}
+
+// One round of every folder's forwarder: bBusy when one has more to do at
+// once. False, said, when one whose folder came cannot start.
+bool StepRuns(std::vector<CForwardRun>& aRuns, bool bReopen, CProgressLine& progress, std::ostream& err, bool& bBusy) {
+  for (auto& run : aRuns) {
+    if (!run.m_pForwarder) {
+      std::string strError;
+      if (StartWhenThere(run, err, strError)) continue;
+      ReportError(err, strError);
+      return false;
+    }
+    if (bReopen) ReopenForwarder(*run.m_pForwarder);
+    if (run.m_pForwarder->Step(Today(), SteadyMilliseconds())) bBusy = true;
+    ReportMessages(*run.m_pForwarder, progress, err);
+  }
+  return true;
+}
+
 }  // namespace
 
 int RunForward(const CForwardOptions& options, std::ostream& err) {
+  std::vector<CForwardRun> aRuns;
   std::string strError;
-  if (!options.m_strTimeZone.empty() && !UseTimeZone(options.m_strTimeZone, strError)) {
+  if (!PlanRuns(options, aRuns, strError)) {
     ReportError(err, strError);
     return exitUsage;
   }
-  CSyslogTarget target;
-  if (!ParseSyslogTarget(options.m_strTarget, target, strError)) {
-    ReportError(err, strError);
-    return exitUsage;
-  }
-  strError = TransportMisuse(options, target);
-  if (!strError.empty()) {
-    ReportError(err, strError);
-    return exitUsage;
-  }
+  if (options.m_bStatus) return PrintStatus(aRuns, err);
   CatchInterrupts();
   CatchReopenRequests();
-  if (!WaitForFolder(options.m_strFolder, err)) return exitOk;
-  CForwarder forwarder(options, target);
-  if (!forwarder.Start(Today(), strError)) {
-    ReportError(err, strError);
-    return exitFailure;
-  }
   CProgressLine progress(err);
   int64_t nProgressAt = 0;
+  int nPollMilliseconds = 60000;
+  for (const auto& run : aRuns) nPollMilliseconds = std::min(nPollMilliseconds, run.m_options.m_nPollMilliseconds);
   while (!WasInterrupted()) {
-    if (TakeReopenRequest()) ReopenForwarder(forwarder);
+    bool bReopen = TakeReopenRequest();
+    if (bReopen && !options.m_strConfig.empty()) {
+      RereadConfiguration(options, aRuns, progress, err);
+      bReopen = false;
+    }
+    bool bBusy = false;
+    if (!StepRuns(aRuns, bReopen, progress, err, bBusy)) {
+      FinishRuns(aRuns, progress, err);
+      return exitFailure;
+    }
     const int64_t nNow = SteadyMilliseconds();
-    const bool bBusy = forwarder.Step(Today(), nNow);
-    ReportMessages(forwarder, progress, err);
     if (nNow - nProgressAt >= kProgressMilliseconds) {
-      progress.Show(ProgressText(forwarder));
+      progress.Show(ProgressText(aRuns));
       nProgressAt = nNow;
     }
     if (bBusy) std::this_thread::sleep_for(std::chrono::milliseconds(kBusyPauseMilliseconds));
-    else SleepUnlessInterrupted(options.m_nPollMilliseconds);
+    else SleepUnlessInterrupted(nPollMilliseconds);
   }
-  // What the collector has been given is likely answered (or acknowledged)
-  // within moments; the checkpoint should say so, or the next start sends
-  // it again.
-  for (const int64_t nEnd = SteadyMilliseconds() + kDrainMilliseconds; SteadyMilliseconds() < nEnd;) {
-    if (!forwarder.Step(Today(), SteadyMilliseconds())) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(kBusyPauseMilliseconds));
-  }
-  forwarder.Finish(SteadyMilliseconds());
-  ReportMessages(forwarder, progress, err);
-  progress.Clear();
-  err << SummaryText(forwarder) << '\n';
+  FinishRuns(aRuns, progress, err);
   return exitOk;
 }
 

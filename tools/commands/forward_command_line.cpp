@@ -1,6 +1,9 @@
 #include "commands/forward_command_line.h"
 
+#include <algorithm>
+
 #include "commands/host_library.h"
+#include "forward/forward_config.h"
 #include "forward/forwarder.h"
 #include "forward/syslog_link.h"
 #include "platform/platform_files.h"
@@ -28,6 +31,25 @@ bool IsSeverityPair(const std::string& strText) {
   return nEquals != std::string::npos && nEquals > 0 && ParseSeverity(strText.substr(nEquals + 1)) >= 0;
 }
 bool IsFacility(const std::string& strText) { return ParseFacility(strText) >= 0; }
+bool IsHostName(const std::string& strText) { return HeaderValue(strText, kMaxHostNameLength) == strText; }
+
+// The options of a service's set-up: its configuration file, the name it
+// sends, and its status for monitoring.
+void AddServiceOptions(CLI::App* pForward, CForwardOptions& options) {
+  pForward
+      ->add_option("--config", options.m_strConfig,
+                   "Forward every folder that FILE names, in one process: a JSON object whose keys are these "
+                   "options without their dashes, and \"folders\", a list of folder paths or of objects with "
+                   "the options of one folder (\"folder\" or \"host\", \"app\", \"state\", \"hostname\"...); SIGHUP "
+                   "reads it again")
+      ->type_name("FILE");
+  pForward->add_option("--hostname", options.m_strHostName, "HOSTNAME to send (default: the machine's name)")
+      ->check(TextValidator(IsHostName, "1 to 255 printable ASCII characters", "NAME"));
+  pForward->add_flag("--status", options.m_bStatus,
+                     "Print the status file of the forwarder of each folder (beside its checkpoint, rewritten "
+                     "every second: last record sent, checkpoint, records waiting, last error, connected since), "
+                     "one JSON line each, and end; 1 when one has none");
+}
 
 }  // namespace
 
@@ -39,8 +61,7 @@ CLI::App* AddForwardCommand(CLI::App& app, CForwardCommandLine& line) {
   pForward
       ->add_option("--to", options.m_strTarget,
                    "relp://HOST:PORT (RELP, as rsyslog's imrelp takes it: delivered means answered), "
-                   "tcp://HOST:PORT or udp://HOST:PORT")
-      ->required()
+                   "tcp://HOST:PORT or udp://HOST:PORT (or \"to\" in --config's file)")
       ->check(TextValidator(IsTarget, "relp://HOST:PORT, tcp://HOST:PORT or udp://HOST:PORT", "URL"));
   CLI::Option* pFolder =
       pForward->add_option("--folder,-d", options.m_strFolder, "Log folder (default: the current directory)");
@@ -106,6 +127,7 @@ CLI::App* AddForwardCommand(CLI::App& app, CForwardCommandLine& line) {
       ->check(CLI::Range(0L, 10000000L));
   pForward->add_option("--interval", options.m_nPollMilliseconds, "Milliseconds between looks at the file")
       ->check(CLI::Range(10, 60000));
+  AddServiceOptions(pForward, options);
   pForward->add_option("--service", line.m_strService,
                        "Windows: run as the service NAME, as the service manager starts it (sc create NAME binPath= "
                        "\"...\\vardlix.exe forward --service NAME ...\"); a stop request ends it as Ctrl-C does");
@@ -132,4 +154,38 @@ CForwardOptions FinishForwardOptions(const CForwardCommandLine& line) {
   options.m_syslog.m_nFacility = ParseFacility(line.m_strFacility);
   options.m_bLineFraming = line.m_strFraming == "lf";
   return options;
+}
+
+bool ReadForwardConfigOptions(const std::string& strPath, std::vector<CForwardOptions>& aOptions,
+                              std::string& strError) {
+  std::vector<ForwardArguments> aFolders;
+  if (!ReadForwardConfig(strPath, aFolders, strError)) return false;
+  aOptions.clear();
+  for (size_t i = 0; i < aFolders.size(); ++i) {
+    const std::string strWhere = strPath + ": folder " + std::to_string(i + 1) + ": ";
+    CLI::App app;
+    CForwardCommandLine line;
+    const CLI::App* pForward = AddForwardCommand(app, line);
+    for (const auto& strArg : aFolders[i]) {
+      if (strArg.rfind("--", 0) == 0 && pForward->get_option_no_throw(strArg) == nullptr) {
+        strError = strWhere + "\"" + strArg.substr(2) + "\" is no key of the file (its keys are forward's options)";
+        return false;
+      }
+    }
+    std::vector<std::string> aArgs = aFolders[i];
+    aArgs.insert(aArgs.begin(), "forward");
+    std::reverse(aArgs.begin(), aArgs.end());  // CLI11 takes a vector last argument first
+    try {
+      app.parse(aArgs);
+    } catch (const CLI::ParseError& error) {
+      strError = strWhere + error.what();
+      return false;
+    }
+    if (line.m_options.m_strTarget.empty()) {
+      strError = strWhere + "no \"to\": the collector, relp://HOST:PORT, tcp://HOST:PORT or udp://HOST:PORT";
+      return false;
+    }
+    aOptions.push_back(FinishForwardOptions(line));
+  }
+  return true;
 }

@@ -21,3 +21,9 @@ struct CForwardCommandLine {
 
 CLI::App* AddForwardCommand(CLI::App& app, CForwardCommandLine& line);
 CForwardOptions FinishForwardOptions(const CForwardCommandLine& line);
+
+// The options of each folder that a configuration file names
+// (forward_config.h), checked as the command line checks them. False, with
+// the file, the folder and the reason, when one does not pass.
+bool ReadForwardConfigOptions(const std::string& strPath, std::vector<CForwardOptions>& aOptions,
+                              std::string& strError);

@@ -14,9 +14,12 @@ struct CForwardOptions {
   bool m_bFromNow = false;      // no checkpoint: after what today's file holds now, not at the oldest day
   std::string m_strTimeZone;    // --tz: the zone of the folder's host; empty: TZ, else the system's
   std::string m_strAppName;     // APP-NAME; empty: the host program's, from the folder's name
+  std::string m_strHostName;    // HOSTNAME; empty: the machine's name
   size_t m_nMaxSize = 0;        // octets of a message; 0: the transport's default
   bool m_bLineFraming = false;  // TCP: a line feed ends each message, not a length before it
   long m_nRate = -1;            // records a second at most; -1: the transport's default; 0: no limit
   CSyslogSettings m_syslog;     // host and app names are filled in by RunForward
   int m_nPollMilliseconds = 250;
+  std::string m_strConfig;  // --config: the folders and their options come from this file (forward_config.h)
+  bool m_bStatus = false;   // --status: print the status files of the forwarders instead
 };

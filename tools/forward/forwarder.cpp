@@ -30,7 +30,8 @@ CForwarder::CForwarder(const CForwardOptions& options, const CSyslogTarget& targ
       m_link(target, options.m_bLineFraming ? framingLineFeed : framingOctetCounting),
       m_source(options.m_strFolder) {
   CSyslogSettings& syslog = m_options.m_syslog;
-  syslog.m_strHostName = HeaderValue(LocalHostName(), kMaxHostNameLength);
+  syslog.m_strHostName =
+      HeaderValue(options.m_strHostName.empty() ? LocalHostName() : options.m_strHostName, kMaxHostNameLength);
   syslog.m_strAppName = options.m_strAppName.empty() ? AppNameOfFolder(options.m_strFolder)
                                                      : HeaderValue(options.m_strAppName, kMaxAppNameLength);
   const bool bDatagrams = target.m_nTransport == transportUdp;
@@ -44,6 +45,8 @@ CForwarder::CForwarder(const CForwardOptions& options, const CSyslogTarget& targ
                        : options.m_strState;
   m_done.m_strFolder = options.m_strFolder;
   m_done.m_strTarget = target.Text();
+  m_status.m_strFolder = options.m_strFolder;
+  m_status.m_strTarget = target.Text();
 }
 
 bool CForwarder::Start(const CDay& today, std::string& strError) {
@@ -134,16 +137,68 @@ bool CForwarder::Step(const CDay& today, int64_t nNow) {
   Done(report.m_nDone);
   // What was handed over on a broken connection and is not done goes again.
   if (report.m_bBroke) m_nHandedOver = 0;
+  WatchConnection(report, nNow);
   const bool bWindowFull = m_nPastCheckpoint + m_nEverSent >= kForwardWindow;
   if (m_nPastCheckpoint > 0 && (bWindowFull || m_aQueue.empty() || nNow - m_nCheckpointAt >= kCheckpointMilliseconds)) {
     SaveCheckpoint(nNow);
   }
-  if (m_link.Connect(nNow)) HandOver(nNow);
-  for (auto& strEvent : m_link.TakeEvents()) m_aMessages.push_back(std::move(strEvent));
+  if (m_link.Connect(nNow)) {
+    if (m_nConnectedAt < 0) {
+      m_nConnectedAt = nNow;
+      m_status.m_nConnectedSince = WallSeconds();
+    }
+    HandOver(nNow);
+  }
+  for (auto& strEvent : m_link.TakeEvents()) {
+    const bool bBack = strEvent.rfind("connected to ", 0) == 0;
+    Note(std::move(strEvent), !bBack);
+  }
   std::string strWarning = m_source.TakeWarning();
-  if (!strWarning.empty()) m_aMessages.push_back(std::move(strWarning));
+  if (!strWarning.empty()) Note(std::move(strWarning), true);
   m_counts.m_nBehind = m_aQueue.size();
+  if (m_nStatusAt < 0 || nNow - m_nStatusAt >= kStatusMilliseconds) WriteStatus(nNow, true);
   return m_link.IsUp() && (m_link.Pending() > 0 || m_nHandedOver < m_aQueue.size());
+}
+
+// A collector that closes each connection soon after messages came on it,
+// twice in a row, while a line feed ends each message: syslog-ng's syslog()
+// source does that, since it reads the start of a message as a bad length.
+// TCP acknowledged those messages, so nothing else would tell.
+void CForwarder::WatchConnection(const CLinkReport& report, int64_t nNow) {
+  if (!report.m_bBroke || m_nConnectedAt < 0) return;
+  const bool bEarly = m_nSentOnConnection > 0 && nNow - m_nConnectedAt < kSteadyMilliseconds;
+  m_nShortBreaks = bEarly ? m_nShortBreaks + 1 : 0;
+  if (m_options.m_bLineFraming && m_nShortBreaks >= 2 && !m_bFramingTold) {
+    m_bFramingTold = true;
+    Note("the collector closed the connection after " + std::to_string(m_nSentOnConnection) +
+             (m_nSentOnConnection == 1 ? " message" : " messages") +
+             ": is it expecting octet-counted framing? (--framing octet sends that, as syslog-ng's syslog() source "
+             "needs)",
+         true);
+  }
+  m_nConnectedAt = -1;
+  m_nSentOnConnection = 0;
+  m_status.m_nConnectedSince = -1;
+}
+
+void CForwarder::Note(std::string strMessage, bool bError) {
+  if (bError) {
+    m_status.m_strLastError = strMessage;
+    m_status.m_nLastErrorAt = WallSeconds();
+  }
+  m_aMessages.push_back(std::move(strMessage));
+}
+
+void CForwarder::WriteStatus(int64_t nNow, bool bRunning) {
+  m_nStatusAt = nNow;
+  m_status.m_bRunning = bRunning;
+  m_status.m_nWaiting = m_aQueue.size();
+  m_status.m_nDone = m_counts.m_nDone;
+  std::string strError;
+  if (WriteForwardStatus(StatusPath(), m_status, strError) || m_bStatusTroubleTold) return;
+  // Told once: monitoring goes without it, forwarding does not.
+  m_bStatusTroubleTold = true;
+  Note("cannot write the status file " + StatusPath() + ": " + strError, true);
 }
 
 void CForwarder::NoteRead(size_t nFrom) {
@@ -172,6 +227,9 @@ void CForwarder::Reopen(const CDay& today, int64_t nNow) {
   m_aQueue.clear();
   m_nHandedOver = m_nEverSent = 0;
   m_source.BeginAfter(m_done.m_strFile, m_done.m_nRecords, today);
+  m_nConnectedAt = -1;
+  m_nSentOnConnection = 0;
+  m_status.m_nConnectedSince = -1;
   m_aMessages.push_back("reopening: reading " + m_options.m_strFolder + " again after the first " +
                         std::to_string(m_done.m_nRecords) + " records of " + m_done.m_strFile + ", and connecting to " +
                         m_link.Target().Text() + " again");
@@ -232,6 +290,9 @@ void CForwarder::HandOver(int64_t nNow) {
     }
     ++m_nHandedOver;
     ++m_counts.m_nSent;
+    ++m_nSentOnConnection;
+    m_status.m_strLastSent = RecordKey(queued.m_record.m_strFile, queued.m_nIndex + 1);
+    m_status.m_strLastSentTime = FormatIsoTime(queued.m_record.m_aField[fieldTime]);
     if (bAgain) {
       ++m_counts.m_nResent;
     } else {
@@ -247,8 +308,8 @@ void CForwarder::SkipRecord(const CQueuedRecord& queued, bool bAgain, const std:
   if (bAgain) return;  // told the first time
   ++m_nEverSent;
   ++m_counts.m_nSkipped;
-  m_aMessages.push_back("record " + std::to_string(queued.m_nIndex + 1) + " of " + queued.m_record.m_strFile +
-                        " skipped: " + strWhy);
+  Note("record " + std::to_string(queued.m_nIndex + 1) + " of " + queued.m_record.m_strFile + " skipped: " + strWhy,
+       true);
 }
 
 void CForwarder::SaveCheckpoint(int64_t nNow) {
@@ -258,7 +319,7 @@ void CForwarder::SaveCheckpoint(int64_t nNow) {
   if (!WriteDone(strError)) {
     // The window stays full until it can be written: sending on would let a
     // crash send more records again than the bound allows.
-    if (m_strCheckpointTrouble.empty()) m_aMessages.push_back(strError);
+    if (m_strCheckpointTrouble.empty()) Note(strError, true);
     m_strCheckpointTrouble = strError;
     return;
   }
@@ -270,6 +331,8 @@ void CForwarder::Finish(int64_t nNow) {
   const CLinkReport report = m_link.Shutdown(kShutdownMilliseconds);
   Done(report.m_nDone);
   SaveCheckpoint(nNow);
+  m_status.m_nConnectedSince = -1;
+  WriteStatus(nNow, false);
 }
 
 bool CForwarder::WriteDone(std::string& strError) {
@@ -277,7 +340,10 @@ bool CForwarder::WriteDone(std::string& strError) {
   m_aReadCounts.erase(m_aReadCounts.begin(), m_aReadCounts.lower_bound(m_done.m_strFile));
   const auto found = m_aReadCounts.find(m_done.m_strFile);
   m_done.m_nRead = found == m_aReadCounts.end() ? m_done.m_nRecords : found->second;
-  if (WriteCheckpoint(m_strStatePath, m_done, strError)) return true;
+  if (WriteCheckpoint(m_strStatePath, m_done, strError)) {
+    m_status.m_checkpoint = m_done;
+    return true;
+  }
   strError = "cannot write the checkpoint " + m_strStatePath + ": " + strError;
   return false;
 }

@@ -17,6 +17,7 @@
 #include "forward/forward_checkpoint.h"
 #include "forward/forward_options.h"
 #include "forward/forward_source.h"
+#include "forward/forward_status.h"
 #include "forward/syslog_link.h"
 #include "system/state_file.h"
 
@@ -84,8 +85,13 @@ class CForwarder {
   void Reopen(const CDay& today, int64_t nNow);
 
   // Ends the connection as its protocol asks, counts what was done
-  // meanwhile and writes the last checkpoint.
+  // meanwhile and writes the last checkpoint, and the status file with
+  // "running" false.
   void Finish(int64_t nNow);
+
+  // Where the status file goes (forward_status.h): beside the checkpoint.
+  std::string StatusPath() const { return StatusPathOf(m_strStatePath); }
+  const std::string& Folder() const { return m_options.m_strFolder; }
 
   const CForwardCounts& Counts() const { return m_counts; }
   const std::string& StatePath() const { return m_strStatePath; }
@@ -110,6 +116,9 @@ class CForwarder {
   bool TakeToken(int64_t nNow);
   void SkipRecord(const CQueuedRecord& queued, bool bAgain, const std::string& strWhy);
   bool WriteDone(std::string& strError);
+  void Note(std::string strMessage, bool bError);
+  void WatchConnection(const CLinkReport& report, int64_t nNow);
+  void WriteStatus(int64_t nNow, bool bRunning);
 
   CForwardOptions m_options;
   CSyslogLink m_link;
@@ -130,4 +139,13 @@ class CForwarder {
   // Records read of each day file, from the checkpoint's on: its entry
   // goes into the checkpoint ("read").
   std::map<std::string, uint64_t> m_aReadCounts;
+  // For the status file and the framing hint: the connection as this side
+  // sees it, and the last record handed over.
+  CForwardStatus m_status;
+  int64_t m_nStatusAt = -1;        // when the status file was written last
+  int64_t m_nConnectedAt = -1;     // steady milliseconds of the connection's start; -1: down
+  size_t m_nSentOnConnection = 0;  // messages handed over on it
+  int m_nShortBreaks = 0;          // connections in a row that carried messages and broke early
+  bool m_bFramingTold = false;
+  bool m_bStatusTroubleTold = false;
 };
