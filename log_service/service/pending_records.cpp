@@ -202,7 +202,12 @@ bool CPendingRecords::TakePiece() {
   }
   m_aRecords.clear();
   if (m_nNextPiece >= m_pieces.RecordsEnd()) return false;
-  return m_pieces.ReadPiece(m_nNextPiece, g_nMovePieceUnits, SIZE_MAX, m_strDate, m_aRecords, m_nPieceEnd);
+  // Every piece read as records when the file was taken: one that no longer
+  // does was changed by another program, and nothing of it may be removed.
+  if (!m_pieces.ReadPiece(m_nNextPiece, g_nMovePieceUnits, SIZE_MAX, m_strDate, m_aRecords, m_nPieceEnd)) {
+    throw CFileException(causeIoError, m_strPath);
+  }
+  return true;
 }
 
 bool CPendingRecords::HasMorePieces() const { return m_bPieces && m_nPieceEnd < m_pieces.RecordsEnd(); }

@@ -85,7 +85,8 @@ class CPendingRecords {
   void SettleNote(std::u16string_view strDayText);
   // Makes the next piece of records to move the current one: all of the
   // file's remaining records at once, or, for a large file, the next piece
-  // of them. False when none is left.
+  // of them. False when none is left. Raises CFileException when a piece
+  // no longer reads as records.
   bool TakePiece();
   // Whether records wait behind the current piece (a large file only): the
   // day's file must take the current piece before the next is read.
