@@ -244,6 +244,17 @@ TEST_F(ShowCommand, PagesOnlyATerminalsOutputLongerThanTheScreen) {
     EXPECT_NE((c.bPaged ? strThroughPager : result.m_strOut).find("line two"), std::string::npos) << strCase;
     EXPECT_EQ(result.m_strOut.find("line two") == std::string::npos, c.bPaged) << strCase;
   }
+  // report's page never goes to a terminal: into a new file of the current
+  // folder, named after the day, and the terminal says which.
+  const std::string strReport =
+      std::string("cd '") + m_folder.Path() + "' && '" + VARDLIX_TOOL_PATH + "' report --folder . 20110408";
+  for (const char* szName : {"vardlix-report-20110408.html", "vardlix-report-20110408-2.html"}) {
+    const CToolResult report = RunTool({"-qec", strReport, "/dev/null"}, {}, "/usr/bin/script");
+    ASSERT_EQ(report.m_nStatus, 0) << report.m_strErr;
+    EXPECT_NE(report.m_strOut.find(std::string("written to ") + szName), std::string::npos) << report.m_strOut;
+    EXPECT_EQ(report.m_strOut.find("<html"), std::string::npos);
+    EXPECT_NE(ReadBytes(m_folder.Path(szName)).find("<html"), std::string::npos) << szName;
+  }
 }
 
 // Escape sequences, C1 and bidi controls in a file would otherwise reach

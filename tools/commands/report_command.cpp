@@ -11,6 +11,7 @@
 #include "platform/platform_files.h"
 #include "reading/day_files.h"
 #include "reading/log_file.h"
+#include "system/console.h"
 
 namespace {
 
@@ -62,6 +63,26 @@ bool WritePage(const std::string& strPath, const std::string& strPage, std::ostr
   return true;
 }
 
+// A terminal is no place for a page: it goes into a file of the current
+// folder named after its days, one not there yet.
+std::string PageFileName(const std::vector<std::string>& aPaths) {
+  auto DayOf = [](const std::string& strPath) {
+    std::string strName = FileNameOf(strPath);
+    const size_t nDot = strName.find('.');
+    strName = strName.substr(0, nDot);
+    return strName.rfind("Vardlix", 0) == 0 ? strName.substr(7) : strName;
+  };
+  std::string strStem = "vardlix-report";
+  if (!aPaths.empty()) strStem += "-" + DayOf(aPaths.front());
+  if (aPaths.size() > 1) strStem += "-" + DayOf(aPaths.back());
+  for (int n = 1;; ++n) {
+    const std::string strName = strStem + (n > 1 ? "-" + std::to_string(n) : std::string()) + ".html";
+    std::u16string strWide;
+    CFileStatus status;
+    if (!FromUtf8(strName, strWide) || !CFile::GetStatus(strWide, status)) return strName;
+  }
+}
+
 }  // namespace
 
 int RunReport(const CReportOptions& options, std::ostream& out, std::ostream& err) {
@@ -80,10 +101,15 @@ int RunReport(const CReportOptions& options, std::ostream& out, std::ostream& er
   const bool bWhole = GatherRecords(show, aPaths, summary, page, err);
   std::ostringstream html;
   WriteHtmlReport(summary, page, html);
-  if (options.m_strOutput.empty()) {
+  std::string strOutput = options.m_strOutput;
+  if (strOutput.empty() && OutputIsTerminal()) {
+    strOutput = PageFileName(aPaths);
+    out << "report: written to " << strOutput << " (open it in a browser)\n";
+  }
+  if (strOutput.empty()) {
     out << html.str();
     out.flush();
-  } else if (!WritePage(options.m_strOutput, html.str(), err)) {
+  } else if (!WritePage(strOutput, html.str(), err)) {
     return exitFailure;
   }
   return bWhole ? exitOk : exitFailure;

@@ -218,7 +218,10 @@ CLI::App* AddReportCommand(CLI::App& app, CCommandLine& line) {
       pReport->add_option("days", options.m_aDays, "DAY or FILE (a day's log file, by path or by name in the folder)");
   AddFolderOptions(*pReport, options.m_strFolder, line.m_strReportHost);
   pReport->add_flag("--all,-a", options.m_bAll, "Every day log of the folder")->excludes(pDays);
-  pReport->add_option("--output,-o", options.m_strOutput, "Write the page to FILE (default: standard output)")
+  pReport
+      ->add_option("--output,-o", options.m_strOutput,
+                   "Write the page to FILE (default: standard output; on a terminal a new file here, named "
+                   "after the days)")
       ->type_name("FILE");
   pReport->add_option("--rows", options.m_nMaxRows, "Records the page's table holds (default 10000)")
       ->check(CountValidator());
