@@ -1,6 +1,7 @@
 #include "format/document_file.h"
 
 #include "format/commit_journal.h"
+#include "markup/large_blocks.h"
 
 #include <algorithm>
 #include <cstring>
@@ -69,7 +70,7 @@ std::u16string ReadWideText(CFile& file, size_t nBytesAfterMark, bool* pbUnreadD
   constexpr size_t kPieceUnits = 128 * 1024;
   const size_t nUnits = nBytesAfterMark / 2;  // an odd last byte is ignored
   std::u16string strText;
-  strText.reserve(nUnits + kGrowthRoomUnits);
+  ReserveDocumentText(strText, nUnits + kGrowthRoomUnits);
   size_t nDone = 0;
   while (nDone < nUnits) {
     const size_t nWanted = nUnits - nDone < kPieceUnits ? nUnits - nDone : kPieceUnits;
