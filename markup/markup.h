@@ -183,17 +183,17 @@ class CXmlDocument {
   bool IsEmptyElement(const ElemPos& pos) const noexcept { return pos.nStartClose == pos.nEndOpen + 1; }
   bool HasNoContent(const ElemPos& pos) const noexcept { return pos.nStartClose + 1 == pos.nEndOpen; }
 
-  std::u16string m_strDocument;     // the whole document text
-  std::u16string m_strLastError;    // message of the most recent parse failure
-  ElemPosIndex m_aElemPos;          // element index; record 0 is the document
-  int32_t m_iParent = 0;            // element whose children are walked, 0: document level
-  int32_t m_iCurrent = 0;           // current element among them, 0: none
-  int32_t m_iChild = 0;             // current element one level down, 0: none
-  int32_t m_iNextFree = 1;          // next free record = records in use
-  int32_t m_nNodeKind = nodeNone;   // nodeElement while there is a current element
-  int32_t m_nErrorOffset = -1;      // where the most recent parse failure was found
-  int32_t m_iLastChildHint = 0;     // a child that ended its parent's list when recorded
-  int32_t m_nFirstChange = 0;       // lowest offset changed since SetDocument
+  std::u16string m_strDocument;    // the whole document text
+  std::u16string m_strLastError;   // message of the most recent parse failure
+  ElemPosIndex m_aElemPos;         // element index; record 0 is the document
+  int32_t m_iParent = 0;           // element whose children are walked, 0: document level
+  int32_t m_iCurrent = 0;          // current element among them, 0: none
+  int32_t m_iChild = 0;            // current element one level down, 0: none
+  int32_t m_iNextFree = 1;         // next free record = records in use
+  int32_t m_nNodeKind = nodeNone;  // nodeElement while there is a current element
+  int32_t m_nErrorOffset = -1;     // where the most recent parse failure was found
+  int32_t m_iLastChildHint = 0;    // a child that ended its parent's list when recorded
+  int32_t m_nFirstChange = 0;      // lowest offset changed since SetDocument
 
  private:
   // Steps of ParseElement. A name is kept as its place in the text: the parse
