@@ -59,6 +59,12 @@ class CDayFile {
   std::string m_strBytes;  // the file's content before the first record is added
 };
 
+// Minor page faults per iteration, from the count before the first one.
+void ReportFaults(benchmark::State& state, int64_t nFaultsBefore) {
+  state.counters["faults"] =
+      static_cast<double>(CountMinorFaults() - nFaultsBefore) / static_cast<double>(state.iterations());
+}
+
 void BM_WriteVardlix(benchmark::State& state) {
   CDayFile day(static_cast<int>(state.range(0)));
   const CVardlixString aArguments[5] = {{u"Info"}, {u"Main"}, {u"Open"}, {u"file=report.xml"}, {u"Opened"}};
@@ -67,6 +73,7 @@ void BM_WriteVardlix(benchmark::State& state) {
   // stays within 1% of its nominal size.
   constexpr int kCallsPerRestore = 10;
   int nCallsSinceRestore = 0;
+  const int64_t nFaults = CountMinorFaults();
   for (auto _ : state) {
     WriteVardlix(aArguments[0], aArguments[1], aArguments[2], aArguments[3], aArguments[4]);
     if (++nCallsSinceRestore == kCallsPerRestore) {
@@ -76,12 +83,14 @@ void BM_WriteVardlix(benchmark::State& state) {
       state.ResumeTiming();
     }
   }
+  ReportFaults(state, nFaults);
   state.SetBytesProcessed(state.iterations() * day.Size());
 }
 
 void BM_FileFloor(benchmark::State& state) {
   CDayFile day(static_cast<int>(state.range(0)));
   const std::u16string strPath = day.Path();
+  const int64_t nFaults = CountMinorFaults();
   for (auto _ : state) {
     CFile file;
     if (!file.Open(strPath, CFile::modeReadWriteDenyWrite)) {
@@ -96,6 +105,7 @@ void BM_FileFloor(benchmark::State& state) {
     file.Close();
     benchmark::DoNotOptimize(pBuffer.get());
   }
+  ReportFaults(state, nFaults);
   state.SetBytesProcessed(state.iterations() * day.Size());
 }
 

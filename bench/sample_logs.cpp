@@ -2,6 +2,10 @@
 
 #include <cstdio>
 
+#if defined(__unix__)
+#include <sys/resource.h>
+#endif
+
 namespace {
 
 // Each row is one record's five arguments; records cycle through the rows.
@@ -60,4 +64,12 @@ std::u16string MakeDailyLogText(int nRecords) {
     strText += u"</\u8bb0\u5f55>\r\n";
   }
   return strText + u"</\u65e5\u5fd7>\r\n";
+}
+
+int64_t CountMinorFaults() {
+#if defined(__unix__)
+  rusage usage{};
+  if (getrusage(RUSAGE_SELF, &usage) == 0) return static_cast<int64_t>(usage.ru_minflt);
+#endif
+  return 0;
 }

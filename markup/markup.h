@@ -15,8 +15,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "markup/markup_tokens.h"
@@ -33,6 +37,30 @@ struct ElemPos {
   int32_t iFirstChild;   // record of the first child element, 0 for none
   int32_t iNextSibling;  // record of the next sibling element, 0 for the last
 };
+
+// Allocator of the element index. A record that the index makes room for
+// gets no value: sizing the index for a whole day's log touches none of its
+// memory, and each record is written when AllocElemPos hands it out.
+template <typename T>
+struct CUnfilledAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = CUnfilledAllocator<U>;
+  };
+  CUnfilledAllocator() noexcept = default;
+  template <typename U>
+  CUnfilledAllocator(const CUnfilledAllocator<U>&) noexcept {}
+  template <typename U>
+  void construct(U* p) noexcept(std::is_nothrow_default_constructible<U>::value) {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+
+using ElemPosIndex = std::vector<ElemPos, CUnfilledAllocator<ElemPos>>;
 
 // Flags of LocateInsertPoint.
 enum MarkupInsertFlags : int32_t {
@@ -113,13 +141,18 @@ class CXmlDocument {
   }
 
  protected:
-  // Index management.
+  // Index management. Records beyond those in use hold no particular value;
+  // a record handed out is all zero.
   int32_t AllocElemPos() {
     if (m_iNextFree == GetElemPosSize()) GrowElemPos();
+    m_aElemPos[static_cast<size_t>(m_iNextFree)] = ElemPos{};
     return m_iNextFree++;
   }
   void GrowElemPos();
   void ResizeElemPos(int32_t nSize);
+  // Sizes the index for a text of nUnits code units, in one allocation that
+  // a log's parse never outgrows.
+  void SizeElemPosForText(size_t nUnits);
   int32_t GetElemPosSize() const noexcept { return static_cast<int32_t>(m_aElemPos.size()); }
 
   // Parser. InstallDocument is SetDocument with the fast path optional, so
@@ -150,17 +183,17 @@ class CXmlDocument {
   bool IsEmptyElement(const ElemPos& pos) const noexcept { return pos.nStartClose == pos.nEndOpen + 1; }
   bool HasNoContent(const ElemPos& pos) const noexcept { return pos.nStartClose + 1 == pos.nEndOpen; }
 
-  std::u16string m_strDocument;     // the whole document text
-  std::u16string m_strLastError;    // message of the most recent parse failure
-  std::vector<ElemPos> m_aElemPos;  // element index; record 0 is the document
-  int32_t m_iParent = 0;            // element whose children are walked, 0: document level
-  int32_t m_iCurrent = 0;           // current element among them, 0: none
-  int32_t m_iChild = 0;             // current element one level down, 0: none
-  int32_t m_iNextFree = 1;          // next free record = records in use
-  int32_t m_nNodeKind = nodeNone;   // nodeElement while there is a current element
-  int32_t m_nErrorOffset = -1;      // where the most recent parse failure was found
-  int32_t m_iLastChildHint = 0;     // a child that ended its parent's list when recorded
-  int32_t m_nFirstChange = 0;       // lowest offset changed since SetDocument
+  std::u16string m_strDocument;    // the whole document text
+  std::u16string m_strLastError;   // message of the most recent parse failure
+  ElemPosIndex m_aElemPos;         // element index; record 0 is the document
+  int32_t m_iParent = 0;           // element whose children are walked, 0: document level
+  int32_t m_iCurrent = 0;          // current element among them, 0: none
+  int32_t m_iChild = 0;            // current element one level down, 0: none
+  int32_t m_iNextFree = 1;         // next free record = records in use
+  int32_t m_nNodeKind = nodeNone;  // nodeElement while there is a current element
+  int32_t m_nErrorOffset = -1;     // where the most recent parse failure was found
+  int32_t m_iLastChildHint = 0;    // a child that ended its parent's list when recorded
+  int32_t m_nFirstChange = 0;      // lowest offset changed since SetDocument
 
  private:
   // Steps of ParseElement. A name is kept as its place in the text: the parse

@@ -4,14 +4,15 @@
 #include <new>
 #include <stdexcept>
 
+#include "markup/large_blocks.h"
 #include "markup/markup.h"
 
 namespace {
 
-// Records reserved per code unit of an installed text. A daily log holds an
-// element for every 25 to 40 code units, so one record per 16 covers real
-// documents without a reallocation during the parse; pages that are reserved
-// but never touched cost nothing.
+// Records per code unit of an installed text. A daily log holds an element
+// for every 25 to 40 code units, so one record per 16 covers real documents
+// without a reallocation during the parse; the records are never filled in
+// advance, so the pages of those a parse does not use are never touched.
 constexpr size_t kCodeUnitsPerReservedRecord = 16;
 
 }  // namespace
@@ -31,7 +32,19 @@ void CXmlDocument::ResizeElemPos(int32_t nSize) {
   // the reservation costs amortised constant time; new storage is obtained
   // before the old is released, so a failure leaves the index as it was.
   if (nWanted > m_aElemPos.capacity()) m_aElemPos.reserve(std::max(nWanted, m_aElemPos.capacity() * 2));
-  m_aElemPos.resize(nWanted, ElemPos{});
+  m_aElemPos.resize(nWanted);
+}
+
+void CXmlDocument::SizeElemPosForText(size_t nUnits) {
+  const size_t nRecords = nUnits / kCodeUnitsPerReservedRecord + 8;
+  if (m_aElemPos.capacity() < nRecords) {
+    // The records in use belong to the text being replaced: none is copied.
+    ElemPosIndex aFresh;
+    aFresh.reserve(nRecords);
+    AdviseLargeBlock(aFresh.data(), aFresh.capacity() * sizeof(ElemPos));
+    m_aElemPos.swap(aFresh);
+  }
+  ResizeElemPos(static_cast<int32_t>(nRecords));
 }
 
 // The index is full: it grows by half.
@@ -44,7 +57,11 @@ bool CXmlDocument::SetDocument(const char16_t* szText) {
   // The string is made once, at its final size, straight from the caller's
   // text: no zero-filled buffer to overwrite and no intermediate copy.
   if (szText == nullptr) return InstallDocument(std::u16string(), true);
-  return InstallDocument(std::u16string(szText, markup_scan::TextLength(szText)), true);
+  const size_t nLength = markup_scan::TextLength(szText);
+  std::u16string strText;
+  ReserveDocumentText(strText, nLength);
+  strText.assign(szText, nLength);
+  return InstallDocument(std::move(strText), true);
 }
 
 bool CXmlDocument::SetDocument(std::u16string strText) { return InstallDocument(std::move(strText), true); }
@@ -58,9 +75,7 @@ bool CXmlDocument::InstallDocument(std::u16string strText, bool bFastPathFirst) 
 
   const int32_t nLength = static_cast<int32_t>(m_strDocument.size());
   m_nFirstChange = nLength;
-  const size_t nReserve = m_strDocument.size() / kCodeUnitsPerReservedRecord + 8;
-  if (m_aElemPos.capacity() < nReserve) m_aElemPos.reserve(nReserve);
-  ResizeElemPos(nLength / 64 + 8);
+  SizeElemPosForText(m_strDocument.size());
 
   if (nLength > 0) {
     const int32_t nInitialSize = GetElemPosSize();

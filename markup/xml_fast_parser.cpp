@@ -54,7 +54,7 @@ inline const char16_t* FindStartTagClose(const char16_t* p, const char16_t*& pNa
 
 // Links record i, whose start tag opens at nStartOpen, after the last child
 // of pParent (null for the document level).
-inline void LinkToParent(std::vector<ElemPos>& aElemPos, int32_t i, OpenElement* pParent, int32_t nStartOpen) {
+inline void LinkToParent(ElemPosIndex& aElemPos, int32_t i, OpenElement* pParent, int32_t nStartOpen) {
   if (pParent == nullptr) {
     aElemPos[0].nEndOpen = nStartOpen;  // where the general parse leaves the document's scan position
     return;

@@ -21,13 +21,37 @@ constexpr EntityReference kEntities[] = {
 constexpr char16_t kCDataOpen[] = u"<![CDATA[";
 constexpr int32_t kCDataOpenLength = 9;
 
+// How far ahead of the candidate LocateElement fetches a start tag: four
+// records of a log lie far enough ahead for the fetch to arrive in time
+// (measured: two and eight do no better).
+constexpr int kSiblingsAhead = 4;
+
+// Asks for the cache line at p ahead of its use; a hint only.
+inline void PrefetchUnits([[maybe_unused]] const char16_t* p) {
+#if defined(__GNUC__)
+  __builtin_prefetch(p);
+#endif
+}
+
 }  // namespace
 
 int32_t CXmlDocument::LocateElement(int32_t iParent, int32_t iCurrent, const char16_t* szName) const {
   int32_t iCandidate = iCurrent != 0 ? ElemPosAt(iCurrent).iNextSibling : ElemPosAt(iParent).iFirstChild;
   if (szName == nullptr || szName[0] == 0) return iCandidate;
   const char16_t* pText = m_strDocument.c_str();
+  // A name costs a read of the text at the candidate's start tag. In a log
+  // larger than the cache each such read waits on memory, and nothing
+  // predicts it (records lie hundreds of units apart, unevenly): the start
+  // tag a few siblings on is fetched ahead, so that a walk along the records
+  // finds it there.
+  int32_t iAhead = iCandidate;
+  for (int n = 0; n < kSiblingsAhead && iAhead != 0; ++n) iAhead = ElemPosAt(iAhead).iNextSibling;
   while (iCandidate != 0) {
+    if (iAhead != 0) {
+      const ElemPos& ahead = ElemPosAt(iAhead);
+      PrefetchUnits(pText + ahead.nStartOpen);
+      iAhead = ahead.iNextSibling;
+    }
     const ElemPos& candidate = ElemPosAt(iCandidate);
     TokenCursor cursor(pText, candidate.nStartOpen + 1);
     NextToken(cursor);

@@ -1,6 +1,7 @@
 #include "format/document_file.h"
 
 #include "format/commit_journal.h"
+#include "markup/large_blocks.h"
 
 #include <algorithm>
 #include <cstring>
@@ -69,7 +70,7 @@ std::u16string ReadWideText(CFile& file, size_t nBytesAfterMark, bool* pbUnreadD
   constexpr size_t kPieceUnits = 128 * 1024;
   const size_t nUnits = nBytesAfterMark / 2;  // an odd last byte is ignored
   std::u16string strText;
-  strText.reserve(nUnits + kGrowthRoomUnits);
+  ReserveDocumentText(strText, nUnits + kGrowthRoomUnits);
   size_t nDone = 0;
   while (nDone < nUnits) {
     const size_t nWanted = nUnits - nDone < kPieceUnits ? nUnits - nDone : kPieceUnits;
@@ -93,19 +94,23 @@ std::u16string ReadWideText(CFile& file, size_t nBytesAfterMark, bool* pbUnreadD
 // journal's saved bytes put back, up to the first zero unit. Whatever
 // follows is what the interrupted update left. The journal is one that
 // FindCommitJournal believes: it fits the file as its writer leaves it, so
-// the saved bytes replace no record the file shows.
-std::u16string ReadThroughJournal(CFile& file, const CCommitJournal& journal, bool* pbUnreadData) {
-  std::string strBytes(static_cast<size_t>(journal.m_nJournalAt - sizeof kByteOrderMark), '\0');
+// the saved bytes replace no record the file shows. strText, the text read
+// before the journal was found, lends its storage: the file is read again
+// into it, so that a large file is not held twice.
+std::u16string ReadThroughJournal(CFile& file, const CCommitJournal& journal, bool* pbUnreadData,
+                                  std::u16string strText) {
+  const size_t nBytes = static_cast<size_t>(journal.m_nJournalAt - sizeof kByteOrderMark);
+  strText.resize((nBytes + 1) / 2);  // room for an odd last byte too
+  char* pBytes = reinterpret_cast<char*>(strText.data());
   file.Seek(sizeof kByteOrderMark);
-  strBytes.resize(file.Read(strBytes.data(), strBytes.size()));
+  const size_t nRead = file.Read(pBytes, nBytes);
   // A file that a writer cut meanwhile (a reader alongside the library) has
   // its commit behind it, and the saved bytes belong to no text of it.
   const size_t nSavedAt = static_cast<size_t>(journal.m_nSavedAt - sizeof kByteOrderMark);
-  if (strBytes.size() >= nSavedAt + journal.m_strSaved.size()) {
-    strBytes.replace(nSavedAt, journal.m_strSaved.size(), journal.m_strSaved);
+  if (nRead >= nSavedAt + journal.m_strSaved.size()) {
+    std::memcpy(pBytes + nSavedAt, journal.m_strSaved.data(), journal.m_strSaved.size());
   }
-  std::u16string strText(strBytes.size() / 2, u'\0');
-  std::memcpy(strText.data(), strBytes.data(), strText.size() * 2);
+  strText.resize(nRead / 2);
   if constexpr (!kLittleEndian) SwapByteOrder(strText.data(), strText.size());
   strText.resize(FindFirstZeroUnit(strText.data(), strText.size()));
   if (pbUnreadData != nullptr) *pbUnreadData = true;
@@ -135,7 +140,7 @@ std::u16string ReadDocumentFile(CFile& file, bool* pbUnreadData) {
     // A journal that does not fit the file is remains like any other: the
     // text stops at the first zero unit.
     if (bZeroUnit && FindCommitJournal(file, journal)) {
-      return ReadThroughJournal(file, journal, pbUnreadData);
+      return ReadThroughJournal(file, journal, pbUnreadData, std::move(strText));
     }
     return strText;
   }
