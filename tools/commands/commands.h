@@ -64,6 +64,10 @@ int RunFollow(const CFollowOptions& options, std::ostream& out, std::ostream& er
 int RunForward(const CForwardOptions& options, std::ostream& err);
 // RunForward as the Windows service strService (system/service.h).
 int RunForwardService(const std::string& strService, const CForwardOptions& options, std::ostream& err);
+// Registers the Windows service strService for options.m_strConfig, or
+// (strService empty) removes the service strRemove.
+int SetUpForwardService(const std::string& strService, const std::string& strRemove, const CForwardOptions& options,
+                        std::ostream& out, std::ostream& err);
 int RunStats(const std::string& strFolder, std::ostream& out, std::ostream& err);
 int RunCheck(const std::string& strPath, std::ostream& out, std::ostream& err);
 int RunWrite(const std::vector<std::string>& aFields, const std::string& strLibrary, std::ostream& err);

@@ -6,6 +6,7 @@
 
 #include "commands/commands.h"
 #include "commands/forward_command_line.h"
+#include "forward/forward_config.h"
 #include "forward/forwarder.h"
 #include "output/terminal.h"
 #include "reading/day_files.h"
@@ -308,4 +309,30 @@ int RunForwardService(const std::string& strService, const CForwardOptions& opti
     return nStatus;
   ReportError(err, strError);
   return exitUsage;
+}
+
+int SetUpForwardService(const std::string& strService, const std::string& strRemove, const CForwardOptions& options,
+                        std::ostream& out, std::ostream& err) {
+  std::string strError;
+  if (!strRemove.empty()) {
+    if (!RemoveService(strRemove, strError)) {
+      ReportError(err, strError);
+      return exitFailure;
+    }
+    out << "service " << strRemove << " stopped and removed\n";
+    return exitOk;
+  }
+  if (options.m_strConfig.empty()) {
+    ReportError(err, "--install-service takes the folders and the collector from --config FILE");
+    return exitUsage;
+  }
+  std::vector<ForwardArguments> aFolders;
+  if (!ReadForwardConfig(options.m_strConfig, aFolders, strError) ||
+      !InstallService(strService, options.m_strConfig, strError)) {
+    ReportError(err, strError);
+    return exitFailure;
+  }
+  out << "service " << strService << " installed: it starts with the machine (sc start " << strService
+      << " starts it now)\n";
+  return exitOk;
 }

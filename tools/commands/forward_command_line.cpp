@@ -131,6 +131,10 @@ CLI::App* AddForwardCommand(CLI::App& app, CForwardCommandLine& line) {
   pForward->add_option("--service", line.m_strService,
                        "Windows: run as the service NAME, as the service manager starts it (sc create NAME binPath= "
                        "\"...\\vardlix.exe forward --service NAME ...\"); a stop request ends it as Ctrl-C does");
+  pForward->add_option("--install-service", line.m_strInstallService,
+                       "Windows: register the service NAME, started with the machine and again 5 s after it fails, "
+                       "that forwards what --config FILE names");
+  pForward->add_option("--remove-service", line.m_strRemoveService, "Windows: stop the service NAME and remove it");
   pForward->footer(
       "Severity by type: Error/错误 err, Warning/警告 warning, Info/信息 info, Debug/调试 debug, any other notice; "
       "--severity comes first.\nOver RELP a record counts once the collector has answered for it; over TCP once "

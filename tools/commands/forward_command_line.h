@@ -15,8 +15,10 @@ struct CForwardCommandLine {
   std::vector<std::string> m_aSeverities;  // TYPE=LEVEL
   std::string m_strFacility = "user";
   std::string m_strFraming = "octet";
-  bool m_bFromStart = false;  // what a first run does anyway (CForwardOptions::m_bFromNow is the other way)
-  std::string m_strService;   // --service NAME: run as that Windows service
+  bool m_bFromStart = false;        // what a first run does anyway (CForwardOptions::m_bFromNow is the other way)
+  std::string m_strService;         // --service NAME: run as that Windows service
+  std::string m_strInstallService;  // --install-service NAME
+  std::string m_strRemoveService;   // --remove-service NAME
 };
 
 CLI::App* AddForwardCommand(CLI::App& app, CForwardCommandLine& line);

@@ -349,6 +349,10 @@ int RunSubcommand(const CSubcommands& commands, CCommandLine& line) {
   }
   if (commands.m_pForward->parsed()) {
     const CForwardOptions options = FinishForwardOptions(line.m_forward);
+    if (!line.m_forward.m_strInstallService.empty() || !line.m_forward.m_strRemoveService.empty()) {
+      return SetUpForwardService(line.m_forward.m_strInstallService, line.m_forward.m_strRemoveService, options,
+                                 std::cout, std::cerr);
+    }
     if (!line.m_forward.m_strService.empty()) return RunForwardService(line.m_forward.m_strService, options, std::cerr);
     return RunForward(options, std::cerr);
   }

@@ -20,3 +20,14 @@
 // when the process was not started by a service manager (a console, or any
 // system but Windows).
 bool RunAsService(const std::string& strName, const std::function<int()>& fnRun, int& nStatus, std::string& strError);
+
+// Registers the service strName (Windows), started with the machine and
+// again 5 s after it fails, that runs this program as
+//   "PROGRAM" forward --service NAME --config "CONFIG"
+// with strConfig made absolute. False, with the reason in strError, where
+// it could not be registered (no right to, a service of that name, not
+// Windows).
+bool InstallService(const std::string& strName, const std::string& strConfig, std::string& strError);
+// Stops the service strName when it runs, waiting up to 30 s, and removes
+// it. False, with the reason in strError.
+bool RemoveService(const std::string& strName, std::string& strError);

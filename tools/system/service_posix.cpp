@@ -5,3 +5,13 @@ bool RunAsService(const std::string&, const std::function<int()>&, int&, std::st
              "(packaging/vardlix-forward@.service)";
   return false;
 }
+
+bool InstallService(const std::string&, const std::string&, std::string& strError) {
+  strError = "services are installed this way on Windows only; under systemd enable vardlix-forward@NAME";
+  return false;
+}
+
+bool RemoveService(const std::string&, std::string& strError) {
+  strError = "services are removed this way on Windows only; under systemd disable vardlix-forward@NAME";
+  return false;
+}

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <iterator>
+
 #include "base/text_encoding.h"
 #include "system/console.h"
 
@@ -73,5 +75,96 @@ bool RunAsService(const std::string& strName, const std::function<int()>& fnRun,
     return false;
   }
   nStatus = g_run.m_nStatus;
+  return true;
+}
+
+namespace {
+
+std::wstring Wide(const std::string& strText) {
+  std::u16string strWide;
+  FromUtf8(strText, strWide);
+  return std::wstring(strWide.begin(), strWide.end());
+}
+
+std::string SystemReason(const char* pszWhat) {
+  const DWORD nError = GetLastError();
+  if (nError == ERROR_ACCESS_DENIED) return std::string(pszWhat) + ": access denied (run as an administrator)";
+  if (nError == ERROR_SERVICE_EXISTS) return std::string(pszWhat) + ": a service of that name exists";
+  if (nError == ERROR_SERVICE_DOES_NOT_EXIST) return std::string(pszWhat) + ": no service of that name";
+  return std::string(pszWhat) + " failed (error " + std::to_string(nError) + ")";
+}
+
+// Closes a service manager handle on every way out.
+struct CServiceHandle {
+  SC_HANDLE m_h;
+  ~CServiceHandle() {
+    if (m_h != nullptr) CloseServiceHandle(m_h);
+  }
+};
+
+std::wstring ServiceCommandLine(const std::string& strName, const std::string& strConfig) {
+  wchar_t szProgram[MAX_PATH * 4];
+  const DWORD nProgram = GetModuleFileNameW(nullptr, szProgram, static_cast<DWORD>(std::size(szProgram)));
+  wchar_t szConfig[MAX_PATH * 4];
+  const DWORD nConfig =
+      GetFullPathNameW(Wide(strConfig).c_str(), static_cast<DWORD>(std::size(szConfig)), szConfig, nullptr);
+  return L"\"" + std::wstring(szProgram, nProgram) + L"\" forward --service \"" + Wide(strName) + L"\" --config \"" +
+         std::wstring(szConfig, nConfig) + L"\"";
+}
+
+}  // namespace
+
+bool InstallService(const std::string& strName, const std::string& strConfig, std::string& strError) {
+  CServiceHandle manager{OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE)};
+  if (manager.m_h == nullptr) {
+    strError = SystemReason("opening the service manager");
+    return false;
+  }
+  const std::wstring strWideName = Wide(strName);
+  const std::wstring strCommand = ServiceCommandLine(strName, strConfig);
+  CServiceHandle service{CreateServiceW(manager.m_h, strWideName.c_str(), strWideName.c_str(), SERVICE_ALL_ACCESS,
+                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                                        strCommand.c_str(), nullptr, nullptr, nullptr, nullptr /* LocalSystem */,
+                                        nullptr)};
+  if (service.m_h == nullptr) {
+    strError = SystemReason("creating the service");
+    return false;
+  }
+  // Started again 5 s after each failure: a forwarder that ended with an
+  // error (a configuration that went bad, say) is not left stopped.
+  SC_ACTION aActions[3] = {{SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 5000}};
+  SERVICE_FAILURE_ACTIONSW failure{};
+  failure.dwResetPeriod = 86400;
+  failure.cActions = 3;
+  failure.lpsaActions = aActions;
+  ChangeServiceConfig2W(service.m_h, SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
+  SERVICE_FAILURE_ACTIONS_FLAG flag{TRUE};  // an exit status other than 0 counts as a failure too
+  ChangeServiceConfig2W(service.m_h, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag);
+  return true;
+}
+
+bool RemoveService(const std::string& strName, std::string& strError) {
+  CServiceHandle manager{OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT)};
+  if (manager.m_h == nullptr) {
+    strError = SystemReason("opening the service manager");
+    return false;
+  }
+  CServiceHandle service{
+      OpenServiceW(manager.m_h, Wide(strName).c_str(), SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE)};
+  if (service.m_h == nullptr) {
+    strError = SystemReason("opening the service");
+    return false;
+  }
+  SERVICE_STATUS status{};
+  if (ControlService(service.m_h, SERVICE_CONTROL_STOP, &status)) {
+    for (int nWaited = 0; nWaited < 30000 && status.dwCurrentState != SERVICE_STOPPED; nWaited += 250) {
+      Sleep(250);
+      if (!QueryServiceStatus(service.m_h, &status)) break;
+    }
+  }
+  if (!DeleteService(service.m_h)) {
+    strError = SystemReason("removing the service");
+    return false;
+  }
   return true;
 }
