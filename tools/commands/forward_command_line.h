@@ -16,6 +16,7 @@ struct CForwardCommandLine {
   std::string m_strFacility = "user";
   std::string m_strFraming = "octet";
   bool m_bFromStart = false;  // what a first run does anyway (CForwardOptions::m_bFromNow is the other way)
+  bool m_bNoVerify = false;   // --insecure-no-verify
 };
 
 CLI::App* AddForwardCommand(CLI::App& app, CForwardCommandLine& line);
