@@ -75,6 +75,7 @@ class CTlsSession::CState {
   bool m_bSocketClosed = false;  // the peer closed the connection
   bool m_bCertificateAsked = false;
   bool m_bHasCertificate = false;
+  bool m_bVerify = true;
   bool m_bTicket = false;  // a TLS 1.3 server sent a session ticket
 
   static BIO_METHOD* SocketMethod();
@@ -169,6 +170,7 @@ bool CTlsSession::CState::Prepare(const std::string& strHost, const CTlsOptions&
   SSL_CTX_sess_set_new_cb(m_pContext, NoteTicket);
   SSL_CTX_set_cert_cb(m_pContext, NoteCertificateRequest, nullptr);
   m_strCaFile = options.m_strCaFile;
+  m_bVerify = options.m_bVerify;
   if (options.m_bVerify) {
     SSL_CTX_set_verify(m_pContext, SSL_VERIFY_PEER, nullptr);
     const bool bLoaded = m_strCaFile.empty()
@@ -306,8 +308,12 @@ std::string CTlsSession::CState::Failure(int nResult, const std::string& strDuri
   const std::string strReason = TakeOpenSslError();
   if (nWhy == SSL_ERROR_ZERO_RETURN) return "the collector ended the TLS session";
   const long nVerify = SSL_get_verify_result(m_pSsl);
-  if (strDuring == "handshake" && nVerify != X509_V_OK) return VerifyFailure(nVerify);
+  if (strDuring == "handshake" && m_bVerify && nVerify != X509_V_OK) return VerifyFailure(nVerify);
   if (nWhy == SSL_ERROR_SSL && nError != 0) return AlertFailure(strReason, ERR_GET_REASON(nError));
+  // Some servers hang up on a client without a certificate rather than say why.
+  if (strDuring == "handshake" && m_bCertificateAsked && !m_bHasCertificate) {
+    return "the collector demanded a client certificate (--cert, --key)";
+  }
   if (!m_strSocketError.empty()) {
     return strDuring == "handshake" ? "TLS handshake cut off (" + m_strSocketError + ")" : m_strSocketError;
   }
