@@ -42,34 +42,42 @@ struct CMisbehaviour {
 
 void PrintTo(const CMisbehaviour& row, std::ostream* pOut) { *pOut << row.szScheme << ", " << row.szName; }
 class ForwardMisbehavingCollector : public ::testing::TestWithParam<CMisbehaviour> {};
-INSTANTIATE_TEST_SUITE_P(Rows, ForwardMisbehavingCollector,
-                         ::testing::Values(CMisbehaviour{"relp", "accepts_and_closes_for_6_s"},
-                                           CMisbehaviour{"relp", "resets_after_50_KB"},
-                                           CMisbehaviour{"relp", "never_reads_then_is_killed"},
-                                           CMisbehaviour{"relp", "reads_slowly_then_closes"},
-                                           CMisbehaviour{"tcp", "accepts_and_closes_for_6_s"},
-                                           CMisbehaviour{"tcp", "resets_after_50_KB"},
-                                           CMisbehaviour{"tcp", "never_reads_then_is_killed"},
-                                           CMisbehaviour{"tcp", "reads_slowly_then_closes"}),
-                         [](const auto& info) { return std::string(info.param.szScheme) + "_" + info.param.szName; });
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ForwardMisbehavingCollector,
+    ::testing::Values(
+        CMisbehaviour{"relp", "accepts_and_closes_for_6_s"}, CMisbehaviour{"relp", "resets_after_50_KB"},
+        CMisbehaviour{"relp", "never_reads_then_is_killed"}, CMisbehaviour{"relp", "reads_slowly_then_closes"},
+        CMisbehaviour{"relp", "floods_the_forwarder"}, CMisbehaviour{"relp", "answers_what_it_never_read"},
+        CMisbehaviour{"relps", "accepts_and_closes_for_6_s"}, CMisbehaviour{"relps", "resets_after_50_KB"},
+        CMisbehaviour{"relps", "never_reads_then_is_killed"}, CMisbehaviour{"relps", "reads_slowly_then_closes"},
+        CMisbehaviour{"relps", "floods_the_forwarder"}, CMisbehaviour{"relps", "answers_what_it_never_read"},
+        CMisbehaviour{"tcp", "accepts_and_closes_for_6_s"}, CMisbehaviour{"tcp", "resets_after_50_KB"},
+        CMisbehaviour{"tcp", "never_reads_then_is_killed"}, CMisbehaviour{"tcp", "reads_slowly_then_closes"}),
+    [](const auto& info) { return std::string(info.param.szScheme) + "_" + info.param.szName; });
 
 // 3,000 records of an earlier day to a collector that misbehaves, then
 // behaves: over RELP every one arrives; over TCP the summary and the break
 // message say what TCP knows (acknowledged by the collector's system, and
-// lost what it had not read).
+// lost what it had not read). relps:// and tls:// are the same inside TLS.
+// A collector that floods the forwarder never stops: the records arrive
+// and Ctrl-C ends the forwarder all the same.
 TEST_P(ForwardMisbehavingCollector, RelpLosesNoRecordAndTcpSaysWhatItKnows) {
   const std::string strScheme = GetParam().szScheme, strName = GetParam().szName;
-  const bool bRelp = strScheme == "relp";
+  const bool bRelp = strScheme == "relp" || strScheme == "relps";
+  const bool bTls = strScheme == "relps" || strScheme == "tls";
   constexpr size_t kRecords = 3000;
   CForwardFolder folder;
   WriteBacklog(folder.LogFolder(), kRecords);
-  CTestCollector collector(bRelp);
+  CTestCollector collector(bRelp, bTls);
   if (strName == "accepts_and_closes_for_6_s") collector.Behave(collectorAcceptAndClose);
   if (strName == "resets_after_50_KB") collector.Behave(collectorResetAfter, 50 * 1024);
   if (strName == "never_reads_then_is_killed") collector.Behave(collectorNeverRead);
   if (strName == "reads_slowly_then_closes") collector.Behave(collectorReadSlowly);
+  if (strName == "floods_the_forwarder") collector.Behave(collectorFlood);
+  if (strName == "answers_what_it_never_read") collector.Behave(collectorAnswerBlindly);
   std::vector<std::string> aArgs = folder.ForwardArgs(collector.Target());
   aArgs.push_back("--from-start");
+  if (bTls) aArgs.insert(aArgs.end(), {"--ca", TestCertificates().Pem("ca")});
   CToolProcess forward(aArgs, folder.Path("forward.out"));
   if (strName == "accepts_and_closes_for_6_s") {
     std::this_thread::sleep_for(6s);
