@@ -83,6 +83,7 @@ class CTestCollector {
     size_t m_nFloodSent = 0;   // of the flood chunk under way, the bytes sent
     size_t m_nAnswerSent = 0;  // of the answers under way, the bytes sent
     bool m_bBlind = false;     // collectorAnswerBlindly's connection
+    bool m_bMute = false;      // reads and keeps, answers nothing more
     std::chrono::steady_clock::time_point m_openedAt;
   };
 

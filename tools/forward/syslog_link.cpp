@@ -127,7 +127,12 @@ bool CSyslogLink::CountUnacknowledged(uint64_t& nBytes) const {
   return m_target.m_bTls ? m_tls.CountUnacknowledged(nBytes) : m_socket.CountUnacknowledged(nBytes);
 }
 
+// What the collector sent and was not read is read first (a bounded amount):
+// a close with unread bytes is a reset, and a reset throws away what was
+// written and the collector had not read yet, answered ones among them.
 void CSyslogLink::CloseConnection() {
+  std::string strIgnored;
+  if (IsUp() && m_target.Kind() == socketStream) HasBroken(strIgnored);
   m_tls.Close();
   m_socket.Close();
 }
