@@ -13,10 +13,13 @@ set -euo pipefail
 # fonts-wqy-zenhei gives it Chinese glyphs. tzdata: the zone names of --tz.
 # clang-format: the code's style, .clang-format at the top of the tree.
 # libxml2-utils: xmllint, a second standard XML reader of a day's file.
+# libssl-dev: OpenSSL, the TLS of vardlix forward's relps:// and tls:// on
+# Linux; rsyslog-openssl and rsyslog-gnutls: imtcp's TLS drivers, which the
+# tests of syslog over TLS start (imrelp's TLS comes with rsyslog-relp).
 packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev
           libpugixml-dev libcli11-dev nlohmann-json3-dev clang libclang-rt-dev clang-format attr file python3
           rsyslog rsyslog-relp lnav chromium chromium-driver python3-selenium fonts-wqy-zenhei tzdata
-          libxml2-utils)
+          libxml2-utils libssl-dev rsyslog-openssl rsyslog-gnutls)
 # mono-mcs and mono-runtime: the test of the .NET binding compiles it and
 # runs it against libvardlix.so.
 packages+=(mono-mcs mono-runtime)

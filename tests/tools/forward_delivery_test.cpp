@@ -415,10 +415,16 @@ bool IsRsyslogConfiguration(const std::string& strBlock) {
 TEST(ForwardReadme, EveryCollectorConfigurationIsAcceptedByRsyslogd) {
   CScratchFolder scratch;
   size_t nChecked = 0;
-  bool bRelp = false;
-  for (const auto& strConfiguration : ReadmeForwardingBlocks()) {
+  bool bRelp = false, bRelpTls = false, bSyslogTls = false;
+  for (std::string strConfiguration : ReadmeForwardingBlocks()) {
     if (!IsRsyslogConfiguration(strConfiguration)) continue;
     bRelp = bRelp || strConfiguration.find("module(load=\"imrelp\")") != std::string::npos;
+    bRelpTls = bRelpTls || strConfiguration.find("type=\"imrelp\" port=\"2515\" tls=\"on\"") != std::string::npos;
+    bSyslogTls = bSyslogTls || strConfiguration.find("streamDriver.name=\"ossl\"") != std::string::npos;
+    // rsyslogd -N1 opens the certificates: the tests' own stand in.
+    for (size_t nAt; (nAt = strConfiguration.find("/etc/vardlix-tls")) != std::string::npos;) {
+      strConfiguration.replace(nAt, 16, TestCertificates().m_strFolder);
+    }
     const std::string strFile = scratch.Path("rsyslog-" + std::to_string(nChecked++) + ".conf");
     WriteBytes(strFile, strConfiguration);
     const std::string strCommand =
@@ -430,6 +436,8 @@ TEST(ForwardReadme, EveryCollectorConfigurationIsAcceptedByRsyslogd) {
   }
   EXPECT_GE(nChecked, 2u);
   EXPECT_TRUE(bRelp) << "no imrelp configuration";
+  EXPECT_TRUE(bRelpTls) << "no imrelp configuration with TLS";
+  EXPECT_TRUE(bSyslogTls) << "no imtcp configuration with the OpenSSL driver";
 }
 
 // Replaces the one place of strOld in strText; false when it is not there.
