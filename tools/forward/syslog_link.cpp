@@ -223,43 +223,47 @@ bool CSyslogLink::ReadAnswers(std::string& strError) {
   return true;
 }
 
+// RELP: the messages answered, in order, and whether the session is over.
+size_t CSyslogLink::CountAnswered(int64_t nNow, std::string& strError, bool& bBroken) {
+  size_t nDone = 0;
+  const bool bWasOpen = m_relp.IsOpen();
+  if (!ReadAnswers(strError)) {
+    bBroken = true;
+    // What was answered before the break is the collector's.
+  }
+  size_t nAnswered = m_relp.TakeAnswered();
+  if (nAnswered > 0 || m_relp.IsOpen() != bWasOpen) m_nLastAnswerAt = nNow;
+  if (!bWasOpen && m_relp.IsOpen()) {
+    if (m_bTroubleReported) m_aEvents.push_back("connected to " + m_target.Text() + " again");
+    m_bTroubleReported = false;
+  }
+  while (!m_aPending.empty() && (m_aPending.front().m_bSkipped || nAnswered > 0)) {
+    if (!m_aPending.front().m_bSkipped) {
+      // An answer to a frame not yet written whole answers nothing the
+      // collector can have had: the session is given up and the message
+      // sent again on the next one.
+      if (m_aPending.front().m_nEnd > m_nWritten) {
+        strError = "the collector answered a message it had not been sent whole";
+        bBroken = true;
+        break;
+      }
+      --nAnswered;
+    }
+    m_aPending.pop_front();
+    ++nDone;
+  }
+  const bool bWaiting = !m_relp.IsOpen() || m_relp.Unanswered() > 0;
+  if (!bBroken && bWaiting && nNow - m_nLastAnswerAt >= kRelpAnswerTimeoutMilliseconds) {
+    strError = "no answer for " + std::to_string(kRelpAnswerTimeoutMilliseconds / 1000) + " s";
+    bBroken = true;
+  }
+  return nDone;
+}
+
 size_t CSyslogLink::CountDone(int64_t nNow, std::string& strError, bool& bBroken) {
   size_t nDone = 0;
   bBroken = false;
-  if (m_target.m_nTransport == transportRelp) {
-    const bool bWasOpen = m_relp.IsOpen();
-    if (!ReadAnswers(strError)) {
-      bBroken = true;
-      // What was answered before the break is the collector's.
-    }
-    size_t nAnswered = m_relp.TakeAnswered();
-    if (nAnswered > 0 || m_relp.IsOpen() != bWasOpen) m_nLastAnswerAt = nNow;
-    if (!bWasOpen && m_relp.IsOpen()) {
-      if (m_bTroubleReported) m_aEvents.push_back("connected to " + m_target.Text() + " again");
-      m_bTroubleReported = false;
-    }
-    while (!m_aPending.empty() && (m_aPending.front().m_bSkipped || nAnswered > 0)) {
-      if (!m_aPending.front().m_bSkipped) {
-        // An answer to a frame not yet written whole answers nothing the
-        // collector can have had: the session is given up and the message
-        // sent again on the next one.
-        if (m_aPending.front().m_nEnd > m_nWritten) {
-          strError = "the collector answered a message it had not been sent whole";
-          bBroken = true;
-          break;
-        }
-        --nAnswered;
-      }
-      m_aPending.pop_front();
-      ++nDone;
-    }
-    const bool bWaiting = !m_relp.IsOpen() || m_relp.Unanswered() > 0;
-    if (!bBroken && bWaiting && nNow - m_nLastAnswerAt >= kRelpAnswerTimeoutMilliseconds) {
-      strError = "no answer for " + std::to_string(kRelpAnswerTimeoutMilliseconds / 1000) + " s";
-      bBroken = true;
-    }
-    return nDone;
-  }
+  if (m_target.m_nTransport == transportRelp) return CountAnswered(nNow, strError, bBroken);
   // TCP. Asked before looking for a break: a reset empties the system's
   // queue, which would then read as everything acknowledged.
   uint64_t nUnacknowledged = 0;

@@ -159,6 +159,7 @@ class CSyslogLink {
   bool Flush(int64_t nNow, std::string& strError);
   bool ReadAnswers(std::string& strError);
   size_t CountDone(int64_t nNow, std::string& strError, bool& bBroken);
+  size_t CountAnswered(int64_t nNow, std::string& strError, bool& bBroken);
   void Break(int64_t nNow, std::string strReason);  // by value: it may be m_strWriteError, which it clears
   void Failed(int64_t nNow, const std::string& strReason);
 

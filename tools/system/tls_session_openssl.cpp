@@ -86,6 +86,7 @@ class CTlsSession::CState {
   static int NoteCertificateRequest(SSL* pSsl, void* pArgument);
 
  private:
+  bool TrustCas(std::string& strError);
   bool UseClientCertificate(const CTlsOptions& options, std::string& strError);
   std::string VerifyFailure(long nResult) const;
   std::string AlertFailure(const std::string& strReason, int nReason) const;
@@ -158,6 +159,17 @@ bool CTlsSession::CState::UseClientCertificate(const CTlsOptions& options, std::
   return true;
 }
 
+// The CAs that a server's certificate must come from, when it is checked.
+bool CTlsSession::CState::TrustCas(std::string& strError) {
+  if (!m_bVerify) return true;
+  SSL_CTX_set_verify(m_pContext, SSL_VERIFY_PEER, nullptr);
+  const bool bLoaded = m_strCaFile.empty()
+                           ? SSL_CTX_set_default_verify_paths(m_pContext) == 1
+                           : SSL_CTX_load_verify_locations(m_pContext, m_strCaFile.c_str(), nullptr) == 1;
+  if (!bLoaded) strError = "cannot read the CA file " + m_strCaFile + " (" + TakeOpenSslError() + ")";
+  return bLoaded;
+}
+
 bool CTlsSession::CState::Prepare(const std::string& strHost, const CTlsOptions& options, std::string& strError) {
   m_pContext = SSL_CTX_new(TLS_client_method());
   if (m_pContext == nullptr) {
@@ -171,17 +183,7 @@ bool CTlsSession::CState::Prepare(const std::string& strHost, const CTlsOptions&
   SSL_CTX_set_cert_cb(m_pContext, NoteCertificateRequest, nullptr);
   m_strCaFile = options.m_strCaFile;
   m_bVerify = options.m_bVerify;
-  if (options.m_bVerify) {
-    SSL_CTX_set_verify(m_pContext, SSL_VERIFY_PEER, nullptr);
-    const bool bLoaded = m_strCaFile.empty()
-                             ? SSL_CTX_set_default_verify_paths(m_pContext) == 1
-                             : SSL_CTX_load_verify_locations(m_pContext, m_strCaFile.c_str(), nullptr) == 1;
-    if (!bLoaded) {
-      strError = "cannot read the CA file " + m_strCaFile + " (" + TakeOpenSslError() + ")";
-      return false;
-    }
-  }
-  if (!UseClientCertificate(options, strError)) return false;
+  if (!TrustCas(strError) || !UseClientCertificate(options, strError)) return false;
   m_pSsl = SSL_new(m_pContext);
   BIO* pBio = BIO_new(SocketMethod());
   if (m_pSsl == nullptr || pBio == nullptr) {
