@@ -16,10 +16,14 @@ set -euo pipefail
 # systemd: systemd-analyze verify checks the forwarder's unit file. The
 # libraries of syslog-ng-core, whose package is unpacked (below), not
 # installed: it conflicts with rsyslog.
+# libssl-dev: OpenSSL, the TLS of vardlix forward's relps:// and tls:// on
+# Linux; rsyslog-openssl and rsyslog-gnutls: imtcp's TLS drivers, which the
+# tests of syslog over TLS start (imrelp's TLS comes with rsyslog-relp).
 packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev
           libpugixml-dev libcli11-dev nlohmann-json3-dev clang libclang-rt-dev clang-format attr file python3
           rsyslog rsyslog-relp lnav chromium chromium-driver python3-selenium fonts-wqy-zenhei tzdata
-          libxml2-utils systemd libivykis0 libnet1 libwrap0 libglib2.0-0 libcap2 libjson-c5 libpcre3)
+          libxml2-utils systemd libivykis0 libnet1 libwrap0 libglib2.0-0 libcap2 libjson-c5 libpcre3
+          libssl-dev rsyslog-openssl rsyslog-gnutls)
 # mono-mcs and mono-runtime: the test of the .NET binding compiles it and
 # runs it against libvardlix.so.
 packages+=(mono-mcs mono-runtime)

@@ -44,34 +44,46 @@ struct CMisbehaviour {
 
 void PrintTo(const CMisbehaviour& row, std::ostream* pOut) { *pOut << row.szScheme << ", " << row.szName; }
 class ForwardMisbehavingCollector : public ::testing::TestWithParam<CMisbehaviour> {};
-INSTANTIATE_TEST_SUITE_P(Rows, ForwardMisbehavingCollector,
-                         ::testing::Values(CMisbehaviour{"relp", "accepts_and_closes_for_6_s"},
-                                           CMisbehaviour{"relp", "resets_after_50_KB"},
-                                           CMisbehaviour{"relp", "never_reads_then_is_killed"},
-                                           CMisbehaviour{"relp", "reads_slowly_then_closes"},
-                                           CMisbehaviour{"tcp", "accepts_and_closes_for_6_s"},
-                                           CMisbehaviour{"tcp", "resets_after_50_KB"},
-                                           CMisbehaviour{"tcp", "never_reads_then_is_killed"},
-                                           CMisbehaviour{"tcp", "reads_slowly_then_closes"}),
-                         [](const auto& info) { return std::string(info.param.szScheme) + "_" + info.param.szName; });
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ForwardMisbehavingCollector,
+    ::testing::Values(
+        CMisbehaviour{"relp", "accepts_and_closes_for_6_s"}, CMisbehaviour{"relp", "resets_after_50_KB"},
+        CMisbehaviour{"relp", "never_reads_then_is_killed"}, CMisbehaviour{"relp", "reads_slowly_then_closes"},
+        CMisbehaviour{"relp", "floods_the_forwarder"}, CMisbehaviour{"relp", "answers_what_it_never_read"},
+        CMisbehaviour{"relps", "accepts_and_closes_for_6_s"}, CMisbehaviour{"relps", "resets_after_50_KB"},
+        CMisbehaviour{"relps", "never_reads_then_is_killed"}, CMisbehaviour{"relps", "reads_slowly_then_closes"},
+        CMisbehaviour{"relps", "floods_the_forwarder"}, CMisbehaviour{"relps", "answers_what_it_never_read"},
+        CMisbehaviour{"tcp", "accepts_and_closes_for_6_s"}, CMisbehaviour{"tcp", "resets_after_50_KB"},
+        CMisbehaviour{"tcp", "never_reads_then_is_killed"}, CMisbehaviour{"tcp", "reads_slowly_then_closes"}),
+    [](const auto& info) { return std::string(info.param.szScheme) + "_" + info.param.szName; });
 
 // 3,000 records of an earlier day to a collector that misbehaves, then
 // behaves: over RELP every one arrives; over TCP the summary and the break
 // message say what TCP knows (acknowledged by the collector's system, and
-// lost what it had not read).
+// lost what it had not read). relps:// and tls:// are the same inside TLS.
+// A collector that floods the forwarder never stops: the records arrive
+// and Ctrl-C ends the forwarder all the same.
 TEST_P(ForwardMisbehavingCollector, RelpLosesNoRecordAndTcpSaysWhatItKnows) {
   const std::string strScheme = GetParam().szScheme, strName = GetParam().szName;
-  const bool bRelp = strScheme == "relp";
-  constexpr size_t kRecords = 3000;
+  const bool bRelp = strScheme == "relp" || strScheme == "relps";
+  const bool bTls = strScheme == "relps" || strScheme == "tls";
+  // A collector that answers what it never read is given messages of
+  // 20 KB: the forwarder then numbers more than the systems of both ends
+  // hold, and holds some unwritten when the answers come.
+  const bool bBlind = strName == "answers_what_it_never_read";
+  const size_t nRecords = bBlind ? 400 : 3000;
   CForwardFolder folder;
-  WriteBacklog(folder.LogFolder(), kRecords);
-  CTestCollector collector(bRelp);
+  WriteBacklog(folder.LogFolder(), nRecords, 0, "20110408", bBlind ? 20000 : 0);
+  CTestCollector collector(bRelp, bTls);
   if (strName == "accepts_and_closes_for_6_s") collector.Behave(collectorAcceptAndClose);
   if (strName == "resets_after_50_KB") collector.Behave(collectorResetAfter, 50 * 1024);
   if (strName == "never_reads_then_is_killed") collector.Behave(collectorNeverRead);
   if (strName == "reads_slowly_then_closes") collector.Behave(collectorReadSlowly);
+  if (strName == "floods_the_forwarder") collector.Behave(collectorFlood);
+  if (strName == "answers_what_it_never_read") collector.Behave(collectorAnswerBlindly);
   std::vector<std::string> aArgs = folder.ForwardArgs(collector.Target());
   aArgs.push_back("--from-start");
+  if (bBlind) aArgs.insert(aArgs.end(), {"--max-size", "30000"});
   CToolProcess forward(aArgs, folder.Path("forward.out"));
   if (strName == "accepts_and_closes_for_6_s") {
     std::this_thread::sleep_for(6s);
@@ -95,17 +107,17 @@ TEST_P(ForwardMisbehavingCollector, RelpLosesNoRecordAndTcpSaysWhatItKnows) {
     for (const auto& strMessage : collector.Messages()) aNumbers.push_back(RecordNumberOfMessage(strMessage));
     return CountArrivals(aNumbers).Distinct();
   };
-  WaitUntilSettled(Distinct, kRecords, 60s, bRelp ? 60s : 5s);
+  WaitUntilSettled(Distinct, nRecords, 60s, bRelp ? 60s : 5s);
   forward.Interrupt();
   EXPECT_EQ(forward.Wait(), 0);
 
   std::vector<long> aNumbers;
   for (const auto& strMessage : collector.Messages()) aNumbers.push_back(RecordNumberOfMessage(strMessage));
   const CArrivals arrivals = CountArrivals(aNumbers);
-  const size_t nMissing = arrivals.MissingOf(kRecords);
+  const size_t nMissing = arrivals.MissingOf(nRecords);
   RecordProperty("lost", static_cast<int>(nMissing));
   RecordProperty("duplicates", static_cast<int>(arrivals.Duplicates()));
-  std::cout << strScheme << ", collector " << strName << ": " << nMissing << " of " << kRecords << " records lost, "
+  std::cout << strScheme << ", collector " << strName << ": " << nMissing << " of " << nRecords << " records lost, "
             << arrivals.Duplicates() << " came twice\n";
   const std::string strErr = ReadBytes(folder.Path("forward.out.err"));
   EXPECT_EQ(strErr.find("confirmed"), std::string::npos) << strErr;
@@ -114,7 +126,7 @@ TEST_P(ForwardMisbehavingCollector, RelpLosesNoRecordAndTcpSaysWhatItKnows) {
   EXPECT_NE(strErr.find("again"), std::string::npos) << strErr;
   if (bRelp) {
     EXPECT_EQ(nMissing, 0u) << "records lost";
-    EXPECT_NE(strErr.find("forward: " + std::to_string(kRecords) + " records to " + collector.Target() +
+    EXPECT_NE(strErr.find("forward: " + std::to_string(nRecords) + " records to " + collector.Target() +
                           " delivered, 0 behind"),
               std::string::npos)
         << strErr;
@@ -408,10 +420,16 @@ bool IsRsyslogConfiguration(const std::string& strBlock) {
 TEST(ForwardReadme, EveryCollectorConfigurationIsAcceptedByRsyslogd) {
   CScratchFolder scratch;
   size_t nChecked = 0;
-  bool bRelp = false;
-  for (const auto& strConfiguration : ReadmeForwardingBlocks()) {
+  bool bRelp = false, bRelpTls = false, bSyslogTls = false;
+  for (std::string strConfiguration : ReadmeForwardingBlocks()) {
     if (!IsRsyslogConfiguration(strConfiguration)) continue;
     bRelp = bRelp || strConfiguration.find("module(load=\"imrelp\")") != std::string::npos;
+    bRelpTls = bRelpTls || strConfiguration.find("type=\"imrelp\" port=\"2515\" tls=\"on\"") != std::string::npos;
+    bSyslogTls = bSyslogTls || strConfiguration.find("streamDriver.name=\"ossl\"") != std::string::npos;
+    // rsyslogd -N1 opens the certificates: the tests' own stand in.
+    for (size_t nAt; (nAt = strConfiguration.find("/etc/vardlix-tls")) != std::string::npos;) {
+      strConfiguration.replace(nAt, 16, TestCertificates().m_strFolder);
+    }
     const std::string strFile = scratch.Path("rsyslog-" + std::to_string(nChecked++) + ".conf");
     WriteBytes(strFile, strConfiguration);
     const std::string strCommand =
@@ -423,6 +441,8 @@ TEST(ForwardReadme, EveryCollectorConfigurationIsAcceptedByRsyslogd) {
   }
   EXPECT_GE(nChecked, 2u);
   EXPECT_TRUE(bRelp) << "no imrelp configuration";
+  EXPECT_TRUE(bRelpTls) << "no imrelp configuration with TLS";
+  EXPECT_TRUE(bSyslogTls) << "no imtcp configuration with the OpenSSL driver";
 }
 
 // Replaces the one place of strOld in strText; false when it is not there.

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <signal.h>
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -27,6 +28,7 @@
 #include "forward_test_support.h"
 #include "reading/day_files.h"
 #include "rsyslog_collector.h"
+#include "test_collector.h"
 #include "tool_process.h"
 
 namespace {
@@ -77,7 +79,7 @@ std::vector<long> NumbersOf(const std::vector<CSyslogMessage>& aMessages) {
 
 // The words a summary uses for what the transport knows.
 std::string DoneWords(const std::string& strScheme) {
-  if (strScheme == "relp") return " delivered, ";
+  if (strScheme == "relp" || strScheme == "relps") return " delivered, ";
   if (strScheme == "udp") return " sent, ";
   return " sent and acknowledged by the collector's system, ";
 }
@@ -107,7 +109,7 @@ class ForwardToRsyslog : public ::testing::Test {
 
 // Rows of one test, one for each transport named.
 class ForwardOver : public ForwardToRsyslog, public ::testing::WithParamInterface<std::string> {};
-INSTANTIATE_TEST_SUITE_P(Transports, ForwardOver, ::testing::Values("relp", "tcp"),
+INSTANTIATE_TEST_SUITE_P(Transports, ForwardOver, ::testing::Values("relp", "tcp", "relps", "tls"),
                          [](const auto& info) { return info.param; });
 
 TEST_P(ForwardOver, TenThousandRecordsOverADayChangeArriveOnceInOrderFieldForField) {
@@ -126,6 +128,7 @@ TEST_P(ForwardOver, TenThousandRecordsOverADayChangeArriveOnceInOrderFieldForFie
   CForwardOptions options;
   options.m_strFolder = m_folder.LogFolder();
   options.m_strState = m_folder.StatePath();
+  options.m_tls.m_strCaFile = TestCertificates().Pem("ca");
   CSyslogTarget target;
   std::string strError;
   ASSERT_TRUE(ParseSyslogTarget(m_collector.Target(GetParam()), target, strError));
@@ -217,6 +220,77 @@ TEST_P(ForwardOver, KilledForwarderResumesAfterItsCheckpointWithinTheBound) {
   EXPECT_LE(arrivals.Duplicates(), nKills * kForwardWindow);
 }
 
+// TLS collectors that the forwarder must not trust, or that demand a
+// certificate it has not got: it says why in one line and keeps trying, and
+// no record goes, in clear or otherwise. And the client certificate that
+// one of them demands, taken. Rows name the input (-1: the plain RELP
+// input, spoken to in TLS), the CA file, --peer, --cert and what is said.
+struct CTlsCase {
+  const char* szName;
+  int nInput;
+  const char* szCa;
+  const char* szPeer;
+  const char* szCert;
+  const char* szSaid;  // in the line that says why; nullptr: the records are delivered
+};
+void PrintTo(const CTlsCase& row, std::ostream* pOut) { *pOut << row.szName; }
+class ForwardTls : public ForwardToRsyslog, public ::testing::WithParamInterface<CTlsCase> {};
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ForwardTls,
+    ::testing::Values(
+        CTlsCase{"UnknownCaIsRefused", tlsRelp, "other-ca", "", "", "comes from an unknown CA (not one of "},
+        CTlsCase{"AnotherNameIsRefused", tlsRelp, "ca", "collector.example", "",
+                 "is not for collector.example (name mismatch"},
+        CTlsCase{"ExpiredCertificateIsRefused", tlsRelpExpired, "ca", "", "", "certificate has expired"},
+        CTlsCase{"RelpDemandingAClientCertificateIsTold", tlsRelpDemandingClient, "ca", "", "",
+                 "demanded a client certificate"},
+        CTlsCase{"SyslogDemandingAClientCertificateIsTold", tlsSyslogDemandingClient, "ca", "", "",
+                 "demanded a client certificate"},
+        CTlsCase{"PlainRelpGetsNoClearText", -1, "ca", "", "", "TLS"},
+        CTlsCase{"RelpTakesTheClientCertificateItDemands", tlsRelpDemandingClient, "ca", "", "client", nullptr},
+        CTlsCase{"SyslogTakesTheClientCertificateItDemands", tlsSyslogDemandingClient, "ca", "", "client", nullptr}),
+    [](const auto& info) { return std::string(info.param.szName); });
+
+TEST_P(ForwardTls, RefusalSaysWhyAndSendsNothing) {
+  const CTlsCase& row = GetParam();
+  constexpr size_t kRecords = 20;
+  WriteBacklog(m_folder.LogFolder(), kRecords);
+  const std::string strTarget = row.nInput < 0 ? "relps://127.0.0.1:" + std::to_string(m_collector.RelpPort())
+                                               : m_collector.TlsTarget(static_cast<TlsInput>(row.nInput));
+  std::vector<std::string> aArgs = m_folder.ForwardArgs(strTarget);
+  const CTestCertificates& certificates = TestCertificates();
+  *(std::find(aArgs.begin(), aArgs.end(), "--ca") + 1) = certificates.Pem(row.szCa);
+  if (*row.szPeer != '\0') aArgs.insert(aArgs.end(), {"--peer", row.szPeer});
+  if (*row.szCert != '\0') {
+    aArgs.insert(aArgs.end(), {"--cert", certificates.Pem(row.szCert), "--key", certificates.Key(row.szCert)});
+  }
+  aArgs.push_back("--from-start");
+  CToolProcess forward(aArgs, m_folder.Path("forward.out"));
+  const std::string strErrPath = m_folder.Path("forward.out.err");
+  if (row.szSaid == nullptr) {
+    EXPECT_EQ(m_collector.WaitForMessages(kRecords, 30s), kRecords);
+  } else {
+    // The first attempt fails within the connection's timeout of 5 s.
+    for (int i = 0; i < 300 && ReadBytes(strErrPath).find("cannot connect") == std::string::npos; ++i) {
+      std::this_thread::sleep_for(50ms);
+    }
+  }
+  forward.Interrupt();
+  EXPECT_EQ(forward.Wait(), 0);
+  m_collector.Stop();
+  const std::string strErr = ReadBytes(strErrPath);
+  const std::string strSummary = "forward: " + std::to_string(row.szSaid == nullptr ? kRecords : 0) + " records to " +
+                                 strTarget + DoneWords(strTarget.substr(0, strTarget.find(':')));
+  EXPECT_NE(strErr.find(strSummary), std::string::npos) << strErr;
+  if (row.szSaid == nullptr) return;
+  EXPECT_EQ(m_collector.CountDistinctRecords(), 0u) << "a record reached the collector";
+  std::string strWhy;
+  for (const auto& strLine : SplitLines(strErr)) {
+    if (strLine.find("cannot connect to " + strTarget) != std::string::npos) strWhy = strLine;
+  }
+  EXPECT_NE(strWhy.find(row.szSaid), std::string::npos) << strErr;
+}
+
 // What becomes of the collector while records stream: stopped as a service
 // manager stops it (SIGTERM), killed (SIGKILL), or stalled (SIGSTOP: its
 // system goes on taking TCP bytes) and then killed; each time it is started
@@ -242,9 +316,10 @@ void PrintTo(const CTroubleCase& row, std::ostream* pOut) { *pOut << row.szSchem
 class ForwardCollectorTrouble : public ForwardToRsyslog, public ::testing::WithParamInterface<CTroubleCase> {};
 INSTANTIATE_TEST_SUITE_P(Rows, ForwardCollectorTrouble,
                          ::testing::Values(CTroubleCase{"relp", "stop"}, CTroubleCase{"relp", "kill"},
-                                           CTroubleCase{"relp", "stall"}, CTroubleCase{"tcp", "stop"},
-                                           CTroubleCase{"tcp", "kill"}, CTroubleCase{"tcp", "stall"},
-                                           CTroubleCase{"relp", "kill_disk_queue"}),
+                                           CTroubleCase{"relp", "stall"}, CTroubleCase{"relps", "stop"},
+                                           CTroubleCase{"relps", "kill"}, CTroubleCase{"relps", "stall"},
+                                           CTroubleCase{"tcp", "stop"}, CTroubleCase{"tcp", "kill"},
+                                           CTroubleCase{"tcp", "stall"}, CTroubleCase{"relp", "kill_disk_queue"}),
                          [](const auto& info) {
                            return std::string(info.param.szScheme) + "_" + info.param.szTrouble;
                          });
@@ -254,6 +329,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, ForwardCollectorTrouble,
 // collector had not read are lost.
 TEST_P(ForwardCollectorTrouble, RelpLosesNoRecordAndTcpSaysWhatItKnows) {
   const std::string strScheme = GetParam().szScheme, strTrouble = GetParam().szTrouble;
+  const bool bRelp = strScheme == "relp" || strScheme == "relps";
   // An earlier day's backlog keeps the connection busy when trouble comes,
   // so that records are on their way at that moment; the host goes on
   // writing today's records meanwhile. The forwarder is held to a pace at
@@ -299,8 +375,7 @@ TEST_P(ForwardCollectorTrouble, RelpLosesNoRecordAndTcpSaysWhatItKnows) {
   WriteToday(100);
 
   const size_t nRecords = kBacklog + nToday;
-  WaitUntilSettled([this] { return m_collector.CountDistinctRecords(); }, nRecords, 60s,
-                   strScheme == "relp" ? 60s : 5s);
+  WaitUntilSettled([this] { return m_collector.CountDistinctRecords(); }, nRecords, 60s, bRelp ? 60s : 5s);
   forward.Interrupt();
   EXPECT_EQ(forward.Wait(), 0);
   m_collector.Stop();
@@ -317,7 +392,7 @@ TEST_P(ForwardCollectorTrouble, RelpLosesNoRecordAndTcpSaysWhatItKnows) {
   EXPECT_NE(strErr.find("forward: "), std::string::npos) << strErr;
   EXPECT_NE(strErr.find(DoneWords(strScheme)), std::string::npos) << strErr;
   EXPECT_EQ(strErr.find("confirmed"), std::string::npos) << strErr;
-  if (strScheme == "relp") {
+  if (bRelp) {
     EXPECT_EQ(nMissing, 0u) << "records lost";
     EXPECT_LE(arrivals.Duplicates(), kRelpWindow);
     EXPECT_NE(strErr.find("forward: " + std::to_string(nRecords) + " records to "), std::string::npos) << strErr;

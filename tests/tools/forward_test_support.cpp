@@ -9,6 +9,7 @@
 #include "base/text_encoding.h"
 #include "platform/platform_files.h"
 #include "service/library_state.h"
+#include "test_collector.h"
 #include "tool_process.h"
 #include "vardlix.h"
 
@@ -68,13 +69,15 @@ void WriteRecord(const std::vector<std::string>& aFields) {
   WriteVardlix(aArgs[0], aArgs[1], aArgs[2], aArgs[3], aArgs[4]);
 }
 
-void WriteBacklog(const std::string& strFolder, size_t nCount, size_t nFirst, const std::string& strDay) {
+void WriteBacklog(const std::string& strFolder, size_t nCount, size_t nFirst, const std::string& strDay,
+                  size_t nPadding) {
   const std::string strStamp =
       strDay.substr(0, 4) + "." + strDay.substr(4, 2) + "." + strDay.substr(6, 2) + " 10:00:00";
   std::vector<std::vector<std::string>> aRecords;
   for (size_t n = nFirst; n < nFirst + nCount; ++n) {
     aRecords.push_back({strStamp, "Info", "主窗口", "op-" + std::to_string(n), "路径=C:\\报表\\年度.xlsx k=v",
-                        "已打开报表，共 12 页 backlog record of about a hundred characters, " + std::to_string(n)});
+                        "已打开报表，共 12 页 backlog record of about a hundred characters, " + std::to_string(n) +
+                            std::string(nPadding, '.')});
   }
   WriteUtf16File(strFolder + "/Vardlix" + strDay + ".xml", MakeLogText(aRecords));
 }
@@ -115,8 +118,14 @@ std::string CForwardFolder::LogFolder() const { return m_folder.Path("hostLog");
 std::string CForwardFolder::StatePath() const { return m_folder.Path("forward.json"); }
 std::string CForwardFolder::Path(const std::string& strName) const { return m_folder.Path(strName); }
 
+// A TLS collector of the tests has a certificate of the tests' own CA.
 std::vector<std::string> CForwardFolder::ForwardArgs(const std::string& strTarget) const {
-  return {"forward", "-d", LogFolder(), "--to", strTarget, "--state", StatePath(), "--interval", "20"};
+  std::vector<std::string> aArgs = {"forward", "-d",        LogFolder(),  "--to", strTarget,
+                                    "--state", StatePath(), "--interval", "20"};
+  if (strTarget.rfind("relps://", 0) == 0 || strTarget.rfind("tls://", 0) == 0) {
+    aArgs.insert(aArgs.end(), {"--ca", TestCertificates().Pem("ca")});
+  }
+  return aArgs;
 }
 
 size_t WaitUntilSettled(const std::function<size_t()>& count, size_t nCount, std::chrono::seconds deadline,

@@ -46,7 +46,7 @@ void WriteRecord(const std::vector<std::string>& aFields);
 // yyyymmdd) with nCount records numbered from nFirst: an Info record
 // "op-N" each, about a hundred characters in ASCII and Chinese.
 void WriteBacklog(const std::string& strFolder, size_t nCount, size_t nFirst = 0,
-                  const std::string& strDay = "20110408");
+                  const std::string& strDay = "20110408", size_t nPadding = 0);
 
 // How often each record number arrived.
 struct CArrivals {

@@ -1,5 +1,7 @@
 #include "rsyslog_collector.h"
 
+#include "test_collector.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -39,11 +41,36 @@ bool ParseLine(const std::string& strLine, nlohmann::json& object) {
   return !object.is_discarded();
 }
 
+// imrelp over TLS with OpenSSL, which takes a client without a certificate
+// unless told to demand one (its GnuTLS side always demands one); imtcp
+// with its OpenSSL driver, as the README configures them.
+std::string TlsInputs(const int (&aPorts)[tlsInputCount]) {
+  const CTestCertificates& certificates = TestCertificates();
+  const std::string strPeer = std::string("[\"") + kTestClientName + "\"]";
+  auto Relp = [&](TlsInput nInput, const std::string& strName, const std::string& strMore) {
+    return "input(type=\"imrelp\" address=\"127.0.0.1\" port=\"" + std::to_string(aPorts[nInput]) +
+           "\" maxDataSize=\"256k\" tls=\"on\" tls.caCert=\"" + certificates.Pem("ca") + "\" tls.myCert=\"" +
+           certificates.Pem(strName) + "\" tls.myPrivKey=\"" + certificates.Key(strName) + "\"" + strMore +
+           " ruleset=\"store\")\n";
+  };
+  auto Syslog = [&](TlsInput nInput, const std::string& strAuth) {
+    return "input(type=\"imtcp\" address=\"127.0.0.1\" port=\"" + std::to_string(aPorts[nInput]) +
+           "\" streamDriver.name=\"ossl\" streamDriver.mode=\"1\" streamDriver.authMode=\"" + strAuth +
+           "\" streamDriver.CAFile=\"" + certificates.Pem("ca") + "\" streamDriver.CertFile=\"" +
+           certificates.Pem("server") + "\" streamDriver.KeyFile=\"" + certificates.Key("server") + "\"" +
+           (strAuth == "anon" ? std::string() : " permittedPeer=" + strPeer) + " ruleset=\"store\")\n";
+  };
+  return Relp(tlsRelp, "server", "") +
+         Relp(tlsRelpDemandingClient, "server", " tls.authMode=\"name\" tls.permittedPeer=" + strPeer) +
+         Relp(tlsRelpExpired, "expired", "") + Syslog(tlsSyslog, "anon") +
+         Syslog(tlsSyslogDemandingClient, "x509/name");
+}
+
 // Each field of a message, JSON-escaped, so that line breaks and control
 // characters arrive as they were sent. rsyslog's own messages stay out.
 std::string Configuration(const std::string& strFolder, int nTcpPort, int nUdpPort, int nRelpPort,
-                          const std::string& strQueue) {
-  const std::string strInputs = "module(load=\"imrelp\")\n"
+                          const int (&aTlsPorts)[tlsInputCount], const std::string& strQueue) {
+  const std::string strInputs = "module(load=\"imrelp\" tls.tlslib=\"openssl\")\n"
                                 "input(type=\"imrelp\" address=\"127.0.0.1\" port=\"" +
                                 std::to_string(nRelpPort) +
                                 "\" maxDataSize=\"256k\" ruleset=\"store\")\n"
@@ -53,7 +80,7 @@ std::string Configuration(const std::string& strFolder, int nTcpPort, int nUdpPo
                                 "/tcp-port\" ruleset=\"store\")\n"
                                 "module(load=\"imudp\")\n"
                                 "input(type=\"imudp\" address=\"127.0.0.1\" port=\"" +
-                                std::to_string(nUdpPort) + "\" ruleset=\"store\")\n";
+                                std::to_string(nUdpPort) + "\" ruleset=\"store\")\n" + TlsInputs(aTlsPorts);
   const std::string strFields =
       "template(name=\"fields\" type=\"list\" option.jsonf=\"on\") {\n"
       "  property(outname=\"pri\" name=\"pri\" format=\"jsonf\")\n"
@@ -125,11 +152,19 @@ bool AcceptsConnection(int nPort) {
 CRsyslogCollector::CRsyslogCollector() {
   m_nUdpPort = FreePort(SOCK_DGRAM);
   m_nRelpPort = FreePort(SOCK_STREAM);
+  for (int& nPort : m_aTlsPorts) nPort = FreePort(SOCK_STREAM);
   Launch(true);
+}
+
+std::string CRsyslogCollector::TlsTarget(TlsInput nInput) const {
+  const bool bRelp = nInput == tlsRelp || nInput == tlsRelpDemandingClient || nInput == tlsRelpExpired;
+  return std::string(bRelp ? "relps" : "tls") + "://127.0.0.1:" + std::to_string(m_aTlsPorts[nInput]);
 }
 
 std::string CRsyslogCollector::Target(const std::string& strScheme) const {
   if (strScheme == "relp") return RelpTarget();
+  if (strScheme == "relps") return TlsTarget(tlsRelp);
+  if (strScheme == "tls") return TlsTarget(tlsSyslog);
   return strScheme == "udp" ? UdpTarget() : TcpTarget();
 }
 
@@ -143,8 +178,8 @@ CRsyslogCollector::~CRsyslogCollector() {
 void CRsyslogCollector::Launch(bool bAnyTcpPort) {
   const std::string strPortFile = m_folder.Path("tcp-port");
   std::remove(strPortFile.c_str());
-  WriteBytes(m_folder.Path("rsyslog.conf"),
-             Configuration(m_folder.Path(), bAnyTcpPort ? 0 : m_nTcpPort, m_nUdpPort, m_nRelpPort, m_strQueue));
+  WriteBytes(m_folder.Path("rsyslog.conf"), Configuration(m_folder.Path(), bAnyTcpPort ? 0 : m_nTcpPort, m_nUdpPort,
+                                                          m_nRelpPort, m_aTlsPorts, m_strQueue));
   const std::string strLog = m_folder.Path("rsyslogd.log");
   m_nPid = StartRsyslogd(m_folder.Path("rsyslog.conf"), m_folder.Path("rsyslogd.pid"), strLog);
   // Ready once its TCP port takes a connection; a first start learns the
@@ -157,7 +192,10 @@ void CRsyslogCollector::Launch(bool bAnyTcpPort) {
         m_nTcpPort = std::stoi(strPort);
       }
     }
-    if (m_nTcpPort != 0 && AcceptsConnection(m_nTcpPort) && AcceptsConnection(m_nRelpPort)) return;
+    if (m_nTcpPort != 0 && AcceptsConnection(m_nTcpPort) && AcceptsConnection(m_nRelpPort) &&
+        AcceptsConnection(m_aTlsPorts[tlsRelp]) && AcceptsConnection(m_aTlsPorts[tlsSyslog])) {
+      return;
+    }
     int nStatus = 0;
     if (waitpid(m_nPid, &nStatus, WNOHANG) == m_nPid) {
       m_nPid = -1;

@@ -1,6 +1,6 @@
 // A real rsyslogd for the tests of `vardlix forward`, started by the test on
 // 127.0.0.1 with a configuration of its own: imrelp, imtcp and imudp on free
-// ports, and an omfile action whose template writes each field of every
+// ports, TLS inputs beside them (below), and an omfile action whose template writes each field of every
 // message it takes as one JSON object per line, so that a test compares
 // field by field.
 //
@@ -18,6 +18,20 @@
 #include <vector>
 
 #include "tool_process.h"
+
+// The TLS inputs, each on a port of its own, with the certificates of
+// TestCertificates() (test_collector.h): RELP over TLS (imrelp, OpenSSL)
+// and syslog over TLS (imtcp, its OpenSSL driver), each once taking any
+// client and once demanding the client certificate of kTestClientName; and
+// RELP over TLS with a server certificate that has expired.
+enum TlsInput : int {
+  tlsRelp,
+  tlsRelpDemandingClient,
+  tlsRelpExpired,
+  tlsSyslog,
+  tlsSyslogDemandingClient,
+  tlsInputCount,
+};
 
 // One message as rsyslog parsed it.
 struct CSyslogMessage {
@@ -48,8 +62,10 @@ class CRsyslogCollector {
   std::string TcpTarget() const { return "tcp://127.0.0.1:" + std::to_string(m_nTcpPort); }
   std::string UdpTarget() const { return "udp://127.0.0.1:" + std::to_string(m_nUdpPort); }
   std::string RelpTarget() const { return "relp://127.0.0.1:" + std::to_string(m_nRelpPort); }
-  // "tcp", "udp" or "relp".
+  // "tcp", "udp", "relp", "relps" or "tls" (tlsRelp, tlsSyslog).
   std::string Target(const std::string& strScheme) const;
+  // "relps://127.0.0.1:PORT" or "tls://..." of one TLS input.
+  std::string TlsTarget(TlsInput nInput) const;
 
   // Ends rsyslogd the way a service manager does (SIGTERM) and waits for it
   // to exit; what it has taken is then in its output file.
@@ -90,6 +106,7 @@ class CRsyslogCollector {
   int m_nUdpPort = 0;
   int m_nRelpPort = 0;
   std::string m_strQueue = "queue.type=\"Direct\"";
+  int m_aTlsPorts[tlsInputCount] = {};
 };
 
 // Starts rsyslogd -n with the configuration strConf, its standard streams on

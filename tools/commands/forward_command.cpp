@@ -56,6 +56,13 @@ std::string TransportMisuse(const CForwardOptions& options, const CSyslogTarget&
   if (options.m_bLineFraming && target.m_nTransport != transportTcp) {
     return "--framing applies to tcp:// only (RELP and UDP frame each message themselves)";
   }
+  const CTlsOptions& tls = options.m_tls;
+  const bool bTlsOptions = !tls.m_strCaFile.empty() || !tls.m_strPeerName.empty() || !tls.m_strCertFile.empty() ||
+                           !tls.m_strKeyFile.empty() || !tls.m_bVerify;
+  if (bTlsOptions && !target.m_bTls) {
+    return "--ca, --peer, --cert, --key and --insecure-no-verify apply to relps:// and tls:// only";
+  }
+  if (!tls.m_strKeyFile.empty() && tls.m_strCertFile.empty()) return "--key needs --cert";
   if (target.m_nTransport == transportUdp && options.m_nMaxSize > kMaximumDatagramSize) {
     return "--max-size " + std::to_string(options.m_nMaxSize) + " is more than a datagram holds (" +
            std::to_string(kMaximumDatagramSize) + ")";
@@ -270,6 +277,12 @@ int RunForward(const CForwardOptions& options, std::ostream& err) {
   if (!PlanRuns(options, aRuns, strError)) {
     ReportError(err, strError);
     return exitUsage;
+  }
+  for (const CForwardRun& run : aRuns) {
+    if (run.m_options.m_tls.m_bVerify) continue;
+    ReportError(err, "WARNING: --insecure-no-verify: the collector's certificate is not checked; anyone on the way "
+                     "can pose as " +
+                         run.m_target.m_strHost + " and read and change the records");
   }
   if (options.m_bStatus) return PrintStatus(aRuns, err);
   CatchInterrupts();

@@ -51,6 +51,23 @@ void AddServiceOptions(CLI::App* pForward, CForwardOptions& options) {
                      "one JSON line each, and end; 1 when one has none");
 }
 
+// relps:// and tls://: what the collector's certificate is checked against,
+// and the client's own.
+void AddTlsOptions(CLI::App& forward, CForwardCommandLine& line) {
+  CTlsOptions& tls = line.m_options.m_tls;
+  forward.add_option("--ca", tls.m_strCaFile, "TLS: the CAs to trust, a PEM file (default: the system's)")
+      ->type_name("FILE");
+  forward
+      .add_option("--peer", tls.m_strPeerName, "TLS: the name the collector's certificate must carry (default: HOST)")
+      ->type_name("NAME");
+  forward.add_option("--cert", tls.m_strCertFile, "TLS: a client certificate, PEM, for a collector that demands one")
+      ->type_name("FILE");
+  forward.add_option("--key", tls.m_strKeyFile, "TLS: the client certificate's key, PEM (default: in --cert's file)")
+      ->type_name("FILE");
+  forward.add_flag("--insecure-no-verify", line.m_bNoVerify,
+                   "TLS: do NOT check the collector's certificate; anyone on the way can read and change the records");
+}
+
 }  // namespace
 
 CLI::App* AddForwardCommand(CLI::App& app, CForwardCommandLine& line) {
@@ -61,8 +78,9 @@ CLI::App* AddForwardCommand(CLI::App& app, CForwardCommandLine& line) {
   pForward
       ->add_option("--to", options.m_strTarget,
                    "relp://HOST:PORT (RELP, as rsyslog's imrelp takes it: delivered means answered), "
-                   "tcp://HOST:PORT or udp://HOST:PORT (or \"to\" in --config's file)")
-      ->check(TextValidator(IsTarget, "relp://HOST:PORT, tcp://HOST:PORT or udp://HOST:PORT", "URL"));
+                   "relps://HOST:PORT (RELP over TLS), tcp://HOST:PORT, tls://HOST:PORT (syslog over TLS, RFC "
+                   "5425; port 6514 unless given) or udp://HOST:PORT (or \"to\" in --config's file)")
+      ->check(TextValidator(IsTarget, "relp://, relps://, tcp://, tls:// or udp:// followed by HOST:PORT", "URL"));
   CLI::Option* pFolder =
       pForward->add_option("--folder,-d", options.m_strFolder, "Log folder (default: the current directory)");
   pForward
@@ -125,6 +143,7 @@ CLI::App* AddForwardCommand(CLI::App& app, CForwardCommandLine& line) {
                    "Records a second at most; 0 no limit (default " + std::to_string(kDefaultDatagramRate) +
                        " over UDP, none over RELP and TCP)")
       ->check(CLI::Range(0L, 10000000L));
+  AddTlsOptions(*pForward, line);
   pForward->add_option("--interval", options.m_nPollMilliseconds, "Milliseconds between looks at the file")
       ->check(CLI::Range(10, 60000));
   AddServiceOptions(pForward, options);
@@ -157,6 +176,7 @@ CForwardOptions FinishForwardOptions(const CForwardCommandLine& line) {
   }
   options.m_syslog.m_nFacility = ParseFacility(line.m_strFacility);
   options.m_bLineFraming = line.m_strFraming == "lf";
+  options.m_tls.m_bVerify = !line.m_bNoVerify;
   return options;
 }
 

@@ -19,6 +19,7 @@ struct CForwardCommandLine {
   std::string m_strService;         // --service NAME: run as that Windows service
   std::string m_strInstallService;  // --install-service NAME
   std::string m_strRemoveService;   // --remove-service NAME
+  bool m_bNoVerify = false;         // --insecure-no-verify
 };
 
 CLI::App* AddForwardCommand(CLI::App& app, CForwardCommandLine& line);

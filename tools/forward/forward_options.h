@@ -6,10 +6,11 @@
 #include <string>
 
 #include "forward/syslog_message.h"
+#include "system/tls_session.h"
 
 struct CForwardOptions {
   std::string m_strFolder = ".";
-  std::string m_strTarget;      // relp://HOST:PORT, tcp://HOST:PORT or udp://HOST:PORT
+  std::string m_strTarget;      // relp://, relps://, tcp://, tls:// or udp:// HOST:PORT
   std::string m_strState;       // checkpoint file; empty: in the folder, named after the collector
   bool m_bFromNow = false;      // no checkpoint: after what today's file holds now, not at the oldest day
   std::string m_strTimeZone;    // --tz: the zone of the folder's host; empty: TZ, else the system's
@@ -19,6 +20,7 @@ struct CForwardOptions {
   bool m_bLineFraming = false;  // TCP: a line feed ends each message, not a length before it
   long m_nRate = -1;            // records a second at most; -1: the transport's default; 0: no limit
   CSyslogSettings m_syslog;     // host and app names are filled in by RunForward
+  CTlsOptions m_tls;            // relps:// and tls://: what to trust, and the client's certificate
   int m_nPollMilliseconds = 250;
   std::string m_strConfig;  // --config: the folders and their options come from this file (forward_config.h)
   bool m_bStatus = false;   // --status: print the status files of the forwarders instead

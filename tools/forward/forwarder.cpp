@@ -27,7 +27,7 @@ std::string AppNameOfFolder(std::string strFolder) {
 
 CForwarder::CForwarder(const CForwardOptions& options, const CSyslogTarget& target)
     : m_options(options),
-      m_link(target, options.m_bLineFraming ? framingLineFeed : framingOctetCounting),
+      m_link(target, options.m_bLineFraming ? framingLineFeed : framingOctetCounting, options.m_tls),
       m_source(options.m_strFolder) {
   CSyslogSettings& syslog = m_options.m_syslog;
   syslog.m_strHostName =

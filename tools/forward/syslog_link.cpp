@@ -25,11 +25,11 @@ std::string CSyslogTarget::Scheme() const {
     case transportUdp:
       return "udp";
     case transportRelp:
-      return "relp";
+      return m_bTls ? "relps" : "relp";
     case transportTcp:
       break;
   }
-  return "tcp";
+  return m_bTls ? "tls" : "tcp";
 }
 
 std::string CSyslogTarget::Text() const {
@@ -38,13 +38,14 @@ std::string CSyslogTarget::Text() const {
 }
 
 bool ParseSyslogTarget(const std::string& strText, CSyslogTarget& target, std::string& strError) {
-  strError = "\"" + strText + "\" is not relp://HOST:PORT, tcp://HOST:PORT or udp://HOST:PORT";
+  strError = "\"" + strText + "\" is not relp://, relps://, tcp://, tls:// or udp:// followed by HOST:PORT";
   const size_t nSchemeEnd = strText.find("://");
   if (nSchemeEnd == std::string::npos) return false;
   const std::string strScheme = strText.substr(0, nSchemeEnd);
-  if (strScheme == "tcp") target.m_nTransport = transportTcp;
+  target.m_bTls = strScheme == "relps" || strScheme == "tls";
+  if (strScheme == "tcp" || strScheme == "tls") target.m_nTransport = transportTcp;
   else if (strScheme == "udp") target.m_nTransport = transportUdp;
-  else if (strScheme == "relp") target.m_nTransport = transportRelp;
+  else if (strScheme == "relp" || strScheme == "relps") target.m_nTransport = transportRelp;
   else return false;
   const std::string strRest = strText.substr(nSchemeEnd + 3);
   size_t nHostEnd = strRest.find(':');
@@ -57,7 +58,7 @@ bool ParseSyslogTarget(const std::string& strText, CSyslogTarget& target, std::s
     target.m_strHost = strRest.substr(0, nHostEnd);
   }
   if (target.m_strHost.empty() || target.m_strHost.find_first_of("/ []") != std::string::npos) return false;
-  target.m_nPort = 514;
+  target.m_nPort = target.m_bTls ? 6514 : 514;
   if (nHostEnd < strRest.size()) {
     // An IPv6 address without brackets fails here, at its second colon.
     if (strRest[nHostEnd] != ':' || !ParsePort(strRest.substr(nHostEnd + 1), target.m_nPort)) return false;
@@ -77,6 +78,7 @@ bool CSyslogLink::Connect(int64_t nNow) {
     Failed(nNow, "cannot connect to " + m_target.Text() + " (" + strError + ")");
     return false;
   }
+  if (m_target.m_bTls && !OpenTls(nNow)) return false;
   m_nConnectedAt = m_nLastAnswerAt = nNow;
   m_bProgress = false;
   m_strOutput.clear();
@@ -92,6 +94,47 @@ bool CSyslogLink::Connect(int64_t nNow) {
   if (m_bTroubleReported) m_aEvents.push_back("connected to " + m_target.Text() + " again");
   m_bTroubleReported = false;
   return true;
+}
+
+// A failed handshake is told and retried as a refused connection is.
+bool CSyslogLink::OpenTls(int64_t nNow) {
+  std::string strError;
+  if (!m_tls.Open(std::move(m_socket), m_target.m_strHost, m_tlsOptions, kConnectTimeoutMilliseconds, strError)) {
+    Failed(nNow, "cannot connect to " + m_target.Text() + " (" + strError + ")");
+    return false;
+  }
+  if (!m_bTlsTold) {
+    m_aEvents.push_back("connected to " + m_target.Text() + " over " + m_tls.Describe() +
+                        (m_tlsOptions.m_bVerify ? "" : ", its certificate NOT verified"));
+    m_bTlsTold = true;
+  }
+  return true;
+}
+
+long CSyslogLink::WriteBytes(const char* pBytes, size_t nCount, std::string& strError) {
+  return m_target.m_bTls ? m_tls.WriteSome(pBytes, nCount, strError) : m_socket.WriteSome(pBytes, nCount, strError);
+}
+
+long CSyslogLink::ReadBytes(char* pBytes, size_t nCount, std::string& strError) {
+  return m_target.m_bTls ? m_tls.ReadSome(pBytes, nCount, strError) : m_socket.ReadSome(pBytes, nCount, strError);
+}
+
+bool CSyslogLink::HasBroken(std::string& strError) {
+  return m_target.m_bTls ? m_tls.HasBroken(strError) : m_socket.HasBroken(strError);
+}
+
+bool CSyslogLink::CountUnacknowledged(uint64_t& nBytes) const {
+  return m_target.m_bTls ? m_tls.CountUnacknowledged(nBytes) : m_socket.CountUnacknowledged(nBytes);
+}
+
+// What the collector sent and was not read is read first (a bounded amount):
+// a close with unread bytes is a reset, and a reset throws away what was
+// written and the collector had not read yet, answered ones among them.
+void CSyslogLink::CloseConnection() {
+  std::string strIgnored;
+  if (IsUp() && m_target.Kind() == socketStream) HasBroken(strIgnored);
+  m_tls.Close();
+  m_socket.Close();
 }
 
 LinkSend CSyslogLink::Send(const std::string& strMessage, int64_t nNow) {
@@ -148,7 +191,7 @@ void CSyslogLink::Queue(const std::string& strBytes) {
 bool CSyslogLink::Flush(int64_t nNow, std::string& strError) {
   while (m_nOutputStart < m_strOutput.size()) {
     const long nWritten =
-        m_socket.WriteSome(m_strOutput.data() + m_nOutputStart, m_strOutput.size() - m_nOutputStart, strError);
+        WriteBytes(m_strOutput.data() + m_nOutputStart, m_strOutput.size() - m_nOutputStart, strError);
     if (nWritten < 0) return false;
     if (nWritten == 0) break;
     m_nOutputStart += static_cast<size_t>(nWritten);
@@ -170,51 +213,71 @@ bool CSyslogLink::Flush(int64_t nNow, std::string& strError) {
 
 bool CSyslogLink::ReadAnswers(std::string& strError) {
   char aBuffer[16384];
-  for (;;) {
-    const long nRead = m_socket.ReadSome(aBuffer, sizeof aBuffer, strError);
+  for (size_t nTaken = 0; nTaken < kMaxReadBytesPerRound;) {
+    const long nRead = ReadBytes(aBuffer, sizeof aBuffer, strError);
     if (nRead < 0) return false;
-    if (nRead == 0) return true;
+    if (nRead == 0) break;
     if (!m_relp.Receive(aBuffer, static_cast<size_t>(nRead), strError)) return false;
+    nTaken += static_cast<size_t>(nRead);
   }
+  return true;
+}
+
+// RELP: the messages answered, in order, and whether the session is over.
+size_t CSyslogLink::CountAnswered(int64_t nNow, std::string& strError, bool& bBroken) {
+  size_t nDone = 0;
+  const bool bWasOpen = m_relp.IsOpen();
+  if (!ReadAnswers(strError)) {
+    bBroken = true;
+    // What was answered before the break is the collector's.
+  }
+  size_t nAnswered = m_relp.TakeAnswered();
+  if (nAnswered > 0 || m_relp.IsOpen() != bWasOpen) m_nLastAnswerAt = nNow;
+  if (!bWasOpen && m_relp.IsOpen()) {
+    if (m_bTroubleReported) m_aEvents.push_back("connected to " + m_target.Text() + " again");
+    m_bTroubleReported = false;
+  }
+  while (!m_aPending.empty() && (m_aPending.front().m_bSkipped || nAnswered > 0)) {
+    if (!m_aPending.front().m_bSkipped) {
+      // An answer to a frame not yet written whole answers nothing the
+      // collector can have had: the session is given up and the message
+      // sent again on the next one.
+      if (m_aPending.front().m_nEnd > m_nWritten) {
+        strError = "the collector answered a message it had not been sent whole";
+        bBroken = true;
+        break;
+      }
+      --nAnswered;
+    }
+    m_aPending.pop_front();
+    ++nDone;
+  }
+  const bool bWaiting = !m_relp.IsOpen() || m_relp.Unanswered() > 0;
+  if (!bBroken && bWaiting && nNow - m_nLastAnswerAt >= kRelpAnswerTimeoutMilliseconds) {
+    strError = "no answer for " + std::to_string(kRelpAnswerTimeoutMilliseconds / 1000) + " s";
+    bBroken = true;
+  }
+  return nDone;
 }
 
 size_t CSyslogLink::CountDone(int64_t nNow, std::string& strError, bool& bBroken) {
   size_t nDone = 0;
   bBroken = false;
-  if (m_target.m_nTransport == transportRelp) {
-    const bool bWasOpen = m_relp.IsOpen();
-    if (!ReadAnswers(strError)) {
-      bBroken = true;
-      // What was answered before the break is the collector's.
-    }
-    size_t nAnswered = m_relp.TakeAnswered();
-    if (nAnswered > 0 || m_relp.IsOpen() != bWasOpen) m_nLastAnswerAt = nNow;
-    if (!bWasOpen && m_relp.IsOpen()) {
-      if (m_bTroubleReported) m_aEvents.push_back("connected to " + m_target.Text() + " again");
-      m_bTroubleReported = false;
-    }
-    while (!m_aPending.empty() && (m_aPending.front().m_bSkipped || nAnswered > 0)) {
-      if (!m_aPending.front().m_bSkipped) --nAnswered;
-      m_aPending.pop_front();
-      ++nDone;
-    }
-    const bool bWaiting = !m_relp.IsOpen() || m_relp.Unanswered() > 0;
-    if (!bBroken && bWaiting && nNow - m_nLastAnswerAt >= kRelpAnswerTimeoutMilliseconds) {
-      strError = "no answer for " + std::to_string(kRelpAnswerTimeoutMilliseconds / 1000) + " s";
-      bBroken = true;
-    }
-    return nDone;
-  }
+  if (m_target.m_nTransport == transportRelp) return CountAnswered(nNow, strError, bBroken);
   // TCP. Asked before looking for a break: a reset empties the system's
   // queue, which would then read as everything acknowledged.
   uint64_t nUnacknowledged = 0;
-  const bool bKnown = m_socket.CountUnacknowledged(nUnacknowledged);
+  const bool bKnown = CountUnacknowledged(nUnacknowledged);
   m_bSettleOnly = !bKnown;
-  if (m_socket.HasBroken(strError)) {
+  if (HasBroken(strError)) {
     bBroken = true;
     return 0;
   }
-  const uint64_t nSafe = bKnown ? m_nWritten - std::min(nUnacknowledged, m_nWritten) : m_nWritten;
+  // TLS: the system counts encrypted bytes, which do not line up with the
+  // messages' bytes; all that was written is safe once none is unacknowledged.
+  const uint64_t nSafe = !bKnown           ? m_nWritten
+                         : m_target.m_bTls ? (nUnacknowledged == 0 ? m_nWritten : 0)
+                                           : m_nWritten - std::min(nUnacknowledged, m_nWritten);
   while (!m_aPending.empty()) {
     const CPending& front = m_aPending.front();
     const bool bDone =
@@ -258,7 +321,7 @@ CLinkReport CSyslogLink::Shutdown(int nMilliseconds) {
   report.m_nDone = m_nDoneSinceLastPoll;
   m_nDoneSinceLastPoll = 0;
   if (!IsUp() || m_target.m_nTransport == transportUdp) {
-    m_socket.Close();
+    CloseConnection();
     return report;
   }
   const auto Now = [] {
@@ -279,7 +342,7 @@ CLinkReport CSyslogLink::Shutdown(int nMilliseconds) {
   } else if (!bBroken) {
     report.m_nDone += CountDone(Now(), strError, bBroken);
   }
-  m_socket.Close();
+  CloseConnection();
   m_aPending.clear();
   return report;
 }
@@ -300,7 +363,7 @@ void CSyslogLink::Break(int64_t nNow, std::string strReason) {
   m_strWriteError.clear();
   size_t nWaiting = 0;
   for (const auto& pending : m_aPending) nWaiting += pending.m_bSkipped ? 0 : 1;
-  m_socket.Close();
+  CloseConnection();
   m_bBroken = true;
   m_aPending.clear();
   m_strOutput.clear();

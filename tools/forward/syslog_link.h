@@ -15,6 +15,12 @@
 //    breaks are handed over again.
 //  - UDP (udp://): one datagram per message, done once sent; a datagram that
 //    the network or a full receive buffer loses is lost.
+//  - relps:// and tls:// are RELP and octet-counted TCP (RFC 5425) inside a
+//    TLS session (system/tls_session.h), verified unless the user turned
+//    that off. A failed handshake is a failed connection: its reason is told
+//    and the link tries again as after a refusal; nothing goes in clear.
+//    Over tls:// a message is done once its encrypted bytes are written and
+//    the collector's system has acknowledged everything written.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +30,7 @@
 
 #include "forward/syslog_relp.h"
 #include "system/network.h"
+#include "system/tls_session.h"
 
 enum SyslogTransport : int {
   transportTcp,
@@ -41,16 +48,18 @@ struct CSyslogTarget {
   SyslogTransport m_nTransport = transportTcp;
   std::string m_strHost;  // without the brackets of an IPv6 address
   int m_nPort = 514;
+  bool m_bTls = false;  // relps:// or tls://
 
   SocketKind Kind() const { return m_nTransport == transportUdp ? socketDatagram : socketStream; }
-  std::string Scheme() const;  // "tcp", "udp" or "relp"
+  std::string Scheme() const;  // "tcp", "udp", "relp", "relps" or "tls"
   std::string Text() const;    // "tcp://HOST:PORT"
 };
 
-// "relp://HOST:PORT", "tcp://HOST:PORT" or "udp://HOST:PORT"; HOST may be a
-// name, an IPv4 address or an IPv6 address in brackets; PORT defaults to
-// 514 for TCP and UDP and must be given for RELP, which has no standard
-// port. False, with a message, for anything else.
+// "relp://HOST:PORT", "relps://HOST:PORT", "tcp://HOST:PORT",
+// "tls://HOST:PORT" or "udp://HOST:PORT"; HOST may be a name, an IPv4
+// address or an IPv6 address in brackets; PORT defaults to 514 for TCP and
+// UDP and to 6514 for TLS (RFC 5425), and must be given for RELP, which has
+// no standard port. False, with a message, for anything else.
 bool ParseSyslogTarget(const std::string& strText, CSyslogTarget& target, std::string& strError);
 
 // Waits between attempts to connect: the first after kFirstRetryMilliseconds,
@@ -69,6 +78,10 @@ constexpr int64_t kSettleMilliseconds = 1000;
 // (and its unanswered messages sent again on a new one).
 constexpr size_t kRelpWindow = 512;
 constexpr int64_t kRelpAnswerTimeoutMilliseconds = 60000;
+// What one round reads from the collector at most, whatever it sends, so
+// that a collector that floods the link cannot keep the forwarder from its
+// timeouts and its signals.
+constexpr size_t kMaxReadBytesPerRound = 256 * 1024;
 
 struct CLinkReport {
   size_t m_nDone = 0;     // messages newly done (see above), the oldest first
@@ -84,10 +97,11 @@ enum LinkSend : int {
 
 class CSyslogLink {
  public:
-  CSyslogLink(CSyslogTarget target, SyslogFraming nFraming) : m_target(std::move(target)), m_nFraming(nFraming) {}
+  CSyslogLink(CSyslogTarget target, SyslogFraming nFraming, CTlsOptions tls = CTlsOptions())
+      : m_target(std::move(target)), m_nFraming(nFraming), m_tlsOptions(std::move(tls)) {}
 
   const CSyslogTarget& Target() const { return m_target; }
-  bool IsUp() const { return m_socket.IsOpen(); }
+  bool IsUp() const { return m_socket.IsOpen() || m_tls.IsOpen(); }
   // Up and ready for messages (RELP: the session is open).
   bool IsReady() const { return IsUp() && (m_target.m_nTransport != transportRelp || m_relp.IsOpen()); }
 
@@ -134,16 +148,27 @@ class CSyslogLink {
     bool m_bSkipped = false;  // not sent: done once those before it are
   };
 
+  bool OpenTls(int64_t nNow);
+  // The connection's bytes, through TLS or straight to the socket.
+  long WriteBytes(const char* pBytes, size_t nCount, std::string& strError);
+  long ReadBytes(char* pBytes, size_t nCount, std::string& strError);
+  bool HasBroken(std::string& strError);
+  bool CountUnacknowledged(uint64_t& nBytes) const;
+  void CloseConnection();
   void Queue(const std::string& strBytes);
   bool Flush(int64_t nNow, std::string& strError);
   bool ReadAnswers(std::string& strError);
   size_t CountDone(int64_t nNow, std::string& strError, bool& bBroken);
+  size_t CountAnswered(int64_t nNow, std::string& strError, bool& bBroken);
   void Break(int64_t nNow, std::string strReason);  // by value: it may be m_strWriteError, which it clears
   void Failed(int64_t nNow, const std::string& strReason);
 
   CSyslogTarget m_target;
   SyslogFraming m_nFraming;
-  CNetSocket m_socket;
+  CTlsOptions m_tlsOptions;
+  CNetSocket m_socket;      // the connection, when not TLS
+  CTlsSession m_tls;        // the connection, when TLS
+  bool m_bTlsTold = false;  // the TLS session's terms were told
   CRelpSession m_relp;
   std::string m_strOutput;          // bytes not yet written
   size_t m_nOutputStart = 0;        // of m_strOutput, the first not written

@@ -61,7 +61,7 @@ class CNetSocket {
 
   // Stream: whether the peer has closed or reset the connection, or it
   // failed; looks without waiting. Bytes the peer sends are read and thrown
-  // away: a plain syslog collector has nothing to say.
+  // away, at most 64 KiB a call: a plain syslog collector has nothing to say.
   bool HasBroken(std::string& strError);
 
   // Stream: bytes written that the peer's system has not acknowledged yet.

@@ -16,11 +16,16 @@ CNetSocket& CNetSocket::operator=(CNetSocket&& other) noexcept {
   return *this;
 }
 
+// A peer that sends without end is read a bounded amount a call, so that
+// the caller gets back to its timeouts and signals whatever it sends.
 bool CNetSocket::HasBroken(std::string& strError) {
-  char aDiscard[512];
-  for (;;) {
+  constexpr size_t kMaxDiscardBytes = 64 * 1024;
+  char aDiscard[4096];
+  for (size_t nDiscarded = 0; nDiscarded < kMaxDiscardBytes;) {
     const long nRead = ReadSome(aDiscard, sizeof aDiscard, strError);
     if (nRead == 0) return false;
     if (nRead < 0) return true;
+    nDiscarded += static_cast<size_t>(nRead);
   }
+  return false;
 }
