@@ -121,9 +121,11 @@ TEST_P(ForwardMisbehavingCollector, RelpLosesNoRecordAndTcpSaysWhatItKnows) {
             << arrivals.Duplicates() << " came twice\n";
   const std::string strErr = ReadBytes(folder.Path("forward.out.err"));
   EXPECT_EQ(strErr.find("confirmed"), std::string::npos) << strErr;
-  // Each misbehaviour broke a connection, which the forwarder made again:
-  // a row whose trouble never came proves nothing.
-  EXPECT_NE(strErr.find("again"), std::string::npos) << strErr;
+  // Each misbehaviour but a flood broke a connection, which the forwarder
+  // made again: a row whose trouble never came proves nothing.
+  if (strName != "floods_the_forwarder") {
+    EXPECT_NE(strErr.find("again"), std::string::npos) << strErr;
+  }
   if (bRelp) {
     EXPECT_EQ(nMissing, 0u) << "records lost";
     EXPECT_NE(strErr.find("forward: " + std::to_string(nRecords) + " records to " + collector.Target() +
