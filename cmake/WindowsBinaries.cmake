@@ -7,6 +7,19 @@ enable_language(RC)
 
 set(VARDLIX_VERSION_RESOURCE_TEMPLATE "${PROJECT_SOURCE_DIR}/packaging/version.rc.in")
 
+# The debug information names files relative to the source tree, not by the
+# build machine's absolute paths: the .debug files that ship say
+# log_service/service/daily_log.cpp, and a debugger finds the sources in any
+# checkout of the same version. The build tree (where the layer folders and
+# generated files lie) is named by its place in the source tree; it is the
+# more specific prefix, so it comes last, which GCC and clang both prefer.
+file(RELATIVE_PATH VARDLIX_BINARY_RELATIVE "${PROJECT_SOURCE_DIR}" "${PROJECT_BINARY_DIR}")
+if(VARDLIX_BINARY_RELATIVE STREQUAL "")
+  set(VARDLIX_BINARY_RELATIVE .)
+endif()
+add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=>"
+                    "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${PROJECT_BINARY_DIR}=${VARDLIX_BINARY_RELATIVE}>")
+
 # vardlix_windows_binary(TARGET FILE_NAME DESCRIPTION)
 #   The version resource: product "Vardlix", file and product version from
 #   PROJECT_VERSION, DESCRIPTION, and FILE_NAME (the binary's own name). In a
