@@ -6,6 +6,12 @@
 enable_language(RC)
 
 set(VARDLIX_VERSION_RESOURCE_TEMPLATE "${PROJECT_SOURCE_DIR}/packaging/version.rc.in")
+# Who publishes the binaries, as Explorer's Details tab and installers show
+# it; a distributor that builds its own sets both on the command line. A
+# fixed year rather than the build's, so that a rebuild gives the same DLL.
+set(VARDLIX_COMPANY_NAME "The Vardlix developers" CACHE STRING "CompanyName of the version resources")
+set(VARDLIX_LEGAL_COPYRIGHT "Copyright (C) 2026 The Vardlix developers" CACHE STRING
+    "LegalCopyright of the version resources")
 
 # The debug information names files relative to the source tree, not by the
 # build machine's absolute paths: the .debug files that ship say
@@ -21,7 +27,8 @@ add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${PROJECT_SOU
                     "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${PROJECT_BINARY_DIR}=${VARDLIX_BINARY_RELATIVE}>")
 
 # vardlix_windows_binary(TARGET FILE_NAME DESCRIPTION)
-#   The version resource: product "Vardlix", file and product version from
+#   The version resource: product "Vardlix", company and copyright (above),
+#   file and product version from
 #   PROJECT_VERSION, DESCRIPTION, and FILE_NAME (the binary's own name). In a
 #   Release build the binary is then stripped of its debug information,
 #   which goes to FILE_NAME.debug beside it; the binary names that file and

@@ -3,8 +3,10 @@
 # exactly SetLogLife at ordinal 1 and WriteVardlix at ordinal 2, undecorated.
 # With DEBUG_SPLIT (a Release build) the DLL must also hold no debug
 # information but a .gnu_debuglink section, and Vardlix.dll.debug beside it
-# the debug information of the library's own code.
-#   cmake -DOBJDUMP=<objdump> -DDLL=<Vardlix.dll> [-DDEBUG_SPLIT=1] -P check_dll_tables.cmake
+# the debug information of the library's own code, its files named relative
+# to the source tree SOURCE, never by the build machine's absolute paths.
+#   cmake -DOBJDUMP=<objdump> -DDLL=<Vardlix.dll> [-DDEBUG_SPLIT=1 -DSOURCE=<source tree>]
+#         -P check_dll_tables.cmake
 execute_process(COMMAND "${OBJDUMP}" -p "${DLL}"
                 OUTPUT_VARIABLE strDump RESULT_VARIABLE nResult)
 if(NOT nResult EQUAL 0)
@@ -51,6 +53,10 @@ if(DEBUG_SPLIT)
   file(STRINGS "${DLL}.debug" aSourceNames REGEX "exports\\.cpp" LIMIT_COUNT 1)
   if(NOT strDebugSections MATCHES "\\.debug_info" OR NOT aSourceNames)
     message(FATAL_ERROR "${DLL}.debug does not describe the library's own code")
+  endif()
+  file(STRINGS "${DLL}.debug" aAbsolute REGEX "${SOURCE}" LIMIT_COUNT 1)
+  if(aAbsolute)
+    message(FATAL_ERROR "${DLL}.debug names the build machine's ${SOURCE}: ${aAbsolute}")
   endif()
   message(STATUS "debug information in ${DLL}.debug")
 endif()
