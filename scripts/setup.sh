@@ -18,9 +18,10 @@ packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev
           rsyslog rsyslog-relp lnav chromium chromium-driver python3-selenium fonts-wqy-zenhei tzdata
           libxml2-utils)
 # mono-mcs and mono-runtime: the test of the .NET binding compiles it and
-# runs it against libvardlix.so. python3-venv: the test of the Python wheel
-# installs it with pip into a fresh virtual environment.
-packages+=(mono-mcs mono-runtime python3-venv)
+# runs it against libvardlix.so; nuget installs its package from a folder
+# feed. python3-venv: the test of the Python wheel installs it with pip
+# into a fresh virtual environment.
+packages+=(mono-mcs mono-runtime nuget python3-venv)
 windows=0
 [[ "${1:-}" == "--windows" ]] && windows=1
 if (( windows )); then

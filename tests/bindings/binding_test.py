@@ -82,6 +82,20 @@ def ProjectVersion():
         return re.search(r"project\(Vardlix VERSION ([0-9.]+)", file.read()).group(1)
 
 
+def PackageCopies(strPackage):
+    """(file, name in the output folder) of each copy that the package's
+    build/Vardlix.targets makes of a file the package holds."""
+    strBuild = os.path.join(strPackage, "build")
+    aCopies = []
+    for item in ElementTree.parse(os.path.join(strBuild, "Vardlix.targets")).iter():
+        if item.tag.endswith("}None"):
+            strSource = item.get("Include").replace("$(MSBuildThisFileDirectory)", strBuild + "\\")
+            strSource = os.path.normpath(strSource.replace("\\", os.sep))
+            if os.path.exists(strSource):
+                aCopies.append((strSource, item.get("Link").replace("\\", os.sep)))
+    return aCopies
+
+
 class CBindingTest(unittest.TestCase):
     def setUp(self):
         self.m_strFolder = tempfile.mkdtemp(prefix="vardlix-binding-")
@@ -146,6 +160,31 @@ class CBindingTest(unittest.TestCase):
                   os.path.join(strWheels, aWheels[0])], env=environment)
         self.Run([strPython, "-c", WHEEL_HOST], env=environment)
         self.CheckLogFolder("python3Log", "Wheel", strFolder=os.path.dirname(strPython))
+
+    def testDotNetPackageInstalledFromAFolderFeedWritesRecordsThatReadBack(self):
+        # The package as packaging/make_nupkg.py builds it, installed by
+        # NuGet from a local folder feed, as a Mono console project takes
+        # it: compiled against lib/, run with lib/'s assembly and the native
+        # library where the package's build targets copy them.
+        strFeed = os.path.join(self.m_strFolder, "feed")
+        self.Run([sys.executable, os.path.join(SOURCE_FOLDER, "packaging", "make_nupkg.py"), ProjectVersion(), strFeed,
+                  "linux-x64=" + os.path.join(LIBRARY_FOLDER, "libvardlix.so.1")])
+        strPackages = os.path.join(self.m_strFolder, "packages")
+        self.Run(["nuget", "install", "Vardlix", "-Source", strFeed, "-OutputDirectory", strPackages, "-NonInteractive",
+                  "-NoCache"])
+        strPackage = os.path.join(strPackages, "Vardlix." + ProjectVersion())
+        strAssembly = os.path.join(strPackage, "lib", "net45", "Vardlix.Net.dll")
+        strHost = os.path.join(self.m_strFolder, "VardlixHost.exe")
+        self.Run(["mcs", "-nologo", "-warnaserror", "-r:" + strAssembly, "-out:" + strHost,
+                  os.path.join(SOURCE_FOLDER, "tests", "bindings", "VardlixHost.cs")])
+        shutil.copy2(strAssembly, self.m_strFolder)
+        for strSource, strLink in PackageCopies(strPackage):
+            shutil.copy2(strSource, os.path.join(self.m_strFolder, strLink))
+        self.assertTrue(os.path.exists(os.path.join(self.m_strFolder, "libvardlix.so")))
+        strMono = self.CopyInterpreter(shutil.which("mono"))
+        environment = {s: v for s, v in os.environ.items() if s != "LD_LIBRARY_PATH"}
+        self.Run([strMono, strHost], env=environment)
+        self.CheckLogFolder("mono-sgenLog", "DotNet")
 
     def testDotNetHostWritesEveryCharacterThroughTheBinding(self):
         strMono = self.CopyInterpreter(shutil.which("mono"))
