@@ -2,7 +2,8 @@
 # cmake --install of a Windows build, and `cpack` in it, give
 #   Vardlix-<version>-win32.zip (the 32-bit build) or
 #   Vardlix-<version>-win64.zip (the 64-bit build), each holding one folder
-#   of its own name with bin/Vardlix.dll, bin/Vardlix.dll.debug,
+#   of its own name with bin/Vardlix.dll, bin/Vardlix.dll.debug (or, built
+#   by clang, bin/Vardlix.pdb),
 #   bin/vardlix.exe, include/vardlix.h, lib/Vardlix.lib,
 #   lib/libVardlix.dll.a, lib/Vardlix.def, lib/cmake/Vardlix/,
 #   lib/pkgconfig/vardlix.pc, share/vardlix/lnav/ (with the tool) and
@@ -31,9 +32,16 @@ add_custom_target(vardlix_msvc_import_library ALL DEPENDS "${VARDLIX_MSVC_IMPORT
 install(FILES "${VARDLIX_MSVC_IMPORT_LIBRARY}" DESTINATION "${CMAKE_INSTALL_LIBDIR}")
 install(FILES "${VARDLIX_DEF_FILE}" DESTINATION "${CMAKE_INSTALL_LIBDIR}" RENAME Vardlix.def)
 install(FILES "${PROJECT_SOURCE_DIR}/packaging/README-Windows.txt" DESTINATION .)
-# The debug information that the Release build took out of the binaries
-# (cmake/WindowsBinaries.cmake), beside them, where their debug links point.
-if(CMAKE_BUILD_TYPE STREQUAL "Release")
+# The debug information of the binaries (cmake/WindowsBinaries.cmake),
+# beside them: a clang build's PDB files, or the .debug files that a GCC
+# Release build took out of them, where their debug links point.
+if(VARDLIX_WINDOWS_PDB)
+  install(FILES "$<TARGET_FILE_DIR:vardlix>/$<TARGET_FILE_BASE_NAME:vardlix>.pdb" DESTINATION "${CMAKE_INSTALL_BINDIR}")
+  if(TARGET vardlix_tool)
+    install(FILES "$<TARGET_FILE_DIR:vardlix_tool>/$<TARGET_FILE_BASE_NAME:vardlix_tool>.pdb"
+            DESTINATION "${CMAKE_INSTALL_BINDIR}")
+  endif()
+elseif(CMAKE_BUILD_TYPE STREQUAL "Release")
   install(FILES "$<TARGET_FILE:vardlix>.debug" DESTINATION "${CMAKE_INSTALL_BINDIR}")
   if(TARGET vardlix_tool)
     install(FILES "$<TARGET_FILE:vardlix_tool>.debug" DESTINATION "${CMAKE_INSTALL_BINDIR}")
