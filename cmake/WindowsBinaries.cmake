@@ -62,13 +62,20 @@ function(vardlix_windows_binary target strFileName strDescription)
   target_sources(${target} PRIVATE "${strResource}")
 
   if(VARDLIX_WINDOWS_PDB)
-    # FILE_NAME's stem.pdb beside it; the binary names the PDB without the
+    # The PDB beside the binary: Vardlix.pdb for the DLL, FILE_NAME.pdb for
+    # a program, since vardlix.pdb would be Vardlix.pdb's very file on
+    # Windows, where both lie in bin\. The binary names the PDB without the
     # build machine's folder, and a debugger looks beside the binary and on
     # its symbol path. lld would make the source files' relative names
     # (above) absolute against its working folder: "." keeps them relative
     # to the source tree.
-    target_link_options(${target} PRIVATE "LINKER:--pdb=" "LINKER:--Xlink=-pdbaltpath:%_PDB%"
-                        "LINKER:--Xlink=-pdbsourcepath:.")
+    set(strPdbName "${strFileName}.pdb")
+    if(strType STREQUAL "SHARED_LIBRARY")
+      set(strPdbName "${VARDLIX_INTERNAL_NAME}.pdb")
+    endif()
+    set_property(TARGET ${target} PROPERTY VARDLIX_PDB_NAME "${strPdbName}")
+    target_link_options(${target} PRIVATE "LINKER:--pdb=$<TARGET_FILE_DIR:${target}>/${strPdbName}"
+                        "LINKER:--Xlink=-pdbaltpath:%_PDB%" "LINKER:--Xlink=-pdbsourcepath:.")
   elseif(CMAKE_BUILD_TYPE STREQUAL "Release")
     add_custom_command(TARGET ${target} POST_BUILD
       COMMAND "${CMAKE_OBJCOPY}" --only-keep-debug "$<TARGET_FILE_NAME:${target}>" "$<TARGET_FILE_NAME:${target}>.debug"

@@ -3,7 +3,7 @@
 #   Vardlix-<version>-win32.zip (the 32-bit build) or
 #   Vardlix-<version>-win64.zip (the 64-bit build), each holding one folder
 #   of its own name with bin/Vardlix.dll, bin/Vardlix.dll.debug (or, built
-#   by clang, bin/Vardlix.pdb),
+#   by clang, bin/Vardlix.pdb and bin/vardlix.exe.pdb),
 #   bin/vardlix.exe, include/vardlix.h, lib/Vardlix.lib,
 #   lib/libVardlix.dll.a, lib/Vardlix.def, lib/cmake/Vardlix/,
 #   lib/pkgconfig/vardlix.pc, share/vardlix/lnav/ (with the tool) and
@@ -36,9 +36,10 @@ install(FILES "${PROJECT_SOURCE_DIR}/packaging/README-Windows.txt" DESTINATION .
 # beside them: a clang build's PDB files, or the .debug files that a GCC
 # Release build took out of them, where their debug links point.
 if(VARDLIX_WINDOWS_PDB)
-  install(FILES "$<TARGET_FILE_DIR:vardlix>/$<TARGET_FILE_BASE_NAME:vardlix>.pdb" DESTINATION "${CMAKE_INSTALL_BINDIR}")
+  install(FILES "$<TARGET_FILE_DIR:vardlix>/$<TARGET_PROPERTY:vardlix,VARDLIX_PDB_NAME>"
+          DESTINATION "${CMAKE_INSTALL_BINDIR}")
   if(TARGET vardlix_tool)
-    install(FILES "$<TARGET_FILE_DIR:vardlix_tool>/$<TARGET_FILE_BASE_NAME:vardlix_tool>.pdb"
+    install(FILES "$<TARGET_FILE_DIR:vardlix_tool>/$<TARGET_PROPERTY:vardlix_tool,VARDLIX_PDB_NAME>"
             DESTINATION "${CMAKE_INSTALL_BINDIR}")
   endif()
 elseif(CMAKE_BUILD_TYPE STREQUAL "Release")

@@ -73,7 +73,9 @@ namespace Vardlix
         {
             string strProgram = AppDomain.CurrentDomain.BaseDirectory;
             if (File.Exists(Path.Combine(strProgram, "Vardlix.dll"))) return null;
-            string strAssembly = Path.GetDirectoryName(typeof(CNativeLibrary).Assembly.Location) ?? strProgram;
+            // A single-file or in-memory assembly has no location.
+            string strLocation = typeof(CNativeLibrary).Assembly.Location;
+            string strAssembly = string.IsNullOrEmpty(strLocation) ? strProgram : Path.GetDirectoryName(strLocation);
             string strArch = IntPtr.Size == 8 ? "x64" : "x86";
             string[] aCandidates = {
                 Path.Combine(strProgram, "runtimes", RuntimeIdentifier, "native", "Vardlix.dll"),

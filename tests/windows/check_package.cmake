@@ -30,7 +30,12 @@ foreach(entry IN LISTS entries)
     message(FATAL_ERROR "${zip}: ${entry} lies outside ${top}/; it holds:\n${listing}")
   endif()
 endforeach()
-foreach(expected bin/Vardlix.dll bin/Vardlix.dll.debug include/vardlix.h lib/Vardlix.lib lib/libVardlix.dll.a
+# A clang build ships the DLL's PDB, a GCC one its split DWARF.
+set(strDebugFile bin/Vardlix.dll.debug)
+if(EXISTS "${BUILD}/log_service/Vardlix.pdb")
+  set(strDebugFile bin/Vardlix.pdb)
+endif()
+foreach(expected bin/Vardlix.dll ${strDebugFile} include/vardlix.h lib/Vardlix.lib lib/libVardlix.dll.a
                  lib/Vardlix.def lib/cmake/Vardlix/VardlixConfig.cmake lib/pkgconfig/vardlix.pc README-Windows.txt)
   if(NOT "${top}/${expected}" IN_LIST entries)
     message(FATAL_ERROR "${zip} lacks ${top}/${expected}; it holds:\n${listing}")
