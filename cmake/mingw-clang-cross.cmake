@@ -29,6 +29,15 @@ foreach(strKind IN ITEMS EXE SHARED)
   set(CMAKE_${strKind}_LINKER_FLAGS_INIT
       "${CMAKE_${strKind}_LINKER_FLAGS_INIT} -fuse-ld=lld -L${VARDLIX_MINGW_GCC_DIR} -lpthread")
 endforeach()
+# 32-bit code unwinds with DWARF-2 tables that GCC's crtbegin.o registers
+# with libgcc at start-up; clang would take MinGW-w64's own crtbegin.o,
+# which registers none, and every exception would end in std::terminate.
+# -B puts GCC's folder first where clang looks for its start-up objects.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+  foreach(strKind IN ITEMS EXE SHARED)
+    set(CMAKE_${strKind}_LINKER_FLAGS_INIT "${CMAKE_${strKind}_LINKER_FLAGS_INIT} -B${VARDLIX_MINGW_GCC_DIR}")
+  endforeach()
+endif()
 # lld's MinGW driver has --whole-archive but not --push-state, which CMake
 # puts around a whole archive by default.
 set(CMAKE_CXX_LINK_LIBRARY_USING_WHOLE_ARCHIVE "LINKER:--whole-archive" "<LINK_ITEM>" "LINKER:--no-whole-archive")
