@@ -25,8 +25,10 @@ packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev
           libxml2-utils systemd libivykis0 libnet1 libwrap0 libglib2.0-0 libcap2 libjson-c5 libpcre3
           libssl-dev rsyslog-openssl rsyslog-gnutls)
 # mono-mcs and mono-runtime: the test of the .NET binding compiles it and
-# runs it against libvardlix.so.
-packages+=(mono-mcs mono-runtime)
+# runs it against libvardlix.so; nuget installs its package from a folder
+# feed. python3-venv: the test of the Python wheel installs it with pip
+# into a fresh virtual environment.
+packages+=(mono-mcs mono-runtime nuget python3-venv)
 windows=0
 [[ "${1:-}" == "--windows" ]] && windows=1
 if (( windows )); then

@@ -24,11 +24,17 @@ endif()
 target_compile_definitions(RuntimeHost PRIVATE "VARDLIX_SHARED_GCC_RUNTIME=\"${VARDLIX_SHARED_GCC_RUNTIME}\"")
 target_compile_definitions(windows_runtime_tests PRIVATE "VARDLIX_SHARED_GCC_RUNTIME=\"${VARDLIX_SHARED_GCC_RUNTIME}\"")
 set(VARDLIX_SHARED_RUNTIME "")
+# A clang build links the runtime of the MinGW GCC that its toolchain file
+# names (cmake/mingw-clang-cross.cmake), which knows where it lies.
+set(strRuntimeCompiler "${CMAKE_CXX_COMPILER}")
+if(VARDLIX_MINGW_GCC)
+  set(strRuntimeCompiler "${VARDLIX_MINGW_GCC}")
+endif()
 foreach(strDll IN ITEMS ${VARDLIX_SHARED_GCC_RUNTIME} libwinpthread-1.dll)
-  execute_process(COMMAND "${CMAKE_CXX_COMPILER}" "-print-file-name=${strDll}"
+  execute_process(COMMAND "${strRuntimeCompiler}" "-print-file-name=${strDll}"
                   OUTPUT_VARIABLE strPath OUTPUT_STRIP_TRAILING_WHITESPACE)
   if(NOT IS_ABSOLUTE "${strPath}" OR NOT EXISTS "${strPath}")
-    message(FATAL_ERROR "${CMAKE_CXX_COMPILER} does not know ${strDll}, which the runtime tests need")
+    message(FATAL_ERROR "${strRuntimeCompiler} does not know ${strDll}, which the runtime tests need")
   endif()
   list(APPEND VARDLIX_SHARED_RUNTIME "${strPath}")
 endforeach()
