@@ -252,6 +252,16 @@ void RereadConfiguration(const CForwardOptions& options, std::vector<CForwardRun
                        (aRuns.size() == 1 ? " folder" : " folders"));
 }
 
+// A running service's journal gets each forwarder's summary now and then,
+// as at the end: what was done, what is behind, what went again.
+void ReportSummaries(const std::vector<CForwardRun>& aRuns, CProgressLine& progress, std::ostream& err) {
+  progress.Clear();
+  for (const auto& run : aRuns) {
+    if (run.m_pForwarder) err << SummaryText(*run.m_pForwarder) << " (so far)\n";
+  }
+  err.flush();
+}
+
 // One round of every folder's forwarder: bBusy when one has more to do at
 // once. False, said, when one whose folder came cannot start.
 bool StepRuns(std::vector<CForwardRun>& aRuns, bool bReopen, CProgressLine& progress, std::ostream& err, bool& bBusy) {
@@ -289,6 +299,7 @@ int RunForward(const CForwardOptions& options, std::ostream& err) {
   CatchReopenRequests();
   CProgressLine progress(err);
   int64_t nProgressAt = 0;
+  int64_t nSummaryAt = SteadyMilliseconds() + int64_t{options.m_nSummaryMinutes} * 60000;
   int nPollMilliseconds = 60000;
   for (const auto& run : aRuns) nPollMilliseconds = std::min(nPollMilliseconds, run.m_options.m_nPollMilliseconds);
   while (!WasInterrupted()) {
@@ -306,6 +317,10 @@ int RunForward(const CForwardOptions& options, std::ostream& err) {
     if (nNow - nProgressAt >= kProgressMilliseconds) {
       progress.Show(ProgressText(aRuns));
       nProgressAt = nNow;
+    }
+    if (options.m_nSummaryMinutes > 0 && nNow >= nSummaryAt) {
+      ReportSummaries(aRuns, progress, err);
+      nSummaryAt = nNow + int64_t{options.m_nSummaryMinutes} * 60000;
     }
     if (bBusy) std::this_thread::sleep_for(std::chrono::milliseconds(kBusyPauseMilliseconds));
     else SleepUnlessInterrupted(nPollMilliseconds);

@@ -146,6 +146,11 @@ CLI::App* AddForwardCommand(CLI::App& app, CForwardCommandLine& line) {
   AddTlsOptions(*pForward, line);
   pForward->add_option("--interval", options.m_nPollMilliseconds, "Milliseconds between looks at the file")
       ->check(CLI::Range(10, 60000));
+  pForward
+      ->add_option("--summary-every", options.m_nSummaryMinutes,
+                   "Minutes between summary lines on standard error, for a service's journal (default 0: at the "
+                   "end only)")
+      ->check(CLI::Range(0, 100000));
   AddServiceOptions(pForward, options);
   pForward->add_option("--service", line.m_strService,
                        "Windows: run as the service NAME, as the service manager starts it (sc create NAME binPath= "

@@ -22,6 +22,7 @@ struct CForwardOptions {
   CSyslogSettings m_syslog;     // host and app names are filled in by RunForward
   CTlsOptions m_tls;            // relps:// and tls://: what to trust, and the client's certificate
   int m_nPollMilliseconds = 250;
-  std::string m_strConfig;  // --config: the folders and their options come from this file (forward_config.h)
-  bool m_bStatus = false;   // --status: print the status files of the forwarders instead
+  int m_nSummaryMinutes = 0;  // --summary-every: a summary line on standard error this often; 0: at the end only
+  std::string m_strConfig;    // --config: the folders and their options come from this file (forward_config.h)
+  bool m_bStatus = false;     // --status: print the status files of the forwarders instead
 };
