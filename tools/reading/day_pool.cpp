@@ -120,7 +120,7 @@ void RunInDayOrder(size_t nCount, unsigned nThreads, const std::function<void(si
     }
     return;
   }
-  CDayQueue queue(nCount, size_t{nThreads} + 1);
+  CDayQueue queue(nCount, DaySlots(nThreads));
   std::exception_ptr pError;
   {
     CReadingThreads threads(queue);
