@@ -238,9 +238,11 @@ bool CShowReading::ReadDays(const MakeTaker& make, const FinishDay& finish, bool
       },
       [&](size_t n) {
         std::unique_ptr<CDayRead> pDay = std::move(aDays[n]);
-        err << pDay->m_warnings.str();
         if (bFirst) m_aReadCounts[pDay->m_nFile] = pDay->m_nSeen;
+        // The day's records, then what it warns of, as when it was read
+        // in its turn: a damaged day's warning follows its records.
         bWhole = DeliverDay(*pDay, finish);
+        err << pDay->m_warnings.str();
         return bWhole && !LimitReached();
       });
   return bWhole;

@@ -64,7 +64,7 @@ class CShowReading {
   // used at all.
   bool Run(const Consumer& take, bool bFirst, std::ostream& err);
   // The same through a taker per day. What a day warns of goes to err at
-  // its turn, before the day is finished. With --limit the days are read
+  // its turn, once the day is finished. With --limit the days are read
   // one after the other, since how many a day may give depends on the days
   // before it.
   bool RunDays(const MakeTaker& make, const FinishDay& finish, bool bFirst, std::ostream& err);
