@@ -12,7 +12,7 @@
 namespace {
 
 constexpr unsigned kMostThreads = 4;
-constexpr unsigned kMostThreadsAsked = 64;
+constexpr long kMostThreadsAsked = 64;
 
 // The days not yet taken, done or delivered, shared by the reading threads
 // and the delivering one; every member is guarded by m_mutex.
