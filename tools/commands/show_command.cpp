@@ -106,6 +106,31 @@ bool ShowDays(CShowReading& reading, const CDayOutput::Append& append, CShowOutp
                          bFirst, err);
 }
 
+// The table: its columns measured on the records to be shown, each day's
+// on its reading thread, then the records read again and written.
+bool ShowTable(CShowReading& reading, const CShowOptions& options, CShowOutput& output, std::ostream& err) {
+  CTableOptions table;
+  table.m_nWidth = options.m_bWide ? 0 : OutputWidth();
+  table.m_bColor = WantsColor(options.m_strColor);
+  CTableLayout natural = MeasureColumns({});
+  const bool bMeasured = reading.RunDays([] { return std::make_unique<CDayWidths>(); },
+                                         [&natural](CShowReading::CDayTaker& taker) {
+                                           const CTableLayout& day = static_cast<CDayWidths&>(taker).m_natural;
+                                           for (int i = 0; i < kFieldCount; ++i) {
+                                             natural[i] = std::max(natural[i], day[i]);
+                                           }
+                                         },
+                                         true, err);
+  if (!bMeasured || reading.Taken() == 0) return bMeasured;
+  const CTableLayout layout = FitColumns(natural, table.m_nWidth);
+  std::ostringstream header;
+  WriteTableHeader(layout, table, header);
+  output.Buffer() = header.str();
+  return ShowDays(
+      reading, [&](std::string& strOut, const CLogRecord& record) { AppendTableRow(strOut, record, layout, table); },
+      output, false, err);
+}
+
 }  // namespace
 
 void ReportError(std::ostream& err, const std::string& strMessage) {
@@ -126,30 +151,9 @@ int RunShow(const CShowOptions& given, std::ostream& out, std::ostream& err) {
   std::string& strBuffer = output.Buffer();
   bool bRead = true;
   switch (options.m_nFormat) {
-    case formatTable: {
-      CTableOptions table;
-      table.m_nWidth = options.m_bWide ? 0 : OutputWidth();
-      table.m_bColor = WantsColor(options.m_strColor);
-      // The columns are measured on the records to be shown, then the
-      // records are read again and written.
-      CTableLayout natural = MeasureColumns({});
-      bRead = reading.RunDays([] { return std::make_unique<CDayWidths>(); },
-                              [&natural](CShowReading::CDayTaker& taker) {
-                                const CTableLayout& day = static_cast<CDayWidths&>(taker).m_natural;
-                                for (int i = 0; i < kFieldCount; ++i) natural[i] = std::max(natural[i], day[i]);
-                              },
-                              true, err);
-      if (!bRead || reading.Taken() == 0) break;
-      const CTableLayout layout = FitColumns(natural, table.m_nWidth);
-      std::ostringstream header;
-      WriteTableHeader(layout, table, header);
-      strBuffer = header.str();
-      bRead = ShowDays(
-          reading,
-          [&](std::string& strOut, const CLogRecord& record) { AppendTableRow(strOut, record, layout, table); }, output,
-          false, err);
+    case formatTable:
+      bRead = ShowTable(reading, options, output, err);
       break;
-    }
     case formatJson:
       bRead = ShowDays(reading, AppendJsonLine, output, true, err);
       break;
@@ -184,7 +188,8 @@ int RunShow(const CShowOptions& given, std::ostream& out, std::ostream& err) {
   }
   output.Finish(bRead);
   if (!bRead) return exitFailure;
-  if (reading.Taken() == 0 && reading.Read() > 0 && options.m_nLimit != 0)
+  if (reading.Taken() == 0 && reading.Read() > 0 && options.m_nLimit != 0) {
     ReportNoMatch(options.m_filter, reading.Read(), err);
+  }
   return reading.Damaged() ? exitFailure : exitOk;
 }
