@@ -81,6 +81,9 @@ class CShowReading {
   class CFileSink;
   struct CDayRead;
 
+  // With nTakenInDay taken by the day being read. m_nTaken is looked at
+  // only under a limit, and a limit reads the days one at a time on the
+  // calling thread: no reading thread reads it while it changes.
   bool LimitReached(size_t nTakenInDay = 0) const {
     return m_options.m_nLimit >= 0 && m_nTaken + nTakenInDay >= static_cast<size_t>(m_options.m_nLimit);
   }
