@@ -296,9 +296,15 @@ TEST(ShowControlCharacters, NeverReachTheTerminalRaw) {
   EXPECT_EQ(nlohmann::json::parse(json.m_strOut)["location"], "\x1b[2J");
 }
 
+// Days are read a few at once and shown in order: the first day is far
+// larger than the others, so that the later ones are read first, and the
+// order shown must not follow the order read. Every case is run on one
+// reading thread and on four, whatever the machine's cores, with the same
+// output, warnings included.
 TEST(ShowFiles, ReadsDaysAndFilesInTheOrderGiven) {
   CScratchFolder folder;
-  WriteUtf16File(folder.Path("Vardlix20110408.xml"), MakeLogText({{"2011.04.08 08:00:00", "A", "", "", "", ""}}));
+  const std::vector<std::vector<std::string>> aBigDay(20000, {"2011.04.08 08:00:00", "A", "", "", "", ""});
+  WriteUtf16File(folder.Path("Vardlix20110408.xml"), MakeLogText(aBigDay));
   WriteUtf16File(folder.Path("Vardlix20110409.xml"), MakeLogText({{"2011.04.09 08:00:00", "B", "", "", "", ""}}));
   // Records that wait: in the day's pending file, then in a process's own.
   WriteUtf16File(folder.Path("Vardlix20110409.77.pending"),
@@ -306,9 +312,15 @@ TEST(ShowFiles, ReadsDaysAndFilesInTheOrderGiven) {
   WriteUtf16File(folder.Path("Vardlix20110409.pending"), MakeLogText({{"2011.04.09 08:00:01", "C", "", "", "", ""}}));
   // Without byte-order mark: narrow text, UTF-8 here.
   WriteBytes(folder.Path("copy.xml"), MakeLogText({{"2011.04.10 08:00:00", "无标记", "", "", "", ""}}));
+  // Damaged files, each warned of at its turn: a large one before a small one.
+  const std::vector<std::vector<std::string>> aBigCut(20000, {"2011.04.11 08:00:00", "G", "", "", "", ""});
+  auto Cut = [](const std::string& strText) { return strText.substr(0, strText.rfind("</日志>")); };
+  WriteUtf16File(folder.Path("cut-big.xml"), Cut(MakeLogText(aBigCut)));
+  WriteUtf16File(folder.Path("cut-small.xml"), Cut(MakeLogText({{"2011.04.12 08:00:00", "H", "", "", "", ""}})));
   struct {
     std::vector<std::string> aArgs;
-    std::string strExpected;  // types, then files, in order
+    std::string strExpected;     // types, then files, in order, each run of one shown once
+    std::string strWarned = "";  // the files warned of, in order
   } const kCases[] = {
       {{"2011-04-09", "20110408"},
        "B C D A Vardlix20110409.xml Vardlix20110409.pending Vardlix20110409.77.pending Vardlix20110408.xml"},
@@ -320,19 +332,32 @@ TEST(ShowFiles, ReadsDaysAndFilesInTheOrderGiven) {
        "A B C D Vardlix20110408.xml Vardlix20110409.xml Vardlix20110409.pending Vardlix20110409.77.pending"},
       {{"--since", "2011-04-08 12:00", "--until", "2011-04-09"},  // the window's days
        "B C D Vardlix20110409.xml Vardlix20110409.pending Vardlix20110409.77.pending"},
+      {{"cut-big.xml", "20110409", "cut-small.xml"},
+       "G B C D H cut-big.xml Vardlix20110409.xml Vardlix20110409.pending Vardlix20110409.77.pending cut-small.xml",
+       "cut-big.xml cut-small.xml"},
   };
   for (const auto& c : kCases) {
     std::vector<std::string> aArgs = {"show", "-d", folder.Path(), "-f", "json"};
     aArgs.insert(aArgs.end(), c.aArgs.begin(), c.aArgs.end());
-    CToolResult result = RunTool(aArgs);
-    ASSERT_EQ(result.m_nStatus, 0) << result.m_strErr;
-    std::string strTypes, strFiles;
+    CToolResult result = RunTool(aArgs, {{"VARDLIX_READING_THREADS", "4"}});
+    ASSERT_EQ(result.m_nStatus, c.strWarned.empty() ? 0 : 1) << result.m_strErr;
+    std::string strTypes, strFiles, strLastType, strLastFile;
     for (const auto& strLine : SplitLines(result.m_strOut)) {
       auto object = nlohmann::json::parse(strLine);
-      strTypes += object["type"].get<std::string>() + " ";
-      strFiles += " " + object["file"].get<std::string>();
+      if (object["type"] != strLastType) strTypes += object["type"].get<std::string>() + " ";
+      if (object["file"] != strLastFile) strFiles += " " + object["file"].get<std::string>();
+      strLastType = object["type"], strLastFile = object["file"];
     }
     EXPECT_EQ(strTypes + strFiles.substr(1), c.strExpected);
+    std::string strWarned;
+    for (const auto& strLine : SplitLines(result.m_strErr)) {
+      const std::string strPath = strLine.substr(9, strLine.find(": ", 9) - 9);  // after "vardlix: "
+      strWarned += (strWarned.empty() ? "" : " ") + strPath.substr(strPath.rfind('/') + 1);
+    }
+    EXPECT_EQ(strWarned, c.strWarned) << result.m_strErr;
+    CToolResult one = RunTool(aArgs, {{"VARDLIX_READING_THREADS", "1"}});
+    EXPECT_EQ(one.m_strOut, result.m_strOut);
+    EXPECT_EQ(one.m_strErr, result.m_strErr);
   }
 }
 

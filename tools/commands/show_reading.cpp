@@ -1,11 +1,13 @@
 #include "commands/show_reading.h"
 
 #include <algorithm>
+#include <sstream>
 
 #include "base/paths.h"
 #include "base/text_encoding.h"
 #include "format/log_layout.h"
 #include "reading/day_files.h"
+#include "reading/day_pool.h"
 #include "reading/log_file.h"
 #include "reading/record_export.h"
 #include "reading/waiting_records.h"
@@ -139,21 +141,36 @@ bool ResolveFiles(CShowOptions& options, std::vector<std::string>& aPaths, int& 
   return bFound;
 }
 
+// What the reading of one day leaves for its turn: the taker, what it
+// warns of, and the counts. Filled on a reading thread, handed back on the
+// calling one.
+struct CShowReading::CDayRead {
+  size_t m_nFile = 0;  // index into m_aPaths
+  std::unique_ptr<CDayTaker> m_pTaker;
+  std::ostringstream m_warnings;
+  CRecordClock m_clock;  // the offsets of the day's records, in file order
+  bool m_bText = false;  // the taker gets the records as they stand
+  bool m_bUsable = false;
+  bool m_bDamaged = false;
+  size_t m_nSeen = 0;   // records of the file read, selected or not
+  size_t m_nRead = 0;   // the same, with those waiting beside it, for the first pass
+  size_t m_nTaken = 0;  // records given to the taker
+};
+
 class CShowReading::CFileSink : public CRecordSink {
  public:
-  CFileSink(CShowReading& reading, const Consumer& take, size_t nMax)
-      : m_reading(reading), m_take(take), m_nMax(nMax) {}
+  CFileSink(const CShowReading& reading, CDayRead& day, size_t nMax) : m_reading(reading), m_day(day), m_nMax(nMax) {}
   void Take(const CRecordText& text) override {
-    CShowReading& r = m_reading;
-    if (m_nSeen == m_nMax || r.LimitReached()) return;
+    const CShowReading& r = m_reading;
+    if (m_nSeen == m_nMax || r.LimitReached(m_day.m_nTaken)) return;
     ++m_nSeen;
-    if (r.m_pTakeText != nullptr) {
-      ++r.m_nTaken;
-      (*r.m_pTakeText)(text);
+    if (m_day.m_bText) {
+      ++m_day.m_nTaken;
+      m_day.m_pTaker->TakeText(text);
       return;
     }
     // Every record of the file counts for the order of the offsets.
-    const int64_t nOffset = r.m_bOffsets ? r.m_clock.OffsetOf(text.m_aData[fieldTime]) : kNoUtcOffset;
+    const int64_t nOffset = r.m_bOffsets ? m_day.m_clock.OffsetOf(text.m_aData[fieldTime]) : kNoUtcOffset;
     if (!r.m_matcher.MayMatch(text)) return;
     for (int i = 0; i < kFieldCount; ++i) {
       m_record.m_aField[i].clear();
@@ -166,30 +183,69 @@ class CShowReading::CFileSink : public CRecordSink {
     if (r.m_options.m_bReverse) {
       m_aHeld.push_back(m_record);
     } else {
-      ++r.m_nTaken;
-      m_take(m_record);
+      ++m_day.m_nTaken;
+      m_day.m_pTaker->Take(m_record);
     }
   }
   size_t Seen() const { return m_nSeen; }
   std::vector<CLogRecord>& Held() { return m_aHeld; }
 
  private:
-  CShowReading& m_reading;
-  const Consumer& m_take;
+  const CShowReading& m_reading;
+  CDayRead& m_day;
   size_t m_nMax;
   size_t m_nSeen = 0;
   CLogRecord m_record;
   std::vector<CLogRecord> m_aHeld;
 };
 
-bool CShowReading::Run(const Consumer& take, bool bFirst, std::ostream& err, const TextConsumer* pTakeText) {
+namespace {
+
+// Hands each record to the consumer as it is read: for reading on the
+// calling thread alone.
+class CConsumerTaker : public CShowReading::CDayTaker {
+ public:
+  explicit CConsumerTaker(const CShowReading::Consumer& take) : m_take(take) {}
+  void Take(const CLogRecord& record) override { m_take(record); }
+
+ private:
+  const CShowReading::Consumer& m_take;
+};
+
+}  // namespace
+
+bool CShowReading::Run(const Consumer& take, bool bFirst, std::ostream& err) {
+  return ReadDays([&take] { return std::make_unique<CConsumerTaker>(take); }, [](CDayTaker&) {}, bFirst, err, 1);
+}
+
+bool CShowReading::RunDays(const MakeTaker& make, const FinishDay& finish, bool bFirst, std::ostream& err) {
+  return ReadDays(make, finish, bFirst, err, m_options.m_nLimit >= 0 ? 1 : ReadingThreads());
+}
+
+bool CShowReading::ReadDays(const MakeTaker& make, const FinishDay& finish, bool bFirst, std::ostream& err,
+                            unsigned nThreads) {
   m_nTaken = 0;
-  m_pTakeText = CanTakeText() ? pTakeText : nullptr;
-  for (size_t n = 0; n < m_aPaths.size() && !LimitReached(); ++n) {
-    const size_t i = m_options.m_bReverse ? m_aPaths.size() - 1 - n : n;
-    if (!ReadFile(i, take, bFirst, err)) return false;
-  }
-  return true;
+  // One slot per day; a day's slot is emptied once it is handed back.
+  std::vector<std::unique_ptr<CDayRead>> aDays(m_aPaths.size());
+  bool bWhole = true;
+  RunInDayOrder(
+      m_aPaths.size(), nThreads,
+      [&](size_t n) {
+        aDays[n] = std::make_unique<CDayRead>();
+        aDays[n]->m_nFile = m_options.m_bReverse ? m_aPaths.size() - 1 - n : n;
+        aDays[n]->m_pTaker = make();
+        ReadDay(bFirst, *aDays[n]);
+      },
+      [&](size_t n) {
+        std::unique_ptr<CDayRead> pDay = std::move(aDays[n]);
+        if (bFirst) m_aReadCounts[pDay->m_nFile] = pDay->m_nSeen;
+        // The day's records, then what it warns of, as when it was read
+        // in its turn: a damaged day's warning follows its records.
+        bWhole = DeliverDay(*pDay, finish);
+        err << pDay->m_warnings.str();
+        return bWhole && !LimitReached();
+      });
+  return bWhole;
 }
 
 bool CShowReading::CanTakeText() const {
@@ -197,28 +253,41 @@ bool CShowReading::CanTakeText() const {
   return !m_options.m_bReverse && !filter.HasFilters();
 }
 
-bool CShowReading::ReadFile(size_t i, const Consumer& take, bool bFirst, std::ostream& err) {
-  const std::string& strPath = m_aPaths[i];
-  m_clock.StartFile();
-  CFileSink sink(*this, take, bFirst ? std::string::npos : m_aReadCounts[i]);
+// Reads one day into its taker; what the calling thread must do with it is
+// left in day. Runs on a reading thread: it changes nothing but day.
+void CShowReading::ReadDay(bool bFirst, CDayRead& day) const {
+  const std::string& strPath = m_aPaths[day.m_nFile];
+  day.m_bText = CanTakeText() && day.m_pTaker->TakesText();
+  CFileSink sink(*this, day, bFirst ? std::string::npos : m_aReadCounts[day.m_nFile]);
   CLogFile file = ReadLogFile(strPath, sink);
-  if (bFirst) m_aReadCounts[i] = sink.Seen();
+  day.m_nSeen = sink.Seen();
   if (file.m_nOutcome != logFileRead) {
-    ReportError(err, strPath + ": " + file.m_strError);
-    return false;
+    ReportError(day.m_warnings, strPath + ": " + file.m_strError);
+    return;
   }
-  if (!ReportOutcome(strPath, file.m_text, bFirst, err)) return false;
-  if (bFirst) m_nRead += sink.Seen();
-  TakeWaitingRecords(strPath, take, bFirst, sink.Held());
+  if (!ReportOutcome(strPath, file.m_text, bFirst, day)) return;
+  day.m_bUsable = true;
+  if (bFirst) day.m_nRead = sink.Seen();
   std::vector<CLogRecord>& aHeld = sink.Held();
-  for (auto it = aHeld.rbegin(); it != aHeld.rend() && !LimitReached(); ++it) {
-    ++m_nTaken;
-    take(*it);
+  TakeWaitingRecords(strPath, bFirst, day, aHeld);
+  for (auto it = aHeld.rbegin(); it != aHeld.rend() && !LimitReached(day.m_nTaken); ++it) {
+    ++day.m_nTaken;
+    day.m_pTaker->Take(*it);
   }
+}
+
+// A day's turn on the calling thread. False when its file could not be used.
+bool CShowReading::DeliverDay(CDayRead& day, const FinishDay& finish) {
+  if (!day.m_bUsable) return false;
+  m_bDamaged = m_bDamaged || day.m_bDamaged;
+  m_nRead += day.m_nRead;
+  m_nTaken += day.m_nTaken;
+  finish(*day.m_pTaker);
   return true;
 }
 
-bool CShowReading::ReportOutcome(const std::string& strPath, const CLogText& text, bool bFirst, std::ostream& err) {
+bool CShowReading::ReportOutcome(const std::string& strPath, const CLogText& text, bool bFirst, CDayRead& day) const {
+  std::ostream& err = day.m_warnings;
   switch (text.m_nOutcome) {
     case logTextRead:
       return true;
@@ -245,7 +314,7 @@ bool CShowReading::ReportOutcome(const std::string& strPath, const CLogText& tex
         ReportError(err, strPath + ": " + DescribeDamage(text) + "; showing the " + std::to_string(text.m_nRecords) +
                              " complete records");
       }
-      m_bDamaged = true;
+      day.m_bDamaged = true;
       return true;
   }
   return true;
@@ -253,18 +322,18 @@ bool CShowReading::ReportOutcome(const std::string& strPath, const CLogText& tex
 
 // Records that wait for the day's file while another program holds it are
 // the day's too, after the records in the file.
-void CShowReading::TakeWaitingRecords(const std::string& strPath, const Consumer& take, bool bFirst,
-                                      std::vector<CLogRecord>& aHeld) {
+void CShowReading::TakeWaitingRecords(const std::string& strPath, bool bFirst, CDayRead& day,
+                                      std::vector<CLogRecord>& aHeld) const {
   for (CLogRecord& record : ReadWaitingRecords(strPath)) {
-    if (LimitReached()) break;
-    if (bFirst) ++m_nRead;
-    if (m_bOffsets) record.m_nUtcOffset = m_clock.OffsetOf(record.m_aField[fieldTime]);
+    if (LimitReached(day.m_nTaken)) break;
+    if (bFirst) ++day.m_nRead;
+    if (m_bOffsets) record.m_nUtcOffset = day.m_clock.OffsetOf(record.m_aField[fieldTime]);
     if (!m_matcher.Matches(record)) continue;
     if (m_options.m_bReverse) {
       aHeld.push_back(std::move(record));
     } else {
-      ++m_nTaken;
-      take(record);
+      ++day.m_nTaken;
+      day.m_pTaker->Take(record);
     }
   }
 }

@@ -98,7 +98,8 @@ bool ReadThroughJournal(CFile& file, std::u16string& strText, std::u16string& st
 size_t ReadWideFile(CFile& file, std::u16string& strText, CLogFile& result) {
   bool bZero = false;
   std::u16string strBeyond;
-  strText = ReadWideTextFrom(file, sizeof kByteOrderMark, bZero, result.m_bDataBeyondZero, &strBeyond);
+  strText =
+      ReadWideTextFrom(file, sizeof kByteOrderMark, bZero, result.m_bDataBeyondZero, &strBeyond, std::move(strText));
   // A journal begins with a zero unit, and holds data behind it.
   result.m_bJournal = bZero && ReadThroughJournal(file, strText, strBeyond);
   result.m_bDataBeyondZero = result.m_bDataBeyondZero || result.m_bJournal;
@@ -185,12 +186,13 @@ bool WrittenJustNow(const std::u16string& strPath) {
 }  // namespace
 
 std::u16string ReadWideTextFrom(CFile& file, uint64_t nByteOffset, bool& bZero, bool& bDataBeyond,
-                                std::u16string* pBeyond) {
+                                std::u16string* pBeyond, std::u16string strRoom) {
   bZero = bDataBeyond = false;
   const uint64_t nLength = file.GetLength();
   const uint64_t nUnits = nLength > nByteOffset ? (nLength - nByteOffset) / 2 : 0;
   file.Seek(nByteOffset);
-  std::u16string strText;
+  std::u16string strText = std::move(strRoom);
+  strText.clear();
   // Room for the whole text up front, where it is no larger than a day's
   // log can be; beyond that the string grows as it is read.
   strText.reserve(static_cast<size_t>(std::min<uint64_t>(nUnits, 64 * 1024 * 1024)));
@@ -244,6 +246,11 @@ std::u16string ReadWideTextFrom(CFile& file, uint64_t nByteOffset, bool& bZero, 
 
 namespace {
 
+// The text of the file this thread read last, kept for its room: the next
+// file's text is read into it, where fresh memory would cost a page fault
+// every few kilobytes (a fifth of the time of reading a month of days).
+thread_local std::u16string t_strRoom;
+
 CLogFile ReadLogFileInto(const std::string& strPath, CRecordSink& sink, int nAttempts, bool bKeepText) {
   CLogFile result;
   std::u16string strWidePath;
@@ -264,7 +271,7 @@ CLogFile ReadLogFileInto(const std::string& strPath, CRecordSink& sink, int nAtt
   }
   std::string strName = FileNameOf(strPath);
   CAttemptSink attemptSink(sink);
-  std::u16string strText;
+  std::u16string strText = std::move(t_strRoom);
   for (int i = 1; i <= nAttempts; ++i) {
     result = CLogFile();
     // Only the last attempt looks for the records of a damaged text whose
@@ -284,7 +291,11 @@ CLogFile ReadLogFileInto(const std::string& strPath, CRecordSink& sink, int nAtt
     if (nResult == attemptDone) break;
     if (i < nAttempts) std::this_thread::sleep_for(kRetryDelay);
   }
-  if (bKeepText) result.m_strText = std::move(strText);
+  if (bKeepText) {
+    result.m_strText = std::move(strText);
+  } else {
+    t_strRoom = std::move(strText);
+  }
   return result;
 }
 

@@ -53,9 +53,10 @@ CLogFile ReadLogFile(const std::string& strPath, CRecordSink& sink, int nAttempt
 // bZero when a zero unit ends it and bDataBeyond when a byte other than zero
 // follows that unit. Reads a piece at a time: zeros at the end are never
 // held. pBeyond, when given, receives the units after the zero unit, without
-// the zeros that end the file.
+// the zeros that end the file. strRoom, when given, is a string whose room
+// the text is read into.
 std::u16string ReadWideTextFrom(CFile& file, uint64_t nByteOffset, bool& bZero, bool& bDataBeyond,
-                                std::u16string* pBeyond = nullptr);
+                                std::u16string* pBeyond = nullptr, std::u16string strRoom = {});
 
 // Whether a record given to the library now would be added to this file,
 // as the library decides it: into the root "日志",
