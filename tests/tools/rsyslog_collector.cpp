@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <random>
 #include <set>
 #include <stdexcept>
 #include <string_view>
@@ -109,16 +110,24 @@ std::string Configuration(const std::string& strFolder, int nTcpPort, int nUdpPo
 
 }  // namespace
 
+// A port below the system's ephemeral range (32768 and up on Linux), free
+// at this moment, at random: the ports that connections are given, and the
+// system's choice for another test's port 0, never take it between this
+// look and the collector's bind, and two tests running side by side are
+// unlikely to pick the same one.
 int FreePort(int nType) {
-  int nSocket = socket(AF_INET, nType, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t nLength = sizeof address;
-  bind(nSocket, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(nSocket, reinterpret_cast<sockaddr*>(&address), &nLength);
-  close(nSocket);
-  return ntohs(address.sin_port);
+  static std::mt19937 random(static_cast<unsigned>(getpid()) * 7919u + static_cast<unsigned>(time(nullptr)));
+  for (;;) {
+    const int nPort = 20000 + static_cast<int>(random() % 12000);
+    const int nSocket = socket(AF_INET, nType, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(nPort));
+    const bool bFree = bind(nSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(nSocket);
+    if (bFree) return nPort;
+  }
 }
 
 pid_t StartRsyslogd(const std::string& strConf, const std::string& strPidFile, const std::string& strLog) {
