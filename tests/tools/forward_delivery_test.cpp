@@ -611,6 +611,28 @@ TEST(ForwardUnit, ReadmeConfigurationIsTakenAndTheUnitPassesSystemdAnalyzeVerify
   EXPECT_EQ(misspelt.m_nStatus, 2) << misspelt.m_strErr;
   EXPECT_NE(misspelt.m_strErr.find("folder 1: \"hostnmae\" is no key of the file"), std::string::npos)
       << misspelt.m_strErr;
+  // A pattern stands for the folders it matches now, each with its own
+  // checkpoint in itself: not a file of that name, nor a "state" to share.
+  std::filesystem::create_directories(scratch.Path("aLog"));
+  std::filesystem::create_directories(scratch.Path("bLog"));
+  WriteBytes(scratch.Path("cLog"), "");
+  struct {
+    std::string strFolders;
+    int nStatus;
+    std::vector<std::string> aSaid;
+  } const kPatterns[] = {
+      {"[\"" + scratch.Path("*Log") + "\"]", 1, {scratch.Path("aLog/forward-"), scratch.Path("bLog/forward-")}},
+      {"[\"" + scratch.Path("*Nothing") + "\"]", 2, {"no folder matches"}},
+      {"[{\"folder\": \"" + scratch.Path("*Log") + "\", \"state\": \"x.json\"}]", 2, {"takes no \"state\""}},
+  };
+  for (const auto& pattern : kPatterns) {
+    WriteBytes(scratch.Path("pattern.json"), R"({"to": "relp://127.0.0.1:1", "folders": )" + pattern.strFolders + "}");
+    const CToolResult result = RunTool({"forward", "--config", scratch.Path("pattern.json"), "--status"});
+    EXPECT_EQ(result.m_nStatus, pattern.nStatus) << pattern.strFolders << result.m_strErr;
+    for (const auto& strSaid : pattern.aSaid)
+      EXPECT_NE(result.m_strErr.find(strSaid), std::string::npos) << result.m_strErr;
+    EXPECT_EQ(result.m_strErr.find("cLog"), std::string::npos) << result.m_strErr;
+  }
   if (std::system("command -v systemd-analyze > /dev/null 2>&1") != 0) {
     GTEST_SKIP() << "no systemd-analyze (scripts/setup.sh installs systemd)";
   }

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "system/folder_match.h"
 #include "system/state_file.h"
 
 namespace {
@@ -61,6 +62,29 @@ bool FolderArguments(const nlohmann::json& shared, const nlohmann::json& folder,
   return true;
 }
 
+// A folder given by a pattern ("/opt/*/bin/*Log") stands for each folder
+// that matches it now, with the entry's other keys; SIGHUP looks again.
+// Each keeps its checkpoint in itself: a "state" of their own they cannot
+// share.
+bool ExpandPattern(const nlohmann::json& entry, std::vector<nlohmann::json>& aEntries, std::string& strError) {
+  const nlohmann::json* pFolder = entry.is_string() ? &entry : nullptr;
+  if (entry.is_object() && entry.contains("folder") && entry["folder"].is_string()) pFolder = &entry["folder"];
+  if (pFolder == nullptr || !IsFolderPattern(pFolder->get<std::string>())) {
+    aEntries.push_back(entry);
+    return true;
+  }
+  if (entry.is_object() && entry.contains("state")) {
+    strError = "a pattern of folders takes no \"state\": each folder it matches keeps its checkpoint in itself";
+    return false;
+  }
+  for (const std::string& strFolder : MatchFolders(pFolder->get<std::string>())) {
+    nlohmann::json matched = entry.is_object() ? entry : nlohmann::json::object();
+    matched["folder"] = strFolder;
+    aEntries.push_back(std::move(matched));
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ReadForwardConfig(const std::string& strPath, std::vector<ForwardArguments>& aFolders, std::string& strError) {
@@ -87,12 +111,23 @@ bool ReadForwardConfig(const std::string& strPath, std::vector<ForwardArguments>
     return false;
   }
   for (size_t i = 0; i < folders->size(); ++i) {
-    ForwardArguments aArgs;
-    if (!FolderArguments(file, (*folders)[i], aArgs, strError)) {
+    std::vector<nlohmann::json> aEntries;
+    if (!ExpandPattern((*folders)[i], aEntries, strError)) {
       strError = strPath + ": folder " + std::to_string(i + 1) + ": " + strError;
       return false;
     }
-    aFolders.push_back(std::move(aArgs));
+    for (const nlohmann::json& entry : aEntries) {
+      ForwardArguments aArgs;
+      if (!FolderArguments(file, entry, aArgs, strError)) {
+        strError = strPath + ": folder " + std::to_string(i + 1) + ": " + strError;
+        return false;
+      }
+      aFolders.push_back(std::move(aArgs));
+    }
+  }
+  if (aFolders.empty()) {
+    strError = strPath + ": no folder matches the patterns of \"folders\" yet";
+    return false;
   }
   return true;
 }

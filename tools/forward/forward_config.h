@@ -12,7 +12,10 @@
 // dashes, with the value it takes there: a string or a number, true for a
 // flag, a list for an option given more than once ("severity"). A folder's
 // own keys take the place of the same keys at the top; a folder may be
-// given as its path alone. The command line checks the values
+// given as its path alone, and a path with a wildcard ("/opt/*/bin/*Log")
+// stands for every folder it matches when the file is read (at the start
+// and at SIGHUP), each keeping its checkpoint in itself. The command line
+// checks the values
 // (forward_command_line.h), so the file accepts what the command line does
 // and says no to the rest in the command line's words. Comments (// and
 // /* */) may explain a value.
