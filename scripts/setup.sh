@@ -77,7 +77,9 @@ ensure_syslog_ng() {
 
 missing=()
 for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+  # A library installed for both architectures answers to its name only
+  # with the native architecture added.
+  dpkg -s "$p" >/dev/null 2>&1 || dpkg -s "$p:$(dpkg --print-architecture)" >/dev/null 2>&1 || missing+=("$p")
 done
 if (( ${#missing[@]} == 0 )); then
   ensure_chinese_locale
